@@ -1,0 +1,157 @@
+// The application skeleton: shell events and their defaults, the input
+// handlers, the shell settings, and the platform services the shell offers.
+#pragma once
+
+#include "engine/core/kvtypes.h"
+
+namespace kv {
+
+enum ShellEventId : int32 {
+    EventCameraResize = 0,
+    EventCommandLineArgument = 1,
+    EventFileLoad = 2,
+    EventEngineInitialised = 3,
+    EventInputDeviceAttach = 4,
+    EventLeftButtonDown = 5,
+    EventLeftButtonUp = 6,
+    EventMouseMove = 7,
+    EventMouseWheel = 8,
+    EventPluginAttach = 9,
+    EventRegisterImageLoaders = 10,
+    EventRightButtonDown = 11,
+    EventRightButtonUp = 12,
+    EventInitialise = 13,
+    EventTerminate = 14,
+    EventSelectDevice = 15,
+    EventPreInitialise = 16,
+    EventPostTerminate = 17,
+    EventIdle = 18,
+    EventKeyDown = 19,
+    EventKeyUp = 20,
+    EventQuit = 21,
+    EventPreOption = 28,
+    EventActivate = 29,
+};
+
+enum ShellEventResult : int32 {
+    EventFailed = 0,
+    EventHandled = 1,
+    EventNotHandled = 2,
+};
+
+using EventHandler = int32 (*)(int32 event, void* data);
+
+struct ResizeRecord {
+    int32 x, y, width, height;
+};
+
+struct KeyboardRecord {
+    int32 scanIndex;  // scan code, plus 128 for extended keys
+    int32 keyCode;    // KeyCode
+};
+
+struct MouseRecord {
+    float x, y;
+    float dx, dy;  // movement since the last move; EventMouseMove only
+    int32 shift;
+    int32 control;
+};
+
+enum KeyCode : int32 {
+    KeyEsc = 128,
+    KeyF1 = 129,  // F1..F10 are 129..138
+    KeyF11 = 139,
+    KeyF12 = 140,
+    KeyInsert = 141,
+    KeyDelete = 142,
+    KeyHome = 143,
+    KeyEnd = 144,
+    KeyPageUp = 145,
+    KeyPageDown = 146,
+    KeyUp = 147,
+    KeyDown = 148,
+    KeyLeft = 149,
+    KeyRight = 150,
+    KeyPad0 = 151,
+    KeyPadStop = 152,
+    KeyPad1 = 154,
+    KeyPad9 = 155,
+    KeyPad3 = 156,
+    KeyPad8 = 157,
+    KeyPad2 = 158,
+    KeyPad4 = 159,
+    KeyPad6 = 160,
+    KeyNumLock = 161,
+    KeyPadDivide = 162,
+    KeyPadTimes = 163,
+    KeyPadMinus = 164,
+    KeyPadPlus = 165,
+    KeyPadEnter = 166,
+    KeyPad5 = 167,
+    KeyBackspace = 168,
+    KeyTab = 169,
+    KeyCapsLock = 170,
+    KeyEnter = 171,
+    KeyLShift = 172,
+    KeyRShift = 173,
+    KeyLCtrl = 174,
+    KeyRCtrl = 175,
+    KeyLAlt = 176,
+    KeyRAlt = 177,
+    KeyNull = 255,
+};
+
+struct ShellSettings {
+    const char* title;
+    int32 width;
+    int32 height;
+    int32 maxFrameRate;
+    int32 quit;
+};
+ShellSettings* ShellGetSettings();
+
+// The application's fixed handler; every program (and test) defines it.
+int32 AppEventHandler(int32 event, void* data);
+
+// Offers the event to the application, then applies the skeleton's default.
+int32 ShellEvent(int32 event, void* data);
+// The skeleton's default alone, for handlers that do their own work around it
+// (the application's start-up runs the default engine start-up first).
+int32 ShellDefaultEvent(int32 event, void* data);
+
+enum InputDeviceKind : int32 {
+    InputKeyboard = 0,
+    InputMouse = 1,
+    InputOther = 2,
+};
+bool InputDeviceRegister(int32 kind, EventHandler handler);
+int32 KeyboardEvent(int32 event, void* data);
+int32 MouseEvent(int32 event, void* data);
+
+// The flag that "-vms" clears; handed to the device-selection step.
+int32 ShellDeviceDialogFlag();
+
+// The character-set text module the default start-up opens and shut-down
+// closes.
+bool CharsetOpen();
+void CharsetClose();
+
+// Platform services, implemented by the platform shell.
+uint32 PlatformGetTimer();
+void PlatformMouseWarp(float x, float y);
+void PlatformErrorMessage(const char* text);
+char* PlatformPathCreate(const char* path);
+void PlatformPathDestroy(char* path);
+bool PlatformCameraShowRaster(void* camera);
+bool PlatformRegisterImageLoaders();
+bool PlatformSelectDevice(int32 useDialog);
+// Resets the platform record (full screen 0, last mouse position and last
+// frame time 0); part of EventPreInitialise's default.
+void PlatformResetRecord();
+// The window handle, null before the window exists.
+void* PlatformGetWindow();
+
+// The whole program: start-up, main loop and shut-down. Returns the exit code.
+int ShellMain(int argc, char** argv);
+
+}  // namespace kv

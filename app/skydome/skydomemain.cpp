@@ -1,0 +1,24 @@
+// Process entry of the sky-dome creator: the program's own options are taken
+// out, the rest goes to the shell.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/skel/skeleton.h"
+#include "app/skydome/options.h"
+
+int main(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    std::string error;
+    kv::SkydomeOptions* options = kv::SkydomeGetOptions();
+    if (!kv::SkydomeParseOptions(args, options, &error)) {
+        std::fprintf(stderr, "skydome: %s\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(kv::SkydomeUsage(), stdout);
+        return 0;
+    }
+    args.push_back(nullptr);
+    return kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
+}

@@ -1,0 +1,34 @@
+#include "bamodules.h"
+
+#include "baerr.h"
+
+namespace kv {
+
+namespace {
+// Modules whose code has not been written yet register their blocks with the
+// real ids and sizes and no constructor.
+const CoreModule kCoreModules[] = {
+    {"error", 8, kIdErrorModule, ErrorModuleOpen, ErrorModuleClose},
+    {"vector", 16, kIdVectorModule, nullptr, nullptr},
+    {"string", 0, kIdStringModule, nullptr, nullptr},
+    {"matrix", 12, kIdMatrixModule, nullptr, nullptr},
+    {"frame", 4, kIdFrameModule, nullptr, nullptr},
+    {"stream", 4, kIdStreamModule, nullptr, nullptr},
+    {"camera", 4, kIdCameraModule, nullptr, nullptr},
+    {"image", 544, kIdImageModule, nullptr, nullptr},
+    {"raster", 100, kIdRasterModule, nullptr, nullptr},
+    {"texture", 48, kIdTextureModule, nullptr, nullptr},
+    {"pipeline", 92, kIdPipelineModule, nullptr, nullptr},
+    {"im3d", 144, kIdIm3DModule, nullptr, nullptr},
+    {"resources", 40, kIdResourcesModule, nullptr, nullptr},
+};
+}  // namespace
+
+const CoreModule* CoreModules(int32* count) {
+    *count = static_cast<int32>(sizeof(kCoreModules) / sizeof(kCoreModules[0]));
+    return kCoreModules;
+}
+
+void CoreModulesSetGamma(float /*gamma*/) {}
+
+}  // namespace kv

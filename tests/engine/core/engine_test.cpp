@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/core/baerr.h"
+#include "engine/core/badevice.h"
+#include "engine/core/bamodules.h"
+#include "fake_device.h"
+
+namespace kv {
+namespace {
+
+using test::ErrorLog;
+using test::FakeDevice;
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeDevice::Reset();
+        EngineSetDevice(FakeDevice::Interface);
+    }
+    void TearDown() override {
+        if (EngineGetState() == EngineStateStarted) EngineStop();
+        if (EngineOpenCount() != 0) EngineClose();
+        EngineTerm();
+        EngineSetDevice(nullptr);
+    }
+    void Up() {
+        ASSERT_TRUE(EngineInit(nullptr, 0));
+        EngineOpenParams p{this};
+        ASSERT_TRUE(EngineOpen(&p));
+        ASSERT_TRUE(EngineStart());
+    }
+};
+
+TEST_F(Engine, LifecycleMovesThroughTheStatesAndIssuesRequestsInOrder) {
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EXPECT_EQ(EngineGetState(), EngineStateInitialised);
+    EngineOpenParams p{this};
+    ASSERT_TRUE(EngineOpen(&p));
+    EXPECT_EQ(EngineGetState(), EngineStateOpened);
+    EXPECT_EQ(EngineOpenCount(), 1);
+    ASSERT_TRUE(EngineStart());
+    EXPECT_EQ(EngineGetState(), EngineStateStarted);
+    ASSERT_TRUE(EngineStop());
+    EXPECT_EQ(EngineGetState(), EngineStateOpened);
+    ASSERT_TRUE(EngineClose());
+    EXPECT_EQ(EngineGetState(), EngineStateInitialised);
+    EXPECT_EQ(EngineOpenCount(), 0);
+    ASSERT_TRUE(EngineTerm());
+    EXPECT_EQ(EngineGetState(), EngineStateNotInitialised);
+    EXPECT_EQ(FakeDevice::requests,
+              (std::vector<int32>{DeviceGetDeviceRecord, DeviceOpen, DeviceStandards, DeviceStart,
+                                  DeviceFinalizeStart, DeviceInitiateStop, DeviceStop, DeviceClose}));
+}
+
+TEST_F(Engine, CoreModulesRegisterInTheirFixedOrder) {
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    int32 count = 0;
+    const CoreModule* m = CoreModules(&count);
+    const uint32 ids[] = {1039, 1025, 1037, 1026, 1027, 1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035};
+    ASSERT_EQ(count, 13);
+    int32 previous = -1;
+    for (int32 i = 0; i < count; ++i) {
+        EXPECT_EQ(m[i].id, ids[i]);
+        const int32 offset = EngineGetPluginOffset(ids[i]);
+        EXPECT_GE(offset, static_cast<int32>(sizeof(EngineInstance)));
+        EXPECT_GE(offset, previous) << "module " << m[i].name;
+        EXPECT_EQ(offset % 8, 0);
+        previous = offset;
+    }
+}
+
+TEST_F(Engine, OpenTwiceFailsWithWrongState) {
+    ErrorLog log;
+    Up();
+    EngineOpenParams p{this};
+    EXPECT_FALSE(EngineOpen(&p));
+    EXPECT_TRUE(log.Has(0, kErrEngineState));
+    EXPECT_EQ(EngineOpenCount(), 1);
+}
+
+TEST_F(Engine, OpenWithoutParameterFails) {
+    ErrorLog log;
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EXPECT_FALSE(EngineOpen(nullptr));
+    EXPECT_TRUE(log.Has(0, kErrNullArgument));
+}
+
+TEST_F(Engine, RegisteringWhileOpenIsRefused) {
+    ErrorLog log;
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EngineOpenParams p{this};
+    ASSERT_TRUE(EngineOpen(&p));
+    EXPECT_EQ(EngineRegisterPlugin(4, 0x1234, nullptr, nullptr), -1);
+    EXPECT_TRUE(log.Has(0, kErrPluginWhileOpen));
+}
+
+TEST_F(Engine, TermWhileOpenFailsAndChangesNothing) {
+    Up();
+    const int32 size = EngineInstanceSize();
+    EXPECT_FALSE(EngineTerm());
+    EXPECT_EQ(EngineGetState(), EngineStateStarted);
+    EXPECT_EQ(EngineInstanceSize(), size);
+}
+
+TEST_F(Engine, FailingAllocateAtOpenLeavesStateInitialised) {
+    static int32 refuseSize = 0;
+    static const MemoryFunctions mem = {
+        [](std::size_t s) -> void* { return static_cast<int32>(s) == refuseSize ? nullptr : std::malloc(s); },
+        std::free, std::realloc, std::calloc};
+    ErrorLog log;
+    ASSERT_TRUE(EngineInit(&mem, 0));
+    refuseSize = EngineInstanceSize();
+    EngineOpenParams p{this};
+    EXPECT_FALSE(EngineOpen(&p));
+    EXPECT_TRUE(log.Has(0, kErrNoMemory));
+    EXPECT_EQ(EngineGetState(), EngineStateInitialised);
+    EXPECT_EQ(EngineOpenCount(), 0);
+    refuseSize = 0;
+    EXPECT_TRUE(EngineOpen(&p)) << "the static instance is still usable";
+}
+
+TEST_F(Engine, FailedDeviceOpenRestoresTheStaticInstance) {
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EngineInstance* before = EngineInstanceGet();
+    FakeDevice::failing.insert(DeviceOpen);
+    EngineOpenParams p{this};
+    EXPECT_FALSE(EngineOpen(&p));
+    EXPECT_EQ(EngineInstanceGet(), before);
+    EXPECT_EQ(EngineGetState(), EngineStateInitialised);
+}
+
+TEST_F(Engine, FailedStartLeavesTheEngineOpened) {
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EngineOpenParams p{this};
+    ASSERT_TRUE(EngineOpen(&p));
+    FakeDevice::failing.insert(DeviceStart);
+    EXPECT_FALSE(EngineStart());
+    EXPECT_EQ(EngineGetState(), EngineStateOpened);
+}
+
+TEST_F(Engine, SubSystemDefaultsWhenTheDeviceDoesNotAnswer) {
+    Up();
+    EXPECT_EQ(EngineGetNumSubSystems(), 1);
+    SubSystemInfo info{};
+    ASSERT_EQ(EngineGetSubSystemInfo(&info, 0), &info);
+    EXPECT_STREQ(info.name, "Only rendering sub system");
+    EXPECT_EQ(EngineGetSubSystemInfo(&info, 1), nullptr);
+    EXPECT_EQ(EngineGetCurrentSubSystem(), 0);
+    EXPECT_TRUE(EngineSetSubSystem(0));
+    EXPECT_FALSE(EngineSetSubSystem(1));
+
+    FakeDevice::answerSubSystems = true;
+    EXPECT_EQ(EngineGetNumSubSystems(), 3) << "the device's answer wins";
+}
+
+TEST_F(Engine, UnsupportedRequestIsRecorded) {
+    Up();
+    ErrorClear();
+    EXPECT_EQ(EngineGetCurrentVideoMode(), -1);
+    ErrorRecord e{};
+    ASSERT_TRUE(ErrorGet(&e));
+    EXPECT_EQ(e.pluginID, kModuleCore);
+    EXPECT_EQ(e.errorCode, kErrCoreUnsupportedRequest);
+    EXPECT_EQ(EngineGetNumVideoModes(), 2);
+}
+
+TEST_F(Engine, FirstErrorWinsWhileStarted) {
+    Up();
+    ErrorRecord e{};
+    EXPECT_FALSE(ErrorGet(&e)) << "start leaves the slot empty";
+    ErrorRaise(5, 7);
+    ErrorRaise(0, kErrNoMemory);
+    ASSERT_TRUE(ErrorGet(&e));
+    EXPECT_EQ(e.pluginID, 5);
+    EXPECT_EQ(e.errorCode, 7);
+    ErrorClear();
+    ErrorRaise(9, kErrNullArgument);
+    ASSERT_TRUE(ErrorGet(&e));
+    EXPECT_EQ(e.pluginID, 0) << "general codes are stored with module 0";
+}
+
+TEST_F(Engine, ErrorsBeforeStartAreReportedButNotKept) {
+    ErrorLog log;
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    ErrorRaise(3, 4);
+    EXPECT_TRUE(log.Has(3, 4));
+    ErrorRecord e{};
+    EXPECT_FALSE(ErrorGet(&e));
+}
+
+TEST_F(Engine, RenderStateSetNeedsACurrentCamera) {
+    Up();
+    ErrorClear();
+    EXPECT_FALSE(RenderStateSet(StateShadeMode, 2));
+    ErrorRecord e{};
+    ASSERT_TRUE(ErrorGet(&e));
+    EXPECT_EQ(e.pluginID, kModuleCore);
+    EXPECT_EQ(e.errorCode, kErrCoreNoCamera);
+}
+
+TEST_F(Engine, PlainModeAllocatesEachEntrySeparately) {
+    static int32 allocations = 0;
+    static const MemoryFunctions mem = {[](std::size_t s) {
+                                            ++allocations;
+                                            return std::malloc(s);
+                                        },
+                                        std::free, std::realloc, std::calloc};
+    ASSERT_TRUE(EngineInit(&mem, kEngineInitPlainFreeLists));
+    FreeList* list = FreeListCreate(24, 50, 4);
+    const int32 before = allocations;
+    void* a = KvFreeListAlloc(list);
+    void* b = KvFreeListAlloc(list);
+    EXPECT_EQ(allocations, before + 2) << "one allocation per entry, no block";
+    EXPECT_EQ(list->blocks, nullptr);
+    KvFreeListFree(list, a);
+    KvFreeListFree(list, b);
+    FreeListDestroy(list);
+}
+
+TEST_F(Engine, StandardFunctionsComeFromTheDevice) {
+    Up();
+    for (int32 slot = 0; slot < StdNumStandardFunctions; ++slot) {
+        EXPECT_NE(EngineInstanceGet()->stdFunc.fn[slot], nullptr);
+        EXPECT_FALSE(StandardCall(slot, nullptr, nullptr, 0));
+    }
+    EXPECT_FALSE(StandardCall(StdNumStandardFunctions, nullptr, nullptr, 0));
+}
+
+}  // namespace
+}  // namespace kv
