@@ -1,6 +1,7 @@
 #include "bamodules.h"
 
 #include "baerr.h"
+#include "engine/stream/bastream.h"
 
 namespace kv {
 
@@ -13,7 +14,7 @@ const CoreModule kCoreModules[] = {
     {"string", 0, kIdStringModule, nullptr, nullptr},
     {"matrix", 12, kIdMatrixModule, nullptr, nullptr},
     {"frame", 4, kIdFrameModule, nullptr, nullptr},
-    {"stream", 4, kIdStreamModule, nullptr, nullptr},
+    {"stream", static_cast<int32>(sizeof(StreamModuleData)), kIdStreamModule, StreamModuleOpen, StreamModuleClose},
     {"camera", 4, kIdCameraModule, nullptr, nullptr},
     {"image", 544, kIdImageModule, nullptr, nullptr},
     {"raster", 100, kIdRasterModule, nullptr, nullptr},
