@@ -138,7 +138,10 @@ Stream* StreamOpen(int32 type, int32 accessType, const void* data) {
     stream->freeOnClose = 1;
 
     bool ok = true;
-    if (data == nullptr && type >= StreamTypeFile && type <= StreamTypeCustom) {
+    // A memory stream opened for writing starts empty and needs no block.
+    const bool needsData = type == StreamTypeMemory ? accessType == StreamAccessRead || accessType == StreamAccessAppend
+                                                    : type >= StreamTypeFile && type <= StreamTypeCustom;
+    if (data == nullptr && needsData) {
         GeneralError(kErrNullArgument);
         ok = false;
     } else if (type == StreamTypeFile) {
@@ -161,10 +164,10 @@ Stream* StreamOpen(int32 type, int32 accessType, const void* data) {
     } else if (type == StreamTypeMemory) {
         const auto* mem = static_cast<const StreamMemory*>(data);
         StreamMemoryBody& body = stream->Type.memory;
-        if (accessType == StreamAccessRead) {
-            body = {0, mem->length, mem->buffer};
-        } else if (accessType == StreamAccessWrite) {
+        if (accessType == StreamAccessWrite) {
             body = {0, 0, nullptr};
+        } else if (accessType == StreamAccessRead) {
+            body = {0, mem->length, mem->buffer};
         } else if (accessType == StreamAccessAppend) {
             body = {mem->length, mem->length, mem->buffer};
         } else {
