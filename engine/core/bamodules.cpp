@@ -1,6 +1,9 @@
 #include "bamodules.h"
 
 #include "baerr.h"
+#include "engine/frame/baframe.h"
+#include "engine/math/bamatrix.h"
+#include "engine/math/bavector.h"
 #include "engine/stream/bastream.h"
 
 namespace kv {
@@ -10,10 +13,10 @@ namespace {
 // real ids and sizes and no constructor.
 const CoreModule kCoreModules[] = {
     {"error", 8, kIdErrorModule, ErrorModuleOpen, ErrorModuleClose},
-    {"vector", 16, kIdVectorModule, nullptr, nullptr},
+    {"vector", static_cast<int32>(sizeof(VectorModuleGlobals)), kIdVectorModule, VectorModuleOpen, VectorModuleClose},
     {"string", 0, kIdStringModule, nullptr, nullptr},
-    {"matrix", 12, kIdMatrixModule, nullptr, nullptr},
-    {"frame", 4, kIdFrameModule, nullptr, nullptr},
+    {"matrix", static_cast<int32>(sizeof(MatrixModuleGlobals)), kIdMatrixModule, MatrixModuleOpen, MatrixModuleClose},
+    {"frame", static_cast<int32>(sizeof(FrameModuleGlobals)), kIdFrameModule, FrameModuleOpen, FrameModuleClose},
     {"stream", static_cast<int32>(sizeof(StreamModuleData)), kIdStreamModule, StreamModuleOpen, StreamModuleClose},
     {"camera", 4, kIdCameraModule, nullptr, nullptr},
     {"image", 544, kIdImageModule, nullptr, nullptr},
