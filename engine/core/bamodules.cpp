@@ -2,8 +2,10 @@
 
 #include "baerr.h"
 #include "engine/frame/baframe.h"
+#include "engine/image/resmem.h"
 #include "engine/math/bamatrix.h"
 #include "engine/math/bavector.h"
+#include "engine/pipe/bapipe.h"
 #include "engine/stream/bastream.h"
 
 namespace kv {
@@ -22,9 +24,11 @@ const CoreModule kCoreModules[] = {
     {"image", 544, kIdImageModule, nullptr, nullptr},
     {"raster", 100, kIdRasterModule, nullptr, nullptr},
     {"texture", 48, kIdTextureModule, nullptr, nullptr},
-    {"pipeline", 92, kIdPipelineModule, nullptr, nullptr},
+    {"pipeline", static_cast<int32>(sizeof(PipelineModule)), kIdPipelineModule, PipelineModuleOpen,
+     PipelineModuleClose},
     {"im3d", 144, kIdIm3DModule, nullptr, nullptr},
-    {"resources", 40, kIdResourcesModule, nullptr, nullptr},
+    {"resources", static_cast<int32>(sizeof(ResourcesModule)), kIdResourcesModule, ResourcesModuleOpen,
+     ResourcesModuleClose},
 };
 }  // namespace
 
