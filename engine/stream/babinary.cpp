@@ -4,10 +4,14 @@
 
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
+#include "engine/frame/baframe.h"
 
 namespace kv {
 
 namespace {
+
+// The stored frame record: local matrix rows, parent index, matrix flags.
+constexpr uint32 kFrameRecordSize = 56;
 
 constexpr uint32 kNarrowPiece = 64;
 constexpr uint32 kWidePiece = 128;
@@ -203,6 +207,94 @@ bool RegistryStreamWrite(const PluginRegistry* registry, Stream* stream, const v
         if (e->writeCB(stream, size, object, e->offset, e->size) == nullptr) return false;
     }
     return true;
+}
+
+FrameList* FrameListCreate(FrameList* list, Frame* root) {
+    if (list == nullptr || root == nullptr) {
+        ErrorRaise(0, kErrNullArgument);
+        return nullptr;
+    }
+    const int32 n = FrameCount(root);
+    const std::size_t bytes = sizeof(Frame*) * static_cast<std::size_t>(n);
+    auto** frames = static_cast<Frame**>(KvMalloc(bytes));
+    // Frames whose children are still to be visited, newest on top.
+    auto** pending = static_cast<Frame**>(KvMalloc(bytes));
+    if (frames == nullptr || pending == nullptr) {
+        KvFree(frames);
+        KvFree(pending);
+        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        return nullptr;
+    }
+    int32 count = 0, top = 0;
+    // The root's own siblings are not part of its hierarchy.
+    frames[count++] = root;
+    if (root->child != nullptr) pending[top++] = root->child;
+    while (top > 0) {
+        for (Frame* f = pending[--top]; f != nullptr && count < n; f = f->next) {
+            frames[count++] = f;
+            if (f->child != nullptr) pending[top++] = f->child;
+        }
+    }
+    KvFree(pending);
+    list->frames = frames;
+    list->frameCount = count;
+    return list;
+}
+
+bool FrameListFind(const FrameList* list, const Frame* frame, int32* index) {
+    for (int32 i = 0; i < list->frameCount; ++i) {
+        if (list->frames[i] == frame) {
+            if (index != nullptr) *index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+void FrameListDestroy(FrameList* list) {
+    if (list == nullptr) return;
+    KvFree(list->frames);
+    list->frames = nullptr;
+    list->frameCount = 0;
+}
+
+uint32 FrameListStreamGetSize(const FrameList* list) {
+    const PluginRegistry* registry = FrameGetRegistry();
+    uint32 size = static_cast<uint32>(list->frameCount) * kFrameRecordSize + 4 + kChunkHeaderSize;
+    for (int32 i = 0; i < list->frameCount; ++i) {
+        size += kChunkHeaderSize + static_cast<uint32>(RegistryStreamSize(registry, list->frames[i]));
+    }
+    return size;
+}
+
+const FrameList* FrameListStreamWrite(const FrameList* list, Stream* stream) {
+    const int32 n = list->frameCount;
+    for (int32 i = 0; i < n; ++i) {
+        const Frame* parent = FrameGetParent(list->frames[i]);
+        if (parent != nullptr && !FrameListFind(list, parent, nullptr)) return nullptr;
+    }
+    const uint32 structSize = static_cast<uint32>(n) * kFrameRecordSize + 4;
+    if (!ChunkHeaderWrite(stream, ChunkFrameList, FrameListStreamGetSize(list), kLibraryVersionStamp) ||
+        !ChunkHeaderWrite(stream, ChunkStruct, structSize, kLibraryVersionStamp) ||
+        StreamWriteInt32(stream, &n, 4) == nullptr) {
+        return nullptr;
+    }
+    for (int32 i = 0; i < n; ++i) {
+        const Matrix& m = list->frames[i]->localMatrix;
+        const real rows[12] = {m.right.x, m.right.y, m.right.z, m.up.x,  m.up.y,  m.up.z,
+                               m.at.x,    m.at.y,    m.at.z,    m.pos.x, m.pos.y, m.pos.z};
+        int32 tail[2] = {-1, static_cast<int32>(m.flags)};
+        if (const Frame* parent = FrameGetParent(list->frames[i])) FrameListFind(list, parent, &tail[0]);
+        if (StreamWriteReal(stream, rows, sizeof rows) == nullptr ||
+            StreamWriteInt32(stream, tail, sizeof tail) == nullptr) {
+            return nullptr;
+        }
+    }
+    const PluginRegistry* registry = FrameGetRegistry();
+    for (int32 i = 0; i < n; ++i) {
+        if (!RegistryStreamWrite(registry, stream, list->frames[i])) return nullptr;
+    }
+    return list;
 }
 
 }  // namespace kv

@@ -64,4 +64,25 @@ int32 RegistryStreamSize(const PluginRegistry* registry, const void* object);
 // Writes the extension chunk (its header and one chunk per plugin with data).
 bool RegistryStreamWrite(const PluginRegistry* registry, Stream* stream, const void* object);
 
+struct Frame;
+
+// The frames of one hierarchy in stream order: the root first, and every
+// parent before its children.
+struct FrameList {
+    Frame** frames;
+    int32 frameCount;
+};
+
+// Fills list from root's hierarchy: root, then a walk appending each frame,
+// then its following siblings, then its children.
+FrameList* FrameListCreate(FrameList* list, Frame* root);
+bool FrameListFind(const FrameList* list, const Frame* frame, int32* index);
+void FrameListDestroy(FrameList* list);
+// Body length of the frame-list chunk, extension chunks included.
+uint32 FrameListStreamGetSize(const FrameList* list);
+// Writes the frame-list chunk: 56-byte records of local matrix, parent index
+// and matrix flags, then one extension chunk per frame. Fails, before writing
+// anything, when a frame's parent is not in the list.
+const FrameList* FrameListStreamWrite(const FrameList* list, Stream* stream);
+
 }  // namespace kv

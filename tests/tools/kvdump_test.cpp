@@ -1,0 +1,322 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/core/badevice.h"
+#include "engine/core/bamemory.h"
+#include "engine/stream/babinary.h"
+#include "tools/kvdump/chunkwalk.h"
+
+namespace kv {
+namespace {
+
+using dump::ChunkTree;
+using dump::ChunkWalk;
+using Bytes = std::vector<uint8_t>;
+
+void Put32(Bytes& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void PutF(Bytes& b, float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    Put32(b, u);
+}
+Bytes Chunk(uint32_t type, const Bytes& body, uint32_t version = 0x310) {
+    Bytes b;
+    Put32(b, type);
+    Put32(b, static_cast<uint32_t>(body.size()));
+    Put32(b, version);
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+Bytes Words(std::initializer_list<uint32_t> words) {
+    Bytes b;
+    for (uint32_t w : words) Put32(b, w);
+    return b;
+}
+
+std::string Print(const ChunkTree& tree) {
+    std::ostringstream out;
+    dump::ChunkTreePrint(out, tree);
+    return out.str();
+}
+std::string Problems(const ChunkTree& tree) {
+    std::ostringstream out;
+    dump::ChunkProblemsPrint(out, tree, "f");
+    return out.str();
+}
+
+// A clump written with the engine's own stream code: headers, strings and a
+// plugin's extension data.
+struct Note {
+    int32 id;
+};
+PluginRegistry noteRegistry = PluginRegistryMake(sizeof(Note));
+
+class WrittenByTheEngine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        EngineSetDevice(nullptr);
+        ASSERT_TRUE(EngineInit(nullptr, 0));
+        ASSERT_GE(RegistryRegister(&noteRegistry, 4, 0x0123, nullptr, nullptr, nullptr), 0);
+        RegistrySetStream(
+            &noteRegistry, 0x0123, nullptr,
+            [](Stream* s, int32 length, const void*, int32, int32) -> Stream* {
+                static const uint8 data[6] = {'p', 'l', 'u', 'g', 'i', 'n'};
+                return StreamWrite(s, data, static_cast<uint32>(length));
+            },
+            [](const void*, int32, int32) { return 6; });
+        EngineOpenParams p{this};
+        ASSERT_TRUE(EngineOpen(&p));
+        ASSERT_TRUE(EngineStart());
+    }
+    void TearDown() override {
+        EngineStop();
+        EngineClose();
+        EngineTerm();
+    }
+
+    static Bytes Write() {
+        Note note{7};
+        const uint32 ext = 12 + static_cast<uint32>(RegistryStreamSize(&noteRegistry, &note));
+        const uint32 tex = 12 + 4 + 12 + StringStreamGetSize("sky") + 12 + StringStreamGetSize(nullptr) + ext;
+        const uint32 mat = 12 + 28 + 12 + tex + ext;
+        Stream* s = StreamOpen(StreamTypeMemory, StreamAccessWrite, nullptr);
+        const int32 slots[3] = {1, -1, 0};
+        const real coefficients[3] = {1.0f, 0.5f, 0.25f};
+        const int32 materialHead[4] = {0, static_cast<int32>(0xFF8040C0u), 0, 1};
+        const uint32 textureWord = 0x0102;
+        bool ok = ChunkHeaderWrite(s, ChunkMaterialList, 12 + 8 + 12 + mat, kLibraryVersionStamp) &&
+                  ChunkHeaderWrite(s, ChunkStruct, 8, kLibraryVersionStamp) && StreamWriteInt32(s, slots, 8) &&
+                  ChunkHeaderWrite(s, ChunkMaterial, mat, kLibraryVersionStamp) &&
+                  ChunkHeaderWrite(s, ChunkStruct, 28, kLibraryVersionStamp) && StreamWriteInt32(s, materialHead, 16) &&
+                  StreamWriteReal(s, coefficients, 12) &&
+                  ChunkHeaderWrite(s, ChunkTexture, tex, kLibraryVersionStamp) &&
+                  ChunkHeaderWrite(s, ChunkStruct, 4, kLibraryVersionStamp) && StreamWriteInt32(s, &textureWord, 4) &&
+                  StringStreamWrite("sky", s) && StringStreamWrite(nullptr, s) &&
+                  RegistryStreamWrite(&noteRegistry, s, &note) && RegistryStreamWrite(&noteRegistry, s, &note);
+        EXPECT_TRUE(ok);
+        StreamMemory out{};
+        EXPECT_TRUE(StreamClose(s, &out));
+        Bytes bytes(out.buffer, out.buffer + out.length);
+        KvFree(out.buffer);
+        return bytes;
+    }
+};
+
+TEST_F(WrittenByTheEngine, WalkerFindsTheNestingTheWriterMeant) {
+    const Bytes file = Write();
+    const ChunkTree tree = ChunkWalk(file);
+    ASSERT_TRUE(tree.Ok()) << Problems(tree);
+    ASSERT_EQ(tree.nodes.size(), 12u);
+    const int list = tree.FindChild(-1, ChunkMaterialList);
+    ASSERT_EQ(list, 0);
+    const int material = tree.FindChild(list, ChunkMaterial);
+    const int texture = tree.FindChild(material, ChunkTexture);
+    ASSERT_GE(texture, 0);
+    const int name = tree.FindChild(texture, ChunkString);
+    const int mask = tree.FindChild(texture, ChunkString, 1);
+    EXPECT_EQ(tree.nodes[name].text, "sky");
+    EXPECT_EQ(tree.nodes[mask].text, "");
+    EXPECT_EQ(tree.nodes[name].depth, 3);
+    const int ext = tree.FindChild(material, ChunkExtension);
+    ASSERT_GE(ext, 0);
+    const std::vector<int> plugins = tree.Children(ext);
+    ASSERT_EQ(plugins.size(), 1u);
+    EXPECT_TRUE(tree.nodes[plugins[0]].plugin);
+    EXPECT_EQ(tree.nodes[plugins[0]].type, 0x0123u);
+    EXPECT_EQ(tree.nodes[plugins[0]].length, 6u);
+    EXPECT_EQ(tree.nodes.back().End(), file.size());
+}
+
+TEST_F(WrittenByTheEngine, PrinterShowsTypesNamesStringsAndSummaries) {
+    const std::string text = Print(ChunkWalk(Write()));
+    EXPECT_NE(text.find("00000000  MaterialList (8)  length "), std::string::npos) << text;
+    EXPECT_NE(text.find("Struct (1)  length 8  version 0x310: slots 1"), std::string::npos) << text;
+    EXPECT_NE(text.find("slot 0: new material"), std::string::npos) << text;
+    EXPECT_NE(text.find("colour (192, 64, 128, 255), textured, ambient 1, specular 0.5, diffuse 0.25"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("filter 2, address u 1"), std::string::npos) << text;
+    EXPECT_NE(text.find("String (2)  length 4  version 0x310: \"sky\""), std::string::npos) << text;
+    EXPECT_NE(text.find("plugin 0x123  length 6"), std::string::npos) << text;
+}
+
+TEST(ChunkWalker, SummarisesFrameListsGeometriesAndMeshes) {
+    Bytes frames = Words({2});
+    for (int f = 0; f < 2; ++f) {
+        for (int i = 0; i < 9; ++i) PutF(frames, i % 4 == 0 ? 1.0f : 0.0f);
+        PutF(frames, 0.0f);
+        PutF(frames, f == 0 ? 0.0f : 2.5f);
+        PutF(frames, 0.0f);
+        Put32(frames, f == 0 ? 0xFFFFFFFFu : 0u);
+        Put32(frames, f == 0 ? 0x20003u : 3u);
+    }
+    const Bytes frameList = Chunk(14, Cat({Chunk(1, frames), Chunk(3, {}), Chunk(3, {})}));
+    // One triangle over three prelit vertices with normals, one morph target.
+    Bytes geo = Words({0x18, 1, 3, 1});
+    for (int i = 0; i < 3; ++i) PutF(geo, 1.0f);
+    for (int i = 0; i < 3; ++i) Put32(geo, 0xFF0000FFu);
+    Put32(geo, 1);
+    Put32(geo, 2u << 16);
+    for (float f : {0.0f, 0.0f, 0.0f, 1.0f}) PutF(geo, f);
+    Put32(geo, 1);
+    Put32(geo, 1);
+    for (int i = 0; i < 18; ++i) PutF(geo, 0.0f);
+    const Bytes mesh = Chunk(0x50E, Words({0, 1, 3, 3, 0, 0, 1, 2}));
+    const Bytes geometry = Chunk(15, Cat({Chunk(1, geo), Chunk(8, Chunk(1, Words({0}))), Chunk(3, mesh)}));
+    const Bytes file = Chunk(
+        16, Cat({Chunk(1, Words({0})), frameList, Chunk(26, Cat({Chunk(1, Words({1})), geometry})), Chunk(3, {})}));
+    const ChunkTree tree = ChunkWalk(file);
+    ASSERT_TRUE(tree.Ok()) << Problems(tree);
+    const std::string text = Print(tree);
+    EXPECT_NE(text.find("frames 2"), std::string::npos) << text;
+    EXPECT_NE(text.find("frame 0: parent -1, flags 0x00020003, pos (0, 0, 0)"), std::string::npos) << text;
+    EXPECT_NE(text.find("frame 1: parent 0, flags 0x00000003, pos (0, 2.5, 0)"), std::string::npos) << text;
+    EXPECT_NE(text.find("flags 0x18, triangles 1, vertices 3, morph targets 1"), std::string::npos) << text;
+    EXPECT_NE(text.find("format: prelit, normals"), std::string::npos) << text;
+    EXPECT_NE(text.find("morph target 0: sphere (0, 0, 0) radius 1, positions, normals"), std::string::npos) << text;
+    EXPECT_NE(text.find("plugin 0x50e MeshExtension  length 32  version 0x310: triangle lists, meshes 1, indices 3"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("mesh 0: indices 3, material 0"), std::string::npos) << text;
+}
+
+struct Malformed {
+    const char* what;
+    Bytes file;
+    std::size_t offset;
+    const char* message;
+};
+
+std::vector<Malformed> MalformedFiles() {
+    const Bytes ok = Chunk(2, Bytes{'a', 0, 0, 0});
+    Bytes deep = Chunk(3, {});
+    for (int i = 0; i < 40; ++i) deep = Chunk(16, deep);
+    Bytes bareFrameCount = Chunk(14, Cat({Chunk(1, Words({1})), Chunk(3, {})}));
+    return {
+        {"truncated header", Cat({ok, Bytes{1, 0, 0, 0, 4}}), 16, "truncated chunk header: 5 bytes left"},
+        {"truncated body", Cat({ok, Bytes{2, 0, 0, 0, 8, 0, 0, 0, 0x10, 3, 0, 0, 'x'}}), 16,
+         "runs past the end of the file"},
+        {"child longer than parent",
+         Cat({ok, Chunk(16, Cat({Chunk(1, Words({0})), Bytes{2, 0, 0, 0, 9, 0, 0, 0, 0x10, 3, 0, 0}}))}), 16 + 12 + 16,
+         "longer than its parent allows"},
+        {"version too old", Cat({ok, Chunk(2, Bytes{0, 0, 0, 0}, 0x300)}), 16, "version 0x300 is outside"},
+        {"version too new", Chunk(16, Chunk(1, Words({0}), 0x311)), 12, "version 0x311 is outside"},
+        {"absurd nesting", deep, 32 * 12, "nested deeper than 32 levels"},
+        {"empty", {}, 0, "empty"},
+        {"frame struct too short", bareFrameCount, 12, "struct of FrameList is 4 bytes where its fields need 60"},
+        {"unterminated string", Chunk(2, Bytes{'a', 'b', 'c', 'd'}), 0, "no terminating zero"},
+        {"frame count against extensions",
+         Chunk(14, Cat({Chunk(1, Cat({Words({1}), Bytes(48, 0), Words({0xFFFFFFFFu, 3})}))})), 0,
+         "announces 1 frame extensions but holds 0"},
+        {"mesh indices against header", Chunk(3, Chunk(0x50E, Words({0, 1, 4, 3, 0, 0, 1, 2}))), 12,
+         "meshes hold 3 indices where the header says 4"},
+    };
+}
+
+TEST(ChunkWalker, MalformedInputIsReportedAtItsOffset) {
+    for (const Malformed& m : MalformedFiles()) {
+        SCOPED_TRACE(m.what);
+        const ChunkTree tree = ChunkWalk(m.file);
+        ASSERT_FALSE(tree.Ok());
+        EXPECT_EQ(tree.problems[0].offset, m.offset);
+        EXPECT_NE(tree.problems[0].message.find(m.message), std::string::npos) << tree.problems[0].message;
+        for (const dump::ChunkNode& n : tree.nodes) EXPECT_LE(n.End(), m.file.size());
+        const std::string problems = Problems(tree);
+        char at[32];
+        std::snprintf(at, sizeof at, "f: offset 0x%zx (%zu): ", m.offset, m.offset);
+        EXPECT_EQ(problems.rfind(at, 0), 0u) << problems;
+    }
+}
+
+TEST(ChunkWalker, AProblemInsideAContainerLeavesItsSiblingsReadable) {
+    const Bytes bad = Chunk(16, Bytes{2, 0, 0, 0, 99, 0, 0, 0, 0x10, 3, 0, 0});
+    const Bytes file = Cat({bad, Chunk(2, Bytes{'o', 'k', 0, 0})});
+    const ChunkTree tree = ChunkWalk(file);
+    ASSERT_EQ(tree.problems.size(), 1u);
+    ASSERT_EQ(tree.nodes.size(), 2u);
+    EXPECT_EQ(tree.nodes[1].text, "ok");
+    EXPECT_EQ(tree.nodes[1].depth, 0);
+}
+
+// The command-line tool: output, messages and exit codes.
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun Dump(const std::string& args) {
+    const std::filesystem::path err = std::filesystem::temp_directory_path() / "kvdump_test_stderr";
+    const std::string cmd = std::string(KVDUMP_PATH) + " " + args + " 2>" + err.string();
+    ToolRun r{};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return {-1, "", ""};
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream e(err);
+    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
+    return r;
+}
+
+std::string Save(const char* name, const Bytes& bytes) {
+    const std::filesystem::path p = std::filesystem::temp_directory_path() / name;
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    return p.string();
+}
+
+TEST_F(WrittenByTheEngine, ToolPrintsTheTreeAndExitsZero) {
+    const std::string path = Save("kvdump_good.dff", Write());
+    const ToolRun r = Dump(path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("MaterialList (8)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"sky\""), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    std::filesystem::remove(path);
+}
+
+TEST(KvdumpTool, MalformedFilesExitOneWithTheOffset) {
+    for (const Malformed& m : MalformedFiles()) {
+        SCOPED_TRACE(m.what);
+        const std::string path = Save("kvdump_bad.dff", m.file);
+        const ToolRun r = Dump(path);
+        EXPECT_EQ(r.status, 1);
+        char at[32];
+        std::snprintf(at, sizeof at, "offset 0x%zx", m.offset);
+        EXPECT_NE(r.err.find(at), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(m.message), std::string::npos) << r.err;
+        std::filesystem::remove(path);
+    }
+}
+
+TEST(KvdumpTool, UsageAndUnreadableFiles) {
+    const ToolRun help = Dump("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: kvdump"), std::string::npos);
+    EXPECT_EQ(Dump("").status, 2);
+    EXPECT_EQ(Dump("--bogus x").status, 2);
+    EXPECT_EQ(Dump("--max-depth zero x").status, 2);
+    const ToolRun missing = Dump("/nonexistent/kvdump.dff");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("cannot read /nonexistent/kvdump.dff"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+}  // namespace kv
