@@ -4,7 +4,10 @@
 // thin front end over one of the device's standard functions.
 //
 // Standard-function argument conventions (out, inOut, in):
-//   4  raster create        (null, raster, create flags)
+//   4  raster create        (null, raster, create flags); the whole record,
+//                           device block included, arrives zeroed but for
+//                           parent (itself), size, depth and the asked type
+//                           and format; registry constructors run after it
 //   5  raster destroy       (null, raster, 0)
 //   6  image from raster    (image, raster, 0)
 //   7  raster from image    (raster, image, 0)
