@@ -1,7 +1,10 @@
 #include "bamodules.h"
 
 #include "baerr.h"
+#include "engine/camera/bacamera.h"
 #include "engine/frame/baframe.h"
+#include "engine/image/baimage.h"
+#include "engine/image/baraster.h"
 #include "engine/image/resmem.h"
 #include "engine/math/bamatrix.h"
 #include "engine/math/bavector.h"
@@ -20,9 +23,9 @@ const CoreModule kCoreModules[] = {
     {"matrix", static_cast<int32>(sizeof(MatrixModuleGlobals)), kIdMatrixModule, MatrixModuleOpen, MatrixModuleClose},
     {"frame", static_cast<int32>(sizeof(FrameModuleGlobals)), kIdFrameModule, FrameModuleOpen, FrameModuleClose},
     {"stream", static_cast<int32>(sizeof(StreamModuleData)), kIdStreamModule, StreamModuleOpen, StreamModuleClose},
-    {"camera", 4, kIdCameraModule, nullptr, nullptr},
-    {"image", 544, kIdImageModule, nullptr, nullptr},
-    {"raster", 100, kIdRasterModule, nullptr, nullptr},
+    {"camera", static_cast<int32>(sizeof(CameraModule)), kIdCameraModule, CameraModuleOpen, CameraModuleClose},
+    {"image", static_cast<int32>(sizeof(ImageModule)), kIdImageModule, ImageModuleOpen, ImageModuleClose},
+    {"raster", static_cast<int32>(sizeof(RasterModule)), kIdRasterModule, RasterModuleOpen, RasterModuleClose},
     {"texture", 48, kIdTextureModule, nullptr, nullptr},
     {"pipeline", static_cast<int32>(sizeof(PipelineModule)), kIdPipelineModule, PipelineModuleOpen,
      PipelineModuleClose},
@@ -37,6 +40,6 @@ const CoreModule* CoreModules(int32* count) {
     return kCoreModules;
 }
 
-void CoreModulesSetGamma(float /*gamma*/) {}
+void CoreModulesSetGamma(float gamma) { ImageSetGamma(gamma); }
 
 }  // namespace kv
