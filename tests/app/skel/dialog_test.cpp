@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/skel/sdl/devdialog.h"
+#include "app/skel/sdl/font8x14.h"
+#include "app/skel/sdl/platform.h"
+#include "app_handler.h"
+#include "mode_device.h"
+
+namespace kv {
+namespace {
+
+using test::ModeDevice;
+
+class Dialog : public ::testing::Test {
+  protected:
+    DeviceDialog d;
+    ShellSettings settings{"t", 320, 240, 0, 0};
+    int32 fullScreen = 0;
+
+    void SetUp() override {
+        ModeDevice::Reset();
+        EngineSetDevice(ModeDevice::Interface);
+        ASSERT_TRUE(EngineInit(nullptr, 0));
+        EngineOpenParams p{this};
+        ASSERT_TRUE(EngineOpen(&p));
+    }
+    void TearDown() override {
+        EngineClose();
+        EngineTerm();
+        EngineSetDevice(nullptr);
+    }
+    void Open() {
+        ASSERT_TRUE(DeviceDialogPrepare(&d));
+        DeviceDialogInit(&d);
+    }
+    void Click(int32 control, int32 dx = 4, int32 dy = 4) {
+        const DialogRect r = DeviceDialogControlRect(control);
+        DeviceDialogMouseDown(&d, r.x + dx, r.y + dy);
+    }
+    int32 Press(int32 button) {
+        const DialogRect r = DeviceDialogControlRect(button);
+        DeviceDialogMouseDown(&d, r.x + 2, r.y + 2);
+        return DeviceDialogMouseUp(&d, r.x + 3, r.y + 3);
+    }
+    // Clicks row `row` of the open list.
+    void ClickRow(int32 row) {
+        int32 rows = 0;
+        const DialogRect r = DeviceDialogOpenListRect(&d, &rows);
+        DeviceDialogMouseDown(&d, r.x + 10, r.y + 1 + row * 16 + 8);
+    }
+};
+
+TEST_F(Dialog, ListsTheSubSystemsAndModesWithTheCurrentOnesSelected) {
+    Open();
+    ASSERT_EQ(d.subSystems.size(), 2u);
+    EXPECT_EQ(d.subSystems[1].text, "Display 2");
+    EXPECT_EQ(d.subSystemItem, 0);
+    ASSERT_EQ(d.modes.size(), 2u);
+    EXPECT_EQ(d.modes[0].text, "640 x 480 x 32 ");
+    EXPECT_EQ(d.modes[1].text, "800 x 600 x 16 (Fullscreen)");
+    EXPECT_EQ(d.modeItem, 0);
+    EXPECT_EQ(d.chosenMode, 0);
+    EXPECT_EQ(d.focus, DialogSubSystemList);
+}
+
+TEST_F(Dialog, SubSystemsAreCountedAndCutToSixteen) {
+    ModeDevice::modes.assign(20, {{640, 480, 32, 0}});
+    ModeDevice::currentMode.assign(20, 0);
+    Open();
+    EXPECT_EQ(d.subSystems.size(), 16u);
+
+    ModeDevice::modes.clear();
+    DeviceDialog none;
+    EXPECT_FALSE(DeviceDialogPrepare(&none));
+}
+
+TEST_F(Dialog, AnotherSubSystemIsSelectedAtOnceAndBringsItsModes) {
+    Open();
+    DeviceDialogSelect(&d, DialogSubSystemList, 0);
+    EXPECT_TRUE(ModeDevice::setSubSystemCalls.empty()) << "the same sub-system again changes nothing";
+
+    DeviceDialogSelect(&d, DialogSubSystemList, 1);
+    EXPECT_EQ(ModeDevice::setSubSystemCalls, std::vector<int32>{1});
+    EXPECT_EQ(ModeDevice::subSystem, 1);
+    ASSERT_EQ(d.modes.size(), 3u);
+    EXPECT_EQ(d.modes[0].text, "1024 x 768 x 32 (Fullscreen)");
+    EXPECT_EQ(d.chosenMode, 1);
+    EXPECT_EQ(d.modeItem, 1);
+
+    DeviceDialogSelect(&d, DialogModeList, 2);
+    EXPECT_EQ(d.chosenMode, 2);
+    DeviceDialogSelect(&d, DialogModeList, 3);  // no such item
+    EXPECT_EQ(d.chosenMode, 2);
+}
+
+TEST_F(Dialog, AWindowedModeLeavesTheSizeAsTheApplicationSetIt) {
+    Open();
+    ASSERT_TRUE(DeviceDialogApply(&d, &settings, &fullScreen));
+    EXPECT_EQ(settings.width, 320);
+    EXPECT_EQ(settings.height, 240);
+    EXPECT_EQ(fullScreen, 0);
+}
+
+TEST_F(Dialog, AFullScreenModeBecomesTheClientSize) {
+    Open();
+    DeviceDialogSelect(&d, DialogSubSystemList, 1);
+    ModeDevice::subSystem = 0;  // as if something moved it meanwhile
+    ASSERT_TRUE(DeviceDialogApply(&d, &settings, &fullScreen));
+    EXPECT_EQ(ModeDevice::subSystem, 1);
+    EXPECT_EQ(ModeDevice::currentMode[1], 1);
+    EXPECT_EQ(settings.width, 640);
+    EXPECT_EQ(settings.height, 480);
+    EXPECT_EQ(fullScreen, 1);
+}
+
+TEST_F(Dialog, FailingToSelectFailsTheStep) {
+    Open();
+    ModeDevice::failing = {DeviceUseMode};
+    EXPECT_FALSE(DeviceDialogApply(&d, &settings, &fullScreen));
+    ModeDevice::failing = {DeviceSetSubSystem};
+    d.subSystem = 5;  // the engine's own answer only knows sub-system 0
+    EXPECT_FALSE(DeviceDialogApply(&d, &settings, &fullScreen));
+}
+
+TEST_F(Dialog, KeyboardMovesFocusSelectsAndCloses) {
+    Open();
+    const int32 order[] = {DialogModeList, DialogOk, DialogExit, DialogSubSystemList};
+    for (int32 next : order) {
+        EXPECT_EQ(DeviceDialogKey(&d, DialogKeyTab), DialogStaysOpen);
+        EXPECT_EQ(d.focus, next);
+    }
+    DeviceDialogKey(&d, DialogKeyBackTab);
+    EXPECT_EQ(d.focus, DialogExit);
+    DeviceDialogKey(&d, DialogKeyTab);
+
+    // Arrows on the closed sub-system list change it at once.
+    DeviceDialogKey(&d, DialogKeyDown);
+    EXPECT_EQ(ModeDevice::subSystem, 1);
+    DeviceDialogKey(&d, DialogKeyDown);
+    EXPECT_EQ(d.subSystemItem, 1) << "the last item stays";
+    DeviceDialogKey(&d, DialogKeyHome);
+    EXPECT_EQ(ModeDevice::subSystem, 0);
+
+    // The open mode list moves a mark; Escape drops it, Enter takes it.
+    DeviceDialogKey(&d, DialogKeyTab);
+    DeviceDialogKey(&d, DialogKeyDropDown);
+    EXPECT_EQ(d.openList, DialogModeList);
+    DeviceDialogKey(&d, DialogKeyDown);
+    EXPECT_EQ(d.highlight, 1);
+    EXPECT_EQ(DeviceDialogKey(&d, DialogKeyEscape), DialogStaysOpen);
+    EXPECT_EQ(d.openList, DialogNoControl);
+    EXPECT_EQ(d.chosenMode, 0);
+    DeviceDialogKey(&d, DialogKeyDropDown);
+    DeviceDialogKey(&d, DialogKeyEnd);
+    EXPECT_EQ(DeviceDialogKey(&d, DialogKeyEnter), DialogStaysOpen);
+    EXPECT_EQ(d.chosenMode, 1);
+
+    EXPECT_EQ(DeviceDialogKey(&d, DialogKeyEnter), DialogClosedOk);
+    d.focus = DialogExit;
+    EXPECT_EQ(DeviceDialogKey(&d, DialogKeyEnter), DialogClosedExit);
+    EXPECT_EQ(DeviceDialogKey(&d, DialogKeySpace), DialogClosedExit);
+    d.focus = DialogOk;
+    EXPECT_EQ(DeviceDialogKey(&d, DialogKeySpace), DialogClosedOk);
+    EXPECT_EQ(DeviceDialogKey(&d, DialogKeyEscape), DialogClosedExit);
+}
+
+TEST_F(Dialog, MouseOpensListsPicksRowsAndPressesButtons) {
+    Open();
+    Click(DialogModeList);
+    EXPECT_EQ(d.focus, DialogModeList);
+    EXPECT_EQ(d.openList, DialogModeList);
+    ClickRow(1);
+    EXPECT_EQ(d.openList, DialogNoControl);
+    EXPECT_EQ(d.chosenMode, 1);
+
+    // A click outside an open list closes it and picks nothing.
+    Click(DialogSubSystemList);
+    EXPECT_EQ(d.openList, DialogSubSystemList);
+    DeviceDialogMouseDown(&d, 1, kDialogHeight - 1);
+    EXPECT_EQ(d.openList, DialogNoControl);
+    EXPECT_EQ(ModeDevice::subSystem, 0);
+
+    // Hovering marks a row; the wheel only scrolls.
+    Click(DialogSubSystemList);
+    int32 rows = 0;
+    const DialogRect r = DeviceDialogOpenListRect(&d, &rows);
+    EXPECT_EQ(rows, 2);
+    EXPECT_LE(r.y + r.h, kDialogHeight);
+    DeviceDialogMouseMove(&d, r.x + 5, r.y + 1 + 16 + 3);
+    EXPECT_EQ(d.highlight, 1);
+    DeviceDialogWheel(&d, -1);
+    EXPECT_EQ(d.scrollTop, 0) << "two rows fit: nothing to scroll";
+    ClickRow(1);
+    EXPECT_EQ(ModeDevice::subSystem, 1);
+
+    // A button acts only when released over itself.
+    const DialogRect ok = DeviceDialogControlRect(DialogOk);
+    DeviceDialogMouseDown(&d, ok.x + 2, ok.y + 2);
+    EXPECT_EQ(d.pressed, DialogOk);
+    EXPECT_EQ(DeviceDialogMouseUp(&d, ok.x + ok.w + 5, ok.y), DialogStaysOpen);
+    EXPECT_EQ(Press(DialogOk), DialogClosedOk);
+    EXPECT_EQ(Press(DialogExit), DialogClosedExit);
+}
+
+TEST_F(Dialog, ALongListScrollsToKeepTheMarkInView) {
+    ModeDevice::modes[0].clear();
+    for (int32 i = 0; i < 40; ++i) ModeDevice::modes[0].push_back({100 + i, 100, 32, 0});
+    Open();
+    d.focus = DialogModeList;
+    DeviceDialogKey(&d, DialogKeyDropDown);
+    int32 rows = 0;
+    const DialogRect r = DeviceDialogOpenListRect(&d, &rows);
+    EXPECT_GE(r.y, 0);
+    EXPECT_LE(r.y + r.h, kDialogHeight);
+    EXPECT_LT(rows, 40);
+    DeviceDialogKey(&d, DialogKeyEnd);
+    EXPECT_EQ(d.highlight, 39);
+    EXPECT_EQ(d.scrollTop, 40 - rows);
+    DeviceDialogKey(&d, DialogKeyPageUp);
+    EXPECT_EQ(d.highlight, 39 - rows);
+    DeviceDialogKey(&d, DialogKeyHome);
+    EXPECT_EQ(d.scrollTop, 0);
+    DeviceDialogWheel(&d, -3);
+    EXPECT_EQ(d.scrollTop, 3);
+    ClickRow(0);
+    EXPECT_EQ(d.chosenMode, 3);
+}
+
+// The pixels of character c drawn by the dialog at (x, y) in colour ink.
+bool GlyphAt(const std::vector<uint32>& px, int32 x, int32 y, char c, uint32 ink) {
+    const uint8* g = FontGlyph(c);
+    for (int32 j = 0; j < kFontHeight; ++j) {
+        for (int32 i = 0; i < kFontWidth; ++i) {
+            const bool on = (g[j] & (0x80 >> i)) != 0;
+            if (on != (px[(y + j) * kDialogWidth + x + i] == ink)) return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(Dialog, DrawsTheLabelAndTheChoicesInTheFont) {
+    Open();
+    std::vector<uint32> px(kDialogWidth * kDialogHeight, 0x12345678);
+    DeviceDialogDraw(&d, px.data());
+    for (uint32 p : px) ASSERT_NE(p, 0x12345678u) << "every pixel is drawn";
+    const std::string label = "Please select the device to use:";
+    for (std::size_t i = 0; i < label.size(); ++i) {
+        EXPECT_TRUE(GlyphAt(px, 14 + 8 * static_cast<int32>(i), 12, label[i], 0xFF000000)) << label[i];
+    }
+    // The open list shows each mode's text on its own row.
+    d.focus = DialogModeList;
+    DeviceDialogKey(&d, DialogKeyDropDown);
+    DeviceDialogDraw(&d, px.data());
+    int32 rows = 0;
+    const DialogRect r = DeviceDialogOpenListRect(&d, &rows);
+    const std::string second = d.modes[1].text;
+    for (std::size_t i = 0; i < second.size(); ++i) {
+        EXPECT_TRUE(GlyphAt(px, r.x + 4 + 8 * static_cast<int32>(i), r.y + 1 + 16 + 1, second[i], 0xFF000000));
+    }
+}
+
+TEST(Font, EveryPrintableCharacterHasItsOwnGlyph) {
+    std::set<std::vector<uint8>> shapes;
+    for (int32 c = 33; c < 127; ++c) {
+        const uint8* g = FontGlyph(c);
+        std::vector<uint8> rows(g, g + kFontHeight);
+        int32 ink = 0;
+        for (uint8 r : rows) {
+            ink += r != 0;
+            EXPECT_EQ(r & 0x81, 0) << "columns 0 and 7 keep characters apart: '" << static_cast<char>(c) << "'";
+        }
+        EXPECT_GT(ink, 0) << static_cast<char>(c);
+        EXPECT_TRUE(shapes.insert(rows).second) << "'" << static_cast<char>(c) << "' looks like another character";
+    }
+    for (int32 j = 0; j < kFontHeight; ++j) EXPECT_EQ(FontGlyph(' ')[j], 0);
+    EXPECT_EQ(FontGlyph(7), FontGlyph(200));
+    EXPECT_NE(FontGlyph(7)[5], 0);
+}
+
+TEST_F(Dialog, SelectDeviceWithoutADisplayTakesTheCurrentChoices) {
+    // No video running: even with the flag set no dialog is shown, so this
+    // cannot wait for a person.
+    ModeDevice::subSystem = 1;
+    ShellSettings* s = ShellGetSettings();
+    s->width = 320;
+    s->height = 240;
+    PlatformGetRecord()->fullScreen = 0;
+    ASSERT_TRUE(PlatformSelectDevice(1));
+    EXPECT_EQ(s->width, 640);
+    EXPECT_EQ(s->height, 480);
+    EXPECT_EQ(PlatformGetRecord()->fullScreen, 1);
+    PlatformResetRecord();
+
+    ModeDevice::modes.clear();
+    EXPECT_FALSE(PlatformSelectDevice(0));
+}
+
+}  // namespace
+}  // namespace kv
