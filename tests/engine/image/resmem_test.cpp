@@ -1,0 +1,247 @@
+#include "engine/image/resmem.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "engine/core/badevice.h"
+#include "engine/core/baerr.h"
+#include "engine/core/fake_device.h"
+
+namespace kv {
+namespace {
+
+// Owners remember which of their entries were thrown away, in order.
+std::vector<std::string> notified;
+
+struct Owner {
+    std::string name;
+    ResEntry* entry = nullptr;
+};
+
+void Notify(ResEntry* e) { notified.push_back(static_cast<Owner*>(e->owner)->name); }
+
+constexpr int32 kHeader = static_cast<int32>(sizeof(ResEntry));
+
+class Arena : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        notified.clear();
+        Start(kArena);
+    }
+    void TearDown() override {
+        Stop();
+        ResourcesSetArenaSize(0);
+    }
+    void Start(int32 size) {
+        ResourcesSetArenaSize(size);
+        ASSERT_TRUE(EngineInit(nullptr, 0));
+        EngineOpenParams p{this};
+        ASSERT_TRUE(EngineOpen(&p));
+        ASSERT_TRUE(EngineStart());
+        started_ = true;
+        space_ = ResourcesArenaFirstBlock()->blockSize + 32;
+    }
+    void Stop() {
+        if (!started_) return;
+        EngineStop();
+        EngineClose();
+        EngineTerm();
+        started_ = false;
+    }
+    // Entries whose blocks take exactly a quarter of the arena's space.
+    ResEntry* Quarter(Owner* o) { return ResourcesAllocateEntry(o, &o->entry, QuarterSize(), true, Notify); }
+    int32 QuarterSize() const { return static_cast<int32>(Space() / 4 - 32) - kHeader; }
+    // Bytes of the arena's blocks with their headers.
+    uint32 Space() const { return space_; }
+    static std::vector<const ArenaBlock*> Blocks() {
+        std::vector<const ArenaBlock*> v;
+        for (const ArenaBlock* b = ResourcesArenaFirstBlock(); b != nullptr; b = b->nextBlock) v.push_back(b);
+        return v;
+    }
+
+    // 32 bytes of heap words and alignment, then 4 × 1024 of blocks.
+    static constexpr int32 kArena = 4096 + 32;
+    // Owners outlive the engine, whose stop empties the arena into them.
+    Owner& Own(const std::string& name) {
+        owners_.push_back(Owner{name});
+        return owners_.back();
+    }
+    std::deque<Owner> owners_;
+    bool started_ = false;
+    uint32 space_ = 0;
+};
+
+TEST_F(Arena, OneByteTakesTheHeaderAndOneByteRoundedTo32) {
+    Owner& o = Own("o");
+    ResEntry* e = ResourcesAllocateEntry(&o, &o.entry, 1, true, nullptr);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(o.entry, e);
+    const ArenaBlock* b = ResourcesArenaFirstBlock();
+    EXPECT_EQ(reinterpret_cast<const void*>(b + 1), reinterpret_cast<void*>(e));
+    EXPECT_EQ(b->blockSize, static_cast<uint32>((kHeader + 1 + 31) / 32 * 32));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b) % 32, 0u);
+    ResourcesModule* m = ResourcesModuleGet();
+    EXPECT_EQ(m->bytesInUse, 1);
+    EXPECT_TRUE(ResourcesFreeEntry(e));
+    EXPECT_EQ(o.entry, nullptr);
+    EXPECT_EQ(m->bytesInUse, 0);
+    EXPECT_EQ(Blocks().size(), 1u);
+}
+
+TEST_F(Arena, EvictionTakesTheLeastRecentlyUsedAndThisFramesEntriesLast) {
+    ResourcesModule* m = ResourcesModuleGet();
+    Owner& a = Own("a");
+    Owner& b = Own("b");
+    Owner& c = Own("c");
+    Owner& d = Own("d");
+    Owner& e = Own("e");
+    Owner& f = Own("f");
+    ASSERT_NE(Quarter(&a), nullptr);
+    ASSERT_NE(Quarter(&b), nullptr);
+    ResourcesEndFrame();
+    ASSERT_NE(Quarter(&c), nullptr);
+    ASSERT_NE(Quarter(&d), nullptr);
+    ResourcesUseEntry(a.entry);  // a is now this frame's
+    ResourcesEndFrame();
+    // Recency: a, d, c (last frame), then b.
+    ASSERT_NE(Quarter(&e), nullptr);
+    EXPECT_EQ(notified, (std::vector<std::string>{"b"}));
+    EXPECT_EQ(b.entry, nullptr);
+    ASSERT_NE(Quarter(&f), nullptr);
+    EXPECT_EQ(notified, (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(m->bytesThrashed, 0);
+    EXPECT_EQ(m->bytesInUse, 4 * QuarterSize());
+
+    // With only this frame's entries left, the oldest of them goes, counted
+    // as thrashing.
+    Owner& g = Own("g");
+    Owner& h = Own("h");
+    ResourcesEmptyArena();
+    notified.clear();
+    ASSERT_NE(Quarter(&a), nullptr);
+    ResourcesEndFrame();
+    ASSERT_NE(Quarter(&b), nullptr);
+    ASSERT_NE(Quarter(&c), nullptr);
+    ASSERT_NE(Quarter(&d), nullptr);
+    ASSERT_NE(Quarter(&g), nullptr);
+    ASSERT_NE(Quarter(&h), nullptr);
+    EXPECT_EQ(notified, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(m->bytesThrashed, QuarterSize());
+    ResourcesEndFrame();
+    EXPECT_EQ(m->bytesThrashed, 0);
+}
+
+TEST_F(Arena, AnEntryUsedEveryFrameSurvivesWhileOlderEntriesExist) {
+    Owner& keep = Own("keep");
+    ASSERT_NE(Quarter(&keep), nullptr);
+    for (int frame = 0; frame < 20; ++frame) {
+        ResourcesUseEntry(keep.entry);
+        ASSERT_NE(Quarter(&Own("o" + std::to_string(frame))), nullptr);
+        ResourcesEndFrame();
+        ASSERT_EQ(keep.entry != nullptr, true) << "frame " << frame;
+    }
+    EXPECT_EQ(std::count(notified.begin(), notified.end(), "keep"), 0);
+    EXPECT_EQ(notified.size(), 20u - 3u);
+}
+
+TEST_F(Arena, FreedNeighboursMergeIntoOneBlock) {
+    Owner& a = Own("a");
+    Owner& b = Own("b");
+    Owner& c = Own("c");
+    Owner& d = Own("d");
+    ASSERT_NE(Quarter(&a), nullptr);
+    ASSERT_NE(Quarter(&b), nullptr);
+    ASSERT_NE(Quarter(&c), nullptr);
+    ASSERT_NE(Quarter(&d), nullptr);
+    ASSERT_EQ(Blocks().size(), 4u);
+    const uint32 each = Blocks()[0]->blockSize;
+    ResourcesFreeEntry(b.entry);
+    ResourcesFreeEntry(a.entry);
+    const std::vector<const ArenaBlock*> blocks = Blocks();
+    ASSERT_EQ(blocks.size(), 3u);
+    EXPECT_EQ(blocks[0]->used & 1, 0u);
+    EXPECT_EQ(blocks[0]->blockSize, 2 * each + 32);
+    EXPECT_EQ(blocks[1]->prevBlock, blocks[0]);
+    // The merged space takes an entry of both sizes together, with no eviction.
+    notified.clear();
+    Owner& big = Own("big");
+    ASSERT_NE(ResourcesAllocateEntry(&big, &big.entry, static_cast<int32>(2 * each + 32) - kHeader, true, Notify),
+              nullptr);
+    EXPECT_TRUE(notified.empty());
+    EXPECT_EQ(reinterpret_cast<const void*>(blocks[0] + 1), reinterpret_cast<void*>(big.entry));
+    // Freeing the last two merges forwards and backwards into one.
+    ResourcesFreeEntry(c.entry);
+    ResourcesFreeEntry(d.entry);
+    ResourcesFreeEntry(big.entry);
+    ASSERT_EQ(Blocks().size(), 1u);
+    EXPECT_EQ(Blocks()[0]->blockSize, Space() - 32);
+}
+
+TEST_F(Arena, EmptyingTheArenaClearsEveryOwnerReference) {
+    ResourcesModule* m = ResourcesModuleGet();
+    Owner& a = Own("a");
+    Owner& b = Own("b");
+    Owner& c = Own("c");
+    Owner& outside = Own("outside");
+    ASSERT_NE(Quarter(&a), nullptr);
+    ResourcesEndFrame();
+    ASSERT_NE(Quarter(&b), nullptr);
+    ASSERT_NE(ResourcesAllocateEntry(&c, &c.entry, 10, true, nullptr), nullptr);
+    ASSERT_NE(ResourcesAllocateEntry(&outside, &outside.entry, 100000, false, Notify), nullptr);
+    EXPECT_EQ(outside.entry->link.next, nullptr);
+    EXPECT_EQ(m->bytesInUse, 2 * QuarterSize() + 10) << "entries outside the arena are not counted";
+    EXPECT_TRUE(ResourcesEmptyArena());
+    EXPECT_EQ(a.entry, nullptr);
+    EXPECT_EQ(b.entry, nullptr);
+    EXPECT_EQ(c.entry, nullptr);
+    EXPECT_NE(outside.entry, nullptr);
+    EXPECT_EQ(m->bytesInUse, 0);
+    EXPECT_EQ(m->bytesThrashed, 0);
+    EXPECT_TRUE(LinkListEmpty(m->currentFrameList));
+    EXPECT_TRUE(LinkListEmpty(m->olderList));
+    EXPECT_EQ(Blocks().size(), 1u);
+    // Outside entries are left alone by use and by the frame's end.
+    EXPECT_EQ(ResourcesUseEntry(outside.entry), outside.entry);
+    ResourcesEndFrame();
+    EXPECT_TRUE(ResourcesFreeEntry(outside.entry));
+    EXPECT_EQ(outside.entry, nullptr);
+    EXPECT_EQ(notified, (std::vector<std::string>{"b", "a", "outside"}));
+}
+
+TEST_F(Arena, AnEntryTheArenaCanNeverHoldFailsWithoutEvictingAnything) {
+    test::ErrorLog log;
+    Owner& a = Own("a");
+    Owner& big = Own("big");
+    ASSERT_NE(Quarter(&a), nullptr);
+    big.entry = reinterpret_cast<ResEntry*>(&big);
+    EXPECT_EQ(ResourcesAllocateEntry(&big, &big.entry, kArena, true, Notify), nullptr);
+    EXPECT_EQ(big.entry, nullptr);
+    EXPECT_TRUE(log.Has(kModuleCore, kErrResourcesArenaFull));
+    EXPECT_NE(a.entry, nullptr);
+    EXPECT_TRUE(notified.empty());
+    // The whole arena in one entry evicts everything else.
+    EXPECT_NE(ResourcesAllocateEntry(&big, &big.entry, static_cast<int32>(Space() - 32) - kHeader, true, Notify),
+              nullptr);
+    EXPECT_EQ(a.entry, nullptr);
+}
+
+TEST_F(Arena, AnArenaTooSmallForItsHeapFailsToStart) {
+    Stop();
+    test::ErrorLog log;
+    ResourcesSetArenaSize(64);
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EngineOpenParams p{this};
+    ASSERT_TRUE(EngineOpen(&p));
+    EXPECT_FALSE(EngineStart());
+    EXPECT_TRUE(log.Has(kModuleCore, kErrResourcesArenaFull));
+    EngineClose();
+    EngineTerm();
+    EXPECT_EQ(ResourcesModuleGet(), nullptr);
+}
+
+}  // namespace
+}  // namespace kv
