@@ -35,7 +35,7 @@ TEST_F(Streams, MemoryWriteGrowsBy512OrTheWriteAndHandsOutTheBuffer) {
     ASSERT_EQ(StreamWrite(s, b.data(), 600), s);
     EXPECT_EQ(s->Type.memory.length, 1112u);
     // A small write that fits takes no new memory; one that does not grows by 512.
-    ASSERT_EQ(StreamWrite(s, a.data(), 502), s);
+    ASSERT_EQ(StreamWrite(s, b.data(), 502), s);
     EXPECT_EQ(s->Type.memory.length, 1112u);
     ASSERT_EQ(StreamWrite(s, a.data(), 1), s);
     EXPECT_EQ(s->Type.memory.length, 1624u);
@@ -44,6 +44,7 @@ TEST_F(Streams, MemoryWriteGrowsBy512OrTheWriteAndHandsOutTheBuffer) {
     ASSERT_EQ(out.size(), 1113u);
     EXPECT_TRUE(std::equal(a.begin(), a.end(), out.begin()));
     EXPECT_TRUE(std::equal(b.begin(), b.end(), out.begin() + 10));
+    EXPECT_TRUE(std::equal(b.begin(), b.begin() + 502, out.begin() + 610));
     EXPECT_EQ(out[1112], a[0]);
 }
 
