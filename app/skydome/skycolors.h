@@ -1,0 +1,57 @@
+// Sky colours for many directions at once: the dome's recolour path.
+//
+// What depends only on a direction (its angles, their sines and cosines, the
+// zenith-angle factor of each channel) is kept per direction; a sun change
+// then costs one pass that evaluates the rest with fast approximations of
+// known error. A channel whose float could differ from the plain evaluation
+// is computed plainly instead, so the colours are always exactly those of
+// SkyDirectionAngles and SkyColor, and the bytes those of SkyToneMap.
+#pragma once
+
+#include "app/skydome/sky.h"
+
+namespace kv {
+
+struct SkyColorCache {
+    int32 count;
+    int32 capacity;
+    double* block;  // one allocation holding every array below
+    double* theta;
+    double* phi;
+    double* sinTheta;
+    double* cosTheta;
+    double* cosPhi;
+    double* sinPhi;
+    double* zenithFactor[3];          // 1 + A e^(B / cos theta) per channel
+    double factorCoefficients[3][2];  // the A, B the factors were made with
+    bool factorsValid;
+    int32 plainCount;  // directions evaluated plainly in the last pass
+};
+
+void SkyColorCacheInit(SkyColorCache* cache);
+// Takes the directions (used as given, as by SkyDirectionAngles). Grows only;
+// false when memory runs out (the cache then holds no directions).
+bool SkyColorCacheSetDirections(SkyColorCache* cache, const V3d* directions, int32 count);
+void SkyColorCacheRelease(SkyColorCache* cache);
+// colours[i] := SkyColor(thetaS, phiS, angles of direction i) for the current
+// sky state, bit for bit. Sun angles in radians, as for SkyColor.
+void SkyColorCacheCompute(SkyColorCache* cache, double thetaS, double phiS, RGBAReal* colours);
+
+// out[i] := SkyToneMap(&colours[i], k), bit for bit.
+void SkyToneMapColors(const RGBAReal* colours, RGBA* out, int32 count, float k);
+
+// Whether the four-wide kernels may be used where the processor has them
+// (default true); both paths give the same results.
+void SkyColorsSetVectorUnits(bool allowed);
+bool SkyColorsVectorUnitsActive();
+
+// The plain evaluations the fast ones must equal.
+void SkyComputeColorsPlain(const V3d* directions, int32 count, double thetaS, double phiS, RGBAReal* colours);
+void SkyToneMapColorsPlain(const RGBAReal* colours, RGBA* out, int32 count, float k);
+
+// The unit directions of a hemisphere of the given number of rings, in the
+// dome's vertex order: ring i, segment j at index i * 4 * rings + j, then the
+// apex. Fills 4 rings^2 + 1 entries.
+void SkyHemisphereDirections(int32 rings, V3d* out);
+
+}  // namespace kv
