@@ -44,29 +44,26 @@ struct Rect {
     int32 x, y, w, h;
 };
 
-// Raster types: the low 3 bits of the create flags.
-enum RasterType : int32 {
-    RasterTypeNormal = 0,
-    RasterTypeZBuffer = 1,
-    RasterTypeCamera = 2,
-    RasterTypeTexture = 4,
-    RasterTypeCameraTexture = 5,
-};
+// Raster types: the low 3 bits of the create flags. Types and formats are
+// plain constants so that they can be or-ed together.
+constexpr int32 RasterTypeNormal = 0;
+constexpr int32 RasterTypeZBuffer = 1;
+constexpr int32 RasterTypeCamera = 2;
+constexpr int32 RasterTypeTexture = 4;
+constexpr int32 RasterTypeCameraTexture = 5;
 constexpr int32 kRasterTypeMask = 0x07;
 
 // Raster formats: bits 8-15 of the create flags.
-enum RasterFormat : int32 {
-    RasterFormatDefault = 0x0000,
-    RasterFormat8888 = 0x0500,
-    RasterFormat888 = 0x0600,
-    RasterFormatDepth16 = 0x0700,
-    RasterFormatDepth24 = 0x0800,
-    RasterFormatDepth32 = 0x0900,
-    RasterFormatAutoMipmap = 0x1000,
-    RasterFormatPal8 = 0x2000,
-    RasterFormatPal4 = 0x4000,
-    RasterFormatMipmap = 0x8000,
-};
+constexpr int32 RasterFormatDefault = 0x0000;
+constexpr int32 RasterFormat8888 = 0x0500;
+constexpr int32 RasterFormat888 = 0x0600;
+constexpr int32 RasterFormatDepth16 = 0x0700;
+constexpr int32 RasterFormatDepth24 = 0x0800;
+constexpr int32 RasterFormatDepth32 = 0x0900;
+constexpr int32 RasterFormatAutoMipmap = 0x1000;
+constexpr int32 RasterFormatPal8 = 0x2000;
+constexpr int32 RasterFormatPal4 = 0x4000;
+constexpr int32 RasterFormatMipmap = 0x8000;
 constexpr int32 kRasterFormatPixelMask = 0x0F00;
 constexpr int32 kRasterFormatMask = 0xFF00;
 
@@ -81,13 +78,11 @@ constexpr uint8 kRasterPaletteLockMask = 0x18;
 
 // Lock modes: bit 0 write, bit 1 read, bit 2 do not fetch; the level goes in
 // bits 8-15 of the value passed to the device.
-enum RasterLockMode : int32 {
-    RasterLockWriteBit = 1,
-    RasterLockReadBit = 2,
-    RasterLockNoFetch = 4,
-    RasterLockRead = 2,
-    RasterLockWrite = 5,
-};
+constexpr int32 RasterLockWriteBit = 1;
+constexpr int32 RasterLockReadBit = 2;
+constexpr int32 RasterLockNoFetch = 4;
+constexpr int32 RasterLockRead = 2;
+constexpr int32 RasterLockWrite = 5;
 
 // Registered extension data (the device's block first) follows the record.
 struct Raster {
