@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "devdialog.h"
+#include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "platform.h"
@@ -278,8 +279,10 @@ int ShellMain(int argc, char** argv) {
 
     for (int i = 1; i < argc; ++i) ShellEvent(EventPreOption, argv[i]);
 
-    SDL_Window* window = SDL_CreateWindow(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, settings->width,
-                                          settings->height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    // The pixel format is fixed with the window: it is made for the OpenGL
+    // device.
+    SDL_Window* window = GlWindowCreate(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, settings->width,
+                                        settings->height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (window == nullptr) {
         std::fprintf(stderr, "%s: cannot create the window: %s\n", Title(), SDL_GetError());
         SDL_Quit();
@@ -382,10 +385,11 @@ void PlatformPathDestroy(char* path) {
 }
 
 bool PlatformCameraShowRaster(void* camera) {
-    // Cameras and their rasters are not built yet: there is nothing to show,
-    // and saying so is safer than pretending a frame was presented.
-    (void)camera;
-    return false;
+    if (camera == nullptr) {
+        ErrorRaise(0, kErrNullArgument);
+        return false;
+    }
+    return CameraShowRaster(static_cast<Camera*>(camera), record.window, 0) != nullptr;
 }
 
 bool PlatformRegisterImageLoaders() {

@@ -7,9 +7,12 @@
 
 #include "app/skel/sdl/platform.h"
 #include "app_handler.h"
+#include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/core/fake_device.h"
+#include "engine/image/baraster.h"
+#include "mode_device.h"
 
 namespace kv {
 namespace {
@@ -183,13 +186,49 @@ TEST(PlatformPath, BackslashesBecomeSlashesInEngineMemory) {
     EXPECT_TRUE(EngineTerm());
 }
 
-TEST(PlatformSeams, NothingToShowAndNoReadersYet) {
-    int camera = 0;
-    EXPECT_FALSE(PlatformCameraShowRaster(&camera));
+struct Shown {
+    static inline std::vector<std::pair<void*, void*>> calls;
+    static inline bool fail = false;
+    static bool Show(void* raster, void* window, int32 flags) {
+        EXPECT_EQ(flags, 0);
+        calls.push_back({raster, window});
+        return !fail;
+    }
+};
+
+TEST(PlatformSeams, ACamerasRasterIsShownInTheMainWindow) {
+    test::ModeDevice::Reset();
+    EngineSetDevice(test::ModeDevice::Interface);
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EngineOpenParams p{nullptr};
+    ASSERT_TRUE(EngineOpen(&p));
+    ASSERT_TRUE(EngineStart());
+    EngineInstanceGet()->stdFunc.fn[StdRasterShowRaster] = Shown::Show;
+    Shown::calls.clear();
+
+    Camera* camera = CameraCreate();
+    ASSERT_NE(camera, nullptr);
+    EXPECT_FALSE(PlatformCameraShowRaster(camera)) << "no frame buffer yet";
+    Raster frame{};
+    CameraSetRaster(camera, &frame);
+    EXPECT_TRUE(PlatformCameraShowRaster(camera));
+    ASSERT_EQ(Shown::calls.size(), 1u);
+    EXPECT_EQ(Shown::calls[0].first, &frame);
+    EXPECT_EQ(Shown::calls[0].second, PlatformGetWindow());
+    Shown::fail = true;
+    EXPECT_FALSE(PlatformCameraShowRaster(camera));
+    Shown::fail = false;
     EXPECT_FALSE(PlatformCameraShowRaster(nullptr));
-    EXPECT_TRUE(PlatformRegisterImageLoaders());
-    EXPECT_EQ(PlatformGetWindow(), nullptr);
+
+    CameraSetRaster(camera, nullptr);
+    CameraDestroy(camera);
+    EngineStop();
+    EngineClose();
+    EngineTerm();
+    EngineSetDevice(nullptr);
 }
+
+TEST(PlatformSeams, NoImageReadersYet) { EXPECT_TRUE(PlatformRegisterImageLoaders()); }
 
 }  // namespace
 }  // namespace kv
