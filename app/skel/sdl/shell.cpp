@@ -12,6 +12,7 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
+#include "engine/opengl/basdlogl.h"
 #include "platform.h"
 
 namespace kv {
