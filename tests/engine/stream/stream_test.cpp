@@ -256,11 +256,11 @@ TEST_F(Streams, FileNameStreamWritesAppendsAndReadsToTheEnd) {
 // the end of the file.
 struct FileSpy {
     static inline int opens = 0, closes = 0;
-    static inline bool failReads = false;
+    static inline bool failReads = false, failWrites = false;
     static inline FileFunctions saved{};
     static void Install() {
         opens = closes = 0;
-        failReads = false;
+        failReads = failWrites = false;
         FileFunctions& f = EngineInstanceGet()->fileFuncs;
         saved = f;
         f.kvfopen = [](const char* n, const char* m) {
@@ -274,6 +274,9 @@ struct FileSpy {
         f.kvfread = [](void* a, std::size_t s, std::size_t n, void* h) {
             return failReads ? std::size_t{0} : saved.kvfread(a, s, n, h);
         };
+        f.kvfwrite = [](const void* a, std::size_t s, std::size_t n, void* h) {
+            return failWrites ? n / 2 : saved.kvfwrite(a, s, n, h);
+        };
     }
 };
 
@@ -283,6 +286,11 @@ TEST_F(Streams, FilesAreReachedOnlyThroughTheInstanceTable) {
     FileSpy::Install();
     Stream* w = StreamOpen(StreamTypeFileName, StreamAccessWrite, path.c_str());
     ASSERT_EQ(StreamWrite(w, "x", 1), w);
+    // Anything short of the full count is a write failure.
+    FileSpy::failWrites = true;
+    EXPECT_EQ(StreamWrite(w, "yz", 2), nullptr);
+    EXPECT_TRUE(log.Has(0, kErrWriteFailed));
+    FileSpy::failWrites = false;
     ASSERT_TRUE(StreamClose(w, nullptr));
     EXPECT_EQ(FileSpy::opens, 1);
     EXPECT_EQ(FileSpy::closes, 1);
