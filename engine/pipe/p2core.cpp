@@ -313,13 +313,14 @@ int32* NodeFindOutput(PipelineNode* node, const char* name) {
 PipelineNode* NodeCheck(PipelineNode* node) { return node != nullptr && node->nodeType != nullptr ? node : nullptr; }
 
 Pipeline* PipelineLinkOutput(Pipeline* p, int32* output, PipelineNode* destination) {
-    if (p == nullptr || p->locked == 0 || output == nullptr || *output != -1 || NodeCheck(destination) == nullptr) {
+    if (p == nullptr || p->locked == 0 || output == nullptr || *output != -1 || destination == nullptr) {
         return nullptr;
     }
+    // Only a whole record of this pipeline's node array is looked into.
     const auto offset = reinterpret_cast<std::intptr_t>(destination) - reinterpret_cast<std::intptr_t>(p->nodes);
     if (offset < 0 || offset % static_cast<std::intptr_t>(sizeof(PipelineNode)) != 0) return nullptr;
     const std::intptr_t index = offset / static_cast<std::intptr_t>(sizeof(PipelineNode));
-    if (index >= p->numNodes) return nullptr;
+    if (index >= p->numNodes || NodeCheck(destination) == nullptr) return nullptr;
     // The output must be one of this pipeline's too, or the index would
     // point into the wrong node array.
     bool ours = false;
