@@ -30,6 +30,9 @@ const char* SkydomeUsage() {
            "options:\n"
            "  -vms          do not show the device-selection dialog; take the current mode\n"
            "  --frames N    quit after N frames (for unattended runs)\n"
+           "  --screenshot FILE\n"
+           "                after the last frame of a --frames run, write the picture\n"
+           "                to FILE as PNG (the exit status is 1 when it cannot be written)\n"
            "  --help        show this text and exit\n"
            "\n"
            "Escape or closing the window quits.\n";
@@ -48,12 +51,23 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
                 return false;
             }
             ++i;
+        } else if (std::strcmp(a, "--screenshot") == 0) {
+            if (i + 1 >= args.size() || args[i + 1][0] == '\0') {
+                *error = "--screenshot needs a file name";
+                return false;
+            }
+            options->screenshot = args[i + 1];
+            ++i;
         } else if (std::strncmp(a, "--", 2) == 0) {
             *error = std::string("unknown option ") + a + " (see --help)";
             return false;
         } else {
             rest.push_back(args[i]);
         }
+    }
+    if (!options->screenshot.empty() && !options->help && options->frames < 1) {
+        *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
+        return false;
     }
     args = rest;
     return true;

@@ -9,6 +9,8 @@ namespace kv {
 struct SkydomeOptions {
     long frames = -1;  // quit after this many frames; -1 runs until the user quits
     bool help = false;
+    std::string screenshot;         // PNG written after the last frame of a --frames run
+    bool screenshotFailed = false;  // set when it could not be written
 };
 
 // Takes the program's own options out of argv; what remains is passed to the

@@ -20,5 +20,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     args.push_back(nullptr);
-    return kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
+    const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
+    if (status == 0 && options->screenshotFailed) return 1;
+    return status;
 }

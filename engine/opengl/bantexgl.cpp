@@ -468,7 +468,9 @@ bool GlRasterLock(void* outArg, void* rasterArg, int32 modeAndLevel) {
     }
     const int32 mode = modeAndLevel & 0xFF;
     const int32 level = (modeAndLevel >> 8) & 0xFF;
-    if ((r->rasterFlags & kLockBits) != 0 || (r->rasterFlags & kRasterDontAllocate) != 0) {
+    // A raster without storage has nothing to lock, unless it shows part of
+    // a parent that has.
+    if ((r->rasterFlags & kLockBits) != 0 || ((r->rasterFlags & kRasterDontAllocate) != 0 && Top(r) == r)) {
         ErrorRaise(0, kErrRasterFormat);
         return false;
     }

@@ -163,17 +163,26 @@ bool Close() {
 
 bool EnterFullScreen(const GlDisplayMode& mode) {
     GlDeviceState& d = Dev();
-    SDL_DisplayMode wanted{mode.format, mode.width, mode.height, mode.refreshRate, nullptr};
-    SDL_DisplayMode closest{};
-    // The display must offer the mode itself; nothing changes when it does not.
-    if (SDL_GetClosestDisplayMode(d.displayIndex, &wanted, &closest) == nullptr || closest.w != mode.width ||
-        closest.h != mode.height) {
+    // The display must offer the mode itself (size and depth; any refresh
+    // rate); nothing changes when it does not.
+    SDL_DisplayMode offered{};
+    bool found = false;
+    const int32 count = SDL_GetNumDisplayModes(d.displayIndex);
+    for (int32 i = 0; i < count && !found; ++i) {
+        found = SDL_GetDisplayMode(d.displayIndex, i, &offered) == 0 && offered.w == mode.width &&
+                offered.h == mode.height && static_cast<int32>(SDL_BITSPERPIXEL(offered.format)) == mode.depth;
+    }
+    if (!found) {
+        SDL_SetError("the display does not offer %dx%dx%d", mode.width, mode.height, mode.depth);
         return false;
     }
-    if (SDL_SetWindowDisplayMode(d.window, &closest) != 0) return false;
+    if (SDL_SetWindowDisplayMode(d.window, &offered) != 0) return false;
     SDL_SetWindowPosition(d.window, 0, 0);
     SDL_SetWindowSize(d.window, mode.width, mode.height);
-    if (SDL_SetWindowFullscreen(d.window, SDL_WINDOW_FULLSCREEN) != 0) return false;
+    if (SDL_SetWindowFullscreen(d.window, SDL_WINDOW_FULLSCREEN) != 0) {
+        SDL_SetWindowFullscreen(d.window, 0);
+        return false;
+    }
     d.fullScreenActive = true;
     return true;
 }

@@ -36,6 +36,7 @@
     X(void, EnableClientState, (GLenum array), (array))                                                            \
     X(void, End, (), ())                                                                                           \
     X(void, Finish, (), ())                                                                                        \
+    X(void, Flush, (), ())                                                                                         \
     X(void, Fogf, (GLenum pname, GLfloat param), (pname, param))                                                   \
     X(void, Fogfv, (GLenum pname, const GLfloat* params), (pname, params))                                         \
     X(void, Fogi, (GLenum pname, GLint param), (pname, param))                                                     \
