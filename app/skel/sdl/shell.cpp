@@ -268,6 +268,9 @@ int ShellMain(int argc, char** argv) {
     if (ShellEvent(EventPreInitialise, nullptr) == EventFailed) return 1;
     ShellSettings* settings = ShellGetSettings();
 
+    // X11 takes the class from the environment (a user's own setting wins),
+    // other SDL versions from the hint of the same name.
+    SDL_setenv("SDL_VIDEO_X11_WMCLASS", kWindowClass, 0);
     SDL_SetHint("SDL_VIDEO_X11_WMCLASS", kWindowClass);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         const char* driver = SDL_getenv("SDL_VIDEODRIVER");
@@ -280,10 +283,15 @@ int ShellMain(int argc, char** argv) {
 
     for (int i = 1; i < argc; ++i) ShellEvent(EventPreOption, argv[i]);
 
-    // The pixel format is fixed with the window: it is made for the OpenGL
-    // device.
-    SDL_Window* window = GlWindowCreate(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, settings->width,
-                                        settings->height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    // The window is made for the device that will draw in it: the OpenGL
+    // device's pixel format is fixed with the window; any other device (the
+    // null device, a test's) gets a plain one and no OpenGL is loaded.
+    const uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE;
+    SDL_Window* window = EngineGetDevice() == GlDeviceGetInterface
+                             ? GlWindowCreate(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                              settings->width, settings->height, flags)
+                             : SDL_CreateWindow(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                                settings->width, settings->height, flags);
     if (window == nullptr) {
         std::fprintf(stderr, "%s: cannot create the window: %s\n", Title(), SDL_GetError());
         SDL_Quit();
