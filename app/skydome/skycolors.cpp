@@ -341,6 +341,7 @@ KV_AVX2 int32 ComputeAvx2(SkyColorCache* cache, const SunTerms& t, RGBAReal* col
         const __m256d gamma = FastAcos4(arg, &invSine, &bad);
         const __m256d arg2 = _mm256_mul_pd(arg, arg);
         __m256d v[3];
+#pragma GCC unroll 3
         for (int ch = 0; ch < 3; ++ch) {
             const __m256d e = FastExp4(_mm256_mul_pd(Splat(t.D[ch]), gamma));
             const __m256d f2 = _mm256_fmadd_pd(Splat(t.E[ch]), arg2, _mm256_fmadd_pd(Splat(t.C[ch]), e, Splat(1.0)));
@@ -357,6 +358,7 @@ KV_AVX2 int32 ComputeAvx2(SkyColorCache* cache, const SunTerms& t, RGBAReal* col
                                                _mm256_fmadd_pd(Splat(3.0), rel, Splat(kRoundError)));
         __m128 channel[3];
         __m128i ok = _mm_set1_epi32(-1);
+#pragma GCC unroll 3
         for (int r = 0; r < 3; ++r) {
             const __m256d c = _mm256_fmadd_pd(Splat(t.m[r][2]), Z,
                                               _mm256_fmadd_pd(Splat(t.m[r][1]), Y, _mm256_mul_pd(Splat(t.m[r][0]), X)));
@@ -388,38 +390,90 @@ KV_AVX2 int32 ComputeAvx2(SkyColorCache* cache, const SunTerms& t, RGBAReal* col
     return n;
 }
 
-// One colour per step, its four channels in the four lanes.
+// e^x for x in [-38, 0] in single precision: 2^k e^r, |r| <= ln 2 / 2, e^r
+// by its Taylor polynomial of degree 7. Relative error within a few units in
+// the last place (of a float).
+KV_AVX2 inline __m256 FastExp8(__m256 x) {
+    const __m256 kf =
+        _mm256_round_ps(_mm256_mul_ps(x, _mm256_set1_ps(1.44269504f)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    __m256 r = _mm256_fnmadd_ps(kf, _mm256_set1_ps(0.693359375f), x);  // ln 2 in two parts
+    r = _mm256_fnmadd_ps(kf, _mm256_set1_ps(-2.12194440e-4f), r);
+    const __m256 r2 = _mm256_mul_ps(r, r);
+    const __m256 r4 = _mm256_mul_ps(r2, r2);
+    const __m256 q0 = _mm256_add_ps(_mm256_set1_ps(1.0f), r);
+    const __m256 q1 = _mm256_fmadd_ps(_mm256_set1_ps(1.0f / 6.0f), r, _mm256_set1_ps(0.5f));
+    const __m256 q2 = _mm256_fmadd_ps(_mm256_set1_ps(1.0f / 120.0f), r, _mm256_set1_ps(1.0f / 24.0f));
+    const __m256 q3 = _mm256_fmadd_ps(_mm256_set1_ps(1.0f / 5040.0f), r, _mm256_set1_ps(1.0f / 720.0f));
+    const __m256 p = _mm256_fmadd_ps(_mm256_fmadd_ps(q3, r2, q2), r4, _mm256_fmadd_ps(q1, r2, q0));
+    const __m256i kBits = _mm256_slli_epi32(_mm256_cvtps_epi32(kf), 23);
+    return _mm256_castsi256_ps(_mm256_add_epi32(_mm256_castps_si256(p), kBits));
+}
+
+// Bytes of one channel of eight colours; *trusted gets a bit per lane whose
+// byte is certain. The curve is evaluated in single precision, within 1e-4
+// of the exact value: a byte is trusted only at least kToneMarginSingle from
+// a byte boundary, where the plain evaluation in double precision cannot
+// fall on the other side.
+constexpr float kToneMarginSingle = 2e-3f;
+
+KV_AVX2 inline __m256i ToneChannel8(__m256 c, __m256 k, int* trusted) {
+    const __m256 t = _mm256_mul_ps(k, c);
+    const __m256 limit = _mm256_set1_ps(static_cast<float>(kToneSaturated));
+    const __m256 saturated = _mm256_cmp_ps(t, limit, _CMP_GE_OQ);
+    const __m256 e = FastExp8(_mm256_sub_ps(_mm256_setzero_ps(), _mm256_min_ps(t, limit)));
+    const __m256 v = _mm256_fnmadd_ps(_mm256_set1_ps(255.0f), e, _mm256_set1_ps(255.0f));
+    const __m256 whole = _mm256_floor_ps(v);
+    const __m256 offCentre =
+        _mm256_andnot_ps(_mm256_set1_ps(-0.0f), _mm256_sub_ps(_mm256_sub_ps(v, whole), _mm256_set1_ps(0.5f)));
+    const __m256 clear = _mm256_cmp_ps(offCentre, _mm256_set1_ps(0.5f - kToneMarginSingle), _CMP_LE_OQ);
+    *trusted = _mm256_movemask_ps(_mm256_or_ps(clear, saturated));
+    return _mm256_cvttps_epi32(_mm256_blendv_ps(whole, _mm256_set1_ps(255.0f), saturated));
+}
+
+// Eight colours per step, their channels gathered into lanes.
 KV_AVX2 void ToneMapAvx2(const RGBAReal* colours, RGBA* out, int32 count, float k) {
     const double kd = k;
-    const __m256d kv = Splat(kd);
-    for (int32 i = 0; i < count; ++i) {
-        const RGBAReal& c = colours[i];
-        if (!(c.red >= 0.0f && c.green >= 0.0f && c.blue >= 0.0f)) {
-            out[i] = RGBA{0, 0, 0, 255};
-            continue;
+    const __m256 kv = _mm256_set1_ps(k);
+    const int32 n = count & ~7;
+    for (int32 i = 0; i < n; i += 8) {
+        __m128 lo[4];
+        __m128 hi[4];
+        for (int j = 0; j < 4; ++j) {
+            lo[j] = _mm_loadu_ps(&colours[i + j].red);
+            hi[j] = _mm_loadu_ps(&colours[i + 4 + j].red);
         }
-        const __m256d t = _mm256_mul_pd(kv, _mm256_cvtps_pd(_mm_loadu_ps(&c.red)));
-        const __m256d saturated = _mm256_cmp_pd(t, Splat(kToneSaturated), _CMP_GE_OQ);
-        const __m256d e = FastExp4(_mm256_sub_pd(_mm256_setzero_pd(), _mm256_min_pd(t, Splat(kToneSaturated))));
-        const __m256d v = _mm256_mul_pd(_mm256_sub_pd(Splat(1.0), e), Splat(255.0));
-        const __m256d whole = _mm256_floor_pd(v);
-        const __m256d clear = _mm256_and_pd(
-            _mm256_cmp_pd(_mm256_sub_pd(v, whole), Splat(kToneMargin), _CMP_GE_OQ),
-            _mm256_cmp_pd(_mm256_sub_pd(_mm256_add_pd(whole, Splat(1.0)), v), Splat(kToneMargin), _CMP_GE_OQ));
-        const __m256d bytes = _mm256_blendv_pd(whole, Splat(255.0), saturated);
-        const __m128i b32 = _mm256_cvttpd_epi32(bytes);
-        const __m128i packed = _mm_packus_epi16(_mm_packus_epi32(b32, b32), _mm_setzero_si128());
-        uint32 pixel = static_cast<uint32>(_mm_cvtsi128_si32(packed)) | 0xFF000000u;
-        RGBA result;
-        std::memcpy(&result, &pixel, sizeof result);
-        const int trusted = _mm256_movemask_pd(_mm256_or_pd(clear, saturated));
-        if ((trusted & 7) != 7) {
-            if ((trusted & 1) == 0) result.red = PlainToneByte(kd, c.red);
-            if ((trusted & 2) == 0) result.green = PlainToneByte(kd, c.green);
-            if ((trusted & 4) == 0) result.blue = PlainToneByte(kd, c.blue);
+        _MM_TRANSPOSE4_PS(lo[0], lo[1], lo[2], lo[3]);
+        _MM_TRANSPOSE4_PS(hi[0], hi[1], hi[2], hi[3]);
+        const __m256 r = _mm256_set_m128(hi[0], lo[0]);
+        const __m256 g = _mm256_set_m128(hi[1], lo[1]);
+        const __m256 b = _mm256_set_m128(hi[2], lo[2]);
+        // Ordered comparisons: a NaN channel also makes the colour black.
+        const __m256 zero = _mm256_setzero_ps();
+        const __m256 lit =
+            _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(r, zero, _CMP_GE_OQ), _mm256_cmp_ps(g, zero, _CMP_GE_OQ)),
+                          _mm256_cmp_ps(b, zero, _CMP_GE_OQ));
+        int tr;
+        int tg;
+        int tb;
+        const __m256i br = ToneChannel8(_mm256_and_ps(r, lit), kv, &tr);
+        const __m256i bg = ToneChannel8(_mm256_and_ps(g, lit), kv, &tg);
+        const __m256i bb = ToneChannel8(_mm256_and_ps(b, lit), kv, &tb);
+        __m256i pixels = _mm256_or_si256(_mm256_or_si256(br, _mm256_slli_epi32(bg, 8)), _mm256_slli_epi32(bb, 16));
+        pixels = _mm256_or_si256(_mm256_and_si256(pixels, _mm256_castps_si256(lit)),
+                                 _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(&out[i]), pixels);
+        const int litMask = _mm256_movemask_ps(lit);
+        if ((tr & tg & tb & litMask) != litMask) {
+            for (int lane = 0; lane < 8; ++lane) {
+                if ((litMask & (1 << lane)) == 0) continue;
+                const RGBAReal& c = colours[i + lane];
+                if ((tr & (1 << lane)) == 0) out[i + lane].red = PlainToneByte(kd, c.red);
+                if ((tg & (1 << lane)) == 0) out[i + lane].green = PlainToneByte(kd, c.green);
+                if ((tb & (1 << lane)) == 0) out[i + lane].blue = PlainToneByte(kd, c.blue);
+            }
         }
-        out[i] = result;
     }
+    for (int32 i = n; i < count; ++i) out[i] = SkyToneMap(&colours[i], k);
 }
 #endif
 
