@@ -16,11 +16,13 @@ constexpr int32 kCamerasPerBlock = 4;
 
 PluginRegistry cameraRegistry = PluginRegistryMake(sizeof(Camera));
 int32 cameraModuleOffset = -1;
-int32 cameraModuleOpenCount = 0;
-
+// The block exists only in an opened engine and is live between the module's
+// constructor and destructor (an engine closed without being stopped never
+// ran the destructor, so a count of opens could not be trusted).
 CameraModule* Module() {
-    if (cameraModuleOpenCount == 0) return nullptr;
-    return static_cast<CameraModule*>(EngineModuleData(cameraModuleOffset));
+    if (cameraModuleOffset < 0 || EngineOpenCount() == 0) return nullptr;
+    auto* m = static_cast<CameraModule*>(EngineModuleData(cameraModuleOffset));
+    return m->cameraFreeList != nullptr ? m : nullptr;
 }
 
 // zScale * e + zShift lands on the device's near depth and zScale * c +
@@ -299,7 +301,8 @@ Camera* CameraBeginUpdate(Camera* camera) { return camera->beginUpdate(camera); 
 Camera* CameraEndUpdate(Camera* camera) { return camera->endUpdate(camera); }
 
 Camera* CameraClear(Camera* camera, const RGBA* colour, int32 clearMode) {
-    RGBA c = *colour;
+    // Clearing depth alone needs no colour.
+    RGBA c = colour != nullptr ? *colour : RGBA{0, 0, 0, 0};
     if (!StandardCall(StdCameraClear, camera, &c, clearMode)) return nullptr;
     return camera;
 }
@@ -335,7 +338,6 @@ void* CameraModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     m->cameraFreeList = FreeListCreate(cameraRegistry.sizeOfStruct, kCamerasPerBlock, alignof(Camera));
     if (m->cameraFreeList == nullptr) return nullptr;
     cameraModuleOffset = offset;
-    ++cameraModuleOpenCount;
     return instance;
 }
 
@@ -344,7 +346,6 @@ void* CameraModuleClose(void* instance, int32 offset, int32 /*size*/) {
     if (m->cameraFreeList != nullptr) {
         FreeListDestroy(m->cameraFreeList);
         m->cameraFreeList = nullptr;
-        if (cameraModuleOpenCount > 0) --cameraModuleOpenCount;
     }
     return instance;
 }

@@ -120,7 +120,8 @@ inline Raster* CameraGetZRaster(const Camera* camera) { return camera->zBuffer; 
 // Make the camera current, sync dirty frames, hand it to the device.
 Camera* CameraBeginUpdate(Camera* camera);
 Camera* CameraEndUpdate(Camera* camera);
-// clearMode: ClearImage | ClearZ | ClearStencil.
+// clearMode: ClearImage | ClearZ | ClearStencil; colour may be null without
+// ClearImage.
 Camera* CameraClear(Camera* camera, const RGBA* colour, int32 clearMode);
 Camera* CameraShowRaster(Camera* camera, void* window, uint32 flags);
 

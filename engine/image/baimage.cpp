@@ -23,11 +23,13 @@ constexpr int32 kFindExtensionSpare = kImageExtensionLength;
 
 PluginRegistry imageRegistry = PluginRegistryMake(sizeof(Image));
 int32 imageModuleOffset = -1;
-int32 imageModuleOpenCount = 0;
-
+// The block exists only in an opened engine and is live between the module's
+// constructor and destructor (an engine closed without being stopped never
+// ran the destructor, so a count of opens could not be trusted).
 ImageModule* Module() {
-    if (imageModuleOpenCount == 0) return nullptr;
-    return static_cast<ImageModule*>(EngineModuleData(imageModuleOffset));
+    if (imageModuleOffset < 0 || EngineOpenCount() == 0) return nullptr;
+    auto* m = static_cast<ImageModule*>(EngineModuleData(imageModuleOffset));
+    return m->imageFreeList != nullptr ? m : nullptr;
 }
 
 ImageModule* ModuleOrError() {
@@ -603,7 +605,6 @@ void* ImageModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     m->scratch[0] = '\0';
     m->scratchSize = kInitialBufferSize;
     imageModuleOffset = offset;
-    ++imageModuleOpenCount;
     ImageSetGamma(1.0f);
     return instance;
 }
@@ -621,10 +622,7 @@ void* ImageModuleClose(void* instance, int32 offset, int32 /*size*/) {
         FreeListDestroy(m->formatFreeList);
     }
     if (m->imageFreeList != nullptr) FreeListDestroy(m->imageFreeList);
-    const bool wasOpen = m->searchPath != nullptr && m->scratch != nullptr && m->imageFreeList != nullptr &&
-                         m->formatFreeList != nullptr;
     *m = ImageModule{};
-    if (wasOpen && imageModuleOpenCount > 0) --imageModuleOpenCount;
     return instance;
 }
 

@@ -16,11 +16,13 @@ constexpr int32 kRastersPerBlock = 20;
 
 PluginRegistry rasterRegistry = PluginRegistryMake(sizeof(Raster));
 int32 rasterModuleOffset = -1;
-int32 rasterModuleOpenCount = 0;
-
+// The block exists only in an opened engine and is live between the module's
+// constructor and destructor (an engine closed without being stopped never
+// ran the destructor, so a count of opens could not be trusted).
 RasterModule* Module() {
-    if (rasterModuleOpenCount == 0) return nullptr;
-    return static_cast<RasterModule*>(EngineModuleData(rasterModuleOffset));
+    if (rasterModuleOffset < 0 || EngineOpenCount() == 0) return nullptr;
+    auto* m = static_cast<RasterModule*>(EngineModuleData(rasterModuleOffset));
+    return m->rasterFreeList != nullptr ? m : nullptr;
 }
 
 RasterModule* ModuleOrError() {
@@ -208,7 +210,6 @@ void* RasterModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     m->rasterFreeList = FreeListCreate(rasterRegistry.sizeOfStruct, kRastersPerBlock, alignof(Raster));
     if (m->rasterFreeList == nullptr) return nullptr;
     rasterModuleOffset = offset;
-    ++rasterModuleOpenCount;
     return instance;
 }
 
@@ -217,7 +218,6 @@ void* RasterModuleClose(void* instance, int32 offset, int32 /*size*/) {
     if (m->rasterFreeList != nullptr) {
         FreeListDestroy(m->rasterFreeList);
         m->rasterFreeList = nullptr;
-        if (rasterModuleOpenCount > 0) --rasterModuleOpenCount;
     }
     return instance;
 }

@@ -223,6 +223,7 @@ TEST_F(Cameras, UpdatesGoThroughTheDeviceAndHoldTheCurrentCamera) {
     const auto* clear = RasterDevice::Last(StdCameraClear);
     EXPECT_EQ(clear->out, camera);
     EXPECT_EQ(clear->in, 3);
+    EXPECT_EQ(CameraClear(camera, nullptr, ClearZ), camera);  // depth needs no colour
 
     ErrorLog log;
     EXPECT_EQ(CameraShowRaster(camera, nullptr, 0), nullptr);  // no raster yet
