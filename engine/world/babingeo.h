@@ -17,6 +17,11 @@ struct MeshHeader;
 constexpr uint32 kIdMeshExtension = 0x50E;
 constexpr uint32 kIdGeometryNativeExtension = 0x510;
 
+// Raised with the mesh module's id (kIdMeshModule) when a mesh extension body
+// is malformed: counts that do not add up to its length, or a material index
+// outside the material list.
+constexpr int32 kErrMeshStreamMalformed = 1;
+
 // Geometry chunk: structure, material list, extension.
 uint32 GeometryStreamGetSize(const Geometry* geometry);
 // Fails (0x8000001D, before writing) when several materials' vertices are not

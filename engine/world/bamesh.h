@@ -47,6 +47,10 @@ struct BuildMeshTriangle {
 // strips one triangle strip per material. No triangles: the shared empty
 // header. Null, with out of memory raised, on failure.
 MeshHeader* MeshesBuild(const BuildMeshTriangle* triangles, int32 numTriangles, bool strips);
+// Pointers to the triangles sorted by material (MaterialSortCompare; equal
+// materials keep their input order), allocated with KvMalloc; null with out of
+// memory raised.
+const BuildMeshTriangle** MeshesSortTriangles(const BuildMeshTriangle* triangles, int32 numTriangles);
 // The shared empty header is never freed.
 void MeshesDestroy(MeshHeader* header);
 // No meshes, no indices; shared by everything without triangles.
