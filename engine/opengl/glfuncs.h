@@ -20,7 +20,9 @@
     X(void, Color3ubv, (const GLubyte* v), (v))                                                                    \
     X(void, Color4f, (GLfloat r, GLfloat g, GLfloat b, GLfloat a), (r, g, b, a))                                   \
     X(void, Color4ubv, (const GLubyte* v), (v))                                                                    \
+    X(void, ColorMaterial, (GLenum face, GLenum mode), (face, mode))                                               \
     X(void, ColorMask, (GLboolean r, GLboolean g, GLboolean b, GLboolean a), (r, g, b, a))                         \
+    X(void, ColorPointer, (GLint size, GLenum type, GLsizei stride, const GLvoid* p), (size, type, stride, p))     \
     X(void, CopyTexSubImage2D,                                                                                     \
       (GLenum target, GLint level, GLint xoff, GLint yoff, GLint x, GLint y, GLsizei w, GLsizei h),                \
       (target, level, xoff, yoff, x, y, w, h))                                                                     \
@@ -30,6 +32,9 @@
     X(void, DepthMask, (GLboolean flag), (flag))                                                                   \
     X(void, Disable, (GLenum cap), (cap))                                                                          \
     X(void, DisableClientState, (GLenum array), (array))                                                           \
+    X(void, DrawArrays, (GLenum mode, GLint first, GLsizei count), (mode, first, count))                           \
+    X(void, DrawElements, (GLenum mode, GLsizei count, GLenum type, const GLvoid* indices),                        \
+      (mode, count, type, indices))                                                                                \
     X(void, DrawPixels, (GLsizei w, GLsizei h, GLenum format, GLenum type, const GLvoid* pixels),                  \
       (w, h, format, type, pixels))                                                                                \
     X(void, Enable, (GLenum cap), (cap))                                                                           \
@@ -63,6 +68,7 @@
     X(void, Materialfv, (GLenum face, GLenum pname, const GLfloat* params), (face, pname, params))                 \
     X(void, MatrixMode, (GLenum mode), (mode))                                                                     \
     X(void, MultMatrixf, (const GLfloat* m), (m))                                                                  \
+    X(void, NormalPointer, (GLenum type, GLsizei stride, const GLvoid* p), (type, stride, p))                      \
     X(void, Ortho, (GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f), (l, r, b, t, n, f))   \
     X(void, PixelStorei, (GLenum pname, GLint param), (pname, param))                                              \
     X(void, PopAttrib, (), ())                                                                                     \
@@ -82,6 +88,7 @@
     X(void, StencilOp, (GLenum fail, GLenum zfail, GLenum zpass), (fail, zfail, zpass))                            \
     X(void, TexCoord2f, (GLfloat s, GLfloat t), (s, t))                                                            \
     X(void, TexCoord4fv, (const GLfloat* v), (v))                                                                  \
+    X(void, TexCoordPointer, (GLint size, GLenum type, GLsizei stride, const GLvoid* p), (size, type, stride, p))  \
     X(void, TexEnvi, (GLenum target, GLenum pname, GLint param), (target, pname, param))                           \
     X(void, TexImage2D,                                                                                            \
       (GLenum target, GLint level, GLint internal, GLsizei w, GLsizei h, GLint border, GLenum format, GLenum type, \
@@ -92,6 +99,7 @@
     X(void, Vertex2f, (GLfloat x, GLfloat y), (x, y))                                                              \
     X(void, Vertex2fv, (const GLfloat* v), (v))                                                                    \
     X(void, Vertex3fv, (const GLfloat* v), (v))                                                                    \
+    X(void, VertexPointer, (GLint size, GLenum type, GLsizei stride, const GLvoid* p), (size, type, stride, p))    \
     X(void, Viewport, (GLint x, GLint y, GLsizei w, GLsizei h), (x, y, w, h))
 
 // Extension entry points: null unless the extension probe found them.
