@@ -43,7 +43,9 @@ protected:
 };
 
 TEST_F(Registry, OffsetsFollowEachOtherAlignedAndSizeZeroTakesNoRoom) {
-    PluginRegistry reg = PluginRegistryMake(20);
+    // Registries outlive the test body: EngineTerm resets them.
+    static PluginRegistry reg;
+    reg = PluginRegistryMake(20);
     EXPECT_EQ(reg.sizeOfStruct, 24);
     EXPECT_EQ(RegistryRegister(&reg, 5, 100, nullptr, nullptr, nullptr), 24);
     EXPECT_EQ(RegistryRegister(&reg, 0, 101, nullptr, nullptr, nullptr), 32);
@@ -57,13 +59,15 @@ TEST_F(Registry, OffsetsFollowEachOtherAlignedAndSizeZeroTakesNoRoom) {
 }
 
 TEST_F(Registry, MaximumSizeRefusesGrowth) {
-    PluginRegistry reg = PluginRegistryMake(16, 24);
+    static PluginRegistry reg;
+    reg = PluginRegistryMake(16, 24);
     EXPECT_EQ(RegistryRegister(&reg, 8, 1, nullptr, nullptr, nullptr), 16);
     EXPECT_EQ(RegistryRegister(&reg, 1, 2, nullptr, nullptr, nullptr), -1);
 }
 
 TEST_F(Registry, ConstructInOrderDestructInReverseAndUnwindOnFailure) {
-    PluginRegistry reg = PluginRegistryMake(8);
+    static PluginRegistry reg;
+    reg = PluginRegistryMake(8);
     RegistryRegister(&reg, 4, 1, CtorA, DtorA, nullptr);
     RegistryRegister(&reg, 4, 2, CtorB, DtorB, nullptr);
     char object[64] = {};
@@ -78,7 +82,8 @@ TEST_F(Registry, ConstructInOrderDestructInReverseAndUnwindOnFailure) {
 }
 
 TEST_F(Registry, TermResetsEveryRegistryToItsBaseSize) {
-    static PluginRegistry reg = PluginRegistryMake(16);
+    static PluginRegistry reg;
+    reg = PluginRegistryMake(16);
     RegistryRegister(&reg, 12, 7, nullptr, nullptr, nullptr);
     EXPECT_EQ(reg.sizeOfStruct, 32);
     const int32 engineSize = EngineInstanceSize();
