@@ -3,6 +3,7 @@
 // every index.
 #pragma once
 
+#include "engine/core/badevice.h"  // PrimitiveType
 #include "engine/core/kvtypes.h"
 
 namespace kv {

@@ -1,0 +1,65 @@
+// An engine on the null device with the material, mesh and geometry modules
+// and the geometry stream extensions registered, over counted memory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/core/badevice.h"
+#include "engine/core/baerr.h"
+#include "engine/stream/stream_fixture.h"
+#include "engine/world/babingeo.h"
+#include "engine/world/bageomet.h"
+#include "engine/world/bamateri.h"
+#include "engine/world/bamesh.h"
+
+namespace kv::test {
+
+class GeometryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CountedMemory::failMalloc = false;
+        CountedMemory::failRealloc = false;
+        EngineSetDevice(nullptr);
+        ASSERT_TRUE(EngineInit(CountedMemory::Table(), 0));
+        ASSERT_GE(
+            EngineRegisterPlugin(sizeof(MaterialModule), kIdMaterialModule, MaterialModuleOpen, MaterialModuleClose),
+            0);
+        ASSERT_GE(EngineRegisterPlugin(sizeof(MeshModule), kIdMeshModule, MeshModuleOpen, MeshModuleClose), 0);
+        ASSERT_GE(
+            EngineRegisterPlugin(sizeof(GeometryModule), kIdGeometryModule, GeometryModuleOpen, GeometryModuleClose),
+            0);
+        ASSERT_TRUE(GeometryStreamPluginsAttach());
+        EngineOpenParams p{this};
+        ASSERT_TRUE(EngineOpen(&p));
+        ASSERT_TRUE(EngineStart());
+        ErrorClear();
+    }
+    void TearDown() override {
+        CountedMemory::failMalloc = false;
+        CountedMemory::failRealloc = false;
+        if (EngineGetState() == EngineStateStarted) EngineStop();
+        if (EngineOpenCount() != 0) EngineClose();
+        EngineTerm();
+    }
+
+    static Material* Colored(uint8 r, uint8 g, uint8 b, uint8 a = 255) {
+        Material* m = MaterialCreate();
+        EXPECT_NE(m, nullptr);
+        const RGBA c{r, g, b, a};
+        MaterialSetColor(m, &c);
+        return m;
+    }
+};
+
+// The triangles of a mesh, three indices each.
+inline std::vector<std::vector<uint32>> MeshTriangles(const Mesh& mesh) {
+    std::vector<std::vector<uint32>> out;
+    for (uint32 i = 0; i + 2 < mesh.numIndices; i += 3) {
+        out.push_back({mesh.indices[i], mesh.indices[i + 1], mesh.indices[i + 2]});
+    }
+    return out;
+}
+
+}  // namespace kv::test
