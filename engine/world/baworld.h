@@ -58,6 +58,8 @@ struct World {
     LLLink inModuleLink;
     int32 numSectors;  // atomic sectors
 };
+// Sectors are allocated with KvMalloc (atomic sectors with the sector
+// registry's size) and freed by WorldDestroy.
 
 // The world extension of atomics.
 struct AtomicWorldExt {
@@ -96,8 +98,8 @@ World* WorldCreate(const BBox* box);
 bool WorldDestroy(World* world);
 // Error kErrWorldClumpInWorld (module 1) when the clump is in a world already.
 World* WorldAddClump(World* world, Clump* clump);
-// Error kErrWorldClumpNotInWorld (module 1) when the clump is in no world, and
-// kErrNullArgument when it is in another one.
+// Error kErrWorldClumpNotInWorld (module 1) when the clump is not in this
+// world (in none, or in another one).
 World* WorldRemoveClump(World* world, Clump* clump);
 World* WorldAddCamera(World* world, Camera* camera);
 World* WorldRemoveCamera(World* world, Camera* camera);
@@ -109,6 +111,12 @@ World* WorldForAllClumps(World* world, ClumpCallBack callBack, void* data);
 World* WorldForAllLights(World* world, LightCallBack callBack, void* data);
 // Every atomic sector, in tree order.
 World* WorldForAllWorldSectors(World* world, WorldSectorCallBack callBack, void* data);
+// Splits an atomic sector of the world at value on axis (0 x, 1 y, 2 z): the
+// sector keeps the part below (its box shrinks) and a new atomic sector takes
+// the part above, under a new plane sector. Everything tied to the old sector
+// is placed again at the next frame sync. Null when value is not inside the
+// sector's box on that axis, or memory runs out.
+WorldSector* WorldSplitSector(World* world, WorldSector* sector, int32 axis, real value);
 inline int32 WorldGetNumClumps(const World* world) { return world->numClumps; }
 inline const BBox* WorldGetBBox(const World* world) { return &world->boundingBox; }
 inline Sector* WorldGetRootSector(const World* world) { return world->rootSector; }
