@@ -42,6 +42,7 @@ struct Light {
     RGBAReal color;       // alpha unused
     real minusCosAngle;   // the negated cosine of a spot light's cone angle
     LinkList sectorTies;  // SectorTie::inObject links
+    uint16 lightFrame;    // the engine's light-visit stamp when last listed for an atomic
 };
 
 // Flags kLightLightsAtomics | kLightLightsWorld, white, radius 0, a cone of

@@ -698,6 +698,12 @@ WorldSector* WorldSplitSector(World* world, WorldSector* sector, int32 axis, rea
         Light* light = LLLinkGetData<Light>(l, lightExtOffset + offsetof(LightWorldExt, inWorldLink));
         if (Frame* f = LightGetFrame(light)) FrameUpdateObjects(f);
     }
+    // Cameras rebuild their visible-sector lists.
+    for (LLLink* l = LinkListGetFirst(&world->cameraList); l != LinkListGetTerminator(&world->cameraList);
+         l = l->next) {
+        Camera* camera = LLLinkGetData<Camera>(l, cameraExtOffset + offsetof(CameraWorldExt, inWorldLink));
+        if (Frame* f = CameraGetFrame(camera)) FrameUpdateObjects(f);
+    }
     return upper;
 }
 

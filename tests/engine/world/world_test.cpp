@@ -439,13 +439,17 @@ TEST_F(Rendering, AFailedSectorRenderSkipsItsAtomics) {
 }
 
 TEST_F(Rendering, SplitWorldVisitsNearSideFirstAndDrawsSharedAtomicsOnce) {
+    Frame1(camera, world);
+    ASSERT_EQ(CameraGetNumVisibleSectors(camera), 1);
     WorldSector* left = Root(world);
     WorldSector* right = WorldSplitSector(world, left, 0, 0.0f);
     ASSERT_NE(right, nullptr);
     EXPECT_EQ(world->numSectors, 2);
     EXPECT_EQ(left->boundingBox.max.x, 0.0f);
     EXPECT_EQ(right->boundingBox.min.x, 0.0f);
-    // The atomic at the origin overlaps both halves.
+    // The atomic at the origin overlaps both halves; the camera, though it did
+    // not move, sees both.
+    RecordingPipeline::runs.clear();
     Frame1(camera, world);
     EXPECT_EQ(Ties(left, 0), 1);
     EXPECT_EQ(Ties(right, 0), 1);
@@ -644,6 +648,14 @@ TEST_F(WorldTest, HardwareLightExtension) {
     LightDestroy(soft);
     LightDestroy(copy);
     LightDestroy(point);
+    // Once the engine is gone the registry has forgotten the extension.
+    EngineStop();
+    EngineClose();
+    EngineTerm();
+    log.errors.clear();
+    EXPECT_EQ(LightGetSpotExponent(nullptr), -1.0f);
+    EXPECT_TRUE(log.Has(kModuleHardwareLight, static_cast<int32>(0x80000018u)));
+    ASSERT_TRUE(EngineInit(test::CountedMemory::Table(), 0));
 }
 
 }  // namespace
