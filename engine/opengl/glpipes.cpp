@@ -1,0 +1,68 @@
+#include "glpipes.h"
+
+#include "engine/pipe/nodeAtomicEnumerateLights.h"
+#include "engine/pipe/nodeMaterialScatter.h"
+#include "engine/pipe/nodeWorldSectorEnumerateLights.h"
+#include "engine/pipe/p2stdcls.h"
+#include "nodeglinst.h"
+#include "nodeglsubmit.h"
+
+namespace kv {
+
+namespace {
+
+// A failed edit passes null along the chain; the pipeline made first is kept
+// apart so that it can be destroyed.
+Pipeline* Finish(Pipeline* created, Pipeline* edited) {
+    if (edited != nullptr && PipelineUnlock(edited) != nullptr) return edited;
+    PipelineDestroy(created);
+    return nullptr;
+}
+
+// Instance -> light listing -> scatter, the instance node's unindexed output
+// also to the light listing. The scatter node passes the OpenGL clusters on
+// to the material pipeline (it lists Indices already).
+Pipeline* ObjectPipelineCreate(NodeType* instance, NodeType* lights, const char* unindexedOutput) {
+    NodeType* scatter = NodeDefinitionGetMaterialScatter();
+    Pipeline* created = PipelineCreate();
+    Pipeline* p = PipelineAddNodes(PipelineLock(created), nullptr, instance, lights, scatter);
+    p = PipelineLinkOutput(p, NodeFindOutput(PipelineFindNode(p, instance->name, nullptr), unindexedOutput),
+                           PipelineFindNode(p, lights->name, nullptr));
+    PipelineNode* scatterNode = PipelineFindNode(p, scatter->name, nullptr);
+    p = NodeAddCluster(p, scatterNode, &clusterOpenGLExtensionData);
+    p = NodeAddCluster(p, scatterNode, &clusterUVs);
+    return Finish(created, p);
+}
+
+}  // namespace
+
+Pipeline* GlMaterialPipelineCreate() {
+    Pipeline* created = PipelineCreate();
+    return Finish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetOpenGLSubmitWithLight()));
+}
+
+Pipeline* GlAtomicPipelineCreate() {
+    return ObjectPipelineCreate(NodeDefinitionGetOpenGLAtomicInstance(), NodeDefinitionGetAtomicEnumerateLights(),
+                                "AtomicInstanceOutUnindexed");
+}
+
+Pipeline* GlWorldSectorPipelineCreate() {
+    return ObjectPipelineCreate(NodeDefinitionGetOpenGLWorldSectorInstance(),
+                                NodeDefinitionGetWorldSectorEnumerateLights(), "OutputUnindexed");
+}
+
+bool GlWorldPipelinesBuild(WorldPipelineSet* set) {
+    set->material = GlMaterialPipelineCreate();
+    set->atomic = GlAtomicPipelineCreate();
+    set->sector = GlWorldSectorPipelineCreate();
+    if (set->material != nullptr && set->atomic != nullptr && set->sector != nullptr) return true;
+    PipelineDestroy(set->material);
+    PipelineDestroy(set->atomic);
+    PipelineDestroy(set->sector);
+    *set = WorldPipelineSet{nullptr, nullptr, nullptr};
+    return false;
+}
+
+void GlWorldPipelinesInstall() { WorldPipelinesSetBuilders(nullptr, GlWorldPipelinesBuild); }
+
+}  // namespace kv

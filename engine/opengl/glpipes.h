@@ -1,0 +1,26 @@
+// The OpenGL device's default object pipelines: the material pipeline that
+// lights and draws a mesh, and the atomic and world-sector pipelines that
+// instance an object, list its lights and scatter its meshes to their
+// materials' pipelines.
+#pragma once
+
+#include "engine/pipe/p2core.h"
+#include "engine/world/baworld.h"
+
+namespace kv {
+
+// OpenGLSubmitWithLight.
+Pipeline* GlMaterialPipelineCreate();
+// AtomicInstance -> AtomicEnumerateLights -> MaterialScatter, with the
+// unindexed output also going to the light listing.
+Pipeline* GlAtomicPipelineCreate();
+// WorldSectorInstance -> WorldSectorEnumerateLights -> MaterialScatter, alike.
+Pipeline* GlWorldSectorPipelineCreate();
+
+// Builds all three into the set, or none of them.
+bool GlWorldPipelinesBuild(WorldPipelineSet* set);
+// Makes the OpenGL pipelines the world's platform pipelines: call before the
+// engine starts (the world pipelines module builds them when it opens).
+void GlWorldPipelinesInstall();
+
+}  // namespace kv

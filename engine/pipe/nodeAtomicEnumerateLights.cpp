@@ -1,0 +1,100 @@
+#include "nodeAtomicEnumerateLights.h"
+
+#include "engine/world/baclump.h"
+#include "engine/world/bageomet.h"
+#include "engine/world/balight.h"
+#include "engine/world/baworld.h"
+#include "nodeLight.h"
+#include "p2stdcls.h"
+
+namespace kv {
+
+namespace {
+
+struct Listing {
+    Cluster* lights;
+    bool ok;
+};
+
+Light* AddGlobal(Light* light, void* data) {
+    auto* list = static_cast<Listing*>(data);
+    // Global lights come first in a world's walk: the rest are local.
+    if (LightTypeIsLocal(LightGetType(light))) return nullptr;
+    if ((LightGetFlags(light) & kLightLightsAtomics) != 0 && !LightsAppend(list->lights, light)) {
+        list->ok = false;
+        return nullptr;
+    }
+    return light;
+}
+
+Light* AddLocal(Light* light, void* data) {
+    auto* list = static_cast<Listing*>(data);
+    // A light reaching several of the atomic's sectors is listed once.
+    if ((LightGetFlags(light) & kLightLightsAtomics) != 0 && !LightsContain(list->lights, light) &&
+        !LightsAppend(list->lights, light)) {
+        list->ok = false;
+        return nullptr;
+    }
+    return light;
+}
+
+WorldSector* AddSector(WorldSector* sector, void* data) {
+    WorldSectorForAllLights(sector, AddLocal, data);
+    return static_cast<Listing*>(data)->ok ? sector : nullptr;
+}
+
+bool ListLights(Cluster* lights, Atomic* atomic) {
+    if (!LightsStart(lights)) return false;
+    const Geometry* geometry = AtomicGetGeometry(atomic);
+    World* world = AtomicGetWorld(atomic);
+    if (geometry == nullptr || (GeometryGetFlags(geometry) & GeometryLight) == 0 || world == nullptr) return true;
+    Listing list{lights, true};
+    WorldForAllLights(world, AddGlobal, &list);
+    if (list.ok) AtomicForAllWorldSectors(atomic, AddSector, &list);
+    return list.ok;
+}
+
+bool Body(PipelineNode* node, const ExecuteParams* params) {
+    ExecutionState* state = PipelineExecutionState();
+    Pipeline* pipeline = state->pipeline;
+    if (Packet* packet = PacketPickUp(pipeline)) {
+        Cluster* lights = ClusterOpen(packet, 0, node);
+        if (lights != nullptr && !ListLights(lights, static_cast<Atomic*>(params->data))) {
+            PacketRelease(pipeline);
+            return false;
+        }
+        if (state->ok != 0) {
+            if (PipelineNode* next = PacketDispatch(pipeline, node, 0)) NodeRun(next, params);
+        }
+    }
+    PacketRelease(pipeline);
+    return true;
+}
+
+const ClusterUse kClusters[] = {{&clusterLights, 0, 0}};
+const ClusterNeed kNeeds[] = {ClusterIgnored};
+const ClusterEffect kOutEffects[] = {ClusterMade};
+const OutputSpec kOutputs[] = {{"DefaultOutput", kOutEffects, ClusterUntouched}};
+
+NodeType nodeType = {"AtomicEnumerateLights.csl",
+                     Body,
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     1,
+                     kClusters,
+                     kNeeds,
+                     1,
+                     kOutputs,
+                     0,
+                     0,
+                     0};
+
+}  // namespace
+
+NodeType* NodeDefinitionGetAtomicEnumerateLights() { return &nodeType; }
+
+}  // namespace kv

@@ -1,0 +1,98 @@
+#include "nodeInstance.h"
+
+#include "bapipe.h"
+#include "engine/world/baclump.h"
+#include "engine/world/bageomet.h"
+#include "engine/world/bamesh.h"
+
+namespace kv {
+
+namespace {
+
+MeshTextureReadFn textureReader = nullptr;
+
+Matrix Identity() {
+    Matrix m;
+    MatrixSetIdentity(&m);
+    return m;
+}
+
+}  // namespace
+
+void MeshStateInitialise(MeshState* state, uint32 flags, Mesh* mesh, const MeshHeader* header, const Matrix* objToWorld,
+                         void* object) {
+    *state = MeshState{};
+    state->flags = flags;
+    Material* material = mesh != nullptr ? mesh->material : nullptr;
+    state->material = material;
+    state->objToWorld = objToWorld != nullptr ? *objToWorld : Identity();
+    state->objToCamera = Identity();
+    if (material != nullptr) {
+        state->surfaceProps = material->surfaceProps;
+        state->texture = material->texture;
+        state->matColour = material->color;
+        state->matPipeline = material->pipeline;
+    } else {
+        state->surfaceProps = *SurfacePropertiesDefault();
+        state->matColour = RGBA{255, 255, 255, 255};
+    }
+    state->primType = header != nullptr ? MeshGetPrimitiveType(header) : PrimTypeTriList;
+    state->mesh = mesh;
+    state->object = object;
+}
+
+void MeshRenderStateInitialise(RenderStateRecord* record, const MeshState* state) {
+    const RenderStateRecord* base = PipelineModuleDefaultRenderState();
+    if (base != nullptr) {
+        *record = *base;
+    } else {
+        RenderStateSetDefault(record);
+    }
+    record->textureRaster = nullptr;
+    if ((state->flags & (MeshStateTextured | MeshStateTextured2)) != 0 && state->texture != nullptr &&
+        textureReader != nullptr) {
+        textureReader(state->texture, record);
+    }
+    if (state->matColour.alpha == 255) {
+        record->flags &= ~RenderStateFlagVertexAlpha;
+    } else {
+        record->flags |= RenderStateFlagVertexAlpha;
+    }
+}
+
+void MeshStateSetTextureReader(MeshTextureReadFn reader) { textureReader = reader; }
+
+MorphBlend AtomicMorphBlend(const Atomic* atomic, const Geometry* geometry) {
+    const int32 n = geometry->numMorphTargets;
+    const MorphInterpolator& in = atomic->interpolator;
+    int32 s = in.startMorphTarget;
+    int32 e = in.endMorphTarget;
+    if (s < 0 || s >= n || e < 0 || e >= n) {
+        s = 0;
+        if (e < 0 || e >= n) e = 0;
+    }
+    MorphBlend blend{geometry->morphTarget + s, geometry->morphTarget + e, 0.0f};
+    if (s != e) blend.t = in.position * in.recipDuration;
+    return blend;
+}
+
+void MorphBlendVertex(const MorphBlend& blend, int32 i, bool normals, V3d* position, V3d* normal) {
+    const V3d& p0 = blend.start->verts[i];
+    if (blend.start == blend.end) {
+        *position = p0;
+    } else {
+        *position = V3dIncrementScaled(p0, V3dSub(blend.end->verts[i], p0), blend.t);
+    }
+    if (!normals || blend.start->normals == nullptr) {
+        *normal = V3d{0.0f, 0.0f, 0.0f};
+        return;
+    }
+    const V3d& n0 = blend.start->normals[i];
+    if (blend.start == blend.end || blend.end->normals == nullptr) {
+        *normal = n0;
+    } else {
+        *normal = V3dIncrementScaled(n0, V3dSub(blend.end->normals[i], n0), blend.t);
+    }
+}
+
+}  // namespace kv

@@ -1,0 +1,84 @@
+#include "nodeWorldSectorEnumerateLights.h"
+
+#include "engine/world/balight.h"
+#include "engine/world/baworld.h"
+#include "nodeLight.h"
+#include "p2stdcls.h"
+
+namespace kv {
+
+namespace {
+
+struct Listing {
+    Cluster* lights;
+    bool ok;
+};
+
+Light* Add(Light* light, void* data) {
+    auto* list = static_cast<Listing*>(data);
+    if ((LightGetFlags(light) & kLightLightsWorld) != 0 && !LightsAppend(list->lights, light)) {
+        list->ok = false;
+        return nullptr;
+    }
+    return light;
+}
+
+Light* AddGlobal(Light* light, void* data) {
+    // Global lights come first in a world's walk: the rest are local.
+    return LightTypeIsLocal(LightGetType(light)) ? nullptr : Add(light, data);
+}
+
+bool ListLights(Cluster* lights, WorldSector* sector) {
+    if (!LightsStart(lights)) return false;
+    World* world = WorldGetCurrent();
+    if (world == nullptr || (WorldGetFlags(world) & MeshStateLight) == 0) return true;
+    Listing list{lights, true};
+    WorldForAllLights(world, AddGlobal, &list);
+    if (list.ok) WorldSectorForAllLights(sector, Add, &list);
+    return list.ok;
+}
+
+bool Body(PipelineNode* node, const ExecuteParams* params) {
+    ExecutionState* state = PipelineExecutionState();
+    Pipeline* pipeline = state->pipeline;
+    if (Packet* packet = PacketPickUp(pipeline)) {
+        Cluster* lights = ClusterOpen(packet, 0, node);
+        if (lights != nullptr && !ListLights(lights, static_cast<WorldSector*>(params->data))) {
+            PacketRelease(pipeline);
+            return false;
+        }
+        if (state->ok != 0) {
+            if (PipelineNode* next = PacketDispatch(pipeline, node, 0)) NodeRun(next, params);
+        }
+    }
+    PacketRelease(pipeline);
+    return true;
+}
+
+const ClusterUse kClusters[] = {{&clusterLights, 0, 0}};
+const ClusterNeed kNeeds[] = {ClusterIgnored};
+const ClusterEffect kOutEffects[] = {ClusterMade};
+const OutputSpec kOutputs[] = {{"DefaultOutput", kOutEffects, ClusterUntouched}};
+
+NodeType nodeType = {"WorldSectorEnumerateLights.csl",
+                     Body,
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     1,
+                     kClusters,
+                     kNeeds,
+                     1,
+                     kOutputs,
+                     0,
+                     0,
+                     0};
+
+}  // namespace
+
+NodeType* NodeDefinitionGetWorldSectorEnumerateLights() { return &nodeType; }
+
+}  // namespace kv

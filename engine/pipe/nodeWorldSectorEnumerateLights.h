@@ -1,0 +1,12 @@
+// "WorldSectorEnumerateLights.csl": lists the lights that reach a world
+// sector (data = the sector) in the packet's "Lights.csl" cluster: the
+// current world's global lights, then the sector's local lights.
+#pragma once
+
+#include "p2core.h"
+
+namespace kv {
+
+NodeType* NodeDefinitionGetWorldSectorEnumerateLights();
+
+}  // namespace kv
