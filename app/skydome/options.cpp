@@ -1,8 +1,14 @@
 #include "options.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "app/skydome/dome.h"
+#include "app/skydome/sky.h"
+#include "engine/core/kvtypes.h"
 
 namespace kv {
 
@@ -16,6 +22,87 @@ bool ParseCount(const char* text, long* out) {
     const long v = std::strtol(text, &end, 10);
     if (errno != 0 || *end != '\0' || v < 0) return false;
     *out = v;
+    return true;
+}
+
+// The whole text must be one finite number.
+bool ParseReal(const char* text, float* out) {
+    if (text == nullptr || *text == '\0') return false;
+    errno = 0;
+    char* end = nullptr;
+    const float v = std::strtof(text, &end);
+    if (errno == ERANGE || *end != '\0' || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+// "ZENITH,AZIMUTH"
+bool ParseSun(const char* text, float* zenith, float* azimuth) {
+    if (text == nullptr) return false;
+    const char* comma = std::strchr(text, ',');
+    if (comma == nullptr) return false;
+    const std::string first(text, comma);
+    return ParseReal(first.c_str(), zenith) && ParseReal(comma + 1, azimuth);
+}
+
+std::string Number(float v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%g", static_cast<double>(v));
+    return buffer;
+}
+
+// The value that follows an option, or null when there is none.
+const char* ValueOf(const std::vector<char*>& args, std::size_t i) {
+    return i + 1 < args.size() ? args[i + 1] : nullptr;
+}
+
+bool ParseSkyOption(const char* option, const char* value, SkydomeOptions* o, std::string* error) {
+    if (std::strcmp(option, "--sun") == 0) {
+        float zenith = 0.0f, azimuth = 0.0f;
+        if (!ParseSun(value, &zenith, &azimuth)) {
+            *error = "--sun needs ZENITH,AZIMUTH in degrees, for example --sun 50,20";
+            return false;
+        }
+        if (!(zenith >= 0.0f && zenith <= kSkyMaxSunZenith)) {
+            *error = "--sun: the zenith angle " + Number(zenith) + " is out of range (0 to 85 degrees)";
+            return false;
+        }
+        if (!(azimuth >= 0.0f && azimuth < 360.0f)) {
+            *error = "--sun: the azimuth " + Number(azimuth) + " is out of range (0 up to, not including, 360 degrees)";
+            return false;
+        }
+        o->sunZenith = zenith;
+        o->sunAzimuth = azimuth;
+    } else if (std::strcmp(option, "--exposure") == 0) {
+        float k = 0.0f;
+        if (!ParseReal(value, &k)) {
+            *error = "--exposure needs a number from 0.01 to 1";
+            return false;
+        }
+        if (!(k >= kDomeMinExposure && k <= kDomeMaxExposure)) {
+            *error = "--exposure: " + Number(k) + " is out of range (0.01 to 1)";
+            return false;
+        }
+        o->exposure = k;
+    } else {  // --resolution
+        long rings = 0;
+        if (value == nullptr || *value == '\0') {
+            *error = "--resolution needs a whole number of rings from 1 to 32";
+            return false;
+        }
+        errno = 0;
+        char* end = nullptr;
+        rings = std::strtol(value, &end, 10);
+        if (errno != 0 || *end != '\0') {
+            *error = "--resolution needs a whole number of rings from 1 to 32";
+            return false;
+        }
+        if (rings < kDomeMinResolution || rings > kDomeMaxResolution) {
+            *error = "--resolution: " + std::string(value) + " is out of range (1 to 32)";
+            return false;
+        }
+        o->resolution = static_cast<int>(rings);
+    }
     return true;
 }
 }  // namespace
@@ -33,6 +120,15 @@ const char* SkydomeUsage() {
            "  --screenshot FILE\n"
            "                after the last frame of a --frames run, write the picture\n"
            "                to FILE as PNG (the exit status is 1 when it cannot be written)\n"
+           "  --save-dome FILE\n"
+           "                save the dome to FILE when the run ends (after the last frame\n"
+           "                of a --frames run); the exit status is 1 when it cannot be saved\n"
+           "  --sun ZENITH,AZIMUTH\n"
+           "                the sun's position in degrees: zenith angle 0 to 85, azimuth\n"
+           "                0 up to 360 (default 50,20)\n"
+           "  --exposure K  exposure, 0.01 to 1 (default 0.1)\n"
+           "  --resolution R\n"
+           "                rings of the dome, 1 to 32 (default 9)\n"
            "  --help        show this text and exit\n"
            "\n"
            "Escape or closing the window quits.\n";
@@ -57,6 +153,18 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
                 return false;
             }
             options->screenshot = args[i + 1];
+            ++i;
+        } else if (std::strcmp(a, "--save-dome") == 0) {
+            const char* file = ValueOf(args, i);
+            if (file == nullptr || file[0] == '\0') {
+                *error = "--save-dome needs a file name";
+                return false;
+            }
+            options->saveDome = file;
+            ++i;
+        } else if (std::strcmp(a, "--sun") == 0 || std::strcmp(a, "--exposure") == 0 ||
+                   std::strcmp(a, "--resolution") == 0) {
+            if (!ParseSkyOption(a, ValueOf(args, i), options, error)) return false;
             ++i;
         } else if (std::strncmp(a, "--", 2) == 0) {
             *error = std::string("unknown option ") + a + " (see --help)";

@@ -11,6 +11,13 @@ struct SkydomeOptions {
     bool help = false;
     std::string screenshot;         // PNG written after the last frame of a --frames run
     bool screenshotFailed = false;  // set when it could not be written
+    std::string saveDome;           // the dome is saved here at the end of the run
+    bool saveFailed = false;        // set when it could not be saved
+    // The sky and the dome at start-up (the menu's ranges).
+    float sunZenith = 50.0f;   // degrees, 0 to 85
+    float sunAzimuth = 20.0f;  // degrees, 0 up to 360
+    float exposure = 0.1f;     // 0.01 to 1
+    int resolution = 9;        // rings, 1 to 32
 };
 
 // Takes the program's own options out of argv; what remains is passed to the

@@ -1,15 +1,21 @@
-// The sky-dome creator's answers to the skeleton's events.
+// The sky-dome creator's answers to the skeleton's events: the scene (world,
+// camera, the coloured dome), one frame per idle event, and saving the dome.
 #include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "app/skel/camhelp.h"
 #include "app/skel/skeleton.h"
+#include "app/skydome/dome.h"
+#include "app/skydome/domesave.h"
 #include "app/skydome/options.h"
+#include "app/skydome/sky.h"
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
+#include "engine/world/baclump.h"
+#include "engine/world/baworld.h"
 
 namespace kv {
 
@@ -19,36 +25,108 @@ constexpr float kAspect = 1.3333334f;
 // pi rounded to single precision first, as every angle of the program is.
 constexpr float kPi = 3.14159265358979f;
 constexpr RGBA kOrbitClearColour = {64, 64, 64, 0};
+constexpr float kNearClip = 0.1f;
+constexpr float kFarClip = 30.0f;
+constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
 
 struct AppState {
+    bool engineStarted;
+    bool sceneReady;  // start-up went through
+    World* world;
     Camera* camera;
+    Clump* domeClump;
     float fieldOfView;  // degrees
     float viewWindow;
     long framesDrawn;
 };
-AppState app = {nullptr, 45.0f, 0.0f, 0};
+constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0};
+AppState app = kInitialState;
 
+void Terminate();
+
+// The shell raises no EventTerminate after a failed start-up, so what was
+// made is taken down here.
 int32 Fail(const char* message) {
     PlatformErrorMessage(message);
+    Terminate();
     return EventFailed;
+}
+
+// The routine behind "Save dome_X" (with kDomeFileName) and --save-dome.
+bool SaveDome(const char* file) {
+    char* path = PlatformPathCreate(file);
+    if (path == nullptr) {
+        PlatformErrorMessage(kDomeCannotOpen);
+        return false;
+    }
+    std::string message;
+    const bool saved = DomeSave(app.domeClump, path, &message);
+    PlatformPathDestroy(path);
+    if (!saved) PlatformErrorMessage(message.c_str());
+    return saved;
 }
 
 int32 Initialise(void* window) {
     if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail("Error initializing Kelvane.");
+    app.engineStarted = true;
+    const SkydomeOptions* options = SkydomeGetOptions();
+
+    app.world = WorldCreate(&kWorldBox);
+    if (app.world == nullptr) return Fail("Cannot create world.");
+
     const ShellSettings* s = ShellGetSettings();
     app.camera = CameraCreateWithRasters(s->width, s->height, true);
     if (app.camera == nullptr) return Fail("Cannot create camera.");
-    CameraSetNearClipPlane(app.camera, 0.1f);
-    CameraSetFarClipPlane(app.camera, 30.0f);
+    CameraSetNearClipPlane(app.camera, kNearClip);
+    CameraSetFarClipPlane(app.camera, kFarClip);
+    if (WorldAddCamera(app.world, app.camera) == nullptr) return Fail("Cannot create camera.");
+    // The orbit view looks along +z from the origin.
     FrameSetIdentity(CameraGetFrame(app.camera));
     app.viewWindow = std::tan(app.fieldOfView * kPi / 360.0f);
     ShellEvent(EventCameraResize, nullptr);
+
+    if (!SkyColorInit()) return Fail("Error initializing color.");
+
+    DomeReset();
+    DomeSetMessageFunction(PlatformErrorMessage);
+    DomeSettings* settings = DomeGetSettings();
+    settings->resolution = options->resolution;
+    settings->exposure = options->exposure;
+    app.domeClump = DomeClumpCreate(app.world, settings->resolution);
+    if (app.domeClump == nullptr) return Fail("Cannot create skydome clump.");
+    DomeClumpPlaceOrbit(app.domeClump);
+    DomeSetCameraFrame(CameraGetFrame(app.camera));
+    DomeAttachToSky();
+
+    // The sun starts below its first move, so the move places it.
+    SkyState* sky = SkyGetState();
+    sky->sunTheta = 0.0f;
+    sky->sunPhi = 0.0f;
+    SkyMoveSun(options->sunZenith, options->sunAzimuth);
+    DomeUpdateViewer();
+    app.sceneReady = true;
     return EventHandled;
 }
 
 void Terminate() {
-    if (app.camera != nullptr) CameraDestroyWithRasters(app.camera);
+    SkydomeOptions* options = SkydomeGetOptions();
+    if (!options->saveDome.empty()) {
+        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str());
+    }
+    app.sceneReady = false;
+    SkySetSunMovedHook(nullptr, nullptr);
+    if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
+    app.domeClump = nullptr;
+    DomeReset();
+    if (app.camera != nullptr) {
+        if (app.world != nullptr) WorldRemoveCamera(app.world, app.camera);
+        CameraDestroyWithRasters(app.camera);
+    }
     app.camera = nullptr;
+    if (app.world != nullptr) WorldDestroy(app.world);
+    app.world = nullptr;
+    if (app.engineStarted) ShellDefaultEvent(EventTerminate, nullptr);
+    app.engineStarted = false;
 }
 
 // Written from the back buffer, before it is presented and its contents lost.
@@ -70,9 +148,10 @@ void Idle() {
     if (app.camera == nullptr) return;
     CameraClear(app.camera, &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
-        RenderStateSet(StateShadeMode, 2);
+        RenderStateSet(StateShadeMode, 2);  // Gouraud
         RenderStateSet(StateZTestEnable, 1);
         RenderStateSet(StateZWriteEnable, 1);
+        WorldRender(app.world);
         CameraEndUpdate(app.camera);
     }
     const bool last = limit >= 0 && app.framesDrawn + 1 >= limit;
@@ -89,7 +168,7 @@ int32 AppEventHandler(int32 event, void* data) {
         case EventPreInitialise: {
             ShellDefaultEvent(EventPreInitialise, nullptr);
             EngineSetDevice(GlDeviceGetInterface);
-            app = AppState{nullptr, 45.0f, 0.0f, 0};
+            app = kInitialState;
             ShellSettings* s = ShellGetSettings();
             if (s->width == 0) s->width = 640;
             if (s->height == 0) s->height = 480;
@@ -97,6 +176,8 @@ int32 AppEventHandler(int32 event, void* data) {
             s->maxFrameRate = 100;
             return EventHandled;
         }
+        case EventPluginAttach:
+            return WorldPluginAttach() ? EventHandled : EventFailed;
         case EventInitialise:
             return Initialise(data);
         case EventCameraResize:
@@ -107,7 +188,7 @@ int32 AppEventHandler(int32 event, void* data) {
             return EventHandled;
         case EventTerminate:
             Terminate();
-            return ShellDefaultEvent(EventTerminate, nullptr);
+            return EventHandled;
         default:
             return EventNotHandled;
     }

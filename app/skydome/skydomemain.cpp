@@ -21,6 +21,6 @@ int main(int argc, char** argv) {
     }
     args.push_back(nullptr);
     const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
-    if (status == 0 && options->screenshotFailed) return 1;
+    if (status == 0 && (options->screenshotFailed || options->saveFailed)) return 1;
     return status;
 }

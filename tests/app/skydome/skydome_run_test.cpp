@@ -1,13 +1,20 @@
-// The skydome program run whole: options, and the picture of its last frame
-// written with --screenshot.
+// The skydome program run whole: options, the picture of its last frame
+// written with --screenshot, and the dome saved with --save-dome.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/skydome/options.h"
+#include "app/skydome/sky.h"
+#include "chunkwalk.h"
 
 namespace kv {
 namespace {
@@ -102,6 +109,55 @@ TEST(SkydomeOptions, ScreenshotNeedsAFileAndFrames) {
     // Asking for help is never an error.
     SkydomeOptions help;
     EXPECT_TRUE(parse({"skydome", "--screenshot", "a.png", "--help"}, &help, &error));
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(SkydomeRun, SaveDomeWritesTheSkyItWasAskedFor) {
+    char pattern[] = "/tmp/kvskydomerun.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string file = dir + "/batch.dff";
+    const RunResult run = RunSkydome("-vms --frames 1 --resolution 4 --sun 30,100 --exposure 0.5 --save-dome " + file);
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<uint8_t> bytes = ReadBytes(file);
+    const dump::ChunkTree tree = dump::ChunkWalk(bytes);
+    ASSERT_TRUE(tree.Ok() && !tree.nodes.empty()) << bytes.size();
+    const int geometry = tree.FindChild(tree.FindChild(0, 26), 15);
+    const dump::ChunkNode& body = tree.nodes[tree.FindChild(geometry, 1)];
+    ASSERT_EQ(body.summary, "flags 0x18, triangles 112, vertices 65, morph targets 1");
+
+    // Each saved colour is the model's for the saved direction, sun and exposure.
+    ASSERT_TRUE(SkyColorInit());
+    SkySetSun(30.0f, 100.0f, kSkyTurbidity);
+    const std::size_t prelit = body.BodyOffset() + 28;
+    const std::size_t positions = prelit + 4 * 65 + 8 * 112 + 24;
+    for (std::size_t i = 0; i < 65; ++i) {
+        V3d v;
+        std::memcpy(&v, &bytes[positions + 12 * i], sizeof v);
+        double theta = 0.0, phi = 0.0;
+        SkyDirectionAngles(&v, &theta, &phi);
+        const RGBAReal linear = SkyColor(30.0f * kSkyDegToRad, 100.0f * kSkyDegToRad, theta, phi);
+        const RGBA want = SkyToneMap(&linear, 0.5f);
+        EXPECT_EQ(std::memcmp(&bytes[prelit + 4 * i], &want, 4), 0) << i;
+    }
+    std::remove(file.c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(SkydomeRun, AFailedSaveIsReportedAndFailsTheRun) {
+    RunResult run = RunSkydome("-vms --frames 1 --save-dome /no/such/folder/sky.dff");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("Cannot open stream."), std::string::npos) << run.output;
+    run = RunSkydome("-vms --frames 1 --save-dome /tmp");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("Cannot save the dome to /tmp: it is a folder"), std::string::npos) << run.output;
+    run = RunSkydome("-vms --frames 1 --sun 90,20 --save-dome x.dff");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.output.find("--sun: the zenith angle 90 is out of range"), std::string::npos) << run.output;
 }
 
 }  // namespace

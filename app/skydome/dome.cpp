@@ -1,0 +1,347 @@
+#include "dome.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "app/skydome/sky.h"
+#include "app/skydome/skycolors.h"
+#include "engine/core/baerr.h"
+#include "engine/core/bamemory.h"
+#include "engine/frame/baframe.h"
+#include "engine/world/baclump.h"
+#include "engine/world/bageomet.h"
+#include "engine/world/bamateri.h"
+#include "engine/world/baworld.h"
+
+namespace kv {
+
+namespace {
+
+constexpr RGBA kBlack = {0, 0, 0, 255};
+constexpr RGBA kWhite = {255, 255, 255, 255};
+constexpr DomeSettings kDefaultSettings = {kDomeDefaultResolution, kDomeDefaultExposure, true, false};
+
+struct DomeState {
+    DomeSettings settings = kDefaultSettings;
+    DomeTessellation tessellation = {0, 0};
+    RGBAReal* colours = nullptr;
+    int32 capacity = 0;
+    // The recolour cache and the positions it was made from: a sun change on
+    // the same dome then only evaluates what depends on the sun.
+    SkyColorCache cache{};
+    bool cacheReady = false;
+    V3d* cachedPositions = nullptr;
+    int32 cachedCount = 0;
+    int32 cachedCapacity = 0;
+    Atomic* atomic = nullptr;
+    Frame* cameraFrame = nullptr;
+    V3d viewerPosition = {0.0f, 0.0f, 0.0f};
+    V3d viewerDirection = {0.0f, 0.0f, 1.0f};
+    DomeMessageFn report = nullptr;
+};
+DomeState dome;
+
+void Report(const char* text) {
+    if (dome.report != nullptr) {
+        dome.report(text);
+    } else {
+        std::fprintf(stderr, "skydome: %s\n", text);
+    }
+}
+
+Geometry* DomeGeometry(const Atomic* atomic) { return atomic != nullptr ? AtomicGetGeometry(atomic) : nullptr; }
+
+// Makes the cache hold the directions of these positions. False (the cache
+// then holds none) when memory runs out.
+bool CacheDirections(const V3d* positions, int32 count) {
+    const std::size_t bytes = sizeof(V3d) * static_cast<std::size_t>(count);
+    if (dome.cacheReady && dome.cachedCount == count && std::memcmp(dome.cachedPositions, positions, bytes) == 0) {
+        return true;
+    }
+    dome.cacheReady = false;
+    if (count > dome.cachedCapacity) {
+        auto* grown = static_cast<V3d*>(KvRealloc(dome.cachedPositions, bytes));
+        if (grown == nullptr) return false;
+        dome.cachedPositions = grown;
+        dome.cachedCapacity = count;
+    }
+    if (!SkyColorCacheSetDirections(&dome.cache, positions, count)) return false;
+    std::memcpy(dome.cachedPositions, positions, bytes);
+    dome.cachedCount = count;
+    dome.cacheReady = true;
+    return true;
+}
+
+void SunMoved(float thetaDegrees, float phiDegrees, void* /*data*/) {
+    if (dome.atomic != nullptr) DomeComputeColors(thetaDegrees, phiDegrees, dome.atomic);
+}
+
+}  // namespace
+
+DomeSettings* DomeGetSettings() { return &dome.settings; }
+const DomeTessellation* DomeGetTessellation() { return &dome.tessellation; }
+
+Geometry* DomeBuild(int32 rings) {
+    if (rings < kDomeMinResolution || rings > kDomeMaxResolution) {
+        // Vertex indices are 16-bit; the menu never offers more.
+        ErrorRaise(0, kErrNullArgument);
+        return nullptr;
+    }
+    const int32 segments = 4 * rings;
+    const int32 numVertices = DomeVertexCount(rings);
+    const int32 numTriangles = DomeTriangleCount(rings);
+    Geometry* geometry = GeometryCreate(numVertices, numTriangles, GeometryPrelit | GeometryNormals);
+    if (geometry == nullptr) return nullptr;
+
+    MorphTarget* target = GeometryGetMorphTarget(geometry, 0);
+    V3d* positions = MorphTargetGetVertices(target);
+    V3d* normals = MorphTargetGetNormals(target);
+    RGBA* prelit = GeometryGetPrelitColors(geometry);
+    const real step = 6.2831855f / static_cast<real>(segments);
+    int32 v = 0;
+    for (int32 i = 0; i < rings; ++i) {
+        const real elevation = static_cast<real>(i) * step;
+        const real cosE = std::cos(elevation);
+        const real sinE = std::sin(elevation);
+        for (int32 j = 0; j < segments; ++j, ++v) {
+            const real azimuth = static_cast<real>(j) * step;
+            positions[v] = V3d{std::sin(azimuth) * cosE, sinE, std::cos(azimuth) * cosE};
+            normals[v] = positions[v];
+            prelit[v] = kBlack;
+        }
+    }
+    positions[v] = normals[v] = V3d{0.0f, 1.0f, 0.0f};
+    prelit[v] = kBlack;
+
+    Material* material = MaterialCreate();
+    if (material == nullptr) {
+        GeometryDestroy(geometry);
+        return nullptr;
+    }
+    MaterialSetColor(material, &kWhite);
+
+    Triangle* triangles = GeometryGetTriangles(geometry);
+    int32 t = 0;
+    bool ok = true;
+    auto add = [&](int32 a, int32 b, int32 c) {
+        Triangle* tri = triangles + t++;
+        TriangleSetVertexIndices(geometry, tri, static_cast<uint16>(a), static_cast<uint16>(b), static_cast<uint16>(c));
+        if (TriangleSetMaterial(geometry, tri, material) == nullptr) ok = false;
+    };
+    const int32 s = segments;
+    // Bands between rings; every face winds counter-clockwise seen from outside.
+    for (int32 k = 0; k + 1 < rings; ++k) {
+        const int32 l = k * s;
+        const int32 u = (k + 1) * s;
+        for (int32 i = 0; i + 1 < s; ++i) {
+            add(l + i, u + i + 1, u + i);
+            add(l + i, l + i + 1, u + i + 1);
+        }
+        add(l + s - 1, u, u + s - 1);
+        add(l + s - 1, l, u);
+    }
+    // The cap around the apex.
+    const int32 c = (rings - 1) * s;
+    const int32 apex = rings * s;
+    for (int32 i = 0; i + 1 < s; ++i) add(c + i, c + i + 1, apex);
+    add(c + s - 1, c, apex);
+
+    Sphere sphere;
+    MorphTargetCalcBoundingSphere(target, &sphere);
+    MorphTargetSetBoundingSphere(target, &sphere);
+    if (ok) ok = GeometryUnlock(geometry) != nullptr;
+    // The triangles hold the geometry's own references.
+    MaterialDestroy(material);
+    if (!ok) {
+        GeometryDestroy(geometry);
+        return nullptr;
+    }
+    return geometry;
+}
+
+void DomeInvert() {
+    Geometry* geometry = DomeGeometry(dome.atomic);
+    if (geometry == nullptr) return;
+    GeometryLock(geometry, GeometryLockPolygons | GeometryLockNormals);
+    V3d* normals = MorphTargetGetNormals(GeometryGetMorphTarget(geometry, 0));
+    const int32 n = GeometryGetNumVertices(geometry);
+    for (int32 i = 0; normals != nullptr && i < n; ++i) normals[i] = V3dNegate(normals[i]);
+    Triangle* triangles = GeometryGetTriangles(geometry);
+    for (int32 i = 0; i < GeometryGetNumTriangles(geometry); ++i) {
+        uint16* v = triangles[i].vertIndex;
+        const uint16 b = v[1];
+        v[1] = v[2];
+        v[2] = b;
+    }
+    GeometryUnlock(geometry);
+}
+
+bool DomeTessellate() {
+    if (dome.atomic == nullptr) return false;
+    const int32 rings = dome.settings.resolution;
+    Geometry* geometry = DomeBuild(rings);
+    if (geometry == nullptr) return false;
+    if (!DomeReserveColors(GeometryGetNumVertices(geometry))) {
+        GeometryDestroy(geometry);
+        Report("Tessellation failed.");
+        return false;
+    }
+    if (AtomicSetGeometry(dome.atomic, geometry, 0) == nullptr) {
+        GeometryDestroy(geometry);
+        return false;
+    }
+    GeometryDestroy(geometry);  // the atomic keeps it; the old one goes with its last reference
+    const SkyState* sky = SkyGetState();
+    DomeComputeColors(sky->sunTheta, sky->sunPhi, dome.atomic);
+    // A new dome faces outwards.
+    if (dome.settings.preview) DomeInvert();
+    dome.tessellation = DomeTessellation{rings, 4 * rings};
+    return true;
+}
+
+bool DomeReserveColors(int32 count) {
+    if (count <= dome.capacity) return true;
+    auto* grown = static_cast<RGBAReal*>(KvRealloc(dome.colours, sizeof(RGBAReal) * static_cast<std::size_t>(count)));
+    if (grown == nullptr) {
+        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(sizeof(RGBAReal)) * count);
+        return false;
+    }
+    // New entries read as black until they are computed.
+    std::memset(static_cast<void*>(grown + dome.capacity), 0,
+                sizeof(RGBAReal) * static_cast<std::size_t>(count - dome.capacity));
+    dome.colours = grown;
+    dome.capacity = count;
+    return true;
+}
+
+void DomeFreeColors() {
+    KvFree(dome.colours);
+    dome.colours = nullptr;
+    dome.capacity = 0;
+}
+
+int32 DomeGetColorCapacity() { return dome.capacity; }
+const RGBAReal* DomeGetColors() { return dome.colours; }
+
+void DomeComputeColors(float thetaDegrees, float phiDegrees, Atomic* atomic) {
+    Geometry* geometry = DomeGeometry(atomic);
+    if (geometry == nullptr) return;
+    const int32 n = GeometryGetNumVertices(geometry);
+    if (!DomeReserveColors(n)) return;
+    const V3d* positions = MorphTargetGetVertices(GeometryGetMorphTarget(geometry, 0));
+    const double thetaS = static_cast<double>(thetaDegrees) * kSkyDegToRad;
+    const double phiS = static_cast<double>(phiDegrees) * kSkyDegToRad;
+    if (CacheDirections(positions, n)) {
+        SkyColorCacheCompute(&dome.cache, thetaS, phiS, dome.colours);
+    } else {
+        // Same colours, without the per-direction tables that could not grow.
+        SkyComputeColorsPlain(positions, n, thetaS, phiS, dome.colours);
+    }
+    DomeApplyColors(atomic, dome.settings.sky);
+}
+
+void DomeApplyColors(Atomic* atomic, bool on) {
+    Geometry* geometry = DomeGeometry(atomic);
+    if (geometry == nullptr) return;
+    RGBA* prelit = GeometryGetPrelitColors(geometry);
+    if (prelit == nullptr) return;
+    const int32 n = GeometryGetNumVertices(geometry);
+    GeometryLock(geometry, GeometryLockPrelight);
+    if (on && n <= dome.capacity) {
+        SkyToneMapColors(dome.colours, prelit, n, dome.settings.exposure);
+    } else {
+        for (int32 i = 0; i < n; ++i) prelit[i] = kBlack;
+    }
+    GeometryUnlock(geometry);
+}
+
+void DomeSetAtomic(Atomic* atomic) { dome.atomic = atomic; }
+Atomic* DomeGetAtomic() { return dome.atomic; }
+void DomeSetCameraFrame(Frame* frame) { dome.cameraFrame = frame; }
+
+void DomeUpdateViewer() {
+    Frame* domeFrame = dome.atomic != nullptr ? AtomicGetFrame(dome.atomic) : nullptr;
+    if (domeFrame == nullptr || dome.cameraFrame == nullptr) return;
+    Matrix inverse;
+    MatrixInvert(&inverse, FrameGetWorldMatrix(domeFrame));
+    const Matrix* camera = FrameGetWorldMatrix(dome.cameraFrame);
+    V3dTransformPoints(&dome.viewerPosition, &camera->pos, 1, &inverse);
+    V3dTransformVectors(&dome.viewerDirection, &camera->at, 1, &inverse);
+}
+
+void DomeGetViewer(V3d* position, V3d* direction) {
+    if (position != nullptr) *position = dome.viewerPosition;
+    if (direction != nullptr) *direction = dome.viewerDirection;
+}
+
+Clump* DomeClumpCreate(World* world, int32 rings) {
+    Clump* clump = ClumpCreate();
+    Frame* clumpFrame = FrameCreate();
+    Atomic* atomic = AtomicCreate();
+    Frame* atomicFrame = FrameCreate();
+    Geometry* geometry = DomeBuild(rings);
+    bool ok = clump != nullptr && clumpFrame != nullptr && atomic != nullptr && atomicFrame != nullptr &&
+              geometry != nullptr && AtomicSetGeometry(atomic, geometry, 0) != nullptr &&
+              DomeReserveColors(GeometryGetNumVertices(geometry));
+    GeometryDestroy(geometry);  // the atomic's reference, if any, keeps it
+    if (ok) {
+        ClumpSetFrame(clump, clumpFrame);
+        AtomicSetFrame(atomic, atomicFrame);
+        FrameAddChild(clumpFrame, atomicFrame);
+        ok = ClumpAddAtomic(clump, atomic) != nullptr;
+        if (!ok) {
+            AtomicSetFrame(atomic, nullptr);
+            ClumpSetFrame(clump, nullptr);
+        }
+    }
+    if (ok && world != nullptr) ok = WorldAddClump(world, clump) != nullptr;
+    if (!ok) {
+        if (clump != nullptr && ClumpGetFrame(clump) != nullptr) {
+            ClumpDestroy(clump);  // with its atomic and both frames
+        } else {
+            if (atomic != nullptr) AtomicDestroy(atomic);
+            if (clump != nullptr) ClumpDestroy(clump);
+            if (atomicFrame != nullptr) FrameDestroy(atomicFrame);
+            if (clumpFrame != nullptr) FrameDestroy(clumpFrame);
+        }
+        return nullptr;
+    }
+    dome.atomic = atomic;
+    dome.tessellation = DomeTessellation{rings, 4 * rings};
+    return clump;
+}
+
+void DomeClumpPlaceOrbit(Clump* clump) {
+    Frame* frame = ClumpGetFrame(clump);
+    const V3d yAxis{0.0f, 1.0f, 0.0f};
+    const V3d xAxis{1.0f, 0.0f, 0.0f};
+    const V3d away{0.0f, 0.0f, 4.5f};
+    FrameRotate(frame, &yAxis, 180.0f, CombineReplace);
+    FrameRotate(frame, &xAxis, -45.0f, CombinePostConcat);
+    FrameTranslate(frame, &away, CombinePostConcat);
+}
+
+void DomeClumpDestroy(Clump* clump) {
+    if (clump == nullptr) return;
+    World* world = ClumpGetWorld(clump);
+    if (world != nullptr) WorldRemoveClump(world, clump);
+    if (dome.atomic != nullptr && AtomicGetClump(dome.atomic) == clump) dome.atomic = nullptr;
+    ClumpDestroy(clump);
+}
+
+void DomeSetMessageFunction(DomeMessageFn report) { dome.report = report; }
+
+void DomeAttachToSky() { SkySetSunMovedHook(SunMoved, nullptr); }
+
+void DomeReset() {
+    DomeFreeColors();
+    SkyColorCacheRelease(&dome.cache);
+    KvFree(dome.cachedPositions);
+    const DomeMessageFn report = dome.report;
+    dome = DomeState{};
+    dome.report = report;
+    SkyColorCacheInit(&dome.cache);
+}
+
+}  // namespace kv

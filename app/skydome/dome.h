@@ -1,0 +1,104 @@
+// The dome: a hemisphere of radius 1 around the origin of its own frame, y
+// up, tessellated into rings and segments, whose vertices carry the sky colour
+// of their direction as prelit colours. It lives in one atomic of the
+// application's clump; a sun change recolours it.
+#pragma once
+
+#include "engine/core/kvtypes.h"
+#include "engine/math/bargba.h"
+#include "engine/math/bavector.h"
+
+namespace kv {
+
+struct Atomic;
+struct Clump;
+struct Frame;
+struct Geometry;
+struct World;
+
+constexpr int32 kDomeMinResolution = 1;
+constexpr int32 kDomeMaxResolution = 32;
+constexpr int32 kDomeDefaultResolution = 9;
+constexpr float kDomeMinExposure = 0.01f;
+constexpr float kDomeMaxExposure = 1.0f;
+constexpr float kDomeDefaultExposure = 0.1f;
+
+// The application's variables the dome reads (the menu edits them).
+struct DomeSettings {
+    int32 resolution;  // rings of the next tessellation
+    float exposure;
+    bool sky;      // sky colours on; off paints every vertex opaque black
+    bool preview;  // the camera sits inside: the dome is turned inside out
+};
+DomeSettings* DomeGetSettings();
+
+// The dome that exists now (the menu's resolution may differ until the next
+// tessellation).
+struct DomeTessellation {
+    int32 rings;
+    int32 segments;
+};
+const DomeTessellation* DomeGetTessellation();
+
+// segments = 4 rings; vertices = rings * segments + 1; triangles =
+// (2 rings - 1) * segments. Null (error raised) for rings outside 1..32 or
+// when the engine cannot make the geometry. The caller owns the reference.
+Geometry* DomeBuild(int32 rings);
+inline int32 DomeVertexCount(int32 rings) { return 4 * rings * rings + 1; }
+inline int32 DomeTriangleCount(int32 rings) { return 4 * rings * (2 * rings - 1); }
+
+// Negates the normals and reverses the winding of the dome atomic's geometry;
+// positions and colours stay. Twice restores it. Nothing without a geometry.
+void DomeInvert();
+
+// Rebuilds the dome at the settings' resolution, recolours it for the current
+// sun and turns it inside out in preview. The old dome stays when the build
+// or the colour buffer fails (the latter reported as "Tessellation failed.").
+bool DomeTessellate();
+
+// The colour buffer: linear sky colours, one per dome vertex. It grows to
+// exactly the count asked for and never shrinks; a failed growth keeps the
+// old buffer.
+bool DomeReserveColors(int32 count);
+void DomeFreeColors();
+int32 DomeGetColorCapacity();
+const RGBAReal* DomeGetColors();
+
+// Sky colours of every vertex of the atomic's geometry for the sun (degrees),
+// then DomeApplyColors(atomic, settings' sky).
+void DomeComputeColors(float thetaDegrees, float phiDegrees, Atomic* atomic);
+// Tone-maps the buffer into the prelit colours with the settings' exposure,
+// or paints them opaque black when off.
+void DomeApplyColors(Atomic* atomic, bool on);
+
+// The scene the dome belongs to. The atomic is the one DomeInvert,
+// DomeTessellate and the sun hook work on; the camera frame is the viewer.
+void DomeSetAtomic(Atomic* atomic);
+Atomic* DomeGetAtomic();
+void DomeSetCameraFrame(Frame* frame);
+// The camera's position and viewing direction in the dome's coordinates;
+// recomputed after every change of the camera's or the dome's frame.
+void DomeUpdateViewer();
+void DomeGetViewer(V3d* position, V3d* direction);
+
+// The clump: a frame, an atomic on a child frame holding DomeBuild(rings),
+// the colour buffer reserved for it, added to the world, and remembered as the
+// dome atomic. Nothing is left behind on failure.
+Clump* DomeClumpCreate(World* world, int32 rings);
+// The orbit view: turned 180 degrees about y, tilted 45 degrees towards the
+// camera and pushed 4.5 along +z.
+void DomeClumpPlaceOrbit(Clump* clump);
+// Removes it from its world and destroys it; forgets the dome atomic.
+void DomeClumpDestroy(Clump* clump);
+
+// Where failures the user must hear about are reported (null: stderr).
+using DomeMessageFn = void (*)(const char* text);
+void DomeSetMessageFunction(DomeMessageFn report);
+
+// Makes every sun move (SkyMoveSun) recolour the dome atomic.
+void DomeAttachToSky();
+// Releases the colour buffer and the recolour cache, forgets the scene and
+// restores the default settings.
+void DomeReset();
+
+}  // namespace kv
