@@ -1,0 +1,188 @@
+// The dome at the menu's highest resolution (32 rings: 4097 vertices, 8064
+// triangles): building it, colouring it, and drawing it in the offscreen
+// OpenGL context next to a frame that only clears and presents.
+#include <SDL.h>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+
+#include "app/skydome/dome.h"
+#include "app/skydome/sky.h"
+#include "engine/camera/bacamera.h"
+#include "engine/core/badevice.h"
+#include "engine/frame/baframe.h"
+#include "engine/image/baraster.h"
+#include "engine/opengl/basdlogl.h"
+#include "engine/opengl/glfuncs.h"
+#include "engine/world/baclump.h"
+#include "engine/world/bageomet.h"
+#include "engine/world/baworld.h"
+
+namespace {
+
+using namespace kv;
+
+constexpr int32 kRings = 32;
+constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
+
+// The dome on the null device, its sun at the start-up position.
+struct NullEngine {
+    bool ok = false;
+    Clump* clump = nullptr;
+    NullEngine() {
+        EngineSetDevice(nullptr);
+        EngineOpenParams p{nullptr};
+        ok = EngineInit(nullptr, 0) && WorldPluginAttach() && EngineOpen(&p) && EngineStart() && SkyColorInit();
+        if (!ok) return;
+        DomeReset();
+        DomeAttachToSky();
+        clump = DomeClumpCreate(nullptr, kRings);
+        ok = clump != nullptr;
+        *SkyGetState() = SkyState{};
+        SkyMoveSun(50.0f, 20.0f);
+    }
+    ~NullEngine() {
+        SkySetSunMovedHook(nullptr, nullptr);
+        if (clump != nullptr) DomeClumpDestroy(clump);
+        DomeReset();
+        EngineStop();
+        EngineClose();
+        EngineTerm();
+    }
+};
+
+void BM_DomeBuild(benchmark::State& state) {
+    NullEngine engine;
+    if (!engine.ok) return state.SkipWithError("engine");
+    for (auto _ : state) {
+        Geometry* g = DomeBuild(kRings);
+        benchmark::DoNotOptimize(g);
+        GeometryDestroy(g);
+    }
+}
+BENCHMARK(BM_DomeBuild)->Unit(benchmark::kMicrosecond);
+
+// "Tessellate_T": a new geometry, coloured for the current sun.
+void BM_DomeBuildAndColour(benchmark::State& state) {
+    NullEngine engine;
+    if (!engine.ok) return state.SkipWithError("engine");
+    DomeGetSettings()->resolution = kRings;
+    for (auto _ : state) {
+        if (!DomeTessellate()) return state.SkipWithError("tessellate");
+    }
+}
+BENCHMARK(BM_DomeBuildAndColour)->Unit(benchmark::kMicrosecond);
+
+// A sun drag: the model for the new sun, every vertex recoloured.
+void BM_DomeSunMove(benchmark::State& state) {
+    NullEngine engine;
+    if (!engine.ok) return state.SkipWithError("engine");
+    float step = 0.1f;
+    for (auto _ : state) {
+        SkyMoveSun(0.0f, step);
+        step = -step;
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * DomeVertexCount(kRings));
+}
+BENCHMARK(BM_DomeSunMove)->Unit(benchmark::kMicrosecond);
+
+// The scene of the program in a hidden 640 x 480 window on the OpenGL device.
+struct GlScene {
+    bool ok = false;
+    SDL_Window* window = nullptr;
+    World* world = nullptr;
+    Camera* camera = nullptr;
+    Frame* frame = nullptr;
+    Raster* colour = nullptr;
+    Raster* depth = nullptr;
+    Clump* clump = nullptr;
+
+    GlScene() {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || SDL_GL_LoadLibrary(nullptr) != 0) return;
+        window = GlWindowCreate("bench", 0, 0, 640, 480, SDL_WINDOW_HIDDEN);
+        if (window == nullptr) return;
+        EngineSetDevice(GlDeviceGetInterface);
+        EngineOpenParams p{window};
+        if (!EngineInit(nullptr, 0) || !WorldPluginAttach() || !EngineOpen(&p) || !EngineSetVideoMode(0) ||
+            !EngineStart() || !SkyColorInit()) {
+            return;
+        }
+        started = true;
+        world = WorldCreate(&kWorldBox);
+        camera = CameraCreate();
+        frame = FrameCreate();
+        colour = RasterCreate(640, 480, 0, RasterTypeCamera);
+        depth = RasterCreate(640, 480, 0, RasterTypeZBuffer);
+        if (world == nullptr || camera == nullptr || frame == nullptr || colour == nullptr || depth == nullptr) return;
+        CameraSetFrame(camera, frame);
+        CameraSetRaster(camera, colour);
+        CameraSetZRaster(camera, depth);
+        CameraSetNearClipPlane(camera, 0.1f);
+        CameraSetFarClipPlane(camera, 30.0f);
+        const V2d view{0.41421357f, 0.41421357f * 0.75f};
+        CameraSetViewWindow(camera, &view);
+        WorldAddCamera(world, camera);
+        DomeReset();
+        DomeAttachToSky();
+        clump = DomeClumpCreate(world, kRings);
+        if (clump == nullptr) return;
+        DomeClumpPlaceOrbit(clump);
+        *SkyGetState() = SkyState{};
+        SkyMoveSun(50.0f, 20.0f);
+        ok = true;
+    }
+    ~GlScene() {
+        SkySetSunMovedHook(nullptr, nullptr);
+        if (clump != nullptr) DomeClumpDestroy(clump);
+        DomeReset();
+        if (camera != nullptr) {
+            if (world != nullptr) WorldRemoveCamera(world, camera);
+            CameraDestroy(camera);
+        }
+        if (frame != nullptr) FrameDestroy(frame);
+        if (colour != nullptr) RasterDestroy(colour);
+        if (depth != nullptr) RasterDestroy(depth);
+        if (world != nullptr) WorldDestroy(world);
+        if (started) EngineStop();
+        if (started) {
+            EngineClose();
+            EngineTerm();
+        }
+        EngineSetDevice(nullptr);
+        if (window != nullptr) SDL_DestroyWindow(window);
+    }
+
+    // One frame of the program; glFinish so that the rasteriser's work is
+    // inside the measurement.
+    void DrawFrame(bool drawWorld) {
+        const RGBA clear{64, 64, 64, 0};
+        CameraClear(camera, &clear, ClearImage | ClearZ);
+        if (CameraBeginUpdate(camera) != nullptr) {
+            RenderStateSet(StateShadeMode, 2);
+            RenderStateSet(StateZTestEnable, 1);
+            RenderStateSet(StateZWriteEnable, 1);
+            if (drawWorld) WorldRender(world);
+            CameraEndUpdate(camera);
+        }
+        CameraShowRaster(camera, window, 0);
+        gl.Finish();
+    }
+
+  private:
+    bool started = false;
+};
+
+void RunFrames(benchmark::State& state, bool drawWorld) {
+    GlScene scene;
+    if (!scene.ok) return state.SkipWithError("no OpenGL scene (run with SDL_VIDEODRIVER=offscreen)");
+    scene.DrawFrame(drawWorld);  // the first frame instances the dome
+    for (auto _ : state) scene.DrawFrame(drawWorld);
+}
+
+void BM_FrameClearAndShow(benchmark::State& state) { RunFrames(state, false); }
+BENCHMARK(BM_FrameClearAndShow)->Unit(benchmark::kMicrosecond);
+
+void BM_FrameDome(benchmark::State& state) { RunFrames(state, true); }
+BENCHMARK(BM_FrameDome)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
