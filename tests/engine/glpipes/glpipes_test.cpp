@@ -2,6 +2,7 @@
 // reaches the screen, what the instance cache keeps between frames, lights,
 // and what each mesh's packet carries to its material's pipeline.
 #include <cmath>
+#include <cstring>
 
 #include "glpipes_fixture.h"
 
@@ -44,6 +45,8 @@ TEST_F(GlPipes, DefaultPipelinesAreTheOpenGLOnes) {
 
 TEST_F(GlPipes, PrelitGeometryIsDrawnWhereItStands) {
     Place(Grid(2, GeometryPrelit), V3d{1.5f, 0, 0});
+    while (gl.GetError() != GL_NO_ERROR) {
+    }
     GlLogStart();
     Render();
     EXPECT_EQ(GlLogCount(GlIndexDrawElements), 1);
@@ -101,6 +104,44 @@ TEST_F(GlPipes, InstanceCacheIsReusedUntilTheGeometryChanges) {
     ASSERT_NE(g->instanceEntry, nullptr);
     EXPECT_EQ(GlInstanceFromEntry(g->instanceEntry)->serialNum, g->mesh->serialNum);
     EXPECT_TRUE(Near(Pixel(ScreenX(1.5f), ScreenY(0)), RGBA{0, 255, 0, 255}));
+}
+
+// No vertex-array-range memory exists here: the arena is laid over plain
+// memory to follow the copy.
+TEST_F(GlPipes, RangeCopyIsDrawnUntilSoftwareLightsWriteTheVertices) {
+    std::vector<uint8> memory(1 << 16);
+    GlDeviceState* d = GlDevice();
+    // The device must not hand this memory back to OpenGL when it stops.
+    struct Restore {
+        GlDeviceState* d;
+        ~Restore() {
+            d->hasArena = false;
+            d->arena = VertexArena{};
+        }
+    } restore{d};
+    ASSERT_TRUE(VertexArenaInit(&d->arena, memory.data(), memory.size()));
+    d->hasArena = true;
+    Geometry* g = Grid(3, GeometryPrelit | GeometryNormals | GeometryLight);
+    Place(g);
+    Render();
+    GlInstance* cache = GlInstanceFromEntry(g->instanceEntry);
+    ASSERT_NE(cache->rangeCopy, nullptr);
+    EXPECT_EQ(std::memcmp(cache->rangeCopy, cache->vertices, 9 * sizeof(ObjSpace3DVertex)), 0);
+    EXPECT_TRUE(Near(Centre(), kRed));
+    auto* copy = reinterpret_cast<ObjSpace3DVertex*>(cache->rangeCopy);
+    for (int32 i = 0; i < 9; ++i) copy[i].colour = RGBA{0, 0, 255, 255};
+    Render();
+    EXPECT_TRUE(Near(Centre(), RGBA{0, 0, 255, 255}));
+
+    // Lit in software, the packet's own vertices are drawn.
+    LightSetRadius(AddLight(LightPoint, RGBAReal{0, 1, 0, 1}, V3d{0, 0, -1}), 2.0f);
+    Render();
+    EXPECT_TRUE(Near(Centre(), RGBA{255, 127, 0, 255}));
+
+    // The copy goes back to the arena with the cache.
+    ResourcesFreeEntry(g->instanceEntry);
+    EXPECT_EQ(d->arena.first->flags & 1, 0u);
+    EXPECT_EQ(d->arena.first->next, nullptr);
 }
 
 TEST_F(GlPipes, MorphTargetsBlendOnACacheOfTheAtomic) {
@@ -170,8 +211,8 @@ TEST_F(GlPipes, PrelitColoursGlowUnderHardwareLights) {
     Material* magenta = MaterialCreate();
     const RGBA c{255, 0, 255, 255};
     MaterialSetColor(magenta, &c);
-    Place(Grid(2, GeometryPrelit | GeometryNormals | GeometryLight | GeometryModulateMaterialColor,
-               RGBA{64, 0, 0, 255}, magenta));
+    Place(Grid(2, GeometryPrelit | GeometryNormals | GeometryLight | GeometryModulateMaterialColor, RGBA{64, 0, 0, 255},
+               magenta));
     MaterialDestroy(magenta);
     AddLight(LightDirectional, kWhite, V3d{0, 0, 0}, 60.0f);
     Render();
