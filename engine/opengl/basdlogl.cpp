@@ -3,6 +3,9 @@
 // probe with the vertex arena, and the services the other device modules use.
 #include "basdlogl.h"
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <cstring>
 
 #include "baintogl.h"
@@ -142,6 +145,9 @@ bool Open(void* param) {
     }
     d.modes = all;
     d.numModes = GlModeTableBuild(all, ModeFrom(desktop, 0), found, n);
+    // The table is new: an index chosen before (or -1 after a close) means
+    // nothing in it; the desktop is the choice until one is made.
+    d.currentMode = 0;
 
     // Extension state is reset: everything null until a context is probed.
     GlFunctionsClear();
@@ -242,6 +248,26 @@ void ProbeExtensions() {
     }
 }
 
+int KeepLibrary(dl_phdr_info* info, std::size_t, void*) {
+    if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0') {
+        // Only marks what is already loaded: no new library comes in.
+        if (void* handle = dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(handle);
+    }
+    return 0;
+}
+
+// Once a context exists, every library it brought in stays mapped for the
+// life of the process. SDL unloads the OpenGL libraries with the last window;
+// drivers do not give back all they hold when unloaded, and memory left in an
+// unmapped library is reported as the program's leak by leak checkers, with
+// no way to tell whose it was.
+void KeepDriverLoaded() {
+    static bool kept = false;
+    if (kept) return;
+    dl_iterate_phdr(KeepLibrary, nullptr);
+    kept = true;
+}
+
 void ReleaseContext() {
     GlDeviceState& d = Dev();
     if (d.context != nullptr) {
@@ -282,6 +308,7 @@ bool Start() {
         LeaveFullScreen();
         return false;
     }
+    KeepDriverLoaded();
     int depth = 0, stencil = 0;
     SDL_GL_GetAttribute(SDL_GL_DEPTH_SIZE, &depth);
     SDL_GL_GetAttribute(SDL_GL_STENCIL_SIZE, &stencil);
