@@ -17,6 +17,7 @@
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
 #include "engine/opengl/nodeglinst.h"
+#include "engine/pipe/nodeInstance.h"
 #include "engine/pipe/nodeLight.h"
 #include "engine/pipe/p2renderstate.h"
 #include "engine/pipe/p2stdcls.h"
@@ -89,6 +90,7 @@ class GlPipesTest : public ::testing::Test {
 
     void TearDown() override {
         GlLogStop();
+        MeshStateSetTextureReader(nullptr);
         for (Light* l : lights) {
             Frame* f = LightGetFrame(l);
             LightDestroy(l);

@@ -187,6 +187,38 @@ TEST_F(GlPipes, MaterialColourModulatesEachMeshOfALitGeometry) {
     EXPECT_TRUE(Near(Pixel(ScreenX(0.5f), ScreenY(0.5f)), gr));
 }
 
+TEST_F(GlPipes, TexturedMeshesSampleTheRasterTheirTextureNames) {
+    Raster* texture = RasterCreate(2, 2, 0, RasterTypeTexture);
+    ASSERT_NE(texture, nullptr);
+    uint8* pixels = RasterLock(texture, 0, RasterLockWrite);
+    ASSERT_NE(pixels, nullptr);
+    for (int32 i = 0; i < 4; ++i) std::memcpy(pixels + 4 * i, "\x00\xff\x00\xff", 4);
+    RasterUnlock(texture);
+    static Raster* raster = nullptr;
+    raster = texture;
+    MeshStateSetTextureReader([](const Texture*, RenderStateRecord* record) {
+        record->textureRaster = raster;
+        record->filter = 1;
+    });
+    Material* m = MaterialCreate();
+    m->texture = reinterpret_cast<Texture*>(texture);  // what the reader is asked about
+    Geometry* g = Grid(2, GeometryPrelit | GeometryTextured, RGBA{255, 255, 255, 255}, m);
+    for (int32 i = 0; i < 4; ++i) g->texCoords[0][i] = TexCoords{real(i % 2), real(i / 2)};
+    Place(g);
+    GlLogStart();
+    Render();
+    EXPECT_GE(GlLogCount(GlIndexTexCoordPointer), 1);
+    EXPECT_TRUE(Near(Centre(), RGBA{0, 255, 0, 255}));  // white vertices modulate the texel
+
+    // Without a reader the mesh is drawn untextured.
+    MeshStateSetTextureReader(nullptr);
+    Render();
+    EXPECT_TRUE(Near(Centre(), RGBA{255, 255, 255, 255}));
+    m->texture = nullptr;
+    MaterialDestroy(m);
+    RasterDestroy(texture);
+}
+
 TEST_F(GlPipes, DirectionalAndAmbientLightsShadeTheSurface) {
     Place(Grid(2, GeometryNormals | GeometryLight));
     Render();
