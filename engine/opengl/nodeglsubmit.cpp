@@ -31,8 +31,8 @@ constexpr GLsizei kStride = sizeof(ObjSpace3DVertex);
 
 // OpenGL primitive modes by primitive type.
 GLenum primitiveModes[7] = {};
-// Hardware lights the previous mesh left enabled.
-int32 lightsEnabled = 0;
+// Hardware lights the previous mesh left enabled; -1 while unknown.
+int32 lightsEnabled = -1;
 
 struct Draw {
     GLenum mode;
@@ -53,8 +53,9 @@ bool TypeOpen(NodeType* /*type*/) {
     const GLenum modes[7] = {GL_POINTS,         GL_LINES,        GL_LINE_STRIP, GL_TRIANGLES,
                              GL_TRIANGLE_STRIP, GL_TRIANGLE_FAN, GL_POINTS};
     for (int32 i = 0; i < 7; ++i) primitiveModes[i] = modes[i];
-    // A new context starts with every light off.
-    lightsEnabled = 0;
+    // Whatever an earlier user of the context left on is turned off by the
+    // first mesh drawn.
+    lightsEnabled = -1;
     return true;
 }
 
@@ -175,7 +176,8 @@ bool ApplyLights(PipelineNode* node, Packet* packet, const Cluster* lights, cons
 
 void EnableHardwareLights(int32 used) {
     for (int32 n = 0; n < used; ++n) gl.Enable(static_cast<GLenum>(GL_LIGHT0 + n));
-    for (int32 n = used; n < lightsEnabled; ++n) gl.Disable(static_cast<GLenum>(GL_LIGHT0 + n));
+    const int32 enabled = lightsEnabled >= 0 ? lightsEnabled : GlMaxLights();
+    for (int32 n = used; n < enabled; ++n) gl.Disable(static_cast<GLenum>(GL_LIGHT0 + n));
     lightsEnabled = used;
 }
 

@@ -221,8 +221,10 @@ TEST_F(GlPipes, TexturedMeshesSampleTheRasterTheirTextureNames) {
 
 TEST_F(GlPipes, DirectionalAndAmbientLightsShadeTheSurface) {
     Place(Grid(2, GeometryNormals | GeometryLight));
+    gl.Enable(GL_LIGHT3);  // left on by someone else
     Render();
     EXPECT_TRUE(Near(Centre(), kBlack));  // unlit, not prelit
+    EXPECT_FALSE(gl.IsEnabled(GL_LIGHT3));
 
     Light* sun = AddLight(LightDirectional, kWhite);
     Render();
