@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -259,8 +260,14 @@ struct ToolRun {
     std::string out, err;
 };
 
+// ctest runs tests side by side: every file a test makes carries its
+// process id.
+std::filesystem::path TempFile(const std::string& name) {
+    return std::filesystem::temp_directory_path() / (std::to_string(getpid()) + "_" + name);
+}
+
 ToolRun Dump(const std::string& args) {
-    const std::filesystem::path err = std::filesystem::temp_directory_path() / "kvdump_test_stderr";
+    const std::filesystem::path err = TempFile("kvdump_test_stderr");
     const std::string cmd = std::string(KVDUMP_PATH) + " " + args + " 2>" + err.string();
     ToolRun r{};
     FILE* p = popen(cmd.c_str(), "r");
@@ -272,11 +279,12 @@ ToolRun Dump(const std::string& args) {
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream e(err);
     r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
+    std::filesystem::remove(err);
     return r;
 }
 
 std::string Save(const char* name, const Bytes& bytes) {
-    const std::filesystem::path p = std::filesystem::temp_directory_path() / name;
+    const std::filesystem::path p = TempFile(name);
     std::ofstream(p, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
     return p.string();

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -23,7 +24,8 @@ std::vector<uint8> Bytes(uint32 n, uint8 start = 0) {
 }
 
 std::string TempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / (std::string("kvstream_") + name)).string();
+    // Tests run side by side: the process id keeps their files apart.
+    return (std::filesystem::temp_directory_path() / ("kvstream_" + std::to_string(getpid()) + "_" + name)).string();
 }
 
 TEST_F(Streams, MemoryWriteGrowsBy512OrTheWriteAndHandsOutTheBuffer) {
