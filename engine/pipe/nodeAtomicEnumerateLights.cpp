@@ -55,20 +55,8 @@ bool ListLights(Cluster* lights, Atomic* atomic) {
 }
 
 bool Body(PipelineNode* node, const ExecuteParams* params) {
-    ExecutionState* state = PipelineExecutionState();
-    Pipeline* pipeline = state->pipeline;
-    if (Packet* packet = PacketPickUp(pipeline)) {
-        Cluster* lights = ClusterOpen(packet, 0, node);
-        if (lights != nullptr && !ListLights(lights, static_cast<Atomic*>(params->data))) {
-            PacketRelease(pipeline);
-            return false;
-        }
-        if (state->ok != 0) {
-            if (PipelineNode* next = PacketDispatch(pipeline, node, 0)) NodeRun(next, params);
-        }
-    }
-    PacketRelease(pipeline);
-    return true;
+    return EnumerateLightsRun(
+        node, params, [](Cluster* lights, void* object) { return ListLights(lights, static_cast<Atomic*>(object)); });
 }
 
 const ClusterUse kClusters[] = {{&clusterLights, 0, 0}};

@@ -7,6 +7,23 @@
 
 namespace kv {
 
+bool EnumerateLightsRun(PipelineNode* node, const ExecuteParams* params, LightsListFn list) {
+    ExecutionState* state = PipelineExecutionState();
+    Pipeline* pipeline = state->pipeline;
+    if (Packet* packet = PacketPickUp(pipeline)) {
+        Cluster* lights = ClusterOpen(packet, 0, node);
+        if (lights != nullptr && !list(lights, params->data)) {
+            PacketRelease(pipeline);
+            return false;
+        }
+        if (state->ok != 0) {
+            if (PipelineNode* next = PacketDispatch(pipeline, node, 0)) NodeRun(next, params);
+        }
+    }
+    PacketRelease(pipeline);
+    return true;
+}
+
 bool LightsStart(Cluster* lights) {
     if (ClusterAllocate(lights, kLightsGrowth, sizeof(LightRef)) == nullptr) return false;
     lights->numUsed = 0;

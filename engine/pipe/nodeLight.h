@@ -16,6 +16,12 @@ bool LightsAppend(Cluster* lights, Light* light);
 bool LightsContain(const Cluster* lights, const Light* light);
 inline Light* LightsAt(const Cluster* lights, uint32 i) { return static_cast<const LightRef*>(lights->data)[i]; }
 
+// The body of the light-enumeration nodes: the packet's light list is filled
+// by list(lights, the object being rendered) and the packet goes on to the
+// node's one output.
+using LightsListFn = bool (*)(Cluster* lights, void* object);
+bool EnumerateLightsRun(PipelineNode* node, const ExecuteParams* params, LightsListFn list);
+
 // A local light as seen from one mesh's object space.
 struct LocalLight {
     uint8 type;

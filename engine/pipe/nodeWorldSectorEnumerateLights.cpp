@@ -39,20 +39,9 @@ bool ListLights(Cluster* lights, WorldSector* sector) {
 }
 
 bool Body(PipelineNode* node, const ExecuteParams* params) {
-    ExecutionState* state = PipelineExecutionState();
-    Pipeline* pipeline = state->pipeline;
-    if (Packet* packet = PacketPickUp(pipeline)) {
-        Cluster* lights = ClusterOpen(packet, 0, node);
-        if (lights != nullptr && !ListLights(lights, static_cast<WorldSector*>(params->data))) {
-            PacketRelease(pipeline);
-            return false;
-        }
-        if (state->ok != 0) {
-            if (PipelineNode* next = PacketDispatch(pipeline, node, 0)) NodeRun(next, params);
-        }
-    }
-    PacketRelease(pipeline);
-    return true;
+    return EnumerateLightsRun(node, params, [](Cluster* lights, void* object) {
+        return ListLights(lights, static_cast<WorldSector*>(object));
+    });
 }
 
 const ClusterUse kClusters[] = {{&clusterLights, 0, 0}};
