@@ -14,6 +14,7 @@
 #include "engine/image/baraster.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glfuncs.h"
+#include "engine/opengl/glpipes.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/baworld.h"
@@ -103,10 +104,9 @@ struct GlScene {
         if (window == nullptr) return;
         EngineSetDevice(GlDeviceGetInterface);
         EngineOpenParams p{window};
-        if (!EngineInit(nullptr, 0) || !WorldPluginAttach() || !EngineOpen(&p) || !EngineSetVideoMode(0) ||
-            !EngineStart() || !SkyColorInit()) {
-            return;
-        }
+        if (!EngineInit(nullptr, 0) || !WorldPluginAttach()) return;
+        GlWorldPipelinesInstall();
+        if (!EngineOpen(&p) || !EngineSetVideoMode(0) || !EngineStart() || !SkyColorInit()) return;
         started = true;
         world = WorldCreate(&kWorldBox);
         camera = CameraCreate();

@@ -14,6 +14,7 @@
 #include "engine/core/badevice.h"
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
+#include "engine/opengl/glpipes.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
 
@@ -177,7 +178,9 @@ int32 AppEventHandler(int32 event, void* data) {
             return EventHandled;
         }
         case EventPluginAttach:
-            return WorldPluginAttach() ? EventHandled : EventFailed;
+            if (!WorldPluginAttach()) return EventFailed;
+            GlWorldPipelinesInstall();
+            return EventHandled;
         case EventInitialise:
             return Initialise(data);
         case EventCameraResize:

@@ -56,18 +56,50 @@ Picture ReadPng(const std::string& file) {
     return p;
 }
 
-TEST(SkydomeRun, ScreenshotOfTheLastFrameIsTheClearedPicture) {
+// The pixel at (x, y), red, green, blue.
+const unsigned char* Pixel(const Picture& p, int x, int y) {
+    return &p.rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x))];
+}
+
+TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     const std::string file = "skydome_run_out.png";
     std::remove(file.c_str());
-    const RunResult run = RunSkydome("-vms --frames 3 --screenshot " + file);
+    const RunResult run = RunSkydome("-vms --frames 2 --screenshot " + file);
     ASSERT_EQ(run.status, 0) << run.output;
     const Picture p = ReadPng(file);
     ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.width, 640);
-    EXPECT_EQ(p.height, 480);
-    std::size_t other = 0;
-    for (std::size_t i = 0; i < p.rgb.size(); ++i) other += p.rgb[i] != 64 ? 1 : 0;
-    EXPECT_EQ(other, 0u);
+    ASSERT_EQ(p.width, 640);
+    ASSERT_EQ(p.height, 480);
+    // The dome (radius 1 at 4.5, 45 degrees across the width) leaves the
+    // corners to the background.
+    for (int y : {0, 40, 439, 479}) {
+        for (int x : {0, 60, 579, 639}) {
+            const unsigned char* c = Pixel(p, x, y);
+            EXPECT_TRUE(c[0] == 64 && c[1] == 64 && c[2] == 64) << x << "," << y;
+        }
+    }
+    // Well inside its outline nothing is left of the clear colour.
+    std::size_t cleared = 0;
+    for (int y = 160; y < 320; ++y) {
+        for (int x = 220; x < 420; ++x) {
+            const unsigned char* c = Pixel(p, x, y);
+            cleared += c[0] == 64 && c[1] == 64 && c[2] == 64 ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(cleared, 0u);
+    // The middle of the picture is the sky 45 degrees up towards the camera,
+    // Gouraud-shaded between vertices 10 degrees apart.
+    ASSERT_TRUE(SkyColorInit());
+    SkySetSun(50.0f, 20.0f, kSkyTurbidity);
+    const V3d towardsCamera{0.0f, std::sqrt(0.5f), std::sqrt(0.5f)};
+    double theta = 0.0, phi = 0.0;
+    SkyDirectionAngles(&towardsCamera, &theta, &phi);
+    const RGBAReal linear = SkyColor(50.0f * kSkyDegToRad, 20.0f * kSkyDegToRad, theta, phi);
+    const RGBA sky = SkyToneMap(&linear, 0.1f);
+    const unsigned char* centre = Pixel(p, 320, 240);
+    EXPECT_NEAR(centre[0], sky.red, 6);
+    EXPECT_NEAR(centre[1], sky.green, 6);
+    EXPECT_NEAR(centre[2], sky.blue, 6);
     std::remove(file.c_str());
 }
 
