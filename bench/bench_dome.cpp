@@ -74,6 +74,20 @@ void BM_DomeBuildAndColour(benchmark::State& state) {
 }
 BENCHMARK(BM_DomeBuildAndColour)->Unit(benchmark::kMicrosecond);
 
+// The same after a change of resolution: the recolour cache is rebuilt for
+// the new directions as well (31 and 32 rings in turn).
+void BM_DomeBuildAndColourNewResolution(benchmark::State& state) {
+    NullEngine engine;
+    if (!engine.ok) return state.SkipWithError("engine");
+    int32 rings = kRings;
+    for (auto _ : state) {
+        rings = rings == kRings ? kRings - 1 : kRings;
+        DomeGetSettings()->resolution = rings;
+        if (!DomeTessellate()) return state.SkipWithError("tessellate");
+    }
+}
+BENCHMARK(BM_DomeBuildAndColourNewResolution)->Unit(benchmark::kMicrosecond);
+
 // A sun drag: the model for the new sun, every vertex recoloured.
 void BM_DomeSunMove(benchmark::State& state) {
     NullEngine engine;

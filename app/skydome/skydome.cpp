@@ -118,7 +118,7 @@ void Terminate() {
     SkySetSunMovedHook(nullptr, nullptr);
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
     app.domeClump = nullptr;
-    DomeReset();
+    if (app.engineStarted) DomeReset();  // its buffers are the engine's memory
     if (app.camera != nullptr) {
         if (app.world != nullptr) WorldRemoveCamera(app.world, app.camera);
         CameraDestroyWithRasters(app.camera);
