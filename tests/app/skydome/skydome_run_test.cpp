@@ -2,11 +2,11 @@
 // written with --screenshot, and the dome saved with --save-dome.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -152,6 +152,10 @@ TEST(SkydomeRun, SaveDomeWritesTheSkyItWasAskedFor) {
     char pattern[] = "/tmp/kvskydomerun.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { std::filesystem::remove_all(dir); }
+    } cleanup{dir};
     const std::string file = dir + "/batch.dff";
     const RunResult run = RunSkydome("-vms --frames 1 --resolution 4 --sun 30,100 --exposure 0.5 --save-dome " + file);
     ASSERT_EQ(run.status, 0) << run.output;
@@ -176,8 +180,6 @@ TEST(SkydomeRun, SaveDomeWritesTheSkyItWasAskedFor) {
         const RGBA want = SkyToneMap(&linear, 0.5f);
         EXPECT_EQ(std::memcmp(&bytes[prelit + 4 * i], &want, 4), 0) << i;
     }
-    std::remove(file.c_str());
-    rmdir(dir.c_str());
 }
 
 TEST(SkydomeRun, AFailedSaveIsReportedAndFailsTheRun) {
