@@ -6,6 +6,7 @@
 
 #include "app/skel/camhelp.h"
 #include "app/skel/skeleton.h"
+#include "app/skel/sdl/platform.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/domesave.h"
 #include "app/skydome/options.h"
@@ -106,6 +107,13 @@ int32 Initialise(void* window) {
     SkyMoveSun(options->sunZenith, options->sunAzimuth);
     DomeUpdateViewer();
     app.sceneReady = true;
+    // Without a display the program still runs (the video system falls back
+    // to drawing offscreen), but nobody can see it or press Escape.
+    if (!PlatformDisplayVisible() && options->frames < 0) {
+        std::fprintf(stderr,
+                     "skydome: no display can show the window; running unseen until interrupted "
+                     "(use --frames N for unattended runs)\n");
+    }
     return EventHandled;
 }
 
