@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/skel/camhelp.h"
-#include "app/skel/skeleton.h"
 #include "app/skel/sdl/platform.h"
+#include "app/skel/skeleton.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/domesave.h"
 #include "app/skydome/options.h"

@@ -83,8 +83,7 @@ enum PrimitiveType : int32 {
 using RenderStateSetFn = bool (*)(int32 state, std::intptr_t value);
 using RenderStateGetFn = bool (*)(int32 state, std::intptr_t* value);
 using Im2DRenderLineFn = bool (*)(Im2DVertex* vertices, int32 numVertices, int32 vert1, int32 vert2);
-using Im2DRenderTriangleFn = bool (*)(Im2DVertex* vertices, int32 numVertices, int32 vert1, int32 vert2,
-                                      int32 vert3);
+using Im2DRenderTriangleFn = bool (*)(Im2DVertex* vertices, int32 numVertices, int32 vert1, int32 vert2, int32 vert3);
 using Im2DRenderPrimitiveFn = bool (*)(int32 primType, Im2DVertex* vertices, int32 numVertices);
 using Im2DRenderIndexedPrimitiveFn = bool (*)(int32 primType, Im2DVertex* vertices, int32 numVertices,
                                               const uint32* indices, int32 numIndices);

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "baerr.h"
 #include "badevice.h"
+#include "baerr.h"
 
 namespace kv {
 

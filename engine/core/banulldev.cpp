@@ -42,8 +42,17 @@ bool NullSystem(int32 request, void* out, void* /*inOut*/, int32 in) {
     }
 }
 
-DeviceRecord nullDevice = {1.0f, NullSystem, 0.0f, -65535.0f, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr, {nullptr, nullptr, nullptr, nullptr}};
+DeviceRecord nullDevice = {1.0f,
+                           NullSystem,
+                           0.0f,
+                           -65535.0f,
+                           nullptr,
+                           nullptr,
+                           nullptr,
+                           nullptr,
+                           nullptr,
+                           nullptr,
+                           {nullptr, nullptr, nullptr, nullptr}};
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 #include "batkreg.h"
 
-#include "baerr.h"
 #include "badevice.h"
+#include "baerr.h"
 #include "bamemory.h"
 
 namespace kv {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>

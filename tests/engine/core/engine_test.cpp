@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/baerr.h"
 #include "engine/core/badevice.h"
+#include "engine/core/baerr.h"
 #include "engine/core/bamodules.h"
 #include "fake_device.h"
 
@@ -16,7 +16,7 @@ using test::ErrorLog;
 using test::FakeDevice;
 
 class Engine : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeDevice::Reset();
         EngineSetDevice(FakeDevice::Interface);
@@ -52,8 +52,8 @@ TEST_F(Engine, LifecycleMovesThroughTheStatesAndIssuesRequestsInOrder) {
     ASSERT_TRUE(EngineTerm());
     EXPECT_EQ(EngineGetState(), EngineStateNotInitialised);
     EXPECT_EQ(FakeDevice::requests,
-              (std::vector<int32>{DeviceGetDeviceRecord, DeviceOpen, DeviceStandards, DeviceStart,
-                                  DeviceFinalizeStart, DeviceInitiateStop, DeviceStop, DeviceClose}));
+              (std::vector<int32>{DeviceGetDeviceRecord, DeviceOpen, DeviceStandards, DeviceStart, DeviceFinalizeStart,
+                                  DeviceInitiateStop, DeviceStop, DeviceClose}));
 }
 
 TEST_F(Engine, CoreModulesRegisterInTheirFixedOrder) {

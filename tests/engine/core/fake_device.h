@@ -5,8 +5,8 @@
 #include <set>
 #include <vector>
 
-#include "engine/core/baerr.h"
 #include "engine/core/badevice.h"
+#include "engine/core/baerr.h"
 
 namespace kv::test {
 

@@ -34,7 +34,7 @@ void* CtorFail(void*, int32, int32) {
 }
 
 class Registry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         calls.clear();
         ASSERT_TRUE(EngineInit(nullptr, 0));
