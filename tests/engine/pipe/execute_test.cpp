@@ -24,12 +24,12 @@ using test::OutputDecl;
 using test::SlotOf;
 using test::TestType;
 
-constexpr ClusterEffect U = ClusterUntouched;
-constexpr ClusterEffect M = ClusterMade;
-constexpr ClusterEffect D = ClusterDropped;
-constexpr ClusterNeed Ign = ClusterIgnored;
-constexpr ClusterNeed Req = ClusterRequired;
-constexpr ClusterNeed Opt = ClusterOptional;
+using test::D;
+using test::Ign;
+using test::M;
+using test::Opt;
+using test::Req;
+using test::U;
 
 using Body = std::function<bool(PipelineNode*, const ExecuteParams*)>;
 Body srcBody;

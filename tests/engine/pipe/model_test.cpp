@@ -25,12 +25,12 @@ using test::PassAll;
 using test::SlotOf;
 using test::TestType;
 
-constexpr ClusterEffect U = ClusterUntouched;
-constexpr ClusterEffect M = ClusterMade;
-constexpr ClusterEffect D = ClusterDropped;
-constexpr ClusterNeed Ign = ClusterIgnored;
-constexpr ClusterNeed Req = ClusterRequired;
-constexpr ClusterNeed Opt = ClusterOptional;
+using test::D;
+using test::Ign;
+using test::M;
+using test::Opt;
+using test::Req;
+using test::U;
 
 using Model = test::EngineFixture;
 

@@ -14,6 +14,15 @@
 
 namespace kv::test {
 
+// Short names for the effect and need tables the tests spell out.
+constexpr ClusterEffect U = ClusterUntouched;
+constexpr ClusterEffect M = ClusterMade;
+constexpr ClusterEffect D = ClusterDropped;
+constexpr ClusterNeed Ign = ClusterIgnored;
+constexpr ClusterNeed Req = ClusterRequired;
+constexpr ClusterNeed Opt = ClusterOptional;
+
+
 inline const ClusterType cA = {"A.csl", 0, 0xA0, 0};
 inline const ClusterType cB = {"B.csl", 0, 0xB0, 0};
 inline const ClusterType cC = {"C.csl", 0, 0xC0, 0};
