@@ -85,7 +85,7 @@ const DomeTessellation* DomeGetTessellation() { return &dome.tessellation; }
 Geometry* DomeBuild(int32 rings) {
     if (rings < kDomeMinResolution || rings > kDomeMaxResolution) {
         // Vertex indices are 16-bit; the menu never offers more.
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     const int32 segments = 4 * rings;
@@ -204,7 +204,7 @@ bool DomeReserveColors(int32 count) {
     if (count <= dome.capacity) return true;
     auto* grown = static_cast<RGBAReal*>(KvRealloc(dome.colours, sizeof(RGBAReal) * static_cast<std::size_t>(count)));
     if (grown == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(sizeof(RGBAReal)) * count);
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(sizeof(RGBAReal)) * count);
         return false;
     }
     // New entries read as black until they are computed.

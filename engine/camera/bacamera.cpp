@@ -209,7 +209,7 @@ Camera* DefaultEndUpdate(Camera* camera) {
 Camera* CameraCreate() {
     CameraModule* m = Module();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     auto* c = static_cast<Camera*>(KvFreeListAlloc(m->cameraFreeList));
@@ -268,7 +268,7 @@ Camera* CameraSetViewOffset(Camera* camera, const V2d* offset) {
 
 Camera* CameraSetProjection(Camera* camera, int32 projection) {
     if (projection != ProjectionPerspective && projection != ProjectionParallel) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     camera->projection = projection;
@@ -309,7 +309,7 @@ Camera* CameraClear(Camera* camera, const RGBA* colour, int32 clearMode) {
 
 Camera* CameraShowRaster(Camera* camera, void* window, uint32 flags) {
     if (camera->frameBuffer == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (RasterShowRaster(camera->frameBuffer, window, flags) == nullptr) return nullptr;

@@ -74,11 +74,11 @@ bool EngineInit(const MemoryFunctions* memFuncs, uint32 flags) {
 bool EngineOpen(const EngineOpenParams* params) {
     if (current == nullptr) current = &staticInstance;
     if (current->engineStatus != EngineStateInitialised) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return false;
     }
     if (params == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     openDevice = compiledDevice();
@@ -86,7 +86,7 @@ bool EngineOpen(const EngineOpenParams* params) {
     const auto size = static_cast<std::size_t>(engineRegistry.sizeOfStruct);
     auto* instance = static_cast<EngineInstance*>(current->memoryFuncs.kvmalloc(size));
     if (instance == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(size));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(size));
         return false;
     }
     std::memset(static_cast<void*>(instance), 0, size);

@@ -22,7 +22,13 @@ enum ErrorCode : int32 {
     kErrEndOfStream = static_cast<int32>(0x8000001Au),
     kErrMaterialGrouping = static_cast<int32>(0x8000001Du),
     kErrNameTooLong = static_cast<int32>(0x8000001Eu),
+    // An argument outside the range the operation accepts (a null argument
+    // keeps kErrNullArgument).
+    kErrOutOfRange = static_cast<int32>(0x80000020u),
 };
+
+// The module under which general codes are stored.
+constexpr int32 kModuleNone = 0;
 
 // Module-specific codes of the engine core (module 1).
 constexpr int32 kModuleCore = 1;

@@ -28,7 +28,7 @@ const MemoryFunctions& Mem() {
 }
 
 void* OutOfMemory(std::size_t bytes) {
-    ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+    ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
     return nullptr;
 }
 

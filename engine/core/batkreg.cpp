@@ -41,7 +41,7 @@ int32 RegistryRegister(PluginRegistry* reg, int32 size, uint32 pluginID, PluginC
                        PluginDestructor destruct, PluginCopy copy) {
     if (entryList == nullptr) return -1;
     if (EngineOpenCount() != 0) {
-        ErrorRaise(0, kErrPluginWhileOpen);
+        ErrorRaise(kModuleNone, kErrPluginWhileOpen);
         return -1;
     }
     for (PluginEntry* e = reg->firstRegEntry; e != nullptr; e = e->nextRegEntry) {

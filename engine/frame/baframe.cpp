@@ -122,7 +122,7 @@ bool IsAncestorOrSelf(const Frame* candidate, const Frame* frame) {
 Frame* FrameCreate() {
     FrameModuleGlobals* g = Globals();
     if (g == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     auto* frame = static_cast<Frame*>(KvFreeListAlloc(g->frameFreeList));
@@ -185,7 +185,7 @@ bool FrameDestroyHierarchy(Frame* frame) {
 
 Frame* FrameAddChild(Frame* parent, Frame* child) {
     if (parent == nullptr || child == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (IsAncestorOrSelf(child, parent)) {
@@ -207,7 +207,7 @@ Frame* FrameAddChild(Frame* parent, Frame* child) {
 
 Frame* FrameRemoveChild(Frame* child) {
     if (child == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (FrameGetParent(child) != nullptr) DetachFromParent(child);

@@ -34,7 +34,7 @@ ImageModule* Module() {
 
 ImageModule* ModuleOrError() {
     ImageModule* m = Module();
-    if (m == nullptr) ErrorRaise(0, kErrEngineState);
+    if (m == nullptr) ErrorRaise(kModuleNone, kErrEngineState);
     return m;
 }
 
@@ -47,7 +47,7 @@ inline uint8 IndexMask(int32 depth) { return static_cast<uint8>(depth == 4 ? 0x0
 
 Image* ConvertDepth(Image* dst, const Image* src) {
     if (dst->pixels == nullptr || src->pixels == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     const int32 width = dst->width < src->width ? dst->width : src->width;
@@ -75,7 +75,7 @@ Image* ConvertDepth(Image* dst, const Image* src) {
     }
     if ((sd == 4 || sd == 8) && dd == 32) {
         if (src->palette == nullptr) {
-            ErrorRaise(0, kErrNullArgument);
+            ErrorRaise(kModuleNone, kErrNullArgument);
             return nullptr;
         }
         const uint8 mask = IndexMask(sd);
@@ -86,7 +86,7 @@ Image* ConvertDepth(Image* dst, const Image* src) {
         }
         return dst;
     }
-    ErrorRaise(0, kErrConvertDepth);
+    ErrorRaise(kModuleNone, kErrConvertDepth);
     return nullptr;
 }
 
@@ -106,7 +106,7 @@ bool GrowScratch(ImageModule* m, std::size_t needed) {
     if (needed <= static_cast<std::size_t>(m->scratchSize)) return true;
     auto* grown = static_cast<char*>(KvRealloc(m->scratch, needed));
     if (grown == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(needed));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(needed));
         return false;
     }
     m->scratch = grown;
@@ -180,19 +180,19 @@ bool ImageDestroy(Image* image) {
 
 Image* ImageAllocatePixels(Image* image) {
     if (image->width < 0 || image->height < 0) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     const int64_t stride = (static_cast<int64_t>(BytesPerPixel(image->depth)) * image->width + 3) & ~int64_t{3};
     const int64_t paletteBytes = static_cast<int64_t>(PaletteEntries(image->depth)) * 4;
     const int64_t total = paletteBytes + stride * image->height;
     if (stride > INT32_MAX || total > INT32_MAX) {
-        ErrorRaiseDetail(0, kErrNoMemory, total);
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, total);
         return nullptr;
     }
     auto* mem = static_cast<uint8*>(KvMalloc(static_cast<std::size_t>(total > 0 ? total : 1)));
     if (mem == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, total);
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, total);
         return nullptr;
     }
     // Allocating again replaces what the image owned instead of leaking it.
@@ -241,12 +241,12 @@ Image* ImageApplyMask(Image* image, const Image* mask) {
     // it was. A mask smaller than the image would be read out of bounds.
     if ((d != 4 && d != 8 && d != 32) || (md != 4 && md != 8 && md != 32) || mask->width < image->width ||
         mask->height < image->height) {
-        ErrorRaise(0, kErrConvertDepth);
+        ErrorRaise(kModuleNone, kErrConvertDepth);
         return nullptr;
     }
     if (image->pixels == nullptr || mask->pixels == nullptr || (md != 32 && mask->palette == nullptr) ||
         (d != 32 && image->palette == nullptr)) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (d != 32) {
@@ -296,13 +296,13 @@ Image* ImageGammaCorrect(Image* image) {
     const int32 entries = PaletteEntries(image->depth);
     if (entries != 0) {
         if (image->palette == nullptr) {
-            ErrorRaise(0, kErrNullArgument);
+            ErrorRaise(kModuleNone, kErrNullArgument);
             return nullptr;
         }
         for (int32 i = 0; i < entries; ++i) correct(&image->palette[i]);
     } else if (image->depth == 32) {
         if (image->pixels == nullptr) {
-            ErrorRaise(0, kErrNullArgument);
+            ErrorRaise(kModuleNone, kErrNullArgument);
             return nullptr;
         }
         for (int32 y = 0; y < image->height; ++y) {
@@ -310,7 +310,7 @@ Image* ImageGammaCorrect(Image* image) {
             for (int32 x = 0; x < image->width; ++x) correct(&row[x]);
         }
     } else {
-        ErrorRaise(0, kErrFileDepth);
+        ErrorRaise(kModuleNone, kErrFileDepth);
         return nullptr;
     }
     image->flags |= kImageGammaCorrected;
@@ -322,7 +322,7 @@ bool ImageSetGamma(float gamma) {
     if (m == nullptr) return false;
     // A gamma of 0 (or NaN) would fill the tables from infinities.
     if (!(gamma > 0.0f) || !std::isfinite(gamma)) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     m->gamma = gamma;
@@ -352,11 +352,11 @@ const uint8* ImageGetInverseGammaTable() {
 
 Image* ImageResample(Image* destination, const Image* source) {
     if (destination->depth != 32 || source->depth != 32) {
-        ErrorRaise(0, kErrConvertDepth);
+        ErrorRaise(kModuleNone, kErrConvertDepth);
         return nullptr;
     }
     if (destination->pixels == nullptr || source->pixels == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     destination->flags |= source->flags & kImageGammaCorrected;
@@ -443,7 +443,7 @@ const char* ImageSetPath(const char* path) {
     if (needed > static_cast<std::size_t>(m->searchPathSize)) {
         auto* grown = static_cast<char*>(KvRealloc(m->searchPath, needed));
         if (grown == nullptr) {
-            ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(needed));
+            ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(needed));
             return nullptr;
         }
         m->searchPath = grown;
@@ -486,7 +486,7 @@ bool ImageRegisterImageFormat(const char* extension, ImageReadFn readImage, Imag
     ImageModule* m = ModuleOrError();
     if (m == nullptr) return false;
     if (extension == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     char lower[kImageExtensionLength] = ".";
@@ -564,7 +564,7 @@ Image* ImageFindRasterFormat(Image* image, int32 rasterType, int32* width, int32
     const PluginRegistry* reg = RasterGetRegistry();
     auto* scratch = static_cast<Raster*>(KvCalloc(1, static_cast<std::size_t>(reg->sizeOfStruct)));
     if (scratch == nullptr) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     scratch->parentRaster = scratch;
@@ -596,7 +596,7 @@ void* ImageModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     m->scratch = static_cast<char*>(KvMalloc(kInitialBufferSize));
     if (m->imageFreeList == nullptr || m->formatFreeList == nullptr || m->searchPath == nullptr ||
         m->scratch == nullptr) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         ImageModuleClose(instance, offset, 0);
         return nullptr;
     }

@@ -27,13 +27,13 @@ RasterModule* Module() {
 
 RasterModule* ModuleOrError() {
     RasterModule* m = Module();
-    if (m == nullptr) ErrorRaise(0, kErrEngineState);
+    if (m == nullptr) ErrorRaise(kModuleNone, kErrEngineState);
     return m;
 }
 
 bool NullArgument(const void* p) {
     if (p != nullptr) return false;
-    ErrorRaise(0, kErrNullArgument);
+    ErrorRaise(kModuleNone, kErrNullArgument);
     return true;
 }
 
@@ -166,7 +166,7 @@ Raster* RasterPushContext(Raster* raster) {
     if (m == nullptr || NullArgument(raster)) return nullptr;
     // The stack is fixed: a tenth push would write past it.
     if (m->contextTop + 1 >= kRasterContextStackSize) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     if (!StandardCall(StdSetRasterContext, nullptr, raster, 0)) return nullptr;
@@ -179,7 +179,7 @@ Raster* RasterPopContext() {
     if (m == nullptr) return nullptr;
     // Popping the placeholder would leave the stack below its bottom.
     if (m->contextTop == 0) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     Raster* top = m->contextStack[m->contextTop--];

@@ -118,7 +118,7 @@ ResEntry* ResourcesAllocateEntry(void* owner, ResEntry** ownerRef, int32 size, b
                                  ResEntryDestroyNotify destroyNotify) {
     if (ownerRef != nullptr) *ownerRef = nullptr;
     if (size < 0) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     const uint64 bytes = sizeof(ResEntry) + static_cast<uint64>(size);
@@ -126,14 +126,14 @@ ResEntry* ResourcesAllocateEntry(void* owner, ResEntry** ownerRef, int32 size, b
     if (!inArena) {
         e = static_cast<ResEntry*>(KvMalloc(bytes));
         if (e == nullptr) {
-            ErrorRaise(0, kErrNoMemory);
+            ErrorRaise(kModuleNone, kErrNoMemory);
             return nullptr;
         }
         LLLinkInitialize(&e->link);
     } else {
         ResourcesModule* m = ResourcesModuleGet();
         if (m == nullptr) {
-            ErrorRaise(0, static_cast<int32>(0x80000018u));
+            ErrorRaise(kModuleNone, static_cast<int32>(0x80000018u));
             return nullptr;
         }
         // Evicting everything would not make room for it: keep the cache.
@@ -177,7 +177,7 @@ ResEntry* ResourcesUseEntry(ResEntry* entry) {
 
 bool ResourcesFreeEntry(ResEntry* entry) {
     if (entry == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     ResourcesModule* m = ResourcesModuleGet();
@@ -224,7 +224,7 @@ void* ResourcesModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     m->arenaSize = configuredSize != 0 ? configuredSize : kResourcesDefaultArenaSize;
     m->memory = KvMalloc(static_cast<std::size_t>(m->arenaSize));
     if (m->memory == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, m->arenaSize);
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, m->arenaSize);
         return nullptr;
     }
     if (!InitHeap(m)) {

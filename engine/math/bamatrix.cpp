@@ -31,7 +31,7 @@ bool IsIdentity(const MatrixModuleGlobals* g, const Matrix* m) {
 
 bool ValidCombine(CombineOp combine) {
     if (combine == CombineReplace || combine == CombinePreConcat || combine == CombinePostConcat) return true;
-    ErrorRaise(0, kErrBadCombine);
+    ErrorRaise(kModuleNone, kErrBadCombine);
     return false;
 }
 
@@ -67,7 +67,7 @@ void MatrixMultiplyPortable(Matrix* out, const Matrix* a, const Matrix* b) {
 Matrix* MatrixCreate() {
     MatrixModuleGlobals* g = Globals();
     if (g->freeList == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     auto* m = static_cast<Matrix*>(KvFreeListAlloc(g->freeList));

@@ -154,14 +154,14 @@ void* VectorModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     auto* g = PtrAdd<VectorModuleGlobals>(instance, offset);
     g->sqrtTable = static_cast<uint32*>(KvMalloc(kTableBytes));
     if (g->sqrtTable == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(kTableBytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(kTableBytes));
         return nullptr;
     }
     g->invSqrtTable = static_cast<uint32*>(KvMalloc(kTableBytes));
     if (g->invSqrtTable == nullptr) {
         KvFree(g->sqrtTable);
         g->sqrtTable = nullptr;
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(kTableBytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(kTableBytes));
         return nullptr;
     }
     BuildTables(g->sqrtTable, g->invSqrtTable);

@@ -46,7 +46,7 @@ bool GlImageFindRasterFormat(void* rasterArg, void* imageArg, int32 flags) {
     auto* r = static_cast<Raster*>(rasterArg);
     const auto* image = static_cast<const Image*>(imageArg);
     if (r == nullptr || image == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     r->width = image->width;
@@ -76,7 +76,7 @@ bool GlRasterSetImage(void* rasterArg, void* imageArg, int32) {
     auto* r = static_cast<Raster*>(rasterArg);
     const auto* image = static_cast<const Image*>(imageArg);
     if (r == nullptr || image == nullptr || image->pixels == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     const bool paletted = GlRasterIsPaletted(r);
@@ -84,14 +84,14 @@ bool GlRasterSetImage(void* rasterArg, void* imageArg, int32) {
     const bool palettedImage = image->depth == 4 || image->depth == 8;
     if ((!paletted && format != RasterFormat8888 && format != RasterFormat888) ||
         (image->depth != 32 && !palettedImage) || (palettedImage && image->palette == nullptr)) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     const bool pal4 = (r->rasterFormat & (RasterFormatPal4 >> 8)) != 0;
     // Without a palette quantiser a picture cannot gain a palette or lose
     // colours: only indices that fit the raster's palette can go in.
     if (paletted && (!palettedImage || (pal4 && image->depth != 4))) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     const bool lockedHere = (r->rasterFlags & kRasterLockedWrite) == 0;
@@ -136,7 +136,7 @@ bool GlImageGetRaster(void* imageArg, void* rasterArg, int32) {
     auto* image = static_cast<Image*>(imageArg);
     auto* r = static_cast<Raster*>(rasterArg);
     if (image == nullptr || r == nullptr || image->pixels == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     const bool paletted = GlRasterIsPaletted(r);
@@ -147,7 +147,7 @@ bool GlImageGetRaster(void* imageArg, void* rasterArg, int32) {
                  : image->depth == 32 && (format == RasterFormat8888 || format == RasterFormat888);
     const bool lockedHere = (r->rasterFlags & kRasterLockedRead) == 0;
     if (!depthFits || image->width < r->width || image->height < r->height) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     uint8* pixels = r->lockedPixels;

@@ -135,7 +135,7 @@ bool RenderIntoRaster(Raster* target, Raster* source, const Rect& rect) {
     const int32 tf = PixelFormat(target), sf = PixelFormat(source);
     if ((target->rasterFormat & 0x60) != 0 || (source->rasterFormat & 0x60) != 0) return false;  // paletted
     if ((tf != RasterFormat8888 && tf != RasterFormat888) || (sf != RasterFormat8888 && sf != RasterFormat888)) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     uint8* dst = nullptr;
@@ -182,14 +182,14 @@ bool RenderRaster(void* rasterArg, void* rectArg, RenderKind kind) {
     }
     const int32 sourceType = source->rasterType & kRasterTypeMask;
     if (sourceType != RasterTypeNormal && sourceType != RasterTypeTexture && sourceType != RasterTypeCameraTexture) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     const int32 targetType = target->rasterType & kRasterTypeMask;
     if (targetType != RasterTypeCamera) {
         if (targetType != RasterTypeNormal && targetType != RasterTypeTexture &&
             targetType != RasterTypeCameraTexture) {
-            ErrorRaise(0, kErrRasterFormat);
+            ErrorRaise(kModuleNone, kErrRasterFormat);
             return false;
         }
         if (rect.w <= 0 || rect.h <= 0) return true;

@@ -39,7 +39,7 @@ void Free(void* p) {
 void* AllocZeroed(std::size_t bytes) {
     void* p = Alloc(bytes);
     if (p == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
         return nullptr;
     }
     std::memset(p, 0, bytes);
@@ -111,19 +111,19 @@ void BuildMipLevels(Raster* r, const uint8* level0, int32 width, int32 height, i
 
 bool LockTexture(uint8** out, Raster* r, int32 mode, int32 level) {
     if (Top(r) != r) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     const bool paletted = GlRasterIsPaletted(r);
     const int32 format = GlRasterPixelFormat(r);
     if (!paletted && format != RasterFormat8888 && format != RasterFormat888) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     const int32 bpp = paletted ? 1 : (format == RasterFormat8888 ? 4 : 3);
     int32 lw = r->width >> level, lh = r->height >> level;
     if (lw == 0 && lh == 0) {
-        ErrorRaise(0, kErrMipLevel);
+        ErrorRaise(kModuleNone, kErrMipLevel);
         return false;
     }
     if (lw < 1) lw = 1;
@@ -234,7 +234,7 @@ bool UnlockTexture(Raster* r) {
 // the top-level raster.
 bool LockCamera(uint8** out, Raster* r, int32 mode, int32 level) {
     if (level != 0) {
-        ErrorRaise(0, kErrMipLevel);
+        ErrorRaise(kModuleNone, kErrMipLevel);
         return false;
     }
     Raster* top = Top(r);
@@ -356,7 +356,7 @@ bool GlRasterChooseFormat(Raster* r, int32 flags) {
             if (pixel == 0) {
                 format |= RasterFormat8888;
             } else if (pixel != RasterFormat8888) {
-                ErrorRaise(0, kErrRasterFormat);
+                ErrorRaise(kModuleNone, kErrRasterFormat);
                 return false;
             }
             depth = 32;
@@ -369,7 +369,7 @@ bool GlRasterChooseFormat(Raster* r, int32 flags) {
                                                 : 0;
             // Only the depth buffer there is can be described.
             if (fromBits == 0 || (pixel != 0 && pixel != fromBits)) {
-                ErrorRaise(0, kErrRasterFormat);
+                ErrorRaise(kModuleNone, kErrRasterFormat);
                 return false;
             }
             format = fromBits;
@@ -385,12 +385,12 @@ bool GlRasterChooseFormat(Raster* r, int32 flags) {
             } else if (pixel == RasterFormat888) {
                 depth = 24;
             } else {
-                ErrorRaise(0, kErrRasterFormat);
+                ErrorRaise(kModuleNone, kErrRasterFormat);
                 return false;
             }
             break;
         default:
-            ErrorRaise(0, kErrRasterFormat);
+            ErrorRaise(kModuleNone, kErrRasterFormat);
             return false;
     }
     r->rasterType = static_cast<uint8>(type);
@@ -413,7 +413,7 @@ bool GlRasterCreate(void*, void* rasterArg, int32 flags) {
         return true;
     }
     if (r->width < 0 || r->height < 0) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     const bool paletted = GlRasterIsPaletted(r);
@@ -463,7 +463,7 @@ bool GlRasterLock(void* outArg, void* rasterArg, int32 modeAndLevel) {
     auto** out = static_cast<uint8**>(outArg);
     auto* r = static_cast<Raster*>(rasterArg);
     if (out == nullptr || r == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     const int32 mode = modeAndLevel & 0xFF;
@@ -471,13 +471,13 @@ bool GlRasterLock(void* outArg, void* rasterArg, int32 modeAndLevel) {
     // A raster without storage has nothing to lock, unless it shows part of
     // a parent that has.
     if ((r->rasterFlags & kLockBits) != 0 || ((r->rasterFlags & kRasterDontAllocate) != 0 && Top(r) == r)) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     const int32 type = Type(r);
     if (IsTextureType(type)) return LockTexture(out, r, mode, level);
     if (type == RasterTypeCamera) return LockCamera(out, r, mode, level);
-    ErrorRaise(0, kErrRasterFormat);
+    ErrorRaise(kModuleNone, kErrRasterFormat);
     return false;
 }
 
@@ -495,7 +495,7 @@ bool GlRasterLockPalette(void* outArg, void* rasterArg, int32 mode) {
     auto* r = static_cast<Raster*>(rasterArg);
     if (out == nullptr || r == nullptr) return false;
     if (!GlRasterIsPaletted(r)) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     Raster* top = Top(r);
@@ -585,7 +585,7 @@ bool ClearRect(const Rect& given, int32 pixelValue) {
         return true;
     }
     if (GlRasterIsPaletted(r) || !IsTextureType(type)) {
-        ErrorRaise(0, kErrRasterFormat);
+        ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
     uint8* pixels = nullptr;

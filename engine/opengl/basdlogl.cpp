@@ -131,7 +131,7 @@ bool Open(void* param) {
     // accepted.
     auto* all = static_cast<GlDisplayMode*>(DeviceAlloc(sizeof(GlDisplayMode) * (2 * listed + 1)));
     if (all == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(sizeof(GlDisplayMode) * (2 * listed + 1)));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(sizeof(GlDisplayMode) * (2 * listed + 1)));
         return false;
     }
     GlDisplayMode* found = all + listed + 1;

@@ -70,7 +70,7 @@ GlInstance* AllocateInstance(void* owner, ResEntry** ownerRef, const Layout& lay
     const std::size_t whole = layout.size + sizeof(ResEntry) + sizeof(ArenaBlock);
     const bool inArena = arena != nullptr && whole < static_cast<std::size_t>(arena->arenaSize);
     if (layout.size > 0x7FFFFFFF) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     ResEntry* entry = ResourcesAllocateEntry(owner, ownerRef, static_cast<int32>(layout.size), inArena, DestroyNotify);

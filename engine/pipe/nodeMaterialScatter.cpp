@@ -24,7 +24,7 @@ bool Body(PipelineNode* /*node*/, const ExecuteParams* params) {
     if (target == nullptr || target == pipeline || target->locked != 0 || target->numNodes == 0) {
         // Nothing can draw the mesh.
         PacketRelease(pipeline);
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return false;
     }
     PacketTransfer(pipeline, target);

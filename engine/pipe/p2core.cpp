@@ -18,7 +18,7 @@ ExecutionState execution{};
 
 constexpr std::uintptr_t kNodeAlign = alignof(PipelineNode);
 
-void NoMemory() { ErrorRaise(0, kErrNoMemory); }
+void NoMemory() { ErrorRaise(kModuleNone, kErrNoMemory); }
 
 // A use of the type ends; the last one closes it.
 void ReleaseType(NodeType* t) {
@@ -221,7 +221,7 @@ Pipeline* PipelineLock(Pipeline* p) {
 
 Pipeline* PipelineAddNodeList(Pipeline* p, int32* firstIndex, NodeType* const* types, int32 count) {
     if (p == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (p->locked == 0) {
@@ -348,7 +348,7 @@ Pipeline* NodeAddCluster(Pipeline* p, PipelineNode* node, const ClusterType* clu
 
 Pipeline* PipelineUnlock(Pipeline* p) {
     if (p == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (p->locked == 0) {
@@ -402,13 +402,13 @@ bool NodeRun(PipelineNode* node, const ExecuteParams* params) {
 
 Pipeline* PipelineExecute(Pipeline* p, void* data, bool resetHeap) {
     if (p == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (p->locked != 0 || p->numNodes == 0) return nullptr;
     RenderHeap* heap = PipelineModuleHeap();
     if (heap == nullptr) {
-        ErrorRaise(0, static_cast<int32>(0x80000018u));
+        ErrorRaise(kModuleNone, static_cast<int32>(0x80000018u));
         return nullptr;
     }
     if (resetHeap) HeapReset(heap);

@@ -29,7 +29,7 @@ HeapFreeEntry* AddEntry(RenderHeap* heap, HeapHeader* h) {
         const uint32 capacity = heap->entriesAlloced + kEntryGrowth;
         auto* entries = static_cast<HeapFreeEntry*>(KvRealloc(heap->freeEntries, capacity * sizeof(HeapFreeEntry)));
         if (entries == nullptr) {
-            ErrorRaise(0, kErrNoMemory);
+            ErrorRaise(kModuleNone, kErrNoMemory);
             return nullptr;
         }
         // The array may have moved: the free headers point into it.
@@ -87,7 +87,7 @@ HeapFreeEntry* AddSuperBlock(RenderHeap* heap, uint32 size) {
     const std::size_t bytes = sizeof(HeapSuperBlock) + (kRegionAlign - 1) + static_cast<std::size_t>(size);
     auto* sb = static_cast<HeapSuperBlock*>(KvMalloc(bytes));
     if (sb == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
         return nullptr;
     }
     const auto base = reinterpret_cast<std::uintptr_t>(sb + 1);
@@ -127,12 +127,12 @@ void* Carve(RenderHeap* heap, HeapFreeEntry* e, uint32 size) {
 
 RenderHeap* HeapCreate(uint32 size) {
     if (size > kMaxRequest) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     auto* heap = static_cast<RenderHeap*>(KvMalloc(sizeof(RenderHeap)));
     if (heap == nullptr) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     *heap = RenderHeap{};
@@ -157,11 +157,11 @@ void HeapDestroy(RenderHeap* heap) {
 
 void* HeapAlloc(RenderHeap* heap, uint32 size) {
     if (heap == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (size > kMaxRequest) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     size = RoundUp(size);
@@ -206,12 +206,12 @@ void HeapFree(RenderHeap* heap, void* block) {
 
 void* HeapRealloc(RenderHeap* heap, void* block, uint32 size) {
     if (heap == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (block == nullptr) return HeapAlloc(heap, size);
     if (size > kMaxRequest) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     size = RoundUp(size);
@@ -260,7 +260,7 @@ void* HeapRealloc(RenderHeap* heap, void* block, uint32 size) {
 
 bool HeapReset(RenderHeap* heap) {
     if (heap == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     heap->entriesUsed = 0;

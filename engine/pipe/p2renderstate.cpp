@@ -74,12 +74,12 @@ void RenderStateCapture(RenderStateRecord* r) {
 RenderStateRecord* RenderStateCreate(bool capture) {
     const RenderStateRecord* defaults = PipelineModuleDefaultRenderState();
     if (EngineGetState() != EngineStateStarted || defaults == nullptr) {
-        ErrorRaise(0, kErrEngineNotStarted);
+        ErrorRaise(kModuleNone, kErrEngineNotStarted);
         return nullptr;
     }
     auto* r = static_cast<RenderStateRecord*>(KvMalloc(sizeof(RenderStateRecord)));
     if (r == nullptr) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     *r = *defaults;
@@ -89,7 +89,7 @@ RenderStateRecord* RenderStateCreate(bool capture) {
 
 bool RenderStateDestroy(RenderStateRecord* record) {
     if (record == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     KvFree(record);

@@ -38,7 +38,7 @@ bool PipelineSortNodes(Pipeline* p) {
     // order[k]: old index of the node placed k-th; stack of (node, next output).
     auto* work = static_cast<int32*>(KvMalloc(sizeof(int32) * 4 * static_cast<std::size_t>(n)));
     if (work == nullptr) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return false;
     }
     int32* order = work;
@@ -79,7 +79,7 @@ bool PipelineSortNodes(Pipeline* p) {
     auto* copy = static_cast<char*>(KvMalloc(sizeof(PipelineNode) * static_cast<std::size_t>(n)));
     if (copy == nullptr) {
         KvFree(work);
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return false;
     }
     std::memcpy(copy, static_cast<void*>(nodes), sizeof(PipelineNode) * static_cast<std::size_t>(n));

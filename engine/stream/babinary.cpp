@@ -34,7 +34,7 @@ void StoreLE32(uint8* p, uint32 v) {
 
 bool CheckVersion(uint32 version) {
     if (ChunkVersionSupported(version)) return true;
-    ErrorRaise(0, kErrBadVersion);
+    ErrorRaise(kModuleNone, kErrBadVersion);
     return false;
 }
 
@@ -52,7 +52,7 @@ struct StringOut {
         if (grown > needed) grown = needed;
         auto* p = static_cast<char*>(KvRealloc(data, grown));
         if (p == nullptr) {
-            ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(grown));
+            ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(grown));
             return false;
         }
         data = p;
@@ -73,7 +73,7 @@ bool StringOutStart(StringOut* out, char* buffer, uint32 needed) {
     const uint32 first = needed < kFirstStringBlock ? needed : kFirstStringBlock;
     auto* p = static_cast<char*>(KvMalloc(first));
     if (p == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, first);
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, first);
         return false;
     }
     *out = {p, first, true};
@@ -133,7 +133,7 @@ bool ChunkHeaderWrite(Stream* stream, uint32 type, uint32 length, uint32 version
 bool ChunkHeaderRead(Stream* stream, uint32* type, uint32* length, uint32* version) {
     uint8 bytes[kChunkHeaderSize];
     if (StreamRead(stream, bytes, kChunkHeaderSize) != kChunkHeaderSize) {
-        ErrorRaise(0, kErrReadFailed);
+        ErrorRaise(kModuleNone, kErrReadFailed);
         return false;
     }
     if (type != nullptr) *type = LoadLE32(bytes);
@@ -211,7 +211,7 @@ bool RegistryStreamWrite(const PluginRegistry* registry, Stream* stream, const v
 
 FrameList* FrameListCreate(FrameList* list, Frame* root) {
     if (list == nullptr || root == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     const int32 n = FrameCount(root);
@@ -222,7 +222,7 @@ FrameList* FrameListCreate(FrameList* list, Frame* root) {
     if (frames == nullptr || pending == nullptr) {
         KvFree(frames);
         KvFree(pending);
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
         return nullptr;
     }
     int32 count = 0, top = 0;

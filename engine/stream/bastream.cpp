@@ -26,7 +26,7 @@ StreamModuleData* Module() {
 const FileFunctions& Files() { return EngineInstanceGet()->fileFuncs; }
 
 void StreamError(int32 code) { ErrorRaise(kModuleCore, code); }
-void GeneralError(int32 code) { ErrorRaise(0, code); }
+void GeneralError(int32 code) { ErrorRaise(kModuleNone, code); }
 
 void FreeRecord(Stream* stream) {
     if (StreamModuleData* m = Module()) KvFreeListFree(m->streamFreeList, stream);
@@ -72,7 +72,7 @@ Stream* MemoryWrite(Stream* stream, const void* buffer, uint32 length) {
     if (m.memBlock == nullptr) {
         auto* block = static_cast<uint8*>(KvMalloc(kMemoryGrowth));
         if (block == nullptr) {
-            ErrorRaiseDetail(0, kErrNoMemory, kMemoryGrowth);
+            ErrorRaiseDetail(kModuleNone, kErrNoMemory, kMemoryGrowth);
             return nullptr;
         }
         m.memBlock = block;
@@ -83,7 +83,7 @@ Stream* MemoryWrite(Stream* stream, const void* buffer, uint32 length) {
         // Lengths are 32-bit on disk and in the record.
         auto* block = grown > 0xFFFFFFFFu ? nullptr : static_cast<uint8*>(KvRealloc(m.memBlock, grown));
         if (block == nullptr) {
-            ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(grown));
+            ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(grown));
             return nullptr;
         }
         m.memBlock = block;

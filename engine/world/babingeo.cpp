@@ -59,7 +59,7 @@ bool VerticesGroupedByMaterial(const Geometry* g) {
     if (k <= 1) return true;
     auto* range = static_cast<int32*>(KvMalloc(sizeof(int32) * 2 * static_cast<std::size_t>(k)));
     if (range == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(sizeof(int32) * 2 * static_cast<std::size_t>(k)));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(sizeof(int32) * 2 * static_cast<std::size_t>(k)));
         return false;
     }
     for (int32 i = 0; i < k; ++i) {
@@ -138,7 +138,7 @@ uint32 GeometryStreamGetSize(const Geometry* geometry) {
 const Geometry* GeometryStreamWrite(const Geometry* geometry, Stream* stream) {
     if (!VerticesGroupedByMaterial(geometry)) {
         // The detail names the stream's type (StreamTypeName gives its name).
-        ErrorRaiseDetail(0, kErrMaterialGrouping, stream->type);
+        ErrorRaiseDetail(kModuleNone, kErrMaterialGrouping, stream->type);
         return nullptr;
     }
     if (!ChunkHeaderWrite(stream, ChunkGeometry, GeometryStreamGetSize(geometry), kLibraryVersionStamp) ||

@@ -43,12 +43,12 @@ bool AtomicIndices(const Atomic* atomic, const AtomicStreamContext* context, int
     const Geometry* geometry = AtomicGetGeometry(atomic);
     if (context == nullptr || context->frameList == nullptr || frame == nullptr || geometry == nullptr ||
         !FrameListFind(context->frameList, frame, frameIndex)) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     *geometryIndex = 0;
     if (context->geometryList != nullptr && !GeometryListFind(context->geometryList, geometry, geometryIndex)) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     return true;
@@ -81,7 +81,7 @@ uint32 ClumpPayload(Clump* clump, const Lists& lists, const AtomicStreamContext*
 
 GeometryList* GeometryListCreate(GeometryList* list, Clump* clump) {
     if (list == nullptr || clump == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     list->geometries = nullptr;
@@ -91,7 +91,7 @@ GeometryList* GeometryListCreate(GeometryList* list, Clump* clump) {
     const std::size_t bytes = sizeof(Geometry*) * static_cast<std::size_t>(n);
     list->geometries = static_cast<Geometry**>(KvMalloc(bytes));
     if (list->geometries == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
         return nullptr;
     }
     ClumpForAllAtomics(
@@ -168,7 +168,7 @@ Atomic* AtomicStreamWrite(Atomic* atomic, const AtomicStreamContext* context, St
 
 uint32 ClumpStreamGetSize(Clump* clump) {
     if (clump == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return 0;
     }
     Lists lists;
@@ -179,7 +179,7 @@ uint32 ClumpStreamGetSize(Clump* clump) {
 
 Clump* ClumpStreamWrite(Clump* clump, Stream* stream) {
     if (clump == nullptr || stream == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     Lists lists;

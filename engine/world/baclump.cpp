@@ -111,7 +111,7 @@ WorldObjectsModule* WorldObjectsModuleGet() {
 Atomic* AtomicCreate() {
     WorldObjectsModule* m = WorldObjectsModuleGet();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     auto* a = static_cast<Atomic*>(KvFreeListAlloc(m->atomicFreeList));
@@ -136,7 +136,7 @@ Atomic* AtomicCreate() {
 
 bool AtomicDestroy(Atomic* atomic) {
     if (atomic == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     if (atomic->clump != nullptr) ClumpRemoveAtomic(atomic->clump, atomic);
@@ -213,7 +213,7 @@ Atomic* AtomicRender(Atomic* atomic) { return atomic->renderCallBack(atomic); }
 Atomic* AtomicDefaultRenderCallBack(Atomic* atomic) {
     Pipeline* p = atomic->pipeline != nullptr ? atomic->pipeline : worldp::DefaultAtomicPipeline();
     if (p == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     return PipelineExecute(p, atomic, true) != nullptr ? atomic : nullptr;
@@ -254,7 +254,7 @@ PluginRegistry* AtomicGetRegistry() { return &atomicRegistry; }
 Clump* ClumpCreate() {
     WorldObjectsModule* m = WorldObjectsModuleGet();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     auto* c = static_cast<Clump*>(KvFreeListAlloc(m->clumpFreeList));
@@ -273,7 +273,7 @@ Clump* ClumpCreate() {
 
 bool ClumpDestroy(Clump* clump) {
     if (clump == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     // The world extension's destructor takes the clump out of its world.
@@ -294,7 +294,7 @@ bool ClumpDestroy(Clump* clump) {
 
 Clump* ClumpAddAtomic(Clump* clump, Atomic* atomic) {
     if (clump == nullptr || atomic == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     if (atomic->clump == clump) return clump;
@@ -307,7 +307,7 @@ Clump* ClumpAddAtomic(Clump* clump, Atomic* atomic) {
 
 Clump* ClumpRemoveAtomic(Clump* clump, Atomic* atomic) {
     if (clump == nullptr || atomic == nullptr || atomic->clump != clump) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     LLLinkRemove(&atomic->inClumpLink);

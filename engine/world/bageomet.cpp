@@ -27,7 +27,7 @@ GeometryModule* Module() {
 
 void* AllocZeroed(std::size_t count, std::size_t size) {
     void* p = KvCalloc(count, size);
-    if (p == nullptr) ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(count * size));
+    if (p == nullptr) ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(count * size));
     return p;
 }
 
@@ -72,11 +72,11 @@ void FreeGeometry(GeometryModule* m, Geometry* g) {
 Geometry* GeometryCreate(int32 numVertices, int32 numTriangles, uint32 format) {
     GeometryModule* m = Module();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     if (numVertices < 0 || numTriangles < 0) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     auto* g = static_cast<Geometry*>(KvFreeListAlloc(m->geometryFreeList));
@@ -127,7 +127,7 @@ bool GeometryDestroy(Geometry* geometry) {
     if (--geometry->refCount >= 1) return true;
     GeometryModule* m = Module();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return false;
     }
     FreeGeometry(m, geometry);
@@ -140,7 +140,7 @@ int32 GeometryAddMorphTarget(Geometry* geometry) {
     auto* targets = static_cast<MorphTarget*>(geometry->morphTarget != nullptr ? KvRealloc(geometry->morphTarget, bytes)
                                                                                : KvMalloc(bytes));
     if (targets == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
         return -1;
     }
     geometry->morphTarget = targets;
@@ -230,7 +230,7 @@ Geometry* TriangleSetMaterial(Geometry* geometry, Triangle* triangle, Material* 
         int32 slot = MaterialListFind(&geometry->matList, material);
         if (slot < 0) {
             if (geometry->matList.numMaterials >= kMaxMaterialSlots) {
-                ErrorRaise(0, kErrNoMemory);  // no slot a triangle could name
+                ErrorRaise(kModuleNone, kErrNoMemory);  // no slot a triangle could name
                 return nullptr;
             }
             slot = MaterialListAppend(&geometry->matList, material);
@@ -269,7 +269,7 @@ Geometry* GeometryUnlock(Geometry* geometry) {
     const std::size_t bytes = sizeof(BuildMeshTriangle) * static_cast<std::size_t>(n);
     auto* build = static_cast<BuildMeshTriangle*>(KvMalloc(bytes));
     if (build == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
         return nullptr;
     }
     for (int32 i = 0; i < n; ++i) {

@@ -56,11 +56,11 @@ void MarkLocal(Light* light) {
 Light* NewRecord(uint8 type) {
     LightModule* m = Module();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     if (!KnownType(type)) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     auto* l = static_cast<Light*>(KvFreeListAlloc(m->lightFreeList));
@@ -91,7 +91,7 @@ Light* LightCreate(uint8 type) {
 
 Light* LightClone(const Light* light) {
     if (light == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     Light* l = LightCreate(LightGetType(light));
@@ -107,7 +107,7 @@ Light* LightClone(const Light* light) {
 
 bool LightDestroy(Light* light) {
     if (light == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     // The world extension's destructor takes it out of its world.

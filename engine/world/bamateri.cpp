@@ -40,7 +40,7 @@ const SurfaceProperties* SurfacePropertiesDefault() { return &kDefaultSurfacePro
 Material* MaterialCreate() {
     MaterialModule* m = Module();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     auto* material = static_cast<Material*>(KvFreeListAlloc(m->materialFreeList));
@@ -71,7 +71,7 @@ bool MaterialDestroy(Material* material) {
     if (material->refCount > 0) return true;
     MaterialModule* m = Module();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return false;
     }
     MaterialFree(m, material);

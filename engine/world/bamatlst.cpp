@@ -20,7 +20,7 @@ int32 MaterialListAppend(MaterialList* list, Material* material) {
         auto** slots =
             static_cast<Material**>(list->materials != nullptr ? KvRealloc(list->materials, bytes) : KvMalloc(bytes));
         if (slots == nullptr) {
-            ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+            ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
             return -1;
         }
         list->materials = slots;

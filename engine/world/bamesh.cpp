@@ -133,7 +133,7 @@ const BuildMeshTriangle** MeshesSortTriangles(const BuildMeshTriangle* triangles
     const std::size_t bytes = sizeof(BuildMeshTriangle*) * static_cast<std::size_t>(numTriangles);
     auto** sorted = static_cast<const BuildMeshTriangle**>(KvMalloc(bytes));
     if (sorted == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
         return nullptr;
     }
     for (int32 i = 0; i < numTriangles; ++i) sorted[i] = triangles + i;
@@ -160,14 +160,14 @@ MeshHeader* MeshesEmptyHeader() { return &emptyHeader; }
 
 MeshHeader* MeshHeaderCreate(int32 numMeshes, uint32 totalIndices, uint32 flags) {
     if (numMeshes < 0 || numMeshes > 0xFFFF) {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     const std::size_t bytes = sizeof(MeshHeader) + sizeof(Mesh) * static_cast<std::size_t>(numMeshes) +
                               sizeof(uint32) * static_cast<std::size_t>(totalIndices);
     auto* header = static_cast<MeshHeader*>(KvMalloc(bytes));
     if (header == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
         return nullptr;
     }
     header->flags = flags;

@@ -216,7 +216,7 @@ MeshHeader* MeshesBuildStrips(const BuildMeshTriangle* triangles, int32 numTrian
     if (ok) {
         header = MeshHeaderCreate(numMeshes, total, kMeshHeaderTriStrip);
     } else {
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
     }
     if (header != nullptr) {
         Mesh* meshes = MeshHeaderGetMeshes(header);

@@ -25,7 +25,7 @@ SectorTieModule* TieModule() {
 SectorTie* NewTie(WorldSector* sector, LinkList* sectorList, LinkList* objectList) {
     SectorTieModule* m = TieModule();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     auto* t = static_cast<SectorTie*>(KvFreeListAlloc(m->tieFreeList));

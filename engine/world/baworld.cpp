@@ -168,7 +168,7 @@ void AppendVisible(VisibleWalk* w, WorldSector* sector) {
         const std::size_t bytes = sizeof(WorldSector*) * static_cast<std::size_t>(capacity);
         auto* grown = static_cast<WorldSector**>(KvRealloc(ext->sectors, bytes));
         if (grown == nullptr) {
-            ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(bytes));
+            ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(bytes));
             w->full = true;
             return;
         }
@@ -332,7 +332,7 @@ Pipeline* PlatformOrGeneric(const WorldPipelinesModule* m, Pipeline* WorldPipeli
 Pipeline* SetDefault(Pipeline* WorldPipelineSet::*role, Pipeline* pipeline) {
     WorldPipelinesModule* m = PipesModule();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     m->current.*role = pipeline != nullptr ? pipeline : PlatformOrGeneric(m, role);
@@ -418,12 +418,12 @@ World* WorldGetCurrent() { return static_cast<World*>(EngineInstanceGet()->curWo
 
 World* WorldCreate(const BBox* box) {
     if (box == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     WorldObjectsModule* m = WorldObjectsModuleGet();
     if (m == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     const PluginRegistry* sectorRegistry = WorldSectorGetRegistry();
@@ -432,7 +432,7 @@ World* WorldCreate(const BBox* box) {
     if (w == nullptr || s == nullptr) {
         KvFree(w);
         KvFree(s);
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     std::memset(static_cast<void*>(w), 0, sizeof(World));
@@ -468,7 +468,7 @@ World* WorldCreate(const BBox* box) {
 
 bool WorldDestroy(World* world) {
     if (world == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     // Nothing may keep pointing at the world or its sectors.
@@ -497,12 +497,12 @@ bool WorldDestroy(World* world) {
 
 World* WorldAddClump(World* world, Clump* clump) {
     if (world == nullptr || clump == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     ClumpWorldExt* ext = worldp::ClumpExt(clump);
     if (ext == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     if (ext->world != nullptr) {
@@ -526,7 +526,7 @@ World* WorldAddClump(World* world, Clump* clump) {
 
 World* WorldRemoveClump(World* world, Clump* clump) {
     if (world == nullptr || clump == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     ClumpWorldExt* ext = worldp::ClumpExt(clump);
@@ -549,12 +549,12 @@ World* WorldRemoveClump(World* world, Clump* clump) {
 
 World* WorldAddCamera(World* world, Camera* camera) {
     if (world == nullptr || camera == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     CameraWorldExt* ext = worldp::CameraExt(camera);
     if (ext == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     if (ext->world == world) return world;
@@ -567,7 +567,7 @@ World* WorldAddCamera(World* world, Camera* camera) {
 
 World* WorldRemoveCamera(World* world, Camera* camera) {
     if (world == nullptr || camera == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     CameraWorldExt* ext = worldp::CameraExt(camera);
@@ -582,12 +582,12 @@ World* WorldRemoveCamera(World* world, Camera* camera) {
 
 World* WorldAddLight(World* world, Light* light) {
     if (world == nullptr || light == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     LightWorldExt* ext = worldp::LightExt(light);
     if (ext == nullptr) {
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     if (ext->world == world) return world;
@@ -601,12 +601,12 @@ World* WorldAddLight(World* world, Light* light) {
 
 World* WorldRemoveLight(World* world, Light* light) {
     if (world == nullptr || light == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     LightWorldExt* ext = worldp::LightExt(light);
     if (ext == nullptr || ext->world != world) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     LightRemoveSectorTies(light);
@@ -646,13 +646,13 @@ World* WorldForAllWorldSectors(World* world, WorldSectorCallBack callBack, void*
 
 WorldSector* WorldSplitSector(World* world, WorldSector* sector, int32 axis, real value) {
     if (world == nullptr || sector == nullptr || axis < 0 || axis > 2) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     Sector** slot = FindSlot(&world->rootSector, reinterpret_cast<Sector*>(sector));
     if (slot == nullptr || !(Axis(sector->boundingBox.min, axis) < value) ||
         !(value < Axis(sector->boundingBox.max, axis))) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     const PluginRegistry* sectorRegistry = WorldSectorGetRegistry();
@@ -661,7 +661,7 @@ WorldSector* WorldSplitSector(World* world, WorldSector* sector, int32 axis, rea
     if (plane == nullptr || upper == nullptr) {
         KvFree(plane);
         KvFree(upper);
-        ErrorRaise(0, kErrNoMemory);
+        ErrorRaise(kModuleNone, kErrNoMemory);
         return nullptr;
     }
     BBox upperBox = sector->boundingBox;
@@ -720,7 +720,7 @@ WorldSector* WorldSectorDefaultRenderCallBack(WorldSector* sector) {
         // Nothing to draw needs no pipeline.
         const bool empty = sector->numVertices == 0 || sector->meshes == nullptr || sector->meshes->numMeshes == 0;
         if (empty) return sector;
-        ErrorRaise(0, kErrEngineState);
+        ErrorRaise(kModuleNone, kErrEngineState);
         return nullptr;
     }
     return PipelineExecute(p, sector, true) != nullptr ? sector : nullptr;
@@ -728,7 +728,7 @@ WorldSector* WorldSectorDefaultRenderCallBack(WorldSector* sector) {
 
 World* WorldRender(World* world) {
     if (world == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     EngineInstance* instance = EngineInstanceGet();

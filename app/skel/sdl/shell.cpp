@@ -371,7 +371,7 @@ void PlatformErrorMessage(const char* text) {
 
 char* PlatformPathCreate(const char* path) {
     if (path == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
     const EngineInstance* engine = EngineInstanceGet();
@@ -379,7 +379,7 @@ char* PlatformPathCreate(const char* path) {
     const std::size_t length = s.kvstrlen(path);
     auto* copy = static_cast<char*>(KvMalloc(length + 1));
     if (copy == nullptr) {
-        ErrorRaiseDetail(0, kErrNoMemory, static_cast<int64_t>(length + 1));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(length + 1));
         return nullptr;
     }
     s.kvstrcpy(copy, path);
@@ -395,7 +395,7 @@ void PlatformPathDestroy(char* path) {
 
 bool PlatformCameraShowRaster(void* camera) {
     if (camera == nullptr) {
-        ErrorRaise(0, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     return CameraShowRaster(static_cast<Camera*>(camera), record.window, 0) != nullptr;
