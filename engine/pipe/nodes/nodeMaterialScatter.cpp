@@ -3,7 +3,7 @@
 #include "engine/core/baerr.h"
 #include "engine/world/baworld.h"
 #include "p2clusters.h"
-#include "p2stdcls.h"
+#include "engine/pipe/p2stdcls.h"
 
 namespace kv {
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "p2clusters.h"
-#include "p2renderstate.h"
+#include "engine/pipe/p2renderstate.h"
 
 namespace kv {
 

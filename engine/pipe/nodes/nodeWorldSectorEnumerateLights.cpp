@@ -3,7 +3,7 @@
 #include "engine/world/balight.h"
 #include "engine/world/baworld.h"
 #include "nodeLight.h"
-#include "p2stdcls.h"
+#include "engine/pipe/p2stdcls.h"
 
 namespace kv {
 

@@ -7,7 +7,7 @@
 #include "engine/math/bamatrix.h"
 #include "engine/math/bargba.h"
 #include "engine/world/bamateri.h"
-#include "p2core.h"
+#include "engine/pipe/p2core.h"
 
 namespace kv {
 
