@@ -82,6 +82,25 @@ TEST_P(SkyColours, FinestDomeOverASweepOfSuns) {
     EXPECT_LT(plainTotal, runs * static_cast<int32>(directions.size()) / 100);
 }
 
+TEST_P(SkyColours, FinestDomeOverATurbiditySweep) {
+    Use(Dome(32));
+    int32 plainTotal = 0;
+    int32 runs = 0;
+    for (float turbidity : {kSkyMinTurbidity, 2.3f, 3.0f, 4.1f, 5.5f, 7.0f, 8.6f, kSkyMaxTurbidity}) {
+        for (int t = 0; t <= 85; t += 17) {
+            for (int p = t % 31; p < 360; p += 151) {
+                ASSERT_TRUE(Compare(static_cast<float>(t), static_cast<float>(p), turbidity)) << turbidity;
+                plainTotal += cache.plainCount;
+                ++runs;
+            }
+        }
+        // The ends of the range and a sun on the horizon's limit.
+        ASSERT_TRUE(Compare(85.0f, 359.0f, kSkyMaxTurbidity));
+        ASSERT_TRUE(Compare(85.0f, 0.5f, kSkyMinTurbidity));
+    }
+    EXPECT_LT(plainTotal, runs * static_cast<int32>(directions.size()) / 100);
+}
+
 TEST_P(SkyColours, ArbitraryDirectionsAndSunsIncludingTheSunItself) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
