@@ -143,6 +143,51 @@ TEST_P(SkyColours, SmallDomesAndOtherTurbidities) {
     }
 }
 
+TEST_P(SkyColours, PanoramaRowsAtOneZenithAngleEach) {
+    // Azimuths of a 1000-wide row (not a multiple of the vector width), a
+    // few rows from the zenith to the horizon, suns and turbidities.
+    constexpr int32 kWidth = 1000;
+    std::vector<double> phi(kWidth);
+    for (int32 i = 0; i < kWidth; ++i) phi[i] = (i + 0.5) * (360.0 / kWidth) * kSkyDegToRad;
+    ASSERT_TRUE(SkyColorCacheSetAzimuths(&cache, phi.data(), kWidth));
+    std::vector<RGBAReal> rowFast(kWidth);
+    std::vector<RGBAReal> rowPlain(kWidth);
+    std::vector<RGBA> a(kWidth);
+    std::vector<RGBA> b(kWidth);
+    int32 plainTotal = 0;
+    int32 evaluated = 0;
+    for (float turbidity : {kSkyMinTurbidity, kSkyTurbidity, 4.5f, kSkyMaxTurbidity}) {
+        for (float sunTheta : {0.0f, 33.0f, 85.0f}) {
+            const float sunPhi = 17.0f + sunTheta * 3.0f;
+            SkySetSun(sunTheta, sunPhi, turbidity);
+            const double ts = sunTheta * kSkyDegToRad;
+            const double ps = sunPhi * kSkyDegToRad;
+            for (double zenithDegrees : {0.09, 20.0, 33.0, 60.0, 85.0, 89.91, 90.0}) {
+                const double theta = zenithDegrees * kSkyDegToRad;
+                SkyColorCacheSetZenith(&cache, theta);
+                SkyColorCacheCompute(&cache, ts, ps, rowFast.data());
+                // 90 degrees in these units lies a hair below the horizon,
+                // where the model's exponentials overflow: the plain path's.
+                if (zenithDegrees < 90.0) {
+                    plainTotal += cache.plainCount;
+                    evaluated += kWidth;
+                }
+                for (int32 i = 0; i < kWidth; ++i) rowPlain[i] = SkyColor(ts, ps, theta, phi[i]);
+                ASSERT_TRUE(SameBytes(rowFast, rowPlain)) << turbidity << " " << sunTheta << " " << zenithDegrees;
+                SkyToneMapColorsPlain(rowPlain.data(), a.data(), kWidth, 0.1f);
+                SkyToneMapColors(rowFast.data(), b.data(), kWidth, 0.1f);
+                ASSERT_TRUE(SameBytes(a, b));
+            }
+        }
+    }
+    // With the sun overhead a whole row shares one colour, so it is taken
+    // plainly or not at all: the share allowed is a little higher.
+    EXPECT_LT(plainTotal, evaluated / 50);
+    // The cache goes back to directions of their own.
+    Use(Dome(3));
+    ASSERT_TRUE(Compare(30.0f, 40.0f));
+}
+
 TEST_P(SkyColours, CacheGrowsAndFollowsTheCoefficients) {
     Use(Dome(9));
     const int32 capacity = cache.capacity;
