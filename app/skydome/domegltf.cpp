@@ -17,11 +17,11 @@ namespace kv {
 
 namespace {
 
-// glTF's numbers for buffer targets, component types and the triangle mode.
+// glTF's numbers for the two kinds of buffer target.
 constexpr int kArrayBuffer = 34962;
 constexpr int kElementArrayBuffer = 34963;
 
-// Appends count items of size bytes to the buffer, padded to 4 bytes, and
+// Appends the bytes to the buffer, padded to 4 bytes, and
 // returns the view that holds them.
 int AddView(tinygltf::Model* m, const void* data, std::size_t bytes, int target) {
     std::vector<unsigned char>& buffer = m->buffers[0].data;

@@ -69,7 +69,8 @@ bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
     const double thetaS = sky->sunTheta * kSkyDegToRad;
     const double phiS = sky->sunPhi * kSkyDegToRad;
     for (int32 y = 0; y < PanoramaSkyRows(width); ++y) {
-        PanoramaPixelAngles(width, 0, y, &theta, b.phi);
+        double phi = 0.0;
+        PanoramaPixelAngles(width, 0, y, &theta, &phi);
         SkyColorCacheSetZenith(&b.cache, theta);
         SkyColorCacheCompute(&b.cache, thetaS, phiS, b.colours);
         if (!row(y, b.colours, width, data)) return false;
