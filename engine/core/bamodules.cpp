@@ -5,6 +5,7 @@
 #include "engine/frame/baframe.h"
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
+#include "engine/image/batextur.h"
 #include "engine/image/resmem.h"
 #include "engine/math/bamatrix.h"
 #include "engine/math/bavector.h"
@@ -26,7 +27,7 @@ const CoreModule kCoreModules[] = {
     {"camera", static_cast<int32>(sizeof(CameraModule)), kIdCameraModule, CameraModuleOpen, CameraModuleClose},
     {"image", static_cast<int32>(sizeof(ImageModule)), kIdImageModule, ImageModuleOpen, ImageModuleClose},
     {"raster", static_cast<int32>(sizeof(RasterModule)), kIdRasterModule, RasterModuleOpen, RasterModuleClose},
-    {"texture", 48, kIdTextureModule, nullptr, nullptr},
+    {"texture", static_cast<int32>(sizeof(TextureModule)), kIdTextureModule, TextureModuleOpen, TextureModuleClose},
     {"pipeline", static_cast<int32>(sizeof(PipelineModule)), kIdPipelineModule, PipelineModuleOpen,
      PipelineModuleClose},
     {"im3d", 144, kIdIm3DModule, nullptr, nullptr},
