@@ -2,6 +2,7 @@
 // handlers, the shell settings, and the platform services the shell offers.
 #pragma once
 
+#include "engine/core/baerr.h"
 #include "engine/core/kvtypes.h"
 
 namespace kv {
@@ -153,6 +154,17 @@ void* PlatformGetWindow();
 // Whether the platform can show the window to a person (a headless run on an
 // offscreen or dummy video driver cannot).
 bool PlatformDisplayVisible();
+
+// Failures people can see. The skeleton's report hook (installed by the
+// default of EventPreInitialise) keeps the engine errors raised since the
+// trail was last cleared; ShellReportFailure shows the message as
+// PlatformErrorMessage does and follows it on stderr with the first and the
+// last of those errors (module, code, what the code means), then clears the
+// trail.
+void ShellReportFailure(const char* message);
+void ShellErrorTrailClear();
+// The errors kept: how many, and the first and last (either may be null).
+int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last);
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);

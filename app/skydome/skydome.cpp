@@ -47,9 +47,10 @@ AppState app = kInitialState;
 void Terminate();
 
 // The shell raises no EventTerminate after a failed start-up, so what was
-// made is taken down here.
+// made is taken down here. The message is followed by the engine error
+// behind it.
 int32 Fail(const char* message) {
-    PlatformErrorMessage(message);
+    ShellReportFailure(message);
     Terminate();
     return EventFailed;
 }
@@ -71,6 +72,7 @@ bool SaveDome(const char* file) {
 int32 Initialise(void* window) {
     if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail("Error initializing Kelvane.");
     app.engineStarted = true;
+    ShellErrorTrailClear();  // what the engine met on its way up is behind it
     const SkydomeOptions* options = SkydomeGetOptions();
 
     app.world = WorldCreate(&kWorldBox);

@@ -3,6 +3,7 @@
 // Files are reached only through the engine instance's file functions.
 #pragma once
 
+#include "engine/core/baerr.h"
 #include "engine/core/kvtypes.h"
 
 namespace kv {
@@ -29,9 +30,7 @@ constexpr int32 kErrStreamEnd = 5;         // short read, skip past the end
 constexpr int32 kErrStreamBadAccess = 13;  // invalid access type at open
 constexpr int32 kErrStreamBadType = 14;    // invalid stream type
 // General codes the streams raise besides those of baerr.h.
-constexpr int32 kErrFileOpen = static_cast<int32>(0x80000002u);
-constexpr int32 kErrReadFailed = static_cast<int32>(0x8000001Au);
-constexpr int32 kErrWriteFailed = static_cast<int32>(0x8000001Cu);
+constexpr int32 kErrReadFailed = kErrEndOfStream;
 
 // The caller's description of a memory block. A block given for appending
 // must come from KvMalloc and becomes the stream's at open: the stream may
@@ -91,6 +90,11 @@ bool StreamClose(Stream* stream, StreamMemory* memoryOut);
 uint32 StreamRead(Stream* stream, void* buffer, uint32 length);
 Stream* StreamWrite(Stream* stream, const void* buffer, uint32 length);
 Stream* StreamSkip(Stream* stream, uint32 length);
+
+// Bytes between the position of a read stream and its end, or -1 when the
+// stream cannot tell (custom streams, write streams). Readers of untrusted
+// files check sizes against it before allocating.
+int64_t StreamBytesLeft(Stream* stream);
 
 // Little-endian 32-bit integers and IEEE single-precision reals.
 Stream* StreamReadInt32(Stream* stream, void* buffer, uint32 byteCount);

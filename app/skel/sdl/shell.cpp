@@ -12,7 +12,7 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "engine/opengl/basdlogl.h"
+#include "engine/image/ktreaders.h"
 #include "platform.h"
 
 namespace kv {
@@ -283,15 +283,16 @@ int ShellMain(int argc, char** argv) {
 
     for (int i = 1; i < argc; ++i) ShellEvent(EventPreOption, argv[i]);
 
-    // The window is made for the device that will draw in it: the OpenGL
-    // device's pixel format is fixed with the window; any other device (the
-    // null device, a test's) gets a plain one and no OpenGL is loaded.
-    const uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE;
-    SDL_Window* window = EngineGetDevice() == GlDeviceGetInterface
-                             ? GlWindowCreate(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                              settings->width, settings->height, flags)
-                             : SDL_CreateWindow(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                                settings->width, settings->height, flags);
+    // The window is made for the device that will draw in it: a device that
+    // needs a window of its own kind (the OpenGL device fixes its pixel format
+    // with the window) makes it; any other (the null device, a test's) gets a
+    // plain one and no OpenGL is loaded.
+    const DeviceRecord* device = EngineGetDevice()();
+    SDL_Window* window =
+        device != nullptr && device->windowCreate != nullptr
+            ? static_cast<SDL_Window*>(device->windowCreate(Title(), settings->width, settings->height))
+            : SDL_CreateWindow(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, settings->width,
+                               settings->height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (window == nullptr) {
         std::fprintf(stderr, "%s: cannot create the window: %s\n", Title(), SDL_GetError());
         SDL_Quit();
@@ -401,11 +402,7 @@ bool PlatformCameraShowRaster(void* camera) {
     return CameraShowRaster(static_cast<Camera*>(camera), record.window, 0) != nullptr;
 }
 
-bool PlatformRegisterImageLoaders() {
-    // The image readers are not built yet; with none to register there is
-    // nothing that can fail.
-    return true;
-}
+bool PlatformRegisterImageLoaders() { return ImageRegisterFileReaders(); }
 
 bool PlatformSelectDevice(int32 useDialog) {
     DeviceDialog dialog;
