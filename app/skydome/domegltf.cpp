@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app/skydome/exportfile.h"
+#include "engine/math/bargba.h"
 #include "engine/world/bageomet.h"
 
 namespace kv {
@@ -76,7 +77,7 @@ bool WriteBytes(const char* path, void* data, std::string* why) {
 }  // namespace
 
 float GltfLinearFromSrgb(uint8 byte) {
-    const double c = byte / 255.0;
+    const double c = static_cast<double>(byte * kByteToUnit);
     return static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
 }
 
