@@ -150,6 +150,10 @@ bool PlatformSelectDevice(int32 useDialog);
 void PlatformResetRecord();
 // The window handle, null before the window exists.
 void* PlatformGetWindow();
+// The signal (SIGINT, SIGTERM or SIGHUP) that asked the program to quit, as
+// closing the window does; 0 when none did. A second such signal ends the
+// program at once.
+int32 PlatformQuitSignal();
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);
