@@ -44,8 +44,7 @@ kv::Geometry* MakeGeometry(const Shape& shape) {
 void CheckMeshes(const kv::Geometry* g, std::size_t bodyBytes) {
     const kv::MeshHeader* h = kv::GeometryGetMeshHeader(g);
     Check(h != nullptr);
-    Check(12 + 8 * static_cast<uint64_t>(h->numMeshes) + 4 * static_cast<uint64_t>(h->totalIndicesInMesh) <=
-          bodyBytes);
+    Check(12 + 8 * static_cast<uint64_t>(h->numMeshes) + 4 * static_cast<uint64_t>(h->totalIndicesInMesh) <= bodyBytes);
     const kv::MaterialList* list = kv::GeometryGetMaterialList(g);
     const uint32_t* area = kv::MeshHeaderGetIndexArea(const_cast<kv::MeshHeader*>(h));
     uint64_t sum = 0;
@@ -67,8 +66,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (!kv::EngineInit(nullptr, 0) ||
         kv::EngineRegisterPlugin(sizeof(kv::MaterialModule), kv::kIdMaterialModule, kv::MaterialModuleOpen,
                                  kv::MaterialModuleClose) < 0 ||
-        kv::EngineRegisterPlugin(sizeof(kv::MeshModule), kv::kIdMeshModule, kv::MeshModuleOpen,
-                                 kv::MeshModuleClose) < 0 ||
+        kv::EngineRegisterPlugin(sizeof(kv::MeshModule), kv::kIdMeshModule, kv::MeshModuleOpen, kv::MeshModuleClose) <
+            0 ||
         kv::EngineRegisterPlugin(sizeof(kv::GeometryModule), kv::kIdGeometryModule, kv::GeometryModuleOpen,
                                  kv::GeometryModuleClose) < 0 ||
         !kv::GeometryStreamPluginsAttach()) {
