@@ -22,6 +22,9 @@ constexpr uint32 kMeshHeaderStreamSize = 12;
 constexpr uint32 kMeshRecordStreamSize = 8;
 // Indices are read this many at a time.
 constexpr uint32 kIndexBlock = 256;
+// Index memory starts at most this many words (64 KiB, the dome at the
+// highest resolution needs twice that) and doubles as indices arrive.
+constexpr uint32 kFirstIndexWords = 16384;
 
 uint32 GeometryStructSize(const Geometry* g) {
     const auto n = static_cast<uint32>(g->numVertices);
@@ -240,7 +243,7 @@ struct GrowingWords {
     // Room for n more words, never more than limit in all.
     uint32* Reserve(uint32 n, uint32 limit) {
         if (used + n <= capacity) return data + used;
-        uint64 grown = capacity < kIndexBlock ? kIndexBlock : static_cast<uint64>(capacity) * 2;
+        uint64 grown = capacity < kFirstIndexWords ? kFirstIndexWords : static_cast<uint64>(capacity) * 2;
         if (grown < static_cast<uint64>(used) + n) grown = static_cast<uint64>(used) + n;
         if (grown > limit) grown = limit;
         auto* p = static_cast<uint32*>(KvRealloc(data, sizeof(uint32) * static_cast<std::size_t>(grown)));
