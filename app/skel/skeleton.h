@@ -154,6 +154,10 @@ void* PlatformGetWindow();
 // Whether the platform can show the window to a person (a headless run on an
 // offscreen or dummy video driver cannot).
 bool PlatformDisplayVisible();
+// The signal (SIGINT, SIGTERM or SIGHUP) that asked the program to quit, as
+// closing the window does; 0 when none did. A second such signal ends the
+// program at once.
+int32 PlatformQuitSignal();
 
 // Failures people can see. The skeleton's report hook (installed by the
 // default of EventPreInitialise) keeps the engine errors raised since the

@@ -1,7 +1,9 @@
 // The sky-dome creator's answers to the skeleton's events: the scene (world,
 // camera, the coloured dome), one frame per idle event, and saving the dome.
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/skel/camhelp.h"
@@ -15,6 +17,7 @@
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
+#include "engine/stream/bafwrite.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
 
@@ -39,8 +42,9 @@ struct AppState {
     float fieldOfView;  // degrees
     float viewWindow;
     long framesDrawn;
+    bool screenshotTaken;
 };
-constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0};
+constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0, false};
 AppState app = kInitialState;
 
 void Terminate();
@@ -54,18 +58,48 @@ int32 Fail(const char* message) {
     return EventFailed;
 }
 
-// The routine behind "Save dome_X" (with kDomeFileName) and --save-dome.
-bool SaveDome(const char* file) {
-    char* path = PlatformPathCreate(file);
-    if (path == nullptr) {
-        PlatformErrorMessage(kDomeCannotOpen);
-        return false;
+// The routine behind "Save dome_X" (the program's own name, in the
+// platform's path form) and --save-dome (the user's name, as given: a
+// backslash there is part of a file name).
+bool SaveDome(const char* file, bool ownName) {
+    char* converted = nullptr;
+    if (ownName) {
+        converted = PlatformPathCreate(file);
+        if (converted == nullptr) {
+            PlatformErrorMessage(kDomeCannotOpen);
+            return false;
+        }
     }
     std::string message;
-    const bool saved = DomeSave(app.domeClump, path, &message);
-    PlatformPathDestroy(path);
+    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, &message);
+    PlatformPathDestroy(converted);
     if (!saved) PlatformErrorMessage(message.c_str());
     return saved;
+}
+
+const char* SignalName(int32 signal) {
+    switch (signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a signal";
+    }
+}
+
+// A run asked for a picture that ended before its last frame (interrupted,
+// or closed by the user) has not done what it was asked.
+void ReportScreenshotNotTaken() {
+    SkydomeOptions* options = SkydomeGetOptions();
+    if (options->screenshot.empty() || app.screenshotTaken || options->screenshotFailed) return;
+    const int32 signal = PlatformQuitSignal();
+    std::fprintf(stderr, "skydome: the screenshot %s was not taken: the run ended after %ld of %ld frames%s%s%s\n",
+                 options->screenshot.c_str(), app.framesDrawn, options->frames, signal != 0 ? " (interrupted by " : "",
+                 signal != 0 ? SignalName(signal) : "", signal != 0 ? ")" : "");
+    options->screenshotFailed = true;
 }
 
 int32 Initialise(void* window) {
@@ -121,8 +155,9 @@ int32 Initialise(void* window) {
 void Terminate() {
     SkydomeOptions* options = SkydomeGetOptions();
     if (!options->saveDome.empty()) {
-        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str());
+        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str(), false);
     }
+    ReportScreenshotNotTaken();
     app.sceneReady = false;
     SkySetSunMovedHook(nullptr, nullptr);
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
@@ -143,9 +178,19 @@ void Terminate() {
 void WriteScreenshot() {
     const std::string& file = SkydomeGetOptions()->screenshot;
     if (file.empty()) return;
-    if (!RasterWritePNG(CameraGetRaster(app.camera), file.c_str())) {
-        std::fprintf(stderr, "skydome: cannot write the screenshot %s\n", file.c_str());
+    FileWriteStatus status{};
+    if (!RasterWritePNG(CameraGetRaster(app.camera), file.c_str(), &status)) {
+        if (status.step == FileWriteOk) {
+            std::fprintf(stderr, "skydome: cannot write the screenshot %s: the picture cannot be read back\n",
+                         file.c_str());
+        } else {
+            std::fprintf(stderr, "skydome: cannot write the screenshot %s: %s%s%s%s\n", file.c_str(),
+                         FileWriteStepText(status.step), status.osError != 0 ? " (" : "",
+                         status.osError != 0 ? std::strerror(status.osError) : "", status.osError != 0 ? ")" : "");
+        }
         SkydomeGetOptions()->screenshotFailed = true;
+    } else {
+        app.screenshotTaken = true;
     }
 }
 
