@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/core/badevice.h"
+#include "engine/image/ktcharse.h"
 
 namespace kv {
 
@@ -128,10 +129,5 @@ bool InputDeviceRegister(int32 kind, EventHandler handler) {
 
 int32 KeyboardEvent(int32 event, void* data) { return SendToInput(InputKeyboard, event, data); }
 int32 MouseEvent(int32 event, void* data) { return SendToInput(InputMouse, event, data); }
-
-// The character-set module arrives with the on-screen text; until then its
-// place in start-up and shut-down is held by a pair that succeeds.
-bool CharsetOpen() { return true; }
-void CharsetClose() {}
 
 }  // namespace kv

@@ -131,11 +131,6 @@ int32 MouseEvent(int32 event, void* data);
 // The flag that "-vms" clears; handed to the device-selection step.
 int32 ShellDeviceDialogFlag();
 
-// The character-set text module the default start-up opens and shut-down
-// closes.
-bool CharsetOpen();
-void CharsetClose();
-
 // Platform services, implemented by the platform shell.
 uint32 PlatformGetTimer();
 void PlatformMouseWarp(float x, float y);
@@ -150,6 +145,11 @@ bool PlatformSelectDevice(int32 useDialog);
 void PlatformResetRecord();
 // The window handle, null before the window exists.
 void* PlatformGetWindow();
+// The folders where the program's data (the help text) lives besides the
+// current one, in the order they are searched: the executable's folder (the
+// build tree), then the installed data folders. Each ends in '/'; null past
+// the last.
+const char* PlatformDataFolder(int32 index);
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);

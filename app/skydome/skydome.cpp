@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/skel/camhelp.h"
+#include "app/skel/menu.h"
 #include "app/skel/sdl/platform.h"
 #include "app/skel/skeleton.h"
 #include "app/skydome/dome.h"
@@ -18,6 +19,7 @@
 #include "engine/opengl/glpipes.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
+#include "engine/world/kplogo.h"
 
 namespace kv {
 
@@ -30,10 +32,14 @@ constexpr RGBA kOrbitClearColour = {64, 64, 64, 0};
 constexpr float kNearClip = 0.1f;
 constexpr float kFarClip = 30.0f;
 constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
+// Text and menu colours.
+constexpr RGBA kTextForeground = {200, 200, 200, 255};
+constexpr RGBA kTextBackground = {64, 64, 64, 0};
 
 struct AppState {
     bool engineStarted;
     bool sceneReady;  // start-up went through
+    bool menuOpen;
     World* world;
     Camera* camera;
     Clump* domeClump;
@@ -41,7 +47,7 @@ struct AppState {
     float viewWindow;
     long framesDrawn;
 };
-constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0};
+constexpr AppState kInitialState = {false, false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0};
 AppState app = kInitialState;
 
 void Terminate();
@@ -106,6 +112,9 @@ int32 Initialise(void* window) {
     sky->sunPhi = 0.0f;
     SkyMoveSun(options->sunZenith, options->sunAzimuth);
     DomeUpdateViewer();
+
+    if (!MenuOpen(1, &kTextForeground, &kTextBackground)) return Fail("Error initializing menu.");
+    app.menuOpen = true;
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
     // to drawing offscreen), but nobody can see it or press Escape.
@@ -123,6 +132,8 @@ void Terminate() {
         options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str());
     }
     app.sceneReady = false;
+    if (app.menuOpen) MenuClose();
+    app.menuOpen = false;
     SkySetSunMovedHook(nullptr, nullptr);
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
     app.domeClump = nullptr;
@@ -157,10 +168,14 @@ void Idle() {
     if (app.camera == nullptr) return;
     CameraClear(app.camera, &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
-        RenderStateSet(StateShadeMode, 2);  // Gouraud
-        RenderStateSet(StateZTestEnable, 1);
-        RenderStateSet(StateZWriteEnable, 1);
-        WorldRender(app.world);
+        // The help page covers the scene: it is not drawn.
+        if (!app.menuOpen || MenuGetMode() != MenuModeHelp) {
+            RenderStateSet(StateShadeMode, 2);  // Gouraud
+            RenderStateSet(StateZTestEnable, 1);
+            RenderStateSet(StateZWriteEnable, 1);
+            WorldRender(app.world);
+        }
+        if (app.menuOpen) MenuRender(app.camera, nullptr);
         CameraEndUpdate(app.camera);
     }
     const bool last = limit >= 0 && app.framesDrawn + 1 >= limit;
@@ -186,8 +201,13 @@ int32 AppEventHandler(int32 event, void* data) {
             return EventHandled;
         }
         case EventPluginAttach:
-            if (!WorldPluginAttach()) return EventFailed;
+            if (!WorldPluginAttach() || !LogoPluginAttach()) return EventFailed;
             GlWorldPipelinesInstall();
+            return EventHandled;
+        case EventInputDeviceAttach:
+            // The menu sees keys and the mouse first (Space, shortcuts, help).
+            InputDeviceRegister(InputKeyboard, MenuKeyboard);
+            InputDeviceRegister(InputMouse, MenuMouse);
             return EventHandled;
         case EventInitialise:
             return Initialise(data);
