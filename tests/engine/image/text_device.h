@@ -157,6 +157,7 @@ class TextDeviceTest : public ::testing::Test {
         BeforeOpen();
         EngineOpenParams p{this};
         ASSERT_TRUE(EngineOpen(&p));
+        BeforeStart();
         ASSERT_TRUE(EngineStart());
         EngineInstanceGet()->stdFunc.fn[StdRasterSetImage] = TextDevice::RasterFromImage;
         ASSERT_TRUE(CharsetOpen());
@@ -173,7 +174,10 @@ class TextDeviceTest : public ::testing::Test {
         EngineTerm();
         EngineSetDevice(nullptr);
     }
+    // Plugins attach here, between init and open.
     virtual void BeforeOpen() {}
+    // The device's standard functions can be replaced here.
+    virtual void BeforeStart() {}
 
     // A camera drawing into a width x height raster, current until End().
     Camera* Begin(int32 width, int32 height) {

@@ -102,5 +102,50 @@ TEST_F(GlText, SpacesInAnOpaqueBackgroundMakeABarAndAreInvisibleOtherwise) {
     EXPECT_TRUE(RasterWritePNG(colour, "gl_text.png"));
 }
 
+class GlLogo : public GlText {
+  protected:
+    void BeforeOpen() override { ASSERT_TRUE(LogoPluginAttach()); }
+};
+
+TEST_F(GlLogo, TheLogoIsDrawnInTheCornerOverThePictureAtTheEndUpdate) {
+    const V2d view{0.5f, 0.375f};
+    CameraSetViewWindow(camera, &view);
+    CharsetPrintBuffered(text, "Text and the logo", 16, 16, false);
+    CharsetFlush();
+    EXPECT_EQ(LogoSetCamera(camera, 1), 0);
+    ASSERT_NE(CameraEndUpdate(camera), nullptr);
+    LogoRect r{};
+    ASSERT_TRUE(LogoGetRect(&r));
+    EXPECT_EQ(r.x, 5);
+    EXPECT_EQ(r.y, 435);
+    // Something of the picture inside the rectangle, the clear colour where
+    // the picture is transparent and all round it.
+    int32 covered = 0;
+    for (int32 y = r.y; y < r.y + r.height; ++y) {
+        for (int32 x = r.x; x < r.x + r.width; ++x) covered += SameColour(Pixel(x, y), kGround) ? 0 : 1;
+    }
+    EXPECT_GT(covered, r.width * r.height / 5);
+    EXPECT_LT(covered, r.width * r.height);
+    for (int32 x = 0; x < 80; ++x) {
+        EXPECT_TRUE(SameColour(Pixel(x, r.y - 1), kGround)) << x;
+        EXPECT_TRUE(SameColour(Pixel(x, r.y + r.height), kGround)) << x;
+    }
+    for (int32 y = 420; y < kHeight; ++y) {
+        EXPECT_TRUE(SameColour(Pixel(r.x - 1, y), kGround)) << y;
+        EXPECT_TRUE(SameColour(Pixel(r.x + r.width, y), kGround)) << y;
+    }
+    EXPECT_EQ(Mismatches('T', 16, 16, kGround), 0) << "the text drawn before is untouched";
+    EXPECT_TRUE(RasterWritePNG(colour, "gl_logo.png"));
+
+    // Off again: the next picture has no logo.
+    EXPECT_EQ(LogoSetCamera(camera, 0), 1);
+    ASSERT_NE(CameraClear(camera, &kGround, ClearImage | ClearZ), nullptr);
+    ASSERT_NE(CameraBeginUpdate(camera), nullptr);
+    ASSERT_NE(CameraEndUpdate(camera), nullptr);
+    for (int32 y = r.y; y < r.y + r.height; y += 3) {
+        for (int32 x = r.x; x < r.x + r.width; x += 3) ASSERT_TRUE(SameColour(Pixel(x, y), kGround));
+    }
+}
+
 }  // namespace
 }  // namespace kv::test
