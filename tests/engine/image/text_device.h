@@ -130,9 +130,11 @@ inline std::string TextAt(int32 y, int32 x = 0, Raster* set = nullptr) {
 // Memory functions that can be made to fail after a number of allocations.
 struct FailingMemory {
     static inline int32 allowed = -1;  // -1: never fail
+    static inline int32 taken = 0;     // allocations made
     static bool Take() {
         if (allowed == 0) return false;
         if (allowed > 0) --allowed;
+        ++taken;
         return true;
     }
     static void* Malloc(std::size_t n) { return Take() ? std::malloc(n) : nullptr; }
