@@ -68,10 +68,18 @@ struct SilentDevice {
     }
     static DeviceRecord* Record() {
         static DeviceRecord record = {
-            1.0f, System, 0.0f, -65535.0f,
-            [](int32 state, std::intptr_t value) { return state >= 0 && state < 32 && ((states[state] = value), true); },
-            [](int32 state, std::intptr_t* value) { return state >= 0 && state < 32 && ((*value = states[state]), true); },
-            nullptr, nullptr,
+            1.0f,
+            System,
+            0.0f,
+            -65535.0f,
+            [](int32 state, std::intptr_t value) {
+                return state >= 0 && state < 32 && ((states[state] = value), true);
+            },
+            [](int32 state, std::intptr_t* value) {
+                return state >= 0 && state < 32 && ((*value = states[state]), true);
+            },
+            nullptr,
+            nullptr,
             [](int32, Im2DVertex*, int32 n) { return (vertices += n), true; },
             [](int32, Im2DVertex*, int32 n, const uint32*, int32) { return (vertices += n), true; }};
         return &record;
@@ -182,8 +190,8 @@ void MenuRender20(benchmark::State& state, bool silent) {
     MenuAddToggle("Preview_P", &values[1], Available);
     MenuAddSeparator();
     MenuAddInt("Detail", &values[2], Available, 0, 2, 1, names);
-    for (int32 i = 6; i < 19; ++i) MenuAddToggle(("Option " + std::to_string(i) + "_" + std::to_string(i % 10)).c_str(),
-                                                  &values[i], Available);
+    for (int32 i = 6; i < 19; ++i)
+        MenuAddToggle(("Option " + std::to_string(i) + "_" + std::to_string(i % 10)).c_str(), &values[i], Available);
     MenuAddAction("Save dome_X", Available);
     KeyboardRecord down{0, KeyDown};
     MenuKeyboard(EventKeyDown, &down);

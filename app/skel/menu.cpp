@@ -492,7 +492,7 @@ void* OpenHelpFile() {
 // in the next ones, broken after a word where it can and indented like its
 // start. Characters outside the font's printable range become spaces.
 class HelpReader {
-public:
+  public:
     // False when the table is full or memory ran out: reading stops.
     bool Put(char c) {
         if (c == '\n') return EndLine();
@@ -511,7 +511,7 @@ public:
     bool Finish() { return length_ == 0 || EndLine(); }
     bool outOfMemory = false;
 
-private:
+  private:
     static constexpr int32 kMaxIndent = 20;
 
     bool EndLine() {
@@ -632,20 +632,32 @@ RGBA FromHsv(float hue, float saturation, float value) {
         const float q = value * (1.0f - saturation * f);
         const float t = value * (1.0f - saturation * (1.0f - f));
         switch (sector % 6) {
-            case 0: r = value, g = t, b = p; break;
-            case 1: r = q, g = value, b = p; break;
-            case 2: r = p, g = value, b = t; break;
-            case 3: r = p, g = q, b = value; break;
-            case 4: r = t, g = p, b = value; break;
-            default: r = value, g = p, b = q; break;
+            case 0:
+                r = value, g = t, b = p;
+                break;
+            case 1:
+                r = q, g = value, b = p;
+                break;
+            case 2:
+                r = p, g = value, b = t;
+                break;
+            case 3:
+                r = p, g = q, b = value;
+                break;
+            case 4:
+                r = t, g = p, b = value;
+                break;
+            default:
+                r = value, g = p, b = q;
+                break;
         }
     }
     return RGBA{Channel(r), Channel(g), Channel(b), 255};
 }
 
 // Toggles and integers: the variable, the range and the optional names.
-bool AddIntKind(int32 kind, const char* label, int32* variable, MenuCallback callback, int32 min, int32 max,
-                int32 step, const char* const* valueNames) {
+bool AddIntKind(int32 kind, const char* label, int32* variable, MenuCallback callback, int32 min, int32 max, int32 step,
+                const char* const* valueNames) {
     if (!CheckOpen()) return false;
     if (label == nullptr || variable == nullptr) {
         ErrorRaise(kModuleNone, kErrNullArgument);
@@ -679,8 +691,7 @@ bool AddIntKind(int32 kind, const char* label, int32* variable, MenuCallback cal
 RGBA ColourMix(RGBA a, RGBA b, float t) {
     const Hsv ha = ToHsv(a), hb = ToHsv(b);
     const float value = (1.0f - t) * hb.value + t * ha.value;
-    return FromHsv(static_cast<float>(ha.hue) / 65536.0f, static_cast<float>(ha.saturation) / 65536.0f * 0.6f,
-                   value);
+    return FromHsv(static_cast<float>(ha.hue) / 65536.0f, static_cast<float>(ha.saturation) / 65536.0f * 0.6f, value);
 }
 
 void MenuSetClock(MenuClock clock) { menuClock = clock; }
@@ -944,8 +955,6 @@ bool MenuCycleMode() { return MenuSetMode((menu.mode + 1) % 3); }
 
 int32 MenuHelpLineCount() { return menu.helpCount; }
 
-const char* MenuHelpLine(int32 index) {
-    return index >= 0 && index < menu.helpCount ? menu.help[index] : nullptr;
-}
+const char* MenuHelpLine(int32 index) { return index >= 0 && index < menu.helpCount ? menu.help[index] : nullptr; }
 
 }  // namespace kv

@@ -230,8 +230,10 @@ int32 BuildQuads(Im2DVertex* out, int32 max, const char* s, int32 count, int64_t
         }
         const int32 cellX = (k % kGlyphsPerRow) * kCharsetGlyphWidth;
         const int32 cellY = (k / kGlyphsPerRow) * kCharsetGlyphHeight;
-        const auto u0 = static_cast<float>(cellX + cutLeft), u1 = static_cast<float>(cellX + kCharsetGlyphWidth - cutRight);
-        const auto v0 = static_cast<float>(cellY + cutTop), v1 = static_cast<float>(cellY + kCharsetGlyphHeight - cutBottom);
+        const auto u0 = static_cast<float>(cellX + cutLeft),
+                   u1 = static_cast<float>(cellX + kCharsetGlyphWidth - cutRight);
+        const auto v0 = static_cast<float>(cellY + cutTop),
+                   v1 = static_cast<float>(cellY + kCharsetGlyphHeight - cutBottom);
         const auto l = static_cast<float>(left), r = static_cast<float>(right);
         const auto tp = static_cast<float>(top), b = static_cast<float>(bottom);
         Im2DVertex* q = out + made * kVerticesPerGlyph;
@@ -253,8 +255,8 @@ bool DrawQuads(Raster* set, Im2DVertex* vertices, const uint32* indices, int32 g
         bool known;
     };
     // Filter after texture, so only the set's texture is made nearest.
-    Saved saved[] = {{StateZTestEnable, 0, false}, {StateZWriteEnable, 0, false}, {StateSrcBlend, 0, false},
-                     {StateDestBlend, 0, false},   {StateCullMode, 0, false},     {StateTextureRaster, 0, false},
+    Saved saved[] = {{StateZTestEnable, 0, false},  {StateZWriteEnable, 0, false}, {StateSrcBlend, 0, false},
+                     {StateDestBlend, 0, false},    {StateCullMode, 0, false},     {StateTextureRaster, 0, false},
                      {StateTextureFilter, 0, false}};
     for (Saved& s : saved) s.known = RenderStateGet(s.state, &s.value);
     RenderStateSet(StateZTestEnable, 0);
@@ -379,8 +381,8 @@ Raster* CharsetPrintBuffered(Raster* set, const char* string, int32 x, int32 y, 
     while (left > 0 && at < target.width) {
         const int32 room = kCharsetBatchGlyphs - batch.count;
         const int32 n = left < static_cast<std::size_t>(room) ? static_cast<int32>(left) : room;
-        batch.count += BuildQuads(batch.vertices + batch.count * kVerticesPerGlyph, room, string, n, at, y,
-                                  drawSpaces, target);
+        batch.count +=
+            BuildQuads(batch.vertices + batch.count * kVerticesPerGlyph, room, string, n, at, y, drawSpaces, target);
         if (batch.count == kCharsetBatchGlyphs) {
             CharsetFlush();
             batch.set = set;

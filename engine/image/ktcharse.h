@@ -27,9 +27,9 @@ constexpr int32 kCharsetNumGlyphs = 91;
 constexpr int32 kCharsetBatchGlyphs = 1024;
 
 struct CharsetDesc {
-    int32 width;   // glyph width in pixels
-    int32 height;  // glyph height in pixels
-    int32 count;   // glyphs in the set
+    int32 width;       // glyph width in pixels
+    int32 height;      // glyph height in pixels
+    int32 count;       // glyphs in the set
     int32 tileWidth;   // glyphs per row of the texture
     int32 tileHeight;  // rows of glyphs in the texture
 };

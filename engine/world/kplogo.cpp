@@ -180,8 +180,8 @@ void Draw(const LogoEngineBlock* block, const Camera* camera) {
     };
     // The texture's filter is restored before the texture itself, so the
     // caller's texture keeps its own.
-    Saved saved[] = {{StateZTestEnable, 0, false},    {StateZWriteEnable, 0, false}, {StateVertexAlphaEnable, 0, false},
-                     {StateSrcBlend, 0, false},       {StateDestBlend, 0, false},    {StateCullMode, 0, false},
+    Saved saved[] = {{StateZTestEnable, 0, false},   {StateZWriteEnable, 0, false}, {StateVertexAlphaEnable, 0, false},
+                     {StateSrcBlend, 0, false},      {StateDestBlend, 0, false},    {StateCullMode, 0, false},
                      {StateTextureRaster, 0, false}, {StateTextureFilter, 0, false}};
     for (Saved& s : saved) s.known = RenderStateGet(s.state, &s.value);
     RenderStateSet(StateZTestEnable, 0);

@@ -5,8 +5,8 @@
 
 #include "app/skel/sdl/devdialog.h"
 #include "app/skel/sdl/platform.h"
-#include "engine/image/ktcharse.h"
 #include "app_handler.h"
+#include "engine/image/ktcharse.h"
 #include "mode_device.h"
 
 namespace kv {

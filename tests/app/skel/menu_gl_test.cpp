@@ -61,8 +61,8 @@ class GlMenu : public GlTest {
         }
         return n;
     }
-    const std::string assets = std::string(std::getenv("KV_SOURCE_DIR") ? std::getenv("KV_SOURCE_DIR") : ".") +
-                               "/assets/";
+    const std::string assets =
+        std::string(std::getenv("KV_SOURCE_DIR") ? std::getenv("KV_SOURCE_DIR") : ".") + "/assets/";
     const char* const folders[2] = {assets.c_str(), nullptr};
     int32 values[40] = {};
     float numbers[2] = {0.25f, 12.5f};

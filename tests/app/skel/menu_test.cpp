@@ -2,13 +2,14 @@
 // from the glyph quads), shortcuts, changes, navigation, the scroll window
 // and "(more)", the mouse, the key repeat on a clock the test turns, the
 // modes, the help text and page, and the colours of the character sets.
+#include "app/skel/menu.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "app/skel/menu.h"
 #include "app_handler.h"
 #include "engine/image/text_device.h"
 #include "engine/world/kplogo.h"

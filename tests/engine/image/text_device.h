@@ -35,9 +35,9 @@ struct TextDevice {
     static void Reset() {
         draws.clear();
         stateSets.clear();
-        states = {{StateTextureRaster, 0}, {StateZTestEnable, 1}, {StateZWriteEnable, 1},
-                  {StateTextureFilter, 2}, {StateSrcBlend, 5},    {StateDestBlend, 6},
-                  {StateVertexAlphaEnable, 0}, {StateCullMode, 2}, {StateShadeMode, 2}};
+        states = {{StateTextureRaster, 0},     {StateZTestEnable, 1}, {StateZWriteEnable, 1},
+                  {StateTextureFilter, 2},     {StateSrcBlend, 5},    {StateDestBlend, 6},
+                  {StateVertexAlphaEnable, 0}, {StateCullMode, 2},    {StateShadeMode, 2}};
         DeviceRecord& r = RasterDevice::record;
         r.setRenderState = [](int32 state, std::intptr_t value) {
             states[state] = value;
