@@ -61,9 +61,8 @@ class GlMenu : public GlTest {
         }
         return n;
     }
-    const std::string assets =
-        std::string(std::getenv("KV_SOURCE_DIR") ? std::getenv("KV_SOURCE_DIR") : ".") + "/assets/";
-    const char* const folders[2] = {assets.c_str(), nullptr};
+    // The program's help text where it is written.
+    const char* const folders[2] = {KV_ASSETS_DIR, nullptr};
     int32 values[40] = {};
     float numbers[2] = {0.25f, 12.5f};
 };
@@ -118,7 +117,7 @@ TEST_F(GlMenu, ATestMenuOfEveryKindScrolledToTheMiddle) {
 }
 
 TEST_F(GlMenu, TheHelpPageWithTheProgramsHelpText) {
-    ASSERT_GT(MenuHelpLineCount(), 50) << "the program's help from " << assets;
+    ASSERT_GT(MenuHelpLineCount(), 50) << "the program's help from " << KV_ASSETS_DIR;
     EXPECT_STREQ(MenuHelpLine(0), "KV3 SKYDOME CREATOR - HELP");
     int32 unused = 0;
     ASSERT_TRUE(MenuAddToggle("Sky_S", &unused, nullptr));

@@ -554,6 +554,20 @@ TEST_F(Menu, TheHelpPageScrollsByLinesAndPagesAndKeepsItsLastPageFull) {
     EXPECT_EQ(events, std::vector<int32>{EventQuit});
 }
 
+TEST(PlatformDataFolder, FirstBesideTheProgramThenTheInstalledData) {
+    const std::string programFolder = fs::canonical("/proc/self/exe").parent_path().string() + "/";
+    ASSERT_NE(PlatformDataFolder(0), nullptr);
+    EXPECT_EQ(fs::canonical(PlatformDataFolder(0)).string() + "/", programFolder);
+    ASSERT_NE(PlatformDataFolder(1), nullptr);
+    EXPECT_EQ(std::string(PlatformDataFolder(1)), std::string(PlatformDataFolder(0)) + "../share/kv3skydome/");
+    int32 n = 0;
+    while (PlatformDataFolder(n) != nullptr) ++n;
+    ASSERT_EQ(n, 3);
+    const std::string installed = PlatformDataFolder(2);
+    EXPECT_EQ(installed.front(), '/');
+    EXPECT_EQ(installed.substr(installed.size() - 12), "/kv3skydome/");
+}
+
 // --- With the logo -----------------------------------------------------------
 
 class MenuWithLogo : public Menu {

@@ -61,6 +61,20 @@ const unsigned char* Pixel(const Picture& p, int x, int y) {
     return &p.rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x))];
 }
 
+TEST(SkydomeRun, TheHelpTextLiesBesideTheProgram) {
+    // The help page is found there when the program is started from another
+    // folder.
+    const std::string program = KV_SKYDOME_PROGRAM;
+    const std::string beside = program.substr(0, program.rfind('/') + 1) + "readme.txt";
+    std::ifstream a(beside, std::ios::binary), b(std::string(KV_ASSETS_DIR) + "readme.txt", std::ios::binary);
+    ASSERT_TRUE(a.good()) << beside;
+    ASSERT_TRUE(b.good());
+    const std::string built((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
+    const std::string written((std::istreambuf_iterator<char>(b)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(built, written);
+    EXPECT_EQ(written.rfind("KV3 SKYDOME CREATOR - HELP", 0), 0u);
+}
+
 TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     const std::string file = "skydome_run_out.png";
     std::remove(file.c_str());
