@@ -68,20 +68,24 @@ struct SilentDevice {
     }
     static DeviceRecord* Record() {
         static DeviceRecord record = {
-            1.0f,
-            System,
-            0.0f,
-            -65535.0f,
-            [](int32 state, std::intptr_t value) {
-                return state >= 0 && state < 32 && ((states[state] = value), true);
-            },
-            [](int32 state, std::intptr_t* value) {
-                return state >= 0 && state < 32 && ((*value = states[state]), true);
-            },
-            nullptr,
-            nullptr,
-            [](int32, Im2DVertex*, int32 n) { return (vertices += n), true; },
-            [](int32, Im2DVertex*, int32 n, const uint32*, int32) { return (vertices += n), true; }};
+            .gammaCorrection = 1.0f,
+            .system = System,
+            .zBufferNear = 0.0f,
+            .zBufferFar = -65535.0f,
+            .setRenderState =
+                [](int32 state, std::intptr_t value) {
+                    return state >= 0 && state < 32 && ((states[state] = value), true);
+                },
+            .getRenderState =
+                [](int32 state, std::intptr_t* value) {
+                    return state >= 0 && state < 32 && ((*value = states[state]), true);
+                },
+            .im2DRenderLine = nullptr,
+            .im2DRenderTriangle = nullptr,
+            .im2DRenderPrimitive = [](int32, Im2DVertex*, int32 n) { return (vertices += n), true; },
+            .im2DRenderIndexedPrimitive = [](int32, Im2DVertex*, int32 n, const uint32*,
+                                             int32) { return (vertices += n), true; },
+            .unused = {}};
         return &record;
     }
 };
