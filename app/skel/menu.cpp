@@ -392,12 +392,13 @@ void DrawMenu(Raster* set, int32 w, int32 h) {
     for (int32 i = 0; e != nullptr && i <= menu.last; ++i, e = e->newer) {
         if (i < menu.first) continue;
         uint8 which = SetMain;
+        // A selection that found nowhere to go is still shown disabled.
         if (IsSeparator(e)) {
             which = SetSeparator;
-        } else if (e == menu.selected) {
-            which = SetSelected;
         } else if (!Available(e)) {
             which = SetDisabled;
+        } else if (e == menu.selected) {
+            which = SetSelected;
         }
         lines.push_back(VisibleLine{e, y, which});
         y += h;

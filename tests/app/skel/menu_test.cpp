@@ -291,6 +291,22 @@ TEST_F(Menu, NavigationSkipsSeparatorsAndDisabledEntriesAndStopsAtTheEnds) {
     EXPECT_EQ(SelectedRow(), 6);
 }
 
+TEST_F(Menu, WithNothingAvailableTheSelectionShowsDisabledAndChangesNothing) {
+    ASSERT_TRUE(MenuAddAction("One", Calls::Callback<0>));
+    ASSERT_TRUE(MenuAddSeparator());
+    ASSERT_TRUE(MenuAddAction("Two", Calls::Callback<1>));
+    Calls::available[0] = Calls::available[1] = false;
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), -1) << "no bar";
+    EXPECT_EQ(Row(0), " One        <");
+    EXPECT_EQ(Press(KeyRight), EventHandled);
+    EXPECT_EQ(Press(KeyDown), EventHandled);
+    EXPECT_TRUE(Calls::changed.empty());
+    Calls::available[1] = true;
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 2) << "the selection goes to what became available";
+}
+
 TEST_F(Menu, MoreIsShownOnlyWhenEntriesAreHidden) {
     // 480 / 14 - 2 = 32 rows, of which 30 hold entries.
     static int32 values[40];
