@@ -20,9 +20,9 @@ struct LogoRect {
     int32 x, y, width, height;  // pixels in the camera's parent raster
 };
 
-// Positions, as on a telephone's keypad: 1-3 the middle column (top, middle,
-// bottom), 4 and 6 the left edge (middle, top), 5, 7 and 9 the right edge
-// (middle, top, bottom), 8 the bottom left corner.
+// Positions, 5 pixels in from the edges they touch: 1-3 centred across (top,
+// middle, bottom), 4 and 6 at the left (middle, top), 5, 7 and 9 at the right
+// (middle, top, bottom), 8 at the bottom left.
 constexpr int32 kLogoBottomLeft = 8;
 
 // Registers the engine block (the logo raster, made at engine start) and the
