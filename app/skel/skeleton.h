@@ -132,11 +132,6 @@ int32 MouseEvent(int32 event, void* data);
 // The flag that "-vms" clears; handed to the device-selection step.
 int32 ShellDeviceDialogFlag();
 
-// The character-set text module the default start-up opens and shut-down
-// closes.
-bool CharsetOpen();
-void CharsetClose();
-
 // Platform services, implemented by the platform shell.
 uint32 PlatformGetTimer();
 void PlatformMouseWarp(float x, float y);
@@ -169,6 +164,11 @@ void ShellReportFailure(const char* message);
 void ShellErrorTrailClear();
 // The errors kept: how many, and the first and last (either may be null).
 int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last);
+// The folders where the program's data (the help text) lives besides the
+// current one, in the order they are searched: the executable's folder (the
+// build tree), then the installed data folders. Each ends in '/'; null past
+// the last.
+const char* PlatformDataFolder(int32 index);
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/skel/camhelp.h"
+#include "app/skel/menu.h"
 #include "app/skel/skeleton.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/domesave.h"
@@ -20,6 +21,7 @@
 #include "engine/stream/bafwrite.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
+#include "engine/world/kplogo.h"
 
 namespace kv {
 
@@ -32,10 +34,14 @@ constexpr RGBA kOrbitClearColour = {64, 64, 64, 0};
 constexpr float kNearClip = 0.1f;
 constexpr float kFarClip = 30.0f;
 constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
+// Text and menu colours.
+constexpr RGBA kTextForeground = {200, 200, 200, 255};
+constexpr RGBA kTextBackground = {64, 64, 64, 0};
 
 struct AppState {
     bool engineStarted;
     bool sceneReady;  // start-up went through
+    bool menuOpen;
     World* world;
     Camera* camera;
     Clump* domeClump;
@@ -44,7 +50,7 @@ struct AppState {
     long framesDrawn;
     bool screenshotTaken;
 };
-constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0, false};
+constexpr AppState kInitialState = {false, false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0, false};
 AppState app = kInitialState;
 
 void Terminate();
@@ -141,6 +147,9 @@ int32 Initialise(void* window) {
     sky->sunPhi = 0.0f;
     SkyMoveSun(options->sunZenith, options->sunAzimuth);
     DomeUpdateViewer();
+
+    if (!MenuOpen(1, &kTextForeground, &kTextBackground)) return Fail("Error initializing menu.");
+    app.menuOpen = true;
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
     // to drawing offscreen), but nobody can see it or press Escape.
@@ -159,6 +168,8 @@ void Terminate() {
     }
     ReportScreenshotNotTaken();
     app.sceneReady = false;
+    if (app.menuOpen) MenuClose();
+    app.menuOpen = false;
     SkySetSunMovedHook(nullptr, nullptr);
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
     app.domeClump = nullptr;
@@ -203,10 +214,14 @@ void Idle() {
     if (app.camera == nullptr) return;
     CameraClear(app.camera, &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
-        RenderStateSet(StateShadeMode, 2);  // Gouraud
-        RenderStateSet(StateZTestEnable, 1);
-        RenderStateSet(StateZWriteEnable, 1);
-        WorldRender(app.world);
+        // The help page covers the scene: it is not drawn.
+        if (!app.menuOpen || MenuGetMode() != MenuModeHelp) {
+            RenderStateSet(StateShadeMode, 2);  // Gouraud
+            RenderStateSet(StateZTestEnable, 1);
+            RenderStateSet(StateZWriteEnable, 1);
+            WorldRender(app.world);
+        }
+        if (app.menuOpen) MenuRender(app.camera, nullptr);
         CameraEndUpdate(app.camera);
     }
     const bool last = limit >= 0 && app.framesDrawn + 1 >= limit;
@@ -232,8 +247,13 @@ int32 AppEventHandler(int32 event, void* data) {
             return EventHandled;
         }
         case EventPluginAttach:
-            if (!WorldPluginAttach()) return EventFailed;
+            if (!WorldPluginAttach() || !LogoPluginAttach()) return EventFailed;
             GlWorldPipelinesInstall();
+            return EventHandled;
+        case EventInputDeviceAttach:
+            // The menu sees keys and the mouse first (Space, shortcuts, help).
+            InputDeviceRegister(InputKeyboard, MenuKeyboard);
+            InputDeviceRegister(InputMouse, MenuMouse);
             return EventHandled;
         case EventInitialise:
             return Initialise(data);

@@ -70,6 +70,20 @@ const unsigned char* Pixel(const Picture& p, int x, int y) {
     return &p.rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x))];
 }
 
+TEST(SkydomeRun, TheHelpTextLiesBesideTheProgram) {
+    // The help page is found there when the program is started from another
+    // folder.
+    const std::string program = KV_SKYDOME_PROGRAM;
+    const std::string beside = program.substr(0, program.rfind('/') + 1) + "readme.txt";
+    std::ifstream a(beside, std::ios::binary), b(std::string(KV_ASSETS_DIR) + "readme.txt", std::ios::binary);
+    ASSERT_TRUE(a.good()) << beside;
+    ASSERT_TRUE(b.good());
+    const std::string built((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
+    const std::string written((std::istreambuf_iterator<char>(b)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(built, written);
+    EXPECT_EQ(written.rfind("KV3 SKYDOME CREATOR - HELP", 0), 0u);
+}
+
 TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     const std::string file = "skydome_run_out.png";
     std::remove(file.c_str());
@@ -80,13 +94,24 @@ TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     ASSERT_EQ(p.width, 640);
     ASSERT_EQ(p.height, 480);
     // The dome (radius 1 at 4.5, 45 degrees across the width) leaves the
-    // corners to the background.
+    // corners to the background, but for the logo 5 pixels from the left and
+    // bottom edges (64 x 40 in this window).
+    const auto inLogo = [](int x, int y) { return x >= 5 && x < 69 && y >= 435 && y < 475; };
     for (int y : {0, 40, 439, 479}) {
         for (int x : {0, 60, 579, 639}) {
+            if (inLogo(x, y)) continue;
             const unsigned char* c = Pixel(p, x, y);
             EXPECT_TRUE(c[0] == 64 && c[1] == 64 && c[2] == 64) << x << "," << y;
         }
     }
+    std::size_t logoPixels = 0;
+    for (int y = 435; y < 475; ++y) {
+        for (int x = 5; x < 69; ++x) {
+            const unsigned char* c = Pixel(p, x, y);
+            logoPixels += c[0] == 64 && c[1] == 64 && c[2] == 64 ? 0 : 1;
+        }
+    }
+    EXPECT_GT(logoPixels, 64u * 40u / 4) << "the logo is drawn in the bottom-left corner";
     // Well inside its outline nothing is left of the clear colour.
     std::size_t cleared = 0;
     for (int y = 160; y < 320; ++y) {
