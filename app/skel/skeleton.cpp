@@ -7,6 +7,7 @@
 
 #include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
+#include "engine/image/ktcharse.h"
 
 namespace kv {
 
@@ -158,11 +159,6 @@ bool InputDeviceRegister(int32 kind, EventHandler handler) {
 
 int32 KeyboardEvent(int32 event, void* data) { return SendToInput(InputKeyboard, event, data); }
 int32 MouseEvent(int32 event, void* data) { return SendToInput(InputMouse, event, data); }
-
-// The character-set module arrives with the on-screen text; until then its
-// place in start-up and shut-down is held by a pair that succeeds.
-bool CharsetOpen() { return true; }
-void CharsetClose() {}
 
 void ShellErrorTrailClear() { trail = ErrorTrail{}; }
 

@@ -1,12 +1,13 @@
 #include "options.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "app/skydome/dome.h"
 #include "app/skydome/panorama.h"
@@ -17,227 +18,491 @@
 namespace kv {
 
 namespace {
+
 SkydomeOptions current;
 
-bool ParseCount(const char* text, long* out) {
-    if (text == nullptr || *text == '\0') return false;
+// The range a number must fall in; values are checked at the precision they
+// are kept in.
+struct NumberRule {
+    double min, max;
+    bool maxExcluded;   // max itself is refused
+    bool whole;         // a whole number
+    const char* range;  // for messages: "0.01 to 1"
+};
+
+constexpr NumberRule kFramesRule = {0, 2147483647, false, true, "0 to 2147483647"};
+constexpr NumberRule kResolutionRule = {kDomeMinResolution, kDomeMaxResolution, false, true, "1 to 32"};
+constexpr NumberRule kExposureRule = {kDomeMinExposure, kDomeMaxExposure, false, false, "0.01 to 1"};
+constexpr NumberRule kZenithRule = {0, kSkyMaxSunZenith, false, false, "0 to 85 degrees"};
+constexpr NumberRule kAzimuthRule = {0, 360, true, false, "0 up to, not including, 360 degrees"};
+// In decimal: 1.7 as a float lies above 1.7 itself.
+constexpr NumberRule kTurbidityRule = {1.7, 10.0, false, false, "1.7 to 10"};
+constexpr NumberRule kLatitudeRule = {-90, 90, false, false, "-90 to 90 degrees"};
+constexpr NumberRule kLongitudeRule = {-180, 180, false, false, "-180 to 180 degrees"};
+constexpr NumberRule kPanoramaRule = {kPanoramaMinWidth, kPanoramaMaxWidth, false, true,
+                                      "an even number from 16 to 8192"};
+
+// Decimal only: an optional sign, digits with an optional point, an optional
+// exponent. No hexadecimal, no "inf" or "nan", no spaces.
+bool IsDecimal(const char* text) {
+    const char* p = text;
+    if (*p == '+' || *p == '-') ++p;
+    std::size_t digits = 0;
+    while (*p >= '0' && *p <= '9') ++p, ++digits;
+    if (*p == '.') {
+        ++p;
+        while (*p >= '0' && *p <= '9') ++p, ++digits;
+    }
+    if (digits == 0) return false;
+    if (*p == 'e' || *p == 'E') {
+        ++p;
+        if (*p == '+' || *p == '-') ++p;
+        if (!(*p >= '0' && *p <= '9')) return false;
+        while (*p >= '0' && *p <= '9') ++p;
+    }
+    return *p == '\0';
+}
+
+enum class NumberFault { None, NotANumber, OutOfRange };
+
+// The one number reader of every option. A number too small to tell from 0
+// is 0; one too large for a double is out of range.
+NumberFault ReadNumber(const char* text, const NumberRule& rule, double* out) {
+    if (text == nullptr || !IsDecimal(text)) return NumberFault::NotANumber;
     errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < 0) return false;
+    const double v = std::strtod(text, nullptr) + 0.0;  // no negative zero
+    if (std::isinf(v)) return NumberFault::OutOfRange;
+    if (rule.whole && v != std::floor(v)) return NumberFault::NotANumber;
+    if (v < rule.min || v > rule.max || (rule.maxExcluded && v >= rule.max)) return NumberFault::OutOfRange;
     *out = v;
+    return NumberFault::None;
+}
+
+// Single precision, as the program keeps its angles and factors. A value
+// inside an open upper bound stays inside it (359.99999 degrees does not
+// become 360, which is 0).
+NumberFault ReadReal(const char* text, const NumberRule& rule, float* out) {
+    double v = 0.0;
+    const NumberFault fault = ReadNumber(text, rule, &v);
+    if (fault != NumberFault::None) return fault;
+    float f = static_cast<float>(v);
+    if (f < static_cast<float>(rule.min) || f > static_cast<float>(rule.max)) return NumberFault::OutOfRange;
+    if (rule.maxExcluded && f >= static_cast<float>(rule.max)) f = std::nextafter(static_cast<float>(rule.max), 0.0f);
+    *out = f;
+    return NumberFault::None;
+}
+
+struct OptionSpec;
+using ApplyFn = bool (*)(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error);
+
+// One row per option: its name, the name of its value (null: it takes none),
+// its lines of help, and what it does. --help is made from this table.
+struct OptionSpec {
+    const char* name = nullptr;
+    const char* value = nullptr;
+    const char* help = nullptr;
+    ApplyFn apply = nullptr;
+    const NumberRule* rule = nullptr;             // numeric options
+    std::string SkydomeOptions::*file = nullptr;  // file options
+    const char* needs = nullptr;                  // what a malformed value is told it needs
+};
+
+std::string Refuse(const OptionSpec& spec, const char* value) {
+    std::string e = std::string(spec.name) + " needs " + spec.needs;
+    if (value != nullptr) e += std::string(", not \"") + value + "\"";
+    return e;
+}
+
+std::string OutOfRange(const OptionSpec& spec, const char* what, const char* value, const NumberRule& rule) {
+    return std::string(spec.name) + ": " + what + value + " is out of range (" + rule.range + ")";
+}
+
+bool ApplyHelp(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->help = true;
     return true;
 }
 
-// The whole text must be one finite number.
-bool ParseReal(const char* text, float* out) {
-    if (text == nullptr || *text == '\0') return false;
-    errno = 0;
-    char* end = nullptr;
-    const float v = std::strtof(text, &end);
-    if (errno == ERANGE || *end != '\0' || !std::isfinite(v)) return false;
-    *out = v;
+bool ApplyFrames(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    switch (ReadNumber(value, *spec.rule, &v)) {
+        case NumberFault::NotANumber:
+            *error = Refuse(spec, value);
+            return false;
+        case NumberFault::OutOfRange:
+            *error = OutOfRange(spec, "", value, *spec.rule);
+            return false;
+        case NumberFault::None:
+            break;
+    }
+    o->frames = static_cast<long>(v);
+    return true;
+}
+
+bool ApplyResolution(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    switch (ReadNumber(value, *spec.rule, &v)) {
+        case NumberFault::NotANumber:
+            *error = Refuse(spec, value);
+            return false;
+        case NumberFault::OutOfRange:
+            *error = OutOfRange(spec, "", value, *spec.rule);
+            return false;
+        case NumberFault::None:
+            break;
+    }
+    o->resolution = static_cast<int>(v);
+    return true;
+}
+
+bool ApplyExposure(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    switch (ReadReal(value, *spec.rule, &o->exposure)) {
+        case NumberFault::NotANumber:
+            *error = Refuse(spec, value);
+            return false;
+        case NumberFault::OutOfRange:
+            *error = OutOfRange(spec, "", value, *spec.rule);
+            return false;
+        case NumberFault::None:
+            break;
+    }
     return true;
 }
 
 // "ZENITH,AZIMUTH"
-bool ParseSun(const char* text, float* zenith, float* azimuth) {
-    if (text == nullptr) return false;
-    const char* comma = std::strchr(text, ',');
-    if (comma == nullptr) return false;
-    const std::string first(text, comma);
-    return ParseReal(first.c_str(), zenith) && ParseReal(comma + 1, azimuth);
-}
-
-std::string Number(float v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%g", static_cast<double>(v));
-    return buffer;
-}
-
-// The value that follows an option, or null when there is none.
-const char* ValueOf(const std::vector<char*>& args, std::size_t i) {
-    return i + 1 < args.size() ? args[i + 1] : nullptr;
-}
-
-bool ParseSkyOption(const char* option, const char* value, SkydomeOptions* o, std::string* error) {
-    if (std::strcmp(option, "--sun") == 0) {
-        float zenith = 0.0f, azimuth = 0.0f;
-        if (!ParseSun(value, &zenith, &azimuth)) {
-            *error = "--sun needs ZENITH,AZIMUTH in degrees, for example --sun 50,20";
-            return false;
-        }
-        if (!(zenith >= 0.0f && zenith <= kSkyMaxSunZenith)) {
-            *error = "--sun: the zenith angle " + Number(zenith) + " is out of range (0 to 85 degrees)";
-            return false;
-        }
-        if (!(azimuth >= 0.0f && azimuth < 360.0f)) {
-            *error = "--sun: the azimuth " + Number(azimuth) + " is out of range (0 up to, not including, 360 degrees)";
-            return false;
-        }
-        o->sunZenith = zenith;
-        o->sunAzimuth = azimuth;
-    } else if (std::strcmp(option, "--exposure") == 0) {
-        float k = 0.0f;
-        if (!ParseReal(value, &k)) {
-            *error = "--exposure needs a number from 0.01 to 1";
-            return false;
-        }
-        if (!(k >= kDomeMinExposure && k <= kDomeMaxExposure)) {
-            *error = "--exposure: " + Number(k) + " is out of range (0.01 to 1)";
-            return false;
-        }
-        o->exposure = k;
-    } else {  // --resolution
-        long rings = 0;
-        if (value == nullptr || *value == '\0') {
-            *error = "--resolution needs a whole number of rings from 1 to 32";
-            return false;
-        }
-        errno = 0;
-        char* end = nullptr;
-        rings = std::strtol(value, &end, 10);
-        if (errno != 0 || *end != '\0') {
-            *error = "--resolution needs a whole number of rings from 1 to 32";
-            return false;
-        }
-        if (rings < kDomeMinResolution || rings > kDomeMaxResolution) {
-            *error = "--resolution: " + std::string(value) + " is out of range (1 to 32)";
-            return false;
-        }
-        o->resolution = static_cast<int>(rings);
+bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
+    if (comma == nullptr) {
+        *error = Refuse(spec, value);
+        return false;
     }
-    return true;
-}
-// The whole text must be one finite number, kept in double.
-bool ParseDouble(const char* text, double* out) {
-    if (text == nullptr || *text == '\0') return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (errno == ERANGE || *end != '\0' || !std::isfinite(v)) return false;
-    *out = v;
+    const std::string zenithText(value, comma);
+    const char* azimuthText = comma + 1;
+    float zenith = 0.0f, azimuth = 0.0f;
+    const NumberFault z = ReadReal(zenithText.c_str(), kZenithRule, &zenith);
+    const NumberFault a = ReadReal(azimuthText, kAzimuthRule, &azimuth);
+    if (z == NumberFault::NotANumber || a == NumberFault::NotANumber) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    if (z == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, "the zenith angle ", zenithText.c_str(), kZenithRule);
+        return false;
+    }
+    if (a == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, "the azimuth ", azimuthText, kAzimuthRule);
+        return false;
+    }
+    o->sunZenith = zenith;
+    o->sunAzimuth = azimuth;
     return true;
 }
 
-bool EndsWith(const std::string& name, const char* extension) {
-    const std::size_t n = std::strlen(extension);
-    return name.size() > n && strcasecmp(name.c_str() + name.size() - n, extension) == 0;
-}
-
-// The options of skies for other tools: the sun from a place and a moment,
-// the haze, and the exports.
-bool ParseExportOption(const char* option, const char* value, SkydomeOptions* o, std::string* error) {
-    const std::string name = option;
-    if (name == "--turbidity") {
-        float t = 0.0f;
-        if (!ParseReal(value, &t)) {
-            *error = "--turbidity needs a number from 1.7 to 10";
+bool ApplyTurbidity(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    switch (ReadReal(value, *spec.rule, &o->turbidity)) {
+        case NumberFault::NotANumber:
+            *error = Refuse(spec, value);
             return false;
-        }
-        if (!(t >= kSkyMinTurbidity && t <= kSkyMaxTurbidity)) {
-            *error = "--turbidity: " + Number(t) + " is out of range (1.7 to 10)";
+        case NumberFault::OutOfRange:
+            *error = OutOfRange(spec, "", value, *spec.rule);
             return false;
-        }
-        o->turbidity = t;
-    } else if (name == "--location") {
-        const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
-        double latitude = 0.0, longitude = 0.0;
-        if (comma == nullptr || !ParseDouble(std::string(value, comma).c_str(), &latitude) ||
-            !ParseDouble(comma + 1, &longitude)) {
-            *error =
-                "--location needs LATITUDE,LONGITUDE in degrees (north and east positive), for example "
-                "--location 48.8566,2.3522";
-            return false;
-        }
-        if (!(latitude >= -90.0 && latitude <= 90.0)) {
-            *error = "--location: the latitude " + std::string(value, comma) + " is out of range (-90 to 90 degrees)";
-            return false;
-        }
-        if (!(longitude >= -180.0 && longitude <= 180.0)) {
-            *error = "--location: the longitude " + std::string(comma + 1) + " is out of range (-180 to 180 degrees)";
-            return false;
-        }
-        o->location = true;
-        o->latitude = latitude;
-        o->longitude = longitude;
-    } else if (name == "--time") {
-        std::string why;
-        if (!SolarParseTime(value, &o->moment, &why)) {
-            *error = "--time: " + why;
-            return false;
-        }
-        o->time = true;
-        o->timeText = value;
-    } else if (name == "--export-gltf") {
-        if (value == nullptr || !EndsWith(value, ".glb")) {
-            *error = "--export-gltf needs a file name ending in .glb (glTF binary)";
-            return false;
-        }
-        o->exportGltf = value;
-    } else if (name == "--export-panorama") {
-        if (PanoramaFormatOf(value) == PanoramaFormatNone) {
-            *error =
-                "--export-panorama needs a file name ending in .png (the program's colours) or .exr (linear, "
-                "for lighting)";
-            return false;
-        }
-        o->exportPanorama = value;
-    } else {  // --panorama-size
-        long width = 0;
-        if (!ParseCount(value, &width) || width > kPanoramaMaxWidth || !PanoramaWidthValid(static_cast<int32>(width))) {
-            *error = "--panorama-size needs an even width in pixels from 16 to 8192 (the height is half of it)";
-            return false;
-        }
-        o->panoramaWidth = static_cast<int>(width);
+        case NumberFault::None:
+            break;
     }
     return true;
 }
 
-bool IsExportOption(const char* a) {
-    for (const char* name :
-         {"--turbidity", "--location", "--time", "--export-gltf", "--export-panorama", "--panorama-size"}) {
-        if (std::strcmp(a, name) == 0) return true;
+// "LATITUDE,LONGITUDE", kept in double: the sun's place needs no rounding.
+bool ApplyLocation(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
+    if (comma == nullptr) {
+        *error = Refuse(spec, value);
+        return false;
     }
-    return false;
+    const std::string latitudeText(value, comma);
+    const char* longitudeText = comma + 1;
+    double latitude = 0.0, longitude = 0.0;
+    const NumberFault a = ReadNumber(latitudeText.c_str(), kLatitudeRule, &latitude);
+    const NumberFault b = ReadNumber(longitudeText, kLongitudeRule, &longitude);
+    if (a == NumberFault::NotANumber || b == NumberFault::NotANumber) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    if (a == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, "the latitude ", latitudeText.c_str(), kLatitudeRule);
+        return false;
+    }
+    if (b == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, "the longitude ", longitudeText, kLongitudeRule);
+        return false;
+    }
+    o->location = true;
+    o->latitude = latitude;
+    o->longitude = longitude;
+    return true;
 }
 
-// What the options ask for together.
-bool CheckTogether(const SkydomeOptions* o, bool sunGiven, bool widthGiven, std::string* error) {
-    if (sunGiven && o->location) {
+bool ApplyTime(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    std::string why;
+    if (value == nullptr) {
+        *error = Refuse(spec, nullptr);
+        return false;
+    }
+    if (!SolarParseTime(value, &o->moment, &why)) {
+        *error = std::string(spec.name) + ": " + why + ", not \"" + value + "\"";
+        return false;
+    }
+    o->time = true;
+    o->timeText = value;
+    return true;
+}
+
+bool ApplyPanoramaSize(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    const NumberFault fault = ReadNumber(value, *spec.rule, &v);
+    if (fault == NumberFault::NotANumber) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    if (fault == NumberFault::OutOfRange || !PanoramaWidthValid(static_cast<int32>(v))) {
+        *error = OutOfRange(spec, "", value, *spec.rule);
+        return false;
+    }
+    o->panoramaWidth = static_cast<int>(v);
+    return true;
+}
+
+bool ApplyExportOnly(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->exportOnly = true;
+    return true;
+}
+
+bool EndsWith(const char* name, const char* extension) {
+    const std::size_t n = std::strlen(name);
+    const std::size_t e = std::strlen(extension);
+    return n > e && strcasecmp(name + n - e, extension) == 0;
+}
+
+bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error);
+
+// Export files: the name's extension says the format.
+bool ApplyGltf(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && *value != '\0' && !EndsWith(value, ".glb")) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    return ApplyFile(spec, value, o, error);
+}
+
+bool ApplyPanorama(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && *value != '\0' && PanoramaFormatOf(value) == PanoramaFormatNone) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    return ApplyFile(spec, value, o, error);
+}
+
+bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || *value == '\0') {
+        *error = Refuse(spec, nullptr);
+        return false;
+    }
+    o->*spec.file = value;
+    return true;
+}
+
+const OptionSpec kOptions[] = {
+    {.name = "--frames",
+     .value = "N",
+     .help = "quit after N frames (for unattended runs)",
+     .apply = ApplyFrames,
+     .rule = &kFramesRule,
+     .needs = "a whole number of frames, 0 or more"},
+    {.name = "--screenshot",
+     .value = "FILE",
+     .help = "after the last frame of a --frames run, write the picture\n"
+             "to FILE as PNG (the exit status is 1 when it cannot be written,\n"
+             "or when the run ends before its last frame)",
+     .apply = ApplyFile,
+     .file = &SkydomeOptions::screenshot,
+     .needs = "a file name"},
+    {.name = "--save-dome",
+     .value = "FILE",
+     .help = "save the dome to FILE when the run ends (after the last frame\n"
+             "of a --frames run, or when interrupted); the exit status is 1\n"
+             "when it cannot be saved",
+     .apply = ApplyFile,
+     .file = &SkydomeOptions::saveDome,
+     .needs = "a file name"},
+    {.name = "--sun",
+     .value = "ZENITH,AZIMUTH",
+     .help = "the sun's position in degrees: zenith angle 0 to 85, azimuth\n"
+             "0 up to 360 (default 50,20)",
+     .apply = ApplySun,
+     .needs = "ZENITH,AZIMUTH in degrees, for example --sun 50,20"},
+    {.name = "--exposure",
+     .value = "K",
+     .help = "exposure, 0.01 to 1 (default 0.1)",
+     .apply = ApplyExposure,
+     .rule = &kExposureRule,
+     .needs = "a number from 0.01 to 1"},
+    {.name = "--resolution",
+     .value = "R",
+     .help = "rings of the dome, 1 to 32 (default 9)",
+     .apply = ApplyResolution,
+     .rule = &kResolutionRule,
+     .needs = "a whole number of rings from 1 to 32"},
+    {.name = "--turbidity",
+     .value = "T",
+     .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2)",
+     .apply = ApplyTurbidity,
+     .rule = &kTurbidityRule,
+     .needs = "a number from 1.7 to 10"},
+    {.name = "--location",
+     .value = "LATITUDE,LONGITUDE",
+     .help = "with --time, instead of --sun: the sun as seen from that place\n"
+             "(degrees, north and east positive) at that moment. NOAA's solar\n"
+             "equations with their refraction correction, for the years 1901\n"
+             "to 2099: good to about 0.01 degrees away from the horizon. The\n"
+             "program prints the zenith angle, the compass azimuth (from north,\n"
+             "clockwise) and its own azimuth, which is 360 minus the compass\n"
+             "azimuth (the dome's +z is north, +x west). A sun lower than 5\n"
+             "degrees, or set, is refused",
+     .apply = ApplyLocation,
+     .needs = "LATITUDE,LONGITUDE in degrees, for example --location 48.8566,2.3522"},
+    {.name = "--time",
+     .value = "ISO8601",
+     .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS] with the clock's\n"
+             "UTC offset, for example 2026-06-21T18:00+02:00 (Z for UTC)",
+     .apply = ApplyTime,
+     .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
+    {.name = "--export-gltf",
+     .value = "FILE.glb",
+     .help = "write the dome as glTF 2.0 binary when the run ends (vertex\n"
+             "colours in linear light, one unlit material, y up)",
+     .apply = ApplyGltf,
+     .file = &SkydomeOptions::exportGltf,
+     .needs = "a file name ending in .glb (glTF binary)"},
+    {.name = "--export-panorama",
+     .value = "FILE.png|FILE.exr",
+     .help = "write the sky as an equirectangular panorama when the run ends:\n"
+             "PNG with the program's colours, or OpenEXR with half-float linear\n"
+             "colours for lighting. Zenith at the top, north in the centre, east\n"
+             "three quarters across; below the horizon the horizon's colour",
+     .apply = ApplyPanorama,
+     .file = &SkydomeOptions::exportPanorama,
+     .needs = "a file name ending in .png (the program's colours) or .exr (linear, for lighting)"},
+    {.name = "--panorama-size",
+     .value = "W",
+     .help = "the panorama's width in pixels, even, 16 to 8192; its height is\n"
+             "W/2 (default 2048)",
+     .apply = ApplyPanoramaSize,
+     .rule = &kPanoramaRule,
+     .needs = "an even width in pixels from 16 to 8192"},
+    {.name = "--export-only",
+     .help = "write the files asked for (the exports, --save-dome) without\n"
+             "opening a window or using OpenGL, and exit",
+     .apply = ApplyExportOnly},
+    {.name = "--help", .help = "show this text and exit", .apply = ApplyHelp},
+};
+
+// The skeleton's own option, passed on to it.
+constexpr const char* kNoDialog = "-vms";
+
+const OptionSpec* FindOption(const char* name) {
+    if (std::strcmp(name, "-h") == 0) name = "--help";
+    for (const OptionSpec& spec : kOptions) {
+        if (std::strcmp(spec.name, name) == 0) return &spec;
+    }
+    return nullptr;
+}
+
+// Whether two names reach one file: the same file when both exist, else the
+// same place once links and dots are resolved.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
+    std::error_code ea, eb;
+    const std::filesystem::path pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+    const std::filesystem::path pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
+    return ea ? a == b : eb ? a == b : pa == pb;
+}
+
+// What the options of skies for other tools ask for together.
+bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::string* error) {
+    if (sunGiven && o.location) {
         *error = "--sun and --location both place the sun: give one of them";
         return false;
     }
-    if (o->location != o->time) {
-        *error = o->location ? "--location needs --time: the sun's place depends on the moment"
-                             : "--time needs --location: the sun's place depends on where it is seen";
+    if (o.location != o.time) {
+        *error = o.location ? "--location needs --time: the sun's place depends on the moment"
+                            : "--time needs --location: the sun's place depends on where it is seen";
         return false;
     }
-    if (widthGiven && o->exportPanorama.empty()) {
+    if (widthGiven && o.exportPanorama.empty()) {
         *error = "--panorama-size needs --export-panorama";
         return false;
     }
-    if (o->exportOnly) {
-        if (o->exportGltf.empty() && o->exportPanorama.empty() && o->saveDome.empty()) {
+    if (o.exportOnly) {
+        if (o.exportGltf.empty() && o.exportPanorama.empty() && o.saveDome.empty()) {
             *error = "--export-only needs something to write: --export-gltf, --export-panorama or --save-dome";
             return false;
         }
-        if (!o->screenshot.empty() || o->frames >= 0) {
+        if (!o.screenshot.empty() || o.frames >= 0) {
             *error = "--export-only shows no frames: leave out --frames and --screenshot";
             return false;
         }
     }
-    // One file for two outputs would keep only the last written.
-    const std::string* files[] = {&o->screenshot, &o->saveDome, &o->exportGltf, &o->exportPanorama};
+    // One file for two outputs would keep only the one written last.
+    const std::pair<const char*, const std::string*> files[] = {{"--screenshot", &o.screenshot},
+                                                                {"--save-dome", &o.saveDome},
+                                                                {"--export-gltf", &o.exportGltf},
+                                                                {"--export-panorama", &o.exportPanorama}};
     for (std::size_t i = 0; i < 4; ++i) {
         for (std::size_t j = i + 1; j < 4; ++j) {
-            if (!files[i]->empty() && *files[i] == *files[j]) {
-                *error = "two outputs name the same file " + *files[i];
+            if (!files[i].second->empty() && !files[j].second->empty() &&
+                SameFile(*files[i].second, *files[j].second)) {
+                *error = std::string(files[i].first) + " and " + files[j].first + " name the same file, " +
+                         *files[j].second + ": each would overwrite the other";
                 return false;
             }
         }
     }
     return true;
+}
+
+std::string MakeUsage() {
+    std::string text =
+        "usage: skydome [options] [-vms]\n"
+        "\n"
+        "Computes the clear daytime sky over a dome, shows it and saves it.\n"
+        "\n"
+        "options:\n"
+        "  -vms          do not show the device-selection dialog; take the current mode\n";
+    constexpr std::size_t kColumn = 16;
+    for (const OptionSpec& spec : kOptions) {
+        std::string head = std::string("  ") + (std::strcmp(spec.name, "--help") == 0 ? "-h, " : "") + spec.name;
+        if (spec.value != nullptr) head += std::string(" ") + spec.value;
+        if (head.size() + 2 > kColumn) {
+            text += head + "\n" + std::string(kColumn, ' ');
+        } else {
+            text += head + std::string(kColumn - head.size(), ' ');
+        }
+        for (const char* h = spec.help; *h != '\0'; ++h) {
+            text += *h;
+            if (*h == '\n') text += std::string(kColumn, ' ');
+        }
+        text += '\n';
+    }
+    text +=
+        "\n"
+        "Numbers are decimal (0.25, 1e-3). A value that begins with \"--\" is taken\n"
+        "for a forgotten value: write ./--name for a file of that name.\n"
+        "\n"
+        "Escape or closing the window quits; so do SIGINT (Ctrl-C), SIGTERM and\n"
+        "SIGHUP, which still save the dome asked for with --save-dome.\n";
+    return text;
 }
 
 }  // namespace
@@ -245,109 +510,58 @@ bool CheckTogether(const SkydomeOptions* o, bool sunGiven, bool widthGiven, std:
 SkydomeOptions* SkydomeGetOptions() { return &current; }
 
 const char* SkydomeUsage() {
-    return "usage: skydome [options] [-vms]\n"
-           "\n"
-           "Computes the clear daytime sky over a dome, shows it and saves it.\n"
-           "\n"
-           "options:\n"
-           "  -vms          do not show the device-selection dialog; take the current mode\n"
-           "  --frames N    quit after N frames (for unattended runs)\n"
-           "  --screenshot FILE\n"
-           "                after the last frame of a --frames run, write the picture\n"
-           "                to FILE as PNG (the exit status is 1 when it cannot be written)\n"
-           "  --save-dome FILE\n"
-           "                save the dome to FILE when the run ends (after the last frame\n"
-           "                of a --frames run); the exit status is 1 when it cannot be saved\n"
-           "  --sun ZENITH,AZIMUTH\n"
-           "                the sun's position in degrees: zenith angle 0 to 85, azimuth\n"
-           "                0 up to 360 (default 50,20)\n"
-           "  --exposure K  exposure, 0.01 to 1 (default 0.1)\n"
-           "  --resolution R\n"
-           "                rings of the dome, 1 to 32 (default 9)\n"
-           "  --turbidity T haze, 1.7 (clearest) to 10 (hazy) (default 2)\n"
-           "  --location LATITUDE,LONGITUDE\n"
-           "  --time YYYY-MM-DDTHH:MM[:SS]+HH:MM\n"
-           "                place the sun where it stands seen from that place (degrees,\n"
-           "                north and east positive) at that moment (ISO 8601 with the\n"
-           "                clock's UTC offset, or Z for UTC), instead of --sun; years\n"
-           "                1901 to 2099. NOAA's solar equations, with their correction\n"
-           "                for refraction: good to about 0.01 degrees away from the\n"
-           "                horizon. The program prints the zenith angle, the compass\n"
-           "                azimuth (from north, clockwise) and its own azimuth, which is\n"
-           "                360 minus the compass azimuth (the dome's +z is north, +x\n"
-           "                west). A sun lower than 5 degrees (or set) is refused.\n"
-           "  --export-gltf FILE.glb\n"
-           "                write the dome as glTF 2.0 binary at the end of the run\n"
-           "                (vertex colours in linear light, one unlit material, y up)\n"
-           "  --export-panorama FILE.png|FILE.exr\n"
-           "                write the sky as an equirectangular panorama at the end of\n"
-           "                the run: PNG with the program's colours, or OpenEXR with\n"
-           "                half-float linear colours for lighting. North in the centre,\n"
-           "                east three quarters across, zenith at the top; below the\n"
-           "                horizon the horizon's colour\n"
-           "  --panorama-size W\n"
-           "                the panorama's width, even, 16 to 8192; the height is W/2\n"
-           "                (default 2048)\n"
-           "  --export-only write the files asked for (exports, --save-dome) without\n"
-           "                opening a window or using OpenGL, and exit\n"
-           "  --help        show this text and exit\n"
-           "\n"
-           "Escape or closing the window quits.\n";
+    static const std::string usage = MakeUsage();
+    return usage.c_str();
 }
 
 bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std::string* error) {
     std::vector<char*> rest;
+    if (!args.empty()) rest.push_back(args[0]);
+    SkydomeOptions parsed = *options;
     bool sunGiven = false;
     bool widthGiven = false;
-    if (!args.empty()) rest.push_back(args[0]);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const char* a = args[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            options->help = true;
-        } else if (std::strcmp(a, "--frames") == 0) {
-            if (i + 1 >= args.size() || !ParseCount(args[i + 1], &options->frames)) {
-                *error = "--frames needs a whole number of frames, 0 or more";
-                return false;
-            }
-            ++i;
-        } else if (std::strcmp(a, "--screenshot") == 0) {
-            if (i + 1 >= args.size() || args[i + 1][0] == '\0') {
-                *error = "--screenshot needs a file name";
-                return false;
-            }
-            options->screenshot = args[i + 1];
-            ++i;
-        } else if (std::strcmp(a, "--save-dome") == 0) {
-            const char* file = ValueOf(args, i);
-            if (file == nullptr || file[0] == '\0') {
-                *error = "--save-dome needs a file name";
-                return false;
-            }
-            options->saveDome = file;
-            ++i;
-        } else if (std::strcmp(a, "--sun") == 0 || std::strcmp(a, "--exposure") == 0 ||
-                   std::strcmp(a, "--resolution") == 0) {
-            if (!ParseSkyOption(a, ValueOf(args, i), options, error)) return false;
-            sunGiven = sunGiven || std::strcmp(a, "--sun") == 0;
-            ++i;
-        } else if (IsExportOption(a)) {
-            if (!ParseExportOption(a, ValueOf(args, i), options, error)) return false;
-            widthGiven = widthGiven || std::strcmp(a, "--panorama-size") == 0;
-            ++i;
-        } else if (std::strcmp(a, "--export-only") == 0) {
-            options->exportOnly = true;
-        } else if (std::strncmp(a, "--", 2) == 0) {
-            *error = std::string("unknown option ") + a + " (see --help)";
-            return false;
-        } else {
+        if (std::strcmp(a, kNoDialog) == 0) {
             rest.push_back(args[i]);
+            continue;
         }
+        const OptionSpec* spec = FindOption(a);
+        if (spec == nullptr) {
+            if (a[0] == '-') {
+                *error = std::string("unknown option ") + a + " (see --help)";
+            } else {
+                *error = std::string("unexpected argument \"") + a + "\": the program reads no files (see --help)";
+            }
+            return false;
+        }
+        const char* value = nullptr;
+        if (spec->value != nullptr) {
+            value = i + 1 < args.size() ? args[++i] : nullptr;
+            // The value was forgotten and the next option taken for it.
+            if (value != nullptr && (std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
+                *error = Refuse(*spec, nullptr) + ", not the option " + value + " (write ./" + value +
+                         " for a file of that name)";
+                return false;
+            }
+        }
+        if (!spec->apply(*spec, value, &parsed, error)) return false;
+        sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
+        widthGiven = widthGiven || std::strcmp(spec->name, "--panorama-size") == 0;
     }
-    if (!options->screenshot.empty() && !options->help && options->frames < 1) {
-        *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
-        return false;
+    if (!parsed.help) {
+        if (!parsed.screenshot.empty() && parsed.frames < 1) {
+            *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
+            return false;
+        }
+        if (!parsed.screenshot.empty() && !parsed.saveDome.empty() && SameFile(parsed.screenshot, parsed.saveDome)) {
+            *error = "--save-dome and --screenshot name the same file, " + parsed.saveDome +
+                     ": each would overwrite the other";
+            return false;
+        }
+        if (!CheckExports(parsed, sunGiven, widthGiven, error)) return false;
     }
-    if (!options->help && !CheckTogether(options, sunGiven, widthGiven, error)) return false;
+    *options = parsed;
     args = rest;
     return true;
 }

@@ -2,14 +2,15 @@
 
 #include <strings.h>
 
-#include <cerrno>
 #include <cstring>
 
+#include "app/skydome/exportfile.h"
 #include "app/skydome/sky.h"
 #include "app/skydome/skycolors.h"
 #include "engine/core/bamemory.h"
 #include "engine/image/baimage.h"
 #include "engine/image/ktpngw.h"
+#include "engine/stream/bafwrite.h"
 
 namespace kv {
 
@@ -117,14 +118,10 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
                     pixels + static_cast<std::ptrdiff_t>(last) * stride,
                     sizeof(RGBA) * static_cast<std::size_t>(width));
     }
-    errno = 0;
-    const bool written = ImageWritePNG(image, target.c_str(), false);
-    const int error = errno;
+    FileWriteStatus status{};
+    const bool written = ImageWritePNG(image, target.c_str(), false, &status);
     ImageDestroy(image);
-    if (!written) {
-        return fail(error != 0 ? std::string("the file could not be written (") + std::strerror(error) + ")"
-                               : std::string("the file could not be written"));
-    }
+    if (!written) return fail(ExportFileProblem(status));
     return true;
 }
 

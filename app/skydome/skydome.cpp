@@ -1,10 +1,13 @@
 // The sky-dome creator's answers to the skeleton's events: the scene (world,
 // camera, the coloured dome), one frame per idle event, and saving the dome.
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/skel/camhelp.h"
+#include "app/skel/menu.h"
 #include "app/skel/skeleton.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/domesave.h"
@@ -16,8 +19,10 @@
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
+#include "engine/stream/bafwrite.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
+#include "engine/world/kplogo.h"
 
 namespace kv {
 
@@ -30,18 +35,23 @@ constexpr RGBA kOrbitClearColour = {64, 64, 64, 0};
 constexpr float kNearClip = 0.1f;
 constexpr float kFarClip = 30.0f;
 constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
+// Text and menu colours.
+constexpr RGBA kTextForeground = {200, 200, 200, 255};
+constexpr RGBA kTextBackground = {64, 64, 64, 0};
 
 struct AppState {
     bool engineStarted;
     bool sceneReady;  // start-up went through
+    bool menuOpen;
     World* world;
     Camera* camera;
     Clump* domeClump;
     float fieldOfView;  // degrees
     float viewWindow;
     long framesDrawn;
+    bool screenshotTaken;
 };
-constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0};
+constexpr AppState kInitialState = {false, false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0, false};
 AppState app = kInitialState;
 
 void Terminate();
@@ -55,18 +65,48 @@ int32 Fail(const char* message) {
     return EventFailed;
 }
 
-// The routine behind "Save dome_X" (with kDomeFileName) and --save-dome.
-bool SaveDome(const char* file) {
-    char* path = PlatformPathCreate(file);
-    if (path == nullptr) {
-        PlatformErrorMessage(kDomeCannotOpen);
-        return false;
+// The routine behind "Save dome_X" (the program's own name, in the
+// platform's path form) and --save-dome (the user's name, as given: a
+// backslash there is part of a file name).
+bool SaveDome(const char* file, bool ownName) {
+    char* converted = nullptr;
+    if (ownName) {
+        converted = PlatformPathCreate(file);
+        if (converted == nullptr) {
+            PlatformErrorMessage(kDomeCannotOpen);
+            return false;
+        }
     }
     std::string message;
-    const bool saved = DomeSave(app.domeClump, path, &message);
-    PlatformPathDestroy(path);
+    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, &message);
+    PlatformPathDestroy(converted);
     if (!saved) PlatformErrorMessage(message.c_str());
     return saved;
+}
+
+const char* SignalName(int32 signal) {
+    switch (signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a signal";
+    }
+}
+
+// A run asked for a picture that ended before its last frame (interrupted,
+// or closed by the user) has not done what it was asked.
+void ReportScreenshotNotTaken() {
+    SkydomeOptions* options = SkydomeGetOptions();
+    if (options->screenshot.empty() || app.screenshotTaken || options->screenshotFailed) return;
+    const int32 signal = PlatformQuitSignal();
+    std::fprintf(stderr, "skydome: the screenshot %s was not taken: the run ended after %ld of %ld frames%s%s%s\n",
+                 options->screenshot.c_str(), app.framesDrawn, options->frames, signal != 0 ? " (interrupted by " : "",
+                 signal != 0 ? SignalName(signal) : "", signal != 0 ? ")" : "");
+    options->screenshotFailed = true;
 }
 
 int32 Initialise(void* window) {
@@ -109,6 +149,9 @@ int32 Initialise(void* window) {
     sky->sunPhi = 0.0f;
     SkyMoveSun(options->sunZenith, options->sunAzimuth);
     DomeUpdateViewer();
+
+    if (!MenuOpen(1, &kTextForeground, &kTextBackground)) return Fail("Error initializing menu.");
+    app.menuOpen = true;
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
     // to drawing offscreen), but nobody can see it or press Escape.
@@ -127,9 +170,12 @@ void Terminate() {
         options->exportFailed = !app.sceneReady || !SkydomeRunExports(options, DomeGetAtomic(), PlatformErrorMessage);
     }
     if (!options->saveDome.empty()) {
-        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str());
+        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str(), false);
     }
+    ReportScreenshotNotTaken();
     app.sceneReady = false;
+    if (app.menuOpen) MenuClose();
+    app.menuOpen = false;
     SkySetSunMovedHook(nullptr, nullptr);
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
     app.domeClump = nullptr;
@@ -149,9 +195,19 @@ void Terminate() {
 void WriteScreenshot() {
     const std::string& file = SkydomeGetOptions()->screenshot;
     if (file.empty()) return;
-    if (!RasterWritePNG(CameraGetRaster(app.camera), file.c_str())) {
-        std::fprintf(stderr, "skydome: cannot write the screenshot %s\n", file.c_str());
+    FileWriteStatus status{};
+    if (!RasterWritePNG(CameraGetRaster(app.camera), file.c_str(), &status)) {
+        if (status.step == FileWriteOk) {
+            std::fprintf(stderr, "skydome: cannot write the screenshot %s: the picture cannot be read back\n",
+                         file.c_str());
+        } else {
+            std::fprintf(stderr, "skydome: cannot write the screenshot %s: %s%s%s%s\n", file.c_str(),
+                         FileWriteStepText(status.step), status.osError != 0 ? " (" : "",
+                         status.osError != 0 ? std::strerror(status.osError) : "", status.osError != 0 ? ")" : "");
+        }
         SkydomeGetOptions()->screenshotFailed = true;
+    } else {
+        app.screenshotTaken = true;
     }
 }
 
@@ -164,10 +220,14 @@ void Idle() {
     if (app.camera == nullptr) return;
     CameraClear(app.camera, &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
-        RenderStateSet(StateShadeMode, 2);  // Gouraud
-        RenderStateSet(StateZTestEnable, 1);
-        RenderStateSet(StateZWriteEnable, 1);
-        WorldRender(app.world);
+        // The help page covers the scene: it is not drawn.
+        if (!app.menuOpen || MenuGetMode() != MenuModeHelp) {
+            RenderStateSet(StateShadeMode, 2);  // Gouraud
+            RenderStateSet(StateZTestEnable, 1);
+            RenderStateSet(StateZWriteEnable, 1);
+            WorldRender(app.world);
+        }
+        if (app.menuOpen) MenuRender(app.camera, nullptr);
         CameraEndUpdate(app.camera);
     }
     const bool last = limit >= 0 && app.framesDrawn + 1 >= limit;
@@ -193,8 +253,13 @@ int32 AppEventHandler(int32 event, void* data) {
             return EventHandled;
         }
         case EventPluginAttach:
-            if (!WorldPluginAttach()) return EventFailed;
+            if (!WorldPluginAttach() || !LogoPluginAttach()) return EventFailed;
             GlWorldPipelinesInstall();
+            return EventHandled;
+        case EventInputDeviceAttach:
+            // The menu sees keys and the mouse first (Space, shortcuts, help).
+            InputDeviceRegister(InputKeyboard, MenuKeyboard);
+            InputDeviceRegister(InputMouse, MenuMouse);
             return EventHandled;
         case EventInitialise:
             return Initialise(data);
