@@ -122,9 +122,9 @@ bool ApplyHelp(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) 
     return true;
 }
 
-bool ApplyFrames(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    double v = 0.0;
-    switch (ReadNumber(value, *spec.rule, &v)) {
+// An option's one number by its rule, or the message saying what is wrong.
+bool Explain(const OptionSpec& spec, const char* value, NumberFault fault, std::string* error) {
+    switch (fault) {
         case NumberFault::NotANumber:
             *error = Refuse(spec, value);
             return false;
@@ -134,38 +134,31 @@ bool ApplyFrames(const OptionSpec& spec, const char* value, SkydomeOptions* o, s
         case NumberFault::None:
             break;
     }
+    return true;
+}
+bool OptionNumber(const OptionSpec& spec, const char* value, double* out, std::string* error) {
+    return Explain(spec, value, ReadNumber(value, *spec.rule, out), error);
+}
+bool OptionReal(const OptionSpec& spec, const char* value, float* out, std::string* error) {
+    return Explain(spec, value, ReadReal(value, *spec.rule, out), error);
+}
+
+bool ApplyFrames(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    if (!OptionNumber(spec, value, &v, error)) return false;
     o->frames = static_cast<long>(v);
     return true;
 }
 
 bool ApplyResolution(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     double v = 0.0;
-    switch (ReadNumber(value, *spec.rule, &v)) {
-        case NumberFault::NotANumber:
-            *error = Refuse(spec, value);
-            return false;
-        case NumberFault::OutOfRange:
-            *error = OutOfRange(spec, "", value, *spec.rule);
-            return false;
-        case NumberFault::None:
-            break;
-    }
+    if (!OptionNumber(spec, value, &v, error)) return false;
     o->resolution = static_cast<int>(v);
     return true;
 }
 
 bool ApplyExposure(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    switch (ReadReal(value, *spec.rule, &o->exposure)) {
-        case NumberFault::NotANumber:
-            *error = Refuse(spec, value);
-            return false;
-        case NumberFault::OutOfRange:
-            *error = OutOfRange(spec, "", value, *spec.rule);
-            return false;
-        case NumberFault::None:
-            break;
-    }
-    return true;
+    return OptionReal(spec, value, &o->exposure, error);
 }
 
 // "ZENITH,AZIMUTH"
