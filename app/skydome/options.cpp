@@ -191,17 +191,7 @@ bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std:
 }
 
 bool ApplyTurbidity(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    switch (ReadReal(value, *spec.rule, &o->turbidity)) {
-        case NumberFault::NotANumber:
-            *error = Refuse(spec, value);
-            return false;
-        case NumberFault::OutOfRange:
-            *error = OutOfRange(spec, "", value, *spec.rule);
-            return false;
-        case NumberFault::None:
-            break;
-    }
-    return true;
+    return OptionReal(spec, value, &o->turbidity, error);
 }
 
 // "LATITUDE,LONGITUDE", kept in double: the sun's place needs no rounding.
@@ -251,12 +241,9 @@ bool ApplyTime(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
 
 bool ApplyPanoramaSize(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     double v = 0.0;
-    const NumberFault fault = ReadNumber(value, *spec.rule, &v);
-    if (fault == NumberFault::NotANumber) {
-        *error = Refuse(spec, value);
-        return false;
-    }
-    if (fault == NumberFault::OutOfRange || !PanoramaWidthValid(static_cast<int32>(v))) {
+    if (!OptionNumber(spec, value, &v, error)) return false;
+    // Whole and in range; an odd width has no half height.
+    if (!PanoramaWidthValid(static_cast<int32>(v))) {
         *error = OutOfRange(spec, "", value, *spec.rule);
         return false;
     }
