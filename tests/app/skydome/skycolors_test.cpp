@@ -144,9 +144,9 @@ TEST_P(SkyColours, SmallDomesAndOtherTurbidities) {
 }
 
 TEST_P(SkyColours, PanoramaRowsAtOneZenithAngleEach) {
-    // Azimuths of a 1000-wide row (not a multiple of the vector width), a
+    // Azimuths of a 1002-wide row (not a multiple of the vector width), a
     // few rows from the zenith to the horizon, suns and turbidities.
-    constexpr int32 kWidth = 1000;
+    constexpr int32 kWidth = 1002;
     std::vector<double> phi(kWidth);
     for (int32 i = 0; i < kWidth; ++i) phi[i] = (i + 0.5) * (360.0 / kWidth) * kSkyDegToRad;
     ASSERT_TRUE(SkyColorCacheSetAzimuths(&cache, phi.data(), kWidth));
