@@ -122,6 +122,11 @@ bool ApplyHelp(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) 
     return true;
 }
 
+bool ApplyVersion(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->version = true;
+    return true;
+}
+
 // An option's one number by its rule, or the message saying what is wrong.
 bool Explain(const OptionSpec& spec, const char* value, NumberFault fault, std::string* error) {
     switch (fault) {
@@ -382,6 +387,7 @@ const OptionSpec kOptions[] = {
      .help = "write the files asked for (the exports, --save-dome) without\n"
              "opening a window or using OpenGL, and exit",
      .apply = ApplyExportOnly},
+    {.name = "--version", .help = "show the program's version and exit", .apply = ApplyVersion},
     {.name = "--help", .help = "show this text and exit", .apply = ApplyHelp},
 };
 
@@ -489,6 +495,8 @@ std::string MakeUsage() {
 
 SkydomeOptions* SkydomeGetOptions() { return &current; }
 
+const char* SkydomeVersion() { return KV_VERSION; }
+
 const char* SkydomeUsage() {
     static const std::string usage = MakeUsage();
     return usage.c_str();
@@ -529,7 +537,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
         widthGiven = widthGiven || std::strcmp(spec->name, "--panorama-size") == 0;
     }
-    if (!parsed.help) {
+    if (!parsed.help && !parsed.version) {
         if (!parsed.screenshot.empty() && parsed.frames < 1) {
             *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
             return false;

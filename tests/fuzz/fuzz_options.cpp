@@ -24,7 +24,7 @@ void Check(bool ok) {
 // A refusal leaves the options as they were.
 bool Defaults(const kv::SkydomeOptions& o) {
     const kv::SkydomeOptions d;
-    return o.frames == d.frames && !o.help && o.screenshot.empty() && o.saveDome.empty() &&
+    return o.frames == d.frames && !o.help && !o.version && o.screenshot.empty() && o.saveDome.empty() &&
            o.sunZenith == d.sunZenith && o.sunAzimuth == d.sunAzimuth && o.exposure == d.exposure &&
            o.resolution == d.resolution && o.turbidity == d.turbidity && !o.location && !o.time &&
            o.exportGltf.empty() && o.exportPanorama.empty() && o.panoramaWidth == d.panoramaWidth && !o.exportOnly;
@@ -51,12 +51,14 @@ void Parse(std::vector<char*> args) {
     Check(o.resolution >= 1 && o.resolution <= 32);
     Check(o.turbidity >= 1.7f && o.turbidity <= 10.0f);
     Check(o.panoramaWidth >= 16 && o.panoramaWidth <= 8192 && o.panoramaWidth % 2 == 0);
-    Check(o.location == o.time || o.help);
+    // --help and --version answer before the options are checked together.
+    const bool answersAtOnce = o.help || o.version;
+    Check(o.location == o.time || answersAtOnce);
     if (o.location) {
         Check(std::fabs(o.latitude) <= 90.0 && std::fabs(o.longitude) <= 180.0);
     }
-    Check(!o.exportOnly || o.help || o.frames < 0);
-    Check(o.screenshot.empty() || o.help || o.frames >= 1);
+    Check(!o.exportOnly || answersAtOnce || o.frames < 0);
+    Check(o.screenshot.empty() || answersAtOnce || o.frames >= 1);
 }
 
 }  // namespace
