@@ -3,6 +3,7 @@
 #include "engine/pipe/nodeAtomicEnumerateLights.h"
 #include "engine/pipe/nodeMaterialScatter.h"
 #include "engine/pipe/nodeWorldSectorEnumerateLights.h"
+#include "engine/pipe/nodes/genpipes.h"
 #include "engine/pipe/p2stdcls.h"
 #include "nodeglinst.h"
 #include "nodeglsubmit.h"
@@ -63,6 +64,6 @@ bool GlWorldPipelinesBuild(WorldPipelineSet* set) {
     return false;
 }
 
-void GlWorldPipelinesInstall() { WorldPipelinesSetBuilders(nullptr, GlWorldPipelinesBuild); }
+void GlWorldPipelinesInstall() { WorldPipelinesSetBuilders(GenericWorldPipelinesBuild, GlWorldPipelinesBuild); }
 
 }  // namespace kv
