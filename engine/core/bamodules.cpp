@@ -9,6 +9,7 @@
 #include "engine/math/bamatrix.h"
 #include "engine/math/bavector.h"
 #include "engine/pipe/bapipe.h"
+#include "engine/pipe/nodes/baim3d.h"
 #include "engine/stream/bastream.h"
 
 namespace kv {
@@ -29,7 +30,7 @@ const CoreModule kCoreModules[] = {
     {"texture", 48, kIdTextureModule, nullptr, nullptr},
     {"pipeline", static_cast<int32>(sizeof(PipelineModule)), kIdPipelineModule, PipelineModuleOpen,
      PipelineModuleClose},
-    {"im3d", 144, kIdIm3DModule, nullptr, nullptr},
+    {"im3d", static_cast<int32>(sizeof(Im3DModule)), kIdIm3DModule, Im3DModuleOpen, Im3DModuleClose},
     {"resources", static_cast<int32>(sizeof(ResourcesModule)), kIdResourcesModule, ResourcesModuleOpen,
      ResourcesModuleClose},
 };
