@@ -51,6 +51,39 @@ std::string Number(float v) {
     return buffer;
 }
 
+// "--show ground,wire,normals" turns those on; "none" turns every one off.
+bool ParseShow(const char* list, SkydomeOptions* o, std::string* error) {
+    if (list == nullptr || *list == '\0') {
+        *error = "--show needs a list of overlays: ground, wire, normals or none (for example --show ground,wire)";
+        return false;
+    }
+    std::string unknown;
+    const std::string text(list);
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string name = text.substr(at, comma - at);
+        if (name == "ground") {
+            o->showGround = true;
+        } else if (name == "wire") {
+            o->showWire = true;
+        } else if (name == "normals") {
+            o->showNormals = true;
+        } else if (name == "none") {
+            o->showGround = o->showWire = o->showNormals = false;
+        } else {
+            unknown += (unknown.empty() ? "" : ", ") + (name.empty() ? std::string("(empty)") : "'" + name + "'");
+        }
+        at = comma + 1;
+    }
+    if (!unknown.empty()) {
+        *error = "--show: unknown overlay " + unknown + " (known: ground, wire, normals, none)";
+        return false;
+    }
+    return true;
+}
+
 // The value that follows an option, or null when there is none.
 const char* ValueOf(const std::vector<char*>& args, std::size_t i) {
     return i + 1 < args.size() ? args[i + 1] : nullptr;
@@ -129,6 +162,12 @@ const char* SkydomeUsage() {
            "  --exposure K  exposure, 0.01 to 1 (default 0.1)\n"
            "  --resolution R\n"
            "                rings of the dome, 1 to 32 (default 9)\n"
+           "  --show LIST   overlays to draw, comma-separated: ground, wire (the wire mesh\n"
+           "                of the faces towards the viewer), normals (the vertex normals);\n"
+           "                the ground is on unless 'none' turns every overlay off\n"
+           "  --software-pipelines\n"
+           "                draw with the engine's own software transform, clipping and\n"
+           "                lighting instead of the driver's, to compare the two\n"
            "  --help        show this text and exit\n"
            "\n"
            "Escape or closing the window quits.\n";
@@ -166,6 +205,11 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
                    std::strcmp(a, "--resolution") == 0) {
             if (!ParseSkyOption(a, ValueOf(args, i), options, error)) return false;
             ++i;
+        } else if (std::strcmp(a, "--show") == 0) {
+            if (!ParseShow(ValueOf(args, i), options, error)) return false;
+            ++i;
+        } else if (std::strcmp(a, "--software-pipelines") == 0) {
+            options->softwarePipelines = true;
         } else if (std::strncmp(a, "--", 2) == 0) {
             *error = std::string("unknown option ") + a + " (see --help)";
             return false;

@@ -18,6 +18,12 @@ struct SkydomeOptions {
     float sunAzimuth = 20.0f;  // degrees, 0 up to 360
     float exposure = 0.1f;     // 0.01 to 1
     int resolution = 9;        // rings, 1 to 32
+    // The overlays drawn over the dome (--show): the ground is on as in the program.
+    bool showGround = true;
+    bool showWire = false;
+    bool showNormals = false;
+    // The software object and immediate-mode pipelines draw instead of the driver's.
+    bool softwarePipelines = false;
 };
 
 // Takes the program's own options out of argv; what remains is passed to the

@@ -16,6 +16,7 @@
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
+#include "engine/pipe/nodes/baim3d.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
 
@@ -54,6 +55,43 @@ int32 Fail(const char* message) {
     return EventFailed;
 }
 
+// The engine's software pipelines become the defaults, for objects and for
+// immediate mode alike.
+bool UseSoftwarePipelines() {
+    const WorldPipelineSet* generic = WorldPipelinesGetGeneric();
+    if (generic == nullptr || generic->atomic == nullptr || generic->sector == nullptr ||
+        generic->material == nullptr || Im3DGetDefaultTransformPipeline() == nullptr) {
+        return false;
+    }
+    AtomicSetDefaultPipeline(generic->atomic);
+    WorldSectorSetDefaultPipeline(generic->sector);
+    MaterialSetDefaultPipeline(generic->material);
+    Im3DSetTransformPipeline(Im3DGetDefaultTransformPipeline());
+    for (int32 type = PrimTypeLineList; type <= PrimTypePointList; ++type) {
+        Im3DSetRenderPipeline(Im3DGetDefaultRenderPipeline(type), type);
+    }
+    return true;
+}
+
+// The overlays of one frame, over the dome the world render drew.
+void DrawOverlays() {
+    const DomeSettings* settings = DomeGetSettings();
+    if (!settings->preview && settings->ground) {
+        // No ground texture yet: the ground's top is drawn in its vertex colour.
+        RenderStateSet(StateTextureRaster, 0);
+        DomeDrawGround();
+    }
+    const bool normals = !settings->preview && settings->normals;
+    if (settings->wire || normals) {
+        RenderStateSet(StateTextureRaster, 0);
+        RenderStateSet(StateShadeMode, 1);
+        RenderStateSet(StateZTestEnable, 0);
+        RenderStateSet(StateZWriteEnable, 0);
+        if (settings->wire) DomeDrawWire();
+        if (normals) DomeDrawNormals();
+    }
+}
+
 // The routine behind "Save dome_X" (with kDomeFileName) and --save-dome.
 bool SaveDome(const char* file) {
     char* path = PlatformPathCreate(file);
@@ -72,6 +110,7 @@ int32 Initialise(void* window) {
     if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail("Error initializing Kelvane.");
     app.engineStarted = true;
     const SkydomeOptions* options = SkydomeGetOptions();
+    if (options->softwarePipelines && !UseSoftwarePipelines()) return Fail("Cannot use the software pipelines.");
 
     app.world = WorldCreate(&kWorldBox);
     if (app.world == nullptr) return Fail("Cannot create world.");
@@ -94,6 +133,9 @@ int32 Initialise(void* window) {
     DomeSettings* settings = DomeGetSettings();
     settings->resolution = options->resolution;
     settings->exposure = options->exposure;
+    settings->ground = options->showGround;
+    settings->wire = options->showWire;
+    settings->normals = options->showNormals;
     app.domeClump = DomeClumpCreate(app.world, settings->resolution);
     if (app.domeClump == nullptr) return Fail("Cannot create skydome clump.");
     DomeClumpPlaceOrbit(app.domeClump);
@@ -161,6 +203,7 @@ void Idle() {
         RenderStateSet(StateZTestEnable, 1);
         RenderStateSet(StateZWriteEnable, 1);
         WorldRender(app.world);
+        DrawOverlays();
         CameraEndUpdate(app.camera);
     }
     const bool last = limit >= 0 && app.framesDrawn + 1 >= limit;
