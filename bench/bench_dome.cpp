@@ -8,6 +8,7 @@
 
 #include "app/skydome/dome.h"
 #include "app/skydome/sky.h"
+#include "engine/assembly/bamodules.h"
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/frame/baframe.h"
@@ -33,6 +34,7 @@ struct NullEngine {
     NullEngine() {
         EngineSetDevice(nullptr);
         EngineOpenParams p{nullptr};
+        EngineUseStandardModules();
         ok = EngineInit(nullptr, 0) && WorldPluginAttach() && EngineOpen(&p) && EngineStart() && SkyColorInit();
         if (!ok) return;
         DomeReset();
@@ -118,6 +120,7 @@ struct GlScene {
         if (window == nullptr) return;
         EngineSetDevice(GlDeviceGetInterface);
         EngineOpenParams p{window};
+        EngineUseStandardModules();
         if (!EngineInit(nullptr, 0) || !WorldPluginAttach()) return;
         GlWorldPipelinesInstall();
         if (!EngineOpen(&p) || !EngineSetVideoMode(0) || !EngineStart() || !SkyColorInit()) return;

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 #include "engine/frame/baframe.h"
 #include "engine/math/bamatrix.h"
@@ -14,6 +15,7 @@ using namespace kv;
 // The engine on its null device, for the modules' blocks.
 struct Engine {
     Engine() {
+        EngineUseStandardModules();
         EngineInit(nullptr, 0);
         EngineOpenParams p{this};
         EngineOpen(&p);

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 #include "engine/image/resmem.h"
 #include "engine/pipe/bapipe.h"
@@ -20,6 +21,7 @@ namespace {
 struct Engine {
     explicit Engine(int32 arenaSize = 0) {
         ResourcesSetArenaSize(arenaSize);
+        EngineUseStandardModules();
         EngineInit(nullptr, 0);
         EngineOpenParams p{this};
         EngineOpen(&p);

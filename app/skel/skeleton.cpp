@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 
 namespace kv {
@@ -23,6 +24,7 @@ int32 deviceDialogFlag = 1;
 // Default of EventInitialise: bring the engine up, unwinding exactly what was
 // done when a step fails.
 int32 EngineStartup(void* window) {
+    EngineUseStandardModules();
     if (!EngineInit(nullptr, 0)) return EventFailed;
     ShellEvent(EventEngineInitialised, nullptr);
     // The two early failures leave the engine initialised.

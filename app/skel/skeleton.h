@@ -150,6 +150,9 @@ bool PlatformSelectDevice(int32 useDialog);
 void PlatformResetRecord();
 // The window handle, null before the window exists.
 void* PlatformGetWindow();
+// Whether the platform can show the window to a person (a headless run on an
+// offscreen or dummy video driver cannot).
+bool PlatformDisplayVisible();
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "app/skel/camhelp.h"
-#include "app/skel/sdl/platform.h"
 #include "app/skel/skeleton.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/domesave.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 #include "engine/image/baraster.h"
@@ -15,15 +16,9 @@ namespace {
 constexpr int32 kCamerasPerBlock = 4;
 
 PluginRegistry cameraRegistry = PluginRegistryMake(sizeof(Camera));
-int32 cameraModuleOffset = -1;
-// The block exists only in an opened engine and is live between the module's
-// constructor and destructor (an engine closed without being stopped never
-// ran the destructor, so a count of opens could not be trusted).
-CameraModule* Module() {
-    if (cameraModuleOffset < 0 || EngineOpenCount() == 0) return nullptr;
-    auto* m = static_cast<CameraModule*>(EngineModuleData(cameraModuleOffset));
-    return m->cameraFreeList != nullptr ? m : nullptr;
-}
+ModuleSlot<CameraModule> slot;
+
+CameraModule* Module() { return slot.Get(); }
 
 // zScale * e + zShift lands on the device's near depth and zScale * c +
 // zShift on its far depth, each pulled in by 0.01 % of the range.
@@ -334,20 +329,26 @@ int32 CameraRegisterPlugin(int32 size, uint32 pluginID, PluginConstructor constr
 int32 CameraGetPluginOffset(uint32 pluginID) { return RegistryGetOffset(&cameraRegistry, pluginID); }
 
 void* CameraModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<CameraModule>(instance, offset);
+    CameraModule* m = slot.At(instance, offset);
     m->cameraFreeList = FreeListCreate(cameraRegistry.sizeOfStruct, kCamerasPerBlock, alignof(Camera));
     if (m->cameraFreeList == nullptr) return nullptr;
-    cameraModuleOffset = offset;
+    slot.Opened(offset);
     return instance;
 }
 
 void* CameraModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<CameraModule>(instance, offset);
+    CameraModule* m = slot.At(instance, offset);
     if (m->cameraFreeList != nullptr) {
         FreeListDestroy(m->cameraFreeList);
         m->cameraFreeList = nullptr;
     }
+    slot.Closed();
     return instance;
+}
+
+CoreModule CameraModuleEntry() {
+    return {"camera", static_cast<int32>(sizeof(CameraModule)), kIdCameraModule, CameraModuleOpen,
+            CameraModuleClose};
 }
 
 }  // namespace kv

@@ -134,5 +134,6 @@ int32 CameraGetPluginOffset(uint32 pluginID);
 
 void* CameraModuleOpen(void* instance, int32 offset, int32 size);
 void* CameraModuleClose(void* instance, int32 offset, int32 size);
+CoreModule CameraModuleEntry();
 
 }  // namespace kv

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "baerr.h"
-#include "bamodules.h"
 
 namespace kv {
 
@@ -12,9 +11,21 @@ namespace {
 EngineInstance staticInstance{};
 EngineInstance* current = nullptr;
 int32 openCount = 0;
+// Whether the modules' constructors have run and their destructors not yet:
+// their blocks live in the open instance until then.
+bool modulesLive = false;
 PluginRegistry engineRegistry = PluginRegistryMake(sizeof(EngineInstance));
 DeviceGetInterfaceFn compiledDevice = NullDeviceGetInterface;
 DeviceRecord* openDevice = nullptr;  // the device taken at open
+
+// The string module has no data and nothing to do; it keeps its place (and id)
+// in the order of modules.
+constexpr CoreModule kCoreOwnModules[] = {
+    {"error", static_cast<int32>(sizeof(ErrorRecord)), kIdErrorModule, ErrorModuleOpen, ErrorModuleClose},
+    {"string", 0, kIdStringModule, nullptr, nullptr},
+};
+const CoreModule* modules = kCoreOwnModules;
+int32 moduleCount = 2;
 
 void UnsupportedRequest() { ErrorRaise(kModuleCore, kErrCoreUnsupportedRequest); }
 
@@ -37,6 +48,24 @@ int32 EngineInstanceSize() { return engineRegistry.sizeOfStruct; }
 int32 EngineOpenCount() { return openCount; }
 int32 EngineGetState() { return current != nullptr ? current->engineStatus : EngineStateNotInitialised; }
 
+CoreModule ErrorModuleEntry() { return kCoreOwnModules[0]; }
+CoreModule StringModuleEntry() { return kCoreOwnModules[1]; }
+
+void EngineSetModules(const CoreModule* table, int32 count) {
+    if (table == nullptr || count <= 0) {
+        modules = kCoreOwnModules;
+        moduleCount = 2;
+    } else {
+        modules = table;
+        moduleCount = count;
+    }
+}
+
+const CoreModule* EngineGetModules(int32* count) {
+    *count = moduleCount;
+    return modules;
+}
+
 void EngineSetDevice(DeviceGetInterfaceFn device) {
     compiledDevice = device != nullptr ? device : NullDeviceGetInterface;
 }
@@ -57,10 +86,8 @@ bool EngineInit(const MemoryFunctions* memFuncs, uint32 flags) {
     current->fileFuncs = *FileFunctionsDefault();
     if (!RegistryOpen()) return false;
 
-    int32 count = 0;
-    const CoreModule* modules = CoreModules(&count);
     bool ok = true;
-    for (int32 i = 0; i < count; ++i) {
+    for (int32 i = 0; i < moduleCount; ++i) {
         if (EngineRegisterPlugin(modules[i].size, modules[i].id, modules[i].open, modules[i].close) < 0) ok = false;
     }
     if (!ok) {
@@ -116,15 +143,22 @@ bool EngineStart() {
         DeviceCall(DeviceStop, nullptr, nullptr, 0);
         return false;
     }
-    CoreModulesSetGamma(current->dOpenDevice.gammaCorrection);
+    modulesLive = true;
     DeviceCall(DeviceFinalizeStart, nullptr, nullptr, 0);
     current->engineStatus = EngineStateStarted;
     return true;
 }
 
 bool EngineStop() {
+    // Destructing modules that were never constructed (or twice) would free
+    // what they do not hold.
+    if (!modulesLive) {
+        ErrorRaise(kModuleNone, kErrEngineState);
+        return false;
+    }
     DeviceCall(DeviceInitiateStop, nullptr, nullptr, 0);
     RegistryDestruct(&engineRegistry, current);
+    modulesLive = false;
     const bool ok = DeviceCall(DeviceStop, nullptr, nullptr, 0);
     if (ok) current->engineStatus = EngineStateOpened;
     return ok;
@@ -132,6 +166,12 @@ bool EngineStop() {
 
 bool EngineClose() {
     if (current == nullptr || current == &staticInstance) return false;
+    // The modules' blocks live in the instance that closing frees: a started
+    // engine is stopped first, by the caller.
+    if (modulesLive) {
+        ErrorRaise(kModuleNone, kErrEngineState);
+        return false;
+    }
     if (!DeviceCall(DeviceClose, nullptr, nullptr, 0)) return false;
     EngineInstance* instance = current;
     staticInstance = *instance;

@@ -168,6 +168,17 @@ enum EngineState : int32 {
     EngineStateStarted = 3,
 };
 
+// The core's own modules, for tables of modules.
+CoreModule ErrorModuleEntry();
+CoreModule StringModuleEntry();
+
+// The modules that EngineInit registers, in their order. The table belongs to
+// whoever assembles the engine (the modules live in layers above the core);
+// it must outlive the engine. Until one is set the core registers only its
+// own modules. A null table restores that.
+void EngineSetModules(const CoreModule* modules, int32 count);
+const CoreModule* EngineGetModules(int32* count);
+
 // The fixed part of the engine instance; module data follows it.
 struct EngineInstance {
     void* curCamera;

@@ -1,19 +1,15 @@
 #include "baerr.h"
 
-#include "badevice.h"
+#include "bamodslot.h"
 
 namespace kv {
 
 namespace {
-int32 errorModuleOffset = -1;
-bool errorSlotLive = false;  // the module block exists and was constructed
+ModuleSlot<ErrorRecord> slot;  // live from the module's constructor to its destructor
 ErrorReportHook reportHook = nullptr;
 void* reportHookData = nullptr;
 
-ErrorRecord* ErrorSlot() {
-    if (!errorSlotLive || EngineInstanceGet() == nullptr) return nullptr;
-    return PtrAdd<ErrorRecord>(EngineInstanceGet(), errorModuleOffset);
-}
+ErrorRecord* ErrorSlot() { return slot.Get(); }
 
 void Report(const ErrorRecord* error, int64_t detail) {
     if (reportHook != nullptr) reportHook(error, detail, reportHookData);
@@ -63,14 +59,13 @@ void ErrorSetReportHook(ErrorReportHook hook, void* data) {
 }
 
 void* ErrorModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    errorModuleOffset = offset;
-    *PtrAdd<ErrorRecord>(instance, offset) = ErrorRecord{0, kErrNoError};
-    errorSlotLive = true;
+    *ModuleSlot<ErrorRecord>::At(instance, offset) = ErrorRecord{kModuleNone, kErrNoError};
+    slot.Opened(offset);
     return instance;
 }
 
 void* ErrorModuleClose(void* instance, int32 /*offset*/, int32 /*size*/) {
-    errorSlotLive = false;
+    slot.Closed();
     return instance;
 }
 

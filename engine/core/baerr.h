@@ -74,7 +74,7 @@ void ErrorClear();
 using ErrorReportHook = void (*)(const ErrorRecord* error, int64_t detail, void* data);
 void ErrorSetReportHook(ErrorReportHook hook, void* data);
 
-// The error module's constructor and destructor, registered by EngineInit.
+// The error module's constructor and destructor.
 void* ErrorModuleOpen(void* instance, int32 offset, int32 size);
 void* ErrorModuleClose(void* instance, int32 offset, int32 size);
 

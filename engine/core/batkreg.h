@@ -12,6 +12,17 @@ struct PluginRegistry;
 
 using PluginConstructor = void* (*)(void* object, int32 offset, int32 size);
 using PluginDestructor = void* (*)(void* object, int32 offset, int32 size);
+
+// An engine module: the block it keeps in the engine instance, and the
+// constructor and destructor that EngineStart and EngineStop run on it.
+struct CoreModule {
+    const char* name;
+    int32 size;
+    uint32 id;
+    PluginConstructor open;
+    PluginDestructor close;
+};
+
 using PluginCopy = void* (*)(void* dst, const void* src, int32 offset, int32 size);
 // Extension-data stream callbacks (the chunked format writes and reads them).
 using PluginStreamRead = Stream* (*)(Stream* stream, int32 length, void* object, int32 offset, int32 size);
@@ -65,5 +76,31 @@ int32 RegistryGetOffset(const PluginRegistry* reg, uint32 pluginID);
 // registry reset to its base size) by EngineTerm.
 bool RegistryOpen();
 void RegistryReset();
+
+// Where a plug-in's block lies behind every object of one kind. The offset
+// is the one RegistryRegister gave; EngineTerm resets the registries, so an
+// offset from an earlier attach counts only while the registry still reaches
+// past it.
+template <typename T>
+class PluginSlot {
+public:
+    // Keeps the offset; false when the registration failed (negative offset).
+    bool Registered(int32 offset) {
+        offset_ = offset;
+        return offset >= 0;
+    }
+    bool ValidIn(const PluginRegistry* registry) const { return offset_ >= 0 && offset_ < registry->sizeOfStruct; }
+    int32 Offset() const { return offset_; }
+
+    // The block of an object, and the object a block belongs to.
+    T* Of(const void* object) const { return PtrAdd<T>(const_cast<void*>(object), offset_); }
+    template <typename Owner>
+    Owner* OwnerOf(const T* block) const {
+        return PtrAdd<Owner>(const_cast<T*>(block), -offset_);
+    }
+
+private:
+    int32 offset_ = -1;
+};
 
 }  // namespace kv

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 
@@ -15,13 +16,9 @@ constexpr int32 kFramesPerBlock = 50;
 constexpr int32 kErrFrameCycle = 1;
 
 PluginRegistry frameRegistry = PluginRegistryMake(sizeof(Frame));
-int32 frameModuleOffset = -1;
-int32 frameModuleOpenCount = 0;
+ModuleSlot<FrameModuleGlobals> slot;
 
-FrameModuleGlobals* Globals() {
-    if (frameModuleOpenCount == 0) return nullptr;
-    return PtrAdd<FrameModuleGlobals>(EngineInstanceGet(), frameModuleOffset);
-}
+FrameModuleGlobals* Globals() { return slot.Get(); }
 
 LinkList* DirtyList() { return &EngineInstanceGet()->dirtyFrameList; }
 
@@ -336,21 +333,25 @@ int32 FrameGetPluginOffset(uint32 pluginID) { return RegistryGetOffset(&frameReg
 PluginRegistry* FrameGetRegistry() { return &frameRegistry; }
 
 void* FrameModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* g = PtrAdd<FrameModuleGlobals>(instance, offset);
+    FrameModuleGlobals* g = slot.At(instance, offset);
     g->frameFreeList = FreeListCreate(frameRegistry.sizeOfStruct, kFramesPerBlock, alignof(Frame));
     if (g->frameFreeList == nullptr) return nullptr;
     LinkListInitialize(&static_cast<EngineInstance*>(instance)->dirtyFrameList);
-    frameModuleOffset = offset;
-    ++frameModuleOpenCount;
+    slot.Opened(offset);
     return instance;
 }
 
 void* FrameModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* g = PtrAdd<FrameModuleGlobals>(instance, offset);
+    FrameModuleGlobals* g = slot.At(instance, offset);
     if (g->frameFreeList != nullptr) FreeListDestroy(g->frameFreeList);
     g->frameFreeList = nullptr;
-    if (frameModuleOpenCount > 0) --frameModuleOpenCount;
+    slot.Closed();
     return instance;
+}
+
+CoreModule FrameModuleEntry() {
+    return {"frame", static_cast<int32>(sizeof(FrameModuleGlobals)), kIdFrameModule, FrameModuleOpen,
+            FrameModuleClose};
 }
 
 }  // namespace kv

@@ -116,5 +116,6 @@ struct FrameModuleGlobals {
 
 void* FrameModuleOpen(void* instance, int32 offset, int32 size);
 void* FrameModuleClose(void* instance, int32 offset, int32 size);
+CoreModule FrameModuleEntry();
 
 }  // namespace kv

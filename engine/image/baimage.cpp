@@ -6,6 +6,7 @@
 
 #include "baraster.h"
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 
@@ -22,21 +23,10 @@ constexpr int32 kReadSpare = 5;
 constexpr int32 kFindExtensionSpare = kImageExtensionLength;
 
 PluginRegistry imageRegistry = PluginRegistryMake(sizeof(Image));
-int32 imageModuleOffset = -1;
-// The block exists only in an opened engine and is live between the module's
-// constructor and destructor (an engine closed without being stopped never
-// ran the destructor, so a count of opens could not be trusted).
-ImageModule* Module() {
-    if (imageModuleOffset < 0 || EngineOpenCount() == 0) return nullptr;
-    auto* m = static_cast<ImageModule*>(EngineModuleData(imageModuleOffset));
-    return m->imageFreeList != nullptr ? m : nullptr;
-}
+ModuleSlot<ImageModule> slot;
 
-ImageModule* ModuleOrError() {
-    ImageModule* m = Module();
-    if (m == nullptr) ErrorRaise(kModuleNone, kErrEngineState);
-    return m;
-}
+ImageModule* Module() { return slot.Get(); }
+ImageModule* ModuleOrError() { return slot.GetOrError(); }
 
 int32 BytesPerPixel(int32 depth) { return (depth + 7) >> 3; }
 int32 PaletteEntries(int32 depth) { return (depth == 4 || depth == 8) ? (1 << depth) : 0; }
@@ -322,7 +312,7 @@ bool ImageSetGamma(float gamma) {
     if (m == nullptr) return false;
     // A gamma of 0 (or NaN) would fill the tables from infinities.
     if (!(gamma > 0.0f) || !std::isfinite(gamma)) {
-        ErrorRaise(kModuleNone, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrOutOfRange);
         return false;
     }
     m->gamma = gamma;
@@ -588,7 +578,7 @@ int32 ImageRegisterPlugin(int32 size, uint32 pluginID, PluginConstructor constru
 int32 ImageGetPluginOffset(uint32 pluginID) { return RegistryGetOffset(&imageRegistry, pluginID); }
 
 void* ImageModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<ImageModule>(instance, offset);
+    ImageModule* m = slot.At(instance, offset);
     *m = ImageModule{};
     m->imageFreeList = FreeListCreate(imageRegistry.sizeOfStruct, kImagesPerBlock, alignof(Image));
     m->formatFreeList = FreeListCreate(sizeof(ImageFormat), kFormatsPerBlock, alignof(ImageFormat));
@@ -604,13 +594,17 @@ void* ImageModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     m->searchPathSize = kInitialBufferSize;
     m->scratch[0] = '\0';
     m->scratchSize = kInitialBufferSize;
-    imageModuleOffset = offset;
-    ImageSetGamma(1.0f);
+    slot.Opened(offset);
+    // The device's gamma, from the record the engine took at open; a device
+    // that gives none gets the identity tables.
+    const float gamma = static_cast<EngineInstance*>(instance)->dOpenDevice.gammaCorrection;
+    ImageSetGamma(gamma > 0.0f && std::isfinite(gamma) ? gamma : 1.0f);
     return instance;
 }
 
 void* ImageModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<ImageModule>(instance, offset);
+    ImageModule* m = slot.At(instance, offset);
+    slot.Closed();
     KvFree(m->scratch);
     KvFree(m->searchPath);
     if (m->formatFreeList != nullptr) {
@@ -624,6 +618,10 @@ void* ImageModuleClose(void* instance, int32 offset, int32 /*size*/) {
     if (m->imageFreeList != nullptr) FreeListDestroy(m->imageFreeList);
     *m = ImageModule{};
     return instance;
+}
+
+CoreModule ImageModuleEntry() {
+    return {"image", static_cast<int32>(sizeof(ImageModule)), kIdImageModule, ImageModuleOpen, ImageModuleClose};
 }
 
 }  // namespace kv

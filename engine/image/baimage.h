@@ -131,5 +131,6 @@ int32 ImageGetPluginOffset(uint32 pluginID);
 
 void* ImageModuleOpen(void* instance, int32 offset, int32 size);
 void* ImageModuleClose(void* instance, int32 offset, int32 size);
+CoreModule ImageModuleEntry();
 
 }  // namespace kv

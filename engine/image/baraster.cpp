@@ -4,6 +4,7 @@
 
 #include "baimage.h"
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 #include "resmem.h"
@@ -15,15 +16,9 @@ namespace {
 constexpr int32 kRastersPerBlock = 20;
 
 PluginRegistry rasterRegistry = PluginRegistryMake(sizeof(Raster));
-int32 rasterModuleOffset = -1;
-// The block exists only in an opened engine and is live between the module's
-// constructor and destructor (an engine closed without being stopped never
-// ran the destructor, so a count of opens could not be trusted).
-RasterModule* Module() {
-    if (rasterModuleOffset < 0 || EngineOpenCount() == 0) return nullptr;
-    auto* m = static_cast<RasterModule*>(EngineModuleData(rasterModuleOffset));
-    return m->rasterFreeList != nullptr ? m : nullptr;
-}
+ModuleSlot<RasterModule> slot;
+
+RasterModule* Module() { return slot.Get(); }
 
 RasterModule* ModuleOrError() {
     RasterModule* m = Module();
@@ -202,24 +197,30 @@ int32 RasterGetPluginOffset(uint32 pluginID) { return RegistryGetOffset(&rasterR
 PluginRegistry* RasterGetRegistry() { return &rasterRegistry; }
 
 void* RasterModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<RasterModule>(instance, offset);
+    RasterModule* m = slot.At(instance, offset);
     std::memset(static_cast<void*>(m), 0, sizeof(RasterModule));
     m->placeholder.rasterFlags = kRasterDontAllocate;
     m->contextStack[0] = &m->placeholder;
     m->contextTop = 0;
     m->rasterFreeList = FreeListCreate(rasterRegistry.sizeOfStruct, kRastersPerBlock, alignof(Raster));
     if (m->rasterFreeList == nullptr) return nullptr;
-    rasterModuleOffset = offset;
+    slot.Opened(offset);
     return instance;
 }
 
 void* RasterModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<RasterModule>(instance, offset);
+    RasterModule* m = slot.At(instance, offset);
     if (m->rasterFreeList != nullptr) {
         FreeListDestroy(m->rasterFreeList);
         m->rasterFreeList = nullptr;
     }
+    slot.Closed();
     return instance;
+}
+
+CoreModule RasterModuleEntry() {
+    return {"raster", static_cast<int32>(sizeof(RasterModule)), kIdRasterModule, RasterModuleOpen,
+            RasterModuleClose};
 }
 
 }  // namespace kv

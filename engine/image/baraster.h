@@ -164,5 +164,6 @@ PluginRegistry* RasterGetRegistry();
 
 void* RasterModuleOpen(void* instance, int32 offset, int32 size);
 void* RasterModuleClose(void* instance, int32 offset, int32 size);
+CoreModule RasterModuleEntry();
 
 }  // namespace kv

@@ -1,6 +1,7 @@
 #include "resmem.h"
 
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 
@@ -8,8 +9,7 @@ namespace kv {
 
 namespace {
 
-int32 moduleOffset = -1;
-bool moduleOpen = false;
+ModuleSlot<ResourcesModule> slot;
 int32 configuredSize = 0;
 uint32 usableBytes = 0;  // the data bytes of the arena as one block
 
@@ -220,7 +220,7 @@ bool ResourcesEmptyArena() {
 void ResourcesSetArenaSize(int32 size) { configuredSize = size > 0 ? size : 0; }
 
 void* ResourcesModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<ResourcesModule>(instance, offset);
+    ResourcesModule* m = slot.At(instance, offset);
     m->arenaSize = configuredSize != 0 ? configuredSize : kResourcesDefaultArenaSize;
     m->memory = KvMalloc(static_cast<std::size_t>(m->arenaSize));
     if (m->memory == nullptr) {
@@ -239,8 +239,7 @@ void* ResourcesModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     m->olderList = &m->lists[1];
     m->bytesInUse = 0;
     m->bytesThrashed = 0;
-    moduleOffset = offset;
-    moduleOpen = true;
+    slot.Opened(offset);
     return instance;
 }
 
@@ -250,13 +249,15 @@ void* ResourcesModuleClose(void* instance, int32 /*offset*/, int32 /*size*/) {
         KvFree(m->memory);
         m->memory = nullptr;
     }
-    moduleOpen = false;
+    slot.Closed();
     return instance;
 }
 
-ResourcesModule* ResourcesModuleGet() {
-    if (!moduleOpen || EngineInstanceGet() == nullptr) return nullptr;
-    return static_cast<ResourcesModule*>(EngineModuleData(moduleOffset));
+ResourcesModule* ResourcesModuleGet() { return slot.Get(); }
+
+CoreModule ResourcesModuleEntry() {
+    return {"resources", static_cast<int32>(sizeof(ResourcesModule)), kIdResourcesModule, ResourcesModuleOpen,
+            ResourcesModuleClose};
 }
 
 const ArenaBlock* ResourcesArenaFirstBlock() {

@@ -9,6 +9,8 @@
 
 namespace kv {
 
+struct CoreModule;
+
 struct ResEntry;
 using ResEntryDestroyNotify = void (*)(ResEntry* entry);
 
@@ -62,6 +64,7 @@ void ResourcesSetArenaSize(int32 size);
 // Registered with the engine (core module table).
 void* ResourcesModuleOpen(void* instance, int32 offset, int32 size);
 void* ResourcesModuleClose(void* instance, int32 offset, int32 size);
+CoreModule ResourcesModuleEntry();
 // Null while the module is not started.
 ResourcesModule* ResourcesModuleGet();
 const ArenaBlock* ResourcesArenaFirstBlock();

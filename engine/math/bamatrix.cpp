@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 
@@ -14,15 +15,14 @@ constexpr int32 kMatricesPerBlock = 50;
 // Degrees to radians in single precision (0x3C8EFA35).
 constexpr real kDegToRad = 0.017453292f;
 
-int32 matrixModuleOffset = -1;
-int32 matrixModuleOpenCount = 0;
+ModuleSlot<MatrixModuleGlobals> slot;
 
 // What the operations use while the module is closed: the same rules, no pool.
 MatrixModuleGlobals closedGlobals = {nullptr, kMatrixFlagIdentity, MatrixMultiplyPortable};
 
 MatrixModuleGlobals* Globals() {
-    if (matrixModuleOpenCount == 0) return &closedGlobals;
-    return PtrAdd<MatrixModuleGlobals>(EngineInstanceGet(), matrixModuleOffset);
+    MatrixModuleGlobals* g = slot.Get();
+    return g != nullptr ? g : &closedGlobals;
 }
 
 bool IsIdentity(const MatrixModuleGlobals* g, const Matrix* m) {
@@ -231,22 +231,26 @@ uint32 MatrixGetOptimizations() { return Globals()->optimiseMask; }
 void MatrixSetOptimizations(uint32 mask) { Globals()->optimiseMask = mask; }
 
 void* MatrixModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* g = PtrAdd<MatrixModuleGlobals>(instance, offset);
+    MatrixModuleGlobals* g = slot.At(instance, offset);
     g->freeList = FreeListCreate(sizeof(Matrix), kMatricesPerBlock, 16);
     if (g->freeList == nullptr) return nullptr;
     g->optimiseMask = kMatrixFlagIdentity;
     g->multiply = MatrixMultiplyPortable;
-    matrixModuleOffset = offset;
-    ++matrixModuleOpenCount;
+    slot.Opened(offset);
     return instance;
 }
 
 void* MatrixModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* g = PtrAdd<MatrixModuleGlobals>(instance, offset);
+    MatrixModuleGlobals* g = slot.At(instance, offset);
     if (g->freeList != nullptr) FreeListDestroy(g->freeList);
     g->freeList = nullptr;
-    if (matrixModuleOpenCount > 0) --matrixModuleOpenCount;
+    slot.Closed();
     return instance;
+}
+
+CoreModule MatrixModuleEntry() {
+    return {"matrix", static_cast<int32>(sizeof(MatrixModuleGlobals)), kIdMatrixModule, MatrixModuleOpen,
+            MatrixModuleClose};
 }
 
 }  // namespace kv

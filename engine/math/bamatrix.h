@@ -66,6 +66,7 @@ void MatrixSetMultiplyFunction(MatrixMultiplyFn fn);
 uint32 MatrixGetOptimizations();
 void MatrixSetOptimizations(uint32 mask);
 
+struct CoreModule;
 // The matrix module's block in the engine instance.
 struct FreeList;
 struct MatrixModuleGlobals {
@@ -76,5 +77,6 @@ struct MatrixModuleGlobals {
 
 void* MatrixModuleOpen(void* instance, int32 offset, int32 size);
 void* MatrixModuleClose(void* instance, int32 offset, int32 size);
+CoreModule MatrixModuleEntry();
 
 }  // namespace kv

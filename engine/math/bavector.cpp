@@ -5,6 +5,7 @@
 
 #include "bamatrix.h"
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 
@@ -16,13 +17,9 @@ constexpr int32 kTableEntries = 4096;
 constexpr std::size_t kTableBytes = 0x4000;
 static_assert(kTableEntries * sizeof(uint32) == kTableBytes);
 
-int32 vectorModuleOffset = -1;
-int32 vectorModuleOpenCount = 0;
+ModuleSlot<VectorModuleGlobals> slot;
 
-VectorModuleGlobals* Globals() {
-    if (vectorModuleOpenCount == 0) return nullptr;
-    return PtrAdd<VectorModuleGlobals>(EngineInstanceGet(), vectorModuleOffset);
-}
+VectorModuleGlobals* Globals() { return slot.Get(); }
 
 uint32 Bits(float f) {
     uint32 b;
@@ -151,7 +148,7 @@ void V3dSetTransformFunctions(V3dTransformFn points, V3dTransformFn vectors) {
 }
 
 void* VectorModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* g = PtrAdd<VectorModuleGlobals>(instance, offset);
+    VectorModuleGlobals* g = slot.At(instance, offset);
     g->sqrtTable = static_cast<uint32*>(KvMalloc(kTableBytes));
     if (g->sqrtTable == nullptr) {
         ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(kTableBytes));
@@ -167,19 +164,23 @@ void* VectorModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     BuildTables(g->sqrtTable, g->invSqrtTable);
     g->transformPoints = V3dTransformPointsPortable;
     g->transformVectors = V3dTransformVectorsPortable;
-    vectorModuleOffset = offset;
-    ++vectorModuleOpenCount;
+    slot.Opened(offset);
     return instance;
 }
 
 void* VectorModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* g = PtrAdd<VectorModuleGlobals>(instance, offset);
+    VectorModuleGlobals* g = slot.At(instance, offset);
     KvFree(g->sqrtTable);
     g->sqrtTable = nullptr;
     KvFree(g->invSqrtTable);
     g->invSqrtTable = nullptr;
-    if (vectorModuleOpenCount > 0) --vectorModuleOpenCount;
+    slot.Closed();
     return instance;
+}
+
+CoreModule VectorModuleEntry() {
+    return {"vector", static_cast<int32>(sizeof(VectorModuleGlobals)), kIdVectorModule, VectorModuleOpen,
+            VectorModuleClose};
 }
 
 }  // namespace kv

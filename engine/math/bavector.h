@@ -71,6 +71,7 @@ V3d* V3dTransformVectorsPortable(V3d* out, const V3d* in, int32 count, const Mat
 // current one.
 void V3dSetTransformFunctions(V3dTransformFn points, V3dTransformFn vectors);
 
+struct CoreModule;
 // The vector module's block in the engine instance.
 struct VectorModuleGlobals {
     uint32* sqrtTable;     // 4096 entries
@@ -81,5 +82,6 @@ struct VectorModuleGlobals {
 
 void* VectorModuleOpen(void* instance, int32 offset, int32 size);
 void* VectorModuleClose(void* instance, int32 offset, int32 size);
+CoreModule VectorModuleEntry();
 
 }  // namespace kv

@@ -1,9 +1,9 @@
 #include "glpipes.h"
 
-#include "engine/pipe/nodeAtomicEnumerateLights.h"
-#include "engine/pipe/nodeMaterialScatter.h"
-#include "engine/pipe/nodeWorldSectorEnumerateLights.h"
 #include "engine/pipe/nodes/genpipes.h"
+#include "engine/pipe/nodes/nodeAtomicEnumerateLights.h"
+#include "engine/pipe/nodes/nodeMaterialScatter.h"
+#include "engine/pipe/nodes/nodeWorldSectorEnumerateLights.h"
 #include "engine/pipe/p2stdcls.h"
 #include "nodeglinst.h"
 #include "nodeglsubmit.h"

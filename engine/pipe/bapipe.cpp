@@ -1,39 +1,40 @@
 #include "bapipe.h"
 
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 
 namespace kv {
 
 namespace {
-int32 moduleOffset = -1;
-bool moduleOpen = false;
+ModuleSlot<PipelineModule> slot;
 }  // namespace
 
 void* PipelineModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    if (moduleOpen) return nullptr;
-    auto* m = PtrAdd<PipelineModule>(instance, offset);
+    if (slot.IsOpen()) return nullptr;
+    PipelineModule* m = slot.At(instance, offset);
     m->heap = HeapCreate(kPipelineHeapSize);
     if (m->heap == nullptr) return nullptr;
     RenderStateSetDefault(&m->defaultRenderState);
     m->reserved[0] = 0;
     m->reserved[1] = 0;
-    moduleOffset = offset;
-    moduleOpen = true;
+    slot.Opened(offset);
     return instance;
 }
 
 void* PipelineModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<PipelineModule>(instance, offset);
+    PipelineModule* m = slot.At(instance, offset);
     HeapDestroy(m->heap);
     m->heap = nullptr;
-    moduleOpen = false;
+    slot.Closed();
     return instance;
 }
 
-PipelineModule* PipelineModuleGet() {
-    if (!moduleOpen || EngineInstanceGet() == nullptr) return nullptr;
-    return static_cast<PipelineModule*>(EngineModuleData(moduleOffset));
+CoreModule PipelineModuleEntry() {
+    return {"pipeline", static_cast<int32>(sizeof(PipelineModule)), kIdPipelineModule, PipelineModuleOpen,
+            PipelineModuleClose};
 }
+
+PipelineModule* PipelineModuleGet() { return slot.Get(); }
 
 RenderHeap* PipelineModuleHeap() {
     PipelineModule* m = PipelineModuleGet();

@@ -7,6 +7,8 @@
 
 namespace kv {
 
+struct CoreModule;
+
 struct PipelineModule {
     RenderHeap* heap;
     RenderStateRecord defaultRenderState;
@@ -18,6 +20,7 @@ constexpr uint32 kPipelineHeapSize = 0x200000;
 // Registered with the engine (core module table).
 void* PipelineModuleOpen(void* instance, int32 offset, int32 size);
 void* PipelineModuleClose(void* instance, int32 offset, int32 size);
+CoreModule PipelineModuleEntry();
 
 // Null while the module is not started.
 PipelineModule* PipelineModuleGet();

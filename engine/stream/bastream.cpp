@@ -5,6 +5,7 @@
 
 #include "bafsys.h"
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 
@@ -12,16 +13,12 @@ namespace kv {
 
 namespace {
 
-int32 moduleOffset = -1;
-bool moduleOpen = false;
+ModuleSlot<StreamModuleData> slot;
 
 constexpr uint32 kMemoryGrowth = 512;
 constexpr uint32 kStagingBytes = 256;
 
-StreamModuleData* Module() {
-    if (!moduleOpen || EngineInstanceGet() == nullptr) return nullptr;
-    return static_cast<StreamModuleData*>(EngineModuleData(moduleOffset));
-}
+StreamModuleData* Module() { return slot.Get(); }
 
 const FileFunctions& Files() { return EngineInstanceGet()->fileFuncs; }
 
@@ -208,9 +205,10 @@ bool StreamClose(Stream* stream, StreamMemory* memoryOut) {
                 if (memoryOut != nullptr) {
                     memoryOut->buffer = m.memBlock;
                     memoryOut->length = m.position;
-                } else if (stream->accessType == StreamAccessWrite) {
-                    // Nobody else can reach this buffer any more. (An appended
-                    // block stays the caller's.)
+                } else {
+                    // Nobody else can reach this buffer any more: an appended
+                    // block became the stream's at open (it may have moved
+                    // since, so the caller's old pointer is not to be used).
                     KvFree(m.memBlock);
                 }
             }
@@ -341,21 +339,25 @@ Stream* StreamWriteReal(Stream* stream, const real* buffer, uint32 byteCount) {
 }
 
 void* StreamModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<StreamModuleData>(instance, offset);
+    StreamModuleData* m = slot.At(instance, offset);
     m->streamFreeList = FreeListCreate(sizeof(Stream), 10, alignof(Stream));
     if (m->streamFreeList == nullptr) return nullptr;
-    moduleOffset = offset;
-    moduleOpen = true;
+    slot.Opened(offset);
     FileSystemInstallPathTest(static_cast<EngineInstance*>(instance));
     return instance;
 }
 
 void* StreamModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<StreamModuleData>(instance, offset);
+    StreamModuleData* m = slot.At(instance, offset);
     if (m->streamFreeList != nullptr) FreeListDestroy(m->streamFreeList);
     m->streamFreeList = nullptr;
-    moduleOpen = false;
+    slot.Closed();
     return instance;
+}
+
+CoreModule StreamModuleEntry() {
+    return {"stream", static_cast<int32>(sizeof(StreamModuleData)), kIdStreamModule, StreamModuleOpen,
+            StreamModuleClose};
 }
 
 }  // namespace kv

@@ -7,6 +7,8 @@
 
 namespace kv {
 
+struct CoreModule;
+
 enum StreamType : int32 {
     StreamTypeNA = 0,        // "kvNASTREAM"
     StreamTypeFile = 1,      // a handle the caller opened and closes
@@ -32,7 +34,9 @@ constexpr int32 kErrReadFailed = static_cast<int32>(0x8000001Au);
 constexpr int32 kErrWriteFailed = static_cast<int32>(0x8000001Cu);
 
 // The caller's description of a memory block. A block given for appending
-// must come from KvMalloc: the stream may reallocate it.
+// must come from KvMalloc and becomes the stream's at open: the stream may
+// reallocate it, and hands it back only through StreamClose's memoryOut
+// (closed without one, the stream frees it).
 struct StreamMemory {
     uint8* buffer;
     uint32 length;
@@ -81,8 +85,8 @@ struct Stream {
 Stream* StreamOpen(int32 type, int32 accessType, const void* data);
 // memoryOut (may be null) receives the buffer and the written length of a
 // memory stream opened for writing or appending; the buffer is then the
-// caller's (free it with KvFree). A stream opened for writing and closed
-// without memoryOut frees its buffer.
+// caller's (free it with KvFree). A stream opened for writing or appending
+// and closed without memoryOut frees its buffer.
 bool StreamClose(Stream* stream, StreamMemory* memoryOut);
 uint32 StreamRead(Stream* stream, void* buffer, uint32 length);
 Stream* StreamWrite(Stream* stream, const void* buffer, uint32 length);
@@ -106,5 +110,6 @@ struct StreamModuleData {
 // The stream module's constructor and destructor, registered by EngineInit.
 void* StreamModuleOpen(void* instance, int32 offset, int32 size);
 void* StreamModuleClose(void* instance, int32 offset, int32 size);
+CoreModule StreamModuleEntry();
 
 }  // namespace kv

@@ -6,6 +6,7 @@
 
 #include "baworldp.h"
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 #include "engine/image/resmem.h"
@@ -23,15 +24,14 @@ constexpr int32 kClumpsPerBlock = 10;
 PluginRegistry atomicRegistry = PluginRegistryMake(sizeof(Atomic));
 PluginRegistry clumpRegistry = PluginRegistryMake(sizeof(Clump));
 
-int32 moduleOffset = -1;
-bool moduleOpen = false;
+ModuleSlot<WorldObjectsModule> slot;
 
 // Every live atomic and clump, so that closing the module finds them whatever
 // kind of free list they came from.
 LinkList liveAtomics;
 LinkList liveClumps;
-int32 atomicLiveOffset = -1;
-int32 clumpLiveOffset = -1;
+PluginSlot<LLLink> atomicLive;
+PluginSlot<LLLink> clumpLive;
 
 LLLink* LiveLink(void* object, int32 offset) { return PtrAdd<LLLink>(object, offset); }
 
@@ -103,10 +103,7 @@ void AtomicFree(Atomic* atomic) {
 
 }  // namespace
 
-WorldObjectsModule* WorldObjectsModuleGet() {
-    if (!moduleOpen || EngineOpenCount() == 0) return nullptr;
-    return static_cast<WorldObjectsModule*>(EngineModuleData(moduleOffset));
-}
+WorldObjectsModule* WorldObjectsModuleGet() { return slot.Get(); }
 
 Atomic* AtomicCreate() {
     WorldObjectsModule* m = WorldObjectsModuleGet();
@@ -361,15 +358,15 @@ int32 ClumpGetPluginOffset(uint32 pluginID) { return RegistryGetOffset(&clumpReg
 PluginRegistry* ClumpGetRegistry() { return &clumpRegistry; }
 
 bool worldp::AtomicClumpPluginAttach() {
-    atomicLiveOffset = RegistryRegister(&atomicRegistry, sizeof(LLLink), kIdWorldObjectsModule, LiveAtomicConstruct,
-                                        LiveDestruct, nullptr);
-    clumpLiveOffset = RegistryRegister(&clumpRegistry, sizeof(LLLink), kIdWorldObjectsModule, LiveClumpConstruct,
-                                       LiveDestruct, nullptr);
-    return atomicLiveOffset >= 0 && clumpLiveOffset >= 0;
+    const bool atomics = atomicLive.Registered(RegistryRegister(&atomicRegistry, sizeof(LLLink), kIdWorldObjectsModule,
+                                                                LiveAtomicConstruct, LiveDestruct, nullptr));
+    const bool clumps = clumpLive.Registered(
+        RegistryRegister(&clumpRegistry, sizeof(LLLink), kIdWorldObjectsModule, LiveClumpConstruct, LiveDestruct, nullptr));
+    return atomics && clumps;
 }
 
 void* WorldObjectsModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<WorldObjectsModule>(instance, offset);
+    WorldObjectsModule* m = slot.At(instance, offset);
     m->atomicFreeList = FreeListCreate(atomicRegistry.sizeOfStruct, kAtomicsPerBlock, alignof(Atomic));
     m->clumpFreeList = FreeListCreate(clumpRegistry.sizeOfStruct, kClumpsPerBlock, alignof(Clump));
     if (m->atomicFreeList == nullptr || m->clumpFreeList == nullptr) {
@@ -381,28 +378,27 @@ void* WorldObjectsModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     LinkListInitialize(&m->worldList);
     LinkListInitialize(&liveAtomics);
     LinkListInitialize(&liveClumps);
-    moduleOffset = offset;
-    moduleOpen = true;
+    slot.Opened(offset);
     return instance;
 }
 
 void* WorldObjectsModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<WorldObjectsModule>(instance, offset);
-    if (!moduleOpen) return instance;
+    WorldObjectsModule* m = slot.At(instance, offset);
+    if (!slot.IsOpen()) return instance;
     // Worlds first: they release their clumps, lights and cameras.
     while (!LinkListEmpty(&m->worldList)) {
         WorldDestroy(LLLinkGetData<World>(LinkListGetFirst(&m->worldList), offsetof(World, inModuleLink)));
     }
     while (!LinkListEmpty(&liveClumps)) {
-        ClumpDestroy(PtrAdd<Clump>(LinkListGetFirst(&liveClumps), -clumpLiveOffset));
+        ClumpDestroy(clumpLive.OwnerOf<Clump>(LinkListGetFirst(&liveClumps)));
     }
     while (!LinkListEmpty(&liveAtomics)) {
-        AtomicDestroy(PtrAdd<Atomic>(LinkListGetFirst(&liveAtomics), -atomicLiveOffset));
+        AtomicDestroy(atomicLive.OwnerOf<Atomic>(LinkListGetFirst(&liveAtomics)));
     }
     FreeListDestroy(m->atomicFreeList);
     FreeListDestroy(m->clumpFreeList);
     m->atomicFreeList = m->clumpFreeList = nullptr;
-    moduleOpen = false;
+    slot.Closed();
     return instance;
 }
 

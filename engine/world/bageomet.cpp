@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 #include "engine/image/resmem.h"
@@ -17,13 +18,9 @@ constexpr int32 kGeometriesPerBlock = 20;
 constexpr int32 kMaxMaterialSlots = 0x7FFF;
 
 PluginRegistry geometryRegistry = PluginRegistryMake(sizeof(Geometry));
-int32 geometryModuleOffset = -1;
+ModuleSlot<GeometryModule> slot;
 
-GeometryModule* Module() {
-    if (geometryModuleOffset < 0 || EngineOpenCount() == 0) return nullptr;
-    auto* m = static_cast<GeometryModule*>(EngineModuleData(geometryModuleOffset));
-    return m->geometryFreeList != nullptr ? m : nullptr;
-}
+GeometryModule* Module() { return slot.Get(); }
 
 void* AllocZeroed(std::size_t count, std::size_t size) {
     void* p = KvCalloc(count, size);
@@ -305,15 +302,15 @@ int32 GeometryGetPluginOffset(uint32 pluginID) { return RegistryGetOffset(&geome
 PluginRegistry* GeometryGetRegistry() { return &geometryRegistry; }
 
 void* GeometryModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<GeometryModule>(instance, offset);
+    GeometryModule* m = slot.At(instance, offset);
     m->geometryFreeList = FreeListCreate(geometryRegistry.sizeOfStruct, kGeometriesPerBlock, alignof(Geometry));
     if (m->geometryFreeList == nullptr) return nullptr;
-    geometryModuleOffset = offset;
+    slot.Opened(offset);
     return instance;
 }
 
 void* GeometryModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<GeometryModule>(instance, offset);
+    GeometryModule* m = slot.At(instance, offset);
     if (m->geometryFreeList == nullptr) return instance;
     // Freeing an entry only pushes it on the pool's free stack, which does not
     // disturb the walk over the others.
@@ -322,6 +319,7 @@ void* GeometryModuleClose(void* instance, int32 offset, int32 /*size*/) {
         [](void* e, void* d) { FreeGeometry(static_cast<GeometryModule*>(d), static_cast<Geometry*>(e)); }, m);
     FreeListDestroy(m->geometryFreeList);
     m->geometryFreeList = nullptr;
+    slot.Closed();
     return instance;
 }
 

@@ -5,6 +5,7 @@
 
 #include "baworldp.h"
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 #include "engine/world/basector.h"
@@ -17,14 +18,13 @@ constexpr int32 kLightsPerBlock = 20;
 constexpr real kDefaultConeCos = 0.70710677f;  // 45 degrees
 
 PluginRegistry lightRegistry = PluginRegistryMake(sizeof(Light));
-int32 moduleOffset = -1;
-bool moduleOpen = false;
+ModuleSlot<LightModule> slot;
 
 // Every live light, so that closing the module finds them. The block takes
 // the world-objects module's id: the light module's id is also the
 // hardware-light extension's.
 LinkList liveLights;
-int32 liveOffset = -1;
+PluginSlot<LLLink> live;
 
 void* LiveConstruct(void* object, int32 offset, int32) {
     LinkListAddLLLink(&liveLights, PtrAdd<LLLink>(object, offset));
@@ -35,10 +35,7 @@ void* LiveDestruct(void* object, int32 offset, int32) {
     return object;
 }
 
-LightModule* Module() {
-    if (!moduleOpen || EngineOpenCount() == 0) return nullptr;
-    return static_cast<LightModule*>(EngineModuleData(moduleOffset));
-}
+LightModule* Module() { return slot.Get(); }
 
 bool KnownType(uint8 type) {
     return type == LightDirectional || type == LightAmbient || (type >= LightPoint && type <= LightSpotExponentHW);
@@ -161,28 +158,26 @@ int32 LightGetPluginOffset(uint32 pluginID) { return RegistryGetOffset(&lightReg
 PluginRegistry* LightGetRegistry() { return &lightRegistry; }
 
 bool worldp::LightPluginAttach() {
-    liveOffset =
-        RegistryRegister(&lightRegistry, sizeof(LLLink), kIdWorldObjectsModule, LiveConstruct, LiveDestruct, nullptr);
-    return liveOffset >= 0;
+    return live.Registered(
+        RegistryRegister(&lightRegistry, sizeof(LLLink), kIdWorldObjectsModule, LiveConstruct, LiveDestruct, nullptr));
 }
 
 void* LightModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<LightModule>(instance, offset);
+    LightModule* m = slot.At(instance, offset);
     m->lightFreeList = FreeListCreate(lightRegistry.sizeOfStruct, kLightsPerBlock, alignof(Light));
     if (m->lightFreeList == nullptr) return nullptr;
     LinkListInitialize(&liveLights);
-    moduleOffset = offset;
-    moduleOpen = true;
+    slot.Opened(offset);
     return instance;
 }
 
 void* LightModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<LightModule>(instance, offset);
-    if (!moduleOpen) return instance;
-    while (!LinkListEmpty(&liveLights)) LightDestroy(PtrAdd<Light>(LinkListGetFirst(&liveLights), -liveOffset));
+    LightModule* m = slot.At(instance, offset);
+    if (!slot.IsOpen()) return instance;
+    while (!LinkListEmpty(&liveLights)) LightDestroy(live.OwnerOf<Light>(LinkListGetFirst(&liveLights)));
     FreeListDestroy(m->lightFreeList);
     m->lightFreeList = nullptr;
-    moduleOpen = false;
+    slot.Closed();
     return instance;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 
@@ -14,13 +15,9 @@ constexpr int32 kMaterialsPerBlock = 20;
 constexpr SurfaceProperties kDefaultSurfaceProperties{1.0f, 1.0f, 1.0f};
 
 PluginRegistry materialRegistry = PluginRegistryMake(sizeof(Material));
-int32 materialModuleOffset = -1;
+ModuleSlot<MaterialModule> slot;
 
-MaterialModule* Module() {
-    if (materialModuleOffset < 0 || EngineOpenCount() == 0) return nullptr;
-    auto* m = static_cast<MaterialModule*>(EngineModuleData(materialModuleOffset));
-    return m->materialFreeList != nullptr ? m : nullptr;
-}
+MaterialModule* Module() { return slot.Get(); }
 
 // Whatever still references the material is beyond help here; the module is
 // going away.
@@ -103,15 +100,15 @@ int32 MaterialGetPluginOffset(uint32 pluginID) { return RegistryGetOffset(&mater
 PluginRegistry* MaterialGetRegistry() { return &materialRegistry; }
 
 void* MaterialModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<MaterialModule>(instance, offset);
+    MaterialModule* m = slot.At(instance, offset);
     m->materialFreeList = FreeListCreate(materialRegistry.sizeOfStruct, kMaterialsPerBlock, alignof(Material));
     if (m->materialFreeList == nullptr) return nullptr;
-    materialModuleOffset = offset;
+    slot.Opened(offset);
     return instance;
 }
 
 void* MaterialModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<MaterialModule>(instance, offset);
+    MaterialModule* m = slot.At(instance, offset);
     if (m->materialFreeList == nullptr) return instance;
     // Freeing an entry only pushes it on the pool's free stack, which does not
     // disturb the walk over the others.
@@ -120,6 +117,7 @@ void* MaterialModuleClose(void* instance, int32 offset, int32 /*size*/) {
         [](void* e, void* d) { MaterialFree(static_cast<MaterialModule*>(d), static_cast<Material*>(e)); }, m);
     FreeListDestroy(m->materialFreeList);
     m->materialFreeList = nullptr;
+    slot.Closed();
     return instance;
 }
 

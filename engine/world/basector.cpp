@@ -2,6 +2,7 @@
 
 #include "baworldp.h"
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 #include "engine/world/babingeo.h"
@@ -14,13 +15,9 @@ constexpr int32 kTiesPerBlock = 50;
 
 PluginRegistry sectorRegistry = PluginRegistryMake(sizeof(WorldSector));
 
-int32 tieModuleOffset = -1;
-bool tieModuleOpen = false;
+ModuleSlot<SectorTieModule> tieSlot;
 
-SectorTieModule* TieModule() {
-    if (!tieModuleOpen || EngineOpenCount() == 0) return nullptr;
-    return static_cast<SectorTieModule*>(EngineModuleData(tieModuleOffset));
-}
+SectorTieModule* TieModule() { return tieSlot.Get(); }
 
 SectorTie* NewTie(WorldSector* sector, LinkList* sectorList, LinkList* objectList) {
     SectorTieModule* m = TieModule();
@@ -163,17 +160,16 @@ bool worldp::WorldSectorPluginAttach() {
 }
 
 void* SectorTieModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<SectorTieModule>(instance, offset);
+    SectorTieModule* m = tieSlot.At(instance, offset);
     m->tieFreeList = FreeListCreate(sizeof(SectorTie), kTiesPerBlock, alignof(SectorTie));
     if (m->tieFreeList == nullptr) return nullptr;
-    tieModuleOffset = offset;
-    tieModuleOpen = true;
+    tieSlot.Opened(offset);
     return instance;
 }
 
 void* SectorTieModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<SectorTieModule>(instance, offset);
-    if (!tieModuleOpen) return instance;
+    SectorTieModule* m = tieSlot.At(instance, offset);
+    if (!tieSlot.IsOpen()) return instance;
     // Atomics and lights outlive this module at stop: every tie goes now, so
     // none of them is left holding a freed record.
     if (WorldObjectsModule* wm = WorldObjectsModuleGet()) {
@@ -189,7 +185,7 @@ void* SectorTieModuleClose(void* instance, int32 offset, int32 /*size*/) {
     }
     FreeListDestroy(m->tieFreeList);
     m->tieFreeList = nullptr;
-    tieModuleOpen = false;
+    tieSlot.Closed();
     return instance;
 }
 

@@ -6,6 +6,7 @@
 
 #include "baworldp.h"
 #include "engine/core/badevice.h"
+#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 #include "engine/image/resmem.h"
@@ -22,10 +23,10 @@ namespace {
 
 PluginRegistry worldRegistry = PluginRegistryMake(sizeof(World));
 
-int32 atomicExtOffset = -1;
-int32 clumpExtOffset = -1;
-int32 cameraExtOffset = -1;
-int32 lightExtOffset = -1;
+PluginSlot<AtomicWorldExt> atomicExt;
+PluginSlot<ClumpWorldExt> clumpExt;
+PluginSlot<CameraWorldExt> cameraExt;
+PluginSlot<LightWorldExt> lightExt;
 
 void LinkSelf(LLLink* link) {
     link->next = link;
@@ -310,13 +311,9 @@ Sector** FindSlot(Sector** slot, const Sector* sector) {
 
 WorldPipelinesBuildFn genericBuilder = nullptr;
 WorldPipelinesBuildFn platformBuilder = nullptr;
-int32 pipesOffset = -1;
-bool pipesOpen = false;
+ModuleSlot<WorldPipelinesModule> pipesSlot;
 
-WorldPipelinesModule* PipesModule() {
-    if (!pipesOpen || EngineOpenCount() == 0) return nullptr;
-    return static_cast<WorldPipelinesModule*>(EngineModuleData(pipesOffset));
-}
+WorldPipelinesModule* PipesModule() { return pipesSlot.Get(); }
 
 void DestroySet(WorldPipelineSet* set) {
     PipelineDestroy(set->atomic);
@@ -348,27 +345,18 @@ Pipeline* GetDefault(Pipeline* WorldPipelineSet::*role) {
 
 // --- Internal links -------------------------------------------------------
 
-namespace {
-// EngineTerm resets the registries: an offset from an earlier attach is
-// valid only while the registry still reaches past it.
-bool Valid(int32 offset, const PluginRegistry* registry) { return offset >= 0 && offset < registry->sizeOfStruct; }
-}  // namespace
-
 AtomicWorldExt* worldp::AtomicExt(const Atomic* atomic) {
-    if (!Valid(atomicExtOffset, AtomicGetRegistry())) return nullptr;
-    return PtrAdd<AtomicWorldExt>(const_cast<Atomic*>(atomic), atomicExtOffset);
+    return atomicExt.ValidIn(AtomicGetRegistry()) ? atomicExt.Of(atomic) : nullptr;
 }
 ClumpWorldExt* worldp::ClumpExt(const Clump* clump) {
-    if (!Valid(clumpExtOffset, ClumpGetRegistry())) return nullptr;
-    return PtrAdd<ClumpWorldExt>(const_cast<Clump*>(clump), clumpExtOffset);
+    return clumpExt.ValidIn(ClumpGetRegistry()) ? clumpExt.Of(clump) : nullptr;
 }
 CameraWorldExt* worldp::CameraExt(const Camera* camera) {
-    if (cameraExtOffset < 0 || CameraGetPluginOffset(kIdWorldExtension) != cameraExtOffset) return nullptr;
-    return PtrAdd<CameraWorldExt>(const_cast<Camera*>(camera), cameraExtOffset);
+    if (cameraExt.Offset() < 0 || CameraGetPluginOffset(kIdWorldExtension) != cameraExt.Offset()) return nullptr;
+    return cameraExt.Of(camera);
 }
 LightWorldExt* worldp::LightExt(const Light* light) {
-    if (!Valid(lightExtOffset, LightGetRegistry())) return nullptr;
-    return PtrAdd<LightWorldExt>(const_cast<Light*>(light), lightExtOffset);
+    return lightExt.ValidIn(LightGetRegistry()) ? lightExt.Of(light) : nullptr;
 }
 
 void worldp::AtomicSetWorld(Atomic* atomic, World* world) {
@@ -474,7 +462,7 @@ bool WorldDestroy(World* world) {
     // Nothing may keep pointing at the world or its sectors.
     while (!LinkListEmpty(&world->cameraList)) {
         LLLink* l = LinkListGetFirst(&world->cameraList);
-        WorldRemoveCamera(world, LLLinkGetData<Camera>(l, cameraExtOffset + offsetof(CameraWorldExt, inWorldLink)));
+        WorldRemoveCamera(world, LLLinkGetData<Camera>(l, cameraExt.Offset() + offsetof(CameraWorldExt, inWorldLink)));
     }
     while (!LinkListEmpty(&world->clumpList)) {
         WorldRemoveClump(world, ClumpFromWorldLink(LinkListGetFirst(&world->clumpList)));
@@ -482,7 +470,7 @@ bool WorldDestroy(World* world) {
     for (LinkList* list : {&world->globalLightList, &world->localLightList}) {
         while (!LinkListEmpty(list)) {
             LLLink* l = LinkListGetFirst(list);
-            WorldRemoveLight(world, LLLinkGetData<Light>(l, lightExtOffset + offsetof(LightWorldExt, inWorldLink)));
+            WorldRemoveLight(world, LLLinkGetData<Light>(l, lightExt.Offset() + offsetof(LightWorldExt, inWorldLink)));
         }
     }
     if (EngineInstanceGet()->curWorld == world) EngineInstanceGet()->curWorld = nullptr;
@@ -629,7 +617,7 @@ World* WorldForAllLights(World* world, LightCallBack callBack, void* data) {
     for (LinkList* list : {&world->globalLightList, &world->localLightList}) {
         for (LLLink* l = LinkListGetFirst(list); l != LinkListGetTerminator(list);) {
             LLLink* next = l->next;
-            if (callBack(LLLinkGetData<Light>(l, lightExtOffset + offsetof(LightWorldExt, inWorldLink)), data) ==
+            if (callBack(LLLinkGetData<Light>(l, lightExt.Offset() + offsetof(LightWorldExt, inWorldLink)), data) ==
                 nullptr) {
                 return world;
             }
@@ -695,13 +683,13 @@ WorldSector* WorldSplitSector(World* world, WorldSector* sector, int32 axis, rea
         nullptr);
     for (LLLink* l = LinkListGetFirst(&world->localLightList); l != LinkListGetTerminator(&world->localLightList);
          l = l->next) {
-        Light* light = LLLinkGetData<Light>(l, lightExtOffset + offsetof(LightWorldExt, inWorldLink));
+        Light* light = LLLinkGetData<Light>(l, lightExt.Offset() + offsetof(LightWorldExt, inWorldLink));
         if (Frame* f = LightGetFrame(light)) FrameUpdateObjects(f);
     }
     // Cameras rebuild their visible-sector lists.
     for (LLLink* l = LinkListGetFirst(&world->cameraList); l != LinkListGetTerminator(&world->cameraList);
          l = l->next) {
-        Camera* camera = LLLinkGetData<Camera>(l, cameraExtOffset + offsetof(CameraWorldExt, inWorldLink));
+        Camera* camera = LLLinkGetData<Camera>(l, cameraExt.Offset() + offsetof(CameraWorldExt, inWorldLink));
         if (Frame* f = CameraGetFrame(camera)) FrameUpdateObjects(f);
     }
     return upper;
@@ -796,15 +784,15 @@ bool WorldPluginAttach() {
         if (EngineRegisterPlugin(m.size, m.id, m.open, m.close) < 0) return false;
     }
     if (!worldp::AtomicClumpPluginAttach() || !worldp::LightPluginAttach()) return false;
-    cameraExtOffset =
-        CameraRegisterPlugin(sizeof(CameraWorldExt), kIdWorldExtension, CameraExtConstruct, CameraExtDestruct, nullptr);
-    clumpExtOffset =
-        ClumpRegisterPlugin(sizeof(ClumpWorldExt), kIdWorldExtension, ClumpExtConstruct, ClumpExtDestruct, nullptr);
-    atomicExtOffset =
-        AtomicRegisterPlugin(sizeof(AtomicWorldExt), kIdWorldExtension, AtomicExtConstruct, AtomicExtDestruct, nullptr);
-    lightExtOffset =
-        LightRegisterPlugin(sizeof(LightWorldExt), kIdWorldExtension, LightExtConstruct, LightExtDestruct, nullptr);
-    if (cameraExtOffset < 0 || clumpExtOffset < 0 || atomicExtOffset < 0 || lightExtOffset < 0) return false;
+    const bool cameras = cameraExt.Registered(
+        CameraRegisterPlugin(sizeof(CameraWorldExt), kIdWorldExtension, CameraExtConstruct, CameraExtDestruct, nullptr));
+    const bool clumps = clumpExt.Registered(
+        ClumpRegisterPlugin(sizeof(ClumpWorldExt), kIdWorldExtension, ClumpExtConstruct, ClumpExtDestruct, nullptr));
+    const bool atomics = atomicExt.Registered(
+        AtomicRegisterPlugin(sizeof(AtomicWorldExt), kIdWorldExtension, AtomicExtConstruct, AtomicExtDestruct, nullptr));
+    const bool lights = lightExt.Registered(
+        LightRegisterPlugin(sizeof(LightWorldExt), kIdWorldExtension, LightExtConstruct, LightExtDestruct, nullptr));
+    if (!cameras || !clumps || !atomics || !lights) return false;
     return GeometryStreamPluginsAttach() && worldp::WorldSectorPluginAttach() && HardwareLightPluginAttach();
 }
 
@@ -828,7 +816,7 @@ const WorldPipelineSet* WorldPipelinesGetGeneric() {
 }
 
 void* WorldPipelinesModuleOpen(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<WorldPipelinesModule>(instance, offset);
+    WorldPipelinesModule* m = pipesSlot.At(instance, offset);
     *m = WorldPipelinesModule{};
     if (genericBuilder != nullptr && !genericBuilder(&m->generic)) {
         *m = WorldPipelinesModule{};
@@ -843,18 +831,17 @@ void* WorldPipelinesModuleOpen(void* instance, int32 offset, int32 /*size*/) {
          {&WorldPipelineSet::atomic, &WorldPipelineSet::sector, &WorldPipelineSet::material}) {
         m->current.*role = PlatformOrGeneric(m, role);
     }
-    pipesOffset = offset;
-    pipesOpen = true;
+    pipesSlot.Opened(offset);
     return instance;
 }
 
 void* WorldPipelinesModuleClose(void* instance, int32 offset, int32 /*size*/) {
-    auto* m = PtrAdd<WorldPipelinesModule>(instance, offset);
-    if (!pipesOpen) return instance;
+    WorldPipelinesModule* m = pipesSlot.At(instance, offset);
+    if (!pipesSlot.IsOpen()) return instance;
     m->current = WorldPipelineSet{nullptr, nullptr, nullptr};
     DestroySet(&m->platform);
     DestroySet(&m->generic);
-    pipesOpen = false;
+    pipesSlot.Closed();
     return instance;
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 constexpr int32 kErrNotRegistered = static_cast<int32>(0x80000018u);
 
-int32 extOffset = -1;
+PluginSlot<HardwareLightExt> ext;
 
 void* Construct(void* object, int32 offset, int32) {
     *PtrAdd<HardwareLightExt>(object, offset) = HardwareLightExt{1.0f, 0.0f, 0.0f, 0.0f};
@@ -24,7 +24,7 @@ void* Copy(void* dst, const void* src, int32 offset, int32) {
 // The light's block, or null with the error raised.
 HardwareLightExt* Ext(const Light* light) {
     // A registry reset by EngineTerm forgets the block until the next attach.
-    if (extOffset < 0 || extOffset >= LightGetRegistry()->sizeOfStruct) {
+    if (!ext.ValidIn(LightGetRegistry())) {
         ErrorRaise(kModuleHardwareLight, kErrNotRegistered);
         return nullptr;
     }
@@ -32,7 +32,7 @@ HardwareLightExt* Ext(const Light* light) {
         ErrorRaise(kModuleHardwareLight, kErrNullArgument);
         return nullptr;
     }
-    return PtrAdd<HardwareLightExt>(const_cast<Light*>(light), extOffset);
+    return ext.Of(light);
 }
 
 bool Attenuated(const Light* light) {
@@ -42,8 +42,8 @@ bool Attenuated(const Light* light) {
 }  // namespace
 
 bool HardwareLightPluginAttach() {
-    extOffset = LightRegisterPlugin(sizeof(HardwareLightExt), kIdHardwareLightPlugin, Construct, nullptr, Copy);
-    return extOffset >= 0;
+    return ext.Registered(
+        LightRegisterPlugin(sizeof(HardwareLightExt), kIdHardwareLightPlugin, Construct, nullptr, Copy));
 }
 
 real LightGetConstantAttenuation(const Light* light) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "chunkwalk.h"
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 #include "engine/core/bamemory.h"
 #include "engine/stream/babinary.h"
@@ -51,6 +52,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static int display = 0;
     kv::EngineSetDevice(nullptr);
     kv::EngineOpenParams params{&display};
+    kv::EngineUseStandardModules();
     if (!kv::EngineInit(nullptr, 0) || !kv::EngineOpen(&params) || !kv::EngineStart()) std::abort();
     return 0;
 }

@@ -47,8 +47,4 @@ struct PlatformRecord {
 };
 PlatformRecord* PlatformGetRecord();
 
-// Whether the video driver in use can show windows to a person (not the
-// offscreen or dummy driver, and video is running).
-bool PlatformDisplayVisible();
-
 }  // namespace kv

@@ -152,6 +152,10 @@ void* Im3DModuleClose(void* instance, int32 offset, int32 /*size*/) {
     return instance;
 }
 
+CoreModule Im3DModuleEntry() {
+    return {"im3d", static_cast<int32>(sizeof(Im3DModule)), kIdIm3DModule, Im3DModuleOpen, Im3DModuleClose};
+}
+
 Im3DModule* Im3DModuleGet() { return slot.Get(); }
 
 Im3DVertex* Im3DTransform(Im3DVertex* vertices, int32 numVertices, const Matrix* matrix, uint32 flags) {

@@ -11,7 +11,8 @@
 #pragma once
 
 #include "engine/core/badevice.h"
-#include "engine/pipe/p2clusters.h"
+#include "engine/core/batkreg.h"
+#include "engine/pipe/nodes/p2clusters.h"
 #include "engine/pipe/p2renderstate.h"
 
 namespace kv {
@@ -107,9 +108,10 @@ Pipeline* Im3DGenericTransformPipelineCreate();
 Pipeline* Im3DGenericTrianglePipelineCreate();
 Pipeline* Im3DGenericLinePipelineCreate();
 
-// Registered with the engine (core module table).
+// Registered with the engine (the assembly's module table).
 void* Im3DModuleOpen(void* instance, int32 offset, int32 size);
 void* Im3DModuleClose(void* instance, int32 offset, int32 size);
+CoreModule Im3DModuleEntry();
 Im3DModule* Im3DModuleGet();
 
 }  // namespace kv

@@ -1,8 +1,8 @@
 #include "genpipes.h"
 
-#include "engine/pipe/nodeAtomicEnumerateLights.h"
-#include "engine/pipe/nodeMaterialScatter.h"
-#include "engine/pipe/nodeWorldSectorEnumerateLights.h"
+#include "engine/pipe/nodes/nodeAtomicEnumerateLights.h"
+#include "engine/pipe/nodes/nodeMaterialScatter.h"
+#include "engine/pipe/nodes/nodeWorldSectorEnumerateLights.h"
 #include "nodeClipTriangle.h"
 #include "nodeCullTriangle.h"
 #include "nodeGenInstance.h"

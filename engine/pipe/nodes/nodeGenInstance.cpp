@@ -5,7 +5,7 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/baerr.h"
 #include "engine/frame/baframe.h"
-#include "engine/pipe/nodeInstance.h"
+#include "engine/pipe/nodes/nodeInstance.h"
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"

@@ -1,7 +1,7 @@
 #include "nodeLighting.h"
 
 #include "engine/frame/baframe.h"
-#include "engine/pipe/nodeLight.h"
+#include "engine/pipe/nodes/nodeLight.h"
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/balight.h"
 #include "p2clpcom.h"

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/frame/baframe.h"
-#include "engine/image/raster_device.h"
+#include "raster_device.h"
 
 namespace kv {
 namespace {

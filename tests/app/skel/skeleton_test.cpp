@@ -10,7 +10,7 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/image/baraster.h"
 #include "mode_device.h"
 

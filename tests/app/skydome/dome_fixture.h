@@ -11,7 +11,7 @@
 #include "app/skydome/sky.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "engine/stream/stream_fixture.h"
+#include "stream_fixture.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/baworld.h"

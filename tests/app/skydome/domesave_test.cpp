@@ -13,7 +13,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "chunkwalk.h"
+#include "tools/kvdump/chunkwalk.h"
 #include "dome_fixture.h"
 #include "engine/stream/babinary.h"
 #include "engine/world/babingeo.h"

@@ -14,7 +14,7 @@
 
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
-#include "chunkwalk.h"
+#include "tools/kvdump/chunkwalk.h"
 
 namespace kv {
 namespace {

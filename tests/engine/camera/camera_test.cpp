@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "engine/camera/bacamera.h"
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/frame/baframe.h"
-#include "engine/image/raster_device.h"
+#include "raster_device.h"
 
 namespace kv {
 namespace {

@@ -6,7 +6,6 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "engine/core/bamodules.h"
 #include "fake_device.h"
 
 namespace kv {
@@ -26,6 +25,7 @@ class Engine : public ::testing::Test {
         if (EngineOpenCount() != 0) EngineClose();
         EngineTerm();
         EngineSetDevice(nullptr);
+        EngineSetModules(nullptr, 0);
     }
     void Up() {
         ASSERT_TRUE(EngineInit(nullptr, 0));
@@ -56,21 +56,28 @@ TEST_F(Engine, LifecycleMovesThroughTheStatesAndIssuesRequestsInOrder) {
                                   DeviceInitiateStop, DeviceStop, DeviceClose}));
 }
 
-TEST_F(Engine, CoreModulesRegisterInTheirFixedOrder) {
+TEST_F(Engine, InitRegistersTheModulesItWasHandedAndStartRunsThemInOrder) {
+    static std::vector<int32> opened;
+    opened.clear();
+    const auto open = [](void* instance, int32 offset, int32) -> void* {
+        opened.push_back(offset);
+        return instance;
+    };
+    const CoreModule table[] = {ErrorModuleEntry(), {"a", 12, 0x7001, open, nullptr}, {"b", 4, 0x7002, open, nullptr}};
+    EngineSetModules(table, 3);
+    Up();
+    const int32 a = EngineGetPluginOffset(0x7001);
+    const int32 b = EngineGetPluginOffset(0x7002);
+    EXPECT_EQ(b - a, 16) << "blocks are placed 8-aligned in table order";
+    EXPECT_EQ(opened, (std::vector<int32>{a, b}));
+    EngineStop();
+    EngineClose();
+    EngineTerm();
+    // Without a table the core registers only its own modules.
+    EngineSetModules(nullptr, 0);
     ASSERT_TRUE(EngineInit(nullptr, 0));
-    int32 count = 0;
-    const CoreModule* m = CoreModules(&count);
-    const uint32 ids[] = {1039, 1025, 1037, 1026, 1027, 1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035};
-    ASSERT_EQ(count, 13);
-    int32 previous = -1;
-    for (int32 i = 0; i < count; ++i) {
-        EXPECT_EQ(m[i].id, ids[i]);
-        const int32 offset = EngineGetPluginOffset(ids[i]);
-        EXPECT_GE(offset, static_cast<int32>(sizeof(EngineInstance)));
-        EXPECT_GE(offset, previous) << "module " << m[i].name;
-        EXPECT_EQ(offset % 8, 0);
-        previous = offset;
-    }
+    EXPECT_GE(EngineGetPluginOffset(kIdErrorModule), 0);
+    EXPECT_LT(EngineGetPluginOffset(0x7001), 0);
 }
 
 TEST_F(Engine, OpenTwiceFailsWithWrongState) {
@@ -96,6 +103,27 @@ TEST_F(Engine, RegisteringWhileOpenIsRefused) {
     ASSERT_TRUE(EngineOpen(&p));
     EXPECT_EQ(EngineRegisterPlugin(4, 0x1234, nullptr, nullptr), -1);
     EXPECT_TRUE(log.Has(0, kErrPluginWhileOpen));
+}
+
+TEST_F(Engine, CloseOfAStartedEngineIsRefusedAndStopRunsOnce) {
+    static int32 closes = 0;
+    closes = 0;
+    const CoreModule table[] = {ErrorModuleEntry(), {"m", 8, 0x7003, [](void* i, int32, int32) { return i; },
+                                                     [](void* i, int32, int32) {
+                                                         ++closes;
+                                                         return i;
+                                                     }}};
+    EngineSetModules(table, 2);
+    Up();
+    ErrorLog log;
+    EXPECT_FALSE(EngineClose());
+    EXPECT_TRUE(log.Has(kModuleNone, kErrEngineState));
+    EXPECT_EQ(EngineGetState(), EngineStateStarted);
+    EXPECT_EQ(EngineOpenCount(), 1);
+    EXPECT_TRUE(EngineStop());
+    EXPECT_FALSE(EngineStop()) << "a second stop must not run the destructors again";
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(EngineClose());
 }
 
 TEST_F(Engine, TermWhileOpenFailsAndChangesNothing) {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "../math/engine_fixture.h"
-#include "engine/core/fake_device.h"
+#include "engine_fixture.h"
+#include "fake_device.h"
 #include "engine/frame/baframe.h"
 
 namespace kv {

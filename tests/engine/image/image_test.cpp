@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/image/baimage.h"
 #include "raster_device.h"
 

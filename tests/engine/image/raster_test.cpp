@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
 #include "raster_device.h"

@@ -9,7 +9,7 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 
 namespace kv {
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/math/bamatrix.h"
 #include "engine_fixture.h"
 

@@ -9,7 +9,7 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/frame/baframe.h"
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/core/badevice.h"
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/pipe/p2core.h"
 #include "engine/pipe/p2heap.h"
 

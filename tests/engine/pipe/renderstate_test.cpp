@@ -5,7 +5,7 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/pipe/bapipe.h"
 #include "engine/pipe/p2renderstate.h"
 

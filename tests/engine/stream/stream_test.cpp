@@ -84,6 +84,19 @@ TEST_F(Streams, AppendContinuesTheCallersBlock) {
     EXPECT_EQ(std::string(out.begin(), out.end()), "abcdefg");
 }
 
+TEST_F(Streams, AppendStreamClosedWithoutAskingForItsBlockFreesIt) {
+    const long before = CountedMemory::live;
+    auto* block = static_cast<uint8*>(KvMalloc(3));
+    std::memcpy(block, "abc", 3);
+    StreamMemory mem{block, 3};
+    Stream* s = StreamOpen(StreamTypeMemory, StreamAccessAppend, &mem);
+    ASSERT_NE(s, nullptr);
+    const auto grow = Bytes(2000);  // moves the block
+    ASSERT_EQ(StreamWrite(s, grow.data(), 2000), s);
+    ASSERT_TRUE(StreamClose(s, nullptr));
+    EXPECT_EQ(CountedMemory::live, before) << "the grown block is neither leaked nor left to the caller";
+}
+
 TEST_F(Streams, GrowthFailureKeepsWhatWasWritten) {
     ErrorLog log;
     Stream* s = OpenWrite();

@@ -8,7 +8,7 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "engine/stream/stream_fixture.h"
+#include "stream_fixture.h"
 #include "engine/world/babingeo.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/bamateri.h"

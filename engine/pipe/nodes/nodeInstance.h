@@ -3,8 +3,8 @@
 // between its morph targets.
 #pragma once
 
+#include "engine/pipe/p2renderstate.h"
 #include "p2clusters.h"
-#include "p2renderstate.h"
 
 namespace kv {
 

@@ -10,7 +10,7 @@
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
-#include "engine/core/fake_device.h"
+#include "fake_device.h"
 #include "engine/stream/bastream.h"
 
 namespace kv::test {

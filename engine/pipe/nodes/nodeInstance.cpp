@@ -1,6 +1,6 @@
 #include "nodeInstance.h"
 
-#include "bapipe.h"
+#include "engine/pipe/bapipe.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/bamesh.h"

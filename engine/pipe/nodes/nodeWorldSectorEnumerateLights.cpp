@@ -1,9 +1,9 @@
 #include "nodeWorldSectorEnumerateLights.h"
 
+#include "engine/pipe/p2stdcls.h"
 #include "engine/world/balight.h"
 #include "engine/world/baworld.h"
 #include "nodeLight.h"
-#include "p2stdcls.h"
 
 namespace kv {
 
