@@ -161,6 +161,9 @@ Im3DModule* Im3DModuleGet() { return slot.Get(); }
 Im3DVertex* Im3DTransform(Im3DVertex* vertices, int32 numVertices, const Matrix* matrix, uint32 flags) {
     Im3DModule* m = slot.GetOrError();
     if (m == nullptr) return nullptr;
+    // A refused or failed transform leaves no batch behind to draw.
+    Im3DRequest& r = m->request;
+    r = Im3DRequest{};
     if (vertices == nullptr) {
         ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
@@ -173,8 +176,6 @@ Im3DVertex* Im3DTransform(Im3DVertex* vertices, int32 numVertices, const Matrix*
         ErrorRaise(kModuleCore, kErrIm3DTooManyVertices);
         return nullptr;
     }
-    Im3DRequest& r = m->request;
-    r = Im3DRequest{};
     r.numVertices = static_cast<uint32>(numVertices);
     r.vertices = vertices;
     r.stride = sizeof(Im3DVertex);
