@@ -146,8 +146,6 @@ const ClipView* ClipViewRead(ClipView* view) {
         return nullptr;
     }
     view->perspective = CameraGetProjection(camera) == ProjectionPerspective;
-    view->xOffset = static_cast<real>(raster->offsetX);
-    view->yOffset = static_cast<real>(raster->offsetY);
     view->width = static_cast<real>(raster->width);
     view->height = static_cast<real>(raster->height);
     view->nearPlane = camera->nearPlane;
@@ -165,8 +163,8 @@ void ClipProjectVertex(const CamSpace3DVertex& c, const ClipView& view, ScrSpace
     const V3d& p = c.position;
     if (view.perspective) {
         const real r = 1.0f / p.z;
-        s->x = p.x * r * view.width + view.xOffset;
-        s->y = p.y * r * view.height + view.yOffset;
+        s->x = p.x * r * view.width;
+        s->y = p.y * r * view.height;
         s->z = r * view.zScale + view.zShift;
         s->u = c.u * r;
         s->v = c.v * r;
@@ -174,8 +172,8 @@ void ClipProjectVertex(const CamSpace3DVertex& c, const ClipView& view, ScrSpace
         s->tq = r;
         s->recipZ = r;
     } else {
-        s->x = view.xOffset + p.x * view.width;
-        s->y = p.y * view.height + view.yOffset;
+        s->x = p.x * view.width;
+        s->y = p.y * view.height;
         s->z = p.z * view.zScale + view.zShift;
         s->u = c.u;
         s->v = c.v;
@@ -227,20 +225,20 @@ void ClipProjectRing(const ClipWork& work, const uint32* ring, int32 count) {
         // On an edge of the window the vertex sits exactly on it.
         const real r = view.perspective ? 1.0f / c.position.z : 1.0f;
         if ((f & (ClipLeft | ClipRight)) == ClipLeft) {
-            s.x = view.xOffset;
+            s.x = 0.0f;
         } else if ((f & (ClipLeft | ClipRight)) == ClipRight) {
-            s.x = view.xOffset + view.width;
+            s.x = view.width;
         } else {
-            s.x = view.xOffset + view.width * c.position.x * r;
+            s.x = view.width * c.position.x * r;
         }
         // A corner keeps the computed y (it is on the edge all the same).
         const uint8 side = f & (ClipLeft | ClipRight | ClipBottom | ClipTop);
         if (side == ClipBottom) {
-            s.y = view.yOffset;
+            s.y = 0.0f;
         } else if (side == ClipTop) {
-            s.y = view.yOffset + view.height;
+            s.y = view.height;
         } else {
-            s.y = view.yOffset + view.height * c.position.y * r;
+            s.y = view.height * c.position.y * r;
         }
         if (f == ClipNear) {
             s.z = view.nearScreenZ;

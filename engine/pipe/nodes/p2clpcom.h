@@ -48,7 +48,10 @@ static_assert(sizeof(ClipInterpolant) == 16);
 // The current camera as the nodes see it.
 struct ClipView {
     bool perspective;
-    real xOffset, yOffset, width, height;  // the camera raster's place in its parent and size
+    // The camera raster's size. The device's 2D functions count pixels from
+    // the camera raster's own corner (its viewport), so where the raster sits
+    // in a parent raster moves nothing here.
+    real width, height;
     real nearPlane, farPlane;
     real zScale, zShift;
     real nearScreenZ, farScreenZ;  // device depth of the near and far planes
