@@ -107,7 +107,7 @@ bool DomeReserveImmediate(int32 numVertices, int32 numIndices) {
                      : scratch.vertices;
     auto* indices = growIndices ? static_cast<uint32*>(KvMalloc(sizeof(uint32) * static_cast<std::size_t>(numIndices)))
                                 : scratch.indices;
-    if (vertices == nullptr || indices == nullptr) {
+    if ((growVertices && vertices == nullptr) || (growIndices && indices == nullptr)) {
         if (growVertices) KvFree(vertices);
         if (growIndices) KvFree(indices);
         return false;

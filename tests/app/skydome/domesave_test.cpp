@@ -13,11 +13,11 @@
 #include <fstream>
 #include <iterator>
 
-#include "tools/kvdump/chunkwalk.h"
 #include "dome_fixture.h"
 #include "engine/stream/babinary.h"
 #include "engine/world/babingeo.h"
 #include "engine/world/bamesh.h"
+#include "tools/kvdump/chunkwalk.h"
 
 namespace kv::test {
 namespace {
