@@ -6,6 +6,7 @@
 #include "engine/frame/baframe.h"
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
+#include "engine/image/batextur.h"
 #include "engine/image/resmem.h"
 #include "engine/math/bamatrix.h"
 #include "engine/math/bavector.h"
@@ -33,7 +34,7 @@ const CoreModule* Table() {
         CameraModuleEntry(),
         ImageModuleEntry(),
         RasterModuleEntry(),
-        {"texture", 48, kIdTextureModule, nullptr, nullptr},
+        TextureModuleEntry(),
         PipelineModuleEntry(),
         Im3DModuleEntry(),
         ResourcesModuleEntry(),

@@ -3,6 +3,7 @@
 
 #include "baintogl.h"
 #include "engine/image/baimage.h"
+#include "engine/image/palquant.h"
 
 namespace kv {
 
@@ -12,6 +13,32 @@ int32 PowerOfTwoBelow(int32 v) {
     int32 p = 1;
     while (p * 2 <= v) p *= 2;
     return p;
+}
+
+// A 4-bit image keeps one index per byte; only the low 4 bits name an entry
+// of its 16, whatever the rest of the byte holds.
+uint8 IndexMask(int32 depth) { return static_cast<uint8>(depth == 4 ? 0x0F : 0xFF); }
+
+// The image as indices into a palette of 1 << depth entries of its colours.
+Image* Quantised(const Image* image, int32 depth) {
+    Image* out = ImageCreate(image->width, image->height, depth);
+    if (out == nullptr || ImageAllocatePixels(out) == nullptr) {
+        ImageDestroy(out);
+        return nullptr;
+    }
+    Quantiser q;
+    if (!QuantiserCreate(&q)) {
+        ImageDestroy(out);
+        return nullptr;
+    }
+    const bool ok = QuantiserAddImage(&q, image, 1.0f) && QuantiserMakePalette(out->palette, 1 << depth, &q) > 0 &&
+                    QuantiserMapImage(out->pixels, out->stride, depth, 0, &q, image);
+    QuantiserDestroy(&q);
+    if (!ok) {
+        ImageDestroy(out);
+        return nullptr;
+    }
+    return out;
 }
 
 bool ImageHasAlpha(const Image* image) {
@@ -28,9 +55,10 @@ bool ImageHasAlpha(const Image* image) {
     if ((image->depth == 4 || image->depth == 8) && image->palette != nullptr && image->pixels != nullptr) {
         // Only the entries the pixels use count.
         bool used[256] = {};
+        const uint8 mask = IndexMask(image->depth);
         for (int32 y = 0; y < image->height; ++y) {
             const uint8* row = image->pixels + y * image->stride;
-            for (int32 x = 0; x < image->width; ++x) used[row[x]] = true;
+            for (int32 x = 0; x < image->width; ++x) used[row[x] & mask] = true;
         }
         const int32 entries = image->depth == 4 ? 16 : 256;
         for (int32 i = 0; i < entries; ++i) {
@@ -74,47 +102,57 @@ bool GlImageFindRasterFormat(void* rasterArg, void* imageArg, int32 flags) {
 
 bool GlRasterSetImage(void* rasterArg, void* imageArg, int32) {
     auto* r = static_cast<Raster*>(rasterArg);
-    const auto* image = static_cast<const Image*>(imageArg);
-    if (r == nullptr || image == nullptr || image->pixels == nullptr) {
+    const auto* given = static_cast<const Image*>(imageArg);
+    if (r == nullptr || given == nullptr || given->pixels == nullptr) {
         ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
     const bool paletted = GlRasterIsPaletted(r);
     const int32 format = GlRasterPixelFormat(r);
-    const bool palettedImage = image->depth == 4 || image->depth == 8;
+    const bool palettedImage = given->depth == 4 || given->depth == 8;
     if ((!paletted && format != RasterFormat8888 && format != RasterFormat888) ||
-        (image->depth != 32 && !palettedImage) || (palettedImage && image->palette == nullptr)) {
+        (given->depth != 32 && !palettedImage) || (palettedImage && given->palette == nullptr)) {
         ErrorRaise(kModuleNone, kErrRasterFormat);
         return false;
     }
-    const bool pal4 = (r->rasterFormat & (RasterFormatPal4 >> 8)) != 0;
-    // Without a palette quantiser a picture cannot gain a palette or lose
-    // colours: only indices that fit the raster's palette can go in.
-    if (paletted && (!palettedImage || (pal4 && image->depth != 4))) {
-        ErrorRaise(kModuleNone, kErrRasterFormat);
-        return false;
+    // A picture whose depth is not the raster's palette size gets a palette
+    // of that size first.
+    const int32 paletteDepth = (r->rasterFormat & (RasterFormatPal4 >> 8)) != 0 ? 4 : 8;
+    Image* quantised = nullptr;
+    if (paletted && given->depth != paletteDepth) {
+        quantised = Quantised(given, paletteDepth);
+        if (quantised == nullptr) return false;
     }
+    const Image* image = quantised != nullptr ? quantised : given;
+    const uint8 mask = IndexMask(image->depth);
+
+    // Level 0 is locked for writing without fetching, unless the caller has
+    // a level locked for writing already; only what is locked here is
+    // unlocked here.
     const bool lockedHere = (r->rasterFlags & kRasterLockedWrite) == 0;
     uint8* pixels = r->lockedPixels;
-    if (lockedHere && !GlRasterLock(&pixels, r, RasterLockWrite)) return false;
+    if (lockedHere && !GlRasterLock(&pixels, r, RasterLockWrite)) {
+        ImageDestroy(quantised);
+        return false;
+    }
     const int32 w = image->width < r->width ? image->width : r->width;
     const int32 h = image->height < r->height ? image->height : r->height;
     bool ok = true;
     if (paletted) {
-        uint8* palette = nullptr;
-        const bool paletteHere = r->lockedPalette == nullptr;
-        if (paletteHere)
-            ok = GlRasterLockPalette(&palette, r, RasterLockWrite);
-        else
-            palette = r->lockedPalette;
+        uint8* palette = r->lockedPalette;
+        const bool paletteHere = palette == nullptr;
+        if (paletteHere) ok = GlRasterLockPalette(&palette, r, RasterLockWrite);
         if (ok) {
             const int32 c = format == RasterFormat888 ? 3 : 4;
-            const int32 entries = image->depth == 4 ? 16 : 256;
+            const int32 entries = 1 << image->depth;
             std::memset(palette, 0, static_cast<std::size_t>(GlRasterPaletteBytes(r)));
             for (int32 i = 0; i < entries; ++i)
                 std::memcpy(palette + i * c, &image->palette[i], static_cast<std::size_t>(c));
-            for (int32 y = 0; y < h; ++y)
-                std::memcpy(pixels + y * r->stride, image->pixels + y * image->stride, static_cast<std::size_t>(w));
+            for (int32 y = 0; y < h; ++y) {
+                const uint8* src = image->pixels + y * image->stride;
+                uint8* dst = pixels + y * r->stride;
+                for (int32 x = 0; x < w; ++x) dst[x] = src[x] & mask;
+            }
             if (paletteHere) GlRasterUnlockPalette(nullptr, r, 0);
         }
     } else {
@@ -123,11 +161,15 @@ bool GlRasterSetImage(void* rasterArg, void* imageArg, int32) {
             const uint8* src = image->pixels + y * image->stride;
             uint8* dst = pixels + y * r->stride;
             for (int32 x = 0; x < w; ++x) {
-                const uint8* colour = palettedImage ? &image->palette[src[x]].red : src + x * 4;
+                const uint8* colour = image->depth != 32 ? &image->palette[src[x] & mask].red : src + x * 4;
                 std::memcpy(dst + x * bpp, colour, static_cast<std::size_t>(bpp));
             }
         }
     }
+    ImageDestroy(quantised);
+    // Said before the unlock, so that levels built from these pixels are
+    // not corrected a second time.
+    if ((given->flags & kImageGammaCorrected) != 0) r->rasterPrivateFlags |= kRasterGammaCorrected;
     if (lockedHere) ok = GlRasterUnlock(nullptr, r, 0) && ok;
     return ok;
 }

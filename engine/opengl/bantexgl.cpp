@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "baintogl.h"
+#include "engine/image/baimage.h"
+#include "engine/image/batextur.h"
 
 namespace kv {
 
@@ -58,6 +60,15 @@ void TextureLevelSize(const Raster* r, int32 width, int32 height, int32 level, i
     if (*h < 1) *h = 1;
 }
 
+// Bytes of a level's memory copy. A normal raster's copy is uploaded as the
+// whole padded level of tw x th texels (rows the level's width apart, which
+// is never more than tw), so it holds that many; lock and unlock both take
+// tw and th from TextureLevelSize.
+std::size_t CopyBytes(const Raster* r, int32 stride, int32 levelHeight, int32 tw, int32 th, int32 bpp) {
+    if (Type(r) == RasterTypeNormal) return static_cast<std::size_t>(tw) * th * bpp;
+    return static_cast<std::size_t>(stride) * levelHeight;
+}
+
 GLenum DataFormat(const Raster* r) { return GlRasterPixelFormat(r) == RasterFormat888 ? GL_RGB : GL_RGBA; }
 int32 Components(const Raster* r) { return GlRasterPixelFormat(r) == RasterFormat888 ? 3 : 4; }
 
@@ -74,39 +85,6 @@ uint8* ExpandPaletted(Raster* r, const uint8* indices, int32 count) {
         std::memcpy(out + i * c, palette + index * c, static_cast<std::size_t>(c));
     }
     return out;
-}
-
-// Builds the levels below 0 from level 0 by averaging 2 x 2 blocks.
-void BuildMipLevels(Raster* r, const uint8* level0, int32 width, int32 height, int32 stride) {
-    const int32 c = Components(r);
-    int32 w = width, h = height;
-    const uint8* src = level0;
-    int32 srcStride = stride;
-    uint8* previous = nullptr;
-    for (int32 level = 1; w > 1 || h > 1; ++level) {
-        const int32 nw = w > 1 ? w / 2 : 1, nh = h > 1 ? h / 2 : 1;
-        auto* dst = static_cast<uint8*>(Alloc(static_cast<std::size_t>(nw) * nh * c));
-        if (dst == nullptr) break;
-        for (int32 y = 0; y < nh; ++y) {
-            for (int32 x = 0; x < nw; ++x) {
-                const int32 x0 = x * 2 < w ? x * 2 : w - 1, x1 = x * 2 + 1 < w ? x * 2 + 1 : w - 1;
-                const int32 y0 = y * 2 < h ? y * 2 : h - 1, y1 = y * 2 + 1 < h ? y * 2 + 1 : h - 1;
-                for (int32 k = 0; k < c; ++k) {
-                    const int32 sum = src[y0 * srcStride + x0 * c + k] + src[y0 * srcStride + x1 * c + k] +
-                                      src[y1 * srcStride + x0 * c + k] + src[y1 * srcStride + x1 * c + k];
-                    dst[(y * nw + x) * c + k] = static_cast<uint8>((sum + 2) / 4);
-                }
-            }
-        }
-        gl.TexImage2D(GL_TEXTURE_2D, level, c, nw, nh, 0, DataFormat(r), GL_UNSIGNED_BYTE, dst);
-        Free(previous);
-        previous = dst;
-        src = dst;
-        srcStride = nw * c;
-        w = nw;
-        h = nh;
-    }
-    Free(previous);
 }
 
 bool LockTexture(uint8** out, Raster* r, int32 mode, int32 level) {
@@ -129,17 +107,15 @@ bool LockTexture(uint8** out, Raster* r, int32 mode, int32 level) {
     if (lw < 1) lw = 1;
     if (lh < 1) lh = 1;
     const int32 stride = bpp * lw;
-    const std::size_t bytes = Type(r) == RasterTypeNormal
-                                  ? static_cast<std::size_t>(NextPowerOfTwo(lw)) * NextPowerOfTwo(lh) * 4
-                                  : static_cast<std::size_t>(stride) * lh;
+    int32 tw = 0, th = 0;
+    TextureLevelSize(r, r->width, r->height, level, &tw, &th);
+    const std::size_t bytes = CopyBytes(r, stride, lh, tw, th, bpp);
     auto* copy = static_cast<uint8*>(AllocZeroed(bytes));
     if (copy == nullptr) return false;
 
     GlRasterData* ext = GlRasterExt(r);
     if ((mode & RasterLockNoFetch) == 0 && !paletted && ext->textureName != 0 && HasContext()) {
         GlMakeCurrent();
-        int32 tw = 0, th = 0;
-        TextureLevelSize(r, r->width, r->height, level, &tw, &th);
         gl.BindTexture(GL_TEXTURE_2D, ext->textureName);
         gl.PushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
         gl.PixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -181,6 +157,33 @@ bool LockTexture(uint8** out, Raster* r, int32 mode, int32 level) {
     return true;
 }
 
+// Hands level 0 as it was written to the mipmap builder, so that nothing
+// has to be read back (a paletted raster's indices could not be: OpenGL
+// holds only their colours). An 888 copy is no image depth: the builder
+// reads that level back itself.
+bool BuildLevels(Raster* r, uint8* pixels, int32 stride) {
+    const bool paletted = GlRasterIsPaletted(r);
+    if (!paletted && GlRasterPixelFormat(r) == RasterFormat888) return TextureRasterGenerateMipmaps(r, nullptr);
+    const bool pal4 = (r->rasterFormat & (RasterFormatPal4 >> 8)) != 0;
+    Image* image = ImageCreate(r->width, r->height, paletted ? (pal4 ? 4 : 8) : 32);
+    if (image == nullptr) return false;
+    ImageSetPixels(image, pixels);
+    ImageSetStride(image, stride);
+    RGBA palette[256] = {};
+    if (paletted) {
+        const uint8* own = GlRasterExt(r)->palette;
+        const int32 c = Components(r);
+        for (int32 i = 0; i < (pal4 ? 16 : 256) && own != nullptr; ++i) {
+            palette[i] = RGBA{own[i * c], own[i * c + 1], own[i * c + 2], c == 4 ? own[i * c + 3] : uint8{255}};
+        }
+        ImageSetPalette(image, palette);
+    }
+    if ((r->rasterPrivateFlags & kRasterGammaCorrected) != 0) image->flags |= kImageGammaCorrected;
+    const bool ok = TextureRasterGenerateMipmaps(r, image);
+    ImageDestroy(image);
+    return ok;
+}
+
 bool UnlockTexture(Raster* r) {
     if ((r->rasterFlags & kLockBits) == 0 || r->lockedPixels == nullptr) return false;
     GlRasterData* ext = GlRasterExt(r);
@@ -212,22 +215,26 @@ bool UnlockTexture(Raster* r) {
                 gl.TexImage2D(GL_TEXTURE_2D, level, Components(r), r->width, r->height, 0, DataFormat(r),
                               GL_UNSIGNED_BYTE, data);
             }
-            if (level == 0 && Type(r) != RasterTypeNormal && (r->rasterFormat & (RasterFormatAutoMipmap >> 8)) != 0) {
-                gl.PixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-                BuildMipLevels(r, data, r->width, r->height, r->width * Components(r));
-            }
             gl.PopClientAttrib();
             GlRestoreTextureBinding();
         }
         Free(expanded);
     }
+    uint8* pixels = r->lockedPixels;
+    const int32 stride = r->stride;
     r->width = r->originalWidth;
     r->height = r->originalHeight;
     r->stride = r->originalStride;
-    Free(r->lockedPixels);
     r->lockedPixels = nullptr;
     r->rasterFlags &= static_cast<uint8>(~kLockBits);
-    return true;
+    // The other levels follow level 0 when the device builds them; the
+    // builder writes them with the automatic bit cleared.
+    bool ok = true;
+    if (written && level == 0 && (r->rasterFormat & (RasterFormatAutoMipmap >> 8)) != 0) {
+        ok = BuildLevels(r, pixels, stride);
+    }
+    Free(pixels);
+    return ok;
 }
 
 // All of a camera raster's locks share one copy of the frame buffer, held by
@@ -367,8 +374,9 @@ bool GlRasterChooseFormat(Raster* r, int32 flags) {
                                    : bits == 24 ? RasterFormatDepth24
                                    : bits == 32 ? RasterFormatDepth32
                                                 : 0;
-            // Only the depth buffer there is can be described.
-            if (fromBits == 0 || (pixel != 0 && pixel != fromBits)) {
+            // Only the depth buffer there is can be described, and only a
+            // 16-bit one can be asked for by name.
+            if (fromBits == 0 || (pixel != 0 && (pixel != RasterFormatDepth16 || bits != 16))) {
                 ErrorRaise(kModuleNone, kErrRasterFormat);
                 return false;
             }
@@ -516,6 +524,7 @@ bool GlRasterUnlockPalette(void*, void* rasterArg, int32) {
     if (r == nullptr || !GlRasterIsPaletted(r)) return false;
     // The palette's copy stays: the colours reach OpenGL when the pixels do.
     r->lockedPalette = nullptr;
+    r->rasterPrivateFlags &= static_cast<uint8>(~kRasterPaletteLockMask);
     return true;
 }
 

@@ -90,19 +90,24 @@ void ApplyAddress(int32 which, int32 value) {
     own = static_cast<uint8>(value);
 }
 
+// Without mip levels a mipmapped filter would sample nothing: 3 and 4 become
+// nearest (1), 5 and 6 linear (2).
+const int32 kWithoutLevels[7] = {0, 1, 2, 1, 1, 2, 2};
+
+int32 EffectiveFilter(const Raster* raster, int32 value) {
+    const Raster* top = raster->parentRaster != nullptr ? raster->parentRaster : raster;
+    const bool levels = ((static_cast<int32>(top->rasterFormat) << 8) & RasterFormatMipmap) != 0;
+    return levels ? value : kWithoutLevels[value];
+}
+
 void ApplyFilter(int32 value) {
     if (shadow.texture == nullptr) return;
     GlRasterData* t = TextureBlock(shadow.texture);
     if (t->filter == value) return;
-    GLenum minFilter = kMinFilter[value];
-    // Without mip levels a mipmapped filter would sample nothing: keep the
-    // filtering within the level (the one magnification uses) and drop the
-    // filtering between levels.
-    const Raster* top = shadow.texture->parentRaster != nullptr ? shadow.texture->parentRaster : shadow.texture;
-    if (((static_cast<int32>(top->rasterFormat) << 8) & RasterFormatMipmap) == 0) minFilter = kMagFilter[value];
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(minFilter));
-    if (t->filter == 0 || kMagFilter[t->filter] != kMagFilter[value]) {
-        gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(kMagFilter[value]));
+    const int32 filter = EffectiveFilter(shadow.texture, value);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(kMinFilter[filter]));
+    if (t->filter == 0 || kMagFilter[EffectiveFilter(shadow.texture, t->filter)] != kMagFilter[filter]) {
+        gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(kMagFilter[filter]));
     }
     t->filter = static_cast<uint8>(value);
 }

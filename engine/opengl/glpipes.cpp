@@ -1,7 +1,9 @@
 #include "glpipes.h"
 
+#include "engine/image/batextur.h"
 #include "engine/pipe/nodes/genpipes.h"
 #include "engine/pipe/nodes/nodeAtomicEnumerateLights.h"
+#include "engine/pipe/nodes/nodeInstance.h"
 #include "engine/pipe/nodes/nodeMaterialScatter.h"
 #include "engine/pipe/nodes/nodeWorldSectorEnumerateLights.h"
 #include "engine/pipe/p2stdcls.h"
@@ -35,6 +37,15 @@ Pipeline* ObjectPipelineCreate(NodeType* instance, NodeType* lights, const char*
     return Finish(created, p);
 }
 
+// What a mesh's texture stands for when it is drawn: its raster and its own
+// sampling settings.
+void ReadTexture(const Texture* texture, RenderStateRecord* record) {
+    record->textureRaster = texture->raster;
+    record->filter = texture->filterMode;
+    record->addressU = texture->addressU;
+    record->addressV = texture->addressV;
+}
+
 }  // namespace
 
 Pipeline* GlMaterialPipelineCreate() {
@@ -53,6 +64,7 @@ Pipeline* GlWorldSectorPipelineCreate() {
 }
 
 bool GlWorldPipelinesBuild(WorldPipelineSet* set) {
+    MeshStateSetTextureReader(ReadTexture);
     set->material = GlMaterialPipelineCreate();
     set->atomic = GlAtomicPipelineCreate();
     set->sector = GlWorldSectorPipelineCreate();

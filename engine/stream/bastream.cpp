@@ -297,6 +297,22 @@ Stream* StreamSkip(Stream* stream, uint32 length) {
     return nullptr;
 }
 
+int64_t StreamBytesLeft(Stream* stream) {
+    if (stream == nullptr || stream->accessType != StreamAccessRead) return -1;
+    if (stream->type == StreamTypeMemory) {
+        const StreamMemoryBody& m = stream->Type.memory;
+        return static_cast<int64_t>(m.length) - m.position;
+    }
+    if (!IsFileType(stream->type)) return -1;
+    void* fp = stream->Type.file.fpFile;
+    const long here = Files().kvftell(fp);
+    if (here < 0 || Files().kvfseek(fp, 0, SEEK_END) != 0) return -1;
+    const long end = Files().kvftell(fp);
+    // Back where the reader was, or the stream is of no further use.
+    if (Files().kvfseek(fp, here, SEEK_SET) != 0) return -1;
+    return end >= here ? static_cast<int64_t>(end - here) : -1;
+}
+
 Stream* StreamReadInt32(Stream* stream, void* buffer, uint32 byteCount) {
     const uint32 got = StreamRead(stream, buffer, byteCount);
     if (got == 0 && byteCount != 0) {

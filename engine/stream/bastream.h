@@ -92,6 +92,11 @@ uint32 StreamRead(Stream* stream, void* buffer, uint32 length);
 Stream* StreamWrite(Stream* stream, const void* buffer, uint32 length);
 Stream* StreamSkip(Stream* stream, uint32 length);
 
+// Bytes between the position of a read stream and its end, or -1 when the
+// stream cannot tell (custom streams, write streams). Readers of untrusted
+// files check sizes against it before allocating.
+int64_t StreamBytesLeft(Stream* stream);
+
 // Little-endian 32-bit integers and IEEE single-precision reals.
 Stream* StreamReadInt32(Stream* stream, void* buffer, uint32 byteCount);
 Stream* StreamReadReal(Stream* stream, real* buffer, uint32 byteCount);

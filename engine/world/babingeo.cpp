@@ -6,6 +6,7 @@
 #include "bamesh.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
+#include "engine/image/babintex.h"
 #include "engine/stream/babinary.h"
 #include "engine/stream/bastream.h"
 
@@ -173,17 +174,17 @@ const MaterialList* MaterialListStreamWrite(const MaterialList* list, Stream* st
     return list;
 }
 
-// Textures are written once the texture module exists; until then no
-// material can hold one and every material is written untextured.
 uint32 MaterialStreamGetSize(const Material* material) {
-    return kChunkHeaderSize + kMaterialStructSize + kChunkHeaderSize +
+    const uint32 texture =
+        material->texture != nullptr ? kChunkHeaderSize + TextureStreamGetSize(material->texture) : 0;
+    return kChunkHeaderSize + kMaterialStructSize + texture + kChunkHeaderSize +
            static_cast<uint32>(RegistryStreamSize(MaterialGetRegistry(), material));
 }
 
 const Material* MaterialStreamWrite(const Material* material, Stream* stream) {
     const int32 words[2] = {0, 0};  // flags, then the colour's place
     const uint8 colour[4] = {material->color.red, material->color.green, material->color.blue, material->color.alpha};
-    const int32 tail[2] = {0, 0};  // reserved, textured
+    const int32 tail[2] = {0, material->texture != nullptr ? 1 : 0};  // reserved, textured
     const real surface[3] = {material->surfaceProps.ambient, material->surfaceProps.specular,
                              material->surfaceProps.diffuse};
     if (!ChunkHeaderWrite(stream, ChunkMaterial, MaterialStreamGetSize(material), kLibraryVersionStamp) ||
@@ -191,6 +192,7 @@ const Material* MaterialStreamWrite(const Material* material, Stream* stream) {
         StreamWriteInt32(stream, words, 4) == nullptr || StreamWrite(stream, colour, 4) == nullptr ||
         StreamWriteInt32(stream, tail, sizeof tail) == nullptr ||
         StreamWriteReal(stream, surface, sizeof surface) == nullptr ||
+        (material->texture != nullptr && TextureStreamWrite(material->texture, stream) == nullptr) ||
         !RegistryStreamWrite(MaterialGetRegistry(), stream, material)) {
         return nullptr;
     }

@@ -6,6 +6,7 @@
 #include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
+#include "engine/image/batextur.h"
 
 namespace kv {
 
@@ -23,8 +24,7 @@ MaterialModule* Module() { return slot.Get(); }
 // going away.
 void MaterialFree(MaterialModule* m, Material* material) {
     RegistryDestruct(&materialRegistry, material);
-    // Textures hold no reference yet: no texture can be set on a material
-    // until the texture module exists, so there is nothing to release.
+    if (material->texture != nullptr) TextureDestroy(material->texture);
     material->texture = nullptr;
     material->refCount = 0;
     KvFreeListFree(m->materialFreeList, material);
@@ -62,10 +62,8 @@ Material* MaterialAddRef(Material* material) {
 
 bool MaterialDestroy(Material* material) {
     if (material == nullptr) return true;
-    const int16 before = material->refCount;
-    if (before <= 0) return true;  // already freed: never free twice
-    material->refCount = static_cast<int16>(before - 1);
-    if (material->refCount > 0) return true;
+    if (material->refCount <= 0) return true;  // already freed: never free twice
+    if (--material->refCount > 0) return true;
     MaterialModule* m = Module();
     if (m == nullptr) {
         ErrorRaise(kModuleNone, kErrEngineState);
@@ -73,6 +71,14 @@ bool MaterialDestroy(Material* material) {
     }
     MaterialFree(m, material);
     return true;
+}
+
+Material* MaterialSetTexture(Material* material, Texture* texture) {
+    // The new one first: it may be the texture already set.
+    if (texture != nullptr) TextureAddRef(texture);
+    if (material->texture != nullptr) TextureDestroy(material->texture);
+    material->texture = texture;
+    return material;
 }
 
 Material* MaterialSetColor(Material* material, const RGBA* color) {

@@ -34,7 +34,9 @@ struct Material {
     RGBA color;
     Pipeline* pipeline;  // none: the default material pipeline
     SurfaceProperties surfaceProps;
-    int16 refCount;
+    // Every triangle that uses the material holds a reference: 16 bits
+    // would wrap at 65535 triangles.
+    int32 refCount;
 };
 
 // The material module's block in the engine instance.
@@ -50,6 +52,8 @@ Material* MaterialAddRef(Material* material);
 bool MaterialDestroy(Material* material);
 
 inline Texture* MaterialGetTexture(const Material* material) { return material->texture; }
+// Takes a reference to the new texture (none allowed) and releases the old.
+Material* MaterialSetTexture(Material* material, Texture* texture);
 Material* MaterialSetColor(Material* material, const RGBA* color);
 inline const RGBA* MaterialGetColor(const Material* material) { return &material->color; }
 Material* MaterialSetSurfaceProperties(Material* material, const SurfaceProperties* props);
@@ -61,7 +65,7 @@ inline Material* MaterialSetPipeline(Material* material, Pipeline* pipeline) {
     return material;
 }
 inline Pipeline* MaterialGetPipeline(const Material* material) { return material->pipeline; }
-inline int16 MaterialGetRefCount(const Material* material) { return material->refCount; }
+inline int32 MaterialGetRefCount(const Material* material) { return material->refCount; }
 
 // The material registry: plugins register before the engine opens.
 int32 MaterialRegisterPlugin(int32 size, uint32 pluginID, PluginConstructor construct, PluginDestructor destruct,

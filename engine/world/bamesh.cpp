@@ -8,6 +8,8 @@
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
+#include "engine/image/baraster.h"
+#include "engine/image/batextur.h"
 
 namespace kv {
 
@@ -20,10 +22,17 @@ MeshHeader emptyHeader{kMeshHeaderTriList, 0, 0, 0, 0};
 
 uint16 nextSerialNumber = 0;
 
+// The raster format classes that carry alpha.
+bool FormatHasAlpha(int32 format) {
+    const int32 pixel = format & kRasterFormatPixelMask;
+    return pixel == 0x100 || pixel == 0x300 || pixel == RasterFormat8888;
+}
+
+const Raster* TextureRasterOf(const Material* m) { return m->texture != nullptr ? m->texture->raster : nullptr; }
+
 bool NeedsBlending(const Material* m) {
-    // A texture's raster format joins this test with textures themselves;
-    // until then a material blends exactly when its colour is translucent.
-    return m->color.alpha != 255;
+    const Raster* raster = TextureRasterOf(m);
+    return (raster != nullptr && FormatHasAlpha(RasterGetFormat(raster))) || m->color.alpha != 255;
 }
 
 template <typename T>
@@ -124,6 +133,7 @@ int MaterialSortCompare(const Material* a, const Material* b) {
     const int classB = b == nullptr ? 0 : NeedsBlending(b) ? 2 : 1;
     if (classA != classB) return classA < classB ? -1 : 1;
     if (a == nullptr || b == nullptr) return 0;  // unreachable: both none means a == b
+    if (const int c = ComparePointers(TextureRasterOf(a), TextureRasterOf(b))) return c;
     if (const int c = ComparePointers(a->pipeline, b->pipeline)) return c;
     if (const int c = ComparePointers(a->texture, b->texture)) return c;
     return ComparePointers(a, b);

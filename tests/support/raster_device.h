@@ -29,6 +29,15 @@ struct RasterDevice {
     static inline std::set<int32> failingSlots;
     // Raster creation fails for the rasters this says no to.
     static inline std::function<bool(const Raster*, int32 flags)> refuseCreate;
+    // The size and format the device asks for an image (slot 9); by default
+    // the image's size in 888.
+    static inline std::function<void(Raster* scratch, const Image* image, int32 flags)> chooseFormat;
+    // The images the raster-from-image slot was given, as they were then.
+    struct GivenImage {
+        int32 width, height, depth, flags;
+        std::vector<RGBA> palette;
+    };
+    static inline std::vector<GivenImage> givenImages;
     static inline std::map<const Raster*, std::vector<uint8>> storage;
     static inline std::vector<VideoModeInfo> modes{{640, 480, 32, 0}};
     static inline int32 currentMode = 0;
@@ -38,6 +47,8 @@ struct RasterDevice {
         calls.clear();
         failingSlots.clear();
         refuseCreate = nullptr;
+        chooseFormat = nullptr;
+        givenImages.clear();
         storage.clear();
         modes = {{640, 480, 32, 0}};
         currentMode = 0;
@@ -163,10 +174,19 @@ struct RasterDevice {
         auto* r = static_cast<Raster*>(out);
         auto* image = static_cast<Image*>(inOut);
         std::vector<uint8>* px = PixelsOf(r);
-        if (px == nullptr || image->depth != 32) return false;
+        const bool indexed = image->depth == 4 || image->depth == 8;
+        if (px == nullptr || (image->depth != 32 && !indexed) || (indexed && image->palette == nullptr)) return false;
+        GivenImage given{image->width, image->height, image->depth, image->flags, {}};
+        if (indexed) given.palette.assign(image->palette, image->palette + (1 << image->depth));
+        givenImages.push_back(given);
+        // Palettised pictures go in through their palettes.
+        const uint8 mask = image->depth == 4 ? 0x0F : 0xFF;
         for (int32 y = 0; y < r->height && y < image->height; ++y) {
-            std::memcpy(px->data() + y * r->stride, image->pixels + y * image->stride,
-                        static_cast<std::size_t>(r->width) * 4);
+            const uint8* src = image->pixels + y * image->stride;
+            uint8* dst = px->data() + y * r->stride;
+            for (int32 x = 0; x < r->width && x < image->width; ++x) {
+                std::memcpy(dst + 4 * x, indexed ? &image->palette[src[x] & mask].red : src + 4 * x, 4);
+            }
         }
         return true;
     }
@@ -179,6 +199,7 @@ struct RasterDevice {
         r->depth = 24;
         r->rasterType = static_cast<uint8>(flags & kRasterTypeMask);
         r->rasterFormat = static_cast<uint8>((RasterFormat888 | (flags & RasterFormatMipmap)) >> 8);
+        if (chooseFormat) chooseFormat(r, image, flags);
         return true;
     }
     static bool SubRaster(void* out, void* inOut, int32 in) {

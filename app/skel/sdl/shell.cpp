@@ -12,6 +12,7 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
+#include "engine/image/ktreaders.h"
 #include "engine/opengl/basdlogl.h"
 #include "platform.h"
 
@@ -401,11 +402,7 @@ bool PlatformCameraShowRaster(void* camera) {
     return CameraShowRaster(static_cast<Camera*>(camera), record.window, 0) != nullptr;
 }
 
-bool PlatformRegisterImageLoaders() {
-    // The image readers are not built yet; with none to register there is
-    // nothing that can fail.
-    return true;
-}
+bool PlatformRegisterImageLoaders() { return ImageRegisterFileReaders(); }
 
 bool PlatformSelectDevice(int32 useDialog) {
     DeviceDialog dialog;

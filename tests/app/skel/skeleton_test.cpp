@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "fake_device.h"
+#include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
 #include "mode_device.h"
 
@@ -228,7 +230,35 @@ TEST(PlatformSeams, ACamerasRasterIsShownInTheMainWindow) {
     EngineSetDevice(nullptr);
 }
 
-TEST(PlatformSeams, NoImageReadersYet) { EXPECT_TRUE(PlatformRegisterImageLoaders()); }
+TEST(PlatformSeams, ImageReadersAreRegisteredOnAStartedEngine) {
+    // Before the engine starts there is no format registry to register with.
+    EXPECT_FALSE(PlatformRegisterImageLoaders());
+
+    EngineSetDevice(nullptr);
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EngineOpenParams p{nullptr};
+    ASSERT_TRUE(EngineOpen(&p));
+    ASSERT_TRUE(EngineStart());
+    EXPECT_TRUE(PlatformRegisterImageLoaders());
+    // A 1 x 1 24-bit BMP, found by its extension in capitals.
+    const std::string name = ::testing::TempDir() + "skel-reader.BMP";
+    const unsigned char bmp[58] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0,  0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0,
+                                   0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0, 0,
+                                   0,   0,   0,  0, 0, 0, 0, 0, 0,  0, 0,  0, 0, 0, 3,  2, 1, 0};
+    FILE* f = std::fopen(name.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bmp, 1, sizeof(bmp), f);
+    std::fclose(f);
+    Image* image = ImageRead(name.c_str());
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->pixels[0], 1);
+    EXPECT_EQ(image->pixels[2], 3);
+    ImageDestroy(image);
+    std::remove(name.c_str());
+    EngineStop();
+    EngineClose();
+    EngineTerm();
+}
 
 }  // namespace
 }  // namespace kv

@@ -14,8 +14,11 @@
 #include <iterator>
 
 #include "dome_fixture.h"
+#include "engine/image/batextur.h"
 #include "engine/stream/babinary.h"
 #include "engine/world/babingeo.h"
+#include "engine/world/bamateri.h"
+#include "engine/world/bamatlst.h"
 #include "engine/world/bamesh.h"
 #include "tools/kvdump/chunkwalk.h"
 
@@ -218,6 +221,43 @@ struct FullDisk {
         return StreamOpen(StreamTypeCustom, StreamAccessWrite, &custom);
     }
 };
+
+TEST_F(DomeSaveTest, ATexturedDomeCarriesItsTextureChunkAndWalksCleanly) {
+    ASSERT_NE(MakeDome(9), nullptr);
+    Material* domeMaterial = MaterialListGet(GeometryGetMaterialList(DomeGeometry()), 0);
+    ASSERT_NE(domeMaterial, nullptr);
+    Texture* texture = TextureCreate(nullptr);
+    ASSERT_NE(texture, nullptr);
+    TextureSetName(texture, "ground");
+    TextureSetMaskName(texture, "groundmask");
+    TextureSetFilterMode(texture, 2);
+    MaterialSetTexture(domeMaterial, texture);
+    TextureDestroy(texture);
+    std::string message;
+    ASSERT_TRUE(Save(&message)) << message;
+
+    // 56 + "ground" (6, rounded down to 4) + "groundmask" (10 + 4, rounded
+    // down to 12): 72 bytes, and a 12-byte header, on the known file.
+    const std::vector<uint8> bytes = ReadFile(target);
+    ASSERT_EQ(bytes.size(), 21840u + 12 + 72);
+    const ChunkTree tree = dump::ChunkWalk(bytes);
+    ASSERT_TRUE(tree.Ok()) << tree.problems[0].message;
+    EXPECT_EQ(tree.nodes[0].length, 21828u + 12 + 72);
+    const int geometry = tree.FindChild(tree.FindChild(0, ChunkGeometryList), ChunkGeometry);
+    const int material = tree.FindChild(tree.FindChild(geometry, ChunkMaterialList), ChunkMaterial);
+    ASSERT_GE(material, 0);
+    ASSERT_EQ(ChildTypes(tree, material), (std::vector<uint32>{ChunkStruct, ChunkTexture, ChunkExtension}));
+    EXPECT_NE(tree.nodes[tree.Children(material)[0]].summary.find("textured"), std::string::npos);
+    const int textureNode = tree.Children(material)[1];
+    EXPECT_EQ(tree.nodes[textureNode].length, 72u);
+    ASSERT_EQ(ChildTypes(tree, textureNode),
+              (std::vector<uint32>{ChunkStruct, ChunkString, ChunkString, ChunkExtension}));
+    const std::vector<int> parts = tree.Children(textureNode);
+    EXPECT_EQ(tree.nodes[parts[0]].summary.rfind("filter 2, address u 1", 0), 0u);
+    EXPECT_EQ(tree.nodes[parts[1]].text, "ground");
+    EXPECT_EQ(tree.nodes[parts[2]].text, "groundmask");
+    EXPECT_EQ(tree.nodes[parts[3]].length, 0u);
+}
 
 TEST_F(DomeSaveTest, AFullDiskKeepsThePreviousFileAndLeavesNothingBehind) {
     ASSERT_NE(MakeDome(9), nullptr);

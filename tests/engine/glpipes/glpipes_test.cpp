@@ -1,9 +1,17 @@
 // Atomics and world sectors drawn through the OpenGL default pipelines: what
 // reaches the screen, what the instance cache keeps between frames, lights,
 // and what each mesh's packet carries to its material's pipeline.
-#include <cmath>
-#include <cstring>
+#include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/image/baimage.h"
+#include "engine/image/batextur.h"
+#include "engine/image/ktpngw.h"
 #include "glpipes_fixture.h"
 
 namespace kv::test {
@@ -188,21 +196,19 @@ TEST_F(GlPipes, MaterialColourModulatesEachMeshOfALitGeometry) {
 }
 
 TEST_F(GlPipes, TexturedMeshesSampleTheRasterTheirTextureNames) {
-    Raster* texture = RasterCreate(2, 2, 0, RasterTypeTexture);
-    ASSERT_NE(texture, nullptr);
-    uint8* pixels = RasterLock(texture, 0, RasterLockWrite);
+    Raster* raster = RasterCreate(2, 2, 0, RasterTypeTexture);
+    ASSERT_NE(raster, nullptr);
+    uint8* pixels = RasterLock(raster, 0, RasterLockWrite);
     ASSERT_NE(pixels, nullptr);
     for (int32 i = 0; i < 4; ++i) std::memcpy(pixels + 4 * i, "\x00\xff\x00\xff", 4);
-    RasterUnlock(texture);
-    static Raster* raster = nullptr;
-    raster = texture;
-    MeshStateSetTextureReader([](const Texture*, RenderStateRecord* record) {
-        record->textureRaster = raster;
-        record->filter = 1;
-    });
+    RasterUnlock(raster);
+    Texture* texture = TextureCreate(raster);
+    ASSERT_NE(texture, nullptr);
     Material* m = MaterialCreate();
-    m->texture = reinterpret_cast<Texture*>(texture);  // what the reader is asked about
+    MaterialSetTexture(m, texture);
+    TextureDestroy(texture);
     Geometry* g = Grid(2, GeometryPrelit | GeometryTextured, RGBA{255, 255, 255, 255}, m);
+    MaterialDestroy(m);
     for (int32 i = 0; i < 4; ++i) g->texCoords[0][i] = TexCoords{real(i % 2), real(i / 2)};
     Place(g);
     GlLogStart();
@@ -214,9 +220,68 @@ TEST_F(GlPipes, TexturedMeshesSampleTheRasterTheirTextureNames) {
     MeshStateSetTextureReader(nullptr);
     Render();
     EXPECT_TRUE(Near(Centre(), RGBA{255, 255, 255, 255}));
-    m->texture = nullptr;
+}
+
+// Pictures read through an image format of the test's own, from (empty)
+// files on the search path.
+Image* QuadrantsPicture(const char*) {
+    // 4 x 4: red, green / blue, yellow in 2 x 2 blocks, rows from the top.
+    const RGBA colours[4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 0, 255}};
+    Image* image = ImageCreate(4, 4, 32);
+    if (image == nullptr || ImageAllocatePixels(image) == nullptr) return nullptr;
+    for (int32 y = 0; y < 4; ++y) {
+        for (int32 x = 0; x < 4; ++x) {
+            std::memcpy(image->pixels + y * image->stride + 4 * x, &colours[(y / 2) * 2 + x / 2], 4);
+        }
+    }
+    return image;
+}
+
+TEST_F(GlPipes, ATextureReadByNameIsDrawnWithItsOwnSampling) {
+    char pattern[] = "/tmp/kvglpipes.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    std::fclose(std::fopen((dir + "/quadrants.kvt").c_str(), "wb"));
+    ASSERT_TRUE(ImageRegisterImageFormat("kvt", QuadrantsPicture, nullptr));
+    ASSERT_NE(ImageSetPath((dir + "/").c_str()), nullptr);
+
+    Texture* texture = TextureRead("quadrants", nullptr);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(RasterGetFormat(TextureGetRaster(texture)) & kRasterFormatPixelMask, RasterFormat888);
+    TextureSetFilterMode(texture, 1);
+    TextureSetAddressU(texture, 3);
+    Material* m = MaterialCreate();
+    MaterialSetTexture(m, texture);
+    TextureDestroy(texture);
+    Geometry* g = Grid(2, GeometryPrelit | GeometryTextured, RGBA{255, 255, 255, 255}, m);
+    for (int32 i = 0; i < 4; ++i) g->texCoords[0][i] = TexCoords{real(i % 2), real(i / 2)};
+    Place(g);
+    Render();
+    // World +x is drawn on the left; v = 0 (the picture's top row) at y = -1.
+    const RGBA red{255, 0, 0, 255}, green{0, 255, 0, 255}, blue{0, 0, 255, 255}, yellow{255, 255, 0, 255};
+    EXPECT_TRUE(Near(Pixel(ScreenX(-0.5f), ScreenY(-0.5f)), red));
+    EXPECT_TRUE(Near(Pixel(ScreenX(0.5f), ScreenY(-0.5f)), green));
+    EXPECT_TRUE(Near(Pixel(ScreenX(-0.5f), ScreenY(0.5f)), blue));
+    EXPECT_TRUE(Near(Pixel(ScreenX(0.5f), ScreenY(0.5f)), yellow));
+    // Nearest sampling: no blend where the quadrants meet.
+    const RGBA edge = Pixel(ScreenX(-0.02f), ScreenY(-0.5f));
+    EXPECT_TRUE(Near(edge, red) || Near(edge, green));
+    if (const char* out = std::getenv("KV_SAVE_FRAMES")) {
+        RasterWritePNG(colour, (std::string(out) + "/textured_quad.png").c_str());
+    }
+
+    // The packet carried the texture's own settings.
+    MaterialSetPipeline(m, RecordingPipeline());
+    seen.clear();
+    Render();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].render.textureRaster, TextureGetRaster(texture));
+    EXPECT_EQ(seen[0].render.filter, 1);
+    EXPECT_EQ(seen[0].render.addressU, 3);
+    EXPECT_EQ(seen[0].render.addressV, 1);
     MaterialDestroy(m);
-    RasterDestroy(texture);
+    std::remove((dir + "/quadrants.kvt").c_str());
+    rmdir(dir.c_str());
 }
 
 TEST_F(GlPipes, DirectionalAndAmbientLightsShadeTheSurface) {

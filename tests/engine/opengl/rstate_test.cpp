@@ -103,12 +103,16 @@ TEST_F(GlRenderState, FilterOnATextureWithoutMipLevels) {
     ASSERT_TRUE(RenderStateSet(StateTextureFilter, 3));
     EXPECT_EQ(TexParameter(GL_TEXTURE_MIN_FILTER), GL_NEAREST);
     EXPECT_EQ(TexParameter(GL_TEXTURE_MAG_FILTER), GL_NEAREST);
-    // Linear within the level stays linear when the levels are gone.
+    // Without levels 3 and 4 sample the nearest texel, 5 and 6 blend.
     ASSERT_TRUE(RenderStateSet(StateTextureFilter, 4));
+    EXPECT_EQ(TexParameter(GL_TEXTURE_MIN_FILTER), GL_NEAREST);
+    EXPECT_EQ(TexParameter(GL_TEXTURE_MAG_FILTER), GL_NEAREST);
+    ASSERT_TRUE(RenderStateSet(StateTextureFilter, 5));
     EXPECT_EQ(TexParameter(GL_TEXTURE_MIN_FILTER), GL_LINEAR);
+    EXPECT_EQ(TexParameter(GL_TEXTURE_MAG_FILTER), GL_LINEAR);
     std::intptr_t v = 0;
     EXPECT_TRUE(RenderStateGet(StateTextureFilter, &v));
-    EXPECT_EQ(v, 4);
+    EXPECT_EQ(v, 5);
     EXPECT_FALSE(RenderStateSet(StateTextureFilter, 7));
     EXPECT_FALSE(RenderStateSet(StateTextureFilter, 0));
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/image/batextur.h"
 #include "engine/stream/babinary.h"
 #include "engine/world/bamatlst.h"
 #include "geometry_fixture.h"
@@ -229,6 +230,35 @@ TEST_F(GeometryStreams, AMaterialInTwoSlotsIsWrittenOnce) {
     EXPECT_EQ(MaterialGetRefCount(a), 1);
     MaterialDestroy(a);
     MaterialDestroy(b);
+}
+
+TEST_F(GeometryStreams, ATexturedMaterialCarriesItsTextureChunk) {
+    Material* m = Colored(10, 20, 30);
+    Texture* t = TextureCreate(nullptr);
+    ASSERT_TRUE(m && t);
+    TextureSetName(t, "ground");
+    TextureSetFilterMode(t, 2);
+    MaterialSetTexture(m, t);
+    TextureDestroy(t);
+    // 56 + "ground" (6 rounded down to 4) + the empty mask (4) + no plugins.
+    EXPECT_EQ(MaterialStreamGetSize(m), (12u + 28) + (12 + 64) + 12);
+    Stream* s = OpenWrite();
+    ASSERT_EQ(MaterialStreamWrite(m, s), m);
+    std::vector<uint8> bytes = Written(s);
+    ASSERT_EQ(bytes.size(), 12u + MaterialStreamGetSize(m));
+    const dump::ChunkTree tree = dump::ChunkWalk(bytes);
+    ASSERT_TRUE(tree.Ok()) << tree.problems[0].message;
+    const std::vector<int> parts = tree.Children(0);
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(tree.nodes[parts[0]].type, ChunkStruct);
+    EXPECT_EQ(GetLE32(bytes, tree.nodes[parts[0]].BodyOffset() + 12), 1u);  // textured
+    const auto& texture = tree.nodes[parts[1]];
+    EXPECT_EQ(texture.type, ChunkTexture);
+    EXPECT_EQ(texture.length, 64u);
+    EXPECT_EQ(tree.nodes[tree.FindChild(parts[1], ChunkString)].text, "ground");
+    EXPECT_EQ(GetLE32(bytes, tree.nodes[tree.FindChild(parts[1], ChunkStruct)].BodyOffset()), 0x1102u);
+    EXPECT_EQ(tree.nodes[parts[2]].type, ChunkExtension);
+    MaterialDestroy(m);
 }
 
 TEST_F(GeometryStreams, MaterialsSharingVerticesCannotBeWritten) {

@@ -7,6 +7,8 @@
 #include <set>
 #include <vector>
 
+#include "engine/image/baraster.h"
+#include "engine/image/batextur.h"
 #include "engine/world/bameshop.h"
 #include "geometry_fixture.h"
 
@@ -148,6 +150,63 @@ TEST_F(Geometries, AMaterialReleasedTooOftenIsFreedOnce) {
     EXPECT_NE(a, b);
     MaterialDestroy(a);
     MaterialDestroy(b);
+}
+
+TEST_F(Geometries, AMaterialOn65535TrianglesOutlivesItsCreatorsRelease) {
+    // The pools' first blocks stay: make them before counting.
+    MaterialDestroy(MaterialCreate());
+    GeometryDestroy(GeometryCreate(3, 1, 0));
+    const long before = CountedMemory::live;
+    constexpr int32 kTriangles = 65535;
+    Geometry* g = GeometryCreate(kTriangles, kTriangles, 0);
+    Material* m = Colored(7, 8, 9);
+    ASSERT_TRUE(g && m);
+    Triangle* t = GeometryGetTriangles(g);
+    for (int32 i = 0; i < kTriangles; ++i) {
+        TriangleSetVertexIndices(g, t + i, static_cast<uint16>(i), static_cast<uint16>((i + 1) % kTriangles),
+                                 static_cast<uint16>((i + 2) % kTriangles));
+        ASSERT_EQ(TriangleSetMaterial(g, t + i, m), g);
+    }
+    // The creator, the slot and every triangle: past what 16 bits can count.
+    EXPECT_EQ(MaterialGetRefCount(m), kTriangles + 2);
+    EXPECT_TRUE(MaterialDestroy(m));
+    EXPECT_EQ(MaterialGetRefCount(m), kTriangles + 1);
+    EXPECT_EQ(TriangleGetMaterial(g, t + kTriangles - 1)->color.blue, 9);
+    ASSERT_EQ(GeometryUnlock(g), g);
+    EXPECT_EQ(MeshHeaderGetMeshes(GeometryGetMeshHeader(g))[0].material, m);
+    // The geometry's releases free it, once.
+    EXPECT_TRUE(GeometryDestroy(g));
+    EXPECT_EQ(CountedMemory::live, before);
+}
+
+TEST_F(Geometries, AMaterialHoldsAReferenceToItsTexture) {
+    Material* m = MaterialCreate();
+    Texture* a = TextureCreate(nullptr);
+    Texture* b = TextureCreate(nullptr);
+    ASSERT_TRUE(m && a && b);
+    EXPECT_EQ(MaterialSetTexture(m, a), m);
+    EXPECT_EQ(MaterialGetTexture(m), a);
+    EXPECT_EQ(TextureGetRefCount(a), 2);
+    // Setting it again keeps one reference, not two, and does not free it.
+    MaterialSetTexture(m, a);
+    EXPECT_EQ(TextureGetRefCount(a), 2);
+    MaterialSetTexture(m, b);
+    EXPECT_EQ(TextureGetRefCount(a), 1);
+    EXPECT_EQ(TextureGetRefCount(b), 2);
+    MaterialSetTexture(m, nullptr);
+    EXPECT_EQ(MaterialGetTexture(m), nullptr);
+    EXPECT_EQ(TextureGetRefCount(b), 1);
+    // The material's last release releases its texture.
+    MaterialSetTexture(m, a);
+    TextureDestroy(a);
+    EXPECT_EQ(TextureGetRefCount(a), 1);
+    MaterialDestroy(m);
+    // a is gone with it: a new texture may take its record.
+    TextureDestroy(b);
+    const long live = CountedMemory::live;
+    Texture* c = TextureCreate(nullptr);
+    EXPECT_EQ(CountedMemory::live, live);
+    TextureDestroy(c);
 }
 
 TEST_F(Geometries, ModulesDestroyWhatIsStillAliveWhenTheyClose) {
@@ -322,6 +381,54 @@ TEST_F(Meshes, OneMeshPerMaterialInDrawingOrder) {
     MeshesDestroy(again);
     MeshesDestroy(h);
     for (Material* m : {opaque1, opaque2, blended}) MaterialDestroy(m);
+}
+
+TEST_F(Meshes, TexturesSortByRasterBeforePipelineAndAlphaRastersBlend) {
+    // Records that only carry a format: nothing here asks the device.
+    Raster rasters[3] = {};
+    rasters[0].rasterFormat = RasterFormat888 >> 8;
+    rasters[1].rasterFormat = RasterFormat888 >> 8;
+    rasters[2].rasterFormat = RasterFormat8888 >> 8;
+    static char pipelines[2];
+    auto* p1 = reinterpret_cast<Pipeline*>(&pipelines[0]);
+    auto* p2 = reinterpret_cast<Pipeline*>(&pipelines[1]);
+    Texture* textures[3];
+    for (int i = 0; i < 3; ++i) textures[i] = TextureCreate(&rasters[i]);
+    auto textured = [&](int raster, Pipeline* p) {
+        Material* m = MaterialCreate();
+        MaterialSetTexture(m, textures[raster]);
+        MaterialSetPipeline(m, p);
+        return m;
+    };
+    Material* aLate = textured(0, p2);
+    Material* bEarly = textured(1, p1);
+    Material* aEarly = textured(0, p1);
+    Material* alpha = textured(2, p1);
+    Material* plain = Colored(1, 1, 1);
+    // The raster decides before the pipeline...
+    EXPECT_LT(MaterialSortCompare(aLate, bEarly), 0);
+    EXPECT_LT(MaterialSortCompare(aEarly, aLate), 0);
+    // ... no texture comes first among opaque ones, and an alpha raster
+    // blends like a translucent colour.
+    EXPECT_LT(MaterialSortCompare(plain, aEarly), 0);
+    EXPECT_GT(MaterialSortCompare(alpha, bEarly), 0);
+    EXPECT_GT(MaterialSortCompare(alpha, plain), 0);
+
+    const BuildMeshTriangle tris[] = {
+        {bEarly, {0, 1, 2}}, {aLate, {3, 4, 5}}, {alpha, {6, 7, 8}}, {aEarly, {0, 4, 8}}, {plain, {1, 2, 3}}};
+    MeshHeader* h = MeshesBuild(tris, 5, false);
+    ASSERT_NE(h, nullptr);
+    const Mesh* meshes = MeshHeaderGetMeshes(h);
+    ASSERT_EQ(h->numMeshes, 5);
+    const std::vector<Material*> order{meshes[0].material, meshes[1].material, meshes[2].material, meshes[3].material,
+                                       meshes[4].material};
+    EXPECT_EQ(order, (std::vector<Material*>{plain, aEarly, aLate, bEarly, alpha}));
+    MeshesDestroy(h);
+    for (Material* m : {aLate, bEarly, aEarly, alpha, plain}) MaterialDestroy(m);
+    for (Texture* t : textures) {
+        TextureSetRaster(t, nullptr);
+        TextureDestroy(t);
+    }
 }
 
 TEST_F(Meshes, RandomMeshesKeepEveryTriangleAndSweepCorrectly) {

@@ -1,0 +1,46 @@
+// What every image a reader hands back must satisfy, whatever the input: the
+// shared checks of the image-reader fuzz targets.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine/core/badevice.h"
+#include "engine/image/baimage.h"
+
+namespace kv::fuzz {
+
+inline void Check(bool ok) {
+    if (!ok) __builtin_trap();
+}
+
+inline void StartEngine() {
+    static int display = 0;
+    EngineSetDevice(nullptr);
+    EngineOpenParams params{&display};
+    if (!EngineInit(nullptr, 0) || !EngineOpen(&params) || !EngineStart()) std::abort();
+}
+
+// Reads every byte the image claims to own (the sanitizer reports any that
+// lie outside it) and checks the record.
+inline void CheckImage(const Image* image) {
+    Check(image->width > 0 && image->height > 0);
+    Check(image->depth == 4 || image->depth == 8 || image->depth == 32);
+    const int32 rowBytes = image->depth == 32 ? image->width * 4 : image->width;
+    Check(image->stride >= rowBytes);
+    Check((image->depth == 32) == (image->palette == nullptr));
+    volatile uint32 sum = 0;
+    for (int32 y = 0; y < image->height; ++y) {
+        const uint8* row = image->pixels + static_cast<std::ptrdiff_t>(y) * image->stride;
+        for (int32 x = 0; x < rowBytes; ++x) {
+            sum = sum + row[x];
+            // Depth 4 keeps one index per byte, below 16.
+            if (image->depth == 4) Check(row[x] < 16);
+        }
+    }
+    if (image->palette != nullptr) {
+        for (int32 i = 0; i < (1 << image->depth); ++i) sum = sum + image->palette[i].alpha;
+    }
+}
+
+}  // namespace kv::fuzz

@@ -1,0 +1,27 @@
+// libFuzzer target: the PNG reader on arbitrary bytes, read from memory.
+// Checksums are not checked, so that mutated data reaches the decoder.
+#include <cstdint>
+
+#include "engine/image/baimage.h"
+#include "engine/image/ktpng.h"
+#include "engine/stream/bastream.h"
+#include "fuzz_image.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    kv::fuzz::StartEngine();
+    kv::PngReadSetChecksumsIgnored(true);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    if (size > 0xFFFFFFFFu) return 0;
+    kv::StreamMemory mem{const_cast<uint8_t*>(data), static_cast<kv::uint32>(size)};
+    kv::Stream* stream = kv::StreamOpen(kv::StreamTypeMemory, kv::StreamAccessRead, &mem);
+    kv::fuzz::Check(stream != nullptr);
+    if (kv::Image* image = kv::PngImageReadStream(stream)) {
+        kv::fuzz::CheckImage(image);
+        kv::ImageDestroy(image);
+    }
+    kv::fuzz::Check(kv::StreamClose(stream, nullptr));
+    return 0;
+}
