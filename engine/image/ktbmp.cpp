@@ -26,6 +26,7 @@ constexpr uint32 kLargestHeader = 4096;  // beyond this the size field is not a 
 // pixels) only above a size that is always allowed.
 constexpr int64_t kRunLengthFreePixels = int64_t{16} << 20;
 constexpr int64_t kRunLengthPixelsPerByte = 128;
+constexpr int32 kRowsReadBytes = 64 * 1024;
 
 enum Compression : uint32 {
     kCompressNone = 0,
@@ -39,6 +40,15 @@ uint16 Le16(const uint8* p) { return static_cast<uint16>(p[0] | p[1] << 8); }
 uint32 Le32(const uint8* p) {
     return static_cast<uint32>(p[0]) | static_cast<uint32>(p[1]) << 8 | static_cast<uint32>(p[2]) << 16 |
            static_cast<uint32>(p[3]) << 24;
+}
+
+// A word as read from little-endian bytes.
+inline uint32 ByteOrderLittle(uint32 v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return v;
+    } else {
+        return __builtin_bswap32(v);
+    }
 }
 
 // One channel of a bit-field pixel: where it sits, and its values scaled so
@@ -86,7 +96,8 @@ struct BmpReader {
     uint8 alphaSeen;  // OR of every alpha read through the alpha mask
     Channel red, green, blue, alpha;
     RGBA palette[256];
-    uint8* row;
+    uint8* row;  // rowsPerRead stored rows
+    int32 rowsPerRead;
     Image* image;
 };
 
@@ -121,14 +132,23 @@ void ConvertRow(BmpReader* r, const uint8* src, uint8* dst) {
         case 8:
             std::memcpy(dst, src, static_cast<std::size_t>(w));
             return;
-        case 24:
-            for (int32 x = 0; x < w; ++x, src += 3, dst += 4) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-                dst[3] = 255;
+        case 24: {
+            // Whole words where a fourth byte can be read: all but the last pixel.
+            auto* out = reinterpret_cast<uint32*>(dst);
+            int32 x = 0;
+            for (; x + 1 < w; ++x, src += 3) {
+                uint32 bgr;
+                std::memcpy(&bgr, src, 4);
+                bgr = ByteOrderLittle(bgr);
+                out[x] = ByteOrderLittle((bgr >> 16 & 0xFF) | (bgr & 0xFF00) | (bgr & 0xFF) << 16 | 0xFF000000u);
             }
+            dst += 4 * x;
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+            dst[3] = 255;
             return;
+        }
         default:
             break;
     }
@@ -156,9 +176,10 @@ void ConvertRow(BmpReader* r, const uint8* src, uint8* dst) {
 }
 
 bool ReadRaw(BmpReader* r) {
-    for (int32 fileRow = 0; fileRow < r->height; ++fileRow) {
-        if (!Read(r, r->row, static_cast<uint32>(r->rowBytes))) return false;
-        ConvertRow(r, r->row, ImageRow(r, fileRow));
+    for (int32 fileRow = 0; fileRow < r->height;) {
+        const int32 rows = r->height - fileRow < r->rowsPerRead ? r->height - fileRow : r->rowsPerRead;
+        if (!Read(r, r->row, static_cast<uint32>(rows * r->rowBytes))) return false;
+        for (int32 i = 0; i < rows; ++i, ++fileRow) ConvertRow(r, r->row + i * r->rowBytes, ImageRow(r, fileRow));
     }
     return true;
 }
@@ -361,7 +382,15 @@ bool ReadImage(BmpReader* r) {
     if (depth != 32) {
         std::memcpy(r->image->palette, r->palette, static_cast<std::size_t>(1 << depth) * sizeof(RGBA));
     }
-    r->row = static_cast<uint8*>(KvMalloc(static_cast<std::size_t>(r->rowBytes)));
+    // Stored rows are read several at a time: one call per row would cost
+    // more than converting it.
+    r->rowsPerRead = 1;
+    if (r->compression != kCompressRle8) {
+        r->rowsPerRead = kRowsReadBytes / r->rowBytes;
+        if (r->rowsPerRead < 1) r->rowsPerRead = 1;
+        if (r->rowsPerRead > r->height) r->rowsPerRead = r->height;
+    }
+    r->row = static_cast<uint8*>(KvMalloc(static_cast<std::size_t>(r->rowsPerRead) * r->rowBytes));
     if (r->row == nullptr) return Fail(kModuleNone, kErrNoMemory);
 
     if (!(r->compression == kCompressRle8 ? ReadRunLength(r) : ReadRaw(r))) return false;

@@ -19,6 +19,13 @@ namespace {
 constexpr int64_t kDeflateMaxRatio = 1032;
 constexpr int64_t kDeflateSlack = 1 << 16;
 
+// libpng sizes some blocks from length fields before it has read what they
+// describe (a chunk of any claimed length, in a file of a few bytes), so its
+// requests are capped: until the header is read, at what a buffered chunk
+// (text, profile, suggested palette) may need; then at its row buffers too.
+constexpr png_alloc_size_t kChunkBytesMax = 8000000;
+constexpr png_alloc_size_t kRowBufferBytesPerPixel = 16;
+
 bool checksumsIgnored = false;
 
 struct ReadContext {
@@ -28,12 +35,17 @@ struct ReadContext {
     png_infop info;
     png_bytepp rows;
     Image* image;
-    bool errorRaised;  // the reason is already in the error record
+    bool errorRaised;                  // the reason is already in the error record
+    png_alloc_size_t allocationLimit;  // for libpng's own requests
 };
 
 void PngError(png_structp png, png_const_charp /*message*/) { png_longjmp(png, 1); }
 void PngWarning(png_structp, png_const_charp) {}
-png_voidp PngMalloc(png_structp, png_alloc_size_t size) { return KvMalloc(size); }
+png_voidp PngMalloc(png_structp png, png_alloc_size_t size) {
+    const auto* ctx = static_cast<const ReadContext*>(png_get_mem_ptr(png));
+    if (ctx != nullptr && size > ctx->allocationLimit) return nullptr;
+    return KvMalloc(size);
+}
 void PngFree(png_structp, png_voidp p) { KvFree(p); }
 
 void PngReadData(png_structp png, png_bytep data, png_size_t length) {
@@ -136,6 +148,7 @@ bool Decode(ReadContext* ctx) {
     }
     if (width > INT32_MAX || height > INT32_MAX) return RaiseFrom(ctx, kIdImageModule, kErrImageFileTooLarge);
 
+    ctx->allocationLimit = kChunkBytesMax + kRowBufferBytesPerPixel * static_cast<png_alloc_size_t>(width);
     const int32 depth = RequestTransforms(png, colorType, bitDepth);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
@@ -170,8 +183,8 @@ Image* PngImageReadStream(Stream* stream) {
         ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
-    ReadContext ctx{stream, StreamBytesLeft(stream), nullptr, nullptr, nullptr, nullptr, false};
-    ctx.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &ctx, PngError, PngWarning, nullptr, PngMalloc, PngFree);
+    ReadContext ctx{stream, StreamBytesLeft(stream), nullptr, nullptr, nullptr, nullptr, false, kChunkBytesMax};
+    ctx.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &ctx, PngError, PngWarning, &ctx, PngMalloc, PngFree);
     if (ctx.png == nullptr) {
         ErrorRaise(kIdImageModule, kErrPngRead);
         return nullptr;

@@ -252,6 +252,30 @@ TEST_F(PngRead, DamagedOrImpossibleFilesAreRefused) {
     EXPECT_EQ(ReadChecked(PngImageRead, (dir / "missing.png").string()), nullptr);
 }
 
+// Found by fuzzing: a chunk whose length field says 1.2 GB in a file of 74
+// bytes had libpng ask for all of it before finding the file too short.
+TEST_F(PngRead, ChunkLengthsCannotAskForHugeBlocks) {
+    const std::vector<uint8> found = {0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49,
+                                      0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x00, 0x01, 0x01, 0x03,
+                                      0x00, 0x00, 0x00, 0xdd, 0x00, 0x00, 0x00, 0x4a, 0x00, 0x00, 0x06, 0x73, 0x50,
+                                      0x4c, 0x54, 0x45, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x26, 0xff, 0xff, 0xff,
+                                      0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+                                      0xff, 0xff, 0xff, 0xff, 0x44, 0xae, 0x42, 0x60, 0x82};
+    // The same with its header's checksum put right, so that it is read with
+    // checksums checked as well.
+    std::vector<uint8> fixed = found;
+    const uint32 crc = static_cast<uint32>(crc32(0, fixed.data() + 12, 17));
+    for (int32 i = 0; i < 4; ++i) fixed[29 + i] = static_cast<uint8>(crc >> (24 - 8 * i));
+    for (bool ignored : {true, false}) {
+        SCOPED_TRACE(ignored);
+        PngReadSetChecksumsIgnored(ignored);
+        test::Counted::largest = 0;
+        EXPECT_EQ(Read(ignored ? found : fixed), nullptr);
+        EXPECT_LT(test::Counted::largest, std::size_t{1} << 20);
+    }
+    PngReadSetChecksumsIgnored(false);
+}
+
 TEST_F(PngRead, BothReadersAreFoundByExtension) {
     ASSERT_TRUE(ImageRegisterFileReaders());
     Png png;
