@@ -25,6 +25,7 @@
 #if __has_include("engine/image/baimage.h")
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
+#include "engine/image/batextur.h"
 #include "engine/image/resmem.h"
 #define KV_TEST_IMAGE 1
 #endif
@@ -66,6 +67,7 @@ bool UseLinkedModules() {
 #ifdef KV_TEST_IMAGE
     table.push_back(ImageModuleEntry());
     table.push_back(RasterModuleEntry());
+    table.push_back(TextureModuleEntry());
 #endif
 #ifdef KV_TEST_PIPE
     table.push_back(PipelineModuleEntry());

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/image/baimage.h"
@@ -52,6 +53,7 @@ struct Engine {
         static int display = 0;
         kv::EngineSetDevice(nullptr);
         kv::EngineOpenParams params{&display};
+        kv::EngineUseStandardModules();
         up = kv::EngineInit(nullptr, 0) && kv::EngineOpen(&params) && kv::EngineStart() &&
              kv::ImageRegisterFileReaders();
     }

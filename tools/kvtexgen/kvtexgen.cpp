@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 #include "engine/image/baimage.h"
 #include "engine/image/ktpngw.h"
@@ -381,6 +382,7 @@ int main(int argc, char** argv) {
     static int display = 0;
     kv::EngineSetDevice(nullptr);
     kv::EngineOpenParams params{&display};
+    kv::EngineUseStandardModules();
     if (!kv::EngineInit(nullptr, 0) || !kv::EngineOpen(&params) || !kv::EngineStart()) {
         std::fprintf(stderr, "kvtexgen: the engine could not start\n");
         return 1;
