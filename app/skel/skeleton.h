@@ -150,6 +150,11 @@ bool PlatformSelectDevice(int32 useDialog);
 void PlatformResetRecord();
 // The window handle, null before the window exists.
 void* PlatformGetWindow();
+// The folders where the program's data (the textures) lives besides the
+// current one, in the order they are searched: the executable's folder (the
+// build tree), then the installed data folders. Each ends in '/'; null past
+// the last.
+const char* PlatformDataFolder(int32 index);
 // Whether the platform can show the window to a person (a headless run on an
 // offscreen or dummy video driver cannot).
 bool PlatformDisplayVisible();

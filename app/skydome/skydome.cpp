@@ -12,6 +12,8 @@
 #include "app/skydome/sky.h"
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
+#include "engine/image/baimage.h"
+#include "engine/image/batextur.h"
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
@@ -37,11 +39,12 @@ struct AppState {
     World* world;
     Camera* camera;
     Clump* domeClump;
+    Texture* ground;
     float fieldOfView;  // degrees
     float viewWindow;
     long framesDrawn;
 };
-constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0};
+constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0};
 AppState app = kInitialState;
 
 void Terminate();
@@ -76,8 +79,8 @@ bool UseSoftwarePipelines() {
 void DrawOverlays() {
     const DomeSettings* settings = DomeGetSettings();
     if (!settings->preview && settings->ground) {
-        // No ground texture yet: the ground's top is drawn in its vertex colour.
-        RenderStateSet(StateTextureRaster, 0);
+        RenderStateSet(StateTextureRaster,
+                       reinterpret_cast<std::intptr_t>(app.ground != nullptr ? TextureGetRaster(app.ground) : nullptr));
         DomeDrawGround();
     }
     const bool normals = !settings->preview && settings->normals;
@@ -89,6 +92,22 @@ void DrawOverlays() {
         if (settings->wire) DomeDrawWire();
         if (normals) DomeDrawNormals();
     }
+}
+
+// The ground's picture, "ground" in "textures/" (also where the program's data
+// lives, so that a program started from another folder finds it), filtered
+// linearly.
+Texture* ReadGroundTexture() {
+    std::string search = "textures/";
+    for (int32 i = 0; const char* folder = PlatformDataFolder(i); ++i)
+        search += std::string(";") + folder + "textures/";
+    char* path = PlatformPathCreate(search.c_str());
+    if (path == nullptr) return nullptr;
+    ImageSetPath(path);
+    PlatformPathDestroy(path);
+    Texture* ground = TextureRead("ground", nullptr);
+    if (ground != nullptr) TextureSetFilterMode(ground, 2);
+    return ground;
 }
 
 // The routine behind "Save dome_X" (with kDomeFileName) and --save-dome.
@@ -147,6 +166,8 @@ int32 Initialise(void* window) {
     sky->sunPhi = 0.0f;
     SkyMoveSun(options->sunZenith, options->sunAzimuth);
     DomeUpdateViewer();
+    app.ground = ReadGroundTexture();
+    if (app.ground == nullptr) return Fail("Cannot create ground texture.");
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
     // to drawing offscreen), but nobody can see it or press Escape.
@@ -165,6 +186,8 @@ void Terminate() {
     }
     app.sceneReady = false;
     SkySetSunMovedHook(nullptr, nullptr);
+    if (app.ground != nullptr) TextureDestroy(app.ground);
+    app.ground = nullptr;
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
     app.domeClump = nullptr;
     if (app.engineStarted) DomeReset();  // its buffers are the engine's memory

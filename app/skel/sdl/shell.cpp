@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "devdialog.h"
@@ -403,6 +404,25 @@ bool PlatformCameraShowRaster(void* camera) {
 }
 
 bool PlatformRegisterImageLoaders() { return ImageRegisterFileReaders(); }
+
+const char* PlatformDataFolder(int32 index) {
+    // Worked out once: the executable's folder (where the build puts the
+    // data beside the program), the data folder of an installation relative
+    // to it, and the one the build was configured to install into.
+    static const std::vector<std::string> folders = [] {
+        std::vector<std::string> f;
+        if (char* base = SDL_GetBasePath()) {
+            f.emplace_back(base);
+            f.emplace_back(std::string(base) + "../share/kv3skydome/");
+            SDL_free(base);
+        }
+        const std::string installed = KV_DATA_DIR;
+        if (!installed.empty()) f.push_back(installed.back() == '/' ? installed : installed + "/");
+        return f;
+    }();
+    if (index < 0 || static_cast<std::size_t>(index) >= folders.size()) return nullptr;
+    return folders[static_cast<std::size_t>(index)].c_str();
+}
 
 bool PlatformSelectDevice(int32 useDialog) {
     DeviceDialog dialog;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -236,11 +237,17 @@ TEST(SkydomeRun, TheOverlaysShowWhereTheyBelong) {
     const Picture soft = Shoot("--show ground,wire,normals --software-pipelines", "skydome_overlays_sw.png");
     ASSERT_TRUE(plain.ok && all.ok && soft.ok);
     for (const Picture* p : {&all, &soft}) {
-        // The ground's near corners reach out beside and below the dome.
-        for (auto [x, y] : {std::pair{110, 390}, std::pair{530, 390}}) {
+        // The ground's near corners reach out beside and below the dome,
+        // textured with the green ground picture: no flat colour.
+        std::set<int> greens;
+        for (auto [x, y] : {std::pair{110, 390}, std::pair{530, 390}, std::pair{120, 300}, std::pair{520, 330},
+                            std::pair{160, 380}, std::pair{500, 370}}) {
             EXPECT_TRUE(Within(Pixel(plain, x, y), 64, 64, 64, 0)) << x << "," << y;
-            EXPECT_TRUE(Within(Pixel(*p, x, y), 255, 255, 255, 2)) << x << "," << y;
+            const unsigned char* c = Pixel(*p, x, y);
+            EXPECT_TRUE(c[1] > c[0] && c[1] > c[2]) << x << "," << y;
+            greens.insert(c[1]);
         }
+        EXPECT_GE(greens.size(), 3u);
         std::size_t wire = 0, normals = 0, normalsOff = 0, wireAbove = 0;
         for (int y = 0; y < p->height; ++y) {
             for (int x = 0; x < p->width; ++x) {
