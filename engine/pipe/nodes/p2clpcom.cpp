@@ -183,14 +183,6 @@ void ClipProjectVertex(const CamSpace3DVertex& c, const ClipView& view, ScrSpace
     }
 }
 
-bool ClipReserve(ClipWork* work, uint32 extra) {
-    for (Cluster* c : {work->cam, work->scr, work->interpolants}) {
-        if (c == nullptr || c->numUsed + extra <= c->numAlloced) continue;
-        if (ClusterResize(c, c->numUsed + extra) == nullptr) return false;
-    }
-    return true;
-}
-
 uint8 ClipRingFlags(const ClipWork& work, const uint32* ring, int32 count) {
     const CamSpace3DVertex* cam = Cam(work);
     uint8 f = 0;
@@ -356,7 +348,7 @@ bool ClipNodeRun(PipelineNode* node, const ExecuteParams* params, int32 vertices
     }
     Cluster* interpolants = lines ? nullptr : ClusterOpen(packet, kInterpolants, node);
     if (interpolants != nullptr && interpolants->data == nullptr) {
-        if (ClusterAllocate(interpolants, 0, sizeof(ClipInterpolant)) == nullptr) {
+        if (ClusterAllocate(interpolants, 12, sizeof(ClipInterpolant)) == nullptr) {
             PacketRelease(pipeline);
             return false;
         }

@@ -92,17 +92,13 @@ void ClipProjectVertex(const CamSpace3DVertex& c, const ClipView& view, ScrSpace
 
 // The clipper's working state over one packet's vertex clusters. The
 // clusters must be owned (opened for writing) and hold room for the vertices
-// it appends (ClipReserve).
+// it appends: up to 12 for one triangle.
 struct ClipWork {
     const ClipView* view;
     Cluster* cam;
     Cluster* scr;
     Cluster* interpolants;  // or none
 };
-
-// Grows the vertex clusters (and the interpolants) so that `extra` more
-// vertices fit; false when the heap is out of room.
-bool ClipReserve(ClipWork* work, uint32 extra);
 
 // Cuts the ring of vertex indices (closed: a polygon; open: a segment of two)
 // at the planes in `planes`, in the order near, far, bottom, top, left,

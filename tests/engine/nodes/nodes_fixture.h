@@ -41,6 +41,7 @@ struct Recorded {
     std::vector<Im2DVertex> scr;
     std::vector<uint32> indices;
     bool hasIndices = false;
+    std::vector<ClipInterpolant> interpolants;
 };
 
 class NodesTest : public ::testing::Test {
@@ -143,12 +144,14 @@ class NodesTest : public ::testing::Test {
         static const ClusterUse clusters[] = {{.clusterType = &clusterCamSpace3DVertices},
                                               {.clusterType = &clusterScrSpace2DVertices},
                                               {.clusterType = &clusterIndices},
-                                              {.clusterType = &clusterMeshState}};
-        static const ClusterNeed needs[] = {ClusterOptional, ClusterOptional, ClusterOptional, ClusterOptional};
+                                              {.clusterType = &clusterMeshState},
+                                              {.clusterType = &clusterInterpolants}};
+        static const ClusterNeed needs[] = {ClusterOptional, ClusterOptional, ClusterOptional, ClusterOptional,
+                                            ClusterOptional};
         static NodeType type = {
             .name = Id == 0 ? "Record.csl" : "RecordElse.csl",
             .body = Record<Id>,
-            .numClusters = 4,
+            .numClusters = 5,
             .clusters = clusters,
             .needs = needs,
         };
@@ -175,6 +178,10 @@ class NodesTest : public ::testing::Test {
             r.hasIndices = true;
         }
         if (const Cluster* c = ClusterPeek(packet, 3)) r.state = *static_cast<const MeshState*>(c->data);
+        if (const Cluster* c = ClusterPeek(packet, 4)) {
+            const auto* v = static_cast<const ClipInterpolant*>(c->data);
+            r.interpolants.assign(v, v + c->numUsed);
+        }
         recorded.push_back(r);
         PacketRelease(p);
         return true;

@@ -120,6 +120,18 @@ TEST_F(Nodes, ATriangleAcrossTheNearPlaneBecomesTwoWithNewVerticesOnThePlane) {
     EXPECT_TRUE(r.indices[0] >= 4 || r.indices[1] >= 4 || r.indices[2] >= 4);
     EXPECT_TRUE(r.indices[3] >= 4 || r.indices[4] >= 4 || r.indices[5] >= 4);
     for (uint32 k : r.indices) EXPECT_NE(k, 0u) << "the vertex behind the plane is gone";
+    // Each made vertex says where on which edge it was cut.
+    ASSERT_EQ(r.interpolants.size(), 4u);
+    for (const ClipInterpolant& i : r.interpolants) {
+        EXPECT_GE(i.newVertex, 4u);
+        EXPECT_EQ(i.outsideVertex, 0u);
+        EXPECT_GT(i.t, 0.0f);
+        EXPECT_LT(i.t, 1.0f);
+        const V3d& a = r.cam[i.outsideVertex].position;
+        const V3d& b = r.cam[i.insideVertex].position;
+        EXPECT_NEAR(r.cam[i.newVertex].position.x, a.x + (b.x - a.x) * i.t, 1e-5f);
+        EXPECT_NEAR(r.cam[i.newVertex].position.y, a.y + (b.y - a.y) * i.t, 1e-5f);
+    }
 }
 
 TEST_F(Nodes, ACutAtTheLeftCornerSnapsNewVerticesToTheRastersEdges) {
