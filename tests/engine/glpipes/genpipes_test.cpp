@@ -238,6 +238,48 @@ TEST_F(GenPipes, EveryAtomicOfASharedMorphingGeometrySeesEveryChange) {
     }
 }
 
+TEST_F(GenPipes, SectorStripsBecomeTriangleListsWithTheirPlanes) {
+    auto* sector = reinterpret_cast<WorldSector*>(WorldGetRootSector(world));
+    // A quad as one strip, facing the camera, and an unindexed run beside it.
+    std::vector<V3d> verts = {{1, 1, 0}, {1, -1, 0}, {-1, 1, 0}, {-1, -1, 0}};
+    std::vector<RGBA> colours = {kRed, RGBA{0, 255, 0, 255}, RGBA{0, 0, 255, 255}, kRed};
+    sector->vertices = verts.data();
+    sector->preLitColors = colours.data();
+    sector->numVertices = 4;
+    MeshesDestroy(sector->meshes);
+    sector->meshes = MeshHeaderCreate(1, 4, kMeshHeaderTriStrip);
+    ASSERT_NE(sector->meshes, nullptr);
+    Mesh* mesh = MeshHeaderGetMeshes(sector->meshes);
+    mesh->indices = MeshHeaderGetIndexArea(sector->meshes);
+    mesh->numIndices = 4;
+    for (uint32 k = 0; k < 4; ++k) mesh->indices[k] = k;
+    WorldSetFlags(world, GeometryPrelit);
+    Picture a, b;
+    BothWays(&a, &b, "genpipes_sector");
+    int covered = 0;
+    EXPECT_GE(Agreement(a, b, 8, &covered), 0.999);
+    EXPECT_GT(covered, 40000);
+    UseGeneric(true);
+    Draw();
+    UseGeneric(false);
+    ASSERT_NE(sector->instanceEntry, nullptr);
+    const GenInstance* cache = GenInstanceFromEntry(sector->instanceEntry);
+    ASSERT_NE(cache, nullptr);
+    const GenInstanceMesh& m = cache->meshes[0];
+    ASSERT_EQ(m.numIndices, 6u);
+    const uint32 expected[] = {0, 1, 2, 2, 1, 3};
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(m.indices[k], expected[k]) << k;
+    ASSERT_NE(m.planes, nullptr);
+    for (int t = 0; t < 2; ++t) {
+        EXPECT_EQ(m.planes[t].x, 0);
+        EXPECT_EQ(m.planes[t].z, -127);  // towards the camera
+        EXPECT_FLOAT_EQ(m.planes[t].distance, 0.0f);
+    }
+    sector->vertices = nullptr;
+    sector->preLitColors = nullptr;
+    sector->numVertices = 0;
+}
+
 TEST_F(GenPipes, EachSetOfPipelinesKeepsItsOwnCache) {
     Geometry* g = FrontGrid(3, GeometryPrelit);
     Place(g);
