@@ -13,6 +13,7 @@
 #include "engine/core/badevice.h"
 #include "engine/frame/baframe.h"
 #include "engine/image/baraster.h"
+#include "engine/opengl/baintogl.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glfuncs.h"
 #include "engine/opengl/glpipes.h"

@@ -138,12 +138,21 @@ const ClusterEffect kPass[] = {ClusterUntouched, ClusterUntouched};
 const OutputSpec kSourceOut[] = {{"SourceOut", kMakeBoth, ClusterDropped}};
 const OutputSpec kMiddleOut[] = {{"MiddleOut", kPass, ClusterUntouched}};
 
-NodeType sourceType = {"Source.csl", SourceBody,   nullptr, nullptr,    nullptr, nullptr, nullptr, nullptr, 2,
-                       kUses,        kSourceNeeds, 1,       kSourceOut, 0,       0,       0};
-NodeType middleType = {"Middle.csl", MiddleBody, nullptr, nullptr,    nullptr, nullptr, nullptr, nullptr, 2,
-                       kUses,        kWorkNeeds, 1,       kMiddleOut, 0,       0,       0};
-NodeType sinkType = {"Sink.csl", SinkBody, nullptr,    nullptr, nullptr, nullptr, nullptr, nullptr,
-                     2,          kUses,    kWorkNeeds, 0,       nullptr, 0,       0,       0};
+NodeType sourceType = {.name = "Source.csl",
+                       .body = SourceBody,
+                       .numClusters = 2,
+                       .clusters = kUses,
+                       .needs = kSourceNeeds,
+                       .numOutputs = 1,
+                       .outputs = kSourceOut};
+NodeType middleType = {.name = "Middle.csl",
+                       .body = MiddleBody,
+                       .numClusters = 2,
+                       .clusters = kUses,
+                       .needs = kWorkNeeds,
+                       .numOutputs = 1,
+                       .outputs = kMiddleOut};
+NodeType sinkType = {.name = "Sink.csl", .body = SinkBody, .numClusters = 2, .clusters = kUses, .needs = kWorkNeeds};
 
 void BM_PacketThroughThreeNodes(benchmark::State& state) {
     Engine engine;

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
 #include "engine/image/batextur.h"
 #include "engine/image/ktreaders.h"
+#include "engine/opengl/baintogl.h"
 #include "engine/opengl/basdlogl.h"
 
 namespace {
@@ -80,6 +82,7 @@ struct GlEngine {
         if (window == nullptr) return;
         EngineSetDevice(GlDeviceGetInterface);
         EngineOpenParams p{window};
+        EngineUseStandardModules();
         if (!EngineInit(nullptr, 0) || !EngineOpen(&p) || !EngineSetVideoMode(0) || !EngineStart()) return;
         started = true;
         ok = ImageRegisterFileReaders() && ImageSetPath((dir + "/").c_str()) != nullptr;

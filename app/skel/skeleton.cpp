@@ -2,10 +2,12 @@
 // leaves unhandled gets the skeleton's default.
 #include "skeleton.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
+#include "engine/image/ktcharse.h"
 
 namespace kv {
 
@@ -20,6 +22,31 @@ struct InputDevice {
 ShellSettings settings = {"Kelvane Application", 0, 0, 0, 0};
 InputDevice inputDevices[3] = {{InputKeyboard, 0, nullptr}, {InputMouse, 0, nullptr}, {InputOther, 0, nullptr}};
 int32 deviceDialogFlag = 1;
+
+// The engine errors behind the next failure report.
+struct ErrorTrail {
+    int32 count;
+    ErrorRecord first, last;
+    int64_t firstDetail, lastDetail;
+};
+ErrorTrail trail = {};
+
+void KeepError(const ErrorRecord* error, int64_t detail, void*) {
+    if (trail.count++ == 0) {
+        trail.first = *error;
+        trail.firstDetail = detail;
+    }
+    trail.last = *error;
+    trail.lastDetail = detail;
+}
+
+void PrintError(const char* what, const ErrorRecord& e, int64_t detail) {
+    const char* meaning = ErrorMeaning(e.errorCode);
+    std::fprintf(stderr, "  %s engine error: module %d, code 0x%08X: %s", what, e.pluginID,
+                 static_cast<unsigned>(e.errorCode), meaning != nullptr ? meaning : "a code of that module");
+    if (detail != 0) std::fprintf(stderr, " (%lld)", static_cast<long long>(detail));
+    std::fputc('\n', stderr);
+}
 
 // Default of EventInitialise: bring the engine up, unwinding exactly what was
 // done when a step fails.
@@ -87,6 +114,8 @@ int32 Default(int32 event, void* data) {
                 d.handler = nullptr;
             }
             PlatformResetRecord();
+            ErrorSetReportHook(KeepError, nullptr);
+            ShellErrorTrailClear();
             return EventHandled;
         case EventPreOption:
             // The whole argument must match: one that merely begins with the
@@ -131,9 +160,24 @@ bool InputDeviceRegister(int32 kind, EventHandler handler) {
 int32 KeyboardEvent(int32 event, void* data) { return SendToInput(InputKeyboard, event, data); }
 int32 MouseEvent(int32 event, void* data) { return SendToInput(InputMouse, event, data); }
 
-// The character-set module arrives with the on-screen text; until then its
-// place in start-up and shut-down is held by a pair that succeeds.
-bool CharsetOpen() { return true; }
-void CharsetClose() {}
+void ShellErrorTrailClear() { trail = ErrorTrail{}; }
+
+int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last) {
+    if (first != nullptr) *first = trail.first;
+    if (last != nullptr) *last = trail.last;
+    return trail.count;
+}
+
+void ShellReportFailure(const char* message) {
+    const ErrorTrail seen = trail;
+    PlatformErrorMessage(message);
+    if (seen.count > 0) {
+        PrintError(seen.count > 1 ? "first" : "the", seen.first, seen.firstDetail);
+        if (seen.count > 1) PrintError("last", seen.last, seen.lastDetail);
+    } else {
+        std::fprintf(stderr, "  (the engine reported no error)\n");
+    }
+    ShellErrorTrailClear();
+}
 
 }  // namespace kv

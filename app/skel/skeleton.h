@@ -2,6 +2,7 @@
 // handlers, the shell settings, and the platform services the shell offers.
 #pragma once
 
+#include "engine/core/baerr.h"
 #include "engine/core/kvtypes.h"
 
 namespace kv {
@@ -131,11 +132,6 @@ int32 MouseEvent(int32 event, void* data);
 // The flag that "-vms" clears; handed to the device-selection step.
 int32 ShellDeviceDialogFlag();
 
-// The character-set text module the default start-up opens and shut-down
-// closes.
-bool CharsetOpen();
-void CharsetClose();
-
 // Platform services, implemented by the platform shell.
 uint32 PlatformGetTimer();
 void PlatformMouseWarp(float x, float y);
@@ -150,14 +146,29 @@ bool PlatformSelectDevice(int32 useDialog);
 void PlatformResetRecord();
 // The window handle, null before the window exists.
 void* PlatformGetWindow();
-// The folders where the program's data (the textures) lives besides the
+// Whether the platform can show the window to a person (a headless run on an
+// offscreen or dummy video driver cannot).
+bool PlatformDisplayVisible();
+// The signal (SIGINT, SIGTERM or SIGHUP) that asked the program to quit, as
+// closing the window does; 0 when none did. A second such signal ends the
+// program at once.
+int32 PlatformQuitSignal();
+
+// Failures people can see. The skeleton's report hook (installed by the
+// default of EventPreInitialise) keeps the engine errors raised since the
+// trail was last cleared; ShellReportFailure shows the message as
+// PlatformErrorMessage does and follows it on stderr with the first and the
+// last of those errors (module, code, what the code means), then clears the
+// trail.
+void ShellReportFailure(const char* message);
+void ShellErrorTrailClear();
+// The errors kept: how many, and the first and last (either may be null).
+int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last);
+// The folders where the program's data (the help text, the textures) lives besides the
 // current one, in the order they are searched: the executable's folder (the
 // build tree), then the installed data folders. Each ends in '/'; null past
 // the last.
 const char* PlatformDataFolder(int32 index);
-// Whether the platform can show the window to a person (a headless run on an
-// offscreen or dummy video driver cannot).
-bool PlatformDisplayVisible();
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);

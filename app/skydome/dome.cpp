@@ -86,7 +86,7 @@ const DomeTessellation* DomeGetTessellation() { return &dome.tessellation; }
 Geometry* DomeBuild(int32 rings) {
     if (rings < kDomeMinResolution || rings > kDomeMaxResolution) {
         // Vertex indices are 16-bit; the menu never offers more.
-        ErrorRaise(kModuleNone, kErrNullArgument);
+        ErrorRaise(kModuleNone, kErrOutOfRange);
         return nullptr;
     }
     const int32 segments = 4 * rings;
@@ -99,21 +99,12 @@ Geometry* DomeBuild(int32 rings) {
     V3d* positions = MorphTargetGetVertices(target);
     V3d* normals = MorphTargetGetNormals(target);
     RGBA* prelit = GeometryGetPrelitColors(geometry);
-    const real step = 6.2831855f / static_cast<real>(segments);
-    int32 v = 0;
-    for (int32 i = 0; i < rings; ++i) {
-        const real elevation = static_cast<real>(i) * step;
-        const real cosE = std::cos(elevation);
-        const real sinE = std::sin(elevation);
-        for (int32 j = 0; j < segments; ++j, ++v) {
-            const real azimuth = static_cast<real>(j) * step;
-            positions[v] = V3d{std::sin(azimuth) * cosE, sinE, std::cos(azimuth) * cosE};
-            normals[v] = positions[v];
-            prelit[v] = kBlack;
-        }
+    // The sky's colour cache takes its directions from the same function.
+    SkyHemisphereDirections(rings, positions);
+    for (int32 v = 0; v < numVertices; ++v) {
+        normals[v] = positions[v];
+        prelit[v] = kBlack;
     }
-    positions[v] = normals[v] = V3d{0.0f, 1.0f, 0.0f};
-    prelit[v] = kBlack;
 
     Material* material = MaterialCreate();
     if (material == nullptr) {

@@ -25,9 +25,11 @@ struct DomeSaveOptions {
     void* data = nullptr;
 };
 
-// Writes the clump to path. On failure the file at path is as it was, no
-// temporary file is left, and *message (may be null) says what went wrong:
-// kDomeCannotOpen when the file cannot be made.
+// Writes the clump to path (a link: to the file it names; a device or a pipe:
+// in place). On failure the file at path is as it was, no temporary file is
+// left, and *message (may be null) names the path and says what went wrong,
+// with the system's reason; it begins with kDomeCannotOpen when no file could
+// be opened for writing.
 bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSaveOptions* options = nullptr);
 
 }  // namespace kv

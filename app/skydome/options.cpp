@@ -1,10 +1,12 @@
 #include "options.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "app/skydome/dome.h"
 #include "app/skydome/sky.h"
@@ -13,214 +15,392 @@
 namespace kv {
 
 namespace {
+
 SkydomeOptions current;
 
-bool ParseCount(const char* text, long* out) {
-    if (text == nullptr || *text == '\0') return false;
+// The range a number must fall in; values are checked at the precision they
+// are kept in.
+struct NumberRule {
+    double min, max;
+    bool maxExcluded;   // max itself is refused
+    bool whole;         // a whole number
+    const char* range;  // for messages: "0.01 to 1"
+};
+
+constexpr NumberRule kFramesRule = {0, 2147483647, false, true, "0 to 2147483647"};
+constexpr NumberRule kResolutionRule = {kDomeMinResolution, kDomeMaxResolution, false, true, "1 to 32"};
+constexpr NumberRule kExposureRule = {kDomeMinExposure, kDomeMaxExposure, false, false, "0.01 to 1"};
+constexpr NumberRule kZenithRule = {0, kSkyMaxSunZenith, false, false, "0 to 85 degrees"};
+constexpr NumberRule kAzimuthRule = {0, 360, true, false, "0 up to, not including, 360 degrees"};
+
+// Decimal only: an optional sign, digits with an optional point, an optional
+// exponent. No hexadecimal, no "inf" or "nan", no spaces.
+bool IsDecimal(const char* text) {
+    const char* p = text;
+    if (*p == '+' || *p == '-') ++p;
+    std::size_t digits = 0;
+    while (*p >= '0' && *p <= '9') ++p, ++digits;
+    if (*p == '.') {
+        ++p;
+        while (*p >= '0' && *p <= '9') ++p, ++digits;
+    }
+    if (digits == 0) return false;
+    if (*p == 'e' || *p == 'E') {
+        ++p;
+        if (*p == '+' || *p == '-') ++p;
+        if (!(*p >= '0' && *p <= '9')) return false;
+        while (*p >= '0' && *p <= '9') ++p;
+    }
+    return *p == '\0';
+}
+
+enum class NumberFault { None, NotANumber, OutOfRange };
+
+// The one number reader of every option. A number too small to tell from 0
+// is 0; one too large for a double is out of range.
+NumberFault ReadNumber(const char* text, const NumberRule& rule, double* out) {
+    if (text == nullptr || !IsDecimal(text)) return NumberFault::NotANumber;
     errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < 0) return false;
+    const double v = std::strtod(text, nullptr) + 0.0;  // no negative zero
+    if (std::isinf(v)) return NumberFault::OutOfRange;
+    if (rule.whole && v != std::floor(v)) return NumberFault::NotANumber;
+    if (v < rule.min || v > rule.max || (rule.maxExcluded && v >= rule.max)) return NumberFault::OutOfRange;
     *out = v;
+    return NumberFault::None;
+}
+
+// Single precision, as the program keeps its angles and factors. A value
+// inside an open upper bound stays inside it (359.99999 degrees does not
+// become 360, which is 0).
+NumberFault ReadReal(const char* text, const NumberRule& rule, float* out) {
+    double v = 0.0;
+    const NumberFault fault = ReadNumber(text, rule, &v);
+    if (fault != NumberFault::None) return fault;
+    float f = static_cast<float>(v);
+    if (f < static_cast<float>(rule.min) || f > static_cast<float>(rule.max)) return NumberFault::OutOfRange;
+    if (rule.maxExcluded && f >= static_cast<float>(rule.max)) f = std::nextafter(static_cast<float>(rule.max), 0.0f);
+    *out = f;
+    return NumberFault::None;
+}
+
+struct OptionSpec;
+using ApplyFn = bool (*)(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error);
+
+// One row per option: its name, the name of its value (null: it takes none),
+// its lines of help, and what it does. --help is made from this table.
+struct OptionSpec {
+    const char* name = nullptr;
+    const char* value = nullptr;
+    const char* help = nullptr;
+    ApplyFn apply = nullptr;
+    const NumberRule* rule = nullptr;             // numeric options
+    std::string SkydomeOptions::*file = nullptr;  // file options
+    const char* needs = nullptr;                  // what a malformed value is told it needs
+};
+
+std::string Refuse(const OptionSpec& spec, const char* value) {
+    std::string e = std::string(spec.name) + " needs " + spec.needs;
+    if (value != nullptr) e += std::string(", not \"") + value + "\"";
+    return e;
+}
+
+std::string OutOfRange(const OptionSpec& spec, const char* what, const char* value, const NumberRule& rule) {
+    return std::string(spec.name) + ": " + what + value + " is out of range (" + rule.range + ")";
+}
+
+bool ApplyHelp(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->help = true;
     return true;
 }
 
-// The whole text must be one finite number.
-bool ParseReal(const char* text, float* out) {
-    if (text == nullptr || *text == '\0') return false;
-    errno = 0;
-    char* end = nullptr;
-    const float v = std::strtof(text, &end);
-    if (errno == ERANGE || *end != '\0' || !std::isfinite(v)) return false;
-    *out = v;
+bool ApplyFrames(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    switch (ReadNumber(value, *spec.rule, &v)) {
+        case NumberFault::NotANumber:
+            *error = Refuse(spec, value);
+            return false;
+        case NumberFault::OutOfRange:
+            *error = OutOfRange(spec, "", value, *spec.rule);
+            return false;
+        case NumberFault::None:
+            break;
+    }
+    o->frames = static_cast<long>(v);
+    return true;
+}
+
+bool ApplyResolution(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    switch (ReadNumber(value, *spec.rule, &v)) {
+        case NumberFault::NotANumber:
+            *error = Refuse(spec, value);
+            return false;
+        case NumberFault::OutOfRange:
+            *error = OutOfRange(spec, "", value, *spec.rule);
+            return false;
+        case NumberFault::None:
+            break;
+    }
+    o->resolution = static_cast<int>(v);
+    return true;
+}
+
+bool ApplyExposure(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    switch (ReadReal(value, *spec.rule, &o->exposure)) {
+        case NumberFault::NotANumber:
+            *error = Refuse(spec, value);
+            return false;
+        case NumberFault::OutOfRange:
+            *error = OutOfRange(spec, "", value, *spec.rule);
+            return false;
+        case NumberFault::None:
+            break;
+    }
     return true;
 }
 
 // "ZENITH,AZIMUTH"
-bool ParseSun(const char* text, float* zenith, float* azimuth) {
-    if (text == nullptr) return false;
-    const char* comma = std::strchr(text, ',');
-    if (comma == nullptr) return false;
-    const std::string first(text, comma);
-    return ParseReal(first.c_str(), zenith) && ParseReal(comma + 1, azimuth);
-}
-
-std::string Number(float v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%g", static_cast<double>(v));
-    return buffer;
-}
-
-// "--show ground,wire,normals" turns those on; "none" turns every one off.
-bool ParseShow(const char* list, SkydomeOptions* o, std::string* error) {
-    if (list == nullptr || *list == '\0') {
-        *error = "--show needs a list of overlays: ground, wire, normals or none (for example --show ground,wire)";
+bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
+    if (comma == nullptr) {
+        *error = Refuse(spec, value);
         return false;
     }
+    const std::string zenithText(value, comma);
+    const char* azimuthText = comma + 1;
+    float zenith = 0.0f, azimuth = 0.0f;
+    const NumberFault z = ReadReal(zenithText.c_str(), kZenithRule, &zenith);
+    const NumberFault a = ReadReal(azimuthText, kAzimuthRule, &azimuth);
+    if (z == NumberFault::NotANumber || a == NumberFault::NotANumber) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    if (z == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, "the zenith angle ", zenithText.c_str(), kZenithRule);
+        return false;
+    }
+    if (a == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, "the azimuth ", azimuthText, kAzimuthRule);
+        return false;
+    }
+    o->sunZenith = zenith;
+    o->sunAzimuth = azimuth;
+    return true;
+}
+
+// "ground,wire,normals" turns those on; "none" turns every one off. Every
+// unknown name is listed in the message.
+bool ApplyShow(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || *value == '\0') {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    SkydomeOptions shown = *o;
     std::string unknown;
-    const std::string text(list);
-    std::size_t at = 0;
-    while (at <= text.size()) {
+    const std::string text(value);
+    for (std::size_t at = 0; at <= text.size();) {
         std::size_t comma = text.find(',', at);
         if (comma == std::string::npos) comma = text.size();
         const std::string name = text.substr(at, comma - at);
         if (name == "ground") {
-            o->showGround = true;
+            shown.showGround = true;
         } else if (name == "wire") {
-            o->showWire = true;
+            shown.showWire = true;
         } else if (name == "normals") {
-            o->showNormals = true;
+            shown.showNormals = true;
         } else if (name == "none") {
-            o->showGround = o->showWire = o->showNormals = false;
+            shown.showGround = shown.showWire = shown.showNormals = false;
         } else {
             unknown += (unknown.empty() ? "" : ", ") + (name.empty() ? std::string("(empty)") : "'" + name + "'");
         }
         at = comma + 1;
     }
     if (!unknown.empty()) {
-        *error = "--show: unknown overlay " + unknown + " (known: ground, wire, normals, none)";
+        *error = std::string(spec.name) + ": unknown overlay " + unknown + " (known: ground, wire, normals, none)";
         return false;
     }
+    *o = shown;
     return true;
 }
 
-// The value that follows an option, or null when there is none.
-const char* ValueOf(const std::vector<char*>& args, std::size_t i) {
-    return i + 1 < args.size() ? args[i + 1] : nullptr;
+bool ApplySoftwarePipelines(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->softwarePipelines = true;
+    return true;
 }
 
-bool ParseSkyOption(const char* option, const char* value, SkydomeOptions* o, std::string* error) {
-    if (std::strcmp(option, "--sun") == 0) {
-        float zenith = 0.0f, azimuth = 0.0f;
-        if (!ParseSun(value, &zenith, &azimuth)) {
-            *error = "--sun needs ZENITH,AZIMUTH in degrees, for example --sun 50,20";
-            return false;
-        }
-        if (!(zenith >= 0.0f && zenith <= kSkyMaxSunZenith)) {
-            *error = "--sun: the zenith angle " + Number(zenith) + " is out of range (0 to 85 degrees)";
-            return false;
-        }
-        if (!(azimuth >= 0.0f && azimuth < 360.0f)) {
-            *error = "--sun: the azimuth " + Number(azimuth) + " is out of range (0 up to, not including, 360 degrees)";
-            return false;
-        }
-        o->sunZenith = zenith;
-        o->sunAzimuth = azimuth;
-    } else if (std::strcmp(option, "--exposure") == 0) {
-        float k = 0.0f;
-        if (!ParseReal(value, &k)) {
-            *error = "--exposure needs a number from 0.01 to 1";
-            return false;
-        }
-        if (!(k >= kDomeMinExposure && k <= kDomeMaxExposure)) {
-            *error = "--exposure: " + Number(k) + " is out of range (0.01 to 1)";
-            return false;
-        }
-        o->exposure = k;
-    } else {  // --resolution
-        long rings = 0;
-        if (value == nullptr || *value == '\0') {
-            *error = "--resolution needs a whole number of rings from 1 to 32";
-            return false;
-        }
-        errno = 0;
-        char* end = nullptr;
-        rings = std::strtol(value, &end, 10);
-        if (errno != 0 || *end != '\0') {
-            *error = "--resolution needs a whole number of rings from 1 to 32";
-            return false;
-        }
-        if (rings < kDomeMinResolution || rings > kDomeMaxResolution) {
-            *error = "--resolution: " + std::string(value) + " is out of range (1 to 32)";
-            return false;
-        }
-        o->resolution = static_cast<int>(rings);
+bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || *value == '\0') {
+        *error = Refuse(spec, nullptr);
+        return false;
     }
+    o->*spec.file = value;
     return true;
 }
+
+const OptionSpec kOptions[] = {
+    {.name = "--frames",
+     .value = "N",
+     .help = "quit after N frames (for unattended runs)",
+     .apply = ApplyFrames,
+     .rule = &kFramesRule,
+     .needs = "a whole number of frames, 0 or more"},
+    {.name = "--screenshot",
+     .value = "FILE",
+     .help = "after the last frame of a --frames run, write the picture\n"
+             "to FILE as PNG (the exit status is 1 when it cannot be written,\n"
+             "or when the run ends before its last frame)",
+     .apply = ApplyFile,
+     .file = &SkydomeOptions::screenshot,
+     .needs = "a file name"},
+    {.name = "--save-dome",
+     .value = "FILE",
+     .help = "save the dome to FILE when the run ends (after the last frame\n"
+             "of a --frames run, or when interrupted); the exit status is 1\n"
+             "when it cannot be saved",
+     .apply = ApplyFile,
+     .file = &SkydomeOptions::saveDome,
+     .needs = "a file name"},
+    {.name = "--sun",
+     .value = "ZENITH,AZIMUTH",
+     .help = "the sun's position in degrees: zenith angle 0 to 85, azimuth\n"
+             "0 up to 360 (default 50,20)",
+     .apply = ApplySun,
+     .needs = "ZENITH,AZIMUTH in degrees, for example --sun 50,20"},
+    {.name = "--exposure",
+     .value = "K",
+     .help = "exposure, 0.01 to 1 (default 0.1)",
+     .apply = ApplyExposure,
+     .rule = &kExposureRule,
+     .needs = "a number from 0.01 to 1"},
+    {.name = "--resolution",
+     .value = "R",
+     .help = "rings of the dome, 1 to 32 (default 9)",
+     .apply = ApplyResolution,
+     .rule = &kResolutionRule,
+     .needs = "a whole number of rings from 1 to 32"},
+    {.name = "--show",
+     .value = "LIST",
+     .help = "overlays to draw, comma-separated: ground, wire (the wire mesh\n"
+             "of the faces towards the viewer), normals (the vertex normals);\n"
+             "the ground is on unless 'none' turns every overlay off",
+     .apply = ApplyShow,
+     .needs = "a list of overlays: ground, wire, normals or none (for example --show ground,wire)"},
+    {.name = "--software-pipelines",
+     .help = "draw with the engine's own software transform, clipping and\n"
+             "lighting instead of the driver's, to compare the two",
+     .apply = ApplySoftwarePipelines},
+    {.name = "--help", .help = "show this text and exit", .apply = ApplyHelp},
+};
+
+// The skeleton's own option, passed on to it.
+constexpr const char* kNoDialog = "-vms";
+
+const OptionSpec* FindOption(const char* name) {
+    if (std::strcmp(name, "-h") == 0) name = "--help";
+    for (const OptionSpec& spec : kOptions) {
+        if (std::strcmp(spec.name, name) == 0) return &spec;
+    }
+    return nullptr;
+}
+
+// Whether two names reach one file: the same file when both exist, else the
+// same place once links and dots are resolved.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
+    std::error_code ea, eb;
+    const std::filesystem::path pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+    const std::filesystem::path pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
+    return ea ? a == b : eb ? a == b : pa == pb;
+}
+
+std::string MakeUsage() {
+    std::string text =
+        "usage: skydome [options] [-vms]\n"
+        "\n"
+        "Computes the clear daytime sky over a dome, shows it and saves it.\n"
+        "\n"
+        "options:\n"
+        "  -vms          do not show the device-selection dialog; take the current mode\n";
+    constexpr std::size_t kColumn = 16;
+    for (const OptionSpec& spec : kOptions) {
+        std::string head = std::string("  ") + (std::strcmp(spec.name, "--help") == 0 ? "-h, " : "") + spec.name;
+        if (spec.value != nullptr) head += std::string(" ") + spec.value;
+        if (head.size() + 2 > kColumn) {
+            text += head + "\n" + std::string(kColumn, ' ');
+        } else {
+            text += head + std::string(kColumn - head.size(), ' ');
+        }
+        for (const char* h = spec.help; *h != '\0'; ++h) {
+            text += *h;
+            if (*h == '\n') text += std::string(kColumn, ' ');
+        }
+        text += '\n';
+    }
+    text +=
+        "\n"
+        "Numbers are decimal (0.25, 1e-3). A value that begins with \"--\" is taken\n"
+        "for a forgotten value: write ./--name for a file of that name.\n"
+        "\n"
+        "Escape or closing the window quits; so do SIGINT (Ctrl-C), SIGTERM and\n"
+        "SIGHUP, which still save the dome asked for with --save-dome.\n";
+    return text;
+}
+
 }  // namespace
 
 SkydomeOptions* SkydomeGetOptions() { return &current; }
 
 const char* SkydomeUsage() {
-    return "usage: skydome [options] [-vms]\n"
-           "\n"
-           "Computes the clear daytime sky over a dome, shows it and saves it.\n"
-           "\n"
-           "options:\n"
-           "  -vms          do not show the device-selection dialog; take the current mode\n"
-           "  --frames N    quit after N frames (for unattended runs)\n"
-           "  --screenshot FILE\n"
-           "                after the last frame of a --frames run, write the picture\n"
-           "                to FILE as PNG (the exit status is 1 when it cannot be written)\n"
-           "  --save-dome FILE\n"
-           "                save the dome to FILE when the run ends (after the last frame\n"
-           "                of a --frames run); the exit status is 1 when it cannot be saved\n"
-           "  --sun ZENITH,AZIMUTH\n"
-           "                the sun's position in degrees: zenith angle 0 to 85, azimuth\n"
-           "                0 up to 360 (default 50,20)\n"
-           "  --exposure K  exposure, 0.01 to 1 (default 0.1)\n"
-           "  --resolution R\n"
-           "                rings of the dome, 1 to 32 (default 9)\n"
-           "  --show LIST   overlays to draw, comma-separated: ground, wire (the wire mesh\n"
-           "                of the faces towards the viewer), normals (the vertex normals);\n"
-           "                the ground is on unless 'none' turns every overlay off\n"
-           "  --software-pipelines\n"
-           "                draw with the engine's own software transform, clipping and\n"
-           "                lighting instead of the driver's, to compare the two\n"
-           "  --help        show this text and exit\n"
-           "\n"
-           "Escape or closing the window quits.\n";
+    static const std::string usage = MakeUsage();
+    return usage.c_str();
 }
 
 bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std::string* error) {
     std::vector<char*> rest;
     if (!args.empty()) rest.push_back(args[0]);
+    SkydomeOptions parsed = *options;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const char* a = args[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            options->help = true;
-        } else if (std::strcmp(a, "--frames") == 0) {
-            if (i + 1 >= args.size() || !ParseCount(args[i + 1], &options->frames)) {
-                *error = "--frames needs a whole number of frames, 0 or more";
-                return false;
-            }
-            ++i;
-        } else if (std::strcmp(a, "--screenshot") == 0) {
-            if (i + 1 >= args.size() || args[i + 1][0] == '\0') {
-                *error = "--screenshot needs a file name";
-                return false;
-            }
-            options->screenshot = args[i + 1];
-            ++i;
-        } else if (std::strcmp(a, "--save-dome") == 0) {
-            const char* file = ValueOf(args, i);
-            if (file == nullptr || file[0] == '\0') {
-                *error = "--save-dome needs a file name";
-                return false;
-            }
-            options->saveDome = file;
-            ++i;
-        } else if (std::strcmp(a, "--sun") == 0 || std::strcmp(a, "--exposure") == 0 ||
-                   std::strcmp(a, "--resolution") == 0) {
-            if (!ParseSkyOption(a, ValueOf(args, i), options, error)) return false;
-            ++i;
-        } else if (std::strcmp(a, "--show") == 0) {
-            if (!ParseShow(ValueOf(args, i), options, error)) return false;
-            ++i;
-        } else if (std::strcmp(a, "--software-pipelines") == 0) {
-            options->softwarePipelines = true;
-        } else if (std::strncmp(a, "--", 2) == 0) {
-            *error = std::string("unknown option ") + a + " (see --help)";
-            return false;
-        } else {
+        if (std::strcmp(a, kNoDialog) == 0) {
             rest.push_back(args[i]);
+            continue;
+        }
+        const OptionSpec* spec = FindOption(a);
+        if (spec == nullptr) {
+            if (a[0] == '-') {
+                *error = std::string("unknown option ") + a + " (see --help)";
+            } else {
+                *error = std::string("unexpected argument \"") + a + "\": the program reads no files (see --help)";
+            }
+            return false;
+        }
+        const char* value = nullptr;
+        if (spec->value != nullptr) {
+            value = i + 1 < args.size() ? args[++i] : nullptr;
+            // The value was forgotten and the next option taken for it.
+            if (value != nullptr && (std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
+                *error = Refuse(*spec, nullptr) + ", not the option " + value + " (write ./" + value +
+                         " for a file of that name)";
+                return false;
+            }
+        }
+        if (!spec->apply(*spec, value, &parsed, error)) return false;
+    }
+    if (!parsed.help) {
+        if (!parsed.screenshot.empty() && parsed.frames < 1) {
+            *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
+            return false;
+        }
+        if (!parsed.screenshot.empty() && !parsed.saveDome.empty() && SameFile(parsed.screenshot, parsed.saveDome)) {
+            *error = "--save-dome and --screenshot name the same file, " + parsed.saveDome +
+                     ": each would overwrite the other";
+            return false;
         }
     }
-    if (!options->screenshot.empty() && !options->help && options->frames < 1) {
-        *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
-        return false;
-    }
+    *options = parsed;
     args = rest;
     return true;
 }

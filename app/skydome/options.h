@@ -26,9 +26,12 @@ struct SkydomeOptions {
     bool softwarePipelines = false;
 };
 
-// Takes the program's own options out of argv; what remains is passed to the
-// shell (the skeleton's options such as "-vms", and file arguments). Returns
-// false with a message in *error when an option is malformed.
+// Takes the program's own options out of argv; what remains ("-vms", the
+// skeleton's own option) is passed to the shell. Returns false with a message
+// in *error for an unknown option, a stray word, a missing or malformed value
+// (a value that begins with "--" is a forgotten one), or --save-dome and
+// --screenshot naming the same file. Options are listed in one table, which
+// --help is made from; every number goes through one decimal reader.
 bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std::string* error);
 const char* SkydomeUsage();
 

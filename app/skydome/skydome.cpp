@@ -1,10 +1,13 @@
 // The sky-dome creator's answers to the skeleton's events: the scene (world,
 // camera, the coloured dome), one frame per idle event, and saving the dome.
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/skel/camhelp.h"
+#include "app/skel/menu.h"
 #include "app/skel/skeleton.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/domesave.h"
@@ -18,8 +21,10 @@
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
 #include "engine/pipe/nodes/baim3d.h"
+#include "engine/stream/bafwrite.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
+#include "engine/world/kplogo.h"
 
 namespace kv {
 
@@ -32,10 +37,14 @@ constexpr RGBA kOrbitClearColour = {64, 64, 64, 0};
 constexpr float kNearClip = 0.1f;
 constexpr float kFarClip = 30.0f;
 constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
+// Text and menu colours.
+constexpr RGBA kTextForeground = {200, 200, 200, 255};
+constexpr RGBA kTextBackground = {64, 64, 64, 0};
 
 struct AppState {
     bool engineStarted;
     bool sceneReady;  // start-up went through
+    bool menuOpen;
     World* world;
     Camera* camera;
     Clump* domeClump;
@@ -43,16 +52,18 @@ struct AppState {
     float fieldOfView;  // degrees
     float viewWindow;
     long framesDrawn;
+    bool screenshotTaken;
 };
-constexpr AppState kInitialState = {false, false, nullptr, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0};
+constexpr AppState kInitialState = {false, false, false, nullptr, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0, false};
 AppState app = kInitialState;
 
 void Terminate();
 
 // The shell raises no EventTerminate after a failed start-up, so what was
-// made is taken down here.
+// made is taken down here. The message is followed by the engine error
+// behind it.
 int32 Fail(const char* message) {
-    PlatformErrorMessage(message);
+    ShellReportFailure(message);
     Terminate();
     return EventFailed;
 }
@@ -99,8 +110,9 @@ void DrawOverlays() {
 // linearly.
 Texture* ReadGroundTexture() {
     std::string search = "textures/";
-    for (int32 i = 0; const char* folder = PlatformDataFolder(i); ++i)
+    for (int32 i = 0; const char* folder = PlatformDataFolder(i); ++i) {
         search += std::string(";") + folder + "textures/";
+    }
     char* path = PlatformPathCreate(search.c_str());
     if (path == nullptr) return nullptr;
     ImageSetPath(path);
@@ -110,23 +122,54 @@ Texture* ReadGroundTexture() {
     return ground;
 }
 
-// The routine behind "Save dome_X" (with kDomeFileName) and --save-dome.
-bool SaveDome(const char* file) {
-    char* path = PlatformPathCreate(file);
-    if (path == nullptr) {
-        PlatformErrorMessage(kDomeCannotOpen);
-        return false;
+// The routine behind "Save dome_X" (the program's own name, in the
+// platform's path form) and --save-dome (the user's name, as given: a
+// backslash there is part of a file name).
+bool SaveDome(const char* file, bool ownName) {
+    char* converted = nullptr;
+    if (ownName) {
+        converted = PlatformPathCreate(file);
+        if (converted == nullptr) {
+            PlatformErrorMessage(kDomeCannotOpen);
+            return false;
+        }
     }
     std::string message;
-    const bool saved = DomeSave(app.domeClump, path, &message);
-    PlatformPathDestroy(path);
+    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, &message);
+    PlatformPathDestroy(converted);
     if (!saved) PlatformErrorMessage(message.c_str());
     return saved;
+}
+
+const char* SignalName(int32 signal) {
+    switch (signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a signal";
+    }
+}
+
+// A run asked for a picture that ended before its last frame (interrupted,
+// or closed by the user) has not done what it was asked.
+void ReportScreenshotNotTaken() {
+    SkydomeOptions* options = SkydomeGetOptions();
+    if (options->screenshot.empty() || app.screenshotTaken || options->screenshotFailed) return;
+    const int32 signal = PlatformQuitSignal();
+    std::fprintf(stderr, "skydome: the screenshot %s was not taken: the run ended after %ld of %ld frames%s%s%s\n",
+                 options->screenshot.c_str(), app.framesDrawn, options->frames, signal != 0 ? " (interrupted by " : "",
+                 signal != 0 ? SignalName(signal) : "", signal != 0 ? ")" : "");
+    options->screenshotFailed = true;
 }
 
 int32 Initialise(void* window) {
     if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail("Error initializing Kelvane.");
     app.engineStarted = true;
+    ShellErrorTrailClear();  // what the engine met on its way up is behind it
     const SkydomeOptions* options = SkydomeGetOptions();
     if (options->softwarePipelines && !UseSoftwarePipelines()) return Fail("Cannot use the software pipelines.");
 
@@ -168,6 +211,9 @@ int32 Initialise(void* window) {
     DomeUpdateViewer();
     app.ground = ReadGroundTexture();
     if (app.ground == nullptr) return Fail("Cannot create ground texture.");
+
+    if (!MenuOpen(1, &kTextForeground, &kTextBackground)) return Fail("Error initializing menu.");
+    app.menuOpen = true;
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
     // to drawing offscreen), but nobody can see it or press Escape.
@@ -182,9 +228,12 @@ int32 Initialise(void* window) {
 void Terminate() {
     SkydomeOptions* options = SkydomeGetOptions();
     if (!options->saveDome.empty()) {
-        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str());
+        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str(), false);
     }
+    ReportScreenshotNotTaken();
     app.sceneReady = false;
+    if (app.menuOpen) MenuClose();
+    app.menuOpen = false;
     SkySetSunMovedHook(nullptr, nullptr);
     if (app.ground != nullptr) TextureDestroy(app.ground);
     app.ground = nullptr;
@@ -206,9 +255,19 @@ void Terminate() {
 void WriteScreenshot() {
     const std::string& file = SkydomeGetOptions()->screenshot;
     if (file.empty()) return;
-    if (!RasterWritePNG(CameraGetRaster(app.camera), file.c_str())) {
-        std::fprintf(stderr, "skydome: cannot write the screenshot %s\n", file.c_str());
+    FileWriteStatus status{};
+    if (!RasterWritePNG(CameraGetRaster(app.camera), file.c_str(), &status)) {
+        if (status.step == FileWriteOk) {
+            std::fprintf(stderr, "skydome: cannot write the screenshot %s: the picture cannot be read back\n",
+                         file.c_str());
+        } else {
+            std::fprintf(stderr, "skydome: cannot write the screenshot %s: %s%s%s%s\n", file.c_str(),
+                         FileWriteStepText(status.step), status.osError != 0 ? " (" : "",
+                         status.osError != 0 ? std::strerror(status.osError) : "", status.osError != 0 ? ")" : "");
+        }
         SkydomeGetOptions()->screenshotFailed = true;
+    } else {
+        app.screenshotTaken = true;
     }
 }
 
@@ -221,11 +280,15 @@ void Idle() {
     if (app.camera == nullptr) return;
     CameraClear(app.camera, &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
-        RenderStateSet(StateShadeMode, 2);  // Gouraud
-        RenderStateSet(StateZTestEnable, 1);
-        RenderStateSet(StateZWriteEnable, 1);
-        WorldRender(app.world);
-        DrawOverlays();
+        // The help page covers the scene: it is not drawn.
+        if (!app.menuOpen || MenuGetMode() != MenuModeHelp) {
+            RenderStateSet(StateShadeMode, 2);  // Gouraud
+            RenderStateSet(StateZTestEnable, 1);
+            RenderStateSet(StateZWriteEnable, 1);
+            WorldRender(app.world);
+            DrawOverlays();
+        }
+        if (app.menuOpen) MenuRender(app.camera, nullptr);
         CameraEndUpdate(app.camera);
     }
     const bool last = limit >= 0 && app.framesDrawn + 1 >= limit;
@@ -251,8 +314,13 @@ int32 AppEventHandler(int32 event, void* data) {
             return EventHandled;
         }
         case EventPluginAttach:
-            if (!WorldPluginAttach()) return EventFailed;
+            if (!WorldPluginAttach() || !LogoPluginAttach()) return EventFailed;
             GlWorldPipelinesInstall();
+            return EventHandled;
+        case EventInputDeviceAttach:
+            // The menu sees keys and the mouse first (Space, shortcuts, help).
+            InputDeviceRegister(InputKeyboard, MenuKeyboard);
+            InputDeviceRegister(InputMouse, MenuMouse);
             return EventHandled;
         case EventInitialise:
             return Initialise(data);

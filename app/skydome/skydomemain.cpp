@@ -1,5 +1,6 @@
 // Process entry of the sky-dome creator: the program's own options are taken
 // out, the rest goes to the shell.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "app/skydome/options.h"
 
 int main(int argc, char** argv) {
+    // Past a file-size limit a write then fails (and is reported, keeping the
+    // file saved before) instead of the signal ending the program mid-save.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<char*> args(argv, argv + argc);
     std::string error;
     kv::SkydomeOptions* options = kv::SkydomeGetOptions();

@@ -8,6 +8,7 @@
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
 #include "engine/image/baraster.h"
+#include "engine/image/bascreen.h"
 
 namespace kv {
 
@@ -186,6 +187,17 @@ ObjectWithFrame* CameraSync(ObjectWithFrame* object) {
     return object;
 }
 
+// What 2D drawing in the layers below needs of the camera being drawn.
+bool CurrentCameraView(ScreenView* view) {
+    const EngineInstance* instance = EngineInstanceGet();
+    const auto* c = instance != nullptr ? static_cast<const Camera*>(instance->curCamera) : nullptr;
+    if (c == nullptr || c->frameBuffer == nullptr) return false;
+    view->width = c->frameBuffer->width;
+    view->height = c->frameBuffer->height;
+    view->nearPlane = c->nearPlane;
+    return true;
+}
+
 Camera* DefaultBeginUpdate(Camera* camera) {
     EngineInstanceGet()->curCamera = camera;
     FramesSyncDirty();
@@ -333,11 +345,13 @@ void* CameraModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     m->cameraFreeList = FreeListCreate(cameraRegistry.sizeOfStruct, kCamerasPerBlock, alignof(Camera));
     if (m->cameraFreeList == nullptr) return nullptr;
     slot.Opened(offset);
+    ScreenViewSetQuery(CurrentCameraView);
     return instance;
 }
 
 void* CameraModuleClose(void* instance, int32 offset, int32 /*size*/) {
     CameraModule* m = slot.At(instance, offset);
+    ScreenViewSetQuery(nullptr);
     if (m->cameraFreeList != nullptr) {
         FreeListDestroy(m->cameraFreeList);
         m->cameraFreeList = nullptr;

@@ -90,18 +90,26 @@ using Im2DRenderIndexedPrimitiveFn = bool (*)(int32 primType, Im2DVertex* vertic
                                               const uint32* indices, int32 numIndices);
 
 // The device's record, copied into the engine instance at open.
+// Makes the window a device can draw in, hidden, for the platform to show;
+// null when it cannot. The platform's own window handle is returned.
+using DeviceWindowCreateFn = void* (*)(const char* title, int32 width, int32 height);
+
+// What a device leaves out is absent (null) or zero.
 struct DeviceRecord {
-    float gammaCorrection;
-    DeviceSystemFn system;
-    float zBufferNear;
-    float zBufferFar;
-    RenderStateSetFn setRenderState;
-    RenderStateGetFn getRenderState;
-    Im2DRenderLineFn im2DRenderLine;
-    Im2DRenderTriangleFn im2DRenderTriangle;
-    Im2DRenderPrimitiveFn im2DRenderPrimitive;
-    Im2DRenderIndexedPrimitiveFn im2DRenderIndexedPrimitive;
-    void* unused[4];
+    float gammaCorrection = 0.0f;
+    DeviceSystemFn system = nullptr;
+    float zBufferNear = 0.0f;
+    float zBufferFar = 0.0f;
+    RenderStateSetFn setRenderState = nullptr;
+    RenderStateGetFn getRenderState = nullptr;
+    Im2DRenderLineFn im2DRenderLine = nullptr;
+    Im2DRenderTriangleFn im2DRenderTriangle = nullptr;
+    Im2DRenderPrimitiveFn im2DRenderPrimitive = nullptr;
+    Im2DRenderIndexedPrimitiveFn im2DRenderIndexedPrimitive = nullptr;
+    // The window the device needs (an OpenGL device fixes its pixel format
+    // with the window); null: any plain window of the platform will do.
+    DeviceWindowCreateFn windowCreate = nullptr;
+    void* unused[3] = {};
 };
 
 // A standard function of the device: (argument 1, argument 2, integer).

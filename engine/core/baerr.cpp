@@ -1,5 +1,8 @@
 #include "baerr.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "bamodslot.h"
 
 namespace kv {
@@ -51,6 +54,54 @@ bool ErrorGet(ErrorRecord* out) {
 
 void ErrorClear() {
     if (ErrorRecord* slot = ErrorSlot()) *slot = ErrorRecord{0, kErrNoError};
+}
+
+const char* ErrorMeaning(int32 code) {
+    switch (code) {
+        case kErrNoError:
+            return "no error";
+        case kErrEngineState:
+            return "the engine is in the wrong state";
+        case kErrFileOpen:
+            return "the file could not be opened";
+        case kErrBadCombine:
+            return "invalid matrix combine or transform type";
+        case kErrBadVersion:
+            return "chunk version not supported";
+        case kErrFileDepth:
+            return "image depth not supported by the file format";
+        case kErrConvertDepth:
+            return "image or raster conversion not supported";
+        case kErrRasterFormat:
+            return "raster format not supported by the device";
+        case kErrMipLevel:
+            return "mip level smaller than one pixel";
+        case kErrNoMemory:
+            return "out of memory";
+        case kErrNullArgument:
+            return "invalid (null) argument";
+        case kErrPluginWhileOpen:
+            return "plug-in registered while the engine is open";
+        case kErrNotReady:
+            return "not ready: the module is not started or the plug-in not registered";
+        case kErrEndOfStream:
+            return "the stream ended before the expected data";
+        case kErrWriteFailed:
+            return "writing failed";
+        case kErrMaterialGrouping:
+            return "vertices not grouped by material";
+        case kErrNameTooLong:
+            return "name too long";
+        case kErrOutOfRange:
+            return "argument out of range";
+        default:
+            return nullptr;
+    }
+}
+
+void AssertFailed(const char* condition, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: internal invariant broken: %s\n", file, line, condition);
+    std::abort();
 }
 
 void ErrorSetReportHook(ErrorReportHook hook, void* data) {

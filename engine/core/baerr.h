@@ -10,6 +10,7 @@ namespace kv {
 enum ErrorCode : int32 {
     kErrNoError = static_cast<int32>(0x80000000u),
     kErrEngineState = static_cast<int32>(0x80000001u),
+    kErrFileOpen = static_cast<int32>(0x80000002u),
     kErrBadCombine = static_cast<int32>(0x80000003u),
     kErrBadVersion = static_cast<int32>(0x80000004u),
     kErrFileDepth = static_cast<int32>(0x80000008u),
@@ -19,7 +20,9 @@ enum ErrorCode : int32 {
     kErrNoMemory = static_cast<int32>(0x80000013u),
     kErrNullArgument = static_cast<int32>(0x80000016u),
     kErrPluginWhileOpen = static_cast<int32>(0x80000017u),
+    kErrNotReady = static_cast<int32>(0x80000018u),
     kErrEndOfStream = static_cast<int32>(0x8000001Au),
+    kErrWriteFailed = static_cast<int32>(0x8000001Cu),
     kErrMaterialGrouping = static_cast<int32>(0x8000001Du),
     kErrNameTooLong = static_cast<int32>(0x8000001Eu),
     // An argument outside the range the operation accepts (a null argument
@@ -69,6 +72,10 @@ void ErrorRaiseDetail(int32 module, int32 code, int64_t detail);
 bool ErrorGet(ErrorRecord* out);
 // Empties the slot.
 void ErrorClear();
+
+// What a general code means, in words for people ("out of memory"); null for
+// a code that is not one of the general codes.
+const char* ErrorMeaning(int32 code);
 
 // Every error raised, kept or not, is passed here (null for none).
 using ErrorReportHook = void (*)(const ErrorRecord* error, int64_t detail, void* data);

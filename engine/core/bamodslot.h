@@ -20,12 +20,13 @@ namespace kv {
 
 template <typename T>
 class ModuleSlot {
-public:
+  public:
     // The block at an offset of an instance the registry is constructing or
     // destructing (the current instance may not be that one yet).
     static T* At(void* instance, int32 offset) { return PtrAdd<T>(instance, offset); }
 
     void Opened(int32 offset) {
+        KV_ASSERT(offset >= static_cast<int32>(sizeof(EngineInstance)));
         offset_ = offset;
         open_ = true;
     }
@@ -44,7 +45,7 @@ public:
         return block;
     }
 
-private:
+  private:
     int32 offset_ = -1;
     bool open_ = false;
 };

@@ -42,17 +42,7 @@ bool NullSystem(int32 request, void* out, void* /*inOut*/, int32 in) {
     }
 }
 
-DeviceRecord nullDevice = {1.0f,
-                           NullSystem,
-                           0.0f,
-                           -65535.0f,
-                           nullptr,
-                           nullptr,
-                           nullptr,
-                           nullptr,
-                           nullptr,
-                           nullptr,
-                           {nullptr, nullptr, nullptr, nullptr}};
+DeviceRecord nullDevice = {.gammaCorrection = 1.0f, .system = NullSystem, .zBufferNear = 0.0f, .zBufferFar = -65535.0f};
 
 }  // namespace
 

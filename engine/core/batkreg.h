@@ -83,7 +83,7 @@ void RegistryReset();
 // past it.
 template <typename T>
 class PluginSlot {
-public:
+  public:
     // Keeps the offset; false when the registration failed (negative offset).
     bool Registered(int32 offset) {
         offset_ = offset;
@@ -93,13 +93,16 @@ public:
     int32 Offset() const { return offset_; }
 
     // The block of an object, and the object a block belongs to.
-    T* Of(const void* object) const { return PtrAdd<T>(const_cast<void*>(object), offset_); }
+    T* Of(const void* object) const {
+        KV_ASSERT(offset_ >= 0);
+        return PtrAdd<T>(const_cast<void*>(object), offset_);
+    }
     template <typename Owner>
     Owner* OwnerOf(const T* block) const {
         return PtrAdd<Owner>(const_cast<T*>(block), -offset_);
     }
 
-private:
+  private:
     int32 offset_ = -1;
 };
 

@@ -16,6 +16,23 @@ using uint32 = std::uint32_t;
 using uint64 = std::uint64_t;
 using real = float;
 
+// Internal invariants: what no caller can make false, only a fault in the
+// engine itself. Checked in debug builds (the sanitizer build is one), where a
+// broken invariant stops the program with its place; release builds trust
+// them.
+[[noreturn]] void AssertFailed(const char* condition, const char* file, int line);
+#ifdef NDEBUG
+#define KV_ASSERT(condition) static_cast<void>(0)
+#else
+#define KV_ASSERT(condition) ((condition) ? static_cast<void>(0) : ::kv::AssertFailed(#condition, __FILE__, __LINE__))
+#endif
+
+// The number of entries of an array, as the engine's tables count them.
+template <typename T, std::size_t N>
+constexpr int32 CountOf(const T (&)[N]) {
+    return static_cast<int32>(N);
+}
+
 // Names inside engine records are fixed 32-character fields.
 constexpr int kNameLength = 32;
 

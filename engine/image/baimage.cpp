@@ -6,9 +6,9 @@
 
 #include "baraster.h"
 #include "engine/core/badevice.h"
-#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
+#include "engine/core/bamodslot.h"
 
 namespace kv {
 
@@ -141,7 +141,7 @@ bool ExtensionVisitor(char* candidate, void* data) {
 }
 
 uint8 TableEntry(int32 i, double exponent) {
-    const double v = std::pow(static_cast<double>(static_cast<float>(i) * 0.003921569f), exponent) * 255.0 + 0.5;
+    const double v = std::pow(static_cast<double>(static_cast<float>(i) * kByteToUnit), exponent) * 255.0 + 0.5;
     return static_cast<uint8>(v >= 255.0 ? 255 : static_cast<int32>(v));
 }
 
@@ -358,7 +358,6 @@ Image* ImageResample(Image* destination, const Image* source) {
     const int64_t stepX = (static_cast<int64_t>(sw) << 16) / dw;
     const int64_t stepY = (static_cast<int64_t>(sh) << 16) / dh;
     constexpr float kFixed = 1.0f / 65536.0f;
-    constexpr float kByte = 1.0f / 255.0f;
 
     for (int32 dy = 0; dy < dh; ++dy) {
         const int64_t y0 = dy * stepY;
@@ -380,10 +379,10 @@ Image* ImageResample(Image* destination, const Image* source) {
                     const int64_t right = (sx + 1) << 16 < x1 ? (sx + 1) << 16 : x1;
                     const float w = wy * static_cast<float>(right - left) * kFixed;
                     const RGBA& c = row[sx];
-                    sum[0] += c.red * kByte * w;
-                    sum[1] += c.green * kByte * w;
-                    sum[2] += c.blue * kByte * w;
-                    sum[3] += c.alpha * kByte * w;
+                    sum[0] += c.red * kByteToUnit * w;
+                    sum[1] += c.green * kByteToUnit * w;
+                    sum[2] += c.blue * kByteToUnit * w;
+                    sum[3] += c.alpha * kByteToUnit * w;
                     area += w;
                 }
             }

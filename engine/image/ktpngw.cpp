@@ -2,7 +2,7 @@
 
 #include <png.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 
 #include "baimage.h"
@@ -10,6 +10,7 @@
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
+#include "engine/stream/bafwrite.h"
 
 namespace kv {
 
@@ -19,7 +20,7 @@ struct WriteContext {
     const Image* image;
     bool keepAlpha;
     void* file;
-    bool ioFailed;
+    int ioError;  // errno of the first failed write or flush; -1 when it gave none
     png_structp png;
     png_infop info;
     png_bytep row;  // conversion buffer for palettised images and dropped alpha
@@ -34,16 +35,18 @@ void PngFree(png_structp, png_voidp p) { KvFree(p); }
 
 void PngWrite(png_structp png, png_bytep data, png_size_t length) {
     auto* ctx = static_cast<WriteContext*>(png_get_io_ptr(png));
+    errno = 0;
     if (Files().kvfwrite(data, 1, length, ctx->file) != length) {
-        ctx->ioFailed = true;
+        if (ctx->ioError == 0) ctx->ioError = errno != 0 ? errno : -1;
         png_error(png, "write failed");
     }
 }
 
 void PngFlush(png_structp png) {
     auto* ctx = static_cast<WriteContext*>(png_get_io_ptr(png));
+    errno = 0;
     if (Files().kvfflush(ctx->file) != 0) {
-        ctx->ioFailed = true;
+        if (ctx->ioError == 0) ctx->ioError = errno != 0 ? errno : -1;
         png_error(png, "flush failed");
     }
 }
@@ -88,7 +91,8 @@ bool Fail(int32 module, int32 code) {
 
 }  // namespace
 
-bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha) {
+bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, FileWriteStatus* status) {
+    if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0};
     if (image == nullptr || fileName == nullptr || image->pixels == nullptr ||
         (image->depth != 32 && image->palette == nullptr)) {
         return Fail(0, kErrNullArgument);
@@ -98,44 +102,53 @@ bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha) {
         return Fail(0, kErrConvertDepth);
     }
 
-    const std::size_t nameLen = std::strlen(fileName);
-    static constexpr char kSuffix[] = ".part";
-    auto* temp = static_cast<char*>(KvMalloc(nameLen + sizeof(kSuffix)));
     auto* row = static_cast<png_bytep>(KvMalloc(static_cast<std::size_t>(image->width) * 4));
-    if (temp == nullptr || row == nullptr) {
-        KvFree(temp);
+    if (row == nullptr) return Fail(0, kErrNoMemory);
+    FileWrite out;
+    if (!FileWriteBegin(&out, fileName)) {
         KvFree(row);
-        return Fail(0, kErrNoMemory);
+        if (status != nullptr) *status = out.status;
+        return Fail(kIdImageModule, kErrPngWrite);
     }
-    std::memcpy(temp, fileName, nameLen);
-    std::memcpy(temp + nameLen, kSuffix, sizeof(kSuffix));
 
-    WriteContext ctx{image, keepAlpha, nullptr, false, nullptr, nullptr, row};
+    WriteContext ctx{image, keepAlpha, nullptr, 0, nullptr, nullptr, row};
     bool ok = false;
-    ctx.file = Files().kvfopen(temp, "wb");
-    if (ctx.file != nullptr) {
+    errno = 0;
+    ctx.file = Files().kvfopen(FileWritePath(&out), "wb");
+    if (ctx.file == nullptr) {
+        FileWriteFail(&out, FileWriteCreate, errno);
+    } else {
         ctx.png =
             png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &ctx, PngError, PngWarning, nullptr, PngMalloc, PngFree);
         if (ctx.png != nullptr) ctx.info = png_create_info_struct(ctx.png);
         if (ctx.info != nullptr) ok = WriteImage(&ctx);
         png_destroy_write_struct(ctx.png != nullptr ? &ctx.png : nullptr, ctx.info != nullptr ? &ctx.info : nullptr);
         // Data still buffered is written by the close; its failure counts.
-        if (Files().kvfclose(ctx.file) != 0) ok = false;
-        if (ok && std::rename(temp, fileName) != 0) ok = false;
-        if (!ok) std::remove(temp);
+        errno = 0;
+        if (Files().kvfclose(ctx.file) != 0) {
+            if (ok || ctx.ioError == 0) ctx.ioError = errno != 0 ? errno : -1;
+            ok = false;
+        }
+        if (!ok) FileWriteFail(&out, FileWriteData, ctx.ioError > 0 ? ctx.ioError : 0);
     }
-    KvFree(temp);
     KvFree(row);
+    if (ok) {
+        ok = FileWriteCommit(&out, -1);
+    } else {
+        FileWriteAbort(&out);
+    }
+    if (status != nullptr) *status = out.status;
     if (!ok) return Fail(kIdImageModule, kErrPngWrite);
     return true;
 }
 
-bool RasterWritePNG(Raster* raster, const char* fileName) {
+bool RasterWritePNG(Raster* raster, const char* fileName, FileWriteStatus* status) {
+    if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0};
     if (raster == nullptr) return Fail(0, kErrNullArgument);
     Image* image = ImageCreate(RasterGetWidth(raster), RasterGetHeight(raster), 32);
     if (image == nullptr) return false;
     bool ok = ImageAllocatePixels(image) != nullptr && ImageSetFromRaster(image, raster) != nullptr &&
-              ImageWritePNG(image, fileName, false);
+              ImageWritePNG(image, fileName, false, status);
     ImageDestroy(image);
     return ok;
 }

@@ -1,9 +1,9 @@
 #include "resmem.h"
 
 #include "engine/core/badevice.h"
-#include "engine/core/bamodslot.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
+#include "engine/core/bamodslot.h"
 
 namespace kv {
 
@@ -133,7 +133,7 @@ ResEntry* ResourcesAllocateEntry(void* owner, ResEntry** ownerRef, int32 size, b
     } else {
         ResourcesModule* m = ResourcesModuleGet();
         if (m == nullptr) {
-            ErrorRaise(kModuleNone, static_cast<int32>(0x80000018u));
+            ErrorRaise(kModuleNone, kErrNotReady);
             return nullptr;
         }
         // Evicting everything would not make room for it: keep the cache.

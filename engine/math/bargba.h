@@ -23,6 +23,9 @@ struct RGBAReal {
 };
 static_assert(sizeof(RGBAReal) == 16);
 
+// A colour byte as a fraction of full intensity.
+constexpr real kByteToUnit = 1.0f / 255.0f;
+
 inline bool operator==(const RGBA& a, const RGBA& b) {
     return a.red == b.red && a.green == b.green && a.blue == b.blue && a.alpha == b.alpha;
 }

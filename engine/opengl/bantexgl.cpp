@@ -582,7 +582,7 @@ bool ClearRect(const Rect& given, int32 pixelValue) {
         gl.Enable(GL_SCISSOR_TEST);
         gl.Scissor(r->offsetX + x0, GlClientHeight() - (r->offsetY + y1), x1 - x0, y1 - y0);
         if (type == RasterTypeCamera) {
-            constexpr float k = 0.003921569f;
+            constexpr float k = kByteToUnit;
             gl.ClearColor(rgba[0] * k, rgba[1] * k, rgba[2] * k, rgba[3] * k);
             gl.Clear(GL_COLOR_BUFFER_BIT);
         } else {

@@ -240,7 +240,7 @@ bool GlRenderStateSet(int32 state, std::intptr_t value) {
             return true;
         case StateFogColour: {
             const auto packed = static_cast<uint32>(value);
-            constexpr float k = 0.003921569f;
+            constexpr float k = kByteToUnit;
             const GLfloat c[4] = {static_cast<float>((packed >> 16) & 0xFF) * k,
                                   static_cast<float>((packed >> 8) & 0xFF) * k, static_cast<float>(packed & 0xFF) * k,
                                   static_cast<float>((packed >> 24) & 0xFF) * k};

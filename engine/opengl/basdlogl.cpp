@@ -91,17 +91,18 @@ const SlotFunction kStandardFunctions[] = {
 
 bool DeviceSystem(int32 request, void* out, void* inOut, int32 in);
 
-DeviceRecord deviceRecord = {1.0f,
-                             DeviceSystem,
-                             0.0f,
-                             -65535.0f,
-                             GlRenderStateSet,
-                             GlRenderStateGet,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             {nullptr, nullptr, nullptr, nullptr}};
+void* WindowCreate(const char* title, int32 width, int32 height) {
+    return GlWindowCreate(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height,
+                          SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+}
+
+DeviceRecord deviceRecord = {.gammaCorrection = 1.0f,
+                             .system = DeviceSystem,
+                             .zBufferNear = 0.0f,
+                             .zBufferFar = -65535.0f,
+                             .setRenderState = GlRenderStateSet,
+                             .getRenderState = GlRenderStateGet,
+                             .windowCreate = WindowCreate};
 
 GlDisplayMode ModeFrom(const SDL_DisplayMode& m, int32 fullScreen) {
     return GlDisplayMode{fullScreen,     m.w,     m.h, static_cast<int32>(SDL_BITSPERPIXEL(m.format)),

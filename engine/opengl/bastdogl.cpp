@@ -112,7 +112,7 @@ bool GlCameraClear(void* cameraArg, void* colourArg, int32 flags) {
         const auto* c = static_cast<const uint8*>(colourArg);
         const uint32 packed = uint32{c[0]} | (uint32{c[1]} << 8) | (uint32{c[2]} << 16) | (uint32{c[3]} << 24);
         if (!d->clearColourSet || packed != d->clearColour) {
-            constexpr float k = 0.003921569f;
+            constexpr float k = kByteToUnit;
             gl.ClearColor(c[0] * k, c[1] * k, c[2] * k, c[3] * k);
             d->clearColour = packed;
             d->clearColourSet = true;

@@ -334,25 +334,20 @@ const OutputSpec kSectorOutputs[] = {{"Output", kAllMade, ClusterDropped},
 const OutputSpec kAtomicOutputs[] = {{"AtomicInstanceOut", kAllMade, ClusterUntouched},
                                      {"AtomicInstanceOutUnindexed", kNoIndices, ClusterUntouched}};
 
-NodeType sectorType = {"WorldSectorInstance.csl",
-                       SectorBody,
-                       nullptr,
-                       nullptr,
-                       nullptr,
-                       nullptr,
-                       nullptr,
-                       nullptr,
-                       6,
-                       kClusters,
-                       kNeeds,
-                       2,
-                       kSectorOutputs,
-                       0,
-                       0,
-                       0};
-NodeType atomicType = {
-    "AtomicInstance.csl", AtomicBody, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 6, kClusters, kNeeds, 2,
-    kAtomicOutputs,       0,          0,       0};
+NodeType sectorType = {.name = "WorldSectorInstance.csl",
+                       .body = SectorBody,
+                       .numClusters = CountOf(kClusters),
+                       .clusters = kClusters,
+                       .needs = kNeeds,
+                       .numOutputs = CountOf(kSectorOutputs),
+                       .outputs = kSectorOutputs};
+NodeType atomicType = {.name = "AtomicInstance.csl",
+                       .body = AtomicBody,
+                       .numClusters = CountOf(kClusters),
+                       .clusters = kClusters,
+                       .needs = kNeeds,
+                       .numOutputs = CountOf(kAtomicOutputs),
+                       .outputs = kAtomicOutputs};
 
 }  // namespace
 

@@ -26,7 +26,6 @@ enum SubmitCluster : int32 {
     kUVs = 6,
 };
 
-constexpr real kByte = 1.0f / 255.0f;
 constexpr GLsizei kStride = sizeof(ObjSpace3DVertex);
 
 // OpenGL primitive modes by primitive type.
@@ -207,6 +206,141 @@ void MatrixToGl(const Matrix& m, GLfloat out[16]) {
     }
 }
 
+// What one mesh's submission turned on, so that exactly that is turned off.
+struct Submission {
+    const MeshState* state = nullptr;
+    const RenderStateRecord* record = nullptr;
+    const uint8* base = nullptr;  // the vertices the arrays point into
+    uint32 numVertices = 0;
+    bool textured = false;
+    bool colourArray = false;
+    bool normalArray = false;
+    bool colourMaterial = false;
+    bool lit = false;
+    bool rangeOff = false;
+};
+
+// Lighting: the material terms of the hardware lights and the ambient light,
+// and colour tracking when the vertices carry colours.
+void SubmitLighting(const Lighting& lighting, Submission* sub) {
+    const MeshState& state = *sub->state;
+    const bool modulate = (state.flags & MeshStateModulate) != 0;
+    const RGBA& mat = state.matColour;
+    const SurfaceProperties& surface = state.surfaceProps;
+    sub->lit = lighting.numHardware > 0 || lighting.ambient;
+    if (!sub->lit) {
+        if (!sub->colourArray) gl.Color4f(0.0f, 0.0f, 0.0f, modulate ? mat.alpha * kByteToUnit : 1.0f);
+        return;
+    }
+    gl.Enable(GL_LIGHTING);
+    gl.LightModelfv(GL_LIGHT_MODEL_AMBIENT, lighting.ambientSum);
+    if (lighting.ambient) {
+        const real k = surface.ambient;
+        const GLfloat ambient[4] = {modulate ? k * mat.red * kByteToUnit : k,
+                                    modulate ? k * mat.green * kByteToUnit : k,
+                                    modulate ? k * mat.blue * kByteToUnit : k, 1.0f};
+        gl.Materialfv(GL_FRONT, GL_AMBIENT, ambient);
+        if (modulate && lighting.numHardware == 0) {
+            const GLfloat diffuse[4] = {0.0f, 0.0f, 0.0f, mat.alpha * kByteToUnit};
+            gl.Materialfv(GL_FRONT, GL_DIFFUSE, diffuse);
+        }
+    }
+    if (lighting.numHardware > 0) {
+        const Matrix& m = state.objToWorld;
+        if ((m.flags & kMatrixFlagIdentity) != 0) {
+            gl.Disable(GL_NORMALIZE);
+        } else {
+            const real scale = V3dDotProduct(m.right, m.right) - 1.0f;
+            if (scale > 0.01f || scale < -0.01f) gl.Enable(GL_NORMALIZE);
+        }
+        gl.EnableClientState(GL_NORMAL_ARRAY);
+        gl.NormalPointer(GL_FLOAT, kStride, sub->base + offsetof(ObjSpace3DVertex, normal));
+        sub->normalArray = true;
+        const real k = surface.diffuse;
+        const GLfloat diffuse[4] = {
+            modulate ? k * mat.red * kByteToUnit : k, modulate ? k * mat.green * kByteToUnit : k,
+            modulate ? k * mat.blue * kByteToUnit : k, modulate ? mat.alpha * kByteToUnit : 1.0f};
+        gl.Materialfv(GL_FRONT, GL_DIFFUSE, diffuse);
+    }
+    if (sub->colourArray) {
+        // The mode is chosen before tracking starts: enabling first would
+        // copy the current colour over the diffuse term just set.
+        gl.ColorMaterial(GL_FRONT, GL_EMISSION);
+        gl.Enable(GL_COLOR_MATERIAL);
+        sub->colourMaterial = true;
+    } else {
+        static const GLfloat kBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        gl.Materialfv(GL_FRONT, GL_EMISSION, kBlack);
+    }
+}
+
+// Arrays: colours, texture coordinates and positions out of the vertices.
+void SubmitArrays(Submission* sub) {
+    if (sub->colourArray) {
+        // An alpha texture drawn unblended is cut out by its own alpha alone:
+        // the vertices' alpha is left out.
+        const bool noAlpha =
+            (sub->record->flags & RenderStateFlagVertexAlpha) == 0 && sub->textured &&
+            GlRasterPixelFormat(static_cast<const Raster*>(sub->record->textureRaster)) == RasterFormat8888;
+        gl.EnableClientState(GL_COLOR_ARRAY);
+        gl.ColorPointer(noAlpha ? 3 : 4, GL_UNSIGNED_BYTE, kStride, sub->base + offsetof(ObjSpace3DVertex, colour));
+    }
+    if (sub->textured) {
+        gl.EnableClientState(GL_TEXTURE_COORD_ARRAY);
+        gl.TexCoordPointer(2, GL_FLOAT, kStride, sub->base + offsetof(ObjSpace3DVertex, u));
+    }
+    gl.EnableClientState(GL_VERTEX_ARRAY);
+    gl.VertexPointer(3, GL_FLOAT, kStride, sub->base);
+}
+
+// Draw: the primitives, in object space where the mesh has a transform.
+void SubmitDraw(const PipelineNode* node, const Cluster* indices, const Submission& sub) {
+    const MeshState& state = *sub.state;
+    if (state.primType < 0 || state.primType >= 7) return;
+    const Draw draw{primitiveModes[state.primType], indices, static_cast<GLsizei>(sub.numVertices)};
+    const DrawFn drawFn = *static_cast<const DrawFn*>(node->privateData);
+    if ((state.objToWorld.flags & kMatrixFlagIdentity) == 0) {
+        GLfloat m[16];
+        MatrixToGl(state.objToWorld, m);
+        gl.PushMatrix();
+        gl.MultMatrixf(m);
+        drawFn(draw);
+        gl.PopMatrix();
+    } else {
+        drawFn(draw);
+    }
+}
+
+// Restore: what the submission turned on goes off again.
+void SubmitRestore(const Submission& sub) {
+    gl.DisableClientState(GL_VERTEX_ARRAY);
+    if (sub.textured) gl.DisableClientState(GL_TEXTURE_COORD_ARRAY);
+    if (sub.colourArray) gl.DisableClientState(GL_COLOR_ARRAY);
+    if (sub.normalArray) gl.DisableClientState(GL_NORMAL_ARRAY);
+    if (sub.colourMaterial) gl.Disable(GL_COLOR_MATERIAL);
+    if (sub.lit) gl.Disable(GL_LIGHTING);
+    if (sub.rangeOff) gl.EnableClientState(GL_VERTEX_ARRAY_RANGE_NV);
+}
+
+// The vertices the arrays read: the vertex-array-range copy holds the cache's
+// vertices, valid only while nobody has written to the packet's own.
+const uint8* SubmitVertices(const Cluster* vertexCluster, const Cluster* extensionCluster, const Lighting& lighting,
+                            bool* rangeOff) {
+    const bool softwareLit = lighting.litVertices != nullptr;
+    const auto* base = static_cast<const uint8*>(softwareLit ? lighting.litVertices : vertexCluster->data);
+    *rangeOff = false;
+    if (!GlDevice()->hasArena) return base;
+    const auto* extension =
+        extensionCluster != nullptr ? static_cast<const OpenGLExtensionData*>(extensionCluster->data) : nullptr;
+    if (extension != nullptr && extension->rangeVertices != nullptr && !softwareLit &&
+        (vertexCluster->flags & ClusterExternal) != 0) {
+        return static_cast<const uint8*>(extension->rangeVertices);
+    }
+    gl.DisableClientState(GL_VERTEX_ARRAY_RANGE_NV);
+    *rangeOff = true;
+    return base;
+}
+
 bool Body(PipelineNode* node, const ExecuteParams* params) {
     ExecutionState* execution = PipelineExecutionState();
     Pipeline* pipeline = execution->pipeline;
@@ -218,137 +352,37 @@ bool Body(PipelineNode* node, const ExecuteParams* params) {
         PacketRelease(pipeline);
         return true;
     }
-    const MeshState& state = *static_cast<const MeshState*>(meshCluster->data);
-    const Cluster* indices = ClusterPeek(packet, kIndices);
+    Submission sub;
+    sub.state = static_cast<const MeshState*>(meshCluster->data);
+    const MeshState& state = *sub.state;
     const Cluster* renderCluster = ClusterPeek(packet, kRenderState);
     const Cluster* lights = ClusterPeek(packet, kLights);
-    const Cluster* extensionCluster = ClusterPeek(packet, kExtensionData);
     RenderStateRecord fallback;
-    const RenderStateRecord* record = renderCluster != nullptr
-                                          ? static_cast<const RenderStateRecord*>(renderCluster->data)
+    sub.record = renderCluster != nullptr ? static_cast<const RenderStateRecord*>(renderCluster->data)
                                           : PipelineModuleDefaultRenderState();
-    if (record == nullptr) {
+    if (sub.record == nullptr) {
         RenderStateSetDefault(&fallback);
-        record = &fallback;
+        sub.record = &fallback;
     }
-    const uint32 numVertices = state.numVertices < vertexCluster->numUsed ? state.numVertices : vertexCluster->numUsed;
-    const bool vertexColours = (state.flags & MeshStatePrelit) != 0;
-    const bool modulate = (state.flags & MeshStateModulate) != 0;
-    const RGBA& mat = state.matColour;
-    const SurfaceProperties& surface = state.surfaceProps;
+    sub.numVertices = state.numVertices < vertexCluster->numUsed ? state.numVertices : vertexCluster->numUsed;
 
     Lighting lighting;
     if ((state.flags & MeshStateLight) != 0 && lights != nullptr &&
-        !ApplyLights(node, packet, lights, state, numVertices, &lighting)) {
+        !ApplyLights(node, packet, lights, state, sub.numVertices, &lighting)) {
         PacketRelease(pipeline);
         return false;
     }
     EnableHardwareLights(lighting.numHardware);
-    const bool softwareLit = lighting.litVertices != nullptr;
+    sub.base = SubmitVertices(vertexCluster, ClusterPeek(packet, kExtensionData), lighting, &sub.rangeOff);
+    sub.textured =
+        (state.flags & (MeshStateTextured | MeshStateTextured2)) != 0 && sub.record->textureRaster != nullptr;
+    SetTexture(*sub.record, sub.textured);
+    sub.colourArray = (state.flags & MeshStatePrelit) != 0 || lighting.litVertices != nullptr;
 
-    // The vertex-array-range copy holds the cache's vertices: only valid while
-    // nobody has written to the packet's own.
-    const auto* base = static_cast<const uint8*>(softwareLit ? lighting.litVertices : vertexCluster->data);
-    bool rangeOff = false;
-    if (GlDevice()->hasArena) {
-        const auto* extension =
-            extensionCluster != nullptr ? static_cast<const OpenGLExtensionData*>(extensionCluster->data) : nullptr;
-        if (extension != nullptr && extension->rangeVertices != nullptr && !softwareLit &&
-            (vertexCluster->flags & ClusterExternal) != 0) {
-            base = static_cast<const uint8*>(extension->rangeVertices);
-        } else {
-            gl.DisableClientState(GL_VERTEX_ARRAY_RANGE_NV);
-            rangeOff = true;
-        }
-    }
-
-    const bool textured =
-        (state.flags & (MeshStateTextured | MeshStateTextured2)) != 0 && record->textureRaster != nullptr;
-    SetTexture(*record, textured);
-
-    const bool colourArray = vertexColours || softwareLit;
-    bool normalArray = false;
-    bool colourMaterial = false;
-    const bool lit = lighting.numHardware > 0 || lighting.ambient;
-    if (lit) {
-        gl.Enable(GL_LIGHTING);
-        gl.LightModelfv(GL_LIGHT_MODEL_AMBIENT, lighting.ambientSum);
-        if (lighting.ambient) {
-            const real k = surface.ambient;
-            const GLfloat ambient[4] = {modulate ? k * mat.red * kByte : k, modulate ? k * mat.green * kByte : k,
-                                        modulate ? k * mat.blue * kByte : k, 1.0f};
-            gl.Materialfv(GL_FRONT, GL_AMBIENT, ambient);
-            if (modulate && lighting.numHardware == 0) {
-                const GLfloat diffuse[4] = {0.0f, 0.0f, 0.0f, mat.alpha * kByte};
-                gl.Materialfv(GL_FRONT, GL_DIFFUSE, diffuse);
-            }
-        }
-        if (lighting.numHardware > 0) {
-            const Matrix& m = state.objToWorld;
-            if ((m.flags & kMatrixFlagIdentity) != 0) {
-                gl.Disable(GL_NORMALIZE);
-            } else {
-                const real scale = V3dDotProduct(m.right, m.right) - 1.0f;
-                if (scale > 0.01f || scale < -0.01f) gl.Enable(GL_NORMALIZE);
-            }
-            gl.EnableClientState(GL_NORMAL_ARRAY);
-            gl.NormalPointer(GL_FLOAT, kStride, base + offsetof(ObjSpace3DVertex, normal));
-            normalArray = true;
-            const real k = surface.diffuse;
-            const GLfloat diffuse[4] = {modulate ? k * mat.red * kByte : k, modulate ? k * mat.green * kByte : k,
-                                        modulate ? k * mat.blue * kByte : k, modulate ? mat.alpha * kByte : 1.0f};
-            gl.Materialfv(GL_FRONT, GL_DIFFUSE, diffuse);
-        }
-        if (colourArray) {
-            // The mode is chosen before tracking starts: enabling first would
-            // copy the current colour over the diffuse term just set.
-            gl.ColorMaterial(GL_FRONT, GL_EMISSION);
-            gl.Enable(GL_COLOR_MATERIAL);
-            colourMaterial = true;
-        } else {
-            static const GLfloat kBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-            gl.Materialfv(GL_FRONT, GL_EMISSION, kBlack);
-        }
-    } else if (!colourArray) {
-        gl.Color4f(0.0f, 0.0f, 0.0f, modulate ? mat.alpha * kByte : 1.0f);
-    }
-    if (colourArray) {
-        // An alpha texture drawn unblended is cut out by its own alpha alone:
-        // the vertices' alpha is left out.
-        const bool noAlpha = (record->flags & RenderStateFlagVertexAlpha) == 0 && textured &&
-                             GlRasterPixelFormat(static_cast<const Raster*>(record->textureRaster)) == RasterFormat8888;
-        gl.EnableClientState(GL_COLOR_ARRAY);
-        gl.ColorPointer(noAlpha ? 3 : 4, GL_UNSIGNED_BYTE, kStride, base + offsetof(ObjSpace3DVertex, colour));
-    }
-    if (textured) {
-        gl.EnableClientState(GL_TEXTURE_COORD_ARRAY);
-        gl.TexCoordPointer(2, GL_FLOAT, kStride, base + offsetof(ObjSpace3DVertex, u));
-    }
-    gl.EnableClientState(GL_VERTEX_ARRAY);
-    gl.VertexPointer(3, GL_FLOAT, kStride, base);
-
-    if (state.primType >= 0 && state.primType < 7) {
-        const Draw draw{primitiveModes[state.primType], indices, static_cast<GLsizei>(numVertices)};
-        const DrawFn drawFn = *static_cast<DrawFn*>(node->privateData);
-        if ((state.objToWorld.flags & kMatrixFlagIdentity) == 0) {
-            GLfloat m[16];
-            MatrixToGl(state.objToWorld, m);
-            gl.PushMatrix();
-            gl.MultMatrixf(m);
-            drawFn(draw);
-            gl.PopMatrix();
-        } else {
-            drawFn(draw);
-        }
-    }
-
-    gl.DisableClientState(GL_VERTEX_ARRAY);
-    if (textured) gl.DisableClientState(GL_TEXTURE_COORD_ARRAY);
-    if (colourArray) gl.DisableClientState(GL_COLOR_ARRAY);
-    if (normalArray) gl.DisableClientState(GL_NORMAL_ARRAY);
-    if (colourMaterial) gl.Disable(GL_COLOR_MATERIAL);
-    if (lit) gl.Disable(GL_LIGHTING);
-    if (rangeOff) gl.EnableClientState(GL_VERTEX_ARRAY_RANGE_NV);
+    SubmitLighting(lighting, &sub);
+    SubmitArrays(&sub);
+    SubmitDraw(node, ClusterPeek(packet, kIndices), sub);
+    SubmitRestore(sub);
 
     if (execution->ok != 0) {
         if (PipelineNode* next = PacketDispatch(pipeline, node, 0)) NodeRun(next, params);
@@ -370,22 +404,16 @@ const ClusterEffect kSubmitOut[] = {ClusterMade,      ClusterUntouched, ClusterU
                                     ClusterUntouched, ClusterUntouched, ClusterUntouched};
 const OutputSpec kOutputs[] = {{"SubmitOut", kSubmitOut, ClusterUntouched}};
 
-NodeType nodeType = {"OpenGLSubmitWithLight.csl",
-                     Body,
-                     TypeOpen,
-                     nullptr,
-                     NodeOpen,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     7,
-                     kClusters,
-                     kNeeds,
-                     1,
-                     kOutputs,
-                     static_cast<int32>(sizeof(DrawFn)),
-                     0,
-                     0};
+NodeType nodeType = {.name = "OpenGLSubmitWithLight.csl",
+                     .body = Body,
+                     .typeOpen = TypeOpen,
+                     .nodeOpen = NodeOpen,
+                     .numClusters = CountOf(kClusters),
+                     .clusters = kClusters,
+                     .needs = kNeeds,
+                     .numOutputs = CountOf(kOutputs),
+                     .outputs = kOutputs,
+                     .privateSize = static_cast<int32>(sizeof(DrawFn))};
 
 }  // namespace
 

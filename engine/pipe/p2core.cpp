@@ -408,7 +408,7 @@ Pipeline* PipelineExecute(Pipeline* p, void* data, bool resetHeap) {
     if (p->locked != 0 || p->numNodes == 0) return nullptr;
     RenderHeap* heap = PipelineModuleHeap();
     if (heap == nullptr) {
-        ErrorRaise(kModuleNone, static_cast<int32>(0x80000018u));
+        ErrorRaise(kModuleNone, kErrNotReady);
         return nullptr;
     }
     if (resetHeap) HeapReset(heap);
@@ -433,6 +433,8 @@ Packet* PacketCreate(PipelineNode* node) {
 }
 
 PipelineNode* PacketDispatch(Pipeline* p, PipelineNode* node, int32 output) {
+    // A node sends packets only along the outputs its type declares.
+    KV_ASSERT(node == nullptr || (output >= 0 && output < node->numOutputs) || node->numOutputs == 0);
     if (p == nullptr || node == nullptr || output < 0 || output >= node->numOutputs) return nullptr;
     const int32 d = node->outputs[output];
     if (d < 0) return nullptr;

@@ -15,10 +15,10 @@ struct RenderHeap;
 
 // A kind of data array. Its identity is its address.
 struct ClusterType {
-    const char* name;
-    uint32 reserved1;
-    uint32 defaultAttributes;  // copied into a cluster when a node first opens it
-    uint32 reserved2;
+    const char* name = nullptr;
+    uint32 reserved1 = 0;
+    uint32 defaultAttributes = 0;  // copied into a cluster when a node first opens it
+    uint32 reserved2 = 0;
 };
 
 enum ClusterNeed : int32 {
@@ -34,15 +34,15 @@ enum ClusterEffect : int32 {
 };
 
 struct ClusterUse {
-    const ClusterType* clusterType;
-    int32 alwaysSlot;  // give it a slot here even when no later node wants it
-    int32 reserved;
+    const ClusterType* clusterType = nullptr;
+    int32 alwaysSlot = 0;  // give it a slot here even when no later node wants it
+    int32 reserved = 0;
 };
 
 struct OutputSpec {
-    const char* name;
-    const ClusterEffect* effects;  // one per entry of the node type's cluster list
-    ClusterEffect otherEffect;     // for every cluster type not in the list
+    const char* name = nullptr;
+    const ClusterEffect* effects = nullptr;        // one per entry of the node type's cluster list
+    ClusterEffect otherEffect = ClusterUntouched;  // for every cluster type not in the list
 };
 
 struct ExecuteParams {
@@ -61,23 +61,25 @@ constexpr int32 kMaxNodeOutputs = 32;
 constexpr int32 kMaxNodeClusters = 32;
 constexpr int32 kMaxPacketSlots = 32;
 
+// Filled by field name; what a table leaves out is zero (no callback, no
+// clusters, no outputs).
 struct NodeType {
-    const char* name;
-    NodeBodyFn body;
-    NodeTypeOpenFn typeOpen;    // when useCount goes from 0 to 1
-    NodeTypeCloseFn typeClose;  // when useCount returns to 0
-    NodeOpenFn nodeOpen;        // per node, when its pipeline is unlocked
-    NodeCloseFn nodeClose;      // per node, when its pipeline is locked or destroyed
-    NodeSetupFn nodeSetup;      // per node, once every node is open
-    void* reservedCallback;     // carried along with copies, never called
-    int32 numClusters;
-    const ClusterUse* clusters;
-    const ClusterNeed* needs;  // one per cluster list entry
-    int32 numOutputs;
-    const OutputSpec* outputs;
-    int32 privateSize;
-    int32 isCopy;    // a heap copy made by NodeAddCluster, owned by its node
-    int32 useCount;  // nodes of unlocked pipelines using the type
+    const char* name = nullptr;
+    NodeBodyFn body = nullptr;
+    NodeTypeOpenFn typeOpen = nullptr;    // when useCount goes from 0 to 1
+    NodeTypeCloseFn typeClose = nullptr;  // when useCount returns to 0
+    NodeOpenFn nodeOpen = nullptr;        // per node, when its pipeline is unlocked
+    NodeCloseFn nodeClose = nullptr;      // per node, when its pipeline is locked or destroyed
+    NodeSetupFn nodeSetup = nullptr;      // per node, once every node is open
+    void* reservedCallback = nullptr;     // carried along with copies, never called
+    int32 numClusters = 0;
+    const ClusterUse* clusters = nullptr;
+    const ClusterNeed* needs = nullptr;  // one per cluster list entry
+    int32 numOutputs = 0;
+    const OutputSpec* outputs = nullptr;
+    int32 privateSize = 0;
+    int32 isCopy = 0;    // a heap copy made by NodeAddCluster, owned by its node
+    int32 useCount = 0;  // nodes of unlocked pipelines using the type
 };
 
 // One per distinct cluster type of an unlocked pipeline.

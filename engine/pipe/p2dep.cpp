@@ -181,42 +181,49 @@ void NodeScratchFree(NodeScratch* scratch) {
     KvFree(scratch);
 }
 
-bool PipelineResolveClusters(Pipeline* p) {
-    const int32 n = p->numNodes;
-    for (int32 i = 0; i < n; ++i) p->nodes[i].scratch->numReqs = 0;
-    Resolver r{p};
-    if (!r.CollectNeeds() || !r.MarkOutputs()) {
-        ErrorRaise(kModuleCore, r.error);
-        return false;
-    }
+namespace {
 
+// The resolver's scratch for one pipeline: per group (at most one per entry)
+// its parent in its chain; the entries bucketed by chain; per node the slots
+// in use. One allocation, freed when the slots are known.
+struct Chains {
     int32 total = 0;
-    for (int32 i = 0; i < n; ++i) total += p->nodes[i].scratch->numReqs;
-    // Per group (at most one per entry) its parent in the chain; the entries
-    // bucketed by chain; per node the slots in use.
-    const std::size_t words = static_cast<std::size_t>(total) * 5 + static_cast<std::size_t>(n) + 2;
-    auto* work = static_cast<int32*>(KvMalloc(sizeof(int32) * words));
-    if (work == nullptr) {
-        ErrorRaise(kModuleCore, kErrPipeResolveMemory);
-        return false;
-    }
-    int32* parent = work;
-    int32* bucketStart = parent + total + 1;  // per group root: first index in `members`
-    int32* cursor = bucketStart + total + 1;  // per root: members placed so far
-    int32* memberNode = cursor + total;
-    int32* memberEntry = memberNode + total;
-    auto* used = reinterpret_cast<uint32*>(memberEntry + total);
     int32 numGroups = 0;
+    int32* work = nullptr;
+    int32* parent = nullptr;
+    int32* bucketStart = nullptr;  // per group root: first index in the members
+    int32* cursor = nullptr;       // per root: members placed so far
+    int32* memberNode = nullptr;
+    int32* memberEntry = nullptr;
+    uint32* used = nullptr;
 
-    // Entries that must share a slot: a cluster and its continuation along an
-    // output form one chain.
-    for (int32 i = 0; i < n; ++i) {
+    bool Allocate(int32 entries, int32 nodes) {
+        total = entries;
+        const std::size_t words = static_cast<std::size_t>(total) * 5 + static_cast<std::size_t>(nodes) + 2;
+        work = static_cast<int32*>(KvMalloc(sizeof(int32) * words));
+        if (work == nullptr) return false;
+        parent = work;
+        bucketStart = parent + total + 1;
+        cursor = bucketStart + total + 1;
+        memberNode = cursor + total;
+        memberEntry = memberNode + total;
+        used = reinterpret_cast<uint32*>(memberEntry + total);
+        return true;
+    }
+    ~Chains() { KvFree(work); }
+};
+
+// Phase 1. Entries that must share a slot: a cluster and its continuation
+// along an output form one chain.
+void JoinChains(const Resolver& r, Chains& c) {
+    Pipeline* p = r.p;
+    for (int32 i = 0; i < p->numNodes; ++i) {
         const PipelineNode& node = p->nodes[i];
         NodeScratch* s = node.scratch;
         for (int32 j = 0; j < s->numReqs; ++j) {
             if (s->reqs[j].group < 0) {
-                parent[numGroups] = numGroups;
-                s->reqs[j].group = numGroups++;
+                c.parent[c.numGroups] = c.numGroups;
+                s->reqs[j].group = c.numGroups++;
             }
         }
         for (int32 o = 0; o < node.numOutputs; ++o) {
@@ -233,64 +240,62 @@ bool PipelineResolveClusters(Pipeline* p) {
                 if (de.group < 0) {
                     de.group = g;
                 } else {
-                    const int32 a = Root(parent, de.group);
-                    const int32 b = Root(parent, g);
-                    if (a != b) parent[a] = b;
+                    const int32 a = Root(c.parent, de.group);
+                    const int32 b = Root(c.parent, g);
+                    if (a != b) c.parent[a] = b;
                 }
             }
         }
     }
+}
 
-    // Bucket the entries by chain.
-    for (int32 g = 0; g <= numGroups; ++g) bucketStart[g] = 0;
-    for (int32 i = 0; i < n; ++i) {
+// Phase 2. Bucket the entries by chain.
+void BucketByChain(const Pipeline* p, Chains& c) {
+    for (int32 g = 0; g <= c.numGroups; ++g) c.bucketStart[g] = 0;
+    for (int32 i = 0; i < p->numNodes; ++i) {
         const NodeScratch* s = p->nodes[i].scratch;
-        for (int32 j = 0; j < s->numReqs; ++j) ++bucketStart[Root(parent, s->reqs[j].group) + 1];
+        for (int32 j = 0; j < s->numReqs; ++j) ++c.bucketStart[Root(c.parent, s->reqs[j].group) + 1];
     }
-    for (int32 g = 0; g < numGroups; ++g) bucketStart[g + 1] += bucketStart[g];
-    for (int32 g = 0; g < numGroups; ++g) cursor[g] = 0;
-    for (int32 i = 0; i < n; ++i) {
+    for (int32 g = 0; g < c.numGroups; ++g) c.bucketStart[g + 1] += c.bucketStart[g];
+    for (int32 g = 0; g < c.numGroups; ++g) c.cursor[g] = 0;
+    for (int32 i = 0; i < p->numNodes; ++i) {
         const NodeScratch* s = p->nodes[i].scratch;
         for (int32 j = 0; j < s->numReqs; ++j) {
-            const int32 root = Root(parent, s->reqs[j].group);
-            const int32 at = bucketStart[root] + cursor[root]++;
-            memberNode[at] = i;
-            memberEntry[at] = j;
+            const int32 root = Root(c.parent, s->reqs[j].group);
+            const int32 at = c.bucketStart[root] + c.cursor[root]++;
+            c.memberNode[at] = i;
+            c.memberEntry[at] = j;
         }
     }
+}
 
-    // Slots: newest chain first, each the lowest slot free at all its nodes.
-    for (int32 i = 0; i < n; ++i) used[i] = 0;
+// Phase 3. Slots: newest chain first, each the lowest slot free at all its
+// nodes. Returns the number of slots, or -1 when a packet's 32-bit slot masks
+// cannot hold them.
+int32 AssignSlots(Pipeline* p, Chains& c) {
+    for (int32 i = 0; i < p->numNodes; ++i) c.used[i] = 0;
     int32 slotCount = 0;
-    for (int32 g = numGroups - 1; g >= 0; --g) {
-        if (Root(parent, g) != g) continue;
+    for (int32 g = c.numGroups - 1; g >= 0; --g) {
+        if (Root(c.parent, g) != g) continue;
         uint32 busy = 0;
-        for (int32 m = bucketStart[g]; m < bucketStart[g + 1]; ++m) busy |= used[memberNode[m]];
-        if (busy == 0xFFFFFFFFu) {
-            // A packet's slot masks are 32 bits wide.
-            KvFree(work);
-            ErrorRaise(kModuleCore, kErrPipeTooManySlots);
-            return false;
-        }
+        for (int32 m = c.bucketStart[g]; m < c.bucketStart[g + 1]; ++m) busy |= c.used[c.memberNode[m]];
+        if (busy == 0xFFFFFFFFu) return -1;
         int32 slot = 0;
         while ((busy & (1u << slot)) != 0) ++slot;
-        for (int32 m = bucketStart[g]; m < bucketStart[g + 1]; ++m) {
-            used[memberNode[m]] |= 1u << slot;
-            p->nodes[memberNode[m]].scratch->reqs[memberEntry[m]].slot = slot;
+        for (int32 m = c.bucketStart[g]; m < c.bucketStart[g + 1]; ++m) {
+            c.used[c.memberNode[m]] |= 1u << slot;
+            p->nodes[c.memberNode[m]].scratch->reqs[c.memberEntry[m]].slot = slot;
         }
         if (slot + 1 > slotCount) slotCount = slot + 1;
     }
-    KvFree(work);
+    return slotCount;
+}
 
-    // Distinct cluster types, in order of first appearance.
-    const ClusterType** types =
-        static_cast<const ClusterType**>(KvMalloc(sizeof(ClusterType*) * static_cast<std::size_t>(total + 1)));
-    if (types == nullptr) {
-        ErrorRaise(kModuleCore, kErrPipeResolveMemory);
-        return false;
-    }
+// Phase 4. Distinct cluster types, in order of first appearance; the array
+// has room for every entry.
+int32 CollectTypes(const Pipeline* p, const ClusterType** types) {
     int32 numTypes = 0;
-    for (int32 i = 0; i < n; ++i) {
+    for (int32 i = 0; i < p->numNodes; ++i) {
         const NodeScratch* s = p->nodes[i].scratch;
         for (int32 j = 0; j < s->numReqs; ++j) {
             if (std::find(types, types + numTypes, s->reqs[j].clusterType) == types + numTypes) {
@@ -298,14 +303,45 @@ bool PipelineResolveClusters(Pipeline* p) {
             }
         }
     }
+    return numTypes;
+}
+
+// Fills a node's slot maps: which type table entry each slot holds, which
+// slots continue along each output, which slot each of its clusters is in.
+void MapNodeSlots(PipelineNode& node, const ClusterType* const* types, int32 numTypes, const TypeTableEntry* table,
+                  int32 slotCount) {
+    const NodeType* t = node.nodeType;
+    const NodeScratch* s = node.scratch;
+    uint32 all = 0xFFFFFFFFu;
+    for (int32 j = 0; j < s->numReqs; ++j) {
+        const Requirement& e = s->reqs[j];
+        const int32 k = static_cast<int32>(std::find(types, types + numTypes, e.clusterType) - types);
+        node.slotClusterRefs[e.slot] = &table[k];
+        node.slotsContinue[1 + e.slot] = e.outputMask;
+        all &= e.outputMask;
+    }
+    node.slotsContinue[0] = all;
+    for (int32 k = 0; k < t->numClusters; ++k) {
+        node.inputToClusterSlot[k] = -1;
+        for (int32 slot = 0; slot < slotCount; ++slot) {
+            const TypeTableEntry* ref = node.slotClusterRefs[slot];
+            if (ref != nullptr && ref->clusterType == t->clusters[k].clusterType) {
+                node.inputToClusterSlot[k] = slot;
+                break;
+            }
+        }
+    }
+}
+
+// Phase 5. The block: packet, clusters, type table, per node its maps and
+// private data, and last the input table, sorted by cluster type.
+bool LayOutBlock(Pipeline* p, const ClusterType* const* types, int32 numTypes, int32 slotCount) {
+    const int32 n = p->numNodes;
     const NodeScratch* entryList = p->nodes[p->entryPoint].scratch;
     int32 numInputs = 0;
     for (int32 j = 0; j < entryList->numReqs; ++j) {
         if (entryList->reqs[j].need != ClusterIgnored) ++numInputs;
     }
-
-    // The block: packet, clusters, type table, per node its maps and private
-    // data, and last the input table.
     const auto slots = static_cast<std::size_t>(slotCount);
     std::size_t size = Align8(sizeof(Packet)) + Align8(sizeof(Cluster) * slots) +
                        Align8(sizeof(TypeTableEntry) * static_cast<std::size_t>(numTypes));
@@ -317,11 +353,7 @@ bool PipelineResolveClusters(Pipeline* p) {
     }
     size += sizeof(PipelineInput) * static_cast<std::size_t>(numInputs);
     auto* block = static_cast<char*>(KvCalloc(1, size));
-    if (block == nullptr) {
-        KvFree(types);
-        ErrorRaise(kModuleCore, kErrPipeResolveMemory);
-        return false;
-    }
+    if (block == nullptr) return false;
     char* at = block;
     auto take = [&at](std::size_t bytes) {
         char* here = at;
@@ -338,33 +370,13 @@ bool PipelineResolveClusters(Pipeline* p) {
     for (int32 i = 0; i < n; ++i) {
         PipelineNode& node = p->nodes[i];
         const NodeType* t = node.nodeType;
-        const NodeScratch* s = node.scratch;
         node.slotClusterRefs = reinterpret_cast<const TypeTableEntry**>(take(sizeof(TypeTableEntry*) * slots));
         node.slotsContinue = reinterpret_cast<uint32*>(take(sizeof(uint32) * (slots + 1)));
         node.inputToClusterSlot =
             reinterpret_cast<int32*>(take(sizeof(int32) * static_cast<std::size_t>(t->numClusters)));
         node.privateData = t->privateSize > 0 ? take(static_cast<std::size_t>(t->privateSize)) : nullptr;
-        uint32 all = 0xFFFFFFFFu;
-        for (int32 j = 0; j < s->numReqs; ++j) {
-            const Requirement& e = s->reqs[j];
-            const int32 k = static_cast<int32>(std::find(types, types + numTypes, e.clusterType) - types);
-            node.slotClusterRefs[e.slot] = &table[k];
-            node.slotsContinue[1 + e.slot] = e.outputMask;
-            all &= e.outputMask;
-        }
-        node.slotsContinue[0] = all;
-        for (int32 k = 0; k < t->numClusters; ++k) {
-            node.inputToClusterSlot[k] = -1;
-            for (int32 slot = 0; slot < slotCount; ++slot) {
-                const TypeTableEntry* ref = node.slotClusterRefs[slot];
-                if (ref != nullptr && ref->clusterType == t->clusters[k].clusterType) {
-                    node.inputToClusterSlot[k] = slot;
-                    break;
-                }
-            }
-        }
+        MapNodeSlots(node, types, numTypes, table, slotCount);
     }
-    KvFree(types);
 
     auto* inputs = reinterpret_cast<PipelineInput*>(at);
     int32 m = 0;
@@ -382,6 +394,48 @@ bool PipelineResolveClusters(Pipeline* p) {
     p->numInputRequirements = numInputs;
     p->inputRequirements = numInputs > 0 ? inputs : nullptr;
     return true;
+}
+
+}  // namespace
+
+bool PipelineResolveClusters(Pipeline* p) {
+    const int32 n = p->numNodes;
+    for (int32 i = 0; i < n; ++i) p->nodes[i].scratch->numReqs = 0;
+    Resolver r{p};
+    if (!r.CollectNeeds() || !r.MarkOutputs()) {
+        ErrorRaise(kModuleCore, r.error);
+        return false;
+    }
+    int32 total = 0;
+    for (int32 i = 0; i < n; ++i) total += p->nodes[i].scratch->numReqs;
+
+    int32 slotCount = 0;
+    {
+        Chains chains;
+        if (!chains.Allocate(total, n)) {
+            ErrorRaise(kModuleCore, kErrPipeResolveMemory);
+            return false;
+        }
+        JoinChains(r, chains);
+        BucketByChain(p, chains);
+        slotCount = AssignSlots(p, chains);
+    }
+    if (slotCount < 0) {
+        ErrorRaise(kModuleCore, kErrPipeTooManySlots);
+        return false;
+    }
+
+    const ClusterType** types =
+        static_cast<const ClusterType**>(KvMalloc(sizeof(ClusterType*) * static_cast<std::size_t>(total + 1)));
+    if (types == nullptr) {
+        ErrorRaise(kModuleCore, kErrPipeResolveMemory);
+        return false;
+    }
+    const int32 numTypes = CollectTypes(p, types);
+    const bool laidOut = LayOutBlock(p, types, numTypes, slotCount);
+    KvFree(types);
+    if (!laidOut) ErrorRaise(kModuleCore, kErrPipeResolveMemory);
+    return laidOut;
 }
 
 }  // namespace kv

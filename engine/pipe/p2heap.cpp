@@ -177,6 +177,7 @@ void* HeapAlloc(RenderHeap* heap, uint32 size) {
 void HeapFree(RenderHeap* heap, void* block) {
     if (heap == nullptr || block == nullptr) return;
     HeapHeader* h = HeaderOf(block);
+    KV_ASSERT(h->freeEntry == nullptr);  // freed twice
     HeapHeader* prev = h->prev;
     HeapHeader* next = h->next;
     const bool prevFree = prev->freeEntry != nullptr;

@@ -9,8 +9,6 @@ namespace kv {
 
 namespace {
 
-constexpr int32 kErrEngineNotStarted = static_cast<int32>(0x80000018u);
-
 template <typename T>
 void Query(int32 state, T* field) {
     std::intptr_t value = 0;
@@ -74,7 +72,7 @@ void RenderStateCapture(RenderStateRecord* r) {
 RenderStateRecord* RenderStateCreate(bool capture) {
     const RenderStateRecord* defaults = PipelineModuleDefaultRenderState();
     if (EngineGetState() != EngineStateStarted || defaults == nullptr) {
-        ErrorRaise(kModuleNone, kErrEngineNotStarted);
+        ErrorRaise(kModuleNone, kErrNotReady);
         return nullptr;
     }
     auto* r = static_cast<RenderStateRecord*>(KvMalloc(sizeof(RenderStateRecord)));

@@ -3,6 +3,7 @@
 // Files are reached only through the engine instance's file functions.
 #pragma once
 
+#include "engine/core/baerr.h"
 #include "engine/core/kvtypes.h"
 
 namespace kv {
@@ -29,9 +30,7 @@ constexpr int32 kErrStreamEnd = 5;         // short read, skip past the end
 constexpr int32 kErrStreamBadAccess = 13;  // invalid access type at open
 constexpr int32 kErrStreamBadType = 14;    // invalid stream type
 // General codes the streams raise besides those of baerr.h.
-constexpr int32 kErrFileOpen = static_cast<int32>(0x80000002u);
-constexpr int32 kErrReadFailed = static_cast<int32>(0x8000001Au);
-constexpr int32 kErrWriteFailed = static_cast<int32>(0x8000001Cu);
+constexpr int32 kErrReadFailed = kErrEndOfStream;
 
 // The caller's description of a memory block. A block given for appending
 // must come from KvMalloc and becomes the stream's at open: the stream may

@@ -1,5 +1,7 @@
 #include "babingeo.h"
 
+#include <cstring>
+
 #include "bageomet.h"
 #include "bamateri.h"
 #include "bamatlst.h"
@@ -21,6 +23,9 @@ constexpr uint32 kMeshHeaderStreamSize = 12;
 constexpr uint32 kMeshRecordStreamSize = 8;
 // Indices are read this many at a time.
 constexpr uint32 kIndexBlock = 256;
+// Index memory starts at most this many words (64 KiB, the dome at the
+// highest resolution needs twice that) and doubles as indices arrive.
+constexpr uint32 kFirstIndexWords = 16384;
 
 uint32 GeometryStructSize(const Geometry* g) {
     const auto n = static_cast<uint32>(g->numVertices);
@@ -60,7 +65,8 @@ bool VerticesGroupedByMaterial(const Geometry* g) {
     if (k <= 1) return true;
     auto* range = static_cast<int32*>(KvMalloc(sizeof(int32) * 2 * static_cast<std::size_t>(k)));
     if (range == nullptr) {
-        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(sizeof(int32) * 2 * static_cast<std::size_t>(k)));
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory,
+                         static_cast<int64_t>(sizeof(int32) * 2 * static_cast<std::size_t>(k)));
         return false;
     }
     for (int32 i = 0; i < k; ++i) {
@@ -227,6 +233,35 @@ bool MeshHeaderStreamWrite(const MeshHeader* header, const MaterialList* list, S
     return true;
 }
 
+namespace {
+
+// A buffer of 32-bit words that grows as the stream delivers them, so that a
+// corrupt count costs no more memory than the bytes that really arrive.
+struct GrowingWords {
+    uint32* data = nullptr;
+    uint32 used = 0;
+    uint32 capacity = 0;
+
+    // Room for n more words, never more than limit in all.
+    uint32* Reserve(uint32 n, uint32 limit) {
+        if (used + n <= capacity) return data + used;
+        uint64 grown = capacity < kFirstIndexWords ? kFirstIndexWords : static_cast<uint64>(capacity) * 2;
+        if (grown < static_cast<uint64>(used) + n) grown = static_cast<uint64>(used) + n;
+        if (grown > limit) grown = limit;
+        auto* p = static_cast<uint32*>(KvRealloc(data, sizeof(uint32) * static_cast<std::size_t>(grown)));
+        if (p == nullptr) {
+            ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(sizeof(uint32) * grown));
+            return nullptr;
+        }
+        data = p;
+        capacity = static_cast<uint32>(grown);
+        return data + used;
+    }
+    ~GrowingWords() { KvFree(data); }
+};
+
+}  // namespace
+
 MeshHeader* MeshHeaderStreamRead(Stream* stream, int32 length, const MaterialList* list) {
     int32 head[3];
     if (length < static_cast<int32>(kMeshHeaderStreamSize)) {
@@ -235,8 +270,7 @@ MeshHeader* MeshHeaderStreamRead(Stream* stream, int32 length, const MaterialLis
     }
     if (!ReadInt32s(stream, head, sizeof head)) return nullptr;
     const int32 numMeshes = head[1], total = head[2];
-    // The body's size follows from its counts; checking it first keeps a
-    // corrupt count from asking for memory the stream does not back.
+    // The body's size follows from its counts.
     if (numMeshes < 0 || numMeshes > 0xFFFF || total < 0 ||
         static_cast<int64_t>(kMeshHeaderStreamSize) + kMeshRecordStreamSize * static_cast<int64_t>(numMeshes) +
                 4 * static_cast<int64_t>(total) !=
@@ -244,42 +278,44 @@ MeshHeader* MeshHeaderStreamRead(Stream* stream, int32 length, const MaterialLis
         RaiseMalformedMeshes();
         return nullptr;
     }
-    MeshHeader* header = MeshHeaderCreate(numMeshes, static_cast<uint32>(total), static_cast<uint32>(head[0]));
+    // The records (count, slot) and the indices are gathered first; the
+    // header is made once they are all here.
+    GrowingWords records, indices;
+    const auto limit = static_cast<uint32>(total);
+    for (int32 m = 0; m < numMeshes; ++m) {
+        uint32* record = records.Reserve(2, 2 * static_cast<uint32>(numMeshes));
+        if (record == nullptr || !ReadInt32s(stream, record, 2 * sizeof(uint32))) return nullptr;
+        records.used += 2;
+        const uint32 count = record[0];
+        const auto slot = static_cast<int32>(record[1]);
+        if (count > limit - indices.used || slot < -1 || slot >= list->numMaterials) {
+            RaiseMalformedMeshes();
+            return nullptr;
+        }
+        for (uint32 done = 0; done < count;) {
+            const uint32 n = count - done < kIndexBlock ? count - done : kIndexBlock;
+            uint32* next = indices.Reserve(n, limit);
+            if (next == nullptr || !ReadInt32s(stream, next, 4 * n)) return nullptr;
+            indices.used += n;
+            done += n;
+        }
+    }
+    if (indices.used != limit) {
+        RaiseMalformedMeshes();
+        return nullptr;
+    }
+    MeshHeader* header = MeshHeaderCreate(numMeshes, limit, static_cast<uint32>(head[0]));
     if (header == nullptr) return nullptr;
     Mesh* meshes = MeshHeaderGetMeshes(header);
     uint32* next = MeshHeaderGetIndexArea(header);
-    uint32 remaining = static_cast<uint32>(total);
+    if (limit > 0) std::memcpy(next, indices.data, sizeof(uint32) * limit);
     for (int32 m = 0; m < numMeshes; ++m) {
-        int32 record[2];
-        if (!ReadInt32s(stream, record, sizeof record)) {
-            MeshesDestroy(header);
-            return nullptr;
-        }
-        const auto count = static_cast<uint32>(record[0]);
-        const int32 slot = record[1];
-        if (record[0] < 0 || count > remaining || slot < -1 || slot >= list->numMaterials) {
-            RaiseMalformedMeshes();
-            MeshesDestroy(header);
-            return nullptr;
-        }
+        const uint32 count = records.data[2 * m];
+        const auto slot = static_cast<int32>(records.data[2 * m + 1]);
         meshes[m].indices = next;
         meshes[m].numIndices = count;
         meshes[m].material = slot >= 0 ? list->materials[slot] : nullptr;
-        for (uint32 done = 0; done < count;) {
-            const uint32 n = count - done < kIndexBlock ? count - done : kIndexBlock;
-            if (!ReadInt32s(stream, next + done, 4 * n)) {
-                MeshesDestroy(header);
-                return nullptr;
-            }
-            done += n;
-        }
         next += count;
-        remaining -= count;
-    }
-    if (remaining != 0) {
-        RaiseMalformedMeshes();
-        MeshesDestroy(header);
-        return nullptr;
     }
     return header;
 }

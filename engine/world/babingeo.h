@@ -42,7 +42,8 @@ uint32 MeshHeaderStreamGetSize(const MeshHeader* header);
 bool MeshHeaderStreamWrite(const MeshHeader* header, const MaterialList* list, Stream* stream);
 // Reads a body of `length` bytes; every mesh's material index must be a slot
 // of list (-1: no material). Null on a short read, a malformed body or an
-// index outside the list.
+// index outside the list. Memory grows with the bytes read, not with the
+// counts the body declares.
 MeshHeader* MeshHeaderStreamRead(Stream* stream, int32 length, const MaterialList* list);
 
 // The mesh extension's callbacks on the geometry registry (object: the

@@ -7,8 +7,6 @@ namespace kv {
 
 namespace {
 
-constexpr int32 kErrNotRegistered = static_cast<int32>(0x80000018u);
-
 PluginSlot<HardwareLightExt> ext;
 
 void* Construct(void* object, int32 offset, int32) {
@@ -25,7 +23,7 @@ void* Copy(void* dst, const void* src, int32 offset, int32) {
 HardwareLightExt* Ext(const Light* light) {
     // A registry reset by EngineTerm forgets the block until the next attach.
     if (!ext.ValidIn(LightGetRegistry())) {
-        ErrorRaise(kModuleHardwareLight, kErrNotRegistered);
+        ErrorRaise(kModuleHardwareLight, kErrNotReady);
         return nullptr;
     }
     if (light == nullptr) {

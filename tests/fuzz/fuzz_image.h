@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 #include "engine/image/baimage.h"
 
@@ -18,6 +19,7 @@ inline void StartEngine() {
     static int display = 0;
     EngineSetDevice(nullptr);
     EngineOpenParams params{&display};
+    EngineUseStandardModules();
     if (!EngineInit(nullptr, 0) || !EngineOpen(&params) || !EngineStart()) std::abort();
 }
 

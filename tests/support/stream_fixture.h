@@ -19,9 +19,14 @@ struct CountedMemory {
     static inline long live = 0;
     static inline bool failRealloc = false;
     static inline bool failMalloc = false;
+    static inline std::size_t largest = 0;  // the largest block asked for
+    static void Note(std::size_t s) {
+        if (s > largest) largest = s;
+    }
     static const MemoryFunctions* Table() {
         static const MemoryFunctions table = {
             [](std::size_t s) -> void* {
+                Note(s);
                 if (failMalloc) return nullptr;
                 void* p = std::malloc(s);
                 if (p != nullptr) ++live;
@@ -32,12 +37,14 @@ struct CountedMemory {
                 std::free(p);
             },
             [](void* p, std::size_t s) -> void* {
+                Note(s);
                 if (failRealloc) return nullptr;
                 void* q = std::realloc(p, s);
                 if (p == nullptr && q != nullptr) ++live;
                 return q;
             },
             [](std::size_t n, std::size_t s) -> void* {
+                Note(n * s);
                 void* p = std::calloc(n, s);
                 if (p != nullptr) ++live;
                 return p;

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -156,7 +158,16 @@ TEST_F(WrittenByTheEngine, PrinterShowsTypesNamesStringsAndSummaries) {
     EXPECT_NE(text.find("plugin 0x123  length 6"), std::string::npos) << text;
 }
 
-TEST(ChunkWalker, SummarisesFrameListsGeometriesAndMeshes) {
+// A clump of two frames and one geometry (a triangle over three prelit
+// vertices with normals, one material slot), with the atomics and the mesh
+// asked for.
+struct ClumpSpec {
+    std::vector<std::pair<uint32_t, uint32_t>> atomics = {};  // frame, geometry
+    uint32_t meshSlot = 0;
+    std::vector<uint32_t> indices = {0, 1, 2};
+};
+
+Bytes SmallClump(const ClumpSpec& spec = {}) {
     Bytes frames = Words({2});
     for (int f = 0; f < 2; ++f) {
         for (int i = 0; i < 9; ++i) PutF(frames, i % 4 == 0 ? 1.0f : 0.0f);
@@ -167,7 +178,6 @@ TEST(ChunkWalker, SummarisesFrameListsGeometriesAndMeshes) {
         Put32(frames, f == 0 ? 0x20003u : 3u);
     }
     const Bytes frameList = Chunk(14, Cat({Chunk(1, frames), Chunk(3, {}), Chunk(3, {})}));
-    // One triangle over three prelit vertices with normals, one morph target.
     Bytes geo = Words({0x18, 1, 3, 1});
     for (int i = 0; i < 3; ++i) PutF(geo, 1.0f);
     for (int i = 0; i < 3; ++i) Put32(geo, 0xFF0000FFu);
@@ -177,10 +187,23 @@ TEST(ChunkWalker, SummarisesFrameListsGeometriesAndMeshes) {
     Put32(geo, 1);
     Put32(geo, 1);
     for (int i = 0; i < 18; ++i) PutF(geo, 0.0f);
-    const Bytes mesh = Chunk(0x50E, Words({0, 1, 3, 3, 0, 0, 1, 2}));
-    const Bytes geometry = Chunk(15, Cat({Chunk(1, geo), Chunk(8, Chunk(1, Words({0}))), Chunk(3, mesh)}));
-    const Bytes file = Chunk(
-        16, Cat({Chunk(1, Words({0})), frameList, Chunk(26, Cat({Chunk(1, Words({1})), geometry})), Chunk(3, {})}));
+    Bytes meshBody = Words(
+        {0, 1, static_cast<uint32_t>(spec.indices.size()), static_cast<uint32_t>(spec.indices.size()), spec.meshSlot});
+    for (uint32_t i : spec.indices) Put32(meshBody, i);
+    const Bytes mesh = Chunk(0x50E, meshBody);
+    const Bytes material = Chunk(7, Cat({Chunk(1, Cat({Words({0, 0xFFFFFFFFu, 0, 0}), Bytes(12, 0)})), Chunk(3, {})}));
+    const Bytes materials = Chunk(8, Cat({Chunk(1, Words({1, 0xFFFFFFFFu})), material}));
+    const Bytes geometry = Chunk(15, Cat({Chunk(1, geo), materials, Chunk(3, mesh)}));
+    Bytes atomics;
+    for (const auto& [frame, geometryIndex] : spec.atomics) {
+        atomics = Cat({atomics, Chunk(20, Cat({Chunk(1, Words({frame, geometryIndex, 5, 0})), Chunk(3, {})}))});
+    }
+    return Chunk(16, Cat({Chunk(1, Words({static_cast<uint32_t>(spec.atomics.size())})), frameList,
+                          Chunk(26, Cat({Chunk(1, Words({1})), geometry})), atomics, Chunk(3, {})}));
+}
+
+TEST(ChunkWalker, SummarisesFrameListsGeometriesAndMeshes) {
+    const Bytes file = SmallClump();
     const ChunkTree tree = ChunkWalk(file);
     ASSERT_TRUE(tree.Ok()) << Problems(tree);
     const std::string text = Print(tree);
@@ -194,6 +217,9 @@ TEST(ChunkWalker, SummarisesFrameListsGeometriesAndMeshes) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("mesh 0: indices 3, material 0"), std::string::npos) << text;
+    // Atomics that name what the clump holds, and a mesh without a material.
+    const ChunkTree withAtomics = ChunkWalk(SmallClump({.atomics = {{0, 0}, {1, 0}}, .meshSlot = 0xFFFFFFFFu}));
+    EXPECT_TRUE(withAtomics.Ok()) << Problems(withAtomics);
 }
 
 struct Malformed {
@@ -202,6 +228,17 @@ struct Malformed {
     std::size_t offset;
     const char* message;
 };
+
+// Where the walker finds parts of SmallClump.
+std::size_t AtomicStruct(int nth) {
+    const ChunkTree tree = ChunkWalk(SmallClump({.atomics = {{1, 0}, {1, 0}}}));
+    return tree.nodes[tree.FindChild(tree.FindChild(0, 20, nth), 1)].offset;
+}
+std::size_t MeshOffset() {
+    const ChunkTree tree = ChunkWalk(SmallClump());
+    const int geometry = tree.FindChild(tree.FindChild(0, 26), 15);
+    return tree.nodes[tree.FindChild(tree.FindChild(geometry, 3), 0x50E)].offset;
+}
 
 std::vector<Malformed> MalformedFiles() {
     const Bytes ok = Chunk(2, Bytes{'a', 0, 0, 0});
@@ -226,6 +263,20 @@ std::vector<Malformed> MalformedFiles() {
          "announces 1 frame extensions but holds 0"},
         {"mesh indices against header", Chunk(3, Chunk(0x50E, Words({0, 1, 4, 3, 0, 0, 1, 2}))), 12,
          "meshes hold 3 indices where the header says 4"},
+        // Well laid out, but what the engine refuses to read.
+        {"atomic with a frame the clump lacks", SmallClump({.atomics = {{1, 0}, {2, 0}}}), AtomicStruct(1),
+         "Atomic names frame 2, but the clump's frame list holds 2 frames"},
+        {"atomic with a geometry the clump lacks", SmallClump({.atomics = {{1, 1}}}), AtomicStruct(0),
+         "Atomic names geometry 1, but the clump's geometry list holds 1 geometry"},
+        {"mesh index beyond the vertices", SmallClump({.indices = {0, 7, 2, 3}}), MeshOffset(),
+         "mesh 0 uses vertex 7 (index 1) and 1 more beyond, but the geometry has 3 vertices"},
+        {"material slot beyond the list", SmallClump({.meshSlot = 1}), MeshOffset(),
+         "mesh 0 names material slot 1, but the geometry's material list has 1 slot"},
+        {"empty clump, its parts loose after it", Cat({Chunk(16, {}), Chunk(1, Words({0})), Chunk(3, {})}), 0,
+         "Clump lacks its Struct, FrameList, GeometryList"},
+        {"loose struct at the top", Cat({ok, Chunk(1, Words({0}))}), 16, "loose Struct chunk at the top of the file"},
+        {"unknown type at the top", Cat({SmallClump(), Chunk(0x1234, Words({0}))}), SmallClump().size(),
+         "unknown chunk type 0x1234 at the top of the file"},
     };
 }
 
@@ -312,6 +363,52 @@ TEST(KvdumpTool, MalformedFilesExitOneWithTheOffset) {
         EXPECT_NE(r.err.find(m.message), std::string::npos) << r.err;
         std::filesystem::remove(path);
     }
+}
+
+// Files that cannot be read are reported by name and passed over; the exit
+// status says so. Nothing is read past the size limit.
+TEST(KvdumpTool, ReadErrorsAndLargeFilesAreReportedAndTheNextFileDumped) {
+    const std::filesystem::path dir = TempFile("kvdump_dir");
+    std::filesystem::create_directory(dir);
+    const std::string good = Save("kvdump_next.dff", SmallClump());
+    const std::string big = Save("kvdump_big.dff", Bytes((1u << 20) + 1, 0));
+    ToolRun r = Dump(dir.string() + " " + big + " --max-size 1 " + good);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("cannot read " + dir.string() + ": Is a directory"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot read " + big + ": larger than 1 MiB"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find(good + ": " + std::to_string(SmallClump().size()) + " bytes"), std::string::npos) << r.out;
+    // Exactly at the limit is still read.
+    const std::string edge = Save("kvdump_edge.dff", Bytes(1u << 20, 0));
+    r = Dump("--max-size 1 " + edge);
+    EXPECT_EQ(r.status, 1) << r.err;  // read, and malformed
+    EXPECT_NE(r.out.find(std::to_string(1u << 20) + " bytes"), std::string::npos);
+    // A device that never ends (made here: never the system's own).
+    if (geteuid() == 0) {
+        const std::filesystem::path zero = dir / "zero";
+        ASSERT_EQ(mknod(zero.c_str(), S_IFCHR | 0600, makedev(1, 5)), 0);
+        r = Dump("--max-size 2 " + zero.string());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("larger than 2 MiB"), std::string::npos) << r.err;
+    }
+    std::filesystem::remove_all(dir);
+    for (const std::string& f : {good, big, edge}) std::filesystem::remove(f);
+}
+
+TEST(KvdumpTool, OutputThatCannotBeWrittenFailsTheRun) {
+    const std::string good = Save("kvdump_out.dff", SmallClump());
+    // Standard output open for reading only: every write fails.
+    ToolRun r = Dump(good + " 1<" + good);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot write the output: Bad file descriptor"), std::string::npos) << r.err;
+    if (geteuid() == 0) {
+        const std::filesystem::path full = TempFile("kvdump_full");
+        ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0600, makedev(1, 7)), 0);
+        r = Dump(good + " >" + full.string());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("cannot write the output: No space left on device"), std::string::npos) << r.err;
+        std::filesystem::remove(full);
+    }
+    std::filesystem::remove(good);
 }
 
 TEST(KvdumpTool, UsageAndUnreadableFiles) {

@@ -1,5 +1,6 @@
 #include "chunkwalk.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -105,6 +106,7 @@ class Walker {
             return;
         }
         Sequence(0, size_, 0, -1, false);
+        CheckTopLevel();
     }
 
   private:
@@ -171,6 +173,8 @@ class Walker {
             for (int i : kids) k += tree_->nodes[i].type == type ? 1 : 0;
             return k;
         };
+        if (c.type == kClump) ClumpParts(index);
+        if (c.type == kGeometry) GeometryMeshes(index);
         const int s = tree_->FindChild(index, kStruct);
         if (s < 0) return;
         const ChunkNode& st = tree_->nodes[s];
@@ -203,6 +207,127 @@ class Walker {
             }
             default:
                 break;
+        }
+    }
+
+    // Chunks that only mean something inside an object, and types nothing
+    // reads, are refused at the top of a file.
+    void CheckTopLevel() {
+        for (int i : tree_->Children(-1)) {
+            const ChunkNode& n = tree_->nodes[static_cast<std::size_t>(i)];
+            const char* name = ChunkTypeName(n.type);
+            if (name == nullptr) {
+                Problem(n.offset, Format("unknown chunk type 0x%" PRIx32 " at the top of the file", n.type));
+            } else if (n.type == kStruct || n.type == kExtension) {
+                Problem(n.offset, Format("loose %s chunk at the top of the file: it belongs inside an object", name));
+            }
+        }
+    }
+
+    // The first word of a container's struct, when it has one.
+    bool StructWord(int container, int32_t* value, std::size_t* length = nullptr) const {
+        const int s = container < 0 ? -1 : tree_->FindChild(container, kStruct);
+        if (s < 0) return false;
+        const ChunkNode& st = tree_->nodes[static_cast<std::size_t>(s)];
+        if (length != nullptr) *length = st.length;
+        if (st.length < 4) return false;
+        *value = Body{data_ + st.BodyOffset(), st.length}.I32(0);
+        return true;
+    }
+
+    // A clump holds its struct, frame list and geometry list, and its atomics
+    // name frames and geometries that are there.
+    void ClumpParts(int index) {
+        const ChunkNode& c = tree_->nodes[static_cast<std::size_t>(index)];
+        const int frames = tree_->FindChild(index, kFrameList);
+        const int geometries = tree_->FindChild(index, kGeometryList);
+        std::string missing;
+        if (tree_->FindChild(index, kStruct) < 0) missing += "Struct";
+        if (frames < 0) missing += std::string(missing.empty() ? "" : ", ") + "FrameList";
+        if (geometries < 0) missing += std::string(missing.empty() ? "" : ", ") + "GeometryList";
+        if (!missing.empty()) Problem(c.offset, "Clump lacks its " + missing);
+
+        // Only the frame records really present count.
+        int64_t frameCount = -1;
+        int32_t announced = 0;
+        std::size_t structLength = 0;
+        if (StructWord(frames, &announced, &structLength)) {
+            frameCount = std::min<int64_t>(announced, static_cast<int64_t>((structLength - 4) / 56));
+        }
+        const int64_t geometryCount = geometries < 0 ? -1 : static_cast<int64_t>(CountChildren(geometries, kGeometry));
+        for (int a : tree_->Children(index)) {
+            if (tree_->nodes[static_cast<std::size_t>(a)].type != kAtomic) continue;
+            const int s = tree_->FindChild(a, kStruct);
+            if (s < 0) continue;
+            const ChunkNode& st = tree_->nodes[static_cast<std::size_t>(s)];
+            const Body b{data_ + st.BodyOffset(), st.length};
+            if (!b.Has(0, 8)) continue;
+            const int32_t frame = b.I32(0), geometry = b.I32(4);
+            if (frameCount >= 0 && (frame < 0 || frame >= frameCount)) {
+                Problem(st.offset,
+                        Format("Atomic names frame %" PRId32 ", but the clump's frame list holds %" PRId64 " frame%s",
+                               frame, frameCount, frameCount == 1 ? "" : "s"));
+            }
+            if (geometryCount >= 0 && (geometry < 0 || geometry >= geometryCount) &&
+                tree_->FindChild(a, kGeometry) < 0) {
+                Problem(st.offset, Format("Atomic names geometry %" PRId32
+                                          ", but the clump's geometry list holds %" PRId64 " geometr%s",
+                                          geometry, geometryCount, geometryCount == 1 ? "y" : "ies"));
+            }
+        }
+    }
+
+    std::size_t CountChildren(int parent, uint32_t type) const {
+        std::size_t k = 0;
+        for (int i : tree_->Children(parent)) k += tree_->nodes[static_cast<std::size_t>(i)].type == type ? 1 : 0;
+        return k;
+    }
+
+    // The meshes of a geometry use its vertices and the slots of its
+    // material list, as the engine's mesh reader demands.
+    void GeometryMeshes(int index) {
+        const int ext = tree_->FindChild(index, kExtension);
+        const int mesh = ext < 0 ? -1 : tree_->FindChild(ext, kMeshPlugin);
+        const int st = tree_->FindChild(index, kStruct);
+        if (mesh < 0 || st < 0) return;
+        const ChunkNode& gs = tree_->nodes[static_cast<std::size_t>(st)];
+        const Body g{data_ + gs.BodyOffset(), gs.length};
+        if (!g.Has(0, 12) || g.I32(8) < 0) return;
+        const auto vertices = static_cast<uint32_t>(g.I32(8));
+        int32_t slots = 0;  // no material list: no slot at all
+        const int list = tree_->FindChild(index, kMaterialList);
+        if (list >= 0 && (!StructWord(list, &slots) || slots < 0)) return;
+
+        const ChunkNode& m = tree_->nodes[static_cast<std::size_t>(mesh)];
+        const Body b{data_ + m.BodyOffset(), m.length};
+        if (!b.Has(0, 12) || b.I32(4) < 0) return;
+        const int32_t meshes = b.I32(4);
+        std::size_t at = 12;
+        for (int32_t k = 0; k < meshes && b.Has(at, 8); ++k) {
+            const uint32_t count = b.U32(at);
+            const int32_t slot = b.I32(at + 4);
+            at += 8;
+            if (slot < -1 || slot >= slots) {
+                Problem(m.offset, Format("mesh %" PRId32 " names material slot %" PRId32
+                                         ", but the geometry's material list has %" PRId32 " slot%s",
+                                         k, slot, slots, slots == 1 ? "" : "s"));
+            }
+            std::size_t bad = 0;
+            uint32_t first = 0, firstAt = 0;
+            for (uint32_t i = 0; i < count && b.Has(at, 4); ++i, at += 4) {
+                const uint32_t v = b.U32(at);
+                if (v >= vertices && bad++ == 0) {
+                    first = v;
+                    firstAt = i;
+                }
+            }
+            if (bad > 0) {
+                Problem(m.offset, Format("mesh %" PRId32 " uses vertex %" PRIu32 " (index %" PRIu32
+                                         ")%s, but the geometry has %" PRIu32 " vertices",
+                                         k, first, firstAt,
+                                         bad > 1 ? Format(" and %zu more beyond", bad - 1).c_str() : "", vertices));
+            }
+            if (!b.Has(at, 0)) break;
         }
     }
 

@@ -1,12 +1,12 @@
 // The device-selection dialog: the sub-system and video-mode lists, the
 // choice they make, the keyboard and mouse rules of its controls, and its
-// drawing into a pixel buffer with the shell's bitmap font.
+// drawing into a pixel buffer with the engine's 8 x 14 bitmap font.
 #include "devdialog.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "font8x14.h"
+#include "engine/image/ktcharse.h"
 
 namespace kv {
 
@@ -16,6 +16,9 @@ namespace {
 // across and 7/4 of a pixel down per unit, which fits the 8 x 14 font.
 int32 Px(int32 du) { return du * 2; }
 int32 Py(int32 du) { return du * 7 / 4; }
+
+constexpr int32 kFontWidth = kCharsetGlyphWidth;
+constexpr int32 kFontHeight = kCharsetGlyphHeight;
 
 constexpr int32 kComboHeight = 20;
 constexpr int32 kRowHeight = 16;
@@ -144,15 +147,20 @@ struct Canvas {
             Fill(r.x + r.w - 1, r.y + j, 1, 1, c);
         }
     }
-    // Text from (x, y), cut off at the right edge `right` (exclusive).
+    // Text from (x, y), cut off at the right edge `right` (exclusive). A
+    // character the font has no glyph for shows as a hollow box, so that a
+    // device name never loses letters silently.
     void Text(int32 x, int32 y, const std::string& s, uint32 c, int32 right) const {
         for (char ch : s) {
             if (x + kFontWidth > right) break;
-            const uint8* g = FontGlyph(static_cast<unsigned char>(ch));
-            for (int32 j = 0; j < kFontHeight; ++j) {
-                for (int32 i = 0; i < kFontWidth; ++i) {
-                    if ((g[j] & (0x80 >> i)) != 0) Fill(x + i, y + j, 1, 1, c);
+            if (const uint8* g = CharsetGlyph(static_cast<unsigned char>(ch))) {
+                for (int32 j = 0; j < kFontHeight; ++j) {
+                    for (int32 i = 0; i < kFontWidth; ++i) {
+                        if ((g[j] & (1 << i)) != 0) Fill(x + i, y + j, 1, 1, c);
+                    }
                 }
+            } else {
+                Bevel({x + 1, y + 2, kFontWidth - 3, kFontHeight - 5}, c, c);
             }
             x += kFontWidth;
         }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/skel/skeleton.h"
 #include "devdialog.h"
 
 namespace kv {
@@ -73,10 +74,16 @@ int32 DeviceDialogRun(DeviceDialog* d) {
             }
             dirty = false;
         }
-        SDL_Event e;
-        if (SDL_WaitEvent(&e) == 0) {
+        // A quit signal (Ctrl-C) closes the dialog as EXIT does; it is looked
+        // for between events.
+        if (PlatformQuitSignal() != 0) {
             outcome = DialogClosedExit;
             break;
+        }
+        SDL_Event e;
+        if (SDL_WaitEventTimeout(&e, 100) == 0) {
+            if (SDL_WasInit(SDL_INIT_EVENTS) == 0) outcome = DialogClosedExit;
+            continue;
         }
         switch (e.type) {
             case SDL_QUIT:

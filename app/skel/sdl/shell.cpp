@@ -3,6 +3,7 @@
 // rest of the program asks of the platform.
 #include <SDL.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,6 @@
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/image/ktreaders.h"
-#include "engine/opengl/basdlogl.h"
 #include "platform.h"
 
 namespace kv {
@@ -40,6 +40,38 @@ PlatformRecord record = {nullptr, nullptr, 0, 0.0f, 0.0f, 0};
 ShellState state = {0, 1, 0, 0, 0, 0, false, false, {0, 0.0f, 0.0f, 0}, {}};
 
 SDL_Window* Window() { return static_cast<SDL_Window*>(record.window); }
+
+// Interrupt, terminate and hang-up end the run the way closing the window
+// does, so the application still shuts down in order (and saves what it was
+// asked to save). The second one is not waited for: the default action ends
+// the program, should the shut-down itself hang.
+constexpr int kQuitSignals[] = {SIGINT, SIGTERM, SIGHUP};
+volatile std::sig_atomic_t quitSignal = 0;
+struct sigaction previousActions[3];
+
+extern "C" void OnQuitSignal(int signal) {
+    if (quitSignal != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    quitSignal = signal;
+}
+
+void CatchQuitSignals() {
+    quitSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = OnQuitSignal;
+    // A save under way when the signal comes goes on: its reads and writes
+    // are restarted, not failed.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < 3; ++i) sigaction(kQuitSignals[i], &action, &previousActions[i]);
+}
+
+void ReleaseQuitSignals() {
+    for (std::size_t i = 0; i < 3; ++i) sigaction(kQuitSignals[i], &previousActions[i], nullptr);
+}
 
 const char* Title() {
     const char* t = ShellGetSettings()->title;
@@ -232,7 +264,7 @@ void Dispatch(const SDL_Event& e) {
 void MainLoop() {
     const ShellSettings* settings = ShellGetSettings();
     SDL_Event e;
-    while (settings->quit == 0 && !state.quitMessage) {
+    while (settings->quit == 0 && !state.quitMessage && quitSignal == 0) {
         if (SDL_PollEvent(&e) != 0) {
             Dispatch(e);
         } else if (state.foreground != 0) {
@@ -270,6 +302,14 @@ int ShellMain(int argc, char** argv) {
     if (ShellEvent(EventPreInitialise, nullptr) == EventFailed) return 1;
     ShellSettings* settings = ShellGetSettings();
 
+    // The shell catches the quit signals itself (SDL would catch only two of
+    // them, and only once its event loop runs).
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    CatchQuitSignals();
+    struct Release {
+        ~Release() { ReleaseQuitSignals(); }
+    } release;
+
     // X11 takes the class from the environment (a user's own setting wins),
     // other SDL versions from the hint of the same name.
     SDL_setenv("SDL_VIDEO_X11_WMCLASS", kWindowClass, 0);
@@ -285,15 +325,16 @@ int ShellMain(int argc, char** argv) {
 
     for (int i = 1; i < argc; ++i) ShellEvent(EventPreOption, argv[i]);
 
-    // The window is made for the device that will draw in it: the OpenGL
-    // device's pixel format is fixed with the window; any other device (the
-    // null device, a test's) gets a plain one and no OpenGL is loaded.
-    const uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE;
-    SDL_Window* window = EngineGetDevice() == GlDeviceGetInterface
-                             ? GlWindowCreate(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                              settings->width, settings->height, flags)
-                             : SDL_CreateWindow(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                                settings->width, settings->height, flags);
+    // The window is made for the device that will draw in it: a device that
+    // needs a window of its own kind (the OpenGL device fixes its pixel format
+    // with the window) makes it; any other (the null device, a test's) gets a
+    // plain one and no OpenGL is loaded.
+    const DeviceRecord* device = EngineGetDevice()();
+    SDL_Window* window =
+        device != nullptr && device->windowCreate != nullptr
+            ? static_cast<SDL_Window*>(device->windowCreate(Title(), settings->width, settings->height))
+            : SDL_CreateWindow(Title(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, settings->width,
+                               settings->height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (window == nullptr) {
         std::fprintf(stderr, "%s: cannot create the window: %s\n", Title(), SDL_GetError());
         SDL_Quit();
@@ -405,25 +446,6 @@ bool PlatformCameraShowRaster(void* camera) {
 
 bool PlatformRegisterImageLoaders() { return ImageRegisterFileReaders(); }
 
-const char* PlatformDataFolder(int32 index) {
-    // Worked out once: the executable's folder (where the build puts the
-    // data beside the program), the data folder of an installation relative
-    // to it, and the one the build was configured to install into.
-    static const std::vector<std::string> folders = [] {
-        std::vector<std::string> f;
-        if (char* base = SDL_GetBasePath()) {
-            f.emplace_back(base);
-            f.emplace_back(std::string(base) + "../share/kv3skydome/");
-            SDL_free(base);
-        }
-        const std::string installed = KV_DATA_DIR;
-        if (!installed.empty()) f.push_back(installed.back() == '/' ? installed : installed + "/");
-        return f;
-    }();
-    if (index < 0 || static_cast<std::size_t>(index) >= folders.size()) return nullptr;
-    return folders[static_cast<std::size_t>(index)].c_str();
-}
-
 bool PlatformSelectDevice(int32 useDialog) {
     DeviceDialog dialog;
     if (!DeviceDialogPrepare(&dialog)) return false;
@@ -442,5 +464,26 @@ void PlatformResetRecord() {
 }
 
 void* PlatformGetWindow() { return record.window; }
+
+int32 PlatformQuitSignal() { return static_cast<int32>(quitSignal); }
+
+const char* PlatformDataFolder(int32 index) {
+    // Worked out once: the executable's folder (where the build puts the
+    // data beside the program), the data folder of an installation relative
+    // to it, and the one the build was configured to install into.
+    static const std::vector<std::string> folders = [] {
+        std::vector<std::string> f;
+        if (char* base = SDL_GetBasePath()) {
+            f.emplace_back(base);
+            f.emplace_back(std::string(base) + "../share/kv3skydome/");
+            SDL_free(base);
+        }
+        const std::string installed = KV_DATA_DIR;
+        if (!installed.empty()) f.push_back(installed.back() == '/' ? installed : installed + "/");
+        return f;
+    }();
+    if (index < 0 || static_cast<std::size_t>(index) >= folders.size()) return nullptr;
+    return folders[static_cast<std::size_t>(index)].c_str();
+}
 
 }  // namespace kv

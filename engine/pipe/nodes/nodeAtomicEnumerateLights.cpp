@@ -59,27 +59,7 @@ bool Body(PipelineNode* node, const ExecuteParams* params) {
         node, params, [](Cluster* lights, void* object) { return ListLights(lights, static_cast<Atomic*>(object)); });
 }
 
-const ClusterUse kClusters[] = {{&clusterLights, 0, 0}};
-const ClusterNeed kNeeds[] = {ClusterIgnored};
-const ClusterEffect kOutEffects[] = {ClusterMade};
-const OutputSpec kOutputs[] = {{"DefaultOutput", kOutEffects, ClusterUntouched}};
-
-NodeType nodeType = {"AtomicEnumerateLights.csl",
-                     Body,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     1,
-                     kClusters,
-                     kNeeds,
-                     1,
-                     kOutputs,
-                     0,
-                     0,
-                     0};
+NodeType nodeType = EnumerateLightsNodeType("AtomicEnumerateLights.csl", Body);
 
 }  // namespace
 

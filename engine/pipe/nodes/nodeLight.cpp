@@ -3,9 +3,28 @@
 #include <cmath>
 
 #include "engine/frame/baframe.h"
+#include "engine/pipe/p2stdcls.h"
 #include "engine/world/balight.h"
 
 namespace kv {
+
+namespace {
+const ClusterUse kLightsClusters[] = {{.clusterType = &clusterLights}};
+const ClusterNeed kLightsNeeds[] = {ClusterIgnored};
+const ClusterEffect kLightsMade[] = {ClusterMade};
+const OutputSpec kLightsOutputs[] = {
+    {.name = "DefaultOutput", .effects = kLightsMade, .otherEffect = ClusterUntouched}};
+}  // namespace
+
+NodeType EnumerateLightsNodeType(const char* name, NodeBodyFn body) {
+    return NodeType{.name = name,
+                    .body = body,
+                    .numClusters = 1,
+                    .clusters = kLightsClusters,
+                    .needs = kLightsNeeds,
+                    .numOutputs = 1,
+                    .outputs = kLightsOutputs};
+}
 
 bool EnumerateLightsRun(PipelineNode* node, const ExecuteParams* params, LightsListFn list) {
     ExecutionState* state = PipelineExecutionState();
@@ -80,10 +99,9 @@ bool LocalLightPrepare(LocalLight* out, const Light* light, const MeshState* sta
     g *= k;
     b *= k;
     if ((state->flags & MeshStateModulate) != 0) {
-        constexpr real kByte = 1.0f / 255.0f;
-        r *= state->matColour.red * kByte;
-        g *= state->matColour.green * kByte;
-        b *= state->matColour.blue * kByte;
+        r *= state->matColour.red * kByteToUnit;
+        g *= state->matColour.green * kByteToUnit;
+        b *= state->matColour.blue * kByteToUnit;
     }
     out->red = r;
     out->green = g;

@@ -21,6 +21,9 @@ inline Light* LightsAt(const Cluster* lights, uint32 i) { return static_cast<con
 // node's one output.
 using LightsListFn = bool (*)(Cluster* lights, void* object);
 bool EnumerateLightsRun(PipelineNode* node, const ExecuteParams* params, LightsListFn list);
+// The node type both enumeration nodes share: it makes the lights cluster and
+// has one output.
+NodeType EnumerateLightsNodeType(const char* name, NodeBodyFn body);
 
 // A local light as seen from one mesh's object space.
 struct LocalLight {

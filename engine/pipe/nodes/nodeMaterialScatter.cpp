@@ -41,22 +41,11 @@ const ClusterUse kClusters[] = {{&clusterMeshState, 0, 0}, {&clusterObjSpace3DVe
 const ClusterNeed kNeeds[] = {ClusterRequired, ClusterOptional, ClusterOptional,
                               ClusterOptional, ClusterOptional, ClusterOptional};
 
-NodeType nodeType = {"MaterialScatter.csl",
-                     Body,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     6,
-                     kClusters,
-                     kNeeds,
-                     0,
-                     nullptr,
-                     0,
-                     0,
-                     0};
+NodeType nodeType = {.name = "MaterialScatter.csl",
+                     .body = Body,
+                     .numClusters = CountOf(kClusters),
+                     .clusters = kClusters,
+                     .needs = kNeeds};
 
 }  // namespace
 

@@ -44,27 +44,7 @@ bool Body(PipelineNode* node, const ExecuteParams* params) {
     });
 }
 
-const ClusterUse kClusters[] = {{&clusterLights, 0, 0}};
-const ClusterNeed kNeeds[] = {ClusterIgnored};
-const ClusterEffect kOutEffects[] = {ClusterMade};
-const OutputSpec kOutputs[] = {{"DefaultOutput", kOutEffects, ClusterUntouched}};
-
-NodeType nodeType = {"WorldSectorEnumerateLights.csl",
-                     Body,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     nullptr,
-                     1,
-                     kClusters,
-                     kNeeds,
-                     1,
-                     kOutputs,
-                     0,
-                     0,
-                     0};
+NodeType nodeType = EnumerateLightsNodeType("WorldSectorEnumerateLights.csl", Body);
 
 }  // namespace
 

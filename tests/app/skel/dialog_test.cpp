@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
 #include "app/skel/sdl/devdialog.h"
-#include "app/skel/sdl/font8x14.h"
 #include "app/skel/sdl/platform.h"
 #include "app_handler.h"
+#include "engine/image/ktcharse.h"
 #include "mode_device.h"
 
 namespace kv {
@@ -232,10 +231,11 @@ TEST_F(Dialog, ALongListScrollsToKeepTheMarkInView) {
 
 // The pixels of character c drawn by the dialog at (x, y) in colour ink.
 bool GlyphAt(const std::vector<uint32>& px, int32 x, int32 y, char c, uint32 ink) {
-    const uint8* g = FontGlyph(c);
-    for (int32 j = 0; j < kFontHeight; ++j) {
-        for (int32 i = 0; i < kFontWidth; ++i) {
-            const bool on = (g[j] & (0x80 >> i)) != 0;
+    const uint8* g = CharsetGlyph(c);
+    if (g == nullptr) return false;
+    for (int32 j = 0; j < kCharsetGlyphHeight; ++j) {
+        for (int32 i = 0; i < kCharsetGlyphWidth; ++i) {
+            const bool on = (g[j] & (1 << i)) != 0;
             if (on != (px[(y + j) * kDialogWidth + x + i] == ink)) return false;
         }
     }
@@ -261,24 +261,6 @@ TEST_F(Dialog, DrawsTheLabelAndTheChoicesInTheFont) {
     for (std::size_t i = 0; i < second.size(); ++i) {
         EXPECT_TRUE(GlyphAt(px, r.x + 4 + 8 * static_cast<int32>(i), r.y + 1 + 16 + 1, second[i], 0xFF000000));
     }
-}
-
-TEST(Font, EveryPrintableCharacterHasItsOwnGlyph) {
-    std::set<std::vector<uint8>> shapes;
-    for (int32 c = 33; c < 127; ++c) {
-        const uint8* g = FontGlyph(c);
-        std::vector<uint8> rows(g, g + kFontHeight);
-        int32 ink = 0;
-        for (uint8 r : rows) {
-            ink += r != 0;
-            EXPECT_EQ(r & 0x81, 0) << "columns 0 and 7 keep characters apart: '" << static_cast<char>(c) << "'";
-        }
-        EXPECT_GT(ink, 0) << static_cast<char>(c);
-        EXPECT_TRUE(shapes.insert(rows).second) << "'" << static_cast<char>(c) << "' looks like another character";
-    }
-    for (int32 j = 0; j < kFontHeight; ++j) EXPECT_EQ(FontGlyph(' ')[j], 0);
-    EXPECT_EQ(FontGlyph(7), FontGlyph(200));
-    EXPECT_NE(FontGlyph(7)[5], 0);
 }
 
 TEST_F(Dialog, SelectDeviceWithoutADisplayTakesTheCurrentChoices) {

@@ -1,56 +1,112 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "app/skel/sdl/platform.h"
 
 namespace kv {
 namespace {
 
-// Every scan index that has a code, written out from the keyboard's layout;
-// everything else must be 255.
-std::map<int32, int32> ExpectedCodes() {
-    std::map<int32, int32> e;
-    const char* rows[] = {
-        "\x02"
-        "1234567890-=",
-        "\x10"
-        "qwertyuiop[]",
-        "\x1e"
-        "asdfghjkl;'`",
-        "\x2c"
-        "zxcvbnm,./"};
-    for (const char* row : rows) {
-        for (int32 i = 1; row[i] != '\0'; ++i) e[row[0] + i - 1] = row[i];
-    }
-    e[0x2B] = '#';
-    e[0x39] = ' ';
-    e[0x56] = '\\';
-    e[0x01] = 128;
-    for (int32 f = 0; f < 10; ++f) e[0x3B + f] = 129 + f;
-    e[0x57] = 139;
-    e[0x58] = 140;
-    const std::pair<int32, int32> specials[] = {
-        {0x0E, 168}, {0x0F, 169}, {0x1C, 171}, {0x1D, 174}, {0x2A, 172}, {0x36, 173}, {0x37, 163}, {0x38, 176},
-        {0x3A, 170}, {0x45, 161}, {0x47, 143}, {0x48, 157}, {0x49, 155}, {0x4A, 164}, {0x4B, 159}, {0x4C, 167},
-        {0x4D, 160}, {0x4E, 165}, {0x4F, 154}, {0x50, 158}, {0x51, 156}, {0x52, 151}, {0x53, 152}, {0x9C, 166},
-        {0x9D, 175}, {0xB5, 162}, {0xB8, 177}, {0xC5, 161}, {0xC7, 143}, {0xC8, 147}, {0xC9, 145}, {0xCB, 149},
-        {0xCD, 150}, {0xCF, 144}, {0xD0, 148}, {0xD1, 146}, {0xD2, 141}, {0xD3, 142},
+// What each key of a keyboard gives, by the key's name.
+struct NamedKey {
+    SDL_Scancode key;
+    int32 code;
+};
+
+std::vector<NamedKey> EveryKey() {
+    std::vector<NamedKey> keys;
+    for (int32 i = 0; i < 26; ++i) keys.push_back({static_cast<SDL_Scancode>(SDL_SCANCODE_A + i), 'a' + i});
+    for (int32 i = 0; i < 9; ++i) keys.push_back({static_cast<SDL_Scancode>(SDL_SCANCODE_1 + i), '1' + i});
+    for (int32 i = 0; i < 10; ++i) keys.push_back({static_cast<SDL_Scancode>(SDL_SCANCODE_F1 + i), KeyF1 + i});
+    const NamedKey named[] = {
+        {SDL_SCANCODE_0, '0'},
+        {SDL_SCANCODE_MINUS, '-'},
+        {SDL_SCANCODE_EQUALS, '='},
+        {SDL_SCANCODE_LEFTBRACKET, '['},
+        {SDL_SCANCODE_RIGHTBRACKET, ']'},
+        {SDL_SCANCODE_SEMICOLON, ';'},
+        {SDL_SCANCODE_APOSTROPHE, '\''},
+        {SDL_SCANCODE_GRAVE, '`'},
+        {SDL_SCANCODE_COMMA, ','},
+        {SDL_SCANCODE_PERIOD, '.'},
+        {SDL_SCANCODE_SLASH, '/'},
+        {SDL_SCANCODE_NONUSHASH, '#'},
+        {SDL_SCANCODE_NONUSBACKSLASH, '\\'},
+        {SDL_SCANCODE_SPACE, ' '},
+        {SDL_SCANCODE_ESCAPE, KeyEsc},
+        {SDL_SCANCODE_F11, KeyF11},
+        {SDL_SCANCODE_F12, KeyF12},
+        {SDL_SCANCODE_INSERT, KeyInsert},
+        {SDL_SCANCODE_DELETE, KeyDelete},
+        {SDL_SCANCODE_HOME, KeyHome},
+        {SDL_SCANCODE_END, KeyEnd},
+        {SDL_SCANCODE_PAGEUP, KeyPageUp},
+        {SDL_SCANCODE_PAGEDOWN, KeyPageDown},
+        {SDL_SCANCODE_UP, KeyUp},
+        {SDL_SCANCODE_DOWN, KeyDown},
+        {SDL_SCANCODE_LEFT, KeyLeft},
+        {SDL_SCANCODE_RIGHT, KeyRight},
+        {SDL_SCANCODE_BACKSPACE, KeyBackspace},
+        {SDL_SCANCODE_TAB, KeyTab},
+        {SDL_SCANCODE_CAPSLOCK, KeyCapsLock},
+        {SDL_SCANCODE_RETURN, KeyEnter},
+        {SDL_SCANCODE_LSHIFT, KeyLShift},
+        {SDL_SCANCODE_RSHIFT, KeyRShift},
+        {SDL_SCANCODE_LCTRL, KeyLCtrl},
+        {SDL_SCANCODE_RCTRL, KeyRCtrl},
+        {SDL_SCANCODE_LALT, KeyLAlt},
+        {SDL_SCANCODE_RALT, KeyRAlt},
+        {SDL_SCANCODE_NUMLOCKCLEAR, KeyNumLock},
+        {SDL_SCANCODE_KP_DIVIDE, KeyPadDivide},
+        {SDL_SCANCODE_KP_MULTIPLY, KeyPadTimes},
+        {SDL_SCANCODE_KP_MINUS, KeyPadMinus},
+        {SDL_SCANCODE_KP_PLUS, KeyPadPlus},
+        {SDL_SCANCODE_KP_ENTER, KeyPadEnter},
+        {SDL_SCANCODE_KP_PERIOD, KeyPadStop},
+        {SDL_SCANCODE_KP_0, KeyPad0},
+        {SDL_SCANCODE_KP_1, KeyPad1},
+        {SDL_SCANCODE_KP_2, KeyPad2},
+        {SDL_SCANCODE_KP_3, KeyPad3},
+        {SDL_SCANCODE_KP_4, KeyPad4},
+        {SDL_SCANCODE_KP_5, KeyPad5},
+        {SDL_SCANCODE_KP_6, KeyPad6},
+        {SDL_SCANCODE_KP_7, KeyHome},  // the pad's 7 has no code of its own
+        {SDL_SCANCODE_KP_8, KeyPad8},
+        {SDL_SCANCODE_KP_9, KeyPad9},
+        // Keys the program has no code for.
+        {SDL_SCANCODE_SCROLLLOCK, KeyNull},
+        {SDL_SCANCODE_PRINTSCREEN, KeyNull},
+        {SDL_SCANCODE_LGUI, KeyNull},
+        {SDL_SCANCODE_RGUI, KeyNull},
+        {SDL_SCANCODE_APPLICATION, KeyNull},
     };
-    for (const auto& [scan, code] : specials) e[scan] = code;
-    return e;
+    keys.insert(keys.end(), std::begin(named), std::end(named));
+    return keys;
 }
 
-TEST(KeyTable, EveryScanIndexHasItsCode) {
-    const std::map<int32, int32> expected = ExpectedCodes();
-    for (int32 scan = 0; scan < 256; ++scan) {
-        const auto it = expected.find(scan);
-        EXPECT_EQ(KeyCodeFromScanIndex(scan), it != expected.end() ? it->second : 255) << "scan 0x" << std::hex << scan;
+TEST(KeyTable, EveryKeyGivesTheCodeOfItsName) {
+    std::set<int32> reached;
+    for (const NamedKey& k : EveryKey()) {
+        const int32 scan = ScanIndexFromScancode(k.key);
+        reached.insert(scan);
+        EXPECT_EQ(KeyCodeFromScanIndex(scan), k.code) << SDL_GetScancodeName(k.key);
     }
-    EXPECT_EQ(KeyCodeFromScanIndex(-1), 255);
-    EXPECT_EQ(KeyCodeFromScanIndex(256), 255);
+    // The backslash key of US keyboards is the key beside Enter: the same code.
+    EXPECT_EQ(KeyCodeFromScanIndex(ScanIndexFromScancode(SDL_SCANCODE_BACKSLASH)), '#');
+    // The extended Num Lock index keeps its code though no key here sends it;
+    // no other scan index produces a key.
+    EXPECT_EQ(KeyCodeFromScanIndex(0xC5), KeyNumLock);
+    for (int32 scan = 0; scan < 256; ++scan) {
+        if (reached.count(scan) == 0 && scan != 0xC5) {
+            EXPECT_EQ(KeyCodeFromScanIndex(scan), KeyNull) << "scan 0x" << std::hex << scan;
+        }
+    }
+    EXPECT_EQ(KeyCodeFromScanIndex(-1), KeyNull);
+    EXPECT_EQ(KeyCodeFromScanIndex(256), KeyNull);
 }
 
 TEST(KeyTable, EverySpecialCodeButOneIsProduced) {

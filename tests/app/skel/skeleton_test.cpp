@@ -11,8 +11,8 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "fake_device.h"
 #include "engine/image/baimage.h"
+#include "fake_device.h"
 #include "engine/image/baraster.h"
 #include "mode_device.h"
 

@@ -3,7 +3,10 @@
 #include "app/skydome/options.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -47,8 +50,7 @@ TEST(SkydomeSkyOptions, OutOfRangeOrUnreadableValuesAreRefusedByName) {
         {{"--sun", "85.5,20"}, "--sun: the zenith angle 85.5 is out of range"},
         {{"--sun", "-1,20"}, "--sun: the zenith angle -1 is out of range"},
         {{"--sun", "50,360"}, "--sun: the azimuth 360 is out of range"},
-        // Rounds to 360 in single precision, where it would wrap to 0.
-        {{"--sun", "50,359.99999999"}, "--sun: the azimuth 360 is out of range"},
+        {{"--sun", "50,360.0000001"}, "--sun: the azimuth 360.0000001 is out of range"},
         {{"--sun", "50"}, "--sun needs ZENITH,AZIMUTH"},
         {{"--sun", "50,"}, "--sun needs ZENITH,AZIMUTH"},
         {{"--sun", "nan,20"}, "--sun needs ZENITH,AZIMUTH"},
@@ -57,7 +59,8 @@ TEST(SkydomeSkyOptions, OutOfRangeOrUnreadableValuesAreRefusedByName) {
         {{"--exposure", "0.009"}, "--exposure: 0.009 is out of range (0.01 to 1)"},
         {{"--exposure", "1.5"}, "--exposure: 1.5 is out of range"},
         {{"--exposure", "bright"}, "--exposure needs a number"},
-        {{"--exposure", "1e99"}, "--exposure needs a number"},
+        {{"--exposure", "1e99"}, "--exposure: 1e99 is out of range (0.01 to 1)"},
+        {{"--exposure", "1e999"}, "--exposure: 1e999 is out of range (0.01 to 1)"},
         {{"--resolution", "0"}, "--resolution: 0 is out of range (1 to 32)"},
         {{"--resolution", "33"}, "--resolution: 33 is out of range"},
         {{"--resolution", "4.5"}, "--resolution needs a whole number"},
@@ -110,6 +113,112 @@ TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
         SkydomeOptions bad;
         EXPECT_FALSE(Parse(argv, &bad, &error)) << c.message;
         EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+    }
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+std::string Refusal(std::vector<const char*> argv) {
+    argv.insert(argv.begin(), "skydome");
+    SkydomeOptions o;
+    std::string error;
+    if (Parse(argv, &o, &error)) return "(taken)";
+    return error;
+}
+
+// A value that is the next option means the value was forgotten: it is
+// refused rather than taken as a file name or a number.
+TEST(SkydomeOptionValues, AnOptionInPlaceOfAValueAndStrayWordsAreRefused) {
+    EXPECT_EQ(Refusal({"--save-dome", "--frames", "10"}),
+              "--save-dome needs a file name, not the option --frames (write ./--frames for a file of that name)");
+    for (const char* option : {"--screenshot", "--sun", "--exposure", "--resolution", "--frames"}) {
+        EXPECT_EQ(Refusal({"--frames", "1", option, "--help"}).rfind(std::string(option) + " needs ", 0), 0u) << option;
+        EXPECT_NE(Refusal({option, "-vms"}).find("not the option -vms"), std::string::npos) << option;
+    }
+    SkydomeOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"skydome", "--save-dome", "./--frames", "-vms"}, &o, &error)) << error;
+    EXPECT_EQ(o.saveDome, "./--frames");
+    // A negative number is a value, refused for its range.
+    EXPECT_EQ(Refusal({"--exposure", "-1"}), "--exposure: -1 is out of range (0.01 to 1)");
+
+    EXPECT_EQ(Refusal({"sky.dff"}), "unexpected argument \"sky.dff\": the program reads no files (see --help)");
+    EXPECT_EQ(Refusal({"-vms", "--frames", "2", "extra"}).rfind("unexpected argument \"extra\"", 0), 0u);
+    for (const char* dash : {"-x", "-vm", "-vmsx", "-", "-frames"}) {
+        EXPECT_EQ(Refusal({dash}), std::string("unknown option ") + dash + " (see --help)");
+    }
+    // What the skeleton takes goes on to it; nothing else does.
+    std::vector<char*> args;
+    for (const char* a : {"skydome", "--frames", "3", "-vms", "-h"}) args.push_back(const_cast<char*>(a));
+    SkydomeOptions parsed;
+    ASSERT_TRUE(SkydomeParseOptions(args, &parsed, &error)) << error;
+    EXPECT_TRUE(parsed.help);
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_STREQ(args[1], "-vms");
+}
+
+// One reader for every number: decimal only, the value shown as given.
+TEST(SkydomeOptionValues, EveryNumberIsReadTheSameDecimalWay) {
+    for (std::vector<const char*> hex : {std::vector<const char*>{"--frames", "0x10"},
+                                         {"--resolution", "0x8"},
+                                         {"--exposure", "0x0.1p1"},
+                                         {"--sun", "0x10,20"},
+                                         {"--sun", "50,0X14"}}) {
+        const std::string error = Refusal(hex);
+        EXPECT_EQ(error.rfind(std::string(hex[0]) + " needs ", 0), 0u) << error;
+        EXPECT_NE(error.find(std::string("not \"") + hex[1] + "\""), std::string::npos) << error;
+    }
+    for (const char* odd : {" 5", "5 ", "inf", "nan", "1e", ".", "+", "5,"}) {
+        EXPECT_NE(Refusal({"--resolution", odd}).find(std::string("not \"") + odd + "\""), std::string::npos) << odd;
+    }
+    EXPECT_EQ(Refusal({"--exposure", "1.50"}), "--exposure: 1.50 is out of range (0.01 to 1)");
+    EXPECT_EQ(Refusal({"--sun", "85.50,20"}).rfind("--sun: the zenith angle 85.50 is out of range", 0), 0u);
+    EXPECT_EQ(Refusal({"--resolution", "4.5"}), "--resolution needs a whole number of rings from 1 to 32, not \"4.5\"");
+    EXPECT_EQ(Refusal({"--frames", "1e10"}), "--frames: 1e10 is out of range (0 to 2147483647)");
+
+    SkydomeOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"skydome", "--sun", "1e-50,0", "--frames", "1e2", "--resolution", "+4.0", "--exposure", ".5"},
+                      &o, &error))
+        << error;
+    EXPECT_EQ(o.sunZenith, 0.0f);
+    EXPECT_EQ(o.frames, 100);
+    EXPECT_EQ(o.resolution, 4);
+    EXPECT_EQ(o.exposure, 0.5f);
+    // Inside the azimuth's range as given, and kept inside it in single
+    // precision (where it would round to 360, which is 0).
+    ASSERT_TRUE(Parse({"skydome", "--sun", "85,359.99999"}, &o, &error)) << error;
+    EXPECT_LT(o.sunAzimuth, 360.0f);
+    EXPECT_GT(o.sunAzimuth, 359.9999f);
+}
+
+TEST(SkydomeOptionValues, TheDomeAndThePictureCannotShareAFile) {
+    char pattern[] = "/tmp/kvoptions.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    const std::string a = (dir / "out").string();
+    EXPECT_NE(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "." / "out").c_str()})
+                  .find("name the same file"),
+              std::string::npos);
+    // Through a link, to a file that exists.
+    std::ofstream(dir / "out") << "x";
+    std::filesystem::create_symlink("out", dir / "link");
+    EXPECT_NE(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "link").c_str()})
+                  .find("name the same file"),
+              std::string::npos);
+    EXPECT_EQ(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "other").c_str()}), "(taken)");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(SkydomeOptionValues, HelpListsEveryOption) {
+    const std::string usage = SkydomeUsage();
+    for (const char* line : {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n",
+                             "  --sun ZENITH,AZIMUTH\n", "  --exposure K  ", "  --resolution R\n", "  -h, --help  "}) {
+        EXPECT_NE(usage.find(line), std::string::npos) << line;
     }
 }
 

@@ -2,8 +2,16 @@
 // written with --screenshot, and the dome saved with --save-dome.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +19,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/skydome/options.h"
@@ -62,6 +71,20 @@ const unsigned char* Pixel(const Picture& p, int x, int y) {
     return &p.rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x))];
 }
 
+TEST(SkydomeRun, TheHelpTextLiesBesideTheProgram) {
+    // The help page is found there when the program is started from another
+    // folder.
+    const std::string program = KV_SKYDOME_PROGRAM;
+    const std::string beside = program.substr(0, program.rfind('/') + 1) + "readme.txt";
+    std::ifstream a(beside, std::ios::binary), b(std::string(KV_ASSETS_DIR) + "readme.txt", std::ios::binary);
+    ASSERT_TRUE(a.good()) << beside;
+    ASSERT_TRUE(b.good());
+    const std::string built((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
+    const std::string written((std::istreambuf_iterator<char>(b)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(built, written);
+    EXPECT_EQ(written.rfind("KV3 SKYDOME CREATOR - HELP", 0), 0u);
+}
+
 TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     const std::string file = "skydome_run_out.png";
     std::remove(file.c_str());
@@ -72,13 +95,24 @@ TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     ASSERT_EQ(p.width, 640);
     ASSERT_EQ(p.height, 480);
     // The dome (radius 1 at 4.5, 45 degrees across the width) leaves the
-    // corners to the background.
+    // corners to the background, but for the logo 5 pixels from the left and
+    // bottom edges (64 x 40 in this window).
+    const auto inLogo = [](int x, int y) { return x >= 5 && x < 69 && y >= 435 && y < 475; };
     for (int y : {0, 40, 439, 479}) {
         for (int x : {0, 60, 579, 639}) {
+            if (inLogo(x, y)) continue;
             const unsigned char* c = Pixel(p, x, y);
             EXPECT_TRUE(c[0] == 64 && c[1] == 64 && c[2] == 64) << x << "," << y;
         }
     }
+    std::size_t logoPixels = 0;
+    for (int y = 435; y < 475; ++y) {
+        for (int x = 5; x < 69; ++x) {
+            const unsigned char* c = Pixel(p, x, y);
+            logoPixels += c[0] == 64 && c[1] == 64 && c[2] == 64 ? 0 : 1;
+        }
+    }
+    EXPECT_GT(logoPixels, 64u * 40u / 4) << "the logo is drawn in the bottom-left corner";
     // Well inside its outline nothing is left of the clear colour.
     std::size_t cleared = 0;
     for (int y = 160; y < 320; ++y) {
@@ -285,6 +319,177 @@ TEST(SkydomeRun, UnknownOverlaysAreRefusedByName) {
     const RunResult help = RunSkydome("--help");
     EXPECT_NE(help.output.find("--show LIST"), std::string::npos);
     EXPECT_NE(help.output.find("--software-pipelines"), std::string::npos);
+}
+
+// The program started in a folder of its own with each argument as given (no
+// shell between), its output collected.
+class SkydomeInFolder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kvskydomefiles.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    // fileLimit > 0: the file-size limit (bytes) the program runs under.
+    pid_t Start(const std::vector<std::string>& args, int* output, long fileLimit = 0) {
+        int fds[2];
+        if (pipe(fds) != 0) return -1;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            dup2(fds[1], 2);
+            close(fds[0]);
+            close(fds[1]);
+            if (chdir(dir.c_str()) != 0) _exit(126);
+            if (fileLimit > 0) {
+                const rlimit limit{static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            std::vector<char*> argv{const_cast<char*>(KV_SKYDOME_PROGRAM)};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(KV_SKYDOME_PROGRAM, argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        *output = fds[0];
+        return pid;
+    }
+    // Exit status, or 128 + the signal that ended it.
+    static RunResult Finish(pid_t pid, int output) {
+        RunResult r{-1, {}};
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(output, buffer, sizeof buffer)) > 0) r.output.append(buffer, static_cast<std::size_t>(n));
+        close(output);
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid) return r;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+        return r;
+    }
+    RunResult Run(const std::vector<std::string>& args, long fileLimit = 0) {
+        int output = -1;
+        const pid_t pid = Start(args, &output, fileLimit);
+        if (pid < 0) return {-1, "cannot start"};
+        return Finish(pid, output);
+    }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::filesystem::path dir;
+};
+
+// Whether the process catches the signal yet (its handlers are installed as
+// the shell starts).
+bool Catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+    }
+    return false;
+}
+
+TEST_F(SkydomeInFolder, AnInterruptedRunSavesTheDomeButFailsForThePictureItDidNotTake) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        std::filesystem::remove(dir / "sky.dff");
+        int output = -1;
+        const pid_t pid =
+            Start({"-vms", "--frames", "1000000", "--screenshot", "shot.png", "--save-dome", "sky.dff"}, &output);
+        ASSERT_GT(pid, 0);
+        for (int i = 0; i < 500 && !Catches(pid, signal); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(pid, signal);
+        const RunResult run = Finish(pid, output);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find("the screenshot shot.png was not taken: the run ended after "), std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find(" of 1000000 frames (interrupted by SIG"), std::string::npos) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(dir / "shot.png"));
+        EXPECT_EQ(ReadBytes(Path("sky.dff")).size(), 21840u);
+    }
+    // With no picture asked, a hang-up is a normal end.
+    int output = -1;
+    const pid_t pid = Start({"-vms", "--frames", "1000000", "--save-dome", "hup.dff"}, &output);
+    for (int i = 0; i < 500 && !Catches(pid, SIGHUP); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGHUP);
+    const RunResult run = Finish(pid, output);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadBytes(Path("hup.dff")).size(), 21840u);
+}
+
+TEST_F(SkydomeInFolder, NamesAreTakenAsGivenAndLinksWrittenThrough) {
+    std::filesystem::create_directory(dir / "pictures");
+    std::filesystem::create_symlink("pictures/shot.png", dir / "latest.png");
+    const std::string longName(255, 'd');
+    RunResult run = Run({"-vms", "--frames", "1", "--screenshot", "latest.png", "--save-dome", "a\\b.dff"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "latest.png"));
+    EXPECT_TRUE(ReadPng(Path("pictures/shot.png")).ok);
+    // The backslash is part of the user's name, not a separator.
+    EXPECT_EQ(ReadBytes(Path("a\\b.dff")).size(), 21840u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "a"));
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"a\\b.dff", "latest.png", "pictures"}));
+
+    // A name as long as a folder holds is saved; a failed picture names its
+    // path and the reason.
+    run = Run({"-vms", "--frames", "1", "--save-dome", longName, "--screenshot", "missing/x.png"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find(
+                  "cannot write the screenshot missing/x.png: the file cannot be made (No such file or directory)"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(ReadBytes(Path(longName)).size(), 21840u);
+
+    // A forgotten value is not a file name.
+    run = Run({"-vms", "--save-dome", "--frames", "10"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.output.find("--save-dome needs a file name, not the option --frames"), std::string::npos)
+        << run.output;
+    run = Run({"-vms", "--frames", "1", "stray"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"a\\b.dff", longName, "latest.png", "pictures"}));
+}
+
+TEST_F(SkydomeInFolder, AFileSizeLimitFailsTheSaveAndKeepsTheOldFile) {
+    std::ofstream(dir / "sky.dff") << "the dome saved yesterday";
+    const RunResult run = Run({"-vms", "--frames", "1", "--save-dome", "sky.dff"}, 10000);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Cannot save the dome to sky.dff: the file could not be written (File too large)"),
+              std::string::npos)
+        << run.output;
+    const std::vector<uint8_t> kept = ReadBytes(Path("sky.dff"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "the dome saved yesterday");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"sky.dff"});
+}
+
+TEST_F(SkydomeInFolder, DevicesAreWrittenInPlaceNeverReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "devices can be made only by an administrator";
+    // Our own full and null devices, never the system's.
+    ASSERT_EQ(mknod(Path("full").c_str(), S_IFCHR | 0600, makedev(1, 7)), 0);
+    ASSERT_EQ(mknod(Path("null").c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+    RunResult run = Run({"-vms", "--frames", "1", "--save-dome", "full", "--screenshot", "null"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Cannot save the dome to full: the file could not be written (No space left on device)"),
+              std::string::npos)
+        << run.output;
+    run = Run({"-vms", "--frames", "1", "--save-dome", "null", "--screenshot", "full"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("cannot write the screenshot full: the file could not be written (No space left on "
+                              "device)"),
+              std::string::npos)
+        << run.output;
+    EXPECT_TRUE(std::filesystem::is_character_file(dir / "full"));
+    EXPECT_TRUE(std::filesystem::is_character_file(dir / "null"));
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"full", "null"}));
 }
 
 }  // namespace

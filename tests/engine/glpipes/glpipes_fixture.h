@@ -209,8 +209,8 @@ class GlPipesTest : public ::testing::Test {
                                               {&clusterLights, 0, 0}};
         static const ClusterNeed needs[] = {ClusterRequired, ClusterRequired, ClusterOptional, ClusterOptional,
                                             ClusterOptional};
-        static NodeType type = {"Record.csl", Record, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 5,
-                                clusters,     needs,  0,       nullptr, 0,       0,       0};
+        static NodeType type = {
+            .name = "Record.csl", .body = Record, .numClusters = 5, .clusters = clusters, .needs = needs};
         Pipeline* p = PipelineLock(PipelineCreate());
         p = PipelineUnlock(PipelineAddNodes(p, nullptr, &type));
         EXPECT_NE(p, nullptr);

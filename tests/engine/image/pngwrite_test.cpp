@@ -1,18 +1,24 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
 #include "engine/image/ktpngw.h"
+#include "engine/stream/bafwrite.h"
 #include "raster_device.h"
 
 namespace kv {
@@ -69,7 +75,12 @@ class PngWrite : public test::RasterDeviceTest {
     std::vector<std::string> Listing() {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
         return names;
+    }
+    static std::string Text(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
     fs::path dir;
 };
@@ -149,6 +160,76 @@ TEST_F(PngWrite, FailuresAreReportedAndLeaveNoFileBehind) {
     in >> content;
     EXPECT_EQ(content, "earlier");
     ImageDestroy(big);
+    ImageDestroy(image);
+}
+
+// The user's own FILE.part, and a link planted under that name, are none of
+// the writer's business: its new file has a name of its own, made exclusively.
+TEST_F(PngWrite, AFilePartOrALinkPlantedUnderItIsLeftAlone) {
+    Image* image = Gradient(8, 8);
+    const fs::path file = dir / "shot.png";
+    {
+        std::ofstream(dir / "shot.png.part") << "the user's own";
+        std::ofstream(dir / "victim") << "precious";
+    }
+    ASSERT_TRUE(ImageWritePNG(image, file.c_str(), true));
+    EXPECT_TRUE(ReadBack(file).ok);
+    EXPECT_EQ(Text(dir / "shot.png.part"), "the user's own");
+    fs::remove(dir / "shot.png.part");
+    fs::create_symlink("victim", dir / "shot.png.part");
+    ASSERT_TRUE(ImageWritePNG(image, file.c_str(), true));
+    EXPECT_EQ(Text(dir / "victim"), "precious");
+    EXPECT_TRUE(fs::is_symlink(dir / "shot.png.part"));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"shot.png", "shot.png.part", "victim"}));
+    ImageDestroy(image);
+}
+
+TEST_F(PngWrite, LinksAreWrittenThroughLoopsRefusedAndLongNamesWritten) {
+    Image* image = Gradient(8, 8);
+    fs::create_directory(dir / "pictures");
+    std::ofstream(dir / "pictures" / "sky.png") << "old";
+    fs::create_symlink("pictures/sky.png", dir / "latest.png");
+    ASSERT_TRUE(ImageWritePNG(image, (dir / "latest.png").c_str(), true));
+    EXPECT_TRUE(fs::is_symlink(dir / "latest.png"));
+    EXPECT_TRUE(ReadBack(dir / "pictures" / "sky.png").ok);
+    // Dangling: the file the link names is made.
+    fs::create_symlink("pictures/new.png", dir / "next.png");
+    ASSERT_TRUE(ImageWritePNG(image, (dir / "next.png").c_str(), true));
+    EXPECT_TRUE(ReadBack(dir / "pictures" / "new.png").ok);
+    // A loop fails, saying why.
+    fs::create_symlink("loop.png", dir / "loop.png");
+    FileWriteStatus status{};
+    EXPECT_FALSE(ImageWritePNG(image, (dir / "loop.png").c_str(), true, &status));
+    EXPECT_EQ(status.step, FileWriteFollow);
+    EXPECT_EQ(status.osError, ELOOP);
+    // 255 characters: the longest name a folder holds.
+    const std::string longName = std::string(251, 'p') + ".png";
+    ASSERT_TRUE(ImageWritePNG(image, (dir / longName).c_str(), true, &status));
+    EXPECT_EQ(status.step, FileWriteOk);
+    EXPECT_TRUE(ReadBack(dir / longName).ok);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"latest.png", "loop.png", "next.png", "pictures", longName}));
+    // Where no file can be made, the status says which step and why.
+    EXPECT_FALSE(ImageWritePNG(image, (dir / "missing" / "x.png").c_str(), true, &status));
+    EXPECT_EQ(status.step, FileWriteCreate);
+    EXPECT_EQ(status.osError, ENOENT);
+    ImageDestroy(image);
+}
+
+TEST_F(PngWrite, DevicesAndPipesAreWrittenInPlace) {
+    if (geteuid() != 0) GTEST_SKIP() << "devices can be made only by an administrator";
+    Image* image = Gradient(64, 64);
+    // Our own devices in the test's folder, never the system's.
+    const fs::path null = dir / "null", full = dir / "full";
+    ASSERT_EQ(mknod(null.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+    ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0600, makedev(1, 7)), 0);
+    FileWriteStatus status{};
+    EXPECT_TRUE(ImageWritePNG(image, null.c_str(), true, &status));
+    EXPECT_FALSE(ImageWritePNG(image, full.c_str(), true, &status));
+    EXPECT_EQ(status.step, FileWriteData);
+    EXPECT_EQ(status.osError, ENOSPC);
+    EXPECT_TRUE(fs::is_character_file(null));
+    EXPECT_TRUE(fs::is_character_file(full));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"full", "null"}));
     ImageDestroy(image);
 }
 

@@ -218,5 +218,18 @@ TEST_F(Heap, RandomUseKeepsEveryBlockIntact) {
     }
 }
 
+#ifndef NDEBUG
+// A block freed twice would join the free list twice and be handed out to two
+// owners: debug builds stop at the second free.
+TEST_F(Heap, FreeingABlockTwiceStopsADebugBuild) {
+    RenderHeap* h = Make(1024);
+    ASSERT_NE(h, nullptr);
+    void* a = HeapAlloc(h, 64);
+    HeapAlloc(h, 64);  // keeps the first from joining the rest of the free space
+    HeapFree(h, a);
+    EXPECT_DEATH(HeapFree(h, a), "internal invariant broken");
+}
+#endif
+
 }  // namespace
 }  // namespace kv

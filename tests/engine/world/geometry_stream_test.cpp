@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -458,6 +459,45 @@ TEST_F(MeshExtension, ShortOrInconsistentBodiesAreRejected) {
     // And the body itself is still good.
     std::vector<uint8> good = body;
     EXPECT_FALSE(rejects(good, n));
+    GeometryDestroy(g);
+    MaterialDestroy(a);
+}
+
+// Counts that agree with the declared length but not with the bytes that
+// follow: the reader asks for memory as the indices arrive, so the file fails
+// as cut short, never as too big for memory.
+TEST_F(MeshExtension, CorruptCountsCostOnlyTheBytesThatArrive) {
+    Material* a = Colored(1, 1, 1);
+    Geometry* g = Ribbon(300, 0, {a});
+    GeometryUnlock(g);
+    const std::vector<uint8> body = MeshBody(GeometryGetMeshHeader(g), GeometryGetMaterialList(g));
+    ASSERT_GT(body.size(), 7000u);
+    const struct {
+        int32 meshes, firstCount, total;
+    } lies[] = {
+        {1, 0x1FFFFFF0, 0x1FFFFFF0},  // one mesh of 2 GiB of indices
+        {0xFFFF, 3, 0x1FF00000},      // every mesh record the format allows
+        {1, 1800, 0x1FFFFFF0},        // the first mesh honest, the total not
+    };
+    for (const auto& lie : lies) {
+        SCOPED_TRACE(lie.total);
+        std::vector<uint8> bytes = body;
+        std::memcpy(&bytes[4], &lie.meshes, 4);
+        std::memcpy(&bytes[8], &lie.total, 4);
+        std::memcpy(&bytes[12], &lie.firstCount, 4);
+        const int32 length = 12 + 8 * lie.meshes + 4 * lie.total;
+        Geometry* target = Ribbon(300, 0, {a});
+        ErrorLog log;
+        test::CountedMemory::largest = 0;
+        Stream* s = OpenRead(bytes);
+        EXPECT_EQ(MeshStreamRead(s, length, target, 0, 0), nullptr);
+        StreamClose(s, nullptr);
+        // A first block of 64 KiB at most, grown only by what arrived.
+        EXPECT_LE(test::CountedMemory::largest, std::max<std::size_t>(65536, 4 * bytes.size()));
+        EXPECT_FALSE(log.Has(kModuleNone, kErrNoMemory));
+        EXPECT_EQ(GeometryGetMeshHeader(target), nullptr);
+        GeometryDestroy(target);
+    }
     GeometryDestroy(g);
     MaterialDestroy(a);
 }

@@ -39,12 +39,16 @@ class GlTest : public ::testing::Test {
         ASSERT_NE(window, nullptr);
         EngineSetDevice(GlDeviceGetInterface);
         ASSERT_TRUE(EngineInit(nullptr, 0));
+        BeforeOpen();
         EngineOpenParams params{window};
         ASSERT_TRUE(EngineOpen(&params));
         ASSERT_TRUE(EngineSetVideoMode(0));
         ASSERT_TRUE(EngineStart()) << SDL_GetError();
         started = true;
     }
+
+    // Plugins attach here, between init and open.
+    virtual void BeforeOpen() {}
 
     void TearDown() override {
         GlLogStop();

@@ -1,0 +1,961 @@
+// The on-screen menu: entries, shortcuts, drawing with a scroll window, the
+// keyboard and mouse, the key repeat, and the help page with its text.
+#include "menu.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/camera/bacamera.h"
+#include "engine/core/badevice.h"
+#include "engine/core/baerr.h"
+#include "engine/core/bamemory.h"
+#include "engine/image/baraster.h"
+#include "engine/image/ktcharse.h"
+#include "engine/world/kplogo.h"
+
+namespace kv {
+
+namespace {
+
+constexpr RGBA kDefaultForeground = {0, 255, 255, 255};
+constexpr RGBA kDefaultBackground = {0, 0, 50, 0};
+constexpr int32 kDashMax = 256;
+constexpr int32 kLineMax = 512;  // bytes of one formatted menu line
+
+// Key repeat: the first repeat after 700 ms, then every 50 ms; a key whose
+// last repeat is more than a second old (frames stopped) is not repeated.
+constexpr uint32 kRepeatDelay = 700;
+constexpr uint32 kRepeatInterval = 50;
+constexpr uint32 kRepeatGiveUp = 1000;
+
+constexpr const char* kNoHelp = "Cannot open help file";
+constexpr const char* kHelpOutOfMemory = "Out of memory - not all of help loaded";
+constexpr const char* kHelpCut = "[The help stops here: the file is longer than 1500 lines.]";
+
+// The value names of a separator: one, empty.
+const char* const kSeparatorNames[] = {""};
+
+struct MenuEntry {
+    int32 kind;
+    char* label;   // owned; the shortcut suffix cut off
+    void* target;  // int32 or float; null for actions and separators
+    int32 minI, maxI, stepI;
+    float minF, maxF, stepF;
+    const char* const* valueNames;
+    int32 shortcut;  // key code, 0 for none
+    MenuCallback callback;
+    int32 valueWidth;  // characters of the widest value text
+    MenuEntry* older;  // towards display index 0
+    MenuEntry* newer;
+};
+
+struct KeyRepeat {
+    KeyboardRecord key;  // key code 0: none held
+    uint32 pressed;
+    uint32 lastRepeat;
+};
+
+struct MenuState {
+    bool open;
+    int32 mode;
+    MenuEntry* newest;  // the list's head
+    MenuEntry* oldest;  // display index 0
+    int32 count;
+    MenuEntry* selected;
+    int32 selectedIndex;
+    int32 first, last;  // visible display indices, both shown
+    int32 labelWidth;
+    int32 lineWidth;
+    int32 rows;
+    RGBA foreground, background;
+    Raster* mainSet;
+    Raster* disabledSet;
+    Raster* selectedSet;
+    Raster* separatorSet;
+    char* help[kMenuHelpMaxLines];
+    int32 helpCount;
+    int32 helpScroll;
+    KeyRepeat repeat;
+    bool drag;
+};
+MenuState menu{};
+
+MenuClock menuClock = nullptr;
+const char* const* helpFolders = nullptr;
+
+uint32 Now() { return menuClock != nullptr ? menuClock() : PlatformGetTimer(); }
+
+bool IsSeparator(const MenuEntry* e) { return e->kind == MenuKindInt && e->target == nullptr; }
+bool Available(const MenuEntry* e) { return e->callback == nullptr || e->callback(kMenuQueryAvailable) != 0; }
+bool Selectable(const MenuEntry* e) { return !IsSeparator(e) && Available(e); }
+
+int32 TextLength(const char* s) { return static_cast<int32>(std::strlen(s)); }
+
+// --- Entries ----------------------------------------------------------------
+
+int32 ValueWidth(const MenuEntry* e) {
+    char buffer[64];
+    switch (e->kind) {
+        case MenuKindInt: {
+            if (e->valueNames != nullptr) {
+                int32 widest = 0;
+                for (int32 v = 0; v <= e->maxI - e->minI; ++v) {
+                    const int32 n = TextLength(e->valueNames[v]);
+                    if (n > widest) widest = n;
+                }
+                return widest;
+            }
+            const int32 a = std::snprintf(buffer, sizeof buffer, "%d", e->maxI);
+            const int32 b = std::snprintf(buffer, sizeof buffer, "%d", e->minI);
+            return a > b ? a : b;
+        }
+        case MenuKindFloat: {
+            const int32 a = std::snprintf(buffer, sizeof buffer, "%0.2f", static_cast<double>(e->maxF));
+            const int32 b = std::snprintf(buffer, sizeof buffer, "%0.2f", static_cast<double>(e->minF));
+            return a > b ? a : b;
+        }
+        default:
+            return 3;
+    }
+}
+
+void Measure() {
+    int32 labels = 0, values = 0;
+    for (const MenuEntry* e = menu.newest; e != nullptr; e = e->older) {
+        const int32 n = TextLength(e->label);
+        if (n > labels) labels = n;
+        if (e->valueWidth > values) values = e->valueWidth;
+    }
+    menu.labelWidth = labels;
+    menu.lineWidth = labels + values + 8;
+}
+
+// Cuts a shortcut suffix off the label: "Sky_S" is "Sky" with 'S', "Help F1"
+// is "Help " with F1 (an underscore before the function key goes too).
+int32 TakeShortcut(char* label) {
+    const int32 n = TextLength(label);
+    if (n < 2) return 0;
+    const auto last = static_cast<unsigned char>(label[n - 1]);
+    if (label[n - 2] == '_' && last > 31) {
+        label[n - 2] = '\0';
+        // Letters match in either case; they are kept and shown in capitals.
+        return last >= 'a' && last <= 'z' ? last - 32 : last;
+    }
+    if (label[n - 2] == 'F' && last >= '1' && last <= '9') {
+        label[n - 2] = '\0';
+        if (n >= 3 && label[n - 3] == '_') label[n - 3] = '\0';
+        return KeyF1 + (last - '1');
+    }
+    return 0;
+}
+
+MenuEntry* AddEntry(const char* label, int32 kind) {
+    const std::size_t length = std::strlen(label);
+    auto* e = static_cast<MenuEntry*>(KvMalloc(sizeof(MenuEntry)));
+    auto* copy = static_cast<char*>(KvMalloc(length + 1));
+    if (e == nullptr || copy == nullptr) {
+        if (e != nullptr) KvFree(e);
+        if (copy != nullptr) KvFree(copy);
+        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(sizeof(MenuEntry) + length + 1));
+        return nullptr;
+    }
+    std::memcpy(copy, label, length + 1);
+    *e = MenuEntry{};
+    e->kind = kind;
+    e->label = copy;
+    e->older = menu.newest;
+    if (menu.newest != nullptr) menu.newest->newer = e;
+    menu.newest = e;
+    if (menu.oldest == nullptr) menu.oldest = e;
+    if (menu.count++ == 0) {
+        menu.selected = e;
+        menu.selectedIndex = 0;
+    }
+    return e;
+}
+
+// Fills in the shortcut and the widths once the entry's fields are set.
+bool Finish(MenuEntry* e) {
+    e->shortcut = TakeShortcut(e->label);
+    e->valueWidth = ValueWidth(e);
+    Measure();
+    return true;
+}
+
+void FreeEntries() {
+    while (menu.newest != nullptr) {
+        MenuEntry* e = menu.newest;
+        menu.newest = e->older;
+        KvFree(e->label);
+        KvFree(e);
+    }
+    menu.oldest = nullptr;
+    menu.count = 0;
+    menu.selected = nullptr;
+    menu.selectedIndex = 0;
+    menu.first = menu.last = 0;
+    menu.labelWidth = 0;
+    menu.lineWidth = 0;
+}
+
+bool CheckOpen() {
+    if (!menu.open) ErrorRaise(kModuleNone, kErrEngineState);
+    return menu.open;
+}
+
+// --- Navigation and changes -------------------------------------------------
+
+// Moves the selection one selectable entry up (-1) or down (+1); it stays at
+// the ends and when only the start is selectable.
+bool Navigate(int32 direction) {
+    MenuEntry* e = menu.selected;
+    int32 index = menu.selectedIndex;
+    if (e == nullptr) return false;
+    for (;;) {
+        e = direction < 0 ? e->older : e->newer;
+        index += direction;
+        if (e == nullptr || e == menu.selected) return false;
+        if (Selectable(e)) {
+            menu.selected = e;
+            menu.selectedIndex = index;
+            return true;
+        }
+    }
+}
+
+int32 Report(MenuEntry* e) {
+    if (e->callback != nullptr && e->callback(kMenuQueryChanged) == 0) return EventFailed;
+    return EventHandled;
+}
+
+// Left (-1) and Right (+1): floats stop at their ends, toggles and integers
+// wrap round, actions fire.
+int32 Change(MenuEntry* e, int32 direction) {
+    if (e == nullptr || !Selectable(e)) return EventHandled;
+    switch (e->kind) {
+        case MenuKindToggle:
+        case MenuKindInt: {
+            auto* v = static_cast<int32*>(e->target);
+            const int64_t next = static_cast<int64_t>(*v) + static_cast<int64_t>(e->stepI) * direction;
+            *v = next > e->maxI ? e->minI : next < e->minI ? e->maxI : static_cast<int32>(next);
+            break;
+        }
+        case MenuKindFloat: {
+            auto* v = static_cast<float*>(e->target);
+            float next = *v + e->stepF * static_cast<float>(direction);
+            if (next > e->maxF) next = e->maxF;
+            if (next < e->minF) next = e->minF;
+            *v = next;
+            break;
+        }
+        default:
+            break;
+    }
+    return Report(e);
+}
+
+// --- Key repeat -------------------------------------------------------------
+
+void UpdateRepeat(int32 event, const KeyboardRecord* key) {
+    if (event == EventKeyUp) {
+        menu.repeat.key = KeyboardRecord{0, 0};
+        return;
+    }
+    // Shift and Control are held with other keys, not repeated.
+    if (key->keyCode >= KeyLShift && key->keyCode <= KeyRCtrl) return;
+    const uint32 now = Now();
+    if (menu.repeat.key.keyCode == 0) {
+        menu.repeat.key = *key;
+        menu.repeat.pressed = now;
+    }
+    menu.repeat.lastRepeat = now;
+}
+
+void RunRepeat() {
+    if (menu.repeat.key.keyCode == 0) return;
+    const uint32 now = Now();
+    const uint32 held = now - menu.repeat.pressed, since = now - menu.repeat.lastRepeat;
+    if (held >= kRepeatDelay && since >= kRepeatInterval && since <= kRepeatGiveUp) {
+        KeyboardRecord key = menu.repeat.key;
+        MenuKeyboard(EventKeyDown, &key);
+    }
+}
+
+// --- Drawing ----------------------------------------------------------------
+
+// Appends to a line without running past its end.
+struct Line {
+    char text[kLineMax];
+    int32 length = 0;
+    void Add(const char* s) {
+        while (*s != '\0' && length < kLineMax - 1) text[length++] = *s++;
+        text[length] = '\0';
+    }
+    void PadTo(int32 width) {
+        if (width > kLineMax - 1) width = kLineMax - 1;
+        while (length < width) text[length++] = ' ';
+        text[length] = '\0';
+    }
+};
+
+void ValueText(const MenuEntry* e, char* out, std::size_t size) {
+    switch (e->kind) {
+        case MenuKindToggle:
+            std::snprintf(out, size, "%s", *static_cast<const int32*>(e->target) != 0 ? " On " : "Off ");
+            break;
+        case MenuKindInt: {
+            const int32 v = *static_cast<const int32*>(e->target);
+            // A value the application set outside the range has no name.
+            if (e->valueNames != nullptr && v >= e->minI && v <= e->maxI) {
+                const char* name = e->valueNames[v - e->minI];
+                std::snprintf(out, size, name[0] != '\0' ? "%s " : "%s", name);
+            } else {
+                std::snprintf(out, size, "%d ", v);
+            }
+            break;
+        }
+        case MenuKindFloat:
+            std::snprintf(out, size, "%0.2f ", static_cast<double>(*static_cast<const float*>(e->target)));
+            break;
+        default:
+            std::snprintf(out, size, "  < ");
+            break;
+    }
+}
+
+// " label", the shortcut in brackets at the label width + 2, the value at the
+// right end of the line.
+void FormatEntry(const MenuEntry* e, Line* line) {
+    line->Add(" ");
+    line->Add(e->label);
+    if (e->shortcut != 0) {
+        line->PadTo(menu.labelWidth + 2);
+        char key[8];
+        if (e->shortcut >= KeyF1 && e->shortcut <= KeyF1 + 8) {
+            std::snprintf(key, sizeof key, "[F%c]", '1' + (e->shortcut - KeyF1));
+        } else {
+            std::snprintf(key, sizeof key, "[%c]", static_cast<char>(e->shortcut));
+        }
+        line->Add(key);
+    }
+    char value[64];
+    ValueText(e, value, sizeof value);
+    line->PadTo(menu.lineWidth - TextLength(value));
+    line->Add(value);
+}
+
+enum LineSet : uint8 { SetMain, SetDisabled, SetSeparator, SetSelected, SetCount };
+
+struct VisibleLine {
+    const MenuEntry* entry;
+    int32 y;
+    uint8 set;
+};
+
+// Moves the selection off a separator or an entry that became unavailable:
+// up when it can, else down.
+void KeepSelectionUsable() {
+    if (menu.selected == nullptr || Selectable(menu.selected)) return;
+    if (!Navigate(-1)) Navigate(+1);
+}
+
+void ScrollWindow() {
+    const int32 capacity = menu.rows - 2 > 1 ? menu.rows - 2 : 1;
+    if (menu.count == 0) {
+        menu.first = menu.last = 0;
+        return;
+    }
+    if (menu.first > menu.count - 1) menu.first = menu.count - 1;
+    if (menu.first < 0) menu.first = 0;
+    menu.last = menu.first + capacity - 1;
+    if (menu.last > menu.count - 1) menu.last = menu.count - 1;
+    if (menu.selectedIndex > menu.last) {
+        menu.last = menu.selectedIndex;
+        menu.first = menu.last - capacity + 1;
+    } else if (menu.selectedIndex < menu.first) {
+        menu.first = menu.selectedIndex;
+        menu.last = menu.first + capacity - 1;
+        if (menu.last > menu.count - 1) menu.last = menu.count - 1;
+    }
+    // Scrolled down with room to spare: show more of what is above.
+    while (menu.first > 0 && menu.last - menu.first + 1 < capacity) --menu.first;
+}
+
+void DrawMenu(Raster* set, int32 w, int32 h) {
+    static std::vector<VisibleLine> lines;
+    lines.clear();
+    const int32 x = 3 * w;
+    int32 y = menu.first > 0 ? 2 * h : h;
+    const MenuEntry* e = menu.oldest;
+    for (int32 i = 0; e != nullptr && i <= menu.last; ++i, e = e->newer) {
+        if (i < menu.first) continue;
+        uint8 which = SetMain;
+        // A selection that found nowhere to go is still shown disabled.
+        if (IsSeparator(e)) {
+            which = SetSeparator;
+        } else if (!Available(e)) {
+            which = SetDisabled;
+        } else if (e == menu.selected) {
+            which = SetSelected;
+        }
+        lines.push_back(VisibleLine{e, y, which});
+        y += h;
+    }
+
+    char dash[kDashMax + 1];
+    int32 dashLength = menu.lineWidth - 2;
+    if (dashLength > kDashMax) dashLength = kDashMax;
+    if (dashLength < 0) dashLength = 0;
+    std::memset(dash, '-', static_cast<std::size_t>(dashLength));
+    dash[dashLength] = '\0';
+
+    Raster* const sets[SetCount] = {set, menu.disabledSet, menu.separatorSet, menu.selectedSet};
+    // One batch per set.
+    for (uint8 s = 0; s < SetCount; ++s) {
+        for (const VisibleLine& l : lines) {
+            if (l.set != s) continue;
+            if (s == SetSeparator) {
+                if (dashLength > 0) CharsetPrintBuffered(sets[s], dash, x + w, l.y, false);
+                continue;
+            }
+            Line line;
+            FormatEntry(l.entry, &line);
+            // The selected line shows as a bar: its spaces are drawn too.
+            CharsetPrintBuffered(sets[s], line.text, x, l.y, s == SetSelected);
+        }
+        if (s == SetSeparator) {
+            const int32 mx = x + (menu.lineWidth - 6) * w / 2;
+            if (menu.first > 0) CharsetPrintBuffered(menu.separatorSet, "(more)", mx, h, false);
+            if (menu.last < menu.count - 1) CharsetPrintBuffered(menu.separatorSet, "(more)", mx, menu.rows * h, false);
+        }
+    }
+    CharsetFlush();
+}
+
+int32 HelpPageStep() { return menu.rows - 2 > 1 ? menu.rows - 2 : 1; }
+
+void DrawHelp(Camera* camera, Raster* set, int32 w, int32 h) {
+    CameraClear(camera, &menu.background, ClearImage | ClearZ);
+    const int32 rows = menu.rows > 0 ? menu.rows : 0;
+    // The last page is a full one.
+    int32 top = menu.helpCount - rows;
+    if (menu.helpScroll > top) menu.helpScroll = top;
+    if (menu.helpScroll < 0) menu.helpScroll = 0;
+    for (int32 i = 0; i < rows && menu.helpScroll + i < menu.helpCount; ++i) {
+        CharsetPrintBuffered(set, menu.help[menu.helpScroll + i], 3 * w, (i + 1) * h, false);
+    }
+    CharsetFlush();
+    LogoSetCamera(camera, 0);
+}
+
+// --- Help text ---------------------------------------------------------------
+
+void FreeHelp() {
+    for (int32 i = 0; i < menu.helpCount; ++i) KvFree(menu.help[i]);
+    menu.helpCount = 0;
+    menu.helpScroll = 0;
+}
+
+bool AddHelpLine(const char* text, int32 length) {
+    auto* copy = static_cast<char*>(KvMalloc(static_cast<std::size_t>(length) + 1));
+    if (copy == nullptr) return false;
+    std::memcpy(copy, text, static_cast<std::size_t>(length));
+    copy[length] = '\0';
+    menu.help[menu.helpCount++] = copy;
+    return true;
+}
+
+void* OpenHelpFile() {
+    const FileFunctions& f = EngineInstanceGet()->fileFuncs;
+    for (const char* name : {"./readme.txt", "./win.txt"}) {
+        char* path = PlatformPathCreate(name);
+        if (path == nullptr) continue;
+        void* file = f.kvfopen(path, "r");
+        PlatformPathDestroy(path);
+        if (file != nullptr) return file;
+    }
+    // Where the program's data lives: a program started from another folder
+    // still finds its help. These paths are used as they are.
+    for (int32 i = 0;; ++i) {
+        const char* folder = helpFolders != nullptr ? helpFolders[i] : PlatformDataFolder(i);
+        if (folder == nullptr) break;
+        for (const char* name : {"readme.txt", "win.txt"}) {
+            void* file = f.kvfopen((std::string(folder) + name).c_str(), "r");
+            if (file != nullptr) return file;
+        }
+    }
+    return nullptr;
+}
+
+// Splits the text into lines of at most 78 characters: a longer line goes on
+// in the next ones, broken after a word where it can and indented like its
+// start. Characters outside the font's printable range become spaces.
+class HelpReader {
+  public:
+    // False when the table is full or memory ran out: reading stops.
+    bool Put(char c) {
+        if (c == '\n') return EndLine();
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u >= 128) c = ' ';
+        if (atStart_) {
+            if (c != ' ') {
+                atStart_ = false;
+            } else if (indent_ < kMaxIndent) {
+                ++indent_;
+            }
+        }
+        pending_[length_++] = c;
+        return length_ <= kMenuHelpColumns || Wrap();
+    }
+    bool Finish() { return length_ == 0 || EndLine(); }
+    bool outOfMemory = false;
+
+  private:
+    static constexpr int32 kMaxIndent = 20;
+
+    bool EndLine() {
+        const bool ok = Emit(length_);
+        length_ = 0;
+        indent_ = 0;
+        atStart_ = true;
+        return ok;
+    }
+    // One character too many is pending: emit up to the last space after the
+    // indent (or 78 characters of a word that long) and keep the rest.
+    bool Wrap() {
+        int32 cut = kMenuHelpColumns;
+        for (int32 i = kMenuHelpColumns; i > indent_; --i) {
+            if (pending_[i] == ' ') {
+                cut = i;
+                break;
+            }
+        }
+        // A run of blanks is not worth a line of its own.
+        int32 used = cut;
+        while (used > 0 && pending_[used - 1] == ' ') --used;
+        if (used > 0 && !Emit(used)) return false;
+        int32 from = cut;
+        while (from < length_ && pending_[from] == ' ') ++from;
+        const int32 rest = length_ - from;
+        std::memmove(pending_ + indent_, pending_ + from, static_cast<std::size_t>(rest));
+        std::memset(pending_, ' ', static_cast<std::size_t>(indent_));
+        length_ = indent_ + rest;
+        return true;
+    }
+    bool Emit(int32 length) {
+        while (length > 0 && pending_[length - 1] == ' ') --length;
+        if (menu.helpCount == kMenuHelpMaxLines) {
+            // The table is full and there is more: its last line says so.
+            KvFree(menu.help[--menu.helpCount]);
+            if (!AddHelpLine(kHelpCut, TextLength(kHelpCut))) outOfMemory = true;
+            return false;
+        }
+        if (!AddHelpLine(pending_, length)) {
+            outOfMemory = true;
+            return false;
+        }
+        return true;
+    }
+
+    char pending_[kMenuHelpColumns + 1];
+    int32 length_ = 0;
+    int32 indent_ = 0;
+    bool atStart_ = true;
+};
+
+bool LoadHelp() {
+    FreeHelp();
+    if (!AddHelpLine(kNoHelp, TextLength(kNoHelp))) return false;
+    void* file = OpenHelpFile();
+    if (file == nullptr) return true;
+    FreeHelp();
+    const FileFunctions& f = EngineInstanceGet()->fileFuncs;
+    HelpReader reader;
+    char chunk[256];
+    bool reading = true;
+    while (reading && f.kvfgets(chunk, sizeof chunk, file) != nullptr) {
+        for (const char* c = chunk; *c != '\0' && reading; ++c) reading = reader.Put(*c);
+    }
+    if (reading) reader.Finish();
+    f.kvfclose(file);
+    if (reader.outOfMemory) PlatformErrorMessage(kHelpOutOfMemory);
+    return menu.helpCount > 0;
+}
+
+// --- Colours ----------------------------------------------------------------
+
+// HSV in 16.16 fixed point: hue in [0, 1), saturation in [0, 1]; value as a
+// real. Grey colours (max - min below 0.05) have no hue.
+struct Hsv {
+    int32 hue;
+    int32 saturation;
+    float value;
+};
+
+Hsv ToHsv(RGBA c) {
+    const int32 r = (c.red << 16) / 255, g = (c.green << 16) / 255, b = (c.blue << 16) / 255;
+    const int32 mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+    const int32 mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+    Hsv out{0, 0, static_cast<float>(mx) / 65535.0f};
+    if (mx - mn < 3276) return out;
+    out.saturation = ((mx - mn) * 256) / ((mx + 128) / 256);
+    const int32 e = (mx - mn + 128) / 256;
+    int32 h;
+    if (r == mx) {
+        h = ((g - b) * 256) / e;
+    } else if (g == mx) {
+        h = 0x20000 + ((b - r) * 256) / e;
+    } else {
+        h = 0x40000 + ((r - g) * 256) / e;
+    }
+    while (h < 0) h += 0x60000;
+    while (h >= 0x60000) h -= 0x60000;
+    out.hue = h / 6;
+    return out;
+}
+
+uint8 Channel(float v) {
+    const float c = v * 255.0f + 0.5f;
+    return c <= 0.0f ? 0 : c >= 255.0f ? 255 : static_cast<uint8>(c);
+}
+
+RGBA FromHsv(float hue, float saturation, float value) {
+    if (hue < 0.0f) hue = 0.0f;
+    if (hue > 1.0f) hue = 1.0f;
+    float r = value, g = value, b = value;
+    if (saturation > 0.0f) {
+        const float h6 = hue * 6.0f;
+        const auto sector = static_cast<int32>(h6);
+        const float f = h6 - static_cast<float>(sector);
+        const float p = value * (1.0f - saturation);
+        const float q = value * (1.0f - saturation * f);
+        const float t = value * (1.0f - saturation * (1.0f - f));
+        switch (sector % 6) {
+            case 0:
+                r = value, g = t, b = p;
+                break;
+            case 1:
+                r = q, g = value, b = p;
+                break;
+            case 2:
+                r = p, g = value, b = t;
+                break;
+            case 3:
+                r = p, g = q, b = value;
+                break;
+            case 4:
+                r = t, g = p, b = value;
+                break;
+            default:
+                r = value, g = p, b = q;
+                break;
+        }
+    }
+    return RGBA{Channel(r), Channel(g), Channel(b), 255};
+}
+
+// Toggles and integers: the variable, the range and the optional names.
+bool AddIntKind(int32 kind, const char* label, int32* variable, MenuCallback callback, int32 min, int32 max, int32 step,
+                const char* const* valueNames) {
+    if (!CheckOpen()) return false;
+    if (label == nullptr || variable == nullptr) {
+        ErrorRaise(kModuleNone, kErrNullArgument);
+        return false;
+    }
+    if (min > max) {
+        ErrorRaise(kModuleNone, kErrOutOfRange);
+        return false;
+    }
+    if (valueNames != nullptr) {
+        for (int64_t v = 0; v <= static_cast<int64_t>(max) - min; ++v) {
+            if (valueNames[v] == nullptr) {
+                ErrorRaise(kModuleNone, kErrNullArgument);
+                return false;
+            }
+        }
+    }
+    MenuEntry* e = AddEntry(label, kind);
+    if (e == nullptr) return false;
+    e->target = variable;
+    e->minI = min;
+    e->maxI = max;
+    e->stepI = step;
+    e->valueNames = valueNames;
+    e->callback = callback;
+    return Finish(e);
+}
+
+}  // namespace
+
+RGBA ColourMix(RGBA a, RGBA b, float t) {
+    const Hsv ha = ToHsv(a), hb = ToHsv(b);
+    const float value = (1.0f - t) * hb.value + t * ha.value;
+    return FromHsv(static_cast<float>(ha.hue) / 65536.0f, static_cast<float>(ha.saturation) / 65536.0f * 0.6f, value);
+}
+
+void MenuSetClock(MenuClock clock) { menuClock = clock; }
+void MenuSetHelpFolders(const char* const* folders) { helpFolders = folders; }
+
+bool MenuOpen(int32 createMainSet, const RGBA* foreground, const RGBA* background) {
+    if (menu.open) {
+        ErrorRaise(kModuleNone, kErrEngineState);
+        return false;
+    }
+    const RGBA fg = foreground != nullptr ? *foreground : kDefaultForeground;
+    const RGBA bg = background != nullptr ? *background : kDefaultBackground;
+    Raster* mainSet = nullptr;
+    if (createMainSet != 0) {
+        mainSet = CharsetCreate(&fg, &bg);
+        if (mainSet == nullptr) return false;
+    }
+    const RGBA dim = ColourMix(fg, bg, 0.2f), half = ColourMix(fg, bg, 0.5f);
+    Raster* disabledSet = CharsetCreate(&dim, &bg);
+    Raster* selectedSet = CharsetCreate(&fg, &half);
+    Raster* separatorSet = CharsetCreate(&half, &bg);
+    if (disabledSet == nullptr || selectedSet == nullptr || separatorSet == nullptr) {
+        for (Raster* s : {mainSet, disabledSet, selectedSet, separatorSet}) {
+            if (s != nullptr) CharsetDestroy(s);
+        }
+        return false;
+    }
+    menu = MenuState{};
+    menu.foreground = fg;
+    menu.background = bg;
+    menu.mainSet = mainSet;
+    menu.disabledSet = disabledSet;
+    menu.selectedSet = selectedSet;
+    menu.separatorSet = separatorSet;
+    menu.mode = MenuModeMenu;
+    menu.open = true;
+    LoadHelp();
+    return true;
+}
+
+bool MenuClose() {
+    if (!CheckOpen()) return false;
+    FreeHelp();
+    FreeEntries();
+    for (Raster* s : {menu.mainSet, menu.disabledSet, menu.selectedSet, menu.separatorSet}) {
+        if (s != nullptr) CharsetDestroy(s);
+    }
+    menu = MenuState{};
+    return true;
+}
+
+bool MenuAddToggle(const char* label, int32* variable, MenuCallback callback) {
+    return AddIntKind(MenuKindToggle, label, variable, callback, 0, 1, 1, nullptr);
+}
+
+bool MenuAddInt(const char* label, int32* variable, MenuCallback callback, int32 min, int32 max, int32 step,
+                const char* const* valueNames) {
+    return AddIntKind(MenuKindInt, label, variable, callback, min, max, step, valueNames);
+}
+
+bool MenuAddFloat(const char* label, float* variable, MenuCallback callback, float min, float max, float step) {
+    if (!CheckOpen()) return false;
+    if (label == nullptr || variable == nullptr) {
+        ErrorRaise(kModuleNone, kErrNullArgument);
+        return false;
+    }
+    if (!(min <= max)) {
+        ErrorRaise(kModuleNone, kErrOutOfRange);
+        return false;
+    }
+    MenuEntry* e = AddEntry(label, MenuKindFloat);
+    if (e == nullptr) return false;
+    e->target = variable;
+    e->minF = min;
+    e->maxF = max;
+    e->stepF = step;
+    e->callback = callback;
+    return Finish(e);
+}
+
+bool MenuAddAction(const char* label, MenuCallback callback) {
+    if (!CheckOpen()) return false;
+    if (label == nullptr) {
+        ErrorRaise(kModuleNone, kErrNullArgument);
+        return false;
+    }
+    MenuEntry* e = AddEntry(label, MenuKindAction);
+    if (e == nullptr) return false;
+    e->callback = callback;
+    return Finish(e);
+}
+
+bool MenuAddSeparator() {
+    if (!CheckOpen()) return false;
+    MenuEntry* e = AddEntry("", MenuKindInt);
+    if (e == nullptr) return false;
+    e->valueNames = kSeparatorNames;
+    return Finish(e);
+}
+
+bool MenuRender(Camera* camera, Raster* set) {
+    if (!CheckOpen()) return false;
+    if (camera == nullptr) {
+        ErrorRaise(kModuleNone, kErrNullArgument);
+        return false;
+    }
+    LogoRect logo;
+    const bool haveLogo = LogoGetRect(&logo);
+    if (haveLogo) LogoSetCamera(camera, 1);
+    if (menu.mode == MenuModeOff) return false;
+    if (set == nullptr) set = menu.mainSet;
+    const Raster* raster = CameraGetRaster(camera);
+    CharsetDesc desc;
+    if (set == nullptr || raster == nullptr || CharsetGetDesc(set, &desc) == nullptr) return false;
+    const int32 w = desc.width, h = desc.height;
+    if (3 * h >= raster->height) return false;
+    menu.rows = raster->height / h - 2;
+    // Text stays clear of the logo.
+    if (haveLogo && logo.height >= 0) menu.rows -= logo.height / h;
+
+    if (menu.mode == MenuModeMenu) {
+        KeepSelectionUsable();
+        ScrollWindow();
+        DrawMenu(set, w, h);
+    } else {
+        DrawHelp(camera, set, w, h);
+    }
+    RunRepeat();
+    return true;
+}
+
+int32 MenuKeyboard(int32 event, void* data) {
+    if (!menu.open || data == nullptr || (event != EventKeyDown && event != EventKeyUp)) return EventNotHandled;
+    const auto* record = static_cast<const KeyboardRecord*>(data);
+    int32 key = record->keyCode;
+    if (key >= 'a' && key <= 'z') key -= 'a' - 'A';
+
+    // Shortcuts work in every mode; the newest entry wins.
+    for (MenuEntry* e = menu.newest; e != nullptr && key != 0; e = e->older) {
+        if (e->shortcut == key && Selectable(e)) return event == EventKeyDown ? Change(e, +1) : EventHandled;
+    }
+    if (event == EventKeyDown && key == ' ') {
+        MenuCycleMode();
+        return EventHandled;
+    }
+    switch (menu.mode) {
+        case MenuModeMenu:
+            UpdateRepeat(event, record);
+            if (event != EventKeyDown) return EventNotHandled;
+            switch (key) {
+                case KeyUp:
+                    Navigate(-1);
+                    return EventHandled;
+                case KeyDown:
+                    Navigate(+1);
+                    return EventHandled;
+                case KeyLeft:
+                    return Change(menu.selected, -1);
+                case KeyRight:
+                    return Change(menu.selected, +1);
+                default:
+                    return EventNotHandled;
+            }
+        case MenuModeHelp:
+            UpdateRepeat(event, record);
+            if (event == EventKeyDown) {
+                switch (key) {
+                    case KeyEsc:
+                        ShellEvent(EventQuit, nullptr);
+                        break;
+                    case KeyPageUp:
+                        menu.helpScroll -= HelpPageStep();
+                        break;
+                    case KeyPageDown:
+                        menu.helpScroll += HelpPageStep();
+                        break;
+                    case KeyUp:
+                        --menu.helpScroll;
+                        break;
+                    case KeyDown:
+                        ++menu.helpScroll;
+                        break;
+                    default:
+                        break;
+                }
+                if (menu.helpScroll < 0) menu.helpScroll = 0;
+                // Far past the end is pulled back at render.
+                if (menu.helpScroll > menu.helpCount) menu.helpScroll = menu.helpCount;
+            }
+            return EventHandled;
+        default:
+            return EventNotHandled;
+    }
+}
+
+int32 MenuMouse(int32 event, void* data) {
+    if (!menu.open) return EventNotHandled;
+    if (menu.mode == MenuModeHelp) {
+        if (event != EventMouseWheel) return EventNotHandled;
+        const bool forward = data != nullptr && *static_cast<const int32*>(data) != 0;
+        menu.helpScroll += forward ? -2 : 2;
+        if (menu.helpScroll < 0) menu.helpScroll = 0;
+        if (menu.helpScroll > menu.helpCount) menu.helpScroll = menu.helpCount;
+        return EventHandled;
+    }
+    if (menu.mode != MenuModeMenu) return EventNotHandled;
+    if (event == EventMouseWheel) {
+        const bool forward = data != nullptr && *static_cast<const int32*>(data) != 0;
+        Navigate(forward ? -1 : +1);
+        return EventHandled;
+    }
+    MenuEntry* e = menu.selected;
+    if (e == nullptr || e->kind != MenuKindFloat || !Selectable(e)) {
+        menu.drag = false;
+        return EventNotHandled;
+    }
+    switch (event) {
+        case EventLeftButtonDown:
+            menu.drag = true;
+            return EventHandled;
+        case EventLeftButtonUp:
+            menu.drag = false;
+            return EventHandled;
+        case EventMouseMove: {
+            if (!menu.drag || data == nullptr) return EventNotHandled;
+            const auto* m = static_cast<const MouseRecord*>(data);
+            const float ax = m->dx < 0.0f ? -m->dx : m->dx, ay = m->dy < 0.0f ? -m->dy : m->dy;
+            // Up and right both raise the value.
+            const float amount = ay > ax ? -m->dy : m->dx;
+            if (amount != 0.0f) {
+                auto* v = static_cast<float*>(e->target);
+                float next = *v + (e->maxF - e->minF) * 0.002f * amount;
+                if (next > e->maxF) next = e->maxF;
+                if (next < e->minF) next = e->minF;
+                *v = next;
+                Report(e);
+            }
+            return EventHandled;
+        }
+        default:
+            return EventNotHandled;
+    }
+}
+
+bool MenuSetMode(int32 mode) {
+    if (mode < MenuModeOff || mode > MenuModeHelp) {
+        ErrorRaise(kModuleNone, kErrOutOfRange);
+        return false;
+    }
+    if (mode == menu.mode) return true;
+    // A menu without entries has nothing to show but its help.
+    if (mode == MenuModeMenu && menu.count == 0) mode = MenuModeHelp;
+    menu.mode = mode;
+    menu.drag = false;
+    return true;
+}
+
+int32 MenuGetMode() { return menu.mode; }
+
+bool MenuCycleMode() { return MenuSetMode((menu.mode + 1) % 3); }
+
+int32 MenuHelpLineCount() { return menu.helpCount; }
+
+const char* MenuHelpLine(int32 index) { return index >= 0 && index < menu.helpCount ? menu.help[index] : nullptr; }
+
+}  // namespace kv

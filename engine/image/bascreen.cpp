@@ -1,0 +1,13 @@
+#include "bascreen.h"
+
+namespace kv {
+
+namespace {
+ScreenViewQuery currentQuery = nullptr;
+}  // namespace
+
+void ScreenViewSetQuery(ScreenViewQuery query) { currentQuery = query; }
+
+bool ScreenViewGet(ScreenView* view) { return currentQuery != nullptr && currentQuery(view); }
+
+}  // namespace kv

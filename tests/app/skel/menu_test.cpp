@@ -1,0 +1,630 @@
+// The menu on a recording device: entries and their lines as drawn (read back
+// from the glyph quads), shortcuts, changes, navigation, the scroll window
+// and "(more)", the mouse, the key repeat on a clock the test turns, the
+// modes, the help text and page, and the colours of the character sets.
+#include "app/skel/menu.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app_handler.h"
+#include "text_device.h"
+#include "engine/world/kplogo.h"
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int32 kW = 8, kH = 14;
+constexpr int32 kX = 3 * kW;  // where menu lines start
+constexpr RGBA kFg{200, 200, 200, 255}, kBg{64, 64, 64, 0};
+
+uint32 fakeNow = 0;
+uint32 FakeClock() { return fakeNow; }
+
+// Callbacks with a record of what they were told.
+struct Calls {
+    static inline std::vector<int32> changed;  // entry numbers
+    static inline bool available[8] = {true, true, true, true, true, true, true, true};
+    static inline bool refuse = false;
+    template <int32 N>
+    static int32 Callback(int32 query) {
+        if (query == kMenuQueryAvailable) return available[N] ? 1 : 0;
+        changed.push_back(N);
+        return refuse ? 0 : 1;
+    }
+    static void Reset() {
+        changed.clear();
+        for (bool& a : available) a = true;
+        refuse = false;
+    }
+};
+
+class Menu : public TextDeviceTest {
+  protected:
+    void SetUp() override {
+        TextDeviceTest::SetUp();
+        Calls::Reset();
+        fakeNow = 5000;
+        MenuSetClock(FakeClock);
+        // Each test in a folder of its own, with no help file unless it writes
+        // one, and no other folder searched.
+        home = fs::current_path();
+        dir = fs::temp_directory_path() / ("kv_menu_test_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::current_path(dir);
+        MenuSetHelpFolders(noFolders);
+        ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    }
+    void TearDown() override {
+        MenuClose();
+        MenuSetClock(nullptr);
+        MenuSetHelpFolders(nullptr);
+        appHandler = nullptr;
+        fs::current_path(home);
+        fs::remove_all(dir);
+        TextDeviceTest::TearDown();
+    }
+
+    // The entries of the program's menu, and one of every other kind.
+    void AddEntries() {
+        ASSERT_TRUE(MenuAddInt("Resolution", &resolution, nullptr, 1, 32, 1, nullptr));
+        ASSERT_TRUE(MenuAddAction("Tessellate_T", Calls::Callback<1>));
+        ASSERT_TRUE(MenuAddFloat("Exposure", &exposure, Calls::Callback<2>, 0.01f, 1.0f, 0.01f));
+        ASSERT_TRUE(MenuAddToggle("Preview_P", &preview, Calls::Callback<3>));
+        ASSERT_TRUE(MenuAddSeparator());
+        ASSERT_TRUE(MenuAddInt("Detail", &detail, Calls::Callback<4>, 0, 2, 1, kDetailNames));
+        ASSERT_TRUE(MenuAddAction("Save dome_X", Calls::Callback<5>));
+        ASSERT_TRUE(MenuAddAction("Help pageF1", Calls::Callback<6>));
+    }
+    static constexpr const char* kDetailNames[] = {"Low", "Medium", "High"};
+
+    // One frame of the menu on a width x height camera.
+    bool Render(int32 width = 640, int32 height = 480) {
+        if (camera == nullptr && Begin(width, height) == nullptr) return false;
+        TextDevice::draws.clear();
+        return MenuRender(camera, nullptr);
+    }
+    static int32 Key(int32 event, int32 code) {
+        KeyboardRecord r{0, code};
+        return MenuKeyboard(event, &r);
+    }
+    static int32 Press(int32 code) {
+        const int32 result = Key(EventKeyDown, code);
+        Key(EventKeyUp, code);
+        return result;
+    }
+    // The menu line of display row i (first entry shown on row 0), without
+    // the trailing blanks of the selected line's bar.
+    static std::string Row(int32 i, int32 top = kH) {
+        std::string s = TextAt(top + i * kH, kX);
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+        return s;
+    }
+    // The line of the help page on text row i (from 1).
+    static std::string HelpRow(int32 i) { return TextAt(i * kH, kX); }
+    // Draws a frame and tells which row the selection is on now (a frame's
+    // key repeat moves it after the frame is drawn).
+    int32 SelectionNow() {
+        if (!Render()) return -1;
+        return SelectedRow();
+    }
+    // The row of the selected entry, from the selected set's bar.
+    static int32 SelectedRow() {
+        for (const TextDevice::Draw& d : TextDevice::draws) {
+            const std::vector<ScreenGlyph> g = Glyphs(d);
+            if (!g.empty() && g[0].c == ' ') return g[0].y / kH - 1;  // only the bar draws spaces
+        }
+        return -1;
+    }
+    static void WriteFile(const std::string& name, const std::string& text) {
+        std::ofstream(name, std::ios::binary) << text;
+    }
+
+    int32 resolution = 9, preview = 0, detail = 1;
+    float exposure = 0.1f;
+    static inline const char* const noFolders[] = {nullptr};
+    fs::path home, dir;
+};
+
+TEST(ColourMix, KeepsTheHueTakesSixTenthsOfTheSaturationAndMixesTheValue) {
+    // Greys stay grey: value 0.5 of the way from 64 to 200.
+    EXPECT_EQ(ColourMix(RGBA{200, 200, 200, 255}, RGBA{64, 64, 64, 0}, 0.5f), (RGBA{132, 132, 132, 255}));
+    EXPECT_EQ(ColourMix(RGBA{200, 200, 200, 255}, RGBA{64, 64, 64, 0}, 0.2f), (RGBA{91, 91, 91, 255}));
+    // Cyan on dark blue: hue 0.5, saturation 0.6, value (1 + 0.196) / 2.
+    EXPECT_EQ(ColourMix(RGBA{0, 255, 255, 255}, RGBA{0, 0, 50, 0}, 0.5f), (RGBA{61, 153, 153, 255}));
+    EXPECT_EQ(ColourMix(RGBA{255, 0, 0, 0}, RGBA{0, 0, 0, 0}, 0.5f), (RGBA{128, 51, 51, 255}));
+    // Nearly grey (within 0.05): no hue, so no colour.
+    EXPECT_EQ(ColourMix(RGBA{200, 190, 200, 255}, RGBA{200, 190, 200, 255}, 1.0f), (RGBA{200, 200, 200, 255}));
+}
+
+TEST_F(Menu, LinesShowLabelShortcutAndValueInColumns) {
+    AddEntries();
+    ASSERT_TRUE(Render());
+    // Label width 10, widest value 6 ("Medium"): lines are 24 wide.
+    EXPECT_EQ(Row(0), " Resolution           9");
+    EXPECT_EQ(Row(1), " Tessellate [T]       <");
+    EXPECT_EQ(Row(2), " Exposure          0.10");
+    EXPECT_EQ(Row(3), " Preview    [P]     Off");
+    EXPECT_EQ(Row(4), " ----------------------") << "a separator: the dash line one cell in";
+    EXPECT_EQ(Row(5), " Detail          Medium");
+    EXPECT_EQ(Row(6), " Save dome  [X]       <");
+    EXPECT_EQ(Row(7), " Help page  [F1]      <");
+    EXPECT_EQ(TextAt(9 * kH, 0), "");
+    preview = 1;
+    detail = 7;  // outside its names: shown as a number
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(Row(3), " Preview    [P]      On");
+    EXPECT_EQ(Row(5), " Detail               7");
+}
+
+TEST_F(Menu, ShortcutsChangeTheirEntryWhateverIsSelectedInEveryMode) {
+    AddEntries();
+    ASSERT_TRUE(Render());
+    ASSERT_EQ(SelectedRow(), 0);
+    EXPECT_EQ(Key(EventKeyDown, 'x'), EventHandled);
+    EXPECT_EQ(Key(EventKeyUp, 'x'), EventHandled);
+    EXPECT_EQ(Key(EventKeyDown, 'X'), EventHandled);
+    EXPECT_EQ(Press(KeyF1), EventHandled);
+    EXPECT_EQ(Press('p'), EventHandled);
+    EXPECT_EQ(Calls::changed, (std::vector<int32>{5, 5, 6, 3}));
+    EXPECT_EQ(preview, 1);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 0) << "the selection stays";
+    // In the help page and with the menu off too.
+    ASSERT_TRUE(MenuSetMode(MenuModeHelp));
+    Press('p');
+    ASSERT_TRUE(MenuSetMode(MenuModeOff));
+    Press('p');
+    EXPECT_EQ(preview, 1);
+    // A disabled entry's shortcut does nothing.
+    Calls::available[5] = false;
+    Calls::changed.clear();
+    EXPECT_EQ(Press('x'), EventNotHandled);
+    EXPECT_TRUE(Calls::changed.empty());
+    // A refused change reports failure; the value stays changed.
+    Calls::refuse = true;
+    EXPECT_EQ(Key(EventKeyDown, 'p'), EventFailed);
+    EXPECT_EQ(preview, 0);
+}
+
+TEST_F(Menu, LeftAndRightWrapIntegersStopFloatsAndFireActions) {
+    AddEntries();
+    resolution = 32;
+    EXPECT_EQ(Press(KeyRight), EventHandled);
+    EXPECT_EQ(resolution, 1);
+    Press(KeyLeft);
+    EXPECT_EQ(resolution, 32);
+    Press(KeyDown);
+    Press(KeyDown);  // Exposure
+    exposure = 1.0f;
+    Press(KeyRight);
+    EXPECT_FLOAT_EQ(exposure, 1.0f);
+    Press(KeyLeft);
+    EXPECT_NEAR(exposure, 0.99f, 1e-6);
+    exposure = 0.01f;
+    Press(KeyLeft);
+    EXPECT_FLOAT_EQ(exposure, 0.01f);
+    Press(KeyUp);  // Tessellate
+    Press(KeyRight);
+    EXPECT_EQ(Calls::changed, (std::vector<int32>{2, 2, 2, 1}));
+    // Other keys are the application's.
+    EXPECT_EQ(Press('q'), EventNotHandled);
+    EXPECT_EQ(Key(EventKeyUp, KeyRight), EventNotHandled);
+}
+
+TEST_F(Menu, DraggingAFloatMovesItByTwoThousandthsOfItsRangeAPixel) {
+    AddEntries();
+    Press(KeyDown);
+    Press(KeyDown);  // Exposure
+    exposure = 0.5f;
+    MouseRecord press{10, 10, 0, 0, 0, 0};
+    EXPECT_EQ(MenuMouse(EventLeftButtonDown, &press), EventHandled);
+    MouseRecord move{0, 0, 100, 0, 0, 0};
+    EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventHandled);
+    EXPECT_NEAR(exposure, 0.5f + 0.198f, 1e-5);
+    // Mostly up counts as up: raising the value.
+    move = MouseRecord{0, 0, 3, -10, 0, 0};
+    MenuMouse(EventMouseMove, &move);
+    EXPECT_NEAR(exposure, 0.698f + 0.0198f, 1e-5);
+    move = MouseRecord{0, 0, 200, 0, 0, 0};
+    MenuMouse(EventMouseMove, &move);
+    EXPECT_FLOAT_EQ(exposure, 1.0f) << "clamped";
+    EXPECT_EQ(MenuMouse(EventLeftButtonUp, nullptr), EventHandled);
+    EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventNotHandled) << "no drag after the button is up";
+    EXPECT_EQ(Calls::changed.size(), 3u);
+
+    // Another kind of entry selected: the mouse is the application's.
+    Press(KeyUp);
+    EXPECT_EQ(MenuMouse(EventLeftButtonDown, &press), EventNotHandled);
+    // The wheel moves the selection: forward is up.
+    int32 backward = 0, forward = 1;
+    EXPECT_EQ(MenuMouse(EventMouseWheel, &backward), EventHandled);
+    EXPECT_EQ(MenuMouse(EventMouseWheel, &backward), EventHandled);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 3);
+    MenuMouse(EventMouseWheel, &forward);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 2);
+}
+
+TEST_F(Menu, NavigationSkipsSeparatorsAndDisabledEntriesAndStopsAtTheEnds) {
+    AddEntries();
+    Calls::available[4] = false;  // Detail
+    Press(KeyUp);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 0) << "stays at the top";
+    for (int32 i = 0; i < 3; ++i) Press(KeyDown);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 3);
+    Press(KeyDown);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 6) << "past the separator and the disabled entry";
+    Press(KeyDown);
+    Press(KeyDown);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 7) << "stays at the bottom";
+    // The disabled entry is drawn in the dimmed set, the separator in its
+    // own, the selection as a bar in the selected set.
+    std::vector<Raster*> setOfRow(8, nullptr);
+    int32 barGlyphs = 0;
+    for (const ScreenGlyph& g : AllGlyphs()) {
+        setOfRow[static_cast<std::size_t>(g.y / kH - 1)] = g.set;
+        barGlyphs += g.y == 8 * kH ? 1 : 0;
+    }
+    EXPECT_EQ(barGlyphs, 24) << "every cell of the selected line, spaces too";
+    EXPECT_NE(setOfRow[5], setOfRow[0]);
+    EXPECT_NE(setOfRow[4], setOfRow[0]);
+    EXPECT_NE(setOfRow[4], setOfRow[5]);
+    EXPECT_NE(setOfRow[7], setOfRow[0]);
+    // Three sets in use besides the main one, one batch each.
+    EXPECT_EQ(TextDevice::draws.size(), 4u);
+
+    // When the selected entry becomes unavailable the selection moves up.
+    Calls::available[6] = false;
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 6);
+}
+
+TEST_F(Menu, WithNothingAvailableTheSelectionShowsDisabledAndChangesNothing) {
+    ASSERT_TRUE(MenuAddAction("One", Calls::Callback<0>));
+    ASSERT_TRUE(MenuAddSeparator());
+    ASSERT_TRUE(MenuAddAction("Two", Calls::Callback<1>));
+    Calls::available[0] = Calls::available[1] = false;
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), -1) << "no bar";
+    EXPECT_EQ(Row(0), " One        <");
+    EXPECT_EQ(Press(KeyRight), EventHandled);
+    EXPECT_EQ(Press(KeyDown), EventHandled);
+    EXPECT_TRUE(Calls::changed.empty());
+    Calls::available[1] = true;
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 2) << "the selection goes to what became available";
+}
+
+TEST_F(Menu, MoreIsShownOnlyWhenEntriesAreHidden) {
+    // 480 / 14 - 2 = 32 rows, of which 30 hold entries.
+    static int32 values[40];
+    for (int32 i = 0; i < 30; ++i) ASSERT_TRUE(MenuAddToggle("Entry", &values[i], nullptr));
+    ASSERT_TRUE(Render());
+    for (const ScreenGlyph& g : AllGlyphs()) ASSERT_NE(g.c, '(') << "nothing hidden, no (more)";
+    EXPECT_EQ(Row(29), " Entry      Off");
+
+    ASSERT_TRUE(MenuAddToggle("Entry", &values[30], nullptr));
+    ASSERT_TRUE(Render());
+    const int32 width = 5 + 3 + 8;
+    const int32 centre = kX + (width - 6) * kW / 2;
+    EXPECT_EQ(TextAt(32 * kH, centre), "(more)");
+    EXPECT_EQ(Row(29), " Entry      Off");
+    EXPECT_EQ(Row(30), "");
+
+    // At the last entry the list has scrolled: "(more)" at the top, entries
+    // from the second row.
+    for (int32 i = 0; i < 30; ++i) Press(KeyDown);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(TextAt(kH, centre), "(more)");
+    EXPECT_EQ(TextAt(32 * kH, centre), "");
+    EXPECT_EQ(SelectedRow(), 30);
+    EXPECT_EQ(Row(0, 2 * kH), " Entry      Off");
+}
+
+TEST_F(Menu, AHeldKeyRepeatsAfter700MsEvery50MsAtMostOncePerFrame) {
+    static int32 values[20];
+    for (int32 i = 0; i < 20; ++i) ASSERT_TRUE(MenuAddToggle("Entry", &values[i], nullptr));
+    ASSERT_TRUE(Render());
+    fakeNow = 10000;
+    Key(EventKeyDown, KeyDown);
+    // Frames every 10 ms for one second.
+    for (fakeNow = 10010; fakeNow <= 11000; fakeNow += 10) ASSERT_TRUE(Render());
+    // Once at the press, then at 700, 750, ..., 1000 ms.
+    fakeNow = 11000;
+    EXPECT_EQ(SelectionNow(), 1 + 7);
+    Key(EventKeyUp, KeyDown);
+    for (; fakeNow <= 12000; fakeNow += 10) ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectionNow(), 8) << "released: no more";
+
+    // Frames 200 ms apart: one step per frame, from the frame at 800 ms.
+    const uint32 pressed = fakeNow;
+    Key(EventKeyDown, KeyDown);
+    for (fakeNow = pressed + 200; fakeNow <= pressed + 1800; fakeNow += 200) ASSERT_TRUE(Render());
+    fakeNow = pressed + 1800;
+    EXPECT_EQ(SelectionNow(), 9 + 6);
+    Key(EventKeyUp, KeyDown);
+    // Frames that stopped for more than a second do not repeat the key.
+    Key(EventKeyDown, KeyUp);
+    fakeNow += 1500;
+    EXPECT_EQ(SelectionNow(), 14);
+    EXPECT_EQ(SelectionNow(), 14);
+    // Shift pressed with it neither repeats nor stops the repeat.
+    Key(EventKeyUp, KeyUp);
+    Key(EventKeyDown, KeyUp);
+    Key(EventKeyDown, KeyLShift);
+    fakeNow += 750;
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectionNow(), 12);
+}
+
+TEST_F(Menu, SpaceCyclesTheModesAndAMenuWithoutEntriesShowsItsHelp) {
+    EXPECT_EQ(MenuGetMode(), MenuModeMenu);
+    EXPECT_TRUE(MenuSetMode(MenuModeOff));
+    EXPECT_TRUE(MenuSetMode(MenuModeMenu));
+    EXPECT_EQ(MenuGetMode(), MenuModeHelp) << "no entries";
+    ErrorLog log;
+    EXPECT_FALSE(MenuSetMode(3));
+    EXPECT_TRUE(log.Has(kModuleNone, kErrOutOfRange));
+    AddEntries();
+    ASSERT_TRUE(MenuSetMode(MenuModeMenu));
+    EXPECT_EQ(Press(' '), EventHandled);
+    EXPECT_EQ(MenuGetMode(), MenuModeHelp);
+    Press(' ');
+    EXPECT_EQ(MenuGetMode(), MenuModeOff);
+    EXPECT_FALSE(Render()) << "off: nothing drawn";
+    EXPECT_TRUE(TextDevice::draws.empty());
+    EXPECT_EQ(Press(KeyDown), EventNotHandled);
+    Press(' ');
+    EXPECT_EQ(MenuGetMode(), MenuModeMenu);
+}
+
+TEST_F(Menu, BadEntriesAreRefusedAndAddNothing) {
+    static const char* const incomplete[] = {"a", nullptr, "c"};
+    int32 v = 0;
+    float f = 0.0f;
+    EXPECT_FALSE(MenuAddToggle(nullptr, &v, nullptr));
+    EXPECT_FALSE(MenuAddToggle("x", nullptr, nullptr));
+    EXPECT_FALSE(MenuAddInt("x", &v, nullptr, 3, 2, 1, nullptr));
+    EXPECT_FALSE(MenuAddInt("x", &v, nullptr, 0, 2, 1, incomplete));
+    EXPECT_FALSE(MenuAddFloat("x", &f, nullptr, 1.0f, 0.0f, 0.1f));
+    EXPECT_FALSE(MenuAddFloat("x", nullptr, nullptr, 0.0f, 1.0f, 0.1f));
+    EXPECT_FALSE(MenuAddAction(nullptr, nullptr));
+    EXPECT_TRUE(MenuSetMode(MenuModeOff));
+    EXPECT_TRUE(MenuSetMode(MenuModeMenu));
+    EXPECT_EQ(MenuGetMode(), MenuModeHelp) << "still no entries";
+}
+
+TEST_F(Menu, ARasterUnderThreeRowsHighShowsNoMenu) {
+    AddEntries();
+    EXPECT_FALSE(Render(640, 42));
+    EXPECT_TRUE(TextDevice::draws.empty());
+}
+
+// --- The help text and page ---------------------------------------------------
+
+TEST_F(Menu, HelpComesFromReadmeElseWinInTheFolderElseTheDataFolders) {
+    EXPECT_EQ(MenuHelpLineCount(), 1);
+    EXPECT_STREQ(MenuHelpLine(0), "Cannot open help file");
+
+    const fs::path data = dir / "data";
+    fs::create_directories(data);
+    std::ofstream(data / "readme.txt") << "from the data folder\n";
+    const std::string folder = data.string() + "/";
+    const char* const folders[] = {"/nonexistent/", folder.c_str(), nullptr};
+    MenuSetHelpFolders(folders);
+    auto reopen = [] {
+        MenuClose();
+        ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    };
+    reopen();
+    EXPECT_STREQ(MenuHelpLine(0), "from the data folder");
+    WriteFile("win.txt", "from win\n");
+    reopen();
+    EXPECT_STREQ(MenuHelpLine(0), "from win");
+    WriteFile("readme.txt", "from readme\nsecond\tline\x01\xE9!\r\n\nfourth");
+    reopen();
+    ASSERT_EQ(MenuHelpLineCount(), 4);
+    EXPECT_STREQ(MenuHelpLine(0), "from readme");
+    EXPECT_STREQ(MenuHelpLine(1), "second line  !") << "control and 8-bit characters become spaces";
+    EXPECT_STREQ(MenuHelpLine(2), "");
+    EXPECT_STREQ(MenuHelpLine(3), "fourth");
+}
+
+TEST_F(Menu, LongHelpLinesGoOnInTheNextLines) {
+    std::string words = "  A long line";
+    while (words.size() < 200) words += " of words";
+    const std::string word(170, 'w');
+    WriteFile("readme.txt", words + "\n" + word + "\nend\n");
+    MenuClose();
+    ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    std::string joined;
+    int32 i = 0;
+    for (; i < MenuHelpLineCount(); ++i) {
+        const std::string line = MenuHelpLine(i);
+        ASSERT_LE(line.size(), 78u);
+        if (line.find('w') == 0) break;
+        // Broken after a word; the rest indented like the line's start.
+        EXPECT_EQ(line.rfind("  ", 0), 0u) << line;
+        EXPECT_NE(line.back(), ' ');
+        joined += (joined.empty() ? "" : " ") + line.substr(2);
+    }
+    EXPECT_EQ("  " + joined, words);
+    EXPECT_GE(i, 3);
+    // A word longer than a line is cut into pieces of 78.
+    ASSERT_EQ(MenuHelpLineCount(), i + 4);
+    EXPECT_EQ(std::string(MenuHelpLine(i)), word.substr(0, 78));
+    EXPECT_EQ(std::string(MenuHelpLine(i + 1)), word.substr(78, 78));
+    EXPECT_EQ(std::string(MenuHelpLine(i + 2)), word.substr(156));
+    EXPECT_STREQ(MenuHelpLine(i + 3), "end");
+}
+
+TEST_F(Menu, HelpLongerThanTheTableStopsThereAndSaysSo) {
+    std::string text;
+    for (int32 i = 0; i < 1600; ++i) text += "line " + std::to_string(i) + "\n";
+    WriteFile("readme.txt", text);
+    MenuClose();
+    ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    ASSERT_EQ(MenuHelpLineCount(), 1500);
+    EXPECT_STREQ(MenuHelpLine(1498), "line 1498");
+    EXPECT_NE(std::string(MenuHelpLine(1499)).find("1500 lines"), std::string::npos) << MenuHelpLine(1499);
+    EXPECT_EQ(MenuHelpLine(1500), nullptr);
+
+    // Exactly 1500 lines: all of them, no note.
+    text.clear();
+    for (int32 i = 0; i < 1500; ++i) text += "line " + std::to_string(i) + "\n";
+    WriteFile("readme.txt", text);
+    MenuClose();
+    ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    ASSERT_EQ(MenuHelpLineCount(), 1500);
+    EXPECT_STREQ(MenuHelpLine(1499), "line 1499");
+}
+
+int32 releasedKeys = 0;
+
+TEST_F(Menu, RunningOutOfMemoryKeepsTheHelpReadSoFar) {
+    WriteFile("readme.txt", "one\ntwo\nthree\nfour\n");
+    MenuClose();
+    // The help lines are the last allocations of opening the menu: count
+    // them, then open again with memory for all but the last two.
+    FailingMemory::taken = 0;
+    ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    ASSERT_EQ(MenuHelpLineCount(), 4);
+    const int32 needed = FailingMemory::taken;
+    MenuClose();
+
+    // No box for anyone to close: the message goes to stderr. The error box
+    // first releases whatever key is held.
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    releasedKeys = 0;
+    ASSERT_TRUE(InputDeviceRegister(InputKeyboard, [](int32 event, void* data) {
+        if (event == EventKeyUp && static_cast<KeyboardRecord*>(data)->keyCode == KeyNull) ++releasedKeys;
+        return static_cast<int32>(EventNotHandled);
+    }));
+    ::testing::internal::CaptureStderr();
+    FailingMemory::allowed = needed - 2;
+    const bool opened = MenuOpen(1, &kFg, &kBg);
+    FailingMemory::allowed = -1;
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    InputDeviceRegister(InputKeyboard, nullptr);
+    unsetenv("SDL_VIDEODRIVER");
+    ASSERT_TRUE(opened);
+    EXPECT_NE(err.find("Out of memory - not all of help loaded"), std::string::npos) << err;
+    EXPECT_EQ(releasedKeys, 1);
+    ASSERT_EQ(MenuHelpLineCount(), 2);
+    EXPECT_STREQ(MenuHelpLine(1), "two");
+}
+
+TEST_F(Menu, TheHelpPageScrollsByLinesAndPagesAndKeepsItsLastPageFull) {
+    std::string text;
+    for (int32 i = 0; i < 100; ++i) text += "help " + std::to_string(i) + "\n";
+    WriteFile("readme.txt", text);
+    MenuClose();
+    ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    AddEntries();
+    ASSERT_TRUE(MenuSetMode(MenuModeHelp));
+    ASSERT_TRUE(Render());
+    const int32 clears = RasterDevice::Count(StdCameraClear);
+    EXPECT_EQ(HelpRow(1), "help 0");
+    EXPECT_EQ(HelpRow(32), "help 31") << "32 rows";
+    EXPECT_EQ(HelpRow(33), "");
+    EXPECT_EQ(TextAt(kH, 0), "   help 0") << "three cells in";
+    Press(KeyDown);
+    Press(KeyPageDown);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(HelpRow(1), "help 31");
+    int32 forward = 1, backward = 0;
+    MenuMouse(EventMouseWheel, &forward);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(HelpRow(1), "help 29");
+    for (int32 i = 0; i < 10; ++i) {
+        Press(KeyPageDown);
+        MenuMouse(EventMouseWheel, &backward);
+    }
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(HelpRow(1), "help 68") << "the last page is full";
+    EXPECT_EQ(HelpRow(32), "help 99");
+    for (int32 i = 0; i < 10; ++i) Press(KeyPageUp);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(HelpRow(1), "help 0");
+    EXPECT_EQ(RasterDevice::Count(StdCameraClear), clears + 4) << "each page clears the picture under it";
+    // Every key is the help page's; Escape quits.
+    std::vector<int32> events;
+    appHandler = [&](int32 event, void*) {
+        events.push_back(event);
+        return static_cast<int32>(EventNotHandled);
+    };
+    EXPECT_EQ(Press('q'), EventHandled);
+    EXPECT_EQ(Press(KeyEsc), EventHandled);
+    EXPECT_EQ(events, std::vector<int32>{EventQuit});
+}
+
+TEST(PlatformDataFolder, FirstBesideTheProgramThenTheInstalledData) {
+    const std::string programFolder = fs::canonical("/proc/self/exe").parent_path().string() + "/";
+    ASSERT_NE(PlatformDataFolder(0), nullptr);
+    EXPECT_EQ(fs::canonical(PlatformDataFolder(0)).string() + "/", programFolder);
+    ASSERT_NE(PlatformDataFolder(1), nullptr);
+    EXPECT_EQ(std::string(PlatformDataFolder(1)), std::string(PlatformDataFolder(0)) + "../share/kv3skydome/");
+    int32 n = 0;
+    while (PlatformDataFolder(n) != nullptr) ++n;
+    ASSERT_EQ(n, 3);
+    const std::string installed = PlatformDataFolder(2);
+    EXPECT_EQ(installed.front(), '/');
+    EXPECT_EQ(installed.substr(installed.size() - 12), "/kv3skydome/");
+}
+
+// --- With the logo -----------------------------------------------------------
+
+class MenuWithLogo : public Menu {
+  protected:
+    void BeforeOpen() override { ASSERT_TRUE(LogoPluginAttach()); }
+    // A frame as the program draws it: menu, then the camera's end update
+    // (where the logo goes), then the next update.
+    bool Frame() {
+        if (camera == nullptr) {
+            if (Begin(640, 480) == nullptr) return false;
+            const V2d view{0.5f, 0.375f};
+            CameraSetViewWindow(camera, &view);
+        }
+        TextDevice::draws.clear();
+        const bool drawn = MenuRender(camera, nullptr);
+        CameraEndUpdate(camera);
+        CameraBeginUpdate(camera);
+        return drawn;
+    }
+};
+
+TEST_F(MenuWithLogo, TheMenuShowsTheLogoKeepsClearOfItAndTheHelpPageHidesIt) {
+    static int32 values[40];
+    for (int32 i = 0; i < 29; ++i) ASSERT_TRUE(MenuAddToggle("Entry", &values[i], nullptr));
+    ASSERT_TRUE(Frame());
+    EXPECT_EQ(TextDevice::draws.back().type, PrimTypeTriFan) << "the logo, last";
+    EXPECT_EQ(LogoSetCamera(camera, 1), 1) << "the menu turned it on";
+    // The logo is 40 high: two rows fewer, 28 entries shown.
+    ASSERT_TRUE(Frame());
+    EXPECT_EQ(TextAt(30 * kH, kX + (5 + 3 + 8 - 6) * kW / 2), "(more)");
+    LogoRect logo{};
+    ASSERT_TRUE(LogoGetRect(&logo));
+    for (const ScreenGlyph& g : AllGlyphs()) EXPECT_LT(g.y + kH, logo.y) << "text above the logo";
+
+    ASSERT_TRUE(MenuSetMode(MenuModeHelp));
+    ASSERT_TRUE(Frame());
+    for (const TextDevice::Draw& d : TextDevice::draws) EXPECT_NE(d.type, PrimTypeTriFan) << "no logo over the help";
+    ASSERT_TRUE(MenuSetMode(MenuModeOff));
+    EXPECT_FALSE(Frame());
+    EXPECT_EQ(TextDevice::draws.size(), 1u) << "menu off: the logo alone";
+}
+
+}  // namespace
+}  // namespace kv::test

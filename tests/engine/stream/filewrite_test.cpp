@@ -1,0 +1,216 @@
+// Safe file writes: what the target is decides how it is written (replaced,
+// written in place, refused), links lead to their files, and nothing is left
+// beside the target whatever happens.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/core/kvstring.h"
+#include "engine/stream/bafwrite.h"
+#include "stream_fixture.h"
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void WriteText(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+class FileWriteTest : public StreamTest {
+  protected:
+    void SetUp() override {
+        StreamTest::SetUp();
+        char pattern[] = "/tmp/kvfilewrite.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        fs::remove_all(dir);
+        StreamTest::TearDown();
+    }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // The whole write as a writer does it: begin, write text through the
+    // engine's file functions, commit.
+    static bool Write(const fs::path& path, const std::string& text, FileWriteStatus* status = nullptr) {
+        FileWrite w;
+        bool ok = FileWriteBegin(&w, path.c_str());
+        if (ok) {
+            const FileFunctions* files = FileFunctionsDefault();
+            errno = 0;
+            void* f = files->kvfopen(FileWritePath(&w), "wb");
+            if (f == nullptr) {
+                FileWriteFail(&w, FileWriteCreate, errno);
+            } else {
+                errno = 0;
+                const bool written = files->kvfwrite(text.data(), 1, text.size(), f) == text.size();
+                int error = errno;
+                if (files->kvfclose(f) != 0 && error == 0) error = errno;
+                if (!written || error != 0) FileWriteFail(&w, FileWriteData, error);
+            }
+            ok = FileWriteCommit(&w, FileWriteInPlace(&w) ? -1 : static_cast<int64_t>(text.size()));
+        }
+        if (status != nullptr) *status = w.status;
+        return ok;
+    }
+    fs::path dir;
+};
+
+TEST_F(FileWriteTest, AFileIsReplacedWholeKeepingItsModeAndANewOneFollowsTheUmask) {
+    const fs::path target = dir / "sky.dff";
+    ASSERT_TRUE(Write(target, "new"));
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat info;
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666u & ~mask);
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    ASSERT_TRUE(Write(target, "newer"));
+    EXPECT_EQ(ReadText(target), "newer");
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"sky.dff"});
+}
+
+TEST_F(FileWriteTest, TheNewFileHasAShortNameOfItsOwnBesideTheTarget) {
+    // A name at the file system's limit: a suffix on it would be too long.
+    const std::string longName(255, 'n');
+    const fs::path target = dir / longName;
+    FileWrite w;
+    ASSERT_TRUE(FileWriteBegin(&w, target.c_str()));
+    const fs::path temp = FileWritePath(&w);
+    EXPECT_EQ(temp.parent_path(), dir);
+    EXPECT_LE(temp.filename().string().size(), 16u);
+    // Made exclusively, empty, under a name no one else holds.
+    struct stat info;
+    ASSERT_EQ(lstat(temp.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_size, 0);
+    FileWrite second;
+    ASSERT_TRUE(FileWriteBegin(&second, target.c_str()));
+    EXPECT_NE(fs::path(FileWritePath(&second)), temp);
+    FileWriteAbort(&second);
+    FileWriteAbort(&w);
+    EXPECT_TRUE(Entries().empty());
+    ASSERT_TRUE(Write(target, "long"));
+    EXPECT_EQ(ReadText(target), "long");
+}
+
+TEST_F(FileWriteTest, LinksLeadToTheFileTheyName) {
+    fs::create_directory(dir / "real");
+    WriteText(dir / "real" / "kept.dff", "old");
+    // Relative links, through two of them, each relative to its own folder.
+    fs::create_symlink("real/kept.dff", dir / "first");
+    fs::create_directory(dir / "links");
+    fs::create_symlink("../first", dir / "links" / "second");
+    ASSERT_TRUE(Write(dir / "links" / "second", "through"));
+    EXPECT_TRUE(fs::is_symlink(dir / "first"));
+    EXPECT_TRUE(fs::is_symlink(dir / "links" / "second"));
+    EXPECT_EQ(ReadText(dir / "real" / "kept.dff"), "through");
+
+    // A dangling link makes the file it names.
+    fs::create_symlink("real/made.dff", dir / "dangling");
+    ASSERT_TRUE(Write(dir / "dangling", "made"));
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
+    EXPECT_EQ(ReadText(dir / "real" / "made.dff"), "made");
+    EXPECT_EQ(fs::read_symlink(dir / "dangling"), "real/made.dff");
+}
+
+TEST_F(FileWriteTest, LoopsFoldersAndSocketsAreRefusedAndLeaveThemAsTheyWere) {
+    fs::create_symlink("b", dir / "a");
+    fs::create_symlink("a", dir / "b");
+    fs::create_symlink("self", dir / "self");
+    for (const char* name : {"a", "self"}) {
+        FileWriteStatus status{};
+        EXPECT_FALSE(Write(dir / name, "x", &status));
+        EXPECT_EQ(status.step, FileWriteFollow);
+        EXPECT_EQ(status.osError, ELOOP);
+    }
+    fs::create_directory(dir / "folder");
+    FileWriteStatus status{};
+    EXPECT_FALSE(Write(dir / "folder", "x", &status));
+    EXPECT_EQ(status.step, FileWriteFolder);
+    EXPECT_STREQ(FileWriteStepText(status.step), "it is a folder");
+    // A missing folder on the way: no file can be made.
+    EXPECT_FALSE(Write(dir / "missing" / "x", "x", &status));
+    EXPECT_EQ(status.step, FileWriteCreate);
+    EXPECT_EQ(status.osError, ENOENT);
+    EXPECT_TRUE(fs::is_directory(dir / "folder"));
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"a", "b", "folder", "self"}));
+}
+
+TEST_F(FileWriteTest, PipesAndDevicesAreWrittenInPlaceNeverReplaced) {
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // The reader holds the pipe open, so the write neither blocks nor loses data.
+    std::FILE* reader = std::fopen(fifo.c_str(), "r+b");
+    ASSERT_NE(reader, nullptr);
+    FileWrite w;
+    ASSERT_TRUE(FileWriteBegin(&w, fifo.c_str()));
+    EXPECT_TRUE(FileWriteInPlace(&w));
+    EXPECT_EQ(fs::path(FileWritePath(&w)), fifo);
+    FileWriteAbort(&w);
+    ASSERT_TRUE(Write(fifo, "piped"));
+    char got[6] = {};
+    ASSERT_EQ(std::fread(got, 1, 5, reader), 5u);
+    EXPECT_STREQ(got, "piped");
+    std::fclose(reader);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    if (geteuid() != 0) GTEST_SKIP() << "devices can be made only by an administrator";
+    // Our own null and full devices, never the system's.
+    const fs::path null = dir / "null", full = dir / "full";
+    ASSERT_EQ(mknod(null.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+    ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0600, makedev(1, 7)), 0);
+    EXPECT_TRUE(Write(null, "gone"));
+    FileWriteStatus status{};
+    EXPECT_FALSE(Write(full, "no room", &status));
+    EXPECT_EQ(status.step, FileWriteData);
+    EXPECT_EQ(status.osError, ENOSPC);
+    EXPECT_TRUE(fs::is_character_file(null));
+    EXPECT_TRUE(fs::is_character_file(full));
+    // Through a link too.
+    fs::create_symlink("full", dir / "to-full");
+    EXPECT_FALSE(Write(dir / "to-full", "no room", &status));
+    EXPECT_EQ(status.osError, ENOSPC);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"fifo", "full", "null", "to-full"}));
+}
+
+TEST_F(FileWriteTest, AFailedOrShortWriteKeepsTheOldFile) {
+    const fs::path target = dir / "kept";
+    WriteText(target, "yesterday");
+    FileWrite w;
+    ASSERT_TRUE(FileWriteBegin(&w, target.c_str()));
+    WriteText(FileWritePath(&w), "half");
+    EXPECT_FALSE(FileWriteCommit(&w, 8));
+    EXPECT_EQ(w.status.step, FileWriteShort);
+    EXPECT_EQ(ReadText(target), "yesterday");
+    ASSERT_TRUE(FileWriteBegin(&w, target.c_str()));
+    FileWriteFail(&w, FileWriteData, ENOSPC);
+    FileWriteFail(&w, FileWriteReplace, EIO);  // the first failure is the one told
+    EXPECT_FALSE(FileWriteCommit(&w, -1));
+    EXPECT_EQ(w.status.step, FileWriteData);
+    EXPECT_EQ(w.status.osError, ENOSPC);
+    EXPECT_EQ(ReadText(target), "yesterday");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"kept"});
+}
+
+}  // namespace
+}  // namespace kv::test
