@@ -322,7 +322,6 @@ bool Start() {
 
     ProbeExtensions();
     d.currentCamera = nullptr;
-    d.clearColourSet = false;
     d.fogStart = -1.0f;
     d.fogEnd = -1.0f;
     d.rasterContext = nullptr;
