@@ -264,5 +264,39 @@ TEST(SkydomeOptionValues, HelpListsEveryOption) {
     }
 }
 
+TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
+    SkydomeOptions o;
+    std::string error;
+    EXPECT_TRUE(o.showGround);
+    EXPECT_FALSE(o.showWire || o.showNormals || o.softwarePipelines);
+    ASSERT_TRUE(Parse({"skydome", "--show", "wire,normals", "--software-pipelines"}, &o, &error)) << error;
+    EXPECT_TRUE(o.showGround && o.showWire && o.showNormals && o.softwarePipelines);
+    SkydomeOptions off;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none"}, &off, &error)) << error;
+    EXPECT_FALSE(off.showGround || off.showWire || off.showNormals);
+    SkydomeOptions some;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,normals"}, &some, &error)) << error;
+    EXPECT_FALSE(some.showGround || some.showWire);
+    EXPECT_TRUE(some.showNormals);
+
+    const struct {
+        std::vector<const char*> args;
+        const char* message;
+    } cases[] = {
+        {{"--show", "grid"}, "--show: unknown overlay 'grid'"},
+        {{"--show", "wire,grid,sky"}, "--show: unknown overlay 'grid', 'sky'"},
+        {{"--show", "wire,"}, "--show: unknown overlay (empty)"},
+        {{"--show", ""}, "--show needs a list of overlays"},
+        {{"--show"}, "--show needs a list of overlays"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"skydome"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SkydomeOptions bad;
+        EXPECT_FALSE(Parse(argv, &bad, &error)) << c.message;
+        EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+    }
+}
+
 }  // namespace
 }  // namespace kv
