@@ -164,7 +164,7 @@ void ShellReportFailure(const char* message);
 void ShellErrorTrailClear();
 // The errors kept: how many, and the first and last (either may be null).
 int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last);
-// The folders where the program's data (the help text) lives besides the
+// The folders where the program's data (the help text, the textures) lives besides the
 // current one, in the order they are searched: the executable's folder (the
 // build tree), then the installed data folders. Each ends in '/'; null past
 // the last.

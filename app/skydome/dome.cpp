@@ -20,7 +20,8 @@ namespace {
 
 constexpr RGBA kBlack = {0, 0, 0, 255};
 constexpr RGBA kWhite = {255, 255, 255, 255};
-constexpr DomeSettings kDefaultSettings = {kDomeDefaultResolution, kDomeDefaultExposure, true, false};
+constexpr DomeSettings kDefaultSettings = {
+    kDomeDefaultResolution, kDomeDefaultExposure, true, false, true, false, false};
 
 struct DomeState {
     DomeSettings settings = kDefaultSettings;
@@ -327,6 +328,7 @@ void DomeAttachToSky() { SkySetSunMovedHook(SunMoved, nullptr); }
 
 void DomeReset() {
     DomeFreeColors();
+    DomeFreeImmediate();
     SkyColorCacheRelease(&dome.cache);
     KvFree(dome.cachedPositions);
     const DomeMessageFn report = dome.report;

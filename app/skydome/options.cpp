@@ -286,6 +286,46 @@ bool ApplyPanorama(const OptionSpec& spec, const char* value, SkydomeOptions* o,
     return ApplyFile(spec, value, o, error);
 }
 
+// "ground,wire,normals" turns those on; "none" turns every one off. Every
+// unknown name is listed in the message.
+bool ApplyShow(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || *value == '\0') {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    SkydomeOptions shown = *o;
+    std::string unknown;
+    const std::string text(value);
+    for (std::size_t at = 0; at <= text.size();) {
+        std::size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string name = text.substr(at, comma - at);
+        if (name == "ground") {
+            shown.showGround = true;
+        } else if (name == "wire") {
+            shown.showWire = true;
+        } else if (name == "normals") {
+            shown.showNormals = true;
+        } else if (name == "none") {
+            shown.showGround = shown.showWire = shown.showNormals = false;
+        } else {
+            unknown += (unknown.empty() ? "" : ", ") + (name.empty() ? std::string("(empty)") : "'" + name + "'");
+        }
+        at = comma + 1;
+    }
+    if (!unknown.empty()) {
+        *error = std::string(spec.name) + ": unknown overlay " + unknown + " (known: ground, wire, normals, none)";
+        return false;
+    }
+    *o = shown;
+    return true;
+}
+
+bool ApplySoftwarePipelines(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->softwarePipelines = true;
+    return true;
+}
+
 bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     if (value == nullptr || *value == '\0') {
         *error = Refuse(spec, nullptr);
@@ -387,6 +427,17 @@ const OptionSpec kOptions[] = {
      .help = "write the files asked for (the exports, --save-dome) without\n"
              "opening a window or using OpenGL, and exit",
      .apply = ApplyExportOnly},
+    {.name = "--show",
+     .value = "LIST",
+     .help = "overlays to draw, comma-separated: ground, wire (the wire mesh\n"
+             "of the faces towards the viewer), normals (the vertex normals);\n"
+             "the ground is on unless 'none' turns every overlay off",
+     .apply = ApplyShow,
+     .needs = "a list of overlays: ground, wire, normals or none (for example --show ground,wire)"},
+    {.name = "--software-pipelines",
+     .help = "draw with the engine's own software transform, clipping and\n"
+             "lighting instead of the driver's, to compare the two",
+     .apply = ApplySoftwarePipelines},
     {.name = "--version", .help = "show the program's version and exit", .apply = ApplyVersion},
     {.name = "--help", .help = "show this text and exit", .apply = ApplyHelp},
 };

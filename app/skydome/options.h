@@ -35,6 +35,12 @@ struct SkydomeOptions {
     int panoramaWidth = 2048;    // even, 16 to 8192; the height is half of it
     bool exportOnly = false;     // no window: only the files asked for are written
     bool exportFailed = false;   // set when an export could not be written
+    // The overlays drawn over the dome (--show): the ground is on as in the program.
+    bool showGround = true;
+    bool showWire = false;
+    bool showNormals = false;
+    // The software object and immediate-mode pipelines draw instead of the driver's.
+    bool softwarePipelines = false;
 };
 
 // Takes the program's own options out of argv; what remains ("-vms", the

@@ -16,9 +16,12 @@
 #include "app/skydome/skyrun.h"
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
+#include "engine/image/baimage.h"
+#include "engine/image/batextur.h"
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
+#include "engine/pipe/nodes/baim3d.h"
 #include "engine/stream/bafwrite.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
@@ -46,12 +49,13 @@ struct AppState {
     World* world;
     Camera* camera;
     Clump* domeClump;
+    Texture* ground;
     float fieldOfView;  // degrees
     float viewWindow;
     long framesDrawn;
     bool screenshotTaken;
 };
-constexpr AppState kInitialState = {false, false, false, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0, false};
+constexpr AppState kInitialState = {false, false, false, nullptr, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0, false};
 AppState app = kInitialState;
 
 void Terminate();
@@ -63,6 +67,60 @@ int32 Fail(const char* message) {
     ShellReportFailure(message);
     Terminate();
     return EventFailed;
+}
+
+// The engine's software pipelines become the defaults, for objects and for
+// immediate mode alike.
+bool UseSoftwarePipelines() {
+    const WorldPipelineSet* generic = WorldPipelinesGetGeneric();
+    if (generic == nullptr || generic->atomic == nullptr || generic->sector == nullptr ||
+        generic->material == nullptr || Im3DGetDefaultTransformPipeline() == nullptr) {
+        return false;
+    }
+    AtomicSetDefaultPipeline(generic->atomic);
+    WorldSectorSetDefaultPipeline(generic->sector);
+    MaterialSetDefaultPipeline(generic->material);
+    Im3DSetTransformPipeline(Im3DGetDefaultTransformPipeline());
+    for (int32 type = PrimTypeLineList; type <= PrimTypePointList; ++type) {
+        Im3DSetRenderPipeline(Im3DGetDefaultRenderPipeline(type), type);
+    }
+    return true;
+}
+
+// The overlays of one frame, over the dome the world render drew.
+void DrawOverlays() {
+    const DomeSettings* settings = DomeGetSettings();
+    if (!settings->preview && settings->ground) {
+        RenderStateSet(StateTextureRaster,
+                       reinterpret_cast<std::intptr_t>(app.ground != nullptr ? TextureGetRaster(app.ground) : nullptr));
+        DomeDrawGround();
+    }
+    const bool normals = !settings->preview && settings->normals;
+    if (settings->wire || normals) {
+        RenderStateSet(StateTextureRaster, 0);
+        RenderStateSet(StateShadeMode, 1);
+        RenderStateSet(StateZTestEnable, 0);
+        RenderStateSet(StateZWriteEnable, 0);
+        if (settings->wire) DomeDrawWire();
+        if (normals) DomeDrawNormals();
+    }
+}
+
+// The ground's picture, "ground" in "textures/" (also where the program's data
+// lives, so that a program started from another folder finds it), filtered
+// linearly.
+Texture* ReadGroundTexture() {
+    std::string search = "textures/";
+    for (int32 i = 0; const char* folder = PlatformDataFolder(i); ++i) {
+        search += std::string(";") + folder + "textures/";
+    }
+    char* path = PlatformPathCreate(search.c_str());
+    if (path == nullptr) return nullptr;
+    ImageSetPath(path);
+    PlatformPathDestroy(path);
+    Texture* ground = TextureRead("ground", nullptr);
+    if (ground != nullptr) TextureSetFilterMode(ground, 2);
+    return ground;
 }
 
 // The routine behind "Save dome_X" (the program's own name, in the
@@ -114,6 +172,7 @@ int32 Initialise(void* window) {
     app.engineStarted = true;
     ShellErrorTrailClear();  // what the engine met on its way up is behind it
     const SkydomeOptions* options = SkydomeGetOptions();
+    if (options->softwarePipelines && !UseSoftwarePipelines()) return Fail("Cannot use the software pipelines.");
 
     app.world = WorldCreate(&kWorldBox);
     if (app.world == nullptr) return Fail("Cannot create world.");
@@ -136,6 +195,9 @@ int32 Initialise(void* window) {
     DomeSettings* settings = DomeGetSettings();
     settings->resolution = options->resolution;
     settings->exposure = options->exposure;
+    settings->ground = options->showGround;
+    settings->wire = options->showWire;
+    settings->normals = options->showNormals;
     app.domeClump = DomeClumpCreate(app.world, settings->resolution);
     if (app.domeClump == nullptr) return Fail("Cannot create skydome clump.");
     DomeClumpPlaceOrbit(app.domeClump);
@@ -149,6 +211,8 @@ int32 Initialise(void* window) {
     sky->sunPhi = 0.0f;
     SkyMoveSun(options->sunZenith, options->sunAzimuth);
     DomeUpdateViewer();
+    app.ground = ReadGroundTexture();
+    if (app.ground == nullptr) return Fail("Cannot create ground texture.");
 
     if (!MenuOpen(1, &kTextForeground, &kTextBackground)) return Fail("Error initializing menu.");
     app.menuOpen = true;
@@ -177,6 +241,8 @@ void Terminate() {
     if (app.menuOpen) MenuClose();
     app.menuOpen = false;
     SkySetSunMovedHook(nullptr, nullptr);
+    if (app.ground != nullptr) TextureDestroy(app.ground);
+    app.ground = nullptr;
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
     app.domeClump = nullptr;
     if (app.engineStarted) DomeReset();  // its buffers are the engine's memory
@@ -226,6 +292,7 @@ void Idle() {
             RenderStateSet(StateZTestEnable, 1);
             RenderStateSet(StateZWriteEnable, 1);
             WorldRender(app.world);
+            DrawOverlays();
         }
         if (app.menuOpen) MenuRender(app.camera, nullptr);
         CameraEndUpdate(app.camera);

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "app/skel/sdl/platform.h"
 #include "app/skel/skeleton.h"
 #include "app/skydome/options.h"
-#include "app/skel/sdl/platform.h"
 
 namespace {
 

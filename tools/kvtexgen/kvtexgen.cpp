@@ -355,7 +355,8 @@ Rgba Icon(float x, float y) {
         c = Rgba{Mix(c.r, sky.r, inside), Mix(c.g, sky.g, inside), Mix(c.b, sky.b, inside), Mix(c.a, 1.0f, inside)};
     }
     const float rim = SmoothStep(2.2f, 1.2f, std::fabs(r - radius)) * SmoothStep(front + 0.5f, front - 0.5f, y);
-    const float base = SmoothStep(2.0f, 1.0f, std::fabs(y - front)) * SmoothStep(radius + 1.0f, radius - 1.0f, std::fabs(x - cx));
+    const float base =
+        SmoothStep(2.0f, 1.0f, std::fabs(y - front)) * SmoothStep(radius + 1.0f, radius - 1.0f, std::fabs(x - cx));
     const float line = std::max(rim, base);
     return Rgba{Mix(c.r, rimColour.r, line), Mix(c.g, rimColour.g, line), Mix(c.b, rimColour.b, line),
                 Mix(c.a, 1.0f, line)};

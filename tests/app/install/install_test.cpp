@@ -52,9 +52,8 @@ class Installed : public ::testing::Test {
         prefix = root / "prefix";
         elsewhere = root / "elsewhere";
         fs::create_directories(elsewhere);
-        const RunResult install =
-            Shell(std::string("'") + KV_CMAKE_COMMAND + "' --install '" + KV_BUILD_DIR + "' --prefix '" +
-                prefix.string() + "'");
+        const RunResult install = Shell(std::string("'") + KV_CMAKE_COMMAND + "' --install '" + KV_BUILD_DIR +
+                                        "' --prefix '" + prefix.string() + "'");
         ASSERT_EQ(install.status, 0) << install.output;
     }
     void TearDown() override { fs::remove_all(root); }

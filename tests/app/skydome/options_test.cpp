@@ -259,8 +259,9 @@ TEST(SkydomeOptionValues, TheDomeAndThePictureCannotShareAFile) {
 
 TEST(SkydomeOptionValues, HelpListsEveryOption) {
     const std::string usage = SkydomeUsage();
-    for (const char* line : {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n",
-                             "  --sun ZENITH,AZIMUTH\n", "  --exposure K  ", "  --resolution R\n", "  --version  ", "  -h, --help  "}) {
+    for (const char* line :
+         {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n", "  --sun ZENITH,AZIMUTH\n",
+          "  --exposure K  ", "  --resolution R\n", "  --version  ", "  -h, --help  "}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
     }
 }
@@ -281,6 +282,40 @@ TEST(SkydomeOptionValues, VersionIsTakenAloneOrWithAnythingWellFormed) {
     // Major.minor.patch, as the package takes it.
     const std::string v = SkydomeVersion();
     EXPECT_EQ(std::count(v.begin(), v.end(), '.'), 2) << v;
+}
+
+TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
+    SkydomeOptions o;
+    std::string error;
+    EXPECT_TRUE(o.showGround);
+    EXPECT_FALSE(o.showWire || o.showNormals || o.softwarePipelines);
+    ASSERT_TRUE(Parse({"skydome", "--show", "wire,normals", "--software-pipelines"}, &o, &error)) << error;
+    EXPECT_TRUE(o.showGround && o.showWire && o.showNormals && o.softwarePipelines);
+    SkydomeOptions off;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none"}, &off, &error)) << error;
+    EXPECT_FALSE(off.showGround || off.showWire || off.showNormals);
+    SkydomeOptions some;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,normals"}, &some, &error)) << error;
+    EXPECT_FALSE(some.showGround || some.showWire);
+    EXPECT_TRUE(some.showNormals);
+
+    const struct {
+        std::vector<const char*> args;
+        const char* message;
+    } cases[] = {
+        {{"--show", "grid"}, "--show: unknown overlay 'grid'"},
+        {{"--show", "wire,grid,sky"}, "--show: unknown overlay 'grid', 'sky'"},
+        {{"--show", "wire,"}, "--show: unknown overlay (empty)"},
+        {{"--show", ""}, "--show needs a list of overlays"},
+        {{"--show"}, "--show needs a list of overlays"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"skydome"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SkydomeOptions bad;
+        EXPECT_FALSE(Parse(argv, &bad, &error)) << c.message;
+        EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+    }
 }
 
 }  // namespace
