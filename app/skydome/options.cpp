@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/sky.h"
 #include "engine/core/kvtypes.h"
@@ -32,6 +33,8 @@ constexpr NumberRule kResolutionRule = {kDomeMinResolution, kDomeMaxResolution, 
 constexpr NumberRule kExposureRule = {kDomeMinExposure, kDomeMaxExposure, false, false, "0.01 to 1"};
 constexpr NumberRule kZenithRule = {0, kSkyMaxSunZenith, false, false, "0 to 85 degrees"};
 constexpr NumberRule kAzimuthRule = {0, 360, true, false, "0 up to, not including, 360 degrees"};
+constexpr NumberRule kElevationRule = {-kViewMaxElevation, kViewMaxElevation, false, false, "-89.9 to 89.9 degrees"};
+constexpr NumberRule kFovRule = {kViewMinFov, kViewMaxFov, false, false, "1 to 179 degrees"};
 
 // Decimal only: an optional sign, digits with an optional point, an optional
 // exponent. No hexadecimal, no "inf" or "nan", no spaces.
@@ -94,6 +97,7 @@ struct OptionSpec {
     const char* help = nullptr;
     ApplyFn apply = nullptr;
     const NumberRule* rule = nullptr;             // numeric options
+    float SkydomeOptions::*real = nullptr;        // options of one real number
     std::string SkydomeOptions::*file = nullptr;  // file options
     const char* needs = nullptr;                  // what a malformed value is told it needs
 };
@@ -145,8 +149,61 @@ bool ApplyResolution(const OptionSpec& spec, const char* value, SkydomeOptions* 
     return true;
 }
 
-bool ApplyExposure(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    switch (ReadReal(value, *spec.rule, &o->exposure)) {
+
+// Two angles, "FIRST,SECOND", each read by its rule.
+struct AnglePair {
+    const NumberRule* first;
+    const NumberRule* second;
+    const char* firstName;  // for messages: "the zenith angle "
+    const char* secondName;
+};
+
+bool ReadAnglePair(const OptionSpec& spec, const char* value, const AnglePair& pair, float* first, float* second,
+                   std::string* error) {
+    const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
+    if (comma == nullptr) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    const std::string firstText(value, comma);
+    const char* secondText = comma + 1;
+    float a = 0.0f, b = 0.0f;
+    const NumberFault fa = ReadReal(firstText.c_str(), *pair.first, &a);
+    const NumberFault fb = ReadReal(secondText, *pair.second, &b);
+    if (fa == NumberFault::NotANumber || fb == NumberFault::NotANumber) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    if (fa == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, pair.firstName, firstText.c_str(), *pair.first);
+        return false;
+    }
+    if (fb == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, pair.secondName, secondText, *pair.second);
+        return false;
+    }
+    *first = a;
+    *second = b;
+    return true;
+}
+
+// "ZENITH,AZIMUTH"
+bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    constexpr AnglePair kSun = {&kZenithRule, &kAzimuthRule, "the zenith angle ", "the azimuth "};
+    return ReadAnglePair(spec, value, kSun, &o->sunZenith, &o->sunAzimuth, error);
+}
+
+// "ELEVATION,AZIMUTH"
+bool ApplyLook(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    constexpr AnglePair kLook = {&kElevationRule, &kAzimuthRule, "the elevation ", "the azimuth "};
+    if (!ReadAnglePair(spec, value, kLook, &o->lookElevation, &o->lookAzimuth, error)) return false;
+    o->look = true;
+    return true;
+}
+
+// A number kept in single precision.
+bool ApplyReal(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    switch (ReadReal(value, *spec.rule, &(o->*spec.real))) {
         case NumberFault::NotANumber:
             *error = Refuse(spec, value);
             return false;
@@ -159,32 +216,15 @@ bool ApplyExposure(const OptionSpec& spec, const char* value, SkydomeOptions* o,
     return true;
 }
 
-// "ZENITH,AZIMUTH"
-bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
-    if (comma == nullptr) {
+bool ApplyView(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && std::strcmp(value, "orbit") == 0) {
+        o->preview = false;
+    } else if (value != nullptr && std::strcmp(value, "preview") == 0) {
+        o->preview = true;
+    } else {
         *error = Refuse(spec, value);
         return false;
     }
-    const std::string zenithText(value, comma);
-    const char* azimuthText = comma + 1;
-    float zenith = 0.0f, azimuth = 0.0f;
-    const NumberFault z = ReadReal(zenithText.c_str(), kZenithRule, &zenith);
-    const NumberFault a = ReadReal(azimuthText, kAzimuthRule, &azimuth);
-    if (z == NumberFault::NotANumber || a == NumberFault::NotANumber) {
-        *error = Refuse(spec, value);
-        return false;
-    }
-    if (z == NumberFault::OutOfRange) {
-        *error = OutOfRange(spec, "the zenith angle ", zenithText.c_str(), kZenithRule);
-        return false;
-    }
-    if (a == NumberFault::OutOfRange) {
-        *error = OutOfRange(spec, "the azimuth ", azimuthText, kAzimuthRule);
-        return false;
-    }
-    o->sunZenith = zenith;
-    o->sunAzimuth = azimuth;
     return true;
 }
 
@@ -229,8 +269,9 @@ const OptionSpec kOptions[] = {
     {.name = "--exposure",
      .value = "K",
      .help = "exposure, 0.01 to 1 (default 0.1)",
-     .apply = ApplyExposure,
+     .apply = ApplyReal,
      .rule = &kExposureRule,
+     .real = &SkydomeOptions::exposure,
      .needs = "a number from 0.01 to 1"},
     {.name = "--resolution",
      .value = "R",
@@ -238,6 +279,26 @@ const OptionSpec kOptions[] = {
      .apply = ApplyResolution,
      .rule = &kResolutionRule,
      .needs = "a whole number of rings from 1 to 32"},
+    {.name = "--view",
+     .value = "VIEW",
+     .help = "the view at start: orbit (the dome from outside, the default)\n"
+             "or preview (from the dome's centre)",
+     .apply = ApplyView,
+     .needs = "orbit or preview"},
+    {.name = "--look",
+     .value = "ELEVATION,AZIMUTH",
+     .help = "where the preview camera looks, in degrees: elevation -89.9\n"
+             "to 89.9, azimuth 0 up to 360 (default 25,345)",
+     .apply = ApplyLook,
+     .needs = "ELEVATION,AZIMUTH in degrees, for example --look 25,345"},
+    {.name = "--fov",
+     .value = "DEG",
+     .help = "the field of view of the view shown at start, 1 to 179 degrees\n"
+             "(default 45 in the orbit view, 90 in the preview)",
+     .apply = ApplyReal,
+     .rule = &kFovRule,
+     .real = &SkydomeOptions::fov,
+     .needs = "a number of degrees from 1 to 179"},
     {.name = "--help", .help = "show this text and exit", .apply = ApplyHelp},
 };
 

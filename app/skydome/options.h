@@ -18,6 +18,12 @@ struct SkydomeOptions {
     float sunAzimuth = 20.0f;  // degrees, 0 up to 360
     float exposure = 0.1f;     // 0.01 to 1
     int resolution = 9;        // rings, 1 to 32
+    // The view at start-up.
+    bool preview = false;  // --view preview: from the dome's centre
+    bool look = false;     // --look given: the preview camera's angles
+    float lookElevation = 25.0f;
+    float lookAzimuth = 345.0f;
+    float fov = 0.0f;  // degrees, 1 to 179, of the view shown first; 0: its default
 };
 
 // Takes the program's own options out of argv; what remains ("-vms", the

@@ -58,13 +58,13 @@ class Menu : public TextDeviceTest {
         fs::remove_all(dir);
         fs::create_directories(dir);
         fs::current_path(dir);
-        MenuSetHelpFolders(noFolders);
+        ShellSetDataFolders(noFolders);
         ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
     }
     void TearDown() override {
         MenuClose();
         MenuSetClock(nullptr);
-        MenuSetHelpFolders(nullptr);
+        ShellSetDataFolders(nullptr);
         appHandler = nullptr;
         fs::current_path(home);
         fs::remove_all(dir);
@@ -423,7 +423,7 @@ TEST_F(Menu, HelpComesFromReadmeElseWinInTheFolderElseTheDataFolders) {
     std::ofstream(data / "readme.txt") << "from the data folder\n";
     const std::string folder = data.string() + "/";
     const char* const folders[] = {"/nonexistent/", folder.c_str(), nullptr};
-    MenuSetHelpFolders(folders);
+    ShellSetDataFolders(folders);
     auto reopen = [] {
         MenuClose();
         ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));

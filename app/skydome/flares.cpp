@@ -1,0 +1,89 @@
+#include "flares.h"
+
+#include <cstdio>
+
+#include "engine/image/batextur.h"
+#include "engine/math/bargba.h"
+
+namespace kv {
+
+namespace {
+
+constexpr FlareEntry kTable[kFlareCount] = {
+    {2, 1.3f, 0.06f, 0.6f},  {3, 1.0f, 0.15f, 0.4f},  {1, 0.5f, 0.3f, 0.3f},   {3, 0.2f, 0.07f, 0.3f},
+    {0, 0.05f, 0.06f, 0.3f}, {4, -0.25f, 0.11f, 0.5f}, {4, -0.4f, 0.03f, 0.6f}, {4, -0.6f, 0.06f, 0.4f},
+    {4, -1.0f, 0.04f, 0.2f}, {5, 1.0f, 0.45f, 0.4f},  {6, 1.0f, 0.3f, 0.4f},   {7, 1.0f, 0.45f, 0.4f},
+};
+
+struct FlareState {
+    Texture* textures[kFlareTextureCount];
+    V3d positions[kFlareCount];
+    V3d u, w;
+};
+FlareState flares{};
+
+}  // namespace
+
+const FlareEntry* FlaresGetTable() { return kTable; }
+
+bool FlaresLoad(int32* failed) {
+    for (int32 i = 0; i < kFlareTextureCount; ++i) {
+        char name[16], mask[16];
+        std::snprintf(name, sizeof name, "flare%d", static_cast<int>(i));
+        std::snprintf(mask, sizeof mask, "flare%dm", static_cast<int>(i));
+        flares.textures[i] = TextureRead(name, mask);
+        if (flares.textures[i] == nullptr) {
+            if (failed != nullptr) *failed = i;
+            return false;
+        }
+    }
+    return true;
+}
+
+void FlaresDestroy() {
+    for (Texture*& t : flares.textures) {
+        if (t != nullptr) TextureDestroy(t);
+        t = nullptr;
+    }
+}
+
+Texture* FlaresGetTexture(int32 index) {
+    return index >= 0 && index < kFlareTextureCount ? flares.textures[index] : nullptr;
+}
+
+bool FlaresPlace(const Matrix* camera, const V3d* sun) {
+    const V3d& at = camera->at;
+    const real d = V3dDotProduct(at, *sun);
+    // Behind the camera, or on its plane, where the sun's image would lie at
+    // infinity (and the division below would make it so).
+    if (!(d > 0.0f)) return false;
+    const V3d image = V3dIncrementScaled(camera->pos, *sun, kFlarePlaneDistance / d);
+    const V3d centre = V3dIncrementScaled(camera->pos, at, kFlarePlaneDistance);
+    const V3d line = V3dSub(image, centre);
+    for (int32 i = 0; i < kFlareCount; ++i) flares.positions[i] = V3dIncrementScaled(centre, line, kTable[i].t);
+    // Looking straight at the sun the flares collapse onto the centre: the
+    // axes are zero, as a zero-length normalisation gives, without raising its
+    // error every frame.
+    if (V3dDotProduct(line, line) > 0.0f) {
+        V3dNormalize(&flares.u, &line);
+    } else {
+        flares.u = V3d{0.0f, 0.0f, 0.0f};
+    }
+    flares.w = V3dCrossProduct(flares.u, at);
+    return true;
+}
+
+const V3d* FlaresGetPositions() { return flares.positions; }
+
+void FlaresGetAxes(V3d* u, V3d* w) {
+    if (u != nullptr) *u = flares.u;
+    if (w != nullptr) *w = flares.w;
+}
+
+RGBA FlareColour(real brightness) {
+    return RGBA{static_cast<uint8>(static_cast<int32>(128.0f * brightness)),
+                static_cast<uint8>(static_cast<int32>(64.0f * brightness)),
+                static_cast<uint8>(static_cast<int32>(64.0f * brightness)), 255};
+}
+
+}  // namespace kv
