@@ -117,9 +117,9 @@ bool ApplyHelp(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) 
     return true;
 }
 
-bool ApplyFrames(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    double v = 0.0;
-    switch (ReadNumber(value, *spec.rule, &v)) {
+// An option's one number by its rule, or the message saying what is wrong.
+bool Explain(const OptionSpec& spec, const char* value, NumberFault fault, std::string* error) {
+    switch (fault) {
         case NumberFault::NotANumber:
             *error = Refuse(spec, value);
             return false;
@@ -129,26 +129,28 @@ bool ApplyFrames(const OptionSpec& spec, const char* value, SkydomeOptions* o, s
         case NumberFault::None:
             break;
     }
+    return true;
+}
+bool OptionNumber(const OptionSpec& spec, const char* value, double* out, std::string* error) {
+    return Explain(spec, value, ReadNumber(value, *spec.rule, out), error);
+}
+bool OptionReal(const OptionSpec& spec, const char* value, float* out, std::string* error) {
+    return Explain(spec, value, ReadReal(value, *spec.rule, out), error);
+}
+
+bool ApplyFrames(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    if (!OptionNumber(spec, value, &v, error)) return false;
     o->frames = static_cast<long>(v);
     return true;
 }
 
 bool ApplyResolution(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     double v = 0.0;
-    switch (ReadNumber(value, *spec.rule, &v)) {
-        case NumberFault::NotANumber:
-            *error = Refuse(spec, value);
-            return false;
-        case NumberFault::OutOfRange:
-            *error = OutOfRange(spec, "", value, *spec.rule);
-            return false;
-        case NumberFault::None:
-            break;
-    }
+    if (!OptionNumber(spec, value, &v, error)) return false;
     o->resolution = static_cast<int>(v);
     return true;
 }
-
 
 // Two angles, "FIRST,SECOND", each read by its rule.
 struct AnglePair {
@@ -203,17 +205,7 @@ bool ApplyLook(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
 
 // A number kept in single precision.
 bool ApplyReal(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    switch (ReadReal(value, *spec.rule, &(o->*spec.real))) {
-        case NumberFault::NotANumber:
-            *error = Refuse(spec, value);
-            return false;
-        case NumberFault::OutOfRange:
-            *error = OutOfRange(spec, "", value, *spec.rule);
-            return false;
-        case NumberFault::None:
-            break;
-    }
-    return true;
+    return OptionReal(spec, value, &(o->*spec.real), error);
 }
 
 bool ApplyView(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {

@@ -199,8 +199,10 @@ bool RenderRaster(void* rasterArg, void* rectArg, RenderKind kind) {
 
     GlMakeCurrent();
     Raster* top = source->parentRaster != nullptr ? source->parentRaster : source;
-    gl.PushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_CURRENT_BIT |
-                  GL_VIEWPORT_BIT);
+    // Cached state goes through the render-state module and comes back from
+    // it; the viewport and current colour come back from GL's own stack.
+    const GlStateHeld saved = GlStateSave();
+    gl.PushAttrib(GL_CURRENT_BIT | GL_VIEWPORT_BIT);
     gl.Viewport(target->offsetX, GlClientHeight() - target->offsetY - target->height, target->width, target->height);
     gl.MatrixMode(GL_PROJECTION);
     gl.PushMatrix();
@@ -209,23 +211,21 @@ bool RenderRaster(void* rasterArg, void* rectArg, RenderKind kind) {
     gl.PushMatrix();
     gl.LoadIdentity();
 
-    gl.BindTexture(GL_TEXTURE_2D, GlRasterExt(top)->textureName);
-    gl.Enable(GL_TEXTURE_2D);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-    GLint minFilter = GL_LINEAR;
-    if (kind == RenderKind::Scaled && (rect.w == source->width || rect.h == source->height)) minFilter = GL_NEAREST;
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    gl.DepthMask(GL_FALSE);
-    gl.Disable(GL_DEPTH_TEST);
-    gl.Disable(GL_ALPHA_TEST);
-    gl.Disable(GL_CULL_FACE);
+    GlStateBindTexture(GlRasterExt(top)->textureName);
+    GlStateEnable(GlCapTexture2D, true);
+    // An unscaled axis samples texel centres exactly: nearest there keeps the
+    // picture sharp.
+    const bool nearestMin = kind == RenderKind::Scaled && (rect.w == source->width || rect.h == source->height);
+    GlStateTextureSampling(top, 3, nearestMin ? kGlFilterNearestMin : 2);
+    GlStateDepthMask(false);
+    GlStateEnable(GlCapDepthTest, false);
+    GlStateEnable(GlCapAlphaTest, false);
+    GlStateEnable(GlCapCull, false);
     if (kind == RenderKind::Fast || PixelFormat(top) == RasterFormat888) {
-        gl.Disable(GL_BLEND);
+        GlStateEnable(GlCapBlend, false);
     } else {
-        gl.Enable(GL_BLEND);
-        gl.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        GlStateEnable(GlCapBlend, true);
+        GlStateBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     }
     gl.Color4f(1.0f, 1.0f, 1.0f, 1.0f);
 
@@ -258,12 +258,7 @@ bool RenderRaster(void* rasterArg, void* rectArg, RenderKind kind) {
     gl.PopMatrix();
     gl.MatrixMode(GL_MODELVIEW);
     gl.PopAttrib();
-    // The source's sampling state was changed behind the render state's back:
-    // the next bind sets it again.
-    GlRasterData* t = GlRasterExt(top);
-    t->addressU = 0;
-    t->addressV = 0;
-    t->filter = 0;
+    GlStateRestore(saved);
     return true;
 }
 

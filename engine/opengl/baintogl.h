@@ -57,8 +57,6 @@ struct GlDeviceState {
     bool hasArena;
     VertexArena arena;
     Camera* currentCamera;  // between camera begin and end update
-    uint32 clearColour;     // the colour last given to OpenGL, as stored bytes
-    bool clearColourSet;
     float fogStart;
     float fogEnd;
     Raster* rasterContext;  // the target of the raster-render slots
@@ -80,6 +78,50 @@ void* VertexArenaAlloc(std::size_t bytes);
 void VertexArenaFree(void* pointer);
 
 // Render states (barstate).
+// What OpenGL holds of the cached state (enables, depth mask, blend factors,
+// the bound texture and each texture's sampling) is known in one place, the
+// render-state module: every change of it goes through these, which call GL
+// only when the value changes. The device's own work (uploads, read-backs,
+// blits, clears) uses them too, and puts back what it changed with
+// GlStateSave / GlStateRestore, so the render states never go stale.
+enum GlCap : uint32 {
+    GlCapBlend = 1u << 0,
+    GlCapAlphaTest = 1u << 1,
+    GlCapTexture2D = 1u << 2,
+    GlCapFog = 1u << 3,
+    GlCapStencil = 1u << 4,
+    GlCapScissor = 1u << 5,
+    GlCapCull = 1u << 6,
+    GlCapDepthTest = 1u << 7,
+};
+void GlStateEnable(uint32 cap, bool on);
+void GlStateDepthMask(bool on);
+void GlStateBlendFunc(GLenum source, GLenum destination);
+void GlStateBindTexture(GLuint name);
+// A texture object is going: a later object may get its name.
+void GlStateTextureDeleted(GLuint name);
+// Addressing (1 wrap, 3 clamp) and filter (1..6, or kGlFilterNearestMin) of a
+// raster's texture, which must be the one bound; kept in the raster's block.
+constexpr int32 kGlFilterNearestMin = 7;  // nearest when shrinking, linear when growing
+void GlStateTextureSampling(Raster* raster, int32 address, int32 filter);
+struct GlStateHeld {
+    uint32 caps;
+    bool depthMask;
+    GLenum blendSource, blendDestination;
+    GLuint texture;
+};
+GlStateHeld GlStateSave();
+void GlStateRestore(const GlStateHeld& held);
+// Clears what the mask names (colour to the given red, green, blue, alpha
+// bytes) inside the area, or everywhere; depth writes and stencil testing
+// are opened for the clear and put back.
+struct GlClearArea {
+    bool scissor;
+    GLint x, y;
+    GLsizei width, height;
+};
+void GlStateClear(GLbitfield mask, const uint8* colour, const GlClearArea& area);
+
 bool GlRenderStateSet(int32 state, std::intptr_t value);
 bool GlRenderStateGet(int32 state, std::intptr_t* value);
 void GlRenderStateDefaults();

@@ -2,6 +2,7 @@
 // textures), the window's frame buffer (camera rasters) and the depth buffer
 // (z-buffer rasters); locking a level to a memory copy and writing it back.
 #include <cstring>
+#include <initializer_list>
 
 #include "baintogl.h"
 #include "engine/image/baimage.h"
@@ -116,7 +117,7 @@ bool LockTexture(uint8** out, Raster* r, int32 mode, int32 level) {
     GlRasterData* ext = GlRasterExt(r);
     if ((mode & RasterLockNoFetch) == 0 && !paletted && ext->textureName != 0 && HasContext()) {
         GlMakeCurrent();
-        gl.BindTexture(GL_TEXTURE_2D, ext->textureName);
+        GlStateBindTexture(ext->textureName);
         gl.PushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
         gl.PixelStorei(GL_PACK_ALIGNMENT, 1);
         gl.PixelStorei(GL_PACK_ROW_LENGTH, 0);
@@ -202,7 +203,7 @@ bool UnlockTexture(Raster* r) {
             data = expanded;
         }
         if (data != nullptr) {
-            gl.BindTexture(GL_TEXTURE_2D, ext->textureName);
+            GlStateBindTexture(ext->textureName);
             gl.PushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
             gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
             gl.PixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
@@ -284,8 +285,10 @@ bool UnlockCamera(Raster* r) {
         GlMakeCurrent();
         int32 windowWidth = 0, windowHeight = 0;
         SDL_GL_GetDrawableSize(GlDevice()->window, &windowWidth, &windowHeight);
-        gl.PushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT | GL_TRANSFORM_BIT | GL_CURRENT_BIT | GL_DEPTH_BUFFER_BIT |
-                      GL_COLOR_BUFFER_BIT);
+        // What is cached goes through the render-state module and comes back
+        // from it; the rest of what changes comes back from GL's own stack.
+        const GlStateHeld saved = GlStateSave();
+        gl.PushAttrib(GL_VIEWPORT_BIT | GL_TRANSFORM_BIT | GL_CURRENT_BIT);
         gl.PushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
         gl.Viewport(0, 0, windowWidth, windowHeight);
         gl.MatrixMode(GL_PROJECTION);
@@ -296,14 +299,11 @@ bool UnlockCamera(Raster* r) {
         gl.PushMatrix();
         gl.LoadIdentity();
         // Pixels drawn back are the picture itself: nothing may test or blend them.
-        gl.Disable(GL_DEPTH_TEST);
-        gl.Disable(GL_BLEND);
-        gl.Disable(GL_ALPHA_TEST);
-        gl.Disable(GL_TEXTURE_2D);
-        gl.Disable(GL_FOG);
-        gl.Disable(GL_STENCIL_TEST);
-        gl.Disable(GL_SCISSOR_TEST);
-        gl.DepthMask(GL_FALSE);
+        for (uint32 cap : {GlCapDepthTest, GlCapBlend, GlCapAlphaTest, GlCapTexture2D, GlCapFog, GlCapStencil,
+                           GlCapScissor}) {
+            GlStateEnable(cap, false);
+        }
+        GlStateDepthMask(false);
         gl.PixelStorei(GL_UNPACK_ALIGNMENT, 4);
         gl.PixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         gl.PixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
@@ -320,6 +320,7 @@ bool UnlockCamera(Raster* r) {
         gl.PopMatrix();
         gl.PopClientAttrib();
         gl.PopAttrib();
+        GlStateRestore(saved);
     }
     if (--shared->lockCount <= 0) {
         Free(shared->sharedPixels);
@@ -348,7 +349,7 @@ int32 GlRasterPaletteBytes(const Raster* raster) {
 
 void GlRestoreTextureBinding() {
     Raster* bound = GlRenderStateTexture();
-    gl.BindTexture(GL_TEXTURE_2D, bound != nullptr ? GlRasterExt(Top(bound))->textureName : 0);
+    GlStateBindTexture(bound != nullptr ? GlRasterExt(Top(bound))->textureName : 0);
 }
 
 bool GlRasterChooseFormat(Raster* r, int32 flags) {
@@ -430,7 +431,7 @@ bool GlRasterCreate(void*, void* rasterArg, int32 flags) {
         GlMakeCurrent();
         gl.GenTextures(1, &ext->textureName);
         if (type == RasterTypeCameraTexture) {
-            gl.BindTexture(GL_TEXTURE_2D, ext->textureName);
+            GlStateBindTexture(ext->textureName);
             gl.TexImage2D(GL_TEXTURE_2D, 0, 4, r->width, r->height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
             GlRestoreTextureBinding();
         }
@@ -453,6 +454,7 @@ bool GlRasterDestroy(void*, void* rasterArg, int32) {
         if (ext->textureName != 0) {
             GlMakeCurrent();
             if (gl.IsTexture(ext->textureName)) gl.DeleteTextures(1, &ext->textureName);
+            GlStateTextureDeleted(ext->textureName);
         }
     }
     ext->textureName = 0;
@@ -578,19 +580,12 @@ bool ClearRect(const Rect& given, int32 pixelValue) {
     if (type == RasterTypeCamera || type == RasterTypeZBuffer) {
         if (!HasContext()) return false;
         GlMakeCurrent();
-        gl.PushAttrib(GL_SCISSOR_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT);
-        gl.Enable(GL_SCISSOR_TEST);
-        gl.Scissor(r->offsetX + x0, GlClientHeight() - (r->offsetY + y1), x1 - x0, y1 - y0);
+        const GlClearArea area{true, r->offsetX + x0, GlClientHeight() - (r->offsetY + y1), x1 - x0, y1 - y0};
         if (type == RasterTypeCamera) {
-            constexpr float k = kByteToUnit;
-            gl.ClearColor(rgba[0] * k, rgba[1] * k, rgba[2] * k, rgba[3] * k);
-            gl.Clear(GL_COLOR_BUFFER_BIT);
+            GlStateClear(GL_COLOR_BUFFER_BIT, rgba, area);
         } else {
-            gl.DepthMask(GL_TRUE);
-            gl.Clear(GL_DEPTH_BUFFER_BIT);
+            GlStateClear(GL_DEPTH_BUFFER_BIT, nullptr, area);
         }
-        // The clear colour, depth mask and scissor test come back as they were.
-        gl.PopAttrib();
         return true;
     }
     if (GlRasterIsPaletted(r) || !IsTextureType(type)) {

@@ -27,6 +27,49 @@ struct Shadow {
 };
 Shadow shadow = {};
 
+// What GL holds of what the device changes; set in full by the defaults.
+struct Held {
+    uint32 caps;
+    bool depthMask;
+    GLenum blendSource, blendDestination;
+    GLuint texture;
+    uint32 clearColour;  // as stored bytes
+    bool clearColourKnown;
+};
+Held held = {};
+
+GLenum CapEnum(uint32 cap) {
+    switch (cap) {
+        case GlCapBlend:
+            return GL_BLEND;
+        case GlCapAlphaTest:
+            return GL_ALPHA_TEST;
+        case GlCapTexture2D:
+            return GL_TEXTURE_2D;
+        case GlCapFog:
+            return GL_FOG;
+        case GlCapStencil:
+            return GL_STENCIL_TEST;
+        case GlCapScissor:
+            return GL_SCISSOR_TEST;
+        case GlCapCull:
+            return GL_CULL_FACE;
+        default:
+            return GL_DEPTH_TEST;
+    }
+}
+
+// Sets a cap whatever the shadow believes (the defaults, a new context).
+void ForceCap(uint32 cap, bool on) {
+    if (on) {
+        gl.Enable(CapEnum(cap));
+        held.caps |= cap;
+    } else {
+        gl.Disable(CapEnum(cap));
+        held.caps &= ~cap;
+    }
+}
+
 constexpr GLenum kNone = 0xFFFFFFFF;
 // Blend factors by engine value (index 0 unused); kNone marks a refused value.
 const GLenum kSrcBlend[12] = {kNone,
@@ -53,14 +96,16 @@ const GLenum kDestBlend[12] = {kNone,
                                kNone,
                                kNone,
                                kNone};
-const GLenum kMinFilter[7] = {kNone,
+// The last entry is the device's own (kGlFilterNearestMin), for its blits.
+const GLenum kMinFilter[8] = {kNone,
                               GL_NEAREST,
                               GL_LINEAR,
                               GL_NEAREST_MIPMAP_NEAREST,
                               GL_LINEAR_MIPMAP_NEAREST,
                               GL_NEAREST_MIPMAP_LINEAR,
-                              GL_LINEAR_MIPMAP_LINEAR};
-const GLenum kMagFilter[7] = {kNone, GL_NEAREST, GL_LINEAR, GL_NEAREST, GL_LINEAR, GL_NEAREST, GL_LINEAR};
+                              GL_LINEAR_MIPMAP_LINEAR,
+                              GL_NEAREST};
+const GLenum kMagFilter[8] = {kNone, GL_NEAREST, GL_LINEAR, GL_NEAREST, GL_LINEAR, GL_NEAREST, GL_LINEAR, GL_LINEAR};
 const GLenum kStencilOp[7] = {kNone, GL_KEEP, GL_ZERO, GL_REPLACE, GL_INCR, GL_DECR, GL_INVERT};
 const GLenum kStencilFunction[9] = {kNone,    GL_NEVER,    GL_ALWAYS, GL_LESS,   GL_LEQUAL,
                                     GL_EQUAL, GL_NOTEQUAL, GL_GEQUAL, GL_GREATER};
@@ -80,9 +125,9 @@ int32 PixelFormat(const Raster* raster) {
 
 void ChooseVariants() { Gl2DSelectVariants(shadow.shade == 1, shadow.texture != nullptr); }
 
-void ApplyAddress(int32 which, int32 value) {
-    if (shadow.texture == nullptr) return;
-    GlRasterData* t = TextureBlock(shadow.texture);
+// Sampling of the bound texture, kept in its raster's block.
+void ApplyAddressTo(Raster* raster, int32 which, int32 value) {
+    GlRasterData* t = TextureBlock(raster);
     uint8& own = which == 0 ? t->addressU : t->addressV;
     if (own == value) return;
     gl.TexParameteri(GL_TEXTURE_2D, which == 0 ? GL_TEXTURE_WRAP_S : GL_TEXTURE_WRAP_T,
@@ -92,7 +137,7 @@ void ApplyAddress(int32 which, int32 value) {
 
 // Without mip levels a mipmapped filter would sample nothing: 3 and 4 become
 // nearest (1), 5 and 6 linear (2).
-const int32 kWithoutLevels[7] = {0, 1, 2, 1, 1, 2, 2};
+const int32 kWithoutLevels[8] = {0, 1, 2, 1, 1, 2, 2, kGlFilterNearestMin};
 
 int32 EffectiveFilter(const Raster* raster, int32 value) {
     const Raster* top = raster->parentRaster != nullptr ? raster->parentRaster : raster;
@@ -100,33 +145,39 @@ int32 EffectiveFilter(const Raster* raster, int32 value) {
     return levels ? value : kWithoutLevels[value];
 }
 
-void ApplyFilter(int32 value) {
-    if (shadow.texture == nullptr) return;
-    GlRasterData* t = TextureBlock(shadow.texture);
+void ApplyFilterTo(Raster* raster, int32 value) {
+    GlRasterData* t = TextureBlock(raster);
     if (t->filter == value) return;
-    const int32 filter = EffectiveFilter(shadow.texture, value);
+    const int32 filter = EffectiveFilter(raster, value);
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(kMinFilter[filter]));
-    if (t->filter == 0 || kMagFilter[EffectiveFilter(shadow.texture, t->filter)] != kMagFilter[filter]) {
+    if (t->filter == 0 || kMagFilter[EffectiveFilter(raster, t->filter)] != kMagFilter[filter]) {
         gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(kMagFilter[filter]));
     }
     t->filter = static_cast<uint8>(value);
 }
 
+void ApplyAddress(int32 which, int32 value) {
+    if (shadow.texture != nullptr) ApplyAddressTo(shadow.texture, which, value);
+}
+void ApplyFilter(int32 value) {
+    if (shadow.texture != nullptr) ApplyFilterTo(shadow.texture, value);
+}
+
 bool SetTexture(Raster* raster) {
     if (raster != nullptr) {
-        if (shadow.texture == nullptr) gl.Enable(GL_TEXTURE_2D);
+        GlStateEnable(GlCapTexture2D, true);
         if (raster != shadow.texture) {
             if (PixelFormat(raster) == RasterFormat8888) {
-                if (shadow.vertexAlpha == 0) gl.Enable(GL_BLEND);
-                gl.Enable(GL_ALPHA_TEST);
+                if (shadow.vertexAlpha == 0) GlStateEnable(GlCapBlend, true);
+                GlStateEnable(GlCapAlphaTest, true);
                 shadow.textureHasAlpha = true;
             } else {
-                if (shadow.vertexAlpha == 0) gl.Disable(GL_BLEND);
-                gl.Disable(GL_ALPHA_TEST);
+                if (shadow.vertexAlpha == 0) GlStateEnable(GlCapBlend, false);
+                GlStateEnable(GlCapAlphaTest, false);
                 shadow.textureHasAlpha = false;
             }
             const GLuint name = TextureBlock(raster)->textureName;
-            if (name != 0) gl.BindTexture(GL_TEXTURE_2D, name);
+            if (name != 0) GlStateBindTexture(name);
             shadow.texture = raster;
         }
         ApplyAddress(0, shadow.addressU);
@@ -136,10 +187,10 @@ bool SetTexture(Raster* raster) {
         return true;
     }
     if (shadow.texture != nullptr) {
-        gl.Disable(GL_TEXTURE_2D);
+        GlStateEnable(GlCapTexture2D, false);
         if (shadow.textureHasAlpha) {
-            gl.Disable(GL_ALPHA_TEST);
-            if (shadow.vertexAlpha == 0) gl.Disable(GL_BLEND);
+            GlStateEnable(GlCapAlphaTest, false);
+            if (shadow.vertexAlpha == 0) GlStateEnable(GlCapBlend, false);
         }
         shadow.textureHasAlpha = false;
         shadow.texture = nullptr;
@@ -186,7 +237,7 @@ bool GlRenderStateSet(int32 state, std::intptr_t value) {
                 if (state == StateZTestEnable) {
                     gl.DepthFunc(value != 0 ? GL_LEQUAL : GL_ALWAYS);
                 } else {
-                    gl.DepthMask(value != 0 ? GL_TRUE : GL_FALSE);
+                    GlStateDepthMask(value != 0);
                 }
             }
             return true;
@@ -211,7 +262,7 @@ bool GlRenderStateSet(int32 state, std::intptr_t value) {
             int32& own = state == StateSrcBlend ? shadow.srcBlend : shadow.destBlend;
             if (own != value) {
                 own = static_cast<int32>(value);
-                gl.BlendFunc(kSrcBlend[shadow.srcBlend], kDestBlend[shadow.destBlend]);
+                GlStateBlendFunc(kSrcBlend[shadow.srcBlend], kDestBlend[shadow.destBlend]);
             }
             return true;
         }
@@ -220,10 +271,10 @@ bool GlRenderStateSet(int32 state, std::intptr_t value) {
             if (shadow.vertexAlpha != value) {
                 shadow.vertexAlpha = static_cast<int32>(value);
                 if (value != 0) {
-                    if (!shadow.textureHasAlpha) gl.Enable(GL_BLEND);
+                    if (!shadow.textureHasAlpha) GlStateEnable(GlCapBlend, true);
                 } else {
                     gl.Color4f(0.0f, 0.0f, 0.0f, 1.0f);
-                    if (!shadow.textureHasAlpha) gl.Disable(GL_BLEND);
+                    if (!shadow.textureHasAlpha) GlStateEnable(GlCapBlend, false);
                 }
             }
             return true;
@@ -231,11 +282,7 @@ bool GlRenderStateSet(int32 state, std::intptr_t value) {
             if (!InRange(value, 0, 1)) return false;
             if (shadow.fogEnable != value) {
                 shadow.fogEnable = static_cast<int32>(value);
-                if (value != 0) {
-                    gl.Enable(GL_FOG);
-                } else {
-                    gl.Disable(GL_FOG);
-                }
+                GlStateEnable(GlCapFog, value != 0);
             }
             return true;
         case StateFogColour: {
@@ -268,10 +315,8 @@ bool GlRenderStateSet(int32 state, std::intptr_t value) {
                 uint8 bits = 0;
                 // The pixel format asks for no stencil buffer.
                 if (!GlStencilBits(&bits) || bits == 0) return false;
-                gl.Enable(GL_STENCIL_TEST);
-            } else {
-                gl.Disable(GL_STENCIL_TEST);
             }
+            GlStateEnable(GlCapStencil, value != 0);
             shadow.stencilEnable = static_cast<int32>(value);
             return true;
         }
@@ -302,12 +347,8 @@ bool GlRenderStateSet(int32 state, std::intptr_t value) {
             if (!InRange(value, 1, 3)) return false;
             if (shadow.cullMode != value) {
                 shadow.cullMode = static_cast<int32>(value);
-                if (value == 1) {
-                    gl.Disable(GL_CULL_FACE);
-                } else {
-                    gl.Enable(GL_CULL_FACE);
-                    gl.CullFace(value == 2 ? GL_BACK : GL_FRONT);
-                }
+                GlStateEnable(GlCapCull, value != 1);
+                if (value != 1) gl.CullFace(value == 2 ? GL_BACK : GL_FRONT);
             }
             return true;
         default:
@@ -404,14 +445,25 @@ void GlRenderStateDefaults() {
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    gl.Enable(GL_DEPTH_TEST);
+    // A new context holds GL's own starting values: everything is set, and
+    // what GL holds is known from here on.
+    held = Held{};
+    gl.BindTexture(GL_TEXTURE_2D, 0);
+    ForceCap(GlCapDepthTest, true);
+    ForceCap(GlCapTexture2D, false);
+    ForceCap(GlCapFog, false);
+    ForceCap(GlCapStencil, false);
+    ForceCap(GlCapScissor, false);
     gl.DepthMask(GL_TRUE);
+    held.depthMask = true;
     gl.DepthFunc(GL_LEQUAL);
     gl.ColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     gl.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    gl.Disable(GL_BLEND);
+    held.blendSource = GL_SRC_ALPHA;
+    held.blendDestination = GL_ONE_MINUS_SRC_ALPHA;
+    ForceCap(GlCapBlend, false);
     gl.AlphaFunc(GL_GREATER, 0.0f);
-    gl.Disable(GL_ALPHA_TEST);
+    ForceCap(GlCapAlphaTest, false);
     const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
     gl.LightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
     for (GLenum light = GL_LIGHT0; light < GL_LIGHT0 + 8; ++light) {
@@ -425,7 +477,7 @@ void GlRenderStateDefaults() {
     gl.Materialfv(GL_FRONT, GL_SPECULAR, black);
     gl.Disable(GL_LIGHTING);
     shadow.cullMode = 2;
-    gl.Enable(GL_CULL_FACE);
+    ForceCap(GlCapCull, true);
     gl.FrontFace(GL_CCW);
     gl.CullFace(GL_BACK);
     gl.Hint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
@@ -445,6 +497,82 @@ Raster* GlRenderStateTexture() { return shadow.texture; }
 void GlRenderStateRasterDestroyed(Raster* raster) {
     if (raster == nullptr || shadow.texture == nullptr) return;
     if (shadow.texture == raster || shadow.texture->parentRaster == raster) SetTexture(nullptr);
+}
+
+void GlStateEnable(uint32 cap, bool on) {
+    if (((held.caps & cap) != 0) != on) ForceCap(cap, on);
+}
+
+void GlStateDepthMask(bool on) {
+    if (held.depthMask == on) return;
+    gl.DepthMask(on ? GL_TRUE : GL_FALSE);
+    held.depthMask = on;
+}
+
+void GlStateBlendFunc(GLenum source, GLenum destination) {
+    if (held.blendSource == source && held.blendDestination == destination) return;
+    gl.BlendFunc(source, destination);
+    held.blendSource = source;
+    held.blendDestination = destination;
+}
+
+void GlStateBindTexture(GLuint name) {
+    if (held.texture == name) return;
+    gl.BindTexture(GL_TEXTURE_2D, name);
+    held.texture = name;
+}
+
+// Deleting the bound object binds 0; a new object may reuse the name.
+void GlStateTextureDeleted(GLuint name) {
+    if (held.texture == name) held.texture = 0;
+}
+
+void GlStateTextureSampling(Raster* raster, int32 address, int32 filter) {
+    ApplyAddressTo(raster, 0, address);
+    ApplyAddressTo(raster, 1, address);
+    ApplyFilterTo(raster, filter);
+}
+
+GlStateHeld GlStateSave() {
+    return GlStateHeld{held.caps, held.depthMask, held.blendSource, held.blendDestination, held.texture};
+}
+
+void GlStateRestore(const GlStateHeld& saved) {
+    for (uint32 cap = GlCapBlend; cap <= GlCapDepthTest; cap <<= 1) GlStateEnable(cap, (saved.caps & cap) != 0);
+    GlStateDepthMask(saved.depthMask);
+    GlStateBlendFunc(saved.blendSource, saved.blendDestination);
+    GlStateBindTexture(saved.texture);
+    // The device's work may have sampled the render state's own texture its
+    // way: that texture samples as the render states say again.
+    if (shadow.texture != nullptr && TextureBlock(shadow.texture)->textureName == held.texture) {
+        ApplyAddress(0, shadow.addressU);
+        ApplyAddress(1, shadow.addressV);
+        ApplyFilter(shadow.filter);
+    }
+}
+
+void GlStateClear(GLbitfield mask, const uint8* colour, const GlClearArea& area) {
+    if ((mask & GL_COLOR_BUFFER_BIT) != 0 && colour != nullptr) {
+        const uint32 packed =
+            uint32{colour[0]} | (uint32{colour[1]} << 8) | (uint32{colour[2]} << 16) | (uint32{colour[3]} << 24);
+        if (!held.clearColourKnown || packed != held.clearColour) {
+            constexpr float k = kByteToUnit;
+            gl.ClearColor(colour[0] * k, colour[1] * k, colour[2] * k, colour[3] * k);
+            held.clearColour = packed;
+            held.clearColourKnown = true;
+        }
+    }
+    const GlStateHeld saved = GlStateSave();
+    if (area.scissor) {
+        GlStateEnable(GlCapScissor, true);
+        gl.Scissor(area.x, area.y, area.width, area.height);
+    }
+    // Stencil testing would keep the stencil buffer from clearing, depth
+    // writes off the depth buffer.
+    if ((mask & GL_STENCIL_BUFFER_BIT) != 0) GlStateEnable(GlCapStencil, false);
+    if ((mask & GL_DEPTH_BUFFER_BIT) != 0) GlStateDepthMask(true);
+    gl.Clear(mask);
+    GlStateRestore(saved);
 }
 
 }  // namespace kv

@@ -318,7 +318,6 @@ bool Start() {
 
     ProbeExtensions();
     d.currentCamera = nullptr;
-    d.clearColourSet = false;
     d.fogStart = -1.0f;
     d.fogEnd = -1.0f;
     d.rasterContext = nullptr;

@@ -91,12 +91,11 @@ bool GlCameraEndUpdate(void*, void* cameraArg, int32) {
         Raster* raster = camera->frameBuffer;
         GlMakeCurrent();
         gl.ReadBuffer(GL_BACK);
-        gl.BindTexture(GL_TEXTURE_2D, GlRasterExt(raster->parentRaster)->textureName);
+        GlStateBindTexture(GlRasterExt(raster->parentRaster)->textureName);
         gl.CopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, GlClientHeight() - raster->height, raster->width,
                              raster->height);
         // The render state's texture is the one that must stay bound.
-        const Raster* bound = GlRenderStateTexture();
-        gl.BindTexture(GL_TEXTURE_2D, bound != nullptr ? GlRasterExt(bound->parentRaster)->textureName : 0);
+        GlRestoreTextureBinding();
     }
     d->currentCamera = nullptr;
     return true;
@@ -107,41 +106,18 @@ bool GlCameraClear(void* cameraArg, void* colourArg, int32 flags) {
     GlDeviceState* d = GlDevice();
     if (camera == nullptr || camera->frameBuffer == nullptr || d->context == nullptr) return false;
     GlMakeCurrent();
-    if ((flags & ClearImage) != 0) {
-        if (colourArg == nullptr) return false;
-        const auto* c = static_cast<const uint8*>(colourArg);
-        const uint32 packed = uint32{c[0]} | (uint32{c[1]} << 8) | (uint32{c[2]} << 16) | (uint32{c[3]} << 24);
-        if (!d->clearColourSet || packed != d->clearColour) {
-            constexpr float k = kByteToUnit;
-            gl.ClearColor(c[0] * k, c[1] * k, c[2] * k, c[3] * k);
-            d->clearColour = packed;
-            d->clearColourSet = true;
-        }
-    }
+    if ((flags & ClearImage) != 0 && colourArg == nullptr) return false;
     const Raster* raster = camera->frameBuffer;
     const Raster* top = raster->parentRaster != nullptr ? raster->parentRaster : raster;
     const bool scissor = raster->width != top->width || raster->height != top->height ||
                          raster->offsetX != top->offsetX || raster->offsetY != top->offsetY;
-    if (scissor) {
-        gl.Enable(GL_SCISSOR_TEST);
-        gl.Scissor(raster->offsetX, GlClientHeight() - raster->offsetY - raster->height, raster->width, raster->height);
-    }
-    const bool stencilPaused = (flags & ClearStencil) != 0 && GlRenderStateStencilEnabled();
-    if (stencilPaused) gl.Disable(GL_STENCIL_TEST);
     GLbitfield mask = 0;
     if ((flags & ClearImage) != 0) mask |= GL_COLOR_BUFFER_BIT;
     if ((flags & ClearZ) != 0) mask |= GL_DEPTH_BUFFER_BIT;
     if ((flags & ClearStencil) != 0) mask |= GL_STENCIL_BUFFER_BIT;
-    // Depth writes off would keep the depth buffer from clearing.
-    if (!GlRenderStateZWrite() && (flags & ClearZ) != 0) {
-        gl.DepthMask(GL_TRUE);
-        gl.Clear(mask);
-        gl.DepthMask(GL_FALSE);
-    } else {
-        gl.Clear(mask);
-    }
-    if (stencilPaused) gl.Enable(GL_STENCIL_TEST);
-    if (scissor) gl.Disable(GL_SCISSOR_TEST);
+    const GlClearArea area{scissor, raster->offsetX, GlClientHeight() - raster->offsetY - raster->height, raster->width,
+                           raster->height};
+    GlStateClear(mask, static_cast<const uint8*>(colourArg), area);
     return true;
 }
 

@@ -216,6 +216,37 @@ TEST(SkydomeRun, SaveDomeWritesTheSkyItWasAskedFor) {
     }
 }
 
+// Saved files are what other programs read: the defaults and the largest dome
+// stay byte for byte what this program has always written. A change here is a
+// change of the file format or of the sky, never a side effect.
+TEST(SkydomeRun, SavedDomesKeepTheirBytes) {
+    const auto fnv1a = [](const std::vector<uint8_t>& bytes) {
+        uint64_t h = 0xcbf29ce484222325ull;
+        for (uint8_t b : bytes) h = (h ^ b) * 0x100000001b3ull;
+        return h;
+    };
+    char pattern[] = "/tmp/kvskydomebytes.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { std::filesystem::remove_all(dir); }
+    } cleanup{dir};
+    const struct {
+        const char* options;
+        std::size_t size;
+        uint64_t hash;
+    } cases[] = {{"", 21840, 0x06cc694450f68870ull}, {"--resolution 32", 276496, 0xa27790527bf320cbull}};
+    for (const auto& c : cases) {
+        const std::string file = dir + "/sky.dff";
+        const RunResult run = RunSkydome(std::string("-vms --frames 1 ") + c.options + " --save-dome " + file);
+        ASSERT_EQ(run.status, 0) << run.output;
+        const std::vector<uint8_t> bytes = ReadBytes(file);
+        EXPECT_EQ(bytes.size(), c.size) << c.options;
+        EXPECT_EQ(fnv1a(bytes), c.hash) << c.options;
+    }
+}
+
 TEST(SkydomeRun, AFailedSaveIsReportedAndFailsTheRun) {
     RunResult run = RunSkydome("-vms --frames 1 --save-dome /no/such/folder/sky.dff");
     EXPECT_EQ(run.status, 1);

@@ -239,5 +239,71 @@ TEST_F(GlRenderState, DestroyingTheBoundTextureLeavesNoStaleState) {
     EXPECT_FALSE(gl.IsEnabled(GL_ALPHA_TEST));
 }
 
+// Blits, clears, uploads and read-backs change GL state the render states
+// cache; afterwards GL must hold exactly what the render-state module says it
+// holds, and the render states must still be what they were set to.
+TEST_F(GlRenderState, TheDevicesOwnWorkLeavesGlAsTheRenderStatesKnowIt) {
+    Raster* opaque = Texture(16, 16, RasterFormat888);
+    Raster* alpha = Texture(16, 16, RasterFormat8888);
+    ASSERT_NE(opaque, nullptr);
+    ASSERT_NE(alpha, nullptr);
+    ASSERT_TRUE(RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(opaque)));
+    ASSERT_TRUE(RenderStateSet(StateTextureAddress, 1));
+    ASSERT_TRUE(RenderStateSet(StateTextureFilter, 1));
+    ASSERT_TRUE(RenderStateSet(StateZWriteEnable, 0));
+    ASSERT_TRUE(RenderStateSet(StateCullMode, 3));
+    ASSERT_TRUE(RenderStateSet(StateFogEnable, 1));
+    ASSERT_TRUE(RenderStateSet(StateSrcBlend, 2));
+    ASSERT_TRUE(RenderStateSet(StateDestBlend, 2));
+    ASSERT_TRUE(RenderStateSet(StateVertexAlphaEnable, 1));
+
+    // Blits of both kinds of texture, scaled and fast, a clear of a rectangle
+    // and of the camera, a write into a texture and a read back from one.
+    Raster* target = CameraGetRaster(camera);
+    ASSERT_NE(RasterPushContext(target), nullptr);
+    const Rect scaled{8, 8, 32, 16};
+    const Rect corner{0, 0, 8, 8};
+    EXPECT_NE(RasterRender(alpha, 4, 4), nullptr);
+    EXPECT_NE(RasterRenderScaled(opaque, &scaled), nullptr);
+    EXPECT_NE(RasterRenderFast(alpha, 40, 4), nullptr);
+    EXPECT_NE(RasterClearRect(&corner, 0x11223344), nullptr);
+    ASSERT_NE(RasterPopContext(), nullptr);
+    const RGBA grey{64, 64, 64, 255};
+    EXPECT_NE(CameraClear(camera, &grey, ClearImage | ClearZ), nullptr);
+    if (uint8* p = RasterLock(alpha, 0, RasterLockWrite)) {
+        p[0] = 1;
+        RasterUnlock(alpha);
+    }
+    EXPECT_NE(RasterLock(opaque, 0, RasterLockRead), nullptr);
+    RasterUnlock(opaque);
+
+    const GlStateHeld held = GlStateSave();
+    const std::pair<uint32, GLenum> caps[] = {
+        {GlCapBlend, GL_BLEND},     {GlCapAlphaTest, GL_ALPHA_TEST}, {GlCapTexture2D, GL_TEXTURE_2D},
+        {GlCapFog, GL_FOG},         {GlCapStencil, GL_STENCIL_TEST}, {GlCapScissor, GL_SCISSOR_TEST},
+        {GlCapCull, GL_CULL_FACE},  {GlCapDepthTest, GL_DEPTH_TEST},
+    };
+    for (const auto& [cap, name] : caps) {
+        EXPECT_EQ(gl.IsEnabled(name) == GL_TRUE, (held.caps & cap) != 0) << "cap " << cap;
+    }
+    EXPECT_EQ(Integer(GL_DEPTH_WRITEMASK) != 0, held.depthMask);
+    EXPECT_EQ(static_cast<GLuint>(Integer(GL_TEXTURE_BINDING_2D)), held.texture);
+    EXPECT_EQ(static_cast<GLenum>(Integer(GL_BLEND_SRC)), held.blendSource);
+    EXPECT_EQ(static_cast<GLenum>(Integer(GL_BLEND_DST)), held.blendDestination);
+
+    // The render states as set: the opaque texture bound and sampled as asked,
+    // depth writes off, front faces culled, fog on, additive blending.
+    EXPECT_EQ(held.texture, GlRasterExt(opaque)->textureName);
+    EXPECT_EQ(TexParameter(GL_TEXTURE_WRAP_S), GL_REPEAT);
+    EXPECT_EQ(TexParameter(GL_TEXTURE_MIN_FILTER), GL_NEAREST);
+    EXPECT_FALSE(held.depthMask);
+    EXPECT_TRUE(gl.IsEnabled(GL_CULL_FACE));
+    EXPECT_EQ(Integer(GL_CULL_FACE_MODE), GL_FRONT);
+    EXPECT_TRUE(gl.IsEnabled(GL_FOG));
+    EXPECT_TRUE(gl.IsEnabled(GL_BLEND));
+    EXPECT_EQ(Integer(GL_BLEND_SRC), GL_ONE);
+    EXPECT_FALSE(gl.IsEnabled(GL_SCISSOR_TEST));
+}
+
 }  // namespace
 }  // namespace kv::test

@@ -1,7 +1,14 @@
-// Every test program starts its engines with the modules of the layers it
-// links, in the engine's order: the whole table where the assembly is linked,
-// else the part its layers provide. The layers a test links are exactly the
-// headers it can include.
+// What every test program sets up before its tests run.
+//
+// Its engines start with the modules of the layers it links, in the engine's
+// order: the whole table where the assembly is linked, else the part its
+// layers provide. The layers a test links are exactly the headers it can
+// include.
+//
+// Tests that draw (KV_TEST_HEADLESS) run on the offscreen video driver and the
+// dummy audio driver unless the environment chose others: no display is
+// needed, and the programs they start inherit the choice.
+#include <cstdlib>
 #include <vector>
 
 #include "engine/core/badevice.h"
@@ -81,6 +88,14 @@ bool UseLinkedModules() {
 }
 
 const bool modulesInstalled = UseLinkedModules();
+
+#ifdef KV_TEST_HEADLESS
+const bool headless = [] {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    return true;
+}();
+#endif
 
 }  // namespace
 }  // namespace kv::test
