@@ -4,6 +4,7 @@
 // checks what the last events did and pushes the next ones.
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -127,9 +128,58 @@ class Program : public ::testing::Test {
         return status;
     }
 
+    // Runs the program for a number of frames and returns the picture of
+    // the last, kept in KV_TEST_PICTURES when that names a folder.
+    struct Picture {
+        bool ok = false;
+        int width = 0, height = 0;
+        std::vector<unsigned char> rgb;
+        const unsigned char* At(int x, int y) const {
+            return &rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
+        }
+        // Pixels of that colour in [x0, x1) x [y0, y1).
+        int Count(RGBA c, int x0, int y0, int x1, int y1) const {
+            int n = 0;
+            for (int y = y0; y < y1; ++y) {
+                for (int x = x0; x < x1; ++x) n += At(x, y)[0] == c.red && At(x, y)[1] == c.green && At(x, y)[2] == c.blue;
+            }
+            return n;
+        }
+    };
+    Picture RunFor(int frames, std::vector<std::string> options, const std::string& name) {
+        *SkydomeGetOptions() = SkydomeOptions{};
+        const std::string file = (dir / name).string();
+        options.insert(options.begin(), {"skydome", "-vms", "--frames", std::to_string(frames), "--screenshot", file});
+        std::vector<char*> args;
+        for (std::string& o : options) args.push_back(o.data());
+        std::string error;
+        EXPECT_TRUE(SkydomeParseOptions(args, SkydomeGetOptions(), &error)) << error;
+        args.push_back(nullptr);
+        EXPECT_EQ(ShellMain(static_cast<int>(args.size()) - 1, args.data()), 0);
+        EXPECT_EQ(stepAt, steps.size()) << "every step ran";
+        Picture p;
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (png_image_begin_read_from_file(&image, file.c_str()) == 0) return p;
+        image.format = PNG_FORMAT_RGB;
+        p.rgb.resize(PNG_IMAGE_SIZE(image));
+        if (png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr) == 0) return p;
+        p.ok = true;
+        p.width = static_cast<int>(image.width);
+        p.height = static_cast<int>(image.height);
+        if (const char* keep = std::getenv("KV_TEST_PICTURES")) {
+            std::error_code ignored;
+            fs::copy_file(file, fs::path(keep) / name, fs::copy_options::overwrite_existing, ignored);
+        }
+        return p;
+    }
+
     fs::path home, dir;
     const char* const folders[2] = {KV_PROGRAM_DIR, nullptr};
 };
+
+constexpr RGBA kText = {200, 200, 200, 255};
+constexpr RGBA kBackground = {64, 64, 64, 255};
 
 const SkyState* Sun() { return SkyGetState(); }
 const ViewState* View() { return ViewGetState(); }
@@ -358,6 +408,49 @@ TEST_F(Program, EscapeQuitsCleanlyAndTakesTheSceneDown) {
     EXPECT_EQ(app->domeClump, nullptr);
     EXPECT_EQ(app->ground, nullptr);
     EXPECT_EQ(DomeGetAtomic(), nullptr);
+}
+
+TEST_F(Program, TheHelpPageCoversTheScene) {
+    // The menu is shown at start: one Space shows the help.
+    steps = {[] { Press(SDL_SCANCODE_SPACE); }, [] { EXPECT_EQ(MenuGetMode(), MenuModeHelp); }, [] {}};
+    const Picture p = RunFor(3, {}, "help.png");
+    ASSERT_TRUE(p.ok);
+    // The help's first line at the top, text down the page, and nothing of
+    // the dome, the data display or the logo.
+    EXPECT_GT(p.Count(kText, 24, 14, 24 + 26 * 8, 28), 100);
+    EXPECT_GT(p.Count(kText, 0, 240, 640, 480), 1000);
+    EXPECT_EQ(p.Count(kBackground, 0, 0, 640, 480) + p.Count(kText, 0, 0, 640, 480), 640 * 480)
+        << "only the help's two colours";
+}
+
+TEST_F(Program, FramesPerSecondAreCountedOverEachSecondAndShownAtTheTop) {
+    fakeNow = 50000;
+    SkydomeSetClock(FakeClock);
+    steps.push_back([] {
+        Press(SDL_SCANCODE_F);
+        fakeNow += 100;
+    });
+    // A frame each 100 ms: the count of the first second is 11 frames (the
+    // second ends with the first frame more than 1000 ms after the first).
+    for (int i = 0; i < 12; ++i) steps.push_back([] { fakeNow += 100; });
+    const Picture p = RunFor(static_cast<int>(steps.size()), {}, "fps.png");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(SkydomeGetApp()->framesPerSecond, 11u);
+    // "FPS: 011", centred on the first text row.
+    const int width = 8 * 8, left = (640 - width) / 2;
+    EXPECT_GT(p.Count(kText, left, 14, left + width, 28), 60);
+    EXPECT_EQ(p.Count(kText, left - 40, 14, left, 28), 0);
+    EXPECT_EQ(p.Count(kText, left + width, 14, left + width + 40, 28), 0);
+}
+
+TEST_F(Program, ThePreviewWithTheMenu) {
+    const Picture p = RunFor(2, {"--view", "preview"}, "preview_menu.png");
+    ASSERT_TRUE(p.ok);
+    // Below the horizon the preview's own clear colour; the menu at the top
+    // left, the camera's angles at the top right.
+    EXPECT_EQ(p.Count(RGBA{7, 77, 48, 255}, 100, 440, 500, 480), 400 * 40);
+    EXPECT_GT(p.Count(kText, 24, 14, 24 + 8 * 28, 14 * 16), 500);
+    EXPECT_GT(p.Count(kText, 640 - 130, 14 * 4, 640, 14 * 7), 100) << "Cam EL, AZ and HF";
 }
 
 }  // namespace
