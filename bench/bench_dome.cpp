@@ -17,6 +17,7 @@
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glfuncs.h"
 #include "engine/opengl/glpipes.h"
+#include "engine/pipe/nodes/baim3d.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/baworld.h"
@@ -115,7 +116,7 @@ struct GlScene {
     Raster* depth = nullptr;
     Clump* clump = nullptr;
 
-    GlScene() {
+    explicit GlScene(int32 rings = kRings) {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || SDL_GL_LoadLibrary(nullptr) != 0) return;
         window = GlWindowCreate("bench", 0, 0, 640, 480, SDL_WINDOW_HIDDEN);
         if (window == nullptr) return;
@@ -142,12 +143,27 @@ struct GlScene {
         WorldAddCamera(world, camera);
         DomeReset();
         DomeAttachToSky();
-        clump = DomeClumpCreate(world, kRings);
+        clump = DomeClumpCreate(world, rings);
         if (clump == nullptr) return;
         DomeClumpPlaceOrbit(clump);
         *SkyGetState() = SkyState{};
         SkyMoveSun(50.0f, 20.0f);
+        DomeSetCameraFrame(frame);
+        DomeUpdateViewer();
         ok = true;
+    }
+
+    // The engine's software pipelines for objects and immediate mode, or
+    // (false) the OpenGL ones.
+    void UseSoftware(bool software) {
+        const WorldPipelineSet* g = WorldPipelinesGetGeneric();
+        AtomicSetDefaultPipeline(software ? g->atomic : nullptr);
+        WorldSectorSetDefaultPipeline(software ? g->sector : nullptr);
+        MaterialSetDefaultPipeline(software ? g->material : nullptr);
+        Im3DSetTransformPipeline(software ? Im3DGetDefaultTransformPipeline() : nullptr);
+        for (int32 t = PrimTypeLineList; t <= PrimTypeTriFan; ++t) {
+            Im3DSetRenderPipeline(software ? Im3DGetDefaultRenderPipeline(t) : nullptr, t);
+        }
     }
     ~GlScene() {
         SkySetSunMovedHook(nullptr, nullptr);
@@ -172,7 +188,7 @@ struct GlScene {
 
     // One frame of the program; glFinish so that the rasteriser's work is
     // inside the measurement.
-    void DrawFrame(bool drawWorld) {
+    void DrawFrame(bool drawWorld, bool overlays = false) {
         const RGBA clear{64, 64, 64, 0};
         CameraClear(camera, &clear, ClearImage | ClearZ);
         if (CameraBeginUpdate(camera) != nullptr) {
@@ -180,6 +196,16 @@ struct GlScene {
             RenderStateSet(StateZTestEnable, 1);
             RenderStateSet(StateZWriteEnable, 1);
             if (drawWorld) WorldRender(world);
+            if (overlays) {
+                // As the program draws the ground, the wire mesh and the normals.
+                RenderStateSet(StateTextureRaster, 0);
+                DomeDrawGround();
+                RenderStateSet(StateShadeMode, 1);
+                RenderStateSet(StateZTestEnable, 0);
+                RenderStateSet(StateZWriteEnable, 0);
+                DomeDrawWire();
+                DomeDrawNormals();
+            }
             CameraEndUpdate(camera);
         }
         CameraShowRaster(camera, window, 0);
@@ -190,17 +216,38 @@ struct GlScene {
     bool started = false;
 };
 
-void RunFrames(benchmark::State& state, bool drawWorld) {
-    GlScene scene;
+void RunFrames(benchmark::State& state, bool drawWorld, bool software = false, bool overlays = false,
+               int32 rings = kRings) {
+    GlScene scene(rings);
     if (!scene.ok) return state.SkipWithError("no OpenGL scene (run with SDL_VIDEODRIVER=offscreen)");
-    scene.DrawFrame(drawWorld);  // the first frame instances the dome
-    for (auto _ : state) scene.DrawFrame(drawWorld);
+    scene.UseSoftware(software);
+    scene.DrawFrame(drawWorld, overlays);  // the first frame instances the dome
+    for (auto _ : state) scene.DrawFrame(drawWorld, overlays);
 }
 
 void BM_FrameClearAndShow(benchmark::State& state) { RunFrames(state, false); }
 BENCHMARK(BM_FrameClearAndShow)->Unit(benchmark::kMicrosecond);
 
-void BM_FrameDome(benchmark::State& state) { RunFrames(state, true); }
-BENCHMARK(BM_FrameDome)->Unit(benchmark::kMicrosecond);
+// The argument is the dome's rings.
+void BM_FrameDome(benchmark::State& state) { RunFrames(state, true, false, false, static_cast<int32>(state.range(0))); }
+BENCHMARK(BM_FrameDome)->Arg(9)->Arg(kRings)->Unit(benchmark::kMicrosecond);
+
+// The same frame transformed, clipped and lit by the engine and drawn as
+// screen-space triangles.
+void BM_FrameDomeSoftware(benchmark::State& state) {
+    RunFrames(state, true, true, false, static_cast<int32>(state.range(0)));
+}
+BENCHMARK(BM_FrameDomeSoftware)->Arg(9)->Arg(kRings)->Unit(benchmark::kMicrosecond);
+
+// The dome with the ground, the wire mesh and the normals over it.
+void BM_FrameDomeOverlays(benchmark::State& state) {
+    RunFrames(state, true, false, true, static_cast<int32>(state.range(0)));
+}
+BENCHMARK(BM_FrameDomeOverlays)->Arg(9)->Arg(kRings)->Unit(benchmark::kMicrosecond);
+
+void BM_FrameDomeOverlaysSoftware(benchmark::State& state) {
+    RunFrames(state, true, true, true, static_cast<int32>(state.range(0)));
+}
+BENCHMARK(BM_FrameDomeOverlaysSoftware)->Arg(9)->Arg(kRings)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

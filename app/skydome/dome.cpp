@@ -327,6 +327,7 @@ void DomeAttachToSky() { SkySetSunMovedHook(SunMoved, nullptr); }
 
 void DomeReset() {
     DomeFreeColors();
+    DomeFreeImmediate();
     SkyColorCacheRelease(&dome.cache);
     KvFree(dome.cachedPositions);
     const DomeMessageFn report = dome.report;

@@ -96,14 +96,28 @@ void DomeClumpPlaceOrbit(Clump* clump);
 // Removes it from its world and destroys it; forgets the dome atomic.
 void DomeClumpDestroy(Clump* clump);
 
+// The overlays, drawn through the 3D immediate mode in the dome's frame
+// between camera begin and end update. The ground's top face takes the
+// texture raster the caller set (StateTextureRaster) and leaves texturing off
+// and flat shading on for its underside; the wire and the normals draw with
+// whatever states the caller set (flat, no texture, no depth test or write
+// in the program). An overlay whose buffers cannot grow is skipped.
+void DomeDrawGround();
+void DomeDrawWire();
+void DomeDrawNormals();
+// The scratch buffers of the overlays: they grow to what is asked (both or
+// neither) and never shrink; false when they cannot.
+bool DomeReserveImmediate(int32 numVertices, int32 numIndices);
+void DomeFreeImmediate();
+
 // Where failures the user must hear about are reported (null: stderr).
 using DomeMessageFn = void (*)(const char* text);
 void DomeSetMessageFunction(DomeMessageFn report);
 
 // Makes every sun move (SkyMoveSun) recolour the dome atomic.
 void DomeAttachToSky();
-// Releases the colour buffer and the recolour cache, forgets the scene and
-// restores the default settings.
+// Releases the colour buffer, the recolour cache and the overlays' buffers,
+// forgets the scene and restores the default settings.
 void DomeReset();
 
 }  // namespace kv

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "engine/core/badevice.h"
 #include "engine/image/batextur.h"
 #include "engine/math/bargba.h"
+#include "engine/pipe/nodes/baim3d.h"
 
 namespace kv {
 
@@ -19,6 +21,7 @@ struct FlareState {
     Texture* textures[kFlareTextureCount];
     V3d positions[kFlareCount];
     V3d u, w;
+    Im3DVertex quad[6];  // one flare's two triangles, made again for each
 };
 FlareState flares{};
 
@@ -71,6 +74,34 @@ bool FlaresPlace(const Matrix* camera, const V3d* sun) {
     }
     flares.w = V3dCrossProduct(flares.u, at);
     return true;
+}
+
+void FlaresDraw() {
+    const V3d none{0.0f, 0.0f, 0.0f};
+    for (int32 i = 0; i < kFlareCount; ++i) {
+        const FlareEntry& e = kTable[i];
+        const RGBA colour = FlareColour(e.brightness);
+        const V3d& p = flares.positions[i];
+        const V3d u = V3dScale(flares.u, e.halfSize), w = V3dScale(flares.w, e.halfSize);
+        const V3d a = V3dAdd(V3dAdd(p, u), w);  // + u + w
+        const V3d b = V3dAdd(V3dSub(p, u), w);  // - u + w
+        const V3d c = V3dSub(V3dSub(p, u), w);  // - u - w
+        const V3d d = V3dSub(V3dAdd(p, u), w);  // + u - w
+        Im3DVertex* q = flares.quad;
+        q[0] = Im3DVertex{a, none, colour, 0.0f, 0.0f};
+        q[1] = Im3DVertex{b, none, colour, 1.0f, 0.0f};
+        q[2] = Im3DVertex{c, none, colour, 1.0f, 1.0f};
+        q[3] = q[0];
+        q[4] = q[2];
+        q[5] = Im3DVertex{d, none, colour, 0.0f, 1.0f};
+        Texture* texture = flares.textures[e.texture];
+        RenderStateSet(StateTextureRaster,
+                       reinterpret_cast<std::intptr_t>(texture != nullptr ? TextureGetRaster(texture) : nullptr));
+        // Already in world space: no matrix.
+        if (Im3DTransform(q, 6, nullptr, Im3DTransformUV) == nullptr) continue;
+        Im3DRenderPrimitive(PrimTypeTriList);
+        Im3DEnd();
+    }
 }
 
 const V3d* FlaresGetPositions() { return flares.positions; }

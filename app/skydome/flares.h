@@ -41,6 +41,10 @@ Texture* FlaresGetTexture(int32 index);
 // (world space). False when the sun is behind the camera's plane or on it
 // (its image would lie at infinity): no flares are drawn then.
 bool FlaresPlace(const Matrix* camera, const V3d* sun);
+// Draws the twelve quads where FlaresPlace put them, through the 3D immediate
+// mode in world space, each with its texture. The caller sets the blending
+// (additive in the program) and turns depth testing and writing off.
+void FlaresDraw();
 // Where FlaresPlace put each flare, and the two axes of the quads (unit
 // vectors, or zero when the camera looks straight at the sun).
 const V3d* FlaresGetPositions();

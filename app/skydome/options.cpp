@@ -220,6 +220,64 @@ bool ApplyView(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
     return true;
 }
 
+// The overlays --show names, with what each turns on.
+struct Overlay {
+    const char* name;
+    bool SkydomeOptions::*shown;
+};
+constexpr Overlay kOverlays[] = {
+    {"ground", &SkydomeOptions::showGround}, {"wire", &SkydomeOptions::showWire},
+    {"normals", &SkydomeOptions::showNormals}, {"flares", &SkydomeOptions::showFlares},
+    {"data", &SkydomeOptions::showData},     {"fps", &SkydomeOptions::showFps},
+    {"menu", &SkydomeOptions::showMenu},
+};
+
+std::string OverlayNames() {
+    std::string names;
+    for (const Overlay& overlay : kOverlays) names += std::string(overlay.name) + ", ";
+    return names + "none";
+}
+
+// "ground,wire" turns those on; "none" turns every one off (names after it
+// turn on again). Every unknown name is listed in the message.
+bool ApplyShow(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || *value == '\0') {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    SkydomeOptions shown = *o;
+    std::string unknown;
+    const std::string text(value);
+    for (std::size_t at = 0; at <= text.size();) {
+        std::size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string name = text.substr(at, comma - at);
+        at = comma + 1;
+        if (name == "none") {
+            for (const Overlay& overlay : kOverlays) shown.*overlay.shown = false;
+            continue;
+        }
+        bool known = false;
+        for (const Overlay& overlay : kOverlays) {
+            if (name != overlay.name) continue;
+            shown.*overlay.shown = true;
+            known = true;
+        }
+        if (!known) unknown += (unknown.empty() ? "" : ", ") + (name.empty() ? std::string("(empty)") : "'" + name + "'");
+    }
+    if (!unknown.empty()) {
+        *error = std::string(spec.name) + ": unknown overlay " + unknown + " (known: " + OverlayNames() + ")";
+        return false;
+    }
+    *o = shown;
+    return true;
+}
+
+bool ApplySoftwarePipelines(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->softwarePipelines = true;
+    return true;
+}
+
 bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     if (value == nullptr || *value == '\0') {
         *error = Refuse(spec, nullptr);
@@ -291,6 +349,21 @@ const OptionSpec kOptions[] = {
      .rule = &kFovRule,
      .real = &SkydomeOptions::fov,
      .needs = "a number of degrees from 1 to 179"},
+    {.name = "--show",
+     .value = "LIST",
+     .help = "what to draw besides the dome, comma-separated: ground, wire (the\n"
+             "wire mesh of the faces towards the viewer), normals (the vertex\n"
+             "normals), flares (the lens flares, in the preview), data (the data\n"
+             "display), fps (the frames per second), menu; 'none' turns every one\n"
+             "off. Each name turns its overlay on beside the program's own\n"
+             "(ground, flares, data and menu)",
+     .apply = ApplyShow,
+     .needs = "a list of overlays: ground, wire, normals, flares, data, fps, menu or none (for example --show "
+              "none,wire)"},
+    {.name = "--software-pipelines",
+     .help = "draw with the engine's own software transform, clipping and\n"
+             "lighting instead of the driver's, to compare the two",
+     .apply = ApplySoftwarePipelines},
     {.name = "--help", .help = "show this text and exit", .apply = ApplyHelp},
 };
 

@@ -24,6 +24,16 @@ struct SkydomeOptions {
     float lookElevation = 25.0f;
     float lookAzimuth = 345.0f;
     float fov = 0.0f;  // degrees, 1 to 179, of the view shown first; 0: its default
+    // What is drawn besides the dome (--show), at first as in the program.
+    bool showGround = true;
+    bool showWire = false;
+    bool showNormals = false;
+    bool showFlares = true;  // "Lens effect_L"
+    bool showData = true;    // "Display data_D"
+    bool showFps = false;
+    bool showMenu = true;  // the menu shown (else off; Space shows it)
+    // The software object and immediate-mode pipelines draw instead of the driver's.
+    bool softwarePipelines = false;
 };
 
 // Takes the program's own options out of argv; what remains ("-vms", the

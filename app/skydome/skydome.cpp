@@ -22,6 +22,8 @@
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
+#include "engine/pipe/nodes/baim3d.h"
+#include "engine/pipe/nodes/baim3d.h"
 #include "engine/stream/bafwrite.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
@@ -114,6 +116,24 @@ Texture* ReadGroundTexture() {
     Texture* ground = TextureRead("ground", nullptr);
     if (ground != nullptr) TextureSetFilterMode(ground, 2);  // linear
     return ground;
+}
+
+// The engine's software pipelines become the defaults, for objects and for
+// immediate mode alike.
+bool UseSoftwarePipelines() {
+    const WorldPipelineSet* generic = WorldPipelinesGetGeneric();
+    if (generic == nullptr || generic->atomic == nullptr || generic->sector == nullptr ||
+        generic->material == nullptr || Im3DGetDefaultTransformPipeline() == nullptr) {
+        return false;
+    }
+    AtomicSetDefaultPipeline(generic->atomic);
+    WorldSectorSetDefaultPipeline(generic->sector);
+    MaterialSetDefaultPipeline(generic->material);
+    Im3DSetTransformPipeline(Im3DGetDefaultTransformPipeline());
+    for (int32 type = PrimTypeLineList; type <= PrimTypePointList; ++type) {
+        Im3DSetRenderPipeline(Im3DGetDefaultRenderPipeline(type), type);
+    }
+    return true;
 }
 
 // --- Saving ---------------------------------------------------------------------
@@ -255,6 +275,7 @@ int32 Initialise(void* window) {
     app.engineStarted = true;
     ShellErrorTrailClear();  // what the engine met on its way up is behind it
     const SkydomeOptions* options = SkydomeGetOptions();
+    if (options->softwarePipelines && !UseSoftwarePipelines()) return Fail("Cannot use the software pipelines.");
 
     app.charset = CharsetCreate(&kTextForeground, &kTextBackground);
     if (app.charset == nullptr) return Fail("Cannot create raster chraset.");
@@ -282,6 +303,9 @@ int32 Initialise(void* window) {
     DomeSettings* settings = Settings();
     settings->resolution = options->resolution;
     settings->exposure = options->exposure;
+    settings->ground = options->showGround ? 1 : 0;
+    settings->wire = options->showWire ? 1 : 0;
+    settings->normals = options->showNormals ? 1 : 0;
     app.domeClump = DomeClumpCreate(app.world, settings->resolution);
     if (app.domeClump == nullptr) return Fail("Cannot create skydome clump.");
     DomeClumpPlaceOrbit(app.domeClump);
@@ -316,6 +340,11 @@ int32 Initialise(void* window) {
         return Fail(std::string("Error initializing camera flares.\n") + FlareFailure(failedFlare));
     }
 
+    // What the options show besides the dome: the menu's toggles and mode.
+    app.lensEffect = options->showFlares ? 1 : 0;
+    app.displayData = options->showData ? 1 : 0;
+    app.showFps = options->showFps ? 1 : 0;
+    if (!options->showMenu) MenuSetMode(MenuModeOff);
     ApplyViewOptions(options);
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
@@ -400,11 +429,34 @@ void Tick(uint32 now) {
     app.previousTime = now;
 }
 
+// The dome, its overlays, the flares and the data display.
 void DrawScene() {
     RenderStateSet(StateShadeMode, 2);  // Gouraud
     RenderStateSet(StateZTestEnable, 1);
     RenderStateSet(StateZWriteEnable, 1);
     WorldRender(app.world);
+    const DomeSettings* s = Settings();
+    if (!Preview() && s->ground != 0) {
+        RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(TextureGetRaster(app.ground)));
+        DomeDrawGround();
+    }
+    const bool normals = !Preview() && s->normals != 0;
+    if (s->wire != 0 || normals) {
+        RenderStateSet(StateTextureRaster, 0);
+        RenderStateSet(StateShadeMode, 1);  // flat
+        RenderStateSet(StateZTestEnable, 0);
+        RenderStateSet(StateZWriteEnable, 0);
+        if (s->wire != 0) DomeDrawWire();
+        if (normals) DomeDrawNormals();
+    }
+    if (Preview() && app.lensEffect != 0 && s->sky != 0 &&
+        FlaresPlace(FrameGetWorldMatrix(CameraGetFrame(app.camera)), &SkyGetState()->sunDirection)) {
+        RenderStateSet(StateZTestEnable, 0);
+        RenderStateSet(StateZWriteEnable, 0);
+        RenderStateSet(StateSrcBlend, 2);  // one: the flares add light
+        RenderStateSet(StateDestBlend, 2);
+        FlaresDraw();
+    }
     if (app.displayData != 0) DataDisplay();
 }
 

@@ -11,6 +11,7 @@
 #include "engine/math/bamatrix.h"
 #include "engine/math/bavector.h"
 #include "engine/pipe/bapipe.h"
+#include "engine/pipe/nodes/baim3d.h"
 #include "engine/stream/bastream.h"
 
 namespace kv {
@@ -35,7 +36,7 @@ const CoreModule* Table() {
         RasterModuleEntry(),
         TextureModuleEntry(),
         PipelineModuleEntry(),
-        {"im3d", 144, kIdIm3DModule, nullptr, nullptr},
+        Im3DModuleEntry(),
         ResourcesModuleEntry(),
     };
     // clang-format on

@@ -78,6 +78,7 @@ enum PrimitiveType : int32 {
     PrimTypeTriList = 3,
     PrimTypeTriStrip = 4,
     PrimTypeTriFan = 5,
+    PrimTypePointList = 6,  // no built-in pipeline draws points
 };
 
 using RenderStateSetFn = bool (*)(int32 state, std::intptr_t value);

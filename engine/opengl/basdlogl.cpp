@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "baintogl.h"
+#include "nodeglimm.h"
 #include "engine/core/baerr.h"
 
 namespace kv {
@@ -156,11 +157,14 @@ bool Open(void* param) {
     d.textureUnits = 1;
     d.hasArena = false;
     d.arena = VertexArena{};
+    // Immediate mode draws through OpenGL's own transformation.
+    Im3DSetPlatformPipelinesBuilder(GlIm3DPipelinesBuild);
     return true;
 }
 
 bool Close() {
     GlDeviceState& d = Dev();
+    Im3DSetPlatformPipelinesBuilder(nullptr);
     d.currentMode = -1;
     if (d.modes != nullptr) DeviceFree(d.modes);
     d.modes = nullptr;

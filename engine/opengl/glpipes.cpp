@@ -1,6 +1,7 @@
 #include "glpipes.h"
 
 #include "engine/image/batextur.h"
+#include "engine/pipe/nodes/genpipes.h"
 #include "engine/pipe/nodes/nodeAtomicEnumerateLights.h"
 #include "engine/pipe/nodes/nodeInstance.h"
 #include "engine/pipe/nodes/nodeMaterialScatter.h"
@@ -75,6 +76,6 @@ bool GlWorldPipelinesBuild(WorldPipelineSet* set) {
     return false;
 }
 
-void GlWorldPipelinesInstall() { WorldPipelinesSetBuilders(nullptr, GlWorldPipelinesBuild); }
+void GlWorldPipelinesInstall() { WorldPipelinesSetBuilders(GenericWorldPipelinesBuild, GlWorldPipelinesBuild); }
 
 }  // namespace kv

@@ -19,8 +19,9 @@ Pipeline* GlWorldSectorPipelineCreate();
 
 // Builds all three into the set, or none of them.
 bool GlWorldPipelinesBuild(WorldPipelineSet* set);
-// Makes the OpenGL pipelines the world's platform pipelines: call before the
-// engine starts (the world pipelines module builds them when it opens).
+// Makes the OpenGL pipelines the world's platform pipelines, with the generic
+// ones beside them: call before the engine starts (the world pipelines module
+// builds them when it opens).
 void GlWorldPipelinesInstall();
 
 }  // namespace kv

@@ -24,9 +24,6 @@ enum InstanceCluster : int32 {
 };
 enum InstanceOutput : int32 { kOutIndexed = 0, kOutUnindexed = 1 };
 
-constexpr RGBA kUnlitColour{0, 0, 0, 255};
-constexpr real kSectorNormalScale = 0.0078125f;
-
 std::size_t AlignUp(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
 // Everything a cache build needs to know about the object.
@@ -78,6 +75,7 @@ GlInstance* AllocateInstance(void* owner, ResEntry** ownerRef, const Layout& lay
     auto* base = static_cast<uint8*>(ResEntryData(entry));
     auto* instance = reinterpret_cast<GlInstance*>(base);
     instance->serialNum = header->serialNum;
+    instance->changeSerial = 0;
     instance->numMeshes = layout.numMeshes;
     instance->numVertices = layout.numVertices;
     instance->vertices = reinterpret_cast<ObjSpace3DVertex*>(base + layout.verticesAt);
@@ -228,22 +226,7 @@ bool SendMeshes(PipelineNode* node, const ExecuteParams* params, GlInstance* ins
 // --- World sectors ----------------------------------------------------------
 
 void FillSectorVertices(GlInstance* instance, const WorldSector* sector, uint32 flags) {
-    const bool normals = (flags & MeshStateNormals) != 0 && sector->normals != nullptr;
-    const bool prelit = (flags & MeshStatePrelit) != 0 && sector->preLitColors != nullptr;
-    const bool textured = (flags & (MeshStateTextured | MeshStateTextured2)) != 0 && sector->texCoords[0] != nullptr;
-    for (int32 i = 0; i < instance->numVertices; ++i) {
-        ObjSpace3DVertex& v = instance->vertices[i];
-        v.position = sector->vertices[i];
-        if (normals) {
-            const SectorNormal& n = sector->normals[i];
-            v.normal = V3d{n.x * kSectorNormalScale, n.y * kSectorNormalScale, n.z * kSectorNormalScale};
-        } else {
-            v.normal = V3d{0.0f, 0.0f, 0.0f};
-        }
-        v.colour = prelit ? sector->preLitColors[i] : kUnlitColour;
-        v.u = textured ? sector->texCoords[0][i].x : 0.0f;
-        v.v = textured ? sector->texCoords[0][i].y : 0.0f;
-    }
+    InstanceSectorVertices(instance->vertices, sector, flags);
     if (instance->uv2 != nullptr) {
         for (int32 i = 0; i < instance->numVertices; ++i) {
             instance->uv2[i] = TexCoords{sector->texCoords[1][i].x, sector->texCoords[1][i].y};
@@ -259,7 +242,7 @@ bool SectorBody(PipelineNode* node, const ExecuteParams* params) {
     }
     const uint32 flags = sector->world != nullptr ? WorldGetFlags(sector->world) : 0;
     ResEntry* entry = sector->instanceEntry;
-    if (entry != nullptr && GlInstanceFromEntry(entry)->serialNum == header->serialNum) {
+    if (entry != nullptr && GlInstanceOwnsEntry(entry) && GlInstanceFromEntry(entry)->serialNum == header->serialNum) {
         ResourcesUseEntry(entry);
     } else {
         if (entry != nullptr) ResourcesFreeEntry(entry);
@@ -281,18 +264,7 @@ bool SectorBody(PipelineNode* node, const ExecuteParams* params) {
 // fields: everything, or positions and normals alone.
 void FillAtomicVertices(GlInstance* instance, const Atomic* atomic, const Geometry* geometry, uint32 flags,
                         bool everything) {
-    const MorphBlend blend = AtomicMorphBlend(atomic, geometry);
-    const bool normals = (flags & MeshStateNormals) != 0;
-    const bool prelit = (flags & MeshStatePrelit) != 0 && geometry->preLitLum != nullptr;
-    const bool textured = (flags & (MeshStateTextured | MeshStateTextured2)) != 0 && geometry->texCoords[0] != nullptr;
-    for (int32 i = 0; i < instance->numVertices; ++i) {
-        ObjSpace3DVertex& v = instance->vertices[i];
-        MorphBlendVertex(blend, i, normals, &v.position, &v.normal);
-        if (!everything) continue;
-        v.colour = prelit ? geometry->preLitLum[i] : kUnlitColour;
-        v.u = textured ? geometry->texCoords[0][i].u : 0.0f;
-        v.v = textured ? geometry->texCoords[0][i].v : 0.0f;
-    }
+    InstanceAtomicVertices(instance->vertices, atomic, geometry, flags, everything);
     if (everything && instance->uv2 != nullptr) {
         std::memcpy(instance->uv2, geometry->texCoords[1],
                     sizeof(TexCoords) * static_cast<std::size_t>(instance->numVertices));
@@ -312,15 +284,18 @@ bool AtomicBody(PipelineNode* node, const ExecuteParams* params) {
     void* owner = onGeometry ? static_cast<void*>(geometry) : static_cast<void*>(atomic);
     MorphInterpolator& morph = atomic->interpolator;
     ResEntry* entry = *ref;
-    if (entry != nullptr && GlInstanceFromEntry(entry)->serialNum == header->serialNum) {
+    if (entry != nullptr && GlInstanceOwnsEntry(entry) && GlInstanceFromEntry(entry)->serialNum == header->serialNum) {
         ResourcesUseEntry(entry);
-        uint32 changes = GeometryGetLockFlags(geometry);
+        GlInstance* instance = GlInstanceFromEntry(entry);
+        // Every cache of the geometry catches up on its own; the lock bits
+        // only say that some cache has not yet.
+        uint32 changes = GeometryChangesSince(geometry, instance->changeSerial);
         if ((morph.flags & kMorphInstanceDirty) != 0) changes |= GeometryLockVertices | GeometryLockNormals;
         if (changes != 0) {
-            GlInstance* instance = GlInstanceFromEntry(entry);
             const bool shapeOnly = (changes & ~uint32{GeometryLockVertices | GeometryLockNormals}) == 0;
             FillAtomicVertices(instance, atomic, geometry, flags, !shapeOnly);
             FillRangeCopy(instance);
+            instance->changeSerial = GeometryGetChangeSerial(geometry);
             GeometryClearLockFlags(geometry);
             morph.flags &= ~kMorphInstanceDirty;
         }
@@ -334,6 +309,7 @@ bool AtomicBody(PipelineNode* node, const ExecuteParams* params) {
         LayOutMeshes(built, header, reinterpret_cast<uint32*>(reinterpret_cast<uint8*>(built) + layout.indicesAt),
                      layout.numIndices);
         MakeRangeCopy(built);
+        built->changeSerial = GeometryGetChangeSerial(geometry);
         GeometryClearLockFlags(geometry);
         morph.flags &= ~kMorphInstanceDirty;
         entry = *ref;
@@ -376,6 +352,7 @@ NodeType atomicType = {.name = "AtomicInstance.csl",
 }  // namespace
 
 NodeType* NodeDefinitionGetOpenGLWorldSectorInstance() { return &sectorType; }
+bool GlInstanceOwnsEntry(const ResEntry* entry) { return entry->destroyNotify == DestroyNotify; }
 NodeType* NodeDefinitionGetOpenGLAtomicInstance() { return &atomicType; }
 
 }  // namespace kv

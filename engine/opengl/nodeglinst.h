@@ -28,7 +28,8 @@ struct GlInstanceMesh {
 };
 
 struct GlInstance {
-    uint32 serialNum;  // of the mesh header it was built from
+    uint32 serialNum;     // of the mesh header it was built from
+    uint32 changeSerial;  // the geometry's change count the vertices are up to
     int32 numMeshes;
     int32 numVertices;
     ObjSpace3DVertex* vertices;
@@ -38,5 +39,8 @@ struct GlInstance {
 };
 
 inline GlInstance* GlInstanceFromEntry(ResEntry* entry) { return static_cast<GlInstance*>(ResEntryData(entry)); }
+// The generic pipelines cache objects in the same place: an entry is this
+// node's only if it made it.
+bool GlInstanceOwnsEntry(const ResEntry* entry);
 
 }  // namespace kv

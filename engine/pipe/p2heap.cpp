@@ -265,6 +265,7 @@ bool HeapReset(RenderHeap* heap) {
         return false;
     }
     heap->entriesUsed = 0;
+    ++heap->resets;
     // Walk oldest to newest so the chain comes out newest first, as built.
     HeapSuperBlock* reversed = nullptr;
     for (HeapSuperBlock* sb = heap->head; sb != nullptr;) {

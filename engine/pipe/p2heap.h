@@ -37,6 +37,9 @@ struct RenderHeap {
     HeapFreeEntry* freeEntries;
     uint32 entriesAlloced;
     uint32 entriesUsed;
+    // Counts resets, so that whoever keeps blocks across runs can tell
+    // whether they are still valid.
+    uint32 resets;
 };
 
 constexpr uint32 kHeapGranularity = 32;

@@ -249,6 +249,12 @@ Material* TriangleGetMaterial(const Geometry* geometry, const Triangle* triangle
 
 Geometry* GeometryLock(Geometry* geometry, uint32 lockFlags) {
     geometry->lockedSinceLastInst = static_cast<uint16>(geometry->lockedSinceLastInst | (lockFlags & 0xFFFF));
+    if ((lockFlags & GeometryLockAll) != 0) {
+        ++geometry->changeSerial;
+        if ((lockFlags & GeometryLockAll & ~uint32{GeometryLockVertices | GeometryLockNormals}) != 0) {
+            geometry->fullChangeSerial = geometry->changeSerial;
+        }
+    }
     if ((lockFlags & GeometryLockPolygons) != 0 && geometry->mesh != nullptr) {
         MeshesDestroy(geometry->mesh);
         geometry->mesh = nullptr;

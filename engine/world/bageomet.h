@@ -82,6 +82,11 @@ struct Geometry {
     MeshHeader* mesh;  // built by unlock, or none
     MorphTarget* morphTarget;
     uint32 reserved;  // 1 once the geometry extension was read for it
+    // Counts the locks that changed vertex data, so that every cache of the
+    // geometry (one per atomic when it morphs) sees every change, whoever
+    // instanced it first: a cache remembers the count it was made at.
+    uint32 changeSerial;
+    uint32 fullChangeSerial;  // the count at the last change beyond positions and normals
 };
 
 // The geometry module's block in the engine instance.
@@ -121,6 +126,15 @@ Geometry* GeometrySetSurfaceProperties(Geometry* geometry, const SurfaceProperti
 inline uint16 GeometryGetLockFlags(const Geometry* geometry) { return geometry->lockedSinceLastInst; }
 // The instancing pipeline clears the change bits once it has caught up.
 inline void GeometryClearLockFlags(Geometry* geometry) { geometry->lockedSinceLastInst = 0; }
+inline uint32 GeometryGetChangeSerial(const Geometry* geometry) { return geometry->changeSerial; }
+// What changed since a cache was made at `serial`: 0, positions and normals
+// alone (GeometryLockVertices | GeometryLockNormals), or GeometryLockAll.
+inline uint32 GeometryChangesSince(const Geometry* geometry, uint32 serial) {
+    if (serial == geometry->changeSerial) return 0;
+    // Counts run on: what matters is how far back the cache is.
+    const bool beyondShape = geometry->changeSerial - geometry->fullChangeSerial < geometry->changeSerial - serial;
+    return beyondShape ? uint32{GeometryLockAll} : uint32{GeometryLockVertices | GeometryLockNormals};
+}
 inline int16 GeometryGetRefCount(const Geometry* geometry) { return geometry->refCount; }
 
 inline V3d* MorphTargetGetVertices(const MorphTarget* target) { return target->verts; }

@@ -810,6 +810,11 @@ Pipeline* WorldSectorGetDefaultPipeline() { return GetDefault(&WorldPipelineSet:
 Pipeline* MaterialSetDefaultPipeline(Pipeline* pipeline) { return SetDefault(&WorldPipelineSet::material, pipeline); }
 Pipeline* MaterialGetDefaultPipeline() { return GetDefault(&WorldPipelineSet::material); }
 
+const WorldPipelineSet* WorldPipelinesGetGeneric() {
+    const WorldPipelinesModule* m = PipesModule();
+    return m != nullptr ? &m->generic : nullptr;
+}
+
 void* WorldPipelinesModuleOpen(void* instance, int32 offset, int32 /*size*/) {
     WorldPipelinesModule* m = pipesSlot.At(instance, offset);
     *m = WorldPipelinesModule{};

@@ -189,6 +189,10 @@ struct WorldPipelinesModule {
     WorldPipelineSet current;
 };
 
+// The generic set the module built (null while it is closed): what a program
+// installs as defaults to draw in software.
+const WorldPipelineSet* WorldPipelinesGetGeneric();
+
 Pipeline* WorldSectorSetDefaultPipeline(Pipeline* pipeline);
 Pipeline* WorldSectorGetDefaultPipeline();
 // The pipeline a mesh's packet runs through when its material has none.

@@ -4,12 +4,16 @@
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/bamesh.h"
+#include "engine/world/basector.h"
 
 namespace kv {
 
 namespace {
 
 MeshTextureReadFn textureReader = nullptr;
+
+constexpr RGBA kUnlitColour{0, 0, 0, 255};
+constexpr real kSectorNormalScale = 0.0078125f;
 
 Matrix Identity() {
     Matrix m;
@@ -92,6 +96,41 @@ void MorphBlendVertex(const MorphBlend& blend, int32 i, bool normals, V3d* posit
         *normal = n0;
     } else {
         *normal = V3dIncrementScaled(n0, V3dSub(blend.end->normals[i], n0), blend.t);
+    }
+}
+
+void InstanceSectorVertices(ObjSpace3DVertex* out, const WorldSector* sector, uint32 flags) {
+    const bool normals = (flags & MeshStateNormals) != 0 && sector->normals != nullptr;
+    const bool prelit = (flags & MeshStatePrelit) != 0 && sector->preLitColors != nullptr;
+    const bool textured = (flags & (MeshStateTextured | MeshStateTextured2)) != 0 && sector->texCoords[0] != nullptr;
+    for (int32 i = 0; i < sector->numVertices; ++i) {
+        ObjSpace3DVertex& v = out[i];
+        v.position = sector->vertices[i];
+        if (normals) {
+            const SectorNormal& n = sector->normals[i];
+            v.normal = V3d{n.x * kSectorNormalScale, n.y * kSectorNormalScale, n.z * kSectorNormalScale};
+        } else {
+            v.normal = V3d{0.0f, 0.0f, 0.0f};
+        }
+        v.colour = prelit ? sector->preLitColors[i] : kUnlitColour;
+        v.u = textured ? sector->texCoords[0][i].x : 0.0f;
+        v.v = textured ? sector->texCoords[0][i].y : 0.0f;
+    }
+}
+
+void InstanceAtomicVertices(ObjSpace3DVertex* out, const Atomic* atomic, const Geometry* geometry, uint32 flags,
+                            bool everything) {
+    const MorphBlend blend = AtomicMorphBlend(atomic, geometry);
+    const bool normals = (flags & MeshStateNormals) != 0;
+    const bool prelit = (flags & MeshStatePrelit) != 0 && geometry->preLitLum != nullptr;
+    const bool textured = (flags & (MeshStateTextured | MeshStateTextured2)) != 0 && geometry->texCoords[0] != nullptr;
+    for (int32 i = 0; i < geometry->numVertices; ++i) {
+        ObjSpace3DVertex& v = out[i];
+        MorphBlendVertex(blend, i, normals, &v.position, &v.normal);
+        if (!everything) continue;
+        v.colour = prelit ? geometry->preLitLum[i] : kUnlitColour;
+        v.u = textured ? geometry->texCoords[0][i].u : 0.0f;
+        v.v = textured ? geometry->texCoords[0][i].v : 0.0f;
     }
 }
 

@@ -3,8 +3,8 @@
 // between its morph targets.
 #pragma once
 
-#include "p2clusters.h"
 #include "engine/pipe/p2renderstate.h"
+#include "p2clusters.h"
 
 namespace kv {
 
@@ -12,6 +12,7 @@ struct Atomic;
 struct Geometry;
 struct MeshHeader;
 struct MorphTarget;
+struct WorldSector;
 
 // Flags, the material's fields (white, untextured, default coefficients for a
 // mesh without material), the header's primitive type, the object matrix
@@ -40,5 +41,14 @@ MorphBlend AtomicMorphBlend(const Atomic* atomic, const Geometry* geometry);
 
 // Position (and normal, when wanted) of vertex i under a blend.
 void MorphBlendVertex(const MorphBlend& blend, int32 i, bool normals, V3d* position, V3d* normal);
+
+// The interleaved vertices of a world sector's static geometry (flags: the
+// world's): normals unpacked, prelit colours or opaque black, the first
+// texture set.
+void InstanceSectorVertices(ObjSpace3DVertex* out, const WorldSector* sector, uint32 flags);
+// The interleaved vertices of an atomic's geometry where its morph blend
+// stands: every field, or positions and normals alone.
+void InstanceAtomicVertices(ObjSpace3DVertex* out, const Atomic* atomic, const Geometry* geometry, uint32 flags,
+                            bool everything);
 
 }  // namespace kv

@@ -6,8 +6,8 @@
 #include "engine/core/kvtypes.h"
 #include "engine/math/bamatrix.h"
 #include "engine/math/bargba.h"
-#include "engine/world/bamateri.h"
 #include "engine/pipe/p2core.h"
+#include "engine/world/bamateri.h"
 
 namespace kv {
 

@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "tools/kvdump/chunkwalk.h"
 #include "dome_fixture.h"
 #include "engine/image/batextur.h"
 #include "engine/stream/babinary.h"
@@ -21,6 +20,7 @@
 #include "engine/world/bamateri.h"
 #include "engine/world/bamatlst.h"
 #include "engine/world/bamesh.h"
+#include "tools/kvdump/chunkwalk.h"
 
 namespace kv::test {
 namespace {

@@ -113,6 +113,53 @@ TEST(SkydomeViewOptions, TheViewItsLookAndItsFieldOfViewAtTheEndsOfTheirRanges) 
     EXPECT_EQ(o.fov, 1.0f);
 }
 
+TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
+    SkydomeOptions o;
+    std::string error;
+    EXPECT_TRUE(o.showGround);
+    EXPECT_FALSE(o.showWire || o.showNormals || o.softwarePipelines);
+    ASSERT_TRUE(Parse({"skydome", "--show", "wire,normals", "--software-pipelines"}, &o, &error)) << error;
+    EXPECT_TRUE(o.showGround && o.showWire && o.showNormals && o.softwarePipelines);
+    SkydomeOptions off;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none"}, &off, &error)) << error;
+    EXPECT_FALSE(off.showGround || off.showWire || off.showNormals);
+    SkydomeOptions some;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,normals"}, &some, &error)) << error;
+    EXPECT_FALSE(some.showGround || some.showWire);
+    EXPECT_TRUE(some.showNormals);
+    // The program's other toggles: flares, the data display and the menu are
+    // on as in the program, the frames per second off; none turns them all off.
+    EXPECT_TRUE(o.showFlares && o.showData && o.showMenu);
+    EXPECT_FALSE(o.showFps);
+    EXPECT_FALSE(off.showFlares || off.showData || off.showMenu || off.showFps);
+    SkydomeOptions views;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,fps", "--show", "menu,flares"}, &views, &error)) << error;
+    EXPECT_TRUE(views.showFps && views.showMenu && views.showFlares);
+    EXPECT_FALSE(views.showData || views.showGround);
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,data"}, &views, &error)) << error;
+    EXPECT_TRUE(views.showData);
+    EXPECT_FALSE(views.showFps || views.showMenu || views.showFlares);
+
+    const struct {
+        std::vector<const char*> args;
+        const char* message;
+    } cases[] = {
+        {{"--show", "grid"}, "--show: unknown overlay 'grid' (known: ground, wire, normals, flares, data, fps, menu, none)"},
+        {{"--show", "FPS"}, "--show: unknown overlay 'FPS'"},
+        {{"--show", "wire,grid,sky"}, "--show: unknown overlay 'grid', 'sky'"},
+        {{"--show", "wire,"}, "--show: unknown overlay (empty)"},
+        {{"--show", ""}, "--show needs a list of overlays"},
+        {{"--show"}, "--show needs a list of overlays"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"skydome"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SkydomeOptions bad;
+        EXPECT_FALSE(Parse(argv, &bad, &error)) << c.message;
+        EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+    }
+}
+
 }  // namespace
 }  // namespace kv
 
@@ -215,7 +262,8 @@ TEST(SkydomeOptionValues, HelpListsEveryOption) {
     const std::string usage = SkydomeUsage();
     for (const char* line : {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n",
                              "  --sun ZENITH,AZIMUTH\n", "  --exposure K  ", "  --resolution R\n", "  --view VIEW  ", "  --look ELEVATION,AZIMUTH\n",
-                             "  --fov DEG  ", "  -h, --help  "}) {
+                             "  --fov DEG  ", "  --show LIST  ", "  --software-pipelines\n",
+                             "  -h, --help  "}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
     }
 }

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -311,6 +312,98 @@ TEST(SkydomeRun, AMissingPictureIsNamedWithWhereItWasLookedFor) {
             << run.output;
         EXPECT_EQ(run.output.find("skydome: no display"), std::string::npos) << "no frame is drawn";
     }
+}
+
+// A picture of the program's second frame, or a failed one.
+Picture Shoot(const std::string& arguments, const std::string& file) {
+    std::remove(file.c_str());
+    const RunResult run = RunSkydome("-vms --frames 2 --screenshot " + file + " " + arguments);
+    EXPECT_EQ(run.status, 0) << arguments << "\n" << run.output;
+    Picture p = ReadPng(file);
+    std::remove(file.c_str());
+    return p;
+}
+
+bool Within(const unsigned char* c, int r, int g, int b, int tolerance) {
+    return std::abs(c[0] - r) <= tolerance && std::abs(c[1] - g) <= tolerance && std::abs(c[2] - b) <= tolerance;
+}
+
+TEST(SkydomeRun, TheSoftwarePipelinesDrawTheDomeAsTheDriverDoes) {
+    for (const char* rings : {"9", "32"}) {
+        SCOPED_TRACE(rings);
+        const std::string common = std::string("--resolution ") + rings;
+        const Picture driver = Shoot(common, "skydome_driver.png");
+        const Picture software = Shoot(common + " --software-pipelines", "skydome_software.png");
+        ASSERT_TRUE(driver.ok && software.ok);
+        ASSERT_EQ(driver.rgb.size(), software.rgb.size());
+        std::size_t same = 0, dome = 0;
+        const std::size_t n = driver.rgb.size() / 3;
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned char* a = &driver.rgb[3 * i];
+            const unsigned char* b = &software.rgb[3 * i];
+            same += Within(a, b[0], b[1], b[2], 8) ? 1 : 0;
+            dome += Within(a, 64, 64, 64, 0) ? 0 : 1;
+        }
+        EXPECT_GE(static_cast<double>(same), 0.99 * static_cast<double>(n));
+        // Not two empty pictures: the dome and the ground cover a good part.
+        EXPECT_GT(dome, n / 4);
+    }
+}
+
+TEST(SkydomeRun, TheOverlaysShowWhereTheyBelong) {
+    const Picture plain = Shoot("--show none", "skydome_plain.png");
+    const Picture all = Shoot("--show ground,wire,normals", "skydome_overlays.png");
+    const Picture soft = Shoot("--show ground,wire,normals --software-pipelines", "skydome_overlays_sw.png");
+    ASSERT_TRUE(plain.ok && all.ok && soft.ok);
+    for (const Picture* p : {&all, &soft}) {
+        // The ground's near corners reach out beside and below the dome,
+        // textured with the green ground picture: no flat colour.
+        std::set<int> greens;
+        for (auto [x, y] : {std::pair{110, 390}, std::pair{530, 390}, std::pair{120, 300}, std::pair{520, 330},
+                            std::pair{160, 380}, std::pair{500, 370}}) {
+            EXPECT_TRUE(Within(Pixel(plain, x, y), 64, 64, 64, 0)) << x << "," << y;
+            const unsigned char* c = Pixel(*p, x, y);
+            EXPECT_TRUE(c[1] > c[0] && c[1] > c[2]) << x << "," << y;
+            greens.insert(c[1]);
+        }
+        EXPECT_GE(greens.size(), 3u);
+        std::size_t wire = 0, normals = 0, normalsOff = 0, wireAbove = 0;
+        for (int y = 0; y < p->height; ++y) {
+            for (int x = 0; x < p->width; ++x) {
+                const unsigned char* c = Pixel(*p, x, y);
+                if (Within(c, 160, 64, 0, 12)) {
+                    ++wire;
+                    if (y < 60) ++wireAbove;
+                }
+                if (Within(c, 64, 160, 0, 12)) {
+                    ++normals;
+                    if (Within(Pixel(plain, x, y), 64, 64, 64, 0)) ++normalsOff;
+                }
+            }
+        }
+        // The wire lies on the dome; the normals stick out past its outline.
+        EXPECT_GT(wire, 3000u);
+        EXPECT_EQ(wireAbove, 0u);
+        EXPECT_GT(normals, 1000u);
+        EXPECT_GT(normalsOff, 300u);
+    }
+    // Drawn each way, the overlays land on the same pixels.
+    std::size_t same = 0;
+    const std::size_t n = all.rgb.size() / 3;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char* b = &soft.rgb[3 * i];
+        same += Within(&all.rgb[3 * i], b[0], b[1], b[2], 8) ? 1 : 0;
+    }
+    EXPECT_GE(static_cast<double>(same), 0.98 * static_cast<double>(n));
+}
+
+TEST(SkydomeRun, UnknownOverlaysAreRefusedByName) {
+    const RunResult run = RunSkydome("-vms --frames 1 --show wire,grid");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.output.find("unknown overlay 'grid'"), std::string::npos) << run.output;
+    const RunResult help = RunSkydome("--help");
+    EXPECT_NE(help.output.find("--show LIST"), std::string::npos);
+    EXPECT_NE(help.output.find("--software-pipelines"), std::string::npos);
 }
 
 // The program started in a folder of its own with each argument as given (no

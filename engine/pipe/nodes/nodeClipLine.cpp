@@ -1,0 +1,37 @@
+#include "nodeClipLine.h"
+
+#include "engine/pipe/p2stdcls.h"
+#include "p2clpcom.h"
+
+namespace kv {
+
+namespace {
+
+bool Body(PipelineNode* node, const ExecuteParams* params) { return ClipNodeRun(node, params, 2); }
+
+const ClusterUse kClusters[] = {{.clusterType = &clusterCamSpace3DVertices},
+                                {.clusterType = &clusterScrSpace2DVertices},
+                                {.clusterType = &clusterIndices},
+                                {.clusterType = &clusterMeshState},
+                                {.clusterType = &clusterRenderState}};
+const ClusterNeed kNeeds[] = {ClusterRequired, ClusterRequired, ClusterRequired, ClusterRequired, ClusterOptional};
+const ClusterEffect kOutEffects[] = {ClusterMade, ClusterMade, ClusterMade, ClusterMade, ClusterUntouched};
+const ClusterEffect kClippedEffects[] = {ClusterMade, ClusterMade, ClusterDropped, ClusterMade, ClusterUntouched};
+const OutputSpec kOutputs[] = {{.name = "ClipOut", .effects = kOutEffects, .otherEffect = ClusterUntouched},
+                               {.name = "ClipAllClipped", .effects = kClippedEffects, .otherEffect = ClusterUntouched}};
+
+NodeType nodeType = {
+    .name = "ClipLine.csl",
+    .body = Body,
+    .numClusters = 5,
+    .clusters = kClusters,
+    .needs = kNeeds,
+    .numOutputs = 2,
+    .outputs = kOutputs,
+};
+
+}  // namespace
+
+NodeType* NodeDefinitionGetClipLine() { return &nodeType; }
+
+}  // namespace kv

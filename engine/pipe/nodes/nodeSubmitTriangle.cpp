@@ -1,0 +1,118 @@
+#include "nodeSubmitTriangle.h"
+
+#include "engine/pipe/bapipe.h"
+#include "engine/pipe/p2stdcls.h"
+#include "p2clpcom.h"
+
+namespace kv {
+
+namespace {
+
+enum SubmitCluster : int32 { kScrVertices = 0, kIndices = 1, kMeshState = 2, kRenderState = 3 };
+
+void SetStates(const RenderStateRecord& record, bool lines) {
+    if (record.textureRaster != nullptr) {
+        RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(record.textureRaster));
+        RenderStateSet(StateTextureFilter, record.filter);
+        if (record.addressU == record.addressV) {
+            RenderStateSet(StateTextureAddress, record.addressU);
+        } else {
+            RenderStateSet(StateTextureAddressU, record.addressU);
+            RenderStateSet(StateTextureAddressV, record.addressV);
+        }
+    } else {
+        RenderStateSet(StateTextureRaster, 0);
+    }
+    RenderStateSet(StateVertexAlphaEnable, (record.flags & RenderStateFlagVertexAlpha) != 0 ? 1 : 0);
+    if (!lines) return;
+    RenderStateSet(StateShadeMode, record.shadeMode);
+    RenderStateSet(StateSrcBlend, record.srcBlend);
+    RenderStateSet(StateDestBlend, record.destBlend);
+    RenderStateSet(StateZTestEnable, (record.flags & RenderStateFlagZTest) != 0 ? 1 : 0);
+    RenderStateSet(StateZWriteEnable, (record.flags & RenderStateFlagZWrite) != 0 ? 1 : 0);
+}
+
+bool Submit(PipelineNode* node, const ExecuteParams* params, bool lines) {
+    ExecutionState* execution = PipelineExecutionState();
+    Pipeline* pipeline = execution->pipeline;
+    Packet* packet = PacketPickUp(pipeline);
+    if (packet == nullptr) return true;
+    const Cluster* scr = ClusterPeek(packet, kScrVertices);
+    const Cluster* meshCluster = ClusterPeek(packet, kMeshState);
+    if (scr == nullptr || meshCluster == nullptr) {
+        PacketRelease(pipeline);
+        return true;
+    }
+    const auto* state = static_cast<const MeshState*>(meshCluster->data);
+    const Cluster* renderCluster = ClusterPeek(packet, kRenderState);
+    const RenderStateRecord* record = renderCluster != nullptr
+                                          ? static_cast<const RenderStateRecord*>(renderCluster->data)
+                                          : PipelineModuleDefaultRenderState();
+    RenderStateRecord fallback;
+    if (record == nullptr) {
+        RenderStateSetDefault(&fallback);
+        record = &fallback;
+    }
+    SetStates(*record, lines);
+
+    const int32 type = lines ? PrimTypeLineList : PrimTypeTriList;
+    const uint32 numVertices = state->numVertices < scr->numUsed ? state->numVertices : scr->numUsed;
+    auto* vertices = static_cast<ScrSpace2DVertex*>(scr->data);
+    const Cluster* indices = ClusterPeek(packet, kIndices);
+    bool drawn = true;
+    if (indices != nullptr) {
+        uint32 count = lines ? 2 * state->numPrimitives : indices->numUsed;
+        if (count > indices->numUsed) count = indices->numUsed;
+        if (count > 0) {
+            drawn = Im2DRenderIndexedPrimitive(type, vertices, static_cast<int32>(numVertices),
+                                               static_cast<const uint32*>(indices->data), static_cast<int32>(count));
+        }
+    } else if (numVertices > 0) {
+        drawn = Im2DRenderPrimitive(type, vertices, static_cast<int32>(numVertices));
+    }
+    if (execution->ok != 0) {
+        if (PipelineNode* next = PacketDispatch(pipeline, node, 0)) NodeRun(next, params);
+    }
+    PacketRelease(pipeline);
+    return drawn;
+}
+
+bool TriangleBody(PipelineNode* node, const ExecuteParams* params) { return Submit(node, params, false); }
+bool LineBody(PipelineNode* node, const ExecuteParams* params) { return Submit(node, params, true); }
+
+const ClusterUse kClusters[] = {{.clusterType = &clusterScrSpace2DVertices},
+                                {.clusterType = &clusterIndices},
+                                {.clusterType = &clusterMeshState},
+                                {.clusterType = &clusterRenderState}};
+const ClusterNeed kNeeds[] = {ClusterRequired, ClusterOptional, ClusterRequired, ClusterOptional};
+const ClusterEffect kTriangleEffects[] = {ClusterMade, ClusterUntouched, ClusterMade, ClusterUntouched};
+const ClusterEffect kLineEffects[] = {ClusterMade, ClusterMade, ClusterUntouched, ClusterUntouched};
+const OutputSpec kTriangleOutputs[] = {
+    {.name = "SubmitOut", .effects = kTriangleEffects, .otherEffect = ClusterUntouched}};
+const OutputSpec kLineOutputs[] = {{.name = "SubmitOut", .effects = kLineEffects, .otherEffect = ClusterUntouched}};
+
+NodeType triangleType = {
+    .name = "SubmitTriangle.csl",
+    .body = TriangleBody,
+    .numClusters = 4,
+    .clusters = kClusters,
+    .needs = kNeeds,
+    .numOutputs = 1,
+    .outputs = kTriangleOutputs,
+};
+NodeType lineType = {
+    .name = "SubmitLine.csl",
+    .body = LineBody,
+    .numClusters = 4,
+    .clusters = kClusters,
+    .needs = kNeeds,
+    .numOutputs = 1,
+    .outputs = kLineOutputs,
+};
+
+}  // namespace
+
+NodeType* NodeDefinitionGetSubmitTriangle() { return &triangleType; }
+NodeType* NodeDefinitionGetSubmitLine() { return &lineType; }
+
+}  // namespace kv

@@ -1,0 +1,14 @@
+// "Transform.csl": object-space vertices to camera space (with their clip
+// flags) and to screen space, through the mesh state's object-to-camera
+// matrix. A packet whose vertices all lie outside one plane of the view
+// volume leaves on the second output, which built-in pipelines leave
+// unconnected.
+#pragma once
+
+#include "engine/pipe/p2core.h"
+
+namespace kv {
+
+NodeType* NodeDefinitionGetTransform();
+
+}  // namespace kv
