@@ -399,6 +399,77 @@ TEST_F(Program, XSavesWhileTheSkyIsOnAndIsNotOfferedWhileItIsOff) {
     EXPECT_EQ(Run({}), 0);
 }
 
+// Shortcuts reach only the entries that apply: the ground and the normals
+// outside the preview, the lens effect and the spin inside it, the lens effect
+// only with the sky on.
+TEST_F(Program, ShortcutsChangeOnlyTheEntriesOfferedInTheView) {
+    steps = {
+        [] {
+            Press(SDL_SCANCODE_L);
+            Press(SDL_SCANCODE_C);
+            Press(SDL_SCANCODE_G);
+            Press(SDL_SCANCODE_N);
+            Press(SDL_SCANCODE_W);
+        },
+        [] {
+            EXPECT_EQ(SkydomeGetApp()->lensEffect, 1) << "not offered outside the preview";
+            EXPECT_EQ(View()->spin, 0);
+            EXPECT_EQ(DomeGetSettings()->ground, 0);
+            EXPECT_EQ(DomeGetSettings()->normals, 1);
+            EXPECT_EQ(DomeGetSettings()->wire, 1);
+            Press(SDL_SCANCODE_P);
+            Press(SDL_SCANCODE_G);
+            Press(SDL_SCANCODE_N);
+            Press(SDL_SCANCODE_L);
+        },
+        [] {
+            EXPECT_EQ(DomeGetSettings()->ground, 0) << "not offered in the preview";
+            EXPECT_EQ(DomeGetSettings()->normals, 1);
+            EXPECT_EQ(SkydomeGetApp()->lensEffect, 0);
+            Press(SDL_SCANCODE_S);  // the sky off
+            Press(SDL_SCANCODE_L);
+            Press(SDL_SCANCODE_D);
+            Press(SDL_SCANCODE_F);
+        },
+        [] {
+            EXPECT_EQ(SkydomeGetApp()->lensEffect, 0) << "no flares without the sky";
+            EXPECT_EQ(SkydomeGetApp()->displayData, 0);
+            EXPECT_EQ(SkydomeGetApp()->showFps, 1);
+        },
+    };
+    EXPECT_EQ(Run({}), 0);
+}
+
+// Resolution is the entry selected at start: Right raises it, and T builds
+// the dome again, inside out in the preview.
+TEST_F(Program, TessellateRebuildsTheDomeAtTheMenusResolution) {
+    steps = {
+        [] {
+            Press(SDL_SCANCODE_RIGHT);
+            Press(SDL_SCANCODE_P);
+        },
+        [] {
+            EXPECT_EQ(DomeGetSettings()->resolution, 10);
+            EXPECT_EQ(GeometryGetNumVertices(Dome()), 325) << "not before Tessellate";
+            Press(SDL_SCANCODE_T);
+        },
+        [] {
+            ASSERT_EQ(GeometryGetNumVertices(Dome()), 401);
+            EXPECT_EQ(DomeGetTessellation()->rings, 10);
+            const MorphTarget* m = GeometryGetMorphTarget(Dome(), 0);
+            ExpectNear(MorphTargetGetNormals(m)[0],
+                       V3dNegate(MorphTargetGetVertices(m)[0]), "inwards in the preview");
+            Press(SDL_SCANCODE_P);
+        },
+        [] {
+            const MorphTarget* m = GeometryGetMorphTarget(Dome(), 0);
+            ExpectNear(MorphTargetGetNormals(m)[0],
+                       MorphTargetGetVertices(m)[0], "outwards again");
+        },
+    };
+    EXPECT_EQ(Run({}), 0);
+}
+
 TEST_F(Program, EscapeQuitsCleanlyAndTakesTheSceneDown) {
     steps = {[] { EXPECT_TRUE(SkydomeGetApp()->sceneReady); }};
     EXPECT_EQ(Run({}), 0);
@@ -408,6 +479,28 @@ TEST_F(Program, EscapeQuitsCleanlyAndTakesTheSceneDown) {
     EXPECT_EQ(app->domeClump, nullptr);
     EXPECT_EQ(app->ground, nullptr);
     EXPECT_EQ(DomeGetAtomic(), nullptr);
+}
+
+// While the left button looks round in the preview, the pointer's cross is
+// drawn in the middle of the picture.
+TEST_F(Program, ACrossMarksTheMiddleWhileLookingRound) {
+    // The cross's white pixels (rows 3 and 4 of its arms, columns 3 and 4 of
+    // row 7) with the 16 x 16 raster centred in 640 x 480.
+    const int white[][2] = {{319, 235}, {320, 235}, {319, 236}, {320, 236}, {315, 239}, {316, 239}, {323, 239}, {324, 239}};
+    auto whites = [&](const Picture& p) {
+        int n = 0;
+        for (const auto& w : white) n += p.Count(RGBA{255, 255, 255, 255}, w[0], w[1], w[0] + 1, w[1] + 1);
+        return n;
+    };
+    steps = {[] { BeginDrag(SDL_BUTTON_LEFT, 320, 240, 0, 0); }, [] { EXPECT_TRUE(View()->drag.previewLook); }, [] {}};
+    const Picture looking = RunFor(3, {"--view", "preview", "--show", "none"}, "pointer.png");
+    ASSERT_TRUE(looking.ok);
+    EXPECT_EQ(whites(looking), 8);
+    steps.clear();
+    stepAt = 0;
+    const Picture still = RunFor(3, {"--view", "preview", "--show", "none"}, "nopointer.png");
+    ASSERT_TRUE(still.ok);
+    EXPECT_EQ(whites(still), 0);
 }
 
 TEST_F(Program, TheHelpPageCoversTheScene) {

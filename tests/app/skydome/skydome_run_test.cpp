@@ -350,6 +350,33 @@ TEST(SkydomeRun, TheSoftwarePipelinesDrawTheDomeAsTheDriverDoes) {
     }
 }
 
+// The flares only add light, along the line from the sun's image through the
+// middle of the view, and only while the camera faces the sun.
+TEST(SkydomeRun, LensFlaresAddLightTowardsTheSunOnly) {
+    const std::string towards = "--view preview --look 20,355 --show none";
+    const Picture plain = Shoot(towards, "skydome_noflares.png");
+    const Picture flares = Shoot(towards + ",flares", "skydome_flares.png");
+    ASSERT_TRUE(plain.ok && flares.ok);
+    std::size_t brighter = 0, darker = 0;
+    for (std::size_t i = 0; i < plain.rgb.size(); ++i) {
+        brighter += flares.rgb[i] > plain.rgb[i] + 20 ? 1 : 0;
+        darker += flares.rgb[i] + 1 < plain.rgb[i] ? 1 : 0;
+    }
+    EXPECT_GT(brighter, 20000u);
+    EXPECT_EQ(darker, 0u);
+    // The middle of the view lies on the line: the small flares near the
+    // centre light it.
+    const unsigned char* a = Pixel(plain, 320, 240);
+    const unsigned char* b = Pixel(flares, 320, 240);
+    EXPECT_GT(b[0] + b[1] + b[2], a[0] + a[1] + a[2]);
+
+    const std::string away = "--view preview --look 20,200 --show none";
+    const Picture awayPlain = Shoot(away, "skydome_away.png");
+    const Picture awayFlares = Shoot(away + ",flares", "skydome_awayflares.png");
+    ASSERT_TRUE(awayPlain.ok && awayFlares.ok);
+    EXPECT_EQ(awayPlain.rgb, awayFlares.rgb) << "the sun behind the camera: no flares";
+}
+
 TEST(SkydomeRun, TheOverlaysShowWhereTheyBelong) {
     const Picture plain = Shoot("--show none", "skydome_plain.png");
     const Picture all = Shoot("--show ground,wire,normals", "skydome_overlays.png");
