@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "app/skel/menu.h"
 #include "app/skel/skeleton.h"
 #include "app/skydome/options.h"
 #include "app/skydome/skydome.h"
@@ -95,13 +94,6 @@ struct AllocationCount {
     ~AllocationCount() { EngineInstanceGet()->memoryFuncs = real; }
 };
 
-// A key as a person presses it, through the menu and the controls.
-void Press(int32 keyCode) {
-    KeyboardRecord key{0, keyCode};
-    KeyboardEvent(EventKeyDown, &key);
-    KeyboardEvent(EventKeyUp, &key);
-}
-
 // Each start is measured in a process of its own, forked from this one before
 // it has touched the video system (these run first): every start loads and sets up the OpenGL
 // driver as a program started from the shell does. The child reports the
@@ -170,30 +162,32 @@ void BM_BareWindowFirstFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_BareWindowFirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
-enum FrameKind : int64_t { Floor = 0, DomeOnly = 1, OrbitFull = 2, PreviewFull = 3 };
+// The frames measured: the floor, the dome alone in each view, and each
+// view with what it is asked to show.
+enum FrameKind : int64_t { Floor = 0, DomeOnly = 1, OrbitFull = 2, PreviewDomeOnly = 3, PreviewFull = 4 };
 
 void BM_ProgramFrame(benchmark::State& state) {
     const auto kind = static_cast<FrameKind>(state.range(0));
     const auto rings = std::to_string(state.range(1));
     std::vector<std::string> options = {"--resolution", rings};
-    if (kind == PreviewFull) options.insert(options.end(), {"--view", "preview", "--look", "30,20"});
+    switch (kind) {
+        case Floor:
+        case DomeOnly:
+            options.insert(options.end(), {"--show", "none"});
+            break;
+        case OrbitFull:
+            options.insert(options.end(), {"--show", "none,ground,wire,menu"});
+            break;
+        case PreviewDomeOnly:
+            options.insert(options.end(), {"--view", "preview", "--look", "20,355", "--show", "none"});
+            break;
+        case PreviewFull:
+            // Facing the sun: the flares are drawn.
+            options.insert(options.end(), {"--view", "preview", "--look", "20,355", "--show", "none,flares,data"});
+            break;
+    }
     int64_t allocations = 0;
     const bool ran = RunProgram(options, [&] {
-        switch (kind) {
-            case Floor:
-            case DomeOnly:
-                MenuSetMode(MenuModeOff);
-                Press('D');  // the data display off
-                Press('G');  // the ground off
-                break;
-            case OrbitFull:
-                Press('D');
-                Press('W');  // the wire on
-                break;
-            case PreviewFull:
-                MenuSetMode(MenuModeOff);
-                break;
-        }
         Camera* camera = SkydomeGetApp()->camera;
         const RGBA clear{64, 64, 64, 0};
         // Frames before counting: buffers grow to their size once.
@@ -215,7 +209,7 @@ void BM_ProgramFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_ProgramFrame)
     ->ArgNames({"kind", "rings"})
-    ->ArgsProduct({{Floor, DomeOnly, OrbitFull, PreviewFull}, {9, 32}})
+    ->ArgsProduct({{Floor, DomeOnly, OrbitFull, PreviewDomeOnly, PreviewFull}, {9, 32}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -36,8 +36,8 @@ struct DragState {
 };
 
 struct ViewState {
-    float elevation;  // preview camera, degrees in [-89.9, 89.9]
-    float azimuth;    // degrees in [0, 360)
+    float elevation;    // preview camera, degrees in [-89.9, 89.9]
+    float azimuth;      // degrees in [0, 360)
     float fieldOfView;  // degrees in [1, 179], of the view shown
     float viewWindow;   // tan(fieldOfView / 2)
     // Each view's camera and dome matrices and field of view, kept while the

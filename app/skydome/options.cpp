@@ -226,9 +226,9 @@ struct Overlay {
     bool SkydomeOptions::*shown;
 };
 constexpr Overlay kOverlays[] = {
-    {"ground", &SkydomeOptions::showGround}, {"wire", &SkydomeOptions::showWire},
+    {"ground", &SkydomeOptions::showGround},   {"wire", &SkydomeOptions::showWire},
     {"normals", &SkydomeOptions::showNormals}, {"flares", &SkydomeOptions::showFlares},
-    {"data", &SkydomeOptions::showData},     {"fps", &SkydomeOptions::showFps},
+    {"data", &SkydomeOptions::showData},       {"fps", &SkydomeOptions::showFps},
     {"menu", &SkydomeOptions::showMenu},
 };
 
@@ -263,7 +263,8 @@ bool ApplyShow(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
             shown.*overlay.shown = true;
             known = true;
         }
-        if (!known) unknown += (unknown.empty() ? "" : ", ") + (name.empty() ? std::string("(empty)") : "'" + name + "'");
+        if (!known)
+            unknown += (unknown.empty() ? "" : ", ") + (name.empty() ? std::string("(empty)") : "'" + name + "'");
     }
     if (!unknown.empty()) {
         *error = std::string(spec.name) + ": unknown overlay " + unknown + " (known: " + OverlayNames() + ")";
@@ -351,11 +352,12 @@ const OptionSpec kOptions[] = {
      .needs = "a number of degrees from 1 to 179"},
     {.name = "--show",
      .value = "LIST",
-     .help = "what to draw besides the dome, comma-separated: ground, wire (the\n"
-             "wire mesh of the faces towards the viewer), normals (the vertex\n"
-             "normals), flares (the lens flares, in the preview), data (the data\n"
-             "display), fps (the frames per second), menu; 'none' turns every one\n"
-             "off. Each name turns its overlay on beside the program's own\n"
+     .help = "what to draw besides the dome, comma-separated: ground,\n"
+             "wire (the wire mesh of the faces towards the viewer),\n"
+             "normals (the vertex normals), flares (the lens flares, in\n"
+             "the preview), data (the data display), fps (the frames per\n"
+             "second), menu; none turns every one off. Each name turns\n"
+             "its overlay on beside those the program starts with\n"
              "(ground, flares, data and menu)",
      .apply = ApplyShow,
      .needs = "a list of overlays: ground, wire, normals, flares, data, fps, menu or none (for example --show "

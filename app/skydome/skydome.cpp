@@ -23,7 +23,6 @@
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
 #include "engine/pipe/nodes/baim3d.h"
-#include "engine/pipe/nodes/baim3d.h"
 #include "engine/stream/bafwrite.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"
@@ -365,6 +364,8 @@ void Terminate() {
     }
     ReportScreenshotNotTaken();
     app.sceneReady = false;
+    // In the reverse order of start-up; the overlays' buffers first.
+    if (app.engineStarted) DomeFreeImmediate();
     if (app.flaresLoaded) FlaresDestroy();
     app.flaresLoaded = false;
     if (app.menuOpen) MenuClose();

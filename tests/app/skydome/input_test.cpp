@@ -135,13 +135,15 @@ class Program : public ::testing::Test {
         int width = 0, height = 0;
         std::vector<unsigned char> rgb;
         const unsigned char* At(int x, int y) const {
-            return &rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
+            return &rgb[3 *
+                        (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
         }
         // Pixels of that colour in [x0, x1) x [y0, y1).
         int Count(RGBA c, int x0, int y0, int x1, int y1) const {
             int n = 0;
             for (int y = y0; y < y1; ++y) {
-                for (int x = x0; x < x1; ++x) n += At(x, y)[0] == c.red && At(x, y)[1] == c.green && At(x, y)[2] == c.blue;
+                for (int x = x0; x < x1; ++x)
+                    n += At(x, y)[0] == c.red && At(x, y)[1] == c.green && At(x, y)[2] == c.blue;
             }
             return n;
         }
@@ -392,7 +394,8 @@ TEST_F(Program, XSavesWhileTheSkyIsOnAndIsNotOfferedWhileItIsOff) {
             Press(SDL_SCANCODE_X);
         },
         [] {
-            EXPECT_NE(std::string(SkydomeGetApp()->status).find("Cannot save the dome to skydome.dff"), std::string::npos)
+            EXPECT_NE(std::string(SkydomeGetApp()->status).find("Cannot save the dome to skydome.dff"),
+                      std::string::npos)
                 << SkydomeGetApp()->status;
         },
     };
@@ -457,14 +460,12 @@ TEST_F(Program, TessellateRebuildsTheDomeAtTheMenusResolution) {
             ASSERT_EQ(GeometryGetNumVertices(Dome()), 401);
             EXPECT_EQ(DomeGetTessellation()->rings, 10);
             const MorphTarget* m = GeometryGetMorphTarget(Dome(), 0);
-            ExpectNear(MorphTargetGetNormals(m)[0],
-                       V3dNegate(MorphTargetGetVertices(m)[0]), "inwards in the preview");
+            ExpectNear(MorphTargetGetNormals(m)[0], V3dNegate(MorphTargetGetVertices(m)[0]), "inwards in the preview");
             Press(SDL_SCANCODE_P);
         },
         [] {
             const MorphTarget* m = GeometryGetMorphTarget(Dome(), 0);
-            ExpectNear(MorphTargetGetNormals(m)[0],
-                       MorphTargetGetVertices(m)[0], "outwards again");
+            ExpectNear(MorphTargetGetNormals(m)[0], MorphTargetGetVertices(m)[0], "outwards again");
         },
     };
     EXPECT_EQ(Run({}), 0);
@@ -486,7 +487,8 @@ TEST_F(Program, EscapeQuitsCleanlyAndTakesTheSceneDown) {
 TEST_F(Program, ACrossMarksTheMiddleWhileLookingRound) {
     // The cross's white pixels (rows 3 and 4 of its arms, columns 3 and 4 of
     // row 7) with the 16 x 16 raster centred in 640 x 480.
-    const int white[][2] = {{319, 235}, {320, 235}, {319, 236}, {320, 236}, {315, 239}, {316, 239}, {323, 239}, {324, 239}};
+    const int white[][2] = {{319, 235}, {320, 235}, {319, 236}, {320, 236},
+                            {315, 239}, {316, 239}, {323, 239}, {324, 239}};
     auto whites = [&](const Picture& p) {
         int n = 0;
         for (const auto& w : white) n += p.Count(RGBA{255, 255, 255, 255}, w[0], w[1], w[0] + 1, w[1] + 1);

@@ -144,7 +144,8 @@ TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
         std::vector<const char*> args;
         const char* message;
     } cases[] = {
-        {{"--show", "grid"}, "--show: unknown overlay 'grid' (known: ground, wire, normals, flares, data, fps, menu, none)"},
+        {{"--show", "grid"},
+         "--show: unknown overlay 'grid' (known: ground, wire, normals, flares, data, fps, menu, none)"},
         {{"--show", "FPS"}, "--show: unknown overlay 'FPS'"},
         {{"--show", "wire,grid,sky"}, "--show: unknown overlay 'grid', 'sky'"},
         {{"--show", "wire,"}, "--show: unknown overlay (empty)"},
@@ -260,10 +261,10 @@ TEST(SkydomeOptionValues, TheDomeAndThePictureCannotShareAFile) {
 
 TEST(SkydomeOptionValues, HelpListsEveryOption) {
     const std::string usage = SkydomeUsage();
-    for (const char* line : {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n",
-                             "  --sun ZENITH,AZIMUTH\n", "  --exposure K  ", "  --resolution R\n", "  --view VIEW  ", "  --look ELEVATION,AZIMUTH\n",
-                             "  --fov DEG  ", "  --show LIST  ", "  --software-pipelines\n",
-                             "  -h, --help  "}) {
+    for (const char* line :
+         {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n", "  --sun ZENITH,AZIMUTH\n",
+          "  --exposure K  ", "  --resolution R\n", "  --view VIEW  ", "  --look ELEVATION,AZIMUTH\n", "  --fov DEG  ",
+          "  --show LIST  ", "  --software-pipelines\n", "  -h, --help  "}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
     }
 }

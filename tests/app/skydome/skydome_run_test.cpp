@@ -290,7 +290,8 @@ TEST(SkydomeRun, AMissingPictureIsNamedWithWhereItWasLookedFor) {
         fs::create_directories(dir / "work");
         fs::copy_file(program, dir / "bin" / "skydome");
         for (const auto& e : fs::directory_iterator(pictures)) {
-            if (e.path().filename() != c.missing) fs::copy_file(e.path(), dir / "bin" / "textures" / e.path().filename());
+            if (e.path().filename() != c.missing)
+                fs::copy_file(e.path(), dir / "bin" / "textures" / e.path().filename());
         }
         const std::string command =
             "cd '" + (dir / "work").string() + "' && '" + (dir / "bin" / "skydome").string() + "' -vms --frames 1 2>&1";

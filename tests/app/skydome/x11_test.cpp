@@ -67,8 +67,8 @@ Picture ReadXwd(const std::string& file) {
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
             const unsigned char* q = &b[pixels + static_cast<std::size_t>(y) * bytesPerLine + 4u * x];
-            const uint32_t v = byteOrder == 0 ? static_cast<uint32_t>(q[3]) << 24 | q[2] << 16 | q[1] << 8 | q[0]
-                                              : Big32(q);
+            const uint32_t v =
+                byteOrder == 0 ? static_cast<uint32_t>(q[3]) << 24 | q[2] << 16 | q[1] << 8 | q[0] : Big32(q);
             unsigned char* o = &p.rgb[3 * (static_cast<std::size_t>(y) * width + x)];
             o[0] = static_cast<unsigned char>((v & redMask) >> Shift(redMask));
             o[1] = static_cast<unsigned char>((v & greenMask) >> Shift(greenMask));
@@ -133,9 +133,9 @@ class X11Program : public ::testing::Test {
         // pipe closed before the line end gives up).
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        server = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
-                        "tcp"},
-                       {}, dir, dir / "xvfb.log", fds[1]);
+        server =
+            Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+                  dir, dir / "xvfb.log", fds[1]);
         close(fds[1]);
         std::string number;
         char c = 0;
@@ -170,7 +170,8 @@ class X11Program : public ::testing::Test {
     }
     Picture Shot(const std::string& name) {
         const std::string file = (dir / name).string();
-        const std::string command = "DISPLAY=" + display + " timeout 20 xwd -silent -id " + window + " -out '" + file + "'";
+        const std::string command =
+            "DISPLAY=" + display + " timeout 20 xwd -silent -id " + window + " -out '" + file + "'";
         if (std::system(command.c_str()) != 0) return {};
         // Kept for a person to look at when asked.
         if (const char* keep = std::getenv("KV_TEST_PICTURES")) {
@@ -229,8 +230,8 @@ TEST_F(X11Program, APersonDragsTheSunSavesLooksFromInsideAndQuits) {
     window = XdoTool("search --sync --onlyvisible --class KvAppClass");
     window = window.substr(0, window.find('\n'));
     ASSERT_FALSE(window.empty());
-    ASSERT_EQ(window.find_first_not_of("0123456789"), std::string::npos)
-        << window << " on " << display << "\n" << Log("xvfb.log") << Log("skydome.log");
+    ASSERT_EQ(window.find_first_not_of("0123456789"), std::string::npos) << window << " on " << display << "\n"
+                                                                         << Log("xvfb.log") << Log("skydome.log");
     XdoTool("windowfocus --sync " + window);
     // The pointer comes into the window as a hand would, away from the menu.
     XdoTool("mousemove --window " + window + " 500 300");
