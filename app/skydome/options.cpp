@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -10,7 +11,9 @@
 
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
+#include "app/skydome/panorama.h"
 #include "app/skydome/sky.h"
+#include "app/skydome/sunpos.h"
 #include "engine/core/kvtypes.h"
 
 namespace kv {
@@ -35,6 +38,12 @@ constexpr NumberRule kZenithRule = {0, kSkyMaxSunZenith, false, false, "0 to 85 
 constexpr NumberRule kAzimuthRule = {0, 360, true, false, "0 up to, not including, 360 degrees"};
 constexpr NumberRule kElevationRule = {-kViewMaxElevation, kViewMaxElevation, false, false, "-89.9 to 89.9 degrees"};
 constexpr NumberRule kFovRule = {kViewMinFov, kViewMaxFov, false, false, "1 to 179 degrees"};
+// In decimal: 1.7 as a float lies above 1.7 itself.
+constexpr NumberRule kTurbidityRule = {1.7, 10.0, false, false, "1.7 to 10"};
+constexpr NumberRule kLatitudeRule = {-90, 90, false, false, "-90 to 90 degrees"};
+constexpr NumberRule kLongitudeRule = {-180, 180, false, false, "-180 to 180 degrees"};
+constexpr NumberRule kPanoramaRule = {kPanoramaMinWidth, kPanoramaMaxWidth, false, true,
+                                      "an even number from 16 to 8192"};
 
 // Decimal only: an optional sign, digits with an optional point, an optional
 // exponent. No hexadecimal, no "inf" or "nan", no spaces.
@@ -187,6 +196,97 @@ bool ReadAnglePair(const OptionSpec& spec, const char* value, const AnglePair& p
     *first = a;
     *second = b;
     return true;
+}
+
+bool ApplyTurbidity(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    return OptionReal(spec, value, &o->turbidity, error);
+}
+
+// "LATITUDE,LONGITUDE", kept in double: the sun's place needs no rounding.
+bool ApplyLocation(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
+    if (comma == nullptr) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    const std::string latitudeText(value, comma);
+    const char* longitudeText = comma + 1;
+    double latitude = 0.0, longitude = 0.0;
+    const NumberFault a = ReadNumber(latitudeText.c_str(), kLatitudeRule, &latitude);
+    const NumberFault b = ReadNumber(longitudeText, kLongitudeRule, &longitude);
+    if (a == NumberFault::NotANumber || b == NumberFault::NotANumber) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    if (a == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, "the latitude ", latitudeText.c_str(), kLatitudeRule);
+        return false;
+    }
+    if (b == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, "the longitude ", longitudeText, kLongitudeRule);
+        return false;
+    }
+    o->location = true;
+    o->latitude = latitude;
+    o->longitude = longitude;
+    return true;
+}
+
+bool ApplyTime(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    std::string why;
+    if (value == nullptr) {
+        *error = Refuse(spec, nullptr);
+        return false;
+    }
+    if (!SolarParseTime(value, &o->moment, &why)) {
+        *error = std::string(spec.name) + ": " + why + ", not \"" + value + "\"";
+        return false;
+    }
+    o->time = true;
+    o->timeText = value;
+    return true;
+}
+
+bool ApplyPanoramaSize(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    if (!OptionNumber(spec, value, &v, error)) return false;
+    // Whole and in range; an odd width has no half height.
+    if (!PanoramaWidthValid(static_cast<int32>(v))) {
+        *error = OutOfRange(spec, "", value, *spec.rule);
+        return false;
+    }
+    o->panoramaWidth = static_cast<int>(v);
+    return true;
+}
+
+bool ApplyExportOnly(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->exportOnly = true;
+    return true;
+}
+
+bool EndsWith(const char* name, const char* extension) {
+    const std::size_t n = std::strlen(name);
+    const std::size_t e = std::strlen(extension);
+    return n > e && strcasecmp(name + n - e, extension) == 0;
+}
+
+bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error);
+
+// Export files: the name's extension says the format.
+bool ApplyGltf(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && *value != '\0' && !EndsWith(value, ".glb")) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    return ApplyFile(spec, value, o, error);
+}
+
+bool ApplyPanorama(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && *value != '\0' && PanoramaFormatOf(value) == PanoramaFormatNone) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    return ApplyFile(spec, value, o, error);
 }
 
 // "ZENITH,AZIMUTH"
@@ -350,6 +450,57 @@ const OptionSpec kOptions[] = {
      .rule = &kFovRule,
      .real = &SkydomeOptions::fov,
      .needs = "a number of degrees from 1 to 179"},
+    {.name = "--turbidity",
+     .value = "T",
+     .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2)",
+     .apply = ApplyTurbidity,
+     .rule = &kTurbidityRule,
+     .needs = "a number from 1.7 to 10"},
+    {.name = "--location",
+     .value = "LATITUDE,LONGITUDE",
+     .help = "with --time, instead of --sun: the sun as seen from that place\n"
+             "(degrees, north and east positive) at that moment. NOAA's solar\n"
+             "equations with their refraction correction, for the years 1901\n"
+             "to 2099: good to about 0.01 degrees away from the horizon. The\n"
+             "program prints the zenith angle, the compass azimuth (from north,\n"
+             "clockwise) and its own azimuth, which is 360 minus the compass\n"
+             "azimuth (the dome's +z is north, +x west). A sun lower than 5\n"
+             "degrees, or set, is refused",
+     .apply = ApplyLocation,
+     .needs = "LATITUDE,LONGITUDE in degrees, for example --location 48.8566,2.3522"},
+    {.name = "--time",
+     .value = "ISO8601",
+     .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS] with the clock's\n"
+             "UTC offset, for example 2026-06-21T18:00+02:00 (Z for UTC)",
+     .apply = ApplyTime,
+     .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
+    {.name = "--export-gltf",
+     .value = "FILE.glb",
+     .help = "write the dome as glTF 2.0 binary when the run ends (vertex\n"
+             "colours in linear light, one unlit material, y up)",
+     .apply = ApplyGltf,
+     .file = &SkydomeOptions::exportGltf,
+     .needs = "a file name ending in .glb (glTF binary)"},
+    {.name = "--export-panorama",
+     .value = "FILE.png|FILE.exr",
+     .help = "write the sky as an equirectangular panorama when the run ends:\n"
+             "PNG with the program's colours, or OpenEXR with half-float linear\n"
+             "colours for lighting. Zenith at the top, north in the centre, east\n"
+             "three quarters across; below the horizon the horizon's colour",
+     .apply = ApplyPanorama,
+     .file = &SkydomeOptions::exportPanorama,
+     .needs = "a file name ending in .png (the program's colours) or .exr (linear, for lighting)"},
+    {.name = "--panorama-size",
+     .value = "W",
+     .help = "the panorama's width in pixels, even, 16 to 8192; its height is\n"
+             "W/2 (default 2048)",
+     .apply = ApplyPanoramaSize,
+     .rule = &kPanoramaRule,
+     .needs = "an even width in pixels from 16 to 8192"},
+    {.name = "--export-only",
+     .help = "write the files asked for (the exports, --save-dome) without\n"
+             "opening a window or using OpenGL, and exit",
+     .apply = ApplyExportOnly},
     {.name = "--show",
      .value = "LIST",
      .help = "what to draw besides the dome, comma-separated: ground,\n"
@@ -391,6 +542,49 @@ bool SameFile(const std::string& a, const std::string& b) {
     const std::filesystem::path pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
     const std::filesystem::path pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
     return ea ? a == b : eb ? a == b : pa == pb;
+}
+
+// What the options of skies for other tools ask for together.
+bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::string* error) {
+    if (sunGiven && o.location) {
+        *error = "--sun and --location both place the sun: give one of them";
+        return false;
+    }
+    if (o.location != o.time) {
+        *error = o.location ? "--location needs --time: the sun's place depends on the moment"
+                            : "--time needs --location: the sun's place depends on where it is seen";
+        return false;
+    }
+    if (widthGiven && o.exportPanorama.empty()) {
+        *error = "--panorama-size needs --export-panorama";
+        return false;
+    }
+    if (o.exportOnly) {
+        if (o.exportGltf.empty() && o.exportPanorama.empty() && o.saveDome.empty()) {
+            *error = "--export-only needs something to write: --export-gltf, --export-panorama or --save-dome";
+            return false;
+        }
+        if (!o.screenshot.empty() || o.frames >= 0) {
+            *error = "--export-only shows no frames: leave out --frames and --screenshot";
+            return false;
+        }
+    }
+    // One file for two outputs would keep only the one written last.
+    const std::pair<const char*, const std::string*> files[] = {{"--screenshot", &o.screenshot},
+                                                                {"--save-dome", &o.saveDome},
+                                                                {"--export-gltf", &o.exportGltf},
+                                                                {"--export-panorama", &o.exportPanorama}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        for (std::size_t j = i + 1; j < 4; ++j) {
+            if (!files[i].second->empty() && !files[j].second->empty() &&
+                SameFile(*files[i].second, *files[j].second)) {
+                *error = std::string(files[i].first) + " and " + files[j].first + " name the same file, " +
+                         *files[j].second + ": each would overwrite the other";
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 std::string MakeUsage() {
@@ -439,6 +633,8 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
     std::vector<char*> rest;
     if (!args.empty()) rest.push_back(args[0]);
     SkydomeOptions parsed = *options;
+    bool sunGiven = false;
+    bool widthGiven = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const char* a = args[i];
         if (std::strcmp(a, kNoDialog) == 0) {
@@ -465,6 +661,8 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
             }
         }
         if (!spec->apply(*spec, value, &parsed, error)) return false;
+        sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
+        widthGiven = widthGiven || std::strcmp(spec->name, "--panorama-size") == 0;
     }
     if (!parsed.help) {
         if (!parsed.screenshot.empty() && parsed.frames < 1) {
@@ -476,6 +674,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
                      ": each would overwrite the other";
             return false;
         }
+        if (!CheckExports(parsed, sunGiven, widthGiven, error)) return false;
     }
     *options = parsed;
     args = rest;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/skydome/sunpos.h"
+
 namespace kv {
 
 struct SkydomeOptions {
@@ -18,6 +20,20 @@ struct SkydomeOptions {
     float sunAzimuth = 20.0f;  // degrees, 0 up to 360
     float exposure = 0.1f;     // 0.01 to 1
     int resolution = 9;        // rings, 1 to 32
+    float turbidity = 2.0f;    // haze, 1.7 to 10
+    // The sun from a place and a moment (both or neither), instead of --sun.
+    bool location = false;
+    double latitude = 0.0;   // degrees north
+    double longitude = 0.0;  // degrees east
+    bool time = false;
+    std::string timeText;   // as given
+    SolarTime moment = {};  // read from it
+    // Exports, written at the end of the run with --save-dome.
+    std::string exportGltf;      // the dome as glTF 2.0 binary
+    std::string exportPanorama;  // .png or .exr
+    int panoramaWidth = 2048;    // even, 16 to 8192; the height is half of it
+    bool exportOnly = false;     // no window: only the files asked for are written
+    bool exportFailed = false;   // set when an export could not be written
     // The view at start-up.
     bool preview = false;  // --view preview: from the dome's centre
     bool look = false;     // --look given: the preview camera's angles

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "engine/core/baerr.h"
+
 namespace kv {
 
 namespace {
@@ -12,6 +14,7 @@ constexpr double kPiSingle = 3.1415927410125732;
 
 SkyState skyState{};
 double conversion[3][3] = {};
+float turbidity = kSkyTurbidity;
 SkySunMovedHook sunHook = nullptr;
 void* sunHookData = nullptr;
 
@@ -169,9 +172,20 @@ void SkyMoveSun(float dThetaDegrees, float dPhiDegrees) {
     } else if (phi < 0.0f) {
         phi += 360.0f;
     }
-    SkySetSun(theta, phi, kSkyTurbidity);
+    SkySetSun(theta, phi, turbidity);
     if (sunHook != nullptr) sunHook(theta, phi, sunHookData);
 }
+
+bool SkySetTurbidity(float t) {
+    if (!(t >= kSkyMinTurbidity && t <= kSkyMaxTurbidity)) {
+        ErrorRaise(kModuleNone, kErrOutOfRange);
+        return false;
+    }
+    turbidity = t;
+    return true;
+}
+
+float SkyGetTurbidity() { return turbidity; }
 
 void SkySetSunMovedHook(SkySunMovedHook hook, void* data) {
     sunHook = hook;

@@ -14,7 +14,10 @@ namespace kv {
 
 // pi/180 with pi first rounded to single precision, in double.
 constexpr double kSkyDegToRad = 0.017453293005625408;
+// The default turbidity, and the range of hazier skies the model is meant for.
 constexpr float kSkyTurbidity = 2.0f;
+constexpr float kSkyMinTurbidity = 1.7f;
+constexpr float kSkyMaxTurbidity = 10.0f;
 constexpr float kSkyMaxSunZenith = 85.0f;
 
 // Perez channels, in evaluation order.
@@ -60,8 +63,14 @@ RGBAReal SkyXYZToRGB(double x, double y, double z);
 RGBA SkyToneMap(const RGBAReal* colour, float k);
 
 // Moves the sun by the given degrees (zenith clamped to [0, 85], azimuth
-// wrapped into [0, 360)), recomputes the model and calls the sun hook.
+// wrapped into [0, 360)), recomputes the model with the current turbidity and
+// calls the sun hook.
 void SkyMoveSun(float dThetaDegrees, float dPhiDegrees);
+
+// The turbidity SkyMoveSun computes the sky for (kSkyTurbidity until set).
+// Values outside 1.7 to 10 are refused (kErrOutOfRange raised, false).
+bool SkySetTurbidity(float turbidity);
+float SkyGetTurbidity();
 
 // Called by SkyMoveSun after the model is recomputed: where the dome
 // recolours itself. Null for none.

@@ -114,8 +114,11 @@ constexpr double kCos2Error = 2e-14;   // cos^2(gamma) taken as the square of th
 constexpr double kSumError = 8e-15;    // rounding of the Perez sums, relative to their terms
 constexpr double kRoundError = 2e-15;  // rounding differences of the XYZ and RGB sums
 
+// Where direction i's zenith-angle terms are: a row shares one.
+inline int32 ThetaIndex(const SkyColorCache* c, int32 i) { return c->row ? 0 : i; }
+
 inline void Plain(const SkyColorCache* c, int32 i, double thetaS, double phiS, RGBAReal* out) {
-    out[i] = SkyColor(thetaS, phiS, c->theta[i], c->phi[i]);
+    out[i] = SkyColor(thetaS, phiS, c->theta[ThetaIndex(c, i)], c->phi[i]);
 }
 
 void MakeZenithFactors(SkyColorCache* c, const SkyState& s) {
@@ -124,7 +127,8 @@ void MakeZenithFactors(SkyColorCache* c, const SkyState& s) {
         const double b = s.perez[ch][1];
         double* f = c->zenithFactor[ch];
         // The same expression as the first factor of SkyPerez.
-        for (int32 i = 0; i < c->count; ++i) {
+        const int32 n = c->row ? 1 : c->count;
+        for (int32 i = 0; i < n; ++i) {
             const double v = 1.0 + a * std::exp(b / c->cosTheta[i]);
             // A factor the plain evaluation would zero out poisons the fast
             // colour instead, so that the direction falls back to it.
@@ -207,15 +211,17 @@ bool MakeSunTerms(SunTerms* t, const SkyState& s, double thetaS, double phiS) {
 // The fast colour of direction i; false when it cannot be trusted to equal
 // the plain one.
 bool ComputeOne(const SkyColorCache* cache, const SunTerms& t, int32 i, RGBAReal* out) {
+    const int32 ti = ThetaIndex(cache, i);
     const double cd = cache->cosPhi[i] * t.cosPs + cache->sinPhi[i] * t.sinPs;
-    double arg = cd * t.sinTs * cache->sinTheta[i] + t.cosTs * cache->cosTheta[i];
+    double arg = cd * t.sinTs * cache->sinTheta[ti] + t.cosTs * cache->cosTheta[ti];
     arg = arg > 1.0 ? 1.0 : (arg < -1.0 ? -1.0 : arg);
     float invSine;
     const double gamma = FastAcos(arg, &invSine);
     if (invSine < 0.0f) return false;
     double v[3];
     for (int ch = 0; ch < 3; ++ch) {
-        v[ch] = cache->zenithFactor[ch][i] * (1.0 + t.C[ch] * FastExp(t.D[ch] * gamma) + t.E[ch] * arg * arg) * t.K[ch];
+        v[ch] =
+            cache->zenithFactor[ch][ti] * (1.0 + t.C[ch] * FastExp(t.D[ch] * gamma) + t.E[ch] * arg * arg) * t.K[ch];
     }
     const double x = v[0];
     const double y = v[1];
@@ -322,8 +328,20 @@ KV_AVX2 inline __m256d FastAcos4(__m256d a, __m256d* invSine, __m256d* bad) {
     return _mm256_blendv_pd(_mm256_blendv_pd(gNeg, gPos, positive), gSmall, small);
 }
 
+// The zenith-angle terms of four directions from i: per direction, or the
+// row's one for all four.
+template <bool kRow>
+KV_AVX2 inline __m256d ThetaTerms(const double* a, int32 i) {
+    if constexpr (kRow) {
+        return Splat(a[0]);
+    } else {
+        return _mm256_loadu_pd(a + i);
+    }
+}
+
 // Four directions per step; returns how many were handled (a multiple of 4),
 // falling back to the plain evaluation for lanes it cannot trust.
+template <bool kRow>
 KV_AVX2 int32 ComputeAvx2(SkyColorCache* cache, const SunTerms& t, RGBAReal* colours) {
     const int32 n = cache->count & ~3;
     const __m256d sinTs = Splat(t.sinTs);
@@ -333,8 +351,8 @@ KV_AVX2 int32 ComputeAvx2(SkyColorCache* cache, const SunTerms& t, RGBAReal* col
     for (int32 i = 0; i < n; i += 4) {
         const __m256d cd = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(cache->cosPhi + i), cosPs),
                                          _mm256_mul_pd(_mm256_loadu_pd(cache->sinPhi + i), sinPs));
-        __m256d arg = _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(cd, sinTs), _mm256_loadu_pd(cache->sinTheta + i)),
-                                    _mm256_mul_pd(cosTs, _mm256_loadu_pd(cache->cosTheta + i)));
+        __m256d arg = _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(cd, sinTs), ThetaTerms<kRow>(cache->sinTheta, i)),
+                                    _mm256_mul_pd(cosTs, ThetaTerms<kRow>(cache->cosTheta, i)));
         arg = _mm256_max_pd(_mm256_min_pd(arg, Splat(1.0)), Splat(-1.0));
         __m256d invSine;
         __m256d bad;
@@ -345,7 +363,7 @@ KV_AVX2 int32 ComputeAvx2(SkyColorCache* cache, const SunTerms& t, RGBAReal* col
         for (int ch = 0; ch < 3; ++ch) {
             const __m256d e = FastExp4(_mm256_mul_pd(Splat(t.D[ch]), gamma));
             const __m256d f2 = _mm256_fmadd_pd(Splat(t.E[ch]), arg2, _mm256_fmadd_pd(Splat(t.C[ch]), e, Splat(1.0)));
-            v[ch] = _mm256_mul_pd(_mm256_mul_pd(_mm256_loadu_pd(cache->zenithFactor[ch] + i), f2), Splat(t.K[ch]));
+            v[ch] = _mm256_mul_pd(_mm256_mul_pd(ThetaTerms<kRow>(cache->zenithFactor[ch], i), f2), Splat(t.K[ch]));
         }
         const __m256d invY = _mm256_div_pd(Splat(1.0), v[1]);
         const __m256d Y = v[2];
@@ -486,7 +504,11 @@ void SkyColorCacheRelease(SkyColorCache* cache) {
     SkyColorCacheInit(cache);
 }
 
-bool SkyColorCacheSetDirections(SkyColorCache* cache, const V3d* directions, int32 count) {
+namespace {
+
+// Room for count directions in every array; false (the cache emptied) when
+// memory runs out.
+bool Reserve(SkyColorCache* cache, int32 count) {
     constexpr int32 kArrays = 9;
     if (count > cache->capacity) {
         const std::size_t bytes = static_cast<std::size_t>(count) * kArrays * sizeof(double);
@@ -510,6 +532,15 @@ bool SkyColorCacheSetDirections(SkyColorCache* cache, const V3d* directions, int
         p += n;
     }
     cache->count = count;
+    cache->factorsValid = false;
+    return true;
+}
+
+}  // namespace
+
+bool SkyColorCacheSetDirections(SkyColorCache* cache, const V3d* directions, int32 count) {
+    if (!Reserve(cache, count)) return false;
+    cache->row = false;
     for (int32 i = 0; i < count; ++i) {
         SkyDirectionAngles(&directions[i], &cache->theta[i], &cache->phi[i]);
         cache->sinTheta[i] = std::sin(cache->theta[i]);
@@ -517,8 +548,27 @@ bool SkyColorCacheSetDirections(SkyColorCache* cache, const V3d* directions, int
         cache->cosPhi[i] = std::cos(cache->phi[i]);
         cache->sinPhi[i] = std::sin(cache->phi[i]);
     }
-    cache->factorsValid = false;
     return true;
+}
+
+bool SkyColorCacheSetAzimuths(SkyColorCache* cache, const double* phi, int32 count) {
+    if (!Reserve(cache, count < 1 ? 1 : count)) return false;
+    cache->count = count;
+    cache->row = true;
+    for (int32 i = 0; i < count; ++i) {
+        cache->phi[i] = phi[i];
+        cache->cosPhi[i] = std::cos(phi[i]);
+        cache->sinPhi[i] = std::sin(phi[i]);
+    }
+    SkyColorCacheSetZenith(cache, 0.0);
+    return true;
+}
+
+void SkyColorCacheSetZenith(SkyColorCache* cache, double theta) {
+    cache->theta[0] = theta;
+    cache->sinTheta[0] = std::sin(theta);
+    cache->cosTheta[0] = std::cos(theta);
+    cache->factorsValid = false;
 }
 
 void SkyColorCacheCompute(SkyColorCache* cache, double thetaS, double phiS, RGBAReal* colours) {
@@ -535,7 +585,7 @@ void SkyColorCacheCompute(SkyColorCache* cache, double thetaS, double phiS, RGBA
     }
     int32 done = 0;
 #if KV_SKY_AVX2
-    if (UseAvx2()) done = ComputeAvx2(cache, sun, colours);
+    if (UseAvx2()) done = cache->row ? ComputeAvx2<true>(cache, sun, colours) : ComputeAvx2<false>(cache, sun, colours);
 #endif
     for (int32 i = done; i < n; ++i) {
         if (!ComputeOne(cache, sun, i, &colours[i])) {

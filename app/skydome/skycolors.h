@@ -25,6 +25,7 @@ struct SkyColorCache {
     double* zenithFactor[3];          // 1 + A e^(B / cos theta) per channel
     double factorCoefficients[3][2];  // the A, B the factors were made with
     bool factorsValid;
+    bool row;          // every direction at one zenith angle: the theta arrays hold one entry
     int32 plainCount;  // directions evaluated plainly in the last pass
 };
 
@@ -33,6 +34,12 @@ void SkyColorCacheInit(SkyColorCache* cache);
 // false when memory runs out (the cache then holds no directions).
 bool SkyColorCacheSetDirections(SkyColorCache* cache, const V3d* directions, int32 count);
 void SkyColorCacheRelease(SkyColorCache* cache);
+// A row of directions given by their angles, all at one zenith angle (a
+// panorama's row): the azimuths (radians) once, then the zenith angle of each
+// row. The colours are SkyColor's for (theta, phi[i]), bit for bit. False when
+// memory runs out (the cache then holds no directions).
+bool SkyColorCacheSetAzimuths(SkyColorCache* cache, const double* phi, int32 count);
+void SkyColorCacheSetZenith(SkyColorCache* cache, double theta);
 // colours[i] := SkyColor(thetaS, phiS, angles of direction i) for the current
 // sky state, bit for bit. Sun angles in radians, as for SkyColor.
 void SkyColorCacheCompute(SkyColorCache* cache, double thetaS, double phiS, RGBAReal* colours);

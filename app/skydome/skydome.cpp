@@ -14,6 +14,7 @@
 #include "app/skydome/flares.h"
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
+#include "app/skydome/skyrun.h"
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/image/baimage.h"
@@ -313,6 +314,7 @@ int32 Initialise(void* window) {
     DomeAttachToSky();
 
     // The sun starts below its first move, so the move places it.
+    SkySetTurbidity(options->turbidity);
     SkyState* sky = SkyGetState();
     sky->sunTheta = 0.0f;
     sky->sunPhi = 0.0f;
@@ -358,6 +360,10 @@ int32 Initialise(void* window) {
 
 void Terminate() {
     SkydomeOptions* options = SkydomeGetOptions();
+    // The exports and the saved dome show the sky as the run leaves it.
+    if (!options->exportGltf.empty() || !options->exportPanorama.empty()) {
+        options->exportFailed = !app.sceneReady || !SkydomeRunExports(options, DomeGetAtomic(), PlatformErrorMessage);
+    }
     if (!options->saveDome.empty()) {
         std::string message;
         options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str(), false, &message);

@@ -8,6 +8,7 @@
 #include "app/skel/skeleton.h"
 #include "app/skydome/options.h"
 #include "app/skydome/skydome.h"
+#include "app/skydome/skyrun.h"
 
 int32_t kv::AppEventHandler(int32_t event, void* data) { return kv::SkydomeEventHandler(event, data); }
 
@@ -26,8 +27,16 @@ int main(int argc, char** argv) {
         std::fputs(kv::SkydomeUsage(), stdout);
         return 0;
     }
+    std::string sun;
+    if (!kv::SkydomeResolveSun(options, &sun, &error)) {
+        std::fprintf(stderr, "skydome: %s\n", error.c_str());
+        return 2;
+    }
+    if (!sun.empty()) std::printf("%s\n", sun.c_str());
+    std::fflush(stdout);
+    if (options->exportOnly) return kv::SkydomeExportOnly(options);
     args.push_back(nullptr);
     const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
-    if (status == 0 && (options->screenshotFailed || options->saveFailed)) return 1;
+    if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) return 1;
     return status;
 }

@@ -9,12 +9,12 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "fake_device.h"
 #include "engine/frame/baframe.h"
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
 #include "engine/opengl/baintogl.h"
 #include "engine/opengl/basdlogl.h"
+#include "error_log.h"
 
 namespace kv::test {
 

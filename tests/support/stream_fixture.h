@@ -10,8 +10,8 @@
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/core/bamemory.h"
-#include "fake_device.h"
 #include "engine/stream/bastream.h"
+#include "error_log.h"
 
 namespace kv::test {
 

@@ -4,24 +4,24 @@
 
 #include <cstring>
 
-#include "fake_device.h"
 #include "engine/frame/baframe.h"
-#include "raster_device.h"
+#include "raster_memory.h"
 
 namespace kv {
 namespace {
 
-using test::RasterDevice;
+using test::RasterMemory;
+using test::TestDevice;
 
-class CameraHelpers : public test::RasterDeviceTest {
+class CameraHelpers : public test::RasterMemoryTest {
   protected:
     void SetUp() override {
         CameraResizeForget();
-        test::RasterDeviceTest::SetUp();
+        test::RasterMemoryTest::SetUp();
     }
     void TearDown() override {
         CameraDestroyWithRasters(camera);
-        test::RasterDeviceTest::TearDown();
+        test::RasterMemoryTest::TearDown();
     }
     void Make(int32 w, int32 h) {
         camera = CameraCreateWithRasters(w, h, true);
@@ -42,8 +42,8 @@ TEST_F(CameraHelpers, CreateMakesFrameAndBothRastersAndDestroyRemovesThem) {
     EXPECT_EQ(RasterGetWidth(depth), 320);
     CameraDestroyWithRasters(camera);
     camera = nullptr;
-    EXPECT_TRUE(RasterDevice::storage.empty());
-    EXPECT_EQ(RasterDevice::Count(StdRasterDestroy), 2);
+    EXPECT_TRUE(RasterMemory::storage.empty());
+    EXPECT_EQ(TestDevice::Count(StdRasterDestroy), 2);
     CameraDestroyWithRasters(nullptr);
 
     Camera* plain = CameraCreateWithRasters(8, 8, false);
@@ -53,13 +53,13 @@ TEST_F(CameraHelpers, CreateMakesFrameAndBothRastersAndDestroyRemovesThem) {
 }
 
 TEST_F(CameraHelpers, AFailedCreateLeavesNothingBehind) {
-    RasterDevice::refuseCreate = [](const Raster* r, int32 flags) {
+    RasterMemory::refuseCreate = [](const Raster* r, int32 flags) {
         (void)r;
         return (flags & kRasterTypeMask) == RasterTypeZBuffer;
     };
     EXPECT_EQ(CameraCreateWithRasters(64, 64, true), nullptr);
-    EXPECT_TRUE(RasterDevice::storage.empty());
-    EXPECT_EQ(RasterDevice::Count(StdRasterDestroy), 1);  // the colour raster
+    EXPECT_TRUE(RasterMemory::storage.empty());
+    EXPECT_EQ(TestDevice::Count(StdRasterDestroy), 1);  // the colour raster
 }
 
 TEST_F(CameraHelpers, ResizeGivesTheLargerSideTheViewWindow) {
@@ -75,7 +75,7 @@ TEST_F(CameraHelpers, ResizeGivesTheLargerSideTheViewWindow) {
     CameraResizeRasters(camera, &tall, 0.5f, 4.0f / 3.0f);
     EXPECT_FLOAT_EQ(CameraGetViewWindow(camera)->x, 0.375f);
     EXPECT_FLOAT_EQ(CameraGetViewWindow(camera)->y, 0.5f);
-    EXPECT_EQ(RasterDevice::storage.size(), 2u);  // the old rasters are gone
+    EXPECT_EQ(RasterMemory::storage.size(), 2u);  // the old rasters are gone
 
     // A collapsed window changes nothing.
     ResizeRecord none{0, 0, 0, 600};
@@ -86,8 +86,7 @@ TEST_F(CameraHelpers, ResizeGivesTheLargerSideTheViewWindow) {
 }
 
 TEST_F(CameraHelpers, FullScreenModesKeepTheModeSize) {
-    RasterDevice::modes = {{640, 480, 32, 0}, {1024, 768, 32, kVideoModeFullScreen}};
-    RasterDevice::currentMode = 1;
+    TestDevice::UseModes({{640, 480, 32, 0}, {1024, 768, 32, kVideoModeFullScreen}}, 1);
     Make(640, 480);
     ResizeRecord window{0, 0, 300, 200};
     CameraResizeRasters(camera, &window, 0.5f, 4.0f / 3.0f);
@@ -102,7 +101,7 @@ TEST_F(CameraHelpers, AFailedResizeFallsBackToTheFirstSize) {
     Make(640, 480);
     ResizeRecord ok{0, 0, 800, 600};
     CameraResizeRasters(camera, &ok, 0.5f, 4.0f / 3.0f);
-    RasterDevice::refuseCreate = [](const Raster* r, int32) { return r->width > 2000; };
+    RasterMemory::refuseCreate = [](const Raster* r, int32) { return r->width > 2000; };
     ResizeRecord huge{0, 0, 4000, 3000};
     CameraResizeRasters(camera, &huge, 0.5f, 4.0f / 3.0f);
     EXPECT_EQ(huge.width, 640);
@@ -111,7 +110,7 @@ TEST_F(CameraHelpers, AFailedResizeFallsBackToTheFirstSize) {
     ASSERT_NE(CameraGetZRaster(camera), nullptr);
     EXPECT_EQ(RasterGetWidth(CameraGetRaster(camera)), 640);
     EXPECT_FLOAT_EQ(CameraGetViewWindow(camera)->y, 0.375f);  // left as it was
-    EXPECT_EQ(RasterDevice::storage.size(), 2u);
+    EXPECT_EQ(RasterMemory::storage.size(), 2u);
 
     // Without a record the camera's own size is used.
     CameraResizeRasters(camera, nullptr, 0.5f, 4.0f / 3.0f);
@@ -124,7 +123,7 @@ TEST_F(CameraHelpers, ThePointerIsACrossWithATransparentBorder) {
     ASSERT_NE(pointer, nullptr);
     EXPECT_EQ(RasterGetWidth(pointer), 16);
     EXPECT_EQ(RasterGetType(pointer), RasterTypeNormal);
-    const std::vector<uint8>& px = RasterDevice::storage[pointer];
+    const std::vector<uint8>& px = RasterMemory::storage[pointer];
     ASSERT_EQ(px.size(), 16u * 16u * 4u);
     EXPECT_EQ(0, std::memcmp(px.data(), CameraPointerPixels(), px.size()));
     auto at = [&](int32 row, int32 col) {
@@ -152,9 +151,9 @@ TEST_F(CameraHelpers, ThePointerIsACrossWithATransparentBorder) {
     }
     RasterDestroy(pointer);
 
-    RasterDevice::failingSlots.insert(StdRasterSetImage);
+    TestDevice::failingSlots.insert(StdRasterSetImage);
     EXPECT_EQ(CameraPointerCreate(), nullptr);
-    EXPECT_TRUE(RasterDevice::storage.empty());
+    EXPECT_TRUE(RasterMemory::storage.empty());
 }
 
 }  // namespace

@@ -7,12 +7,12 @@
 #include "app/skel/sdl/platform.h"
 #include "app_handler.h"
 #include "engine/image/ktcharse.h"
-#include "mode_device.h"
+#include "test_device.h"
 
 namespace kv {
 namespace {
 
-using test::ModeDevice;
+using test::TestDevice;
 
 class Dialog : public ::testing::Test {
   protected:
@@ -21,8 +21,9 @@ class Dialog : public ::testing::Test {
     int32 fullScreen = 0;
 
     void SetUp() override {
-        ModeDevice::Reset();
-        EngineSetDevice(ModeDevice::Interface);
+        TestDevice::Reset();
+        TestDevice::UseTwoDisplays();
+        EngineSetDevice(TestDevice::Interface);
         ASSERT_TRUE(EngineInit(nullptr, 0));
         EngineOpenParams p{this};
         ASSERT_TRUE(EngineOpen(&p));
@@ -67,12 +68,12 @@ TEST_F(Dialog, ListsTheSubSystemsAndModesWithTheCurrentOnesSelected) {
 }
 
 TEST_F(Dialog, SubSystemsAreCountedAndCutToSixteen) {
-    ModeDevice::modes.assign(20, {{640, 480, 32, 0}});
-    ModeDevice::currentMode.assign(20, 0);
+    TestDevice::modes.assign(20, {{640, 480, 32, 0}});
+    TestDevice::currentMode.assign(20, 0);
     Open();
     EXPECT_EQ(d.subSystems.size(), 16u);
 
-    ModeDevice::modes.clear();
+    TestDevice::modes.clear();
     DeviceDialog none;
     EXPECT_FALSE(DeviceDialogPrepare(&none));
 }
@@ -80,11 +81,11 @@ TEST_F(Dialog, SubSystemsAreCountedAndCutToSixteen) {
 TEST_F(Dialog, AnotherSubSystemIsSelectedAtOnceAndBringsItsModes) {
     Open();
     DeviceDialogSelect(&d, DialogSubSystemList, 0);
-    EXPECT_TRUE(ModeDevice::setSubSystemCalls.empty()) << "the same sub-system again changes nothing";
+    EXPECT_TRUE(TestDevice::Arguments(DeviceSetSubSystem).empty()) << "the same sub-system again changes nothing";
 
     DeviceDialogSelect(&d, DialogSubSystemList, 1);
-    EXPECT_EQ(ModeDevice::setSubSystemCalls, std::vector<int32>{1});
-    EXPECT_EQ(ModeDevice::subSystem, 1);
+    EXPECT_EQ(TestDevice::Arguments(DeviceSetSubSystem), std::vector<int32>{1});
+    EXPECT_EQ(TestDevice::subSystem, 1);
     ASSERT_EQ(d.modes.size(), 3u);
     EXPECT_EQ(d.modes[0].text, "1024 x 768 x 32 (Fullscreen)");
     EXPECT_EQ(d.chosenMode, 1);
@@ -107,10 +108,10 @@ TEST_F(Dialog, AWindowedModeLeavesTheSizeAsTheApplicationSetIt) {
 TEST_F(Dialog, AFullScreenModeBecomesTheClientSize) {
     Open();
     DeviceDialogSelect(&d, DialogSubSystemList, 1);
-    ModeDevice::subSystem = 0;  // as if something moved it meanwhile
+    TestDevice::subSystem = 0;  // as if something moved it meanwhile
     ASSERT_TRUE(DeviceDialogApply(&d, &settings, &fullScreen));
-    EXPECT_EQ(ModeDevice::subSystem, 1);
-    EXPECT_EQ(ModeDevice::currentMode[1], 1);
+    EXPECT_EQ(TestDevice::subSystem, 1);
+    EXPECT_EQ(TestDevice::currentMode[1], 1);
     EXPECT_EQ(settings.width, 640);
     EXPECT_EQ(settings.height, 480);
     EXPECT_EQ(fullScreen, 1);
@@ -118,9 +119,9 @@ TEST_F(Dialog, AFullScreenModeBecomesTheClientSize) {
 
 TEST_F(Dialog, FailingToSelectFailsTheStep) {
     Open();
-    ModeDevice::failing = {DeviceUseMode};
+    TestDevice::failing = {DeviceUseMode};
     EXPECT_FALSE(DeviceDialogApply(&d, &settings, &fullScreen));
-    ModeDevice::failing = {DeviceSetSubSystem};
+    TestDevice::failing = {DeviceSetSubSystem};
     d.subSystem = 5;  // the engine's own answer only knows sub-system 0
     EXPECT_FALSE(DeviceDialogApply(&d, &settings, &fullScreen));
 }
@@ -138,11 +139,11 @@ TEST_F(Dialog, KeyboardMovesFocusSelectsAndCloses) {
 
     // Arrows on the closed sub-system list change it at once.
     DeviceDialogKey(&d, DialogKeyDown);
-    EXPECT_EQ(ModeDevice::subSystem, 1);
+    EXPECT_EQ(TestDevice::subSystem, 1);
     DeviceDialogKey(&d, DialogKeyDown);
     EXPECT_EQ(d.subSystemItem, 1) << "the last item stays";
     DeviceDialogKey(&d, DialogKeyHome);
-    EXPECT_EQ(ModeDevice::subSystem, 0);
+    EXPECT_EQ(TestDevice::subSystem, 0);
 
     // The open mode list moves a mark; Escape drops it, Enter takes it.
     DeviceDialogKey(&d, DialogKeyTab);
@@ -181,7 +182,7 @@ TEST_F(Dialog, MouseOpensListsPicksRowsAndPressesButtons) {
     EXPECT_EQ(d.openList, DialogSubSystemList);
     DeviceDialogMouseDown(&d, 1, kDialogHeight - 1);
     EXPECT_EQ(d.openList, DialogNoControl);
-    EXPECT_EQ(ModeDevice::subSystem, 0);
+    EXPECT_EQ(TestDevice::subSystem, 0);
 
     // Hovering marks a row; the wheel only scrolls.
     Click(DialogSubSystemList);
@@ -194,7 +195,7 @@ TEST_F(Dialog, MouseOpensListsPicksRowsAndPressesButtons) {
     DeviceDialogWheel(&d, -1);
     EXPECT_EQ(d.scrollTop, 0) << "two rows fit: nothing to scroll";
     ClickRow(1);
-    EXPECT_EQ(ModeDevice::subSystem, 1);
+    EXPECT_EQ(TestDevice::subSystem, 1);
 
     // A button acts only when released over itself.
     const DialogRect ok = DeviceDialogControlRect(DialogOk);
@@ -206,8 +207,8 @@ TEST_F(Dialog, MouseOpensListsPicksRowsAndPressesButtons) {
 }
 
 TEST_F(Dialog, ALongListScrollsToKeepTheMarkInView) {
-    ModeDevice::modes[0].clear();
-    for (int32 i = 0; i < 40; ++i) ModeDevice::modes[0].push_back({100 + i, 100, 32, 0});
+    TestDevice::modes[0].clear();
+    for (int32 i = 0; i < 40; ++i) TestDevice::modes[0].push_back({100 + i, 100, 32, 0});
     Open();
     d.focus = DialogModeList;
     DeviceDialogKey(&d, DialogKeyDropDown);
@@ -266,7 +267,7 @@ TEST_F(Dialog, DrawsTheLabelAndTheChoicesInTheFont) {
 TEST_F(Dialog, SelectDeviceWithoutADisplayTakesTheCurrentChoices) {
     // No video running: even with the flag set no dialog is shown, so this
     // cannot wait for a person.
-    ModeDevice::subSystem = 1;
+    TestDevice::subSystem = 1;
     ShellSettings* s = ShellGetSettings();
     s->width = 320;
     s->height = 240;
@@ -277,7 +278,7 @@ TEST_F(Dialog, SelectDeviceWithoutADisplayTakesTheCurrentChoices) {
     EXPECT_EQ(PlatformGetRecord()->fullScreen, 1);
     PlatformResetRecord();
 
-    ModeDevice::modes.clear();
+    TestDevice::modes.clear();
     EXPECT_FALSE(PlatformSelectDevice(0));
 }
 

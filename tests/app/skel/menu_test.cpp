@@ -12,7 +12,8 @@
 
 #include "app_handler.h"
 #include "engine/world/kplogo.h"
-#include "text_device.h"
+#include "error_log.h"
+#include "text_fixture.h"
 
 namespace kv::test {
 namespace {
@@ -44,10 +45,10 @@ struct Calls {
     }
 };
 
-class Menu : public TextDeviceTest {
+class Menu : public TextTest {
   protected:
     void SetUp() override {
-        TextDeviceTest::SetUp();
+        TextTest::SetUp();
         Calls::Reset();
         fakeNow = 5000;
         MenuSetClock(FakeClock);
@@ -68,7 +69,7 @@ class Menu : public TextDeviceTest {
         appHandler = nullptr;
         fs::current_path(home);
         fs::remove_all(dir);
-        TextDeviceTest::TearDown();
+        TextTest::TearDown();
     }
 
     // The entries of the program's menu, and one of every other kind.
@@ -87,7 +88,7 @@ class Menu : public TextDeviceTest {
     // One frame of the menu on a width x height camera.
     bool Render(int32 width = 640, int32 height = 480) {
         if (camera == nullptr && Begin(width, height) == nullptr) return false;
-        TextDevice::draws.clear();
+        TestDevice::draws.clear();
         return MenuRender(camera, nullptr);
     }
     static int32 Key(int32 event, int32 code) {
@@ -116,7 +117,7 @@ class Menu : public TextDeviceTest {
     }
     // The row of the selected entry, from the selected set's bar.
     static int32 SelectedRow() {
-        for (const TextDevice::Draw& d : TextDevice::draws) {
+        for (const TestDevice::Draw& d : TestDevice::draws) {
             const std::vector<ScreenGlyph> g = Glyphs(d);
             if (!g.empty() && g[0].c == ' ') return g[0].y / kH - 1;  // only the bar draws spaces
         }
@@ -283,7 +284,7 @@ TEST_F(Menu, NavigationSkipsSeparatorsAndDisabledEntriesAndStopsAtTheEnds) {
     EXPECT_NE(setOfRow[4], setOfRow[5]);
     EXPECT_NE(setOfRow[7], setOfRow[0]);
     // Three sets in use besides the main one, one batch each.
-    EXPECT_EQ(TextDevice::draws.size(), 4u);
+    EXPECT_EQ(TestDevice::draws.size(), 4u);
 
     // When the selected entry becomes unavailable the selection moves up.
     Calls::available[6] = false;
@@ -384,7 +385,7 @@ TEST_F(Menu, SpaceCyclesTheModesAndAMenuWithoutEntriesShowsItsHelp) {
     Press(' ');
     EXPECT_EQ(MenuGetMode(), MenuModeOff);
     EXPECT_FALSE(Render()) << "off: nothing drawn";
-    EXPECT_TRUE(TextDevice::draws.empty());
+    EXPECT_TRUE(TestDevice::draws.empty());
     EXPECT_EQ(Press(KeyDown), EventNotHandled);
     Press(' ');
     EXPECT_EQ(MenuGetMode(), MenuModeMenu);
@@ -409,7 +410,7 @@ TEST_F(Menu, BadEntriesAreRefusedAndAddNothing) {
 TEST_F(Menu, ARasterUnderThreeRowsHighShowsNoMenu) {
     AddEntries();
     EXPECT_FALSE(Render(640, 42));
-    EXPECT_TRUE(TextDevice::draws.empty());
+    EXPECT_TRUE(TestDevice::draws.empty());
 }
 
 // --- The help text and page ---------------------------------------------------
@@ -535,7 +536,7 @@ TEST_F(Menu, TheHelpPageScrollsByLinesAndPagesAndKeepsItsLastPageFull) {
     AddEntries();
     ASSERT_TRUE(MenuSetMode(MenuModeHelp));
     ASSERT_TRUE(Render());
-    const int32 clears = RasterDevice::Count(StdCameraClear);
+    const int32 clears = TestDevice::Count(StdCameraClear);
     EXPECT_EQ(HelpRow(1), "help 0");
     EXPECT_EQ(HelpRow(32), "help 31") << "32 rows";
     EXPECT_EQ(HelpRow(33), "");
@@ -558,7 +559,7 @@ TEST_F(Menu, TheHelpPageScrollsByLinesAndPagesAndKeepsItsLastPageFull) {
     for (int32 i = 0; i < 10; ++i) Press(KeyPageUp);
     ASSERT_TRUE(Render());
     EXPECT_EQ(HelpRow(1), "help 0");
-    EXPECT_EQ(RasterDevice::Count(StdCameraClear), clears + 4) << "each page clears the picture under it";
+    EXPECT_EQ(TestDevice::Count(StdCameraClear), clears + 4) << "each page clears the picture under it";
     // Every key is the help page's; Escape quits.
     std::vector<int32> events;
     appHandler = [&](int32 event, void*) {
@@ -619,7 +620,7 @@ class MenuWithLogo : public Menu {
             const V2d view{0.5f, 0.375f};
             CameraSetViewWindow(camera, &view);
         }
-        TextDevice::draws.clear();
+        TestDevice::draws.clear();
         const bool drawn = MenuRender(camera, nullptr);
         CameraEndUpdate(camera);
         CameraBeginUpdate(camera);
@@ -631,7 +632,7 @@ TEST_F(MenuWithLogo, TheMenuShowsTheLogoKeepsClearOfItAndTheHelpPageHidesIt) {
     static int32 values[40];
     for (int32 i = 0; i < 29; ++i) ASSERT_TRUE(MenuAddToggle("Entry", &values[i], nullptr));
     ASSERT_TRUE(Frame());
-    EXPECT_EQ(TextDevice::draws.back().type, PrimTypeTriFan) << "the logo, last";
+    EXPECT_EQ(TestDevice::draws.back().type, PrimTypeTriFan) << "the logo, last";
     EXPECT_EQ(LogoSetCamera(camera, 1), 1) << "the menu turned it on";
     // The logo is 40 high: two rows fewer, 28 entries shown.
     ASSERT_TRUE(Frame());
@@ -642,10 +643,10 @@ TEST_F(MenuWithLogo, TheMenuShowsTheLogoKeepsClearOfItAndTheHelpPageHidesIt) {
 
     ASSERT_TRUE(MenuSetMode(MenuModeHelp));
     ASSERT_TRUE(Frame());
-    for (const TextDevice::Draw& d : TextDevice::draws) EXPECT_NE(d.type, PrimTypeTriFan) << "no logo over the help";
+    for (const TestDevice::Draw& d : TestDevice::draws) EXPECT_NE(d.type, PrimTypeTriFan) << "no logo over the help";
     ASSERT_TRUE(MenuSetMode(MenuModeOff));
     EXPECT_FALSE(Frame());
-    EXPECT_EQ(TextDevice::draws.size(), 1u) << "menu off: the logo alone";
+    EXPECT_EQ(TestDevice::draws.size(), 1u) << "menu off: the logo alone";
 }
 
 }  // namespace

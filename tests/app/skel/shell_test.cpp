@@ -12,12 +12,12 @@
 #include "app/skel/sdl/platform.h"
 #include "app_handler.h"
 #include "engine/core/badevice.h"
-#include "mode_device.h"
+#include "test_device.h"
 
 namespace kv {
 namespace {
 
-using test::ModeDevice;
+using test::TestDevice;
 
 struct MouseSeen {
     int32 event;
@@ -50,8 +50,9 @@ class Shell : public ::testing::Test {
         // By hand as well as under ctest: never a real display.
         setenv("SDL_VIDEODRIVER", "offscreen", 1);
         current = this;
-        ModeDevice::Reset();
-        EngineSetDevice(ModeDevice::Interface);
+        TestDevice::Reset();
+        TestDevice::UseTwoDisplays();
+        EngineSetDevice(TestDevice::Interface);
         test::appHandler = [this](int32 e, void* d) { return Handle(e, d); };
     }
     void TearDown() override {
@@ -285,7 +286,7 @@ class ShellFailure : public Shell, public ::testing::WithParamInterface<FailureC
 TEST_P(ShellFailure, UnwindsWhatWasDoneAndExitsNonZero) {
     const FailureCase& c = GetParam();
     if (c.failingEvent >= 0) results[c.failingEvent] = EventFailed;
-    if (c.failingRequest >= 0) ModeDevice::failing = {c.failingRequest};
+    if (c.failingRequest >= 0) TestDevice::failing = {c.failingRequest};
     EXPECT_NE(Run({"skel", "-vms"}), 0);
     std::vector<int32> order;
     for (int32 e : Order()) {
@@ -523,7 +524,7 @@ TEST_F(Shell, ResizingActivationAndTheHeldClientSize) {
 }
 
 TEST_F(Shell, AFullScreenModeTakesTheClientSize) {
-    ModeDevice::currentMode[0] = 1;  // 800 x 600, full screen
+    TestDevice::currentMode[0] = 1;  // 800 x 600, full screen
     onIdle = [](int32) { ShellEvent(EventQuit, nullptr); };
     EXPECT_EQ(Run(), 0);
     ASSERT_EQ(resizes.size(), 1u);

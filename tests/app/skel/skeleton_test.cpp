@@ -12,9 +12,9 @@
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/image/baimage.h"
-#include "fake_device.h"
 #include "engine/image/baraster.h"
-#include "mode_device.h"
+#include "error_log.h"
+#include "test_device.h"
 
 namespace kv {
 namespace {
@@ -201,8 +201,9 @@ struct Shown {
 };
 
 TEST(PlatformSeams, ACamerasRasterIsShownInTheMainWindow) {
-    test::ModeDevice::Reset();
-    EngineSetDevice(test::ModeDevice::Interface);
+    test::TestDevice::Reset();
+    test::TestDevice::UseTwoDisplays();
+    EngineSetDevice(test::TestDevice::Interface);
     ASSERT_TRUE(EngineInit(nullptr, 0));
     EngineOpenParams p{nullptr};
     ASSERT_TRUE(EngineOpen(&p));

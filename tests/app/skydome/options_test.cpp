@@ -113,50 +113,78 @@ TEST(SkydomeViewOptions, TheViewItsLookAndItsFieldOfViewAtTheEndsOfTheirRanges) 
     EXPECT_EQ(o.fov, 1.0f);
 }
 
-TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
+TEST(SkydomeExportOptions, PlaceMomentHazeAndExportsAreTakenAsGiven) {
     SkydomeOptions o;
     std::string error;
-    EXPECT_TRUE(o.showGround);
-    EXPECT_FALSE(o.showWire || o.showNormals || o.softwarePipelines);
-    ASSERT_TRUE(Parse({"skydome", "--show", "wire,normals", "--software-pipelines"}, &o, &error)) << error;
-    EXPECT_TRUE(o.showGround && o.showWire && o.showNormals && o.softwarePipelines);
-    SkydomeOptions off;
-    ASSERT_TRUE(Parse({"skydome", "--show", "none"}, &off, &error)) << error;
-    EXPECT_FALSE(off.showGround || off.showWire || off.showNormals);
-    SkydomeOptions some;
-    ASSERT_TRUE(Parse({"skydome", "--show", "none,normals"}, &some, &error)) << error;
-    EXPECT_FALSE(some.showGround || some.showWire);
-    EXPECT_TRUE(some.showNormals);
-    // The program's other toggles: flares, the data display and the menu are
-    // on as in the program, the frames per second off; none turns them all off.
-    EXPECT_TRUE(o.showFlares && o.showData && o.showMenu);
-    EXPECT_FALSE(o.showFps);
-    EXPECT_FALSE(off.showFlares || off.showData || off.showMenu || off.showFps);
-    SkydomeOptions views;
-    ASSERT_TRUE(Parse({"skydome", "--show", "none,fps", "--show", "menu,flares"}, &views, &error)) << error;
-    EXPECT_TRUE(views.showFps && views.showMenu && views.showFlares);
-    EXPECT_FALSE(views.showData || views.showGround);
-    ASSERT_TRUE(Parse({"skydome", "--show", "none,data"}, &views, &error)) << error;
-    EXPECT_TRUE(views.showData);
-    EXPECT_FALSE(views.showFps || views.showMenu || views.showFlares);
+    EXPECT_EQ(o.turbidity, 2.0f);
+    EXPECT_EQ(o.panoramaWidth, 2048);
+    ASSERT_TRUE(
+        Parse({"skydome", "--turbidity", "10", "--location", "-33.8688,151.2093", "--time", "2026-01-15T09:30+11:00",
+               "--export-gltf", "dome.GLB", "--export-panorama", "sky.exr", "--panorama-size", "16", "--export-only"},
+              &o, &error))
+        << error;
+    EXPECT_EQ(o.turbidity, 10.0f);
+    EXPECT_TRUE(o.location && o.time);
+    EXPECT_EQ(o.latitude, -33.8688);
+    EXPECT_EQ(o.longitude, 151.2093);
+    EXPECT_EQ(o.timeText, "2026-01-15T09:30+11:00");
+    EXPECT_EQ(o.moment.offsetMinutes, 11 * 60);
+    EXPECT_EQ(o.exportGltf, "dome.GLB");
+    EXPECT_EQ(o.exportPanorama, "sky.exr");
+    EXPECT_EQ(o.panoramaWidth, 16);
+    EXPECT_TRUE(o.exportOnly);
+    SkydomeOptions edges;
+    ASSERT_TRUE(Parse({"skydome", "--turbidity", "1.7", "--location", "90,-180", "--time", "2099-12-31T23:59:59Z",
+                       "--export-panorama", "p.png", "--panorama-size", "8192"},
+                      &edges, &error))
+        << error;
+    EXPECT_EQ(edges.turbidity, 1.7f);
+    EXPECT_EQ(edges.latitude, 90.0);
+    EXPECT_EQ(edges.longitude, -180.0);
+}
 
+TEST(SkydomeExportOptions, BadValuesAndMismatchedOptionsAreRefusedByName) {
     const struct {
         std::vector<const char*> args;
         const char* message;
     } cases[] = {
-        {{"--show", "grid"},
-         "--show: unknown overlay 'grid' (known: ground, wire, normals, flares, data, fps, menu, none)"},
-        {{"--show", "FPS"}, "--show: unknown overlay 'FPS'"},
-        {{"--show", "wire,grid,sky"}, "--show: unknown overlay 'grid', 'sky'"},
-        {{"--show", "wire,"}, "--show: unknown overlay (empty)"},
-        {{"--show", ""}, "--show needs a list of overlays"},
-        {{"--show"}, "--show needs a list of overlays"},
+        {{"--turbidity", "1.6"}, "--turbidity: 1.6 is out of range (1.7 to 10)"},
+        {{"--turbidity", "11"}, "--turbidity: 11 is out of range"},
+        {{"--turbidity", "haze"}, "--turbidity needs a number"},
+        {{"--turbidity"}, "--turbidity needs a number"},
+        {{"--location", "91,0", "--time", "2026-01-01T12:00Z"}, "--location: the latitude 91 is out of range"},
+        {{"--location", "0,180.5", "--time", "2026-01-01T12:00Z"}, "--location: the longitude 180.5 is out of range"},
+        {{"--location", "48.8"}, "--location needs LATITUDE,LONGITUDE"},
+        {{"--location", "48.8,2.3,7"}, "--location needs LATITUDE,LONGITUDE"},
+        {{"--location", "north,2"}, "--location needs LATITUDE,LONGITUDE"},
+        {{"--time", "2026-06-21T18:00"}, "--time: the time has no UTC offset"},
+        {{"--time", "yesterday"}, "--time: expected YYYY-MM-DD"},
+        {{"--location", "1,2"}, "--location needs --time"},
+        {{"--time", "2026-06-21T18:00Z"}, "--time needs --location"},
+        {{"--sun", "30,30", "--location", "1,2", "--time", "2026-06-21T18:00Z"}, "--sun and --location"},
+        {{"--export-gltf", "dome.gltf"}, "--export-gltf needs a file name ending in .glb"},
+        {{"--export-gltf"}, "--export-gltf needs a file name"},
+        {{"--export-panorama", "sky.jpg"}, "--export-panorama needs a file name ending in .png"},
+        {{"--export-panorama", "sky.png", "--panorama-size", "1001"},
+         "--panorama-size: 1001 is out of range (an even number from 16 to 8192)"},
+        {{"--export-panorama", "sky.png", "--panorama-size", "8194"}, "--panorama-size: 8194 is out of range"},
+        {{"--export-panorama", "sky.png", "--panorama-size", "8"}, "--panorama-size: 8 is out of range"},
+        {{"--export-panorama", "sky.png", "--panorama-size", "wide"}, "--panorama-size needs an even width"},
+        {{"--location", "--time", "2026-01-01T12:00Z"}, "--location needs LATITUDE,LONGITUDE"},
+        {{"--panorama-size", "64"}, "--panorama-size needs --export-panorama"},
+        {{"--export-only"}, "--export-only needs something to write"},
+        {{"--export-only", "--export-gltf", "d.glb", "--frames", "3"}, "--export-only shows no frames"},
+        {{"--export-panorama", "same.png", "--frames", "1", "--screenshot", "same.png"},
+         "--screenshot and --export-panorama name the same file, same.png"},
+        {{"--export-gltf", "./same.glb", "--save-dome", "same.glb"},
+         "--save-dome and --export-gltf name the same file"},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv{"skydome"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        SkydomeOptions bad;
-        EXPECT_FALSE(Parse(argv, &bad, &error)) << c.message;
+        SkydomeOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse(argv, &o, &error)) << c.message;
         EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
     }
 }
@@ -264,8 +292,56 @@ TEST(SkydomeOptionValues, HelpListsEveryOption) {
     for (const char* line :
          {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n", "  --sun ZENITH,AZIMUTH\n",
           "  --exposure K  ", "  --resolution R\n", "  --view VIEW  ", "  --look ELEVATION,AZIMUTH\n", "  --fov DEG  ",
-          "  --show LIST  ", "  --software-pipelines\n", "  -h, --help  "}) {
+          "  --show LIST  ", "  --software-pipelines\n", "  --turbidity T\n", "  --export-only\n", "  -h, --help  "}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
+    }
+}
+
+TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
+    SkydomeOptions o;
+    std::string error;
+    EXPECT_TRUE(o.showGround);
+    EXPECT_FALSE(o.showWire || o.showNormals || o.softwarePipelines);
+    ASSERT_TRUE(Parse({"skydome", "--show", "wire,normals", "--software-pipelines"}, &o, &error)) << error;
+    EXPECT_TRUE(o.showGround && o.showWire && o.showNormals && o.softwarePipelines);
+    SkydomeOptions off;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none"}, &off, &error)) << error;
+    EXPECT_FALSE(off.showGround || off.showWire || off.showNormals);
+    SkydomeOptions some;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,normals"}, &some, &error)) << error;
+    EXPECT_FALSE(some.showGround || some.showWire);
+    EXPECT_TRUE(some.showNormals);
+    // The program's other toggles: flares, the data display and the menu are
+    // on as in the program, the frames per second off; none turns them all off.
+    EXPECT_TRUE(o.showFlares && o.showData && o.showMenu);
+    EXPECT_FALSE(o.showFps);
+    EXPECT_FALSE(off.showFlares || off.showData || off.showMenu || off.showFps);
+    SkydomeOptions views;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,fps", "--show", "menu,flares"}, &views, &error)) << error;
+    EXPECT_TRUE(views.showFps && views.showMenu && views.showFlares);
+    EXPECT_FALSE(views.showData || views.showGround);
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,data"}, &views, &error)) << error;
+    EXPECT_TRUE(views.showData);
+    EXPECT_FALSE(views.showFps || views.showMenu || views.showFlares);
+
+    const struct {
+        std::vector<const char*> args;
+        const char* message;
+    } cases[] = {
+        {{"--show", "grid"},
+         "--show: unknown overlay 'grid' (known: ground, wire, normals, flares, data, fps, menu, none)"},
+        {{"--show", "FPS"}, "--show: unknown overlay 'FPS'"},
+        {{"--show", "wire,grid,sky"}, "--show: unknown overlay 'grid', 'sky'"},
+        {{"--show", "wire,"}, "--show: unknown overlay (empty)"},
+        {{"--show", ""}, "--show needs a list of overlays"},
+        {{"--show"}, "--show needs a list of overlays"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"skydome"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SkydomeOptions bad;
+        EXPECT_FALSE(Parse(argv, &bad, &error)) << c.message;
+        EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
     }
 }
 

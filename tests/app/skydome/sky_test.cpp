@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace kv {
 namespace {
@@ -205,6 +206,30 @@ TEST_F(Sky, MoveSunClampsWrapsAndRecolours) {
     EXPECT_EQ(SkyGetState()->turbidity, 2.0f);
     EXPECT_FLOAT_EQ(SkyGetState()->sunDirection.y, 1.0f);
     EXPECT_EQ(calls, 4);
+}
+
+TEST_F(Sky, TurbidityIsKeptInItsRangeAndUsedByEverySunMove) {
+    EXPECT_EQ(SkyGetTurbidity(), kSkyTurbidity);
+    const RGBAReal clear = ColourOf(V3d{0.0f, 0.0f, 1.0f});
+    for (float bad : {1.69f, 10.01f, -1.0f, NAN, INFINITY}) {
+        EXPECT_FALSE(SkySetTurbidity(bad)) << bad;
+        EXPECT_EQ(SkyGetTurbidity(), kSkyTurbidity);
+    }
+    ASSERT_TRUE(SkySetTurbidity(10.0f));
+    SkyMoveSun(0.0f, 0.0f);
+    EXPECT_EQ(SkyGetState()->turbidity, 10.0f);
+    // The zenith luminance grows with the haze: (4.0453 T - 4.9710) tan chi - 0.2155 T + 2.4192.
+    EXPECT_NEAR(SkyGetState()->zenith[SkyChannelLum], 19.85, 0.02);
+    const RGBAReal hazy = ColourOf(V3d{0.0f, 0.0f, 1.0f});
+    EXPECT_NE(std::memcmp(&hazy, &clear, sizeof clear), 0);
+    ASSERT_TRUE(SkySetTurbidity(1.7f));
+    SkyMoveSun(0.0f, 0.0f);
+    EXPECT_EQ(SkyGetState()->turbidity, 1.7f);
+    // Back at the default the model is the one it always was, bit for bit.
+    ASSERT_TRUE(SkySetTurbidity(kSkyTurbidity));
+    SkyMoveSun(0.0f, 0.0f);
+    const RGBAReal again = ColourOf(V3d{0.0f, 0.0f, 1.0f});
+    EXPECT_EQ(std::memcmp(&again, &clear, sizeof clear), 0);
 }
 
 TEST(SkyTone, CurveAndBlack) {

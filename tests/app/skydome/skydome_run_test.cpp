@@ -34,8 +34,9 @@ struct RunResult {
     std::string output;  // stdout and stderr together
 };
 
-RunResult RunSkydome(const std::string& arguments) {
-    const std::string command = std::string("'") + KV_SKYDOME_PROGRAM + "' " + arguments + " 2>&1";
+// environment: a prefix such as "env -u DISPLAY".
+RunResult RunSkydome(const std::string& arguments, const std::string& environment = "") {
+    const std::string command = environment + " '" + KV_SKYDOME_PROGRAM + "' " + arguments + " 2>&1";
     RunResult run{-1, {}};
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
@@ -603,6 +604,102 @@ TEST_F(SkydomeInFolder, DevicesAreWrittenInPlaceNeverReplaced) {
     EXPECT_TRUE(std::filesystem::is_character_file(dir / "full"));
     EXPECT_TRUE(std::filesystem::is_character_file(dir / "null"));
     EXPECT_EQ(Entries(), (std::vector<std::string>{"full", "null"}));
+}
+
+// A folder of its own for a run's files, removed with everything in it.
+struct RunFolder {
+    std::string dir;
+    RunFolder() {
+        char pattern[] = "/tmp/kvskydomeexport.XXXXXX";
+        if (mkdtemp(pattern) != nullptr) dir = pattern;
+    }
+    ~RunFolder() { std::filesystem::remove_all(dir); }
+    std::string operator/(const std::string& name) const { return dir + "/" + name; }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST(SkydomeRun, ExportOnlyWritesEveryFileWithNoDisplayAtAll) {
+    RunFolder f;
+    ASSERT_FALSE(f.dir.empty());
+    // No video driver and no display: a window could not even be tried.
+    const RunResult run = RunSkydome("--export-only --resolution 5 --sun 40,250 --turbidity 4 --save-dome " +
+                                         (f / "d.dff") + " --export-gltf " + (f / "d.glb") + " --export-panorama " +
+                                         (f / "p.png") + " --panorama-size 128",
+                                     "env -u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=none");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(f.Entries(), (std::vector<std::string>{"d.dff", "d.glb", "p.png"}));
+    const Picture p = ReadPng(f / "p.png");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.width, 128);
+    EXPECT_EQ(p.height, 64);
+    // The panorama's zenith pixel is the model's at that turbidity.
+    ASSERT_TRUE(SkyColorInit());
+    SkySetSun(40.0f, 250.0f, 4.0f);
+    const RGBAReal zenith = SkyColor(40.0f * kSkyDegToRad, 250.0f * kSkyDegToRad, 0.5 * 180.0 / 64 * kSkyDegToRad,
+                                     (180.0 - 0.5 * 360.0 / 128) * kSkyDegToRad);
+    const RGBA want = SkyToneMap(&zenith, 0.1f);
+    EXPECT_TRUE(Pixel(p, 0, 0)[0] == want.red && Pixel(p, 0, 0)[1] == want.green && Pixel(p, 0, 0)[2] == want.blue);
+
+    // The dome it saves is the one a windowed run saves with the same options.
+    const RunResult windowed =
+        RunSkydome("-vms --frames 1 --resolution 5 --sun 40,250 --turbidity 4 --save-dome " + (f / "w.dff"));
+    ASSERT_EQ(windowed.status, 0) << windowed.output;
+    EXPECT_EQ(ReadBytes(f / "w.dff"), ReadBytes(f / "d.dff"));
+}
+
+TEST(SkydomeRun, ExportsComeWithTheFramesScreenshotAndSavedDome) {
+    RunFolder f;
+    const RunResult run =
+        RunSkydome("-vms --frames 2 --screenshot " + (f / "s.png") + " --save-dome " + (f / "d.dff") +
+                   " --export-gltf " + (f / "d.glb") + " --export-panorama " + (f / "p.exr") + " --panorama-size 64");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(f.Entries(), (std::vector<std::string>{"d.dff", "d.glb", "p.exr", "s.png"}));
+    EXPECT_EQ(ReadBytes(f / "p.exr").size() > 100 && ReadBytes(f / "d.glb").size() > 100, true);
+}
+
+TEST(SkydomeRun, LocationAndTimePlaceTheSunOrAreRefusedWithTheElevation) {
+    RunFolder f;
+    // Paris at the June solstice of 2026, 18:00 summer time (16:00 UT): the
+    // sun stands in the west-south-west, about 36 degrees high.
+    RunResult run = RunSkydome("--location 48.8566,2.3522 --time 2026-06-21T18:00+02:00 --export-only --export-gltf " +
+                               (f / "paris.glb"));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("sun: zenith angle 54.2"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("compass azimuth 265.4"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("program azimuth 94.5"), std::string::npos) << run.output;
+    // An hour before midnight the sun has set; at 21:20 it is too low.
+    run = RunSkydome("--location 48.8566,2.3522 --time 2026-06-21T23:00+02:00 --export-only --export-gltf " +
+                     (f / "night.glb"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.output.find("degrees below the horizon"), std::string::npos) << run.output;
+    run = RunSkydome("--location 48.8566,2.3522 --time 2026-06-21T21:20+02:00 -vms --frames 1 --save-dome " +
+                     (f / "low.dff"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.output.find("4.4"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("degrees above the horizon"), std::string::npos) << run.output;
+    EXPECT_EQ(f.Entries(), std::vector<std::string>{"paris.glb"});
+}
+
+TEST(SkydomeRun, AFailedExportNamesTheFileFailsTheRunAndLeavesNothingBehind) {
+    RunFolder f;
+    std::ofstream(f / "p.exr") << "kept";
+    for (const std::string& mode : {std::string("--export-only"), std::string("-vms --frames 1")}) {
+        const RunResult run = RunSkydome(mode + " --save-dome " + (f / "d.dff") + " --export-gltf " + (f / "no/d.glb") +
+                                         " --export-panorama " + (f / "p.exr/x.exr"));
+        EXPECT_EQ(run.status, 1) << mode;
+        EXPECT_NE(run.output.find("Cannot export the dome to " + (f / "no/d.glb")), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("Cannot write the panorama to " + (f / "p.exr/x.exr")), std::string::npos)
+            << run.output;
+        // What could be written was: the saved dome.
+        EXPECT_EQ(f.Entries(), (std::vector<std::string>{"d.dff", "p.exr"})) << mode;
+        std::filesystem::remove(f / "d.dff");
+    }
+    EXPECT_EQ(ReadBytes(f / "p.exr").size(), 4u);
 }
 
 }  // namespace

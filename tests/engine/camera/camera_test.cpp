@@ -3,15 +3,15 @@
 #include <cmath>
 
 #include "engine/camera/bacamera.h"
-#include "fake_device.h"
 #include "engine/frame/baframe.h"
-#include "raster_device.h"
+#include "error_log.h"
+#include "raster_memory.h"
 
 namespace kv {
 namespace {
 
 using test::ErrorLog;
-using test::RasterDevice;
+using test::TestDevice;
 
 int32 syncCount = 0;
 ObjectWithFrameSyncCallBack realSync = nullptr;
@@ -20,10 +20,10 @@ ObjectWithFrame* CountingSync(ObjectWithFrame* o) {
     return realSync(o);
 }
 
-class Cameras : public test::RasterDeviceTest {
+class Cameras : public test::RasterMemoryTest {
   protected:
     void SetUp() override {
-        test::RasterDeviceTest::SetUp();
+        test::RasterMemoryTest::SetUp();
         camera = CameraCreate();
         ASSERT_NE(camera, nullptr);
         frame = FrameCreate();
@@ -36,7 +36,12 @@ class Cameras : public test::RasterDeviceTest {
             CameraDestroy(camera);
         }
         FrameDestroy(frame);
-        test::RasterDeviceTest::TearDown();
+        test::RasterMemoryTest::TearDown();
+    }
+    // Depth from 0 to 1, as the depth mapping below is checked against.
+    void Configure() override {
+        test::RasterMemoryTest::Configure();
+        TestDevice::record.zBufferFar = 1.0f;
     }
     void Sync() {
         ASSERT_EQ(CameraBeginUpdate(camera), camera);
@@ -207,20 +212,20 @@ TEST_F(Cameras, UpdatesGoThroughTheDeviceAndHoldTheCurrentCamera) {
     EngineInstance* engine = EngineInstanceGet();
     ASSERT_EQ(CameraBeginUpdate(camera), camera);
     EXPECT_EQ(engine->curCamera, camera);
-    EXPECT_EQ(RasterDevice::Last(StdCameraBeginUpdate)->inOut, camera);
+    EXPECT_EQ(TestDevice::Last(StdCameraBeginUpdate)->inOut, camera);
     ASSERT_EQ(CameraEndUpdate(camera), camera);
     EXPECT_EQ(engine->curCamera, nullptr);
 
-    RasterDevice::failingSlots.insert(StdCameraEndUpdate);
+    TestDevice::failingSlots.insert(StdCameraEndUpdate);
     ASSERT_EQ(CameraBeginUpdate(camera), camera);
     EXPECT_EQ(CameraEndUpdate(camera), nullptr);
     EXPECT_EQ(engine->curCamera, camera);  // still inside the update
-    RasterDevice::failingSlots.insert(StdCameraBeginUpdate);
+    TestDevice::failingSlots.insert(StdCameraBeginUpdate);
     EXPECT_EQ(CameraBeginUpdate(camera), nullptr);
 
     const RGBA grey{64, 64, 64, 255};
     ASSERT_EQ(CameraClear(camera, &grey, ClearImage | ClearZ), camera);
-    const auto* clear = RasterDevice::Last(StdCameraClear);
+    const auto* clear = TestDevice::Last(StdCameraClear);
     EXPECT_EQ(clear->out, camera);
     EXPECT_EQ(clear->in, 3);
     EXPECT_EQ(CameraClear(camera, nullptr, ClearZ), camera);  // depth needs no colour
@@ -230,7 +235,7 @@ TEST_F(Cameras, UpdatesGoThroughTheDeviceAndHoldTheCurrentCamera) {
     Raster* raster = RasterCreate(64, 32, 0, RasterTypeCamera);
     CameraSetRaster(camera, raster);
     ASSERT_EQ(CameraShowRaster(camera, nullptr, 0), camera);
-    EXPECT_EQ(RasterDevice::Last(StdRasterShowRaster)->out, raster);
+    EXPECT_EQ(TestDevice::Last(StdRasterShowRaster)->out, raster);
     RasterDestroy(raster);
 
     // Destroying the current camera leaves the engine without one.

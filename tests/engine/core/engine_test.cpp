@@ -6,19 +6,20 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "fake_device.h"
+#include "error_log.h"
+#include "test_device.h"
 
 namespace kv {
 namespace {
 
 using test::ErrorLog;
-using test::FakeDevice;
+using test::TestDevice;
 
 class Engine : public ::testing::Test {
   protected:
     void SetUp() override {
-        FakeDevice::Reset();
-        EngineSetDevice(FakeDevice::Interface);
+        TestDevice::Reset();
+        EngineSetDevice(TestDevice::Interface);
     }
     void TearDown() override {
         if (EngineGetState() == EngineStateStarted) EngineStop();
@@ -51,7 +52,7 @@ TEST_F(Engine, LifecycleMovesThroughTheStatesAndIssuesRequestsInOrder) {
     EXPECT_EQ(EngineOpenCount(), 0);
     ASSERT_TRUE(EngineTerm());
     EXPECT_EQ(EngineGetState(), EngineStateNotInitialised);
-    EXPECT_EQ(FakeDevice::requests,
+    EXPECT_EQ(TestDevice::Requests(),
               (std::vector<int32>{DeviceGetDeviceRecord, DeviceOpen, DeviceStandards, DeviceStart, DeviceFinalizeStart,
                                   DeviceInitiateStop, DeviceStop, DeviceClose}));
 }
@@ -154,7 +155,7 @@ TEST_F(Engine, FailingAllocateAtOpenLeavesStateInitialised) {
 TEST_F(Engine, FailedDeviceOpenRestoresTheStaticInstance) {
     ASSERT_TRUE(EngineInit(nullptr, 0));
     EngineInstance* before = EngineInstanceGet();
-    FakeDevice::failing.insert(DeviceOpen);
+    TestDevice::failing.insert(DeviceOpen);
     EngineOpenParams p{this};
     EXPECT_FALSE(EngineOpen(&p));
     EXPECT_EQ(EngineInstanceGet(), before);
@@ -165,7 +166,7 @@ TEST_F(Engine, FailedStartLeavesTheEngineOpened) {
     ASSERT_TRUE(EngineInit(nullptr, 0));
     EngineOpenParams p{this};
     ASSERT_TRUE(EngineOpen(&p));
-    FakeDevice::failing.insert(DeviceStart);
+    TestDevice::failing.insert(DeviceStart);
     EXPECT_FALSE(EngineStart());
     EXPECT_EQ(EngineGetState(), EngineStateOpened);
 }
@@ -181,11 +182,14 @@ TEST_F(Engine, SubSystemDefaultsWhenTheDeviceDoesNotAnswer) {
     EXPECT_TRUE(EngineSetSubSystem(0));
     EXPECT_FALSE(EngineSetSubSystem(1));
 
-    FakeDevice::answerSubSystems = true;
+    TestDevice::UseDisplays(std::vector<std::vector<VideoModeInfo>>(3, {{640, 480, 32, 0}}), {0, 0, 0});
     EXPECT_EQ(EngineGetNumSubSystems(), 3) << "the device's answer wins";
 }
 
 TEST_F(Engine, UnsupportedRequestIsRecorded) {
+    // A device that counts two modes but cannot tell which one is in use.
+    TestDevice::UseModes({{640, 480, 32, 0}, {800, 600, 16, kVideoModeFullScreen}});
+    TestDevice::failing.insert(DeviceGetMode);
     Up();
     ErrorClear();
     EXPECT_EQ(EngineGetCurrentVideoMode(), -1);

@@ -5,7 +5,6 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/batkreg.h"
-#include "fake_device.h"
 
 namespace kv {
 namespace {

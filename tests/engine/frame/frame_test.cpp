@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
-#include "fake_device.h"
 #include "engine/frame/baframe.h"
+#include "engine_fixture.h"
+#include "error_log.h"
 
 namespace kv {
 namespace {

@@ -4,7 +4,8 @@
 #include <set>
 #include <string>
 
-#include "text_device.h"
+#include "error_log.h"
+#include "text_fixture.h"
 
 namespace kv::test {
 namespace {
@@ -36,7 +37,7 @@ TEST(Font, RowsAreBitZeroLeftmostAndEveryCharacterHasItsOwnGlyph) {
     for (int32 c : {0, 31, 123, 126, 200}) EXPECT_EQ(CharsetGlyph(c), nullptr) << c;
 }
 
-class Charset : public TextDeviceTest {
+class Charset : public TextTest {
   protected:
     Raster* Set(RGBA fg, RGBA bg) {
         Raster* s = CharsetCreate(&fg, &bg);
@@ -45,7 +46,7 @@ class Charset : public TextDeviceTest {
     }
     void TearDown() override {
         for (Raster* s : sets) CharsetDestroy(s);
-        TextDeviceTest::TearDown();
+        TextTest::TearDown();
     }
     std::vector<Raster*> sets;
 };
@@ -66,7 +67,7 @@ TEST_F(Charset, CreateLaysTheGlyphsOutInTheTextureInBothColours) {
     EXPECT_EQ(d.tileWidth, 16);
     EXPECT_EQ(d.tileHeight, 6);
 
-    const std::vector<uint8>& px = *RasterDevice::PixelsOf(s);
+    const std::vector<uint8>& px = *RasterMemory::PixelsOf(s);
     auto at = [&](int32 x, int32 y) {
         const uint8* p = &px[static_cast<std::size_t>(y * 128 + x) * 4];
         return RGBA{p[0], p[1], p[2], p[3]};
@@ -93,10 +94,10 @@ TEST_F(Charset, GlyphQuadsCarryTheCellTheNearDepthAndAWhiteColour) {
     Raster* s = Set(kFg, kBg);
     ASSERT_NE(Begin(640, 480), nullptr);
     ASSERT_EQ(CharsetPrintBuffered(s, "A", 100, 50, false), s);
-    EXPECT_TRUE(TextDevice::draws.empty()) << "nothing is drawn before the flush";
+    EXPECT_TRUE(TestDevice::draws.empty()) << "nothing is drawn before the flush";
     ASSERT_TRUE(CharsetFlush());
-    ASSERT_EQ(TextDevice::draws.size(), 1u);
-    const TextDevice::Draw& d = TextDevice::draws[0];
+    ASSERT_EQ(TestDevice::draws.size(), 1u);
+    const TestDevice::Draw& d = TestDevice::draws[0];
     EXPECT_EQ(d.type, PrimTypeTriList);
     ASSERT_EQ(d.vertices.size(), 4u);
     EXPECT_EQ(d.indices, (std::vector<uint32>{0, 1, 2, 0, 2, 3}));
@@ -123,15 +124,15 @@ TEST_F(Charset, AStringLongerThanTheBatchIsDrawnInTwoBatches) {
     std::string text;
     for (int32 i = 0; i < 1500; ++i) text += static_cast<char>('A' + i % 26);
     ASSERT_EQ(CharsetPrintBuffered(s, text.c_str(), 0, 10, false), s);
-    ASSERT_EQ(TextDevice::draws.size(), 1u) << "the full batch goes at once";
-    EXPECT_EQ(TextDevice::draws[0].vertices.size(), 1024u * 4);
-    EXPECT_EQ(TextDevice::draws[0].indices.size(), 1024u * 6);
+    ASSERT_EQ(TestDevice::draws.size(), 1u) << "the full batch goes at once";
+    EXPECT_EQ(TestDevice::draws[0].vertices.size(), 1024u * 4);
+    EXPECT_EQ(TestDevice::draws[0].indices.size(), 1024u * 6);
     ASSERT_TRUE(CharsetFlush());
-    ASSERT_EQ(TextDevice::draws.size(), 2u);
-    EXPECT_EQ(TextDevice::draws[1].vertices.size(), 476u * 4);
-    EXPECT_EQ(TextDevice::draws[1].indices.size(), 476u * 6);
+    ASSERT_EQ(TestDevice::draws.size(), 2u);
+    EXPECT_EQ(TestDevice::draws[1].vertices.size(), 476u * 4);
+    EXPECT_EQ(TestDevice::draws[1].indices.size(), 476u * 6);
     // The second batch goes on where the first stopped.
-    const std::vector<ScreenGlyph> second = Glyphs(TextDevice::draws[1]);
+    const std::vector<ScreenGlyph> second = Glyphs(TestDevice::draws[1]);
     EXPECT_EQ(second[0].x, 1024 * 8);
     EXPECT_EQ(second[0].c, text[1024]);
     EXPECT_EQ(TextAt(10), text);
@@ -146,20 +147,20 @@ TEST_F(Charset, EachChangeOfSetStartsANewBatch) {
     CharsetPrintBuffered(b, "three", 0, 28, false);
     CharsetPrintBuffered(a, "four", 0, 42, false);
     CharsetFlush();
-    ASSERT_EQ(TextDevice::draws.size(), 3u);
+    ASSERT_EQ(TestDevice::draws.size(), 3u);
     const Raster* expected[3] = {a, b, a};
     const std::size_t glyphs[3] = {6, 5, 4};
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(reinterpret_cast<Raster*>(TextDevice::draws[i].states.at(StateTextureRaster)), expected[i]);
-        EXPECT_EQ(TextDevice::draws[i].vertices.size(), glyphs[i] * 4);
+        EXPECT_EQ(reinterpret_cast<Raster*>(TestDevice::draws[i].states.at(StateTextureRaster)), expected[i]);
+        EXPECT_EQ(TestDevice::draws[i].vertices.size(), glyphs[i] * 4);
     }
     // Destroying the set the batch holds draws it first.
     CharsetPrintBuffered(b, "five", 0, 56, false);
     ASSERT_TRUE(CharsetDestroy(b));
     sets.erase(sets.begin() + 1);
-    EXPECT_EQ(TextDevice::draws.size(), 4u);
+    EXPECT_EQ(TestDevice::draws.size(), 4u);
     EXPECT_TRUE(CharsetFlush());
-    EXPECT_EQ(TextDevice::draws.size(), 4u) << "an empty batch draws nothing";
+    EXPECT_EQ(TestDevice::draws.size(), 4u) << "an empty batch draws nothing";
 }
 
 TEST_F(Charset, CellsCrossingTheRasterEdgesAreCutWithTheirTexture) {
@@ -174,8 +175,8 @@ TEST_F(Charset, CellsCrossingTheRasterEdgesAreCutWithTheirTexture) {
     CharsetPrintBuffered(s, "A", 0, 480, false);
     CharsetPrintBuffered(s, "A", 0, -14, false);
     CharsetFlush();
-    ASSERT_EQ(TextDevice::draws.size(), 1u);
-    const std::vector<Im2DVertex>& v = TextDevice::draws[0].vertices;
+    ASSERT_EQ(TestDevice::draws.size(), 1u);
+    const std::vector<Im2DVertex>& v = TestDevice::draws[0].vertices;
     ASSERT_EQ(v.size(), 4u * 4);
     // 'A': cell (8, 28) in the texture.
     EXPECT_FLOAT_EQ(v[0].x, 0.0f);
@@ -200,15 +201,15 @@ TEST_F(Charset, SpacesAreDrawnOnlyWhenAskedAndCharactersWithoutAGlyphAreEmpty) {
     ASSERT_NE(Begin(640, 480), nullptr);
     CharsetPrintBuffered(s, "a b~c", 0, 0, false);
     CharsetFlush();
-    ASSERT_EQ(TextDevice::draws.size(), 1u);
-    EXPECT_EQ(TextDevice::draws[0].vertices.size(), 3u * 4);
+    ASSERT_EQ(TestDevice::draws.size(), 1u);
+    EXPECT_EQ(TestDevice::draws[0].vertices.size(), 3u * 4);
     EXPECT_EQ(TextAt(0), "a b c");
 
-    TextDevice::draws.clear();
+    TestDevice::draws.clear();
     CharsetPrintBuffered(s, "a b~c", 0, 0, true);
     CharsetFlush();
-    ASSERT_EQ(TextDevice::draws.size(), 1u);
-    const std::vector<ScreenGlyph> g = Glyphs(TextDevice::draws[0]);
+    ASSERT_EQ(TestDevice::draws.size(), 1u);
+    const std::vector<ScreenGlyph> g = Glyphs(TestDevice::draws[0]);
     ASSERT_EQ(g.size(), 5u);
     // The space and the glyph-less '~' both show the space's empty cell.
     EXPECT_EQ(g[1].c, ' ');
@@ -220,11 +221,11 @@ TEST_F(Charset, TheDrawSetsTextStatesAndPutsTheCallersBack) {
     ASSERT_NE(Begin(640, 480), nullptr);
     Raster* other = Set(kBg, kFg);
     RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(other));
-    const std::map<int32, std::intptr_t> before = TextDevice::states;
+    const std::map<int32, std::intptr_t> before = TestDevice::states;
     CharsetPrintBuffered(s, "x", 0, 0, false);
     CharsetFlush();
-    ASSERT_EQ(TextDevice::draws.size(), 1u);
-    const std::map<int32, std::intptr_t>& at = TextDevice::draws[0].states;
+    ASSERT_EQ(TestDevice::draws.size(), 1u);
+    const std::map<int32, std::intptr_t>& at = TestDevice::draws[0].states;
     EXPECT_EQ(at.at(StateZTestEnable), 0);
     EXPECT_EQ(at.at(StateZWriteEnable), 0);
     EXPECT_EQ(at.at(StateTextureFilter), 1);
@@ -232,11 +233,11 @@ TEST_F(Charset, TheDrawSetsTextStatesAndPutsTheCallersBack) {
     EXPECT_EQ(at.at(StateSrcBlend), 5);
     EXPECT_EQ(at.at(StateDestBlend), 6);
     EXPECT_EQ(at.at(StateCullMode), 1);
-    EXPECT_EQ(TextDevice::states, before);
+    EXPECT_EQ(TestDevice::states, before);
     // The filter goes back while the set's texture is bound, so the caller's
     // texture is never made nearest.
     std::intptr_t boundTexture = 0;
-    for (const auto& [state, value] : TextDevice::stateSets) {
+    for (const auto& [state, value] : TestDevice::stateSets) {
         if (state == StateTextureRaster) boundTexture = value;
         if (state == StateTextureFilter && value == 1) {
             EXPECT_EQ(boundTexture, reinterpret_cast<std::intptr_t>(s));
@@ -244,12 +245,12 @@ TEST_F(Charset, TheDrawSetsTextStatesAndPutsTheCallersBack) {
     }
 
     // CharsetPrint draws at once, spaces included, with the same states.
-    TextDevice::draws.clear();
+    TestDevice::draws.clear();
     EXPECT_EQ(CharsetPrint(s, "a b", 10, 10), s);
-    ASSERT_EQ(TextDevice::draws.size(), 1u);
-    EXPECT_EQ(TextDevice::draws[0].vertices.size(), 3u * 4);
-    EXPECT_EQ(TextDevice::draws[0].states.at(StateTextureFilter), 1);
-    EXPECT_EQ(TextDevice::states, before);
+    ASSERT_EQ(TestDevice::draws.size(), 1u);
+    EXPECT_EQ(TestDevice::draws[0].vertices.size(), 3u * 4);
+    EXPECT_EQ(TestDevice::draws[0].states.at(StateTextureFilter), 1);
+    EXPECT_EQ(TestDevice::states, before);
 }
 
 TEST_F(Charset, PrintingNeedsACameraAndMemory) {
@@ -269,13 +270,13 @@ TEST_F(Charset, PrintingNeedsACameraAndMemory) {
     EXPECT_EQ(CharsetPrint(s, "no memory", 0, 0), nullptr);
     EXPECT_TRUE(log.Has(kModuleNone, kErrNoMemory));
     FailingMemory::allowed = -1;
-    EXPECT_TRUE(TextDevice::draws.empty());
+    EXPECT_TRUE(TestDevice::draws.empty());
 
     // A string far longer than the raster is wide, from far off to the left.
     std::string wide(100000, 'w');
     EXPECT_EQ(CharsetPrint(s, wide.c_str(), -400000, 0), s);
-    ASSERT_EQ(TextDevice::draws.size(), 1u);
-    EXPECT_EQ(TextDevice::draws[0].vertices.size(), 80u * 4);
+    ASSERT_EQ(TestDevice::draws.size(), 1u);
+    EXPECT_EQ(TestDevice::draws[0].vertices.size(), 80u * 4);
 }
 
 }  // namespace

@@ -2,17 +2,17 @@
 
 #include <vector>
 
-#include "fake_device.h"
 #include "engine/image/baimage.h"
-#include "raster_device.h"
+#include "error_log.h"
+#include "raster_memory.h"
 
 namespace kv {
 namespace {
 
 using test::ErrorLog;
-using test::RasterDevice;
+using test::TestDevice;
 
-class Images : public test::RasterDeviceTest {
+class Images : public test::RasterMemoryTest {
   protected:
     Image* Make(int32 w, int32 h, int32 depth) {
         Image* image = ImageCreate(w, h, depth);
@@ -23,7 +23,7 @@ class Images : public test::RasterDeviceTest {
     }
     void TearDown() override {
         for (Image* i : made) ImageDestroy(i);
-        test::RasterDeviceTest::TearDown();
+        test::RasterMemoryTest::TearDown();
     }
     static RGBA& Px(Image* image, int32 x, int32 y) {
         return reinterpret_cast<RGBA*>(image->pixels + y * image->stride)[x];
@@ -180,7 +180,7 @@ TEST_F(Images, GammaCorrectionGoesThroughTheTableEachTime) {
 
 TEST_F(Images, EngineStartTakesTheDeviceGamma) {
     EngineStop();
-    RasterDevice::record.gammaCorrection = 2.0f;
+    TestDevice::record.gammaCorrection = 2.0f;
     EngineClose();
     EngineOpenParams p{this};
     ASSERT_TRUE(EngineOpen(&p));
@@ -240,7 +240,7 @@ TEST_F(Images, RasterFormatComesFromTheDeviceThroughAScratchRaster) {
     EXPECT_EQ(h, 60);
     EXPECT_EQ(d, 24);
     EXPECT_EQ(flags, RasterTypeTexture | RasterFormat888 | RasterFormatMipmap);
-    RasterDevice::failingSlots.insert(StdImageFindRasterFormat);
+    TestDevice::failingSlots.insert(StdImageFindRasterFormat);
     EXPECT_EQ(ImageFindRasterFormat(image, RasterTypeTexture, &w, &h, &d, &flags), nullptr);
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/image/baimage.h"
-#include "raster_device.h"
+#include "raster_memory.h"
 
 namespace kv {
 namespace {
@@ -44,10 +44,10 @@ bool CountingExists(const char* name) {
     return realExists(name);
 }
 
-class ImageFiles : public test::RasterDeviceTest {
+class ImageFiles : public test::RasterMemoryTest {
   protected:
     void SetUp() override {
-        test::RasterDeviceTest::SetUp();
+        test::RasterMemoryTest::SetUp();
         readerCalls.clear();
         existCalls.clear();
         root = fs::temp_directory_path() / ("kvimg-" + std::to_string(::getpid()) + "-" +
@@ -61,7 +61,7 @@ class ImageFiles : public test::RasterDeviceTest {
     }
     void TearDown() override {
         fs::remove_all(root);
-        test::RasterDeviceTest::TearDown();
+        test::RasterMemoryTest::TearDown();
     }
     void Write(const fs::path& p, const std::vector<uint8>& bytes) {
         std::ofstream out(p, std::ios::binary);

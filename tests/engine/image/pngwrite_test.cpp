@@ -19,7 +19,7 @@
 #include "engine/image/baraster.h"
 #include "engine/image/ktpngw.h"
 #include "engine/stream/bafwrite.h"
-#include "raster_device.h"
+#include "raster_memory.h"
 
 namespace kv {
 namespace {
@@ -46,17 +46,17 @@ Decoded ReadBack(const fs::path& file) {
     return d;
 }
 
-class PngWrite : public test::RasterDeviceTest {
+class PngWrite : public test::RasterMemoryTest {
   protected:
     void SetUp() override {
-        test::RasterDeviceTest::SetUp();
+        test::RasterMemoryTest::SetUp();
         dir = fs::temp_directory_path() / ("kvpng-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
     }
     void TearDown() override {
         fs::remove_all(dir);
-        test::RasterDeviceTest::TearDown();
+        test::RasterMemoryTest::TearDown();
     }
     Image* Gradient(int32 w, int32 h) {
         Image* image = ImageCreate(w, h, 32);
@@ -236,11 +236,11 @@ TEST_F(PngWrite, DevicesAndPipesAreWrittenInPlace) {
 TEST_F(PngWrite, RastersAreReadThroughTheDeviceAndWrittenOpaque) {
     Raster* raster = RasterCreate(4, 2, 0, RasterTypeCamera);
     ASSERT_NE(raster, nullptr);
-    std::vector<uint8>& px = test::RasterDevice::storage[raster];
+    std::vector<uint8>& px = test::RasterMemory::storage[raster];
     for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8>(i);
     const fs::path file = dir / "shot.png";
     ASSERT_TRUE(RasterWritePNG(raster, file.c_str()));
-    EXPECT_EQ(test::RasterDevice::Count(StdImageGetRaster), 1);
+    EXPECT_EQ(test::TestDevice::Count(StdImageGetRaster), 1);
     Decoded d = ReadBack(file);
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.width, 4u);
@@ -248,7 +248,7 @@ TEST_F(PngWrite, RastersAreReadThroughTheDeviceAndWrittenOpaque) {
     EXPECT_EQ(d.pixels[4 * 7 + 0], 28);  // last pixel's red
     EXPECT_EQ(d.pixels[4 * 7 + 3], 255);
 
-    test::RasterDevice::failingSlots.insert(StdImageGetRaster);
+    test::TestDevice::failingSlots.insert(StdImageGetRaster);
     EXPECT_FALSE(RasterWritePNG(raster, (dir / "fail.png").c_str()));
     EXPECT_FALSE(fs::exists(dir / "fail.png"));
     RasterDestroy(raster);

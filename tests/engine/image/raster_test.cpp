@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
 
-#include "fake_device.h"
 #include "engine/image/baimage.h"
 #include "engine/image/baraster.h"
-#include "raster_device.h"
+#include "error_log.h"
+#include "raster_memory.h"
 
 namespace kv {
 namespace {
 
 using test::ErrorLog;
-using test::RasterDevice;
+using test::RasterMemory;
+using test::TestDevice;
 
 int32 constructed = 0;
 int32 blockOffset = -1;
@@ -26,7 +27,7 @@ void* CountDestruct(void* object, int32, int32) {
     return object;
 }
 
-class Rasters : public test::RasterDeviceTest {
+class Rasters : public test::RasterMemoryTest {
   protected:
     void BeforeOpen() override {
         blockOffset = RasterRegisterPlugin(4, 0xF0F0, CountConstruct, CountDestruct, nullptr);
@@ -38,7 +39,7 @@ TEST_F(Rasters, CreateHandsTheFlagsToTheDeviceThenRunsThePlugins) {
     ASSERT_GE(blockOffset, static_cast<int32>(sizeof(Raster)));
     Raster* r = RasterCreate(8, 4, 0, RasterTypeTexture | RasterFormat8888 | RasterFormatMipmap);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(RasterDevice::Last(StdRasterCreate)->in, RasterTypeTexture | RasterFormat8888 | RasterFormatMipmap);
+    EXPECT_EQ(TestDevice::Last(StdRasterCreate)->in, RasterTypeTexture | RasterFormat8888 | RasterFormatMipmap);
     EXPECT_EQ(RasterGetParent(r), r);
     EXPECT_EQ(RasterGetType(r), RasterTypeTexture);
     EXPECT_EQ(RasterGetFormat(r), RasterFormat8888 | RasterFormatMipmap);
@@ -47,9 +48,9 @@ TEST_F(Rasters, CreateHandsTheFlagsToTheDeviceThenRunsThePlugins) {
     EXPECT_EQ(constructed, 1);
     EXPECT_TRUE(RasterDestroy(r));
     EXPECT_EQ(constructed, 0);
-    EXPECT_EQ(RasterDevice::Count(StdRasterDestroy), 1);
+    EXPECT_EQ(TestDevice::Count(StdRasterDestroy), 1);
 
-    RasterDevice::failingSlots.insert(StdRasterCreate);
+    TestDevice::failingSlots.insert(StdRasterCreate);
     EXPECT_EQ(RasterCreate(8, 4, 0, RasterTypeNormal), nullptr);
     EXPECT_EQ(constructed, 0);
 }
@@ -58,9 +59,9 @@ TEST_F(Rasters, LevelCountAsksTheDeviceOnlyForMipmappedRasters) {
     Raster* plain = RasterCreate(256, 64, 0, RasterTypeTexture);
     Raster* mipped = RasterCreate(256, 64, 0, RasterTypeTexture | RasterFormatMipmap);
     EXPECT_EQ(RasterGetNumLevels(plain), 1);
-    EXPECT_EQ(RasterDevice::Count(StdRasterGetMipLevels), 0);
+    EXPECT_EQ(TestDevice::Count(StdRasterGetMipLevels), 0);
     EXPECT_EQ(RasterGetNumLevels(mipped), 9);
-    RasterDevice::failingSlots.insert(StdRasterGetMipLevels);
+    TestDevice::failingSlots.insert(StdRasterGetMipLevels);
     EXPECT_EQ(RasterGetNumLevels(mipped), -1);
     RasterDestroy(plain);
     RasterDestroy(mipped);
@@ -70,13 +71,13 @@ TEST_F(Rasters, LocksCarryModeAndLevel) {
     Raster* r = RasterCreate(4, 4, 0, RasterTypeTexture);
     uint8* px = RasterLock(r, 2, RasterLockWrite);
     ASSERT_NE(px, nullptr);
-    EXPECT_EQ(RasterDevice::Last(StdRasterLock)->in, 5 + 2 * 256);
+    EXPECT_EQ(TestDevice::Last(StdRasterLock)->in, 5 + 2 * 256);
     EXPECT_EQ(RasterUnlock(r), r);
-    RasterDevice::failingSlots.insert(StdRasterLock);
+    TestDevice::failingSlots.insert(StdRasterLock);
     EXPECT_EQ(RasterLock(r, 0, RasterLockRead), nullptr);
 
     r->rasterPrivateFlags = 0x1F;
-    RasterDevice::failingSlots.clear();
+    TestDevice::failingSlots.clear();
     EXPECT_EQ(RasterLockPalette(r, RasterLockRead), nullptr);  // the device gives no palette pointer here
     EXPECT_EQ(RasterUnlockPalette(r), r);
     EXPECT_EQ(r->rasterPrivateFlags, 0x07);
@@ -98,7 +99,7 @@ TEST_F(Rasters, GammaFlagTravelsBetweenImagesAndRasters) {
     EXPECT_EQ(back->pixels[0], 200);
     EXPECT_EQ(back->flags & kImageGammaCorrected, kImageGammaCorrected);
 
-    RasterDevice::failingSlots.insert(StdRasterSetImage);
+    TestDevice::failingSlots.insert(StdRasterSetImage);
     Raster* plain = RasterCreate(2, 2, 0, RasterTypeNormal);
     EXPECT_EQ(RasterSetFromImage(plain, image), nullptr);
     EXPECT_EQ(plain->rasterPrivateFlags, 0);
@@ -130,7 +131,7 @@ TEST_F(Rasters, SubRastersAreOffsetWithinTheTopLevelRaster) {
     ASSERT_NE(px, nullptr);
     px[0] = 42;
     RasterUnlock(inner);
-    EXPECT_EQ(RasterDevice::storage[top][55 * 640 * 4 + 110 * 4], 42);
+    EXPECT_EQ(RasterMemory::storage[top][55 * 640 * 4 + 110 * 4], 42);
     RasterDestroy(inner);
     RasterDestroy(mid);
     RasterDestroy(top);
@@ -148,19 +149,19 @@ TEST_F(Rasters, TheContextStackHandsEachNewTopToTheDevice) {
     ASSERT_EQ(RasterPushContext(b), b);
     EXPECT_EQ(RasterGetCurrentContext(), b);
     EXPECT_EQ(RasterPopContext(), b);
-    EXPECT_EQ(RasterDevice::Last(StdSetRasterContext)->inOut, a);
+    EXPECT_EQ(TestDevice::Last(StdSetRasterContext)->inOut, a);
     EXPECT_EQ(RasterPopContext(), a);
-    EXPECT_EQ(RasterDevice::Last(StdSetRasterContext)->inOut, placeholder);
+    EXPECT_EQ(TestDevice::Last(StdSetRasterContext)->inOut, placeholder);
 
     ErrorLog log;
     EXPECT_EQ(RasterPopContext(), nullptr);  // nothing above the placeholder
     EXPECT_EQ(RasterGetCurrentContext(), placeholder);
 
     // A refused push leaves the stack alone.
-    RasterDevice::failingSlots.insert(StdSetRasterContext);
+    TestDevice::failingSlots.insert(StdSetRasterContext);
     EXPECT_EQ(RasterPushContext(a), nullptr);
     EXPECT_EQ(RasterGetCurrentContext(), placeholder);
-    RasterDevice::failingSlots.clear();
+    TestDevice::failingSlots.clear();
 
     for (int32 i = 0; i < kRasterContextStackSize - 1; ++i) ASSERT_EQ(RasterPushContext(a), a);
     EXPECT_EQ(RasterPushContext(b), nullptr);  // the tenth would overflow
@@ -175,14 +176,14 @@ TEST_F(Rasters, DrawingCallsPassPositionsAndPixelValues) {
     Raster* sprite = RasterCreate(16, 8, 0, RasterTypeNormal);
     RasterPushContext(cam);
     ASSERT_EQ(RasterRender(sprite, 24, 28), sprite);
-    EXPECT_EQ(RasterDevice::Last(StdRasterRender)->out, sprite);
-    EXPECT_EQ(RasterDevice::lastRect.x, 24);
-    EXPECT_EQ(RasterDevice::lastRect.y, 28);
+    EXPECT_EQ(TestDevice::Last(StdRasterRender)->out, sprite);
+    EXPECT_EQ(RasterMemory::lastRect.x, 24);
+    EXPECT_EQ(RasterMemory::lastRect.y, 28);
     ASSERT_EQ(RasterClear(0x40404040), cam);
-    EXPECT_EQ(RasterDevice::Last(StdRasterClear)->in, 0x40404040);
+    EXPECT_EQ(TestDevice::Last(StdRasterClear)->in, 0x40404040);
     ASSERT_EQ(RasterShowRaster(cam, nullptr, 0), cam);
-    EXPECT_EQ(RasterDevice::Last(StdRasterShowRaster)->out, cam);
-    RasterDevice::failingSlots.insert(StdRasterShowRaster);
+    EXPECT_EQ(TestDevice::Last(StdRasterShowRaster)->out, cam);
+    TestDevice::failingSlots.insert(StdRasterShowRaster);
     EXPECT_EQ(RasterShowRaster(cam, nullptr, 0), nullptr);
     RasterPopContext();
     RasterDestroy(sprite);

@@ -9,7 +9,7 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "fake_device.h"
+#include "error_log.h"
 
 namespace kv {
 namespace {

@@ -16,7 +16,7 @@
 #include "engine/image/batextur.h"
 #include "engine/stream/babinary.h"
 #include "engine/stream/bastream.h"
-#include "raster_device.h"
+#include "raster_memory.h"
 #include "tools/kvdump/chunkwalk.h"
 
 namespace kv::test {
@@ -72,10 +72,10 @@ bool HasError(int32 module, int32 code) {
     return ErrorGet(&e) && e.pluginID == module && e.errorCode == code;
 }
 
-class TextureTest : public RasterDeviceTest {
+class TextureTest : public RasterMemoryTest {
   protected:
     void SetUp() override {
-        RasterDeviceTest::SetUp();
+        RasterMemoryTest::SetUp();
         Pictures::byName.clear();
         Pictures::reads.clear();
         char pattern[] = "/tmp/kvtexture.XXXXXX";
@@ -86,7 +86,7 @@ class TextureTest : public RasterDeviceTest {
         ErrorClear();
     }
     void TearDown() override {
-        RasterDeviceTest::TearDown();
+        RasterMemoryTest::TearDown();
         fs::remove_all(dir);
     }
     // A picture the loader finds under name (the file is name.kvt).
@@ -97,7 +97,7 @@ class TextureTest : public RasterDeviceTest {
         std::fclose(f);
     }
     static RGBA StoredPixel(const Raster* r, int32 x, int32 y) {
-        const std::vector<uint8>& px = *RasterDevice::PixelsOf(r);
+        const std::vector<uint8>& px = *RasterMemory::PixelsOf(r);
         RGBA c;
         std::memcpy(&c, px.data() + y * r->stride + 4 * x, 4);
         return c;
@@ -131,9 +131,9 @@ TEST_F(TextureTest, ReadingANameTwiceSharesOneTextureWhateverTheCase) {
     // Releases short of the last leave it alive, raster and all.
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(TextureDestroy(t));
     EXPECT_EQ(TextureGetRefCount(t), 1);
-    EXPECT_EQ(RasterDevice::Count(StdRasterDestroy), 0);
+    EXPECT_EQ(TestDevice::Count(StdRasterDestroy), 0);
     EXPECT_TRUE(TextureDestroy(t));
-    EXPECT_EQ(RasterDevice::Count(StdRasterDestroy), 1);
+    EXPECT_EQ(TestDevice::Count(StdRasterDestroy), 1);
     // Gone from the dictionary: the next read loads it again (file names
     // keep their case on this system).
     EXPECT_EQ(TextureRead("GROUND", nullptr), nullptr);
@@ -176,10 +176,10 @@ TEST_F(TextureTest, ATextureThatCannotBeReadIsError22OfTheTextureModule) {
     EXPECT_EQ(TextureRead("broken", nullptr), nullptr);
     EXPECT_TRUE(HasError(kIdTextureModule, kErrTextureRead));
     Picture("refused", [] { return Solid(2, 2, RGBA{}); });
-    RasterDevice::failingSlots.insert(StdRasterSetImage);
+    TestDevice::failingSlots.insert(StdRasterSetImage);
     EXPECT_EQ(TextureRead("refused", nullptr), nullptr);
     // The raster made for it went again.
-    EXPECT_EQ(RasterDevice::Count(StdRasterCreate), RasterDevice::Count(StdRasterDestroy));
+    EXPECT_EQ(TestDevice::Count(StdRasterCreate), TestDevice::Count(StdRasterDestroy));
     EXPECT_TRUE(LinkListEmpty(&TexDictionaryGetCurrent()->textureList));
 }
 
@@ -191,7 +191,7 @@ TEST_F(TextureTest, TheMaskPicturesBrightnessBecomesTheAlpha) {
         m->pixels[m->stride + 4 * 2 + 2] = 255;  // (2, 1): blue 255
         return m;
     });
-    RasterDevice::chooseFormat = [](Raster* r, const Image*, int32 flags) {
+    RasterMemory::chooseFormat = [](Raster* r, const Image*, int32 flags) {
         r->rasterFormat = static_cast<uint8>((RasterFormat8888 | (flags & kRasterFormatMask)) >> 8);
         r->depth = 32;
     };
@@ -213,7 +213,7 @@ TEST_F(TextureTest, TheMaskPicturesBrightnessBecomesTheAlpha) {
 TEST_F(TextureTest, An8BitPictureIsResampledToTheDeviceSizeAndGetsAPaletteAgain) {
     const std::vector<RGBA> colours{{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
     Picture("bands", [&] { return Bands(100, 60, colours); });
-    RasterDevice::chooseFormat = [](Raster* r, const Image*, int32) {
+    RasterMemory::chooseFormat = [](Raster* r, const Image*, int32) {
         r->width = 128;
         r->height = 64;
     };
@@ -222,8 +222,8 @@ TEST_F(TextureTest, An8BitPictureIsResampledToTheDeviceSizeAndGetsAPaletteAgain)
     const Raster* r = TextureGetRaster(t);
     EXPECT_EQ(RasterGetWidth(r), 128);
     EXPECT_EQ(RasterGetHeight(r), 64);
-    ASSERT_EQ(RasterDevice::givenImages.size(), 1u);
-    const RasterDevice::GivenImage& given = RasterDevice::givenImages[0];
+    ASSERT_EQ(RasterMemory::givenImages.size(), 1u);
+    const RasterMemory::GivenImage& given = RasterMemory::givenImages[0];
     EXPECT_EQ(given.width, 128);
     EXPECT_EQ(given.height, 64);
     EXPECT_EQ(given.depth, 8);
@@ -243,16 +243,16 @@ TEST_F(TextureTest, An8BitPictureIsResampledToTheDeviceSizeAndGetsAPaletteAgain)
 
 TEST_F(TextureTest, APictureOfTheDeviceSizeGoesInAsItIs) {
     Picture("exact", [] { return Bands(16, 8, {{9, 8, 7, 255}, {6, 5, 4, 255}}); });
-    RasterDevice::chooseFormat = [](Raster* r, const Image*, int32) {
+    RasterMemory::chooseFormat = [](Raster* r, const Image*, int32) {
         r->width = 16;
         r->height = 8;
     };
     Texture* t = TextureRead("exact", nullptr);
     ASSERT_NE(t, nullptr);
-    ASSERT_EQ(RasterDevice::givenImages.size(), 1u);
+    ASSERT_EQ(RasterMemory::givenImages.size(), 1u);
     // Same size: no resampling, the file's own palette.
-    EXPECT_EQ(RasterDevice::givenImages[0].depth, 8);
-    EXPECT_TRUE(SameColour(RasterDevice::givenImages[0].palette[1], RGBA{6, 5, 4, 255}));
+    EXPECT_EQ(RasterMemory::givenImages[0].depth, 8);
+    EXPECT_TRUE(SameColour(RasterMemory::givenImages[0].palette[1], RGBA{6, 5, 4, 255}));
     EXPECT_TRUE(SameColour(StoredPixel(TextureGetRaster(t), 15, 7), RGBA{6, 5, 4, 255}));
     TextureDestroy(t);
 }
@@ -318,14 +318,14 @@ TEST_F(TextureTest, LookupsStayInTheCurrentDictionaryOrSearchThemAll) {
     // Destroying a dictionary releases its textures once; the one still held
     // lives on outside any dictionary.
     EXPECT_EQ(TextureGetRefCount(inSecond), 2);
-    const int32 destroyed = RasterDevice::Count(StdRasterDestroy);
+    const int32 destroyed = TestDevice::Count(StdRasterDestroy);
     EXPECT_TRUE(TexDictionaryDestroy(second));
     EXPECT_EQ(TextureGetRefCount(inSecond), 1);
     EXPECT_EQ(TextureGetDictionary(inSecond), nullptr);
-    EXPECT_EQ(RasterDevice::Count(StdRasterDestroy), destroyed);
+    EXPECT_EQ(TestDevice::Count(StdRasterDestroy), destroyed);
     TextureDestroy(inSecond);
     TextureDestroy(inFirst);
-    EXPECT_EQ(RasterDevice::Count(StdRasterDestroy), destroyed + 2);
+    EXPECT_EQ(TestDevice::Count(StdRasterDestroy), destroyed + 2);
     EXPECT_EQ(TexDictionaryGetCurrent(), nullptr);
 }
 
@@ -342,7 +342,7 @@ TEST_F(TextureTest, ClosingTheModuleDestroysEveryTextureHowEverHeld) {
     TextureAddRef(made);
     EngineStop();
     // Every raster went with its texture; the leak checkers see the rest.
-    EXPECT_EQ(RasterDevice::Count(StdRasterDestroy), 3);
+    EXPECT_EQ(TestDevice::Count(StdRasterDestroy), 3);
 }
 
 TEST_F(TextureTest, SharedPalettesAreKeptAndOthersAreQuantisedWithWeights) {

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "fake_device.h"
 #include "engine/math/bamatrix.h"
 #include "engine_fixture.h"
+#include "error_log.h"
 
 namespace kv {
 namespace {

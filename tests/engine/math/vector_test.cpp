@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "fake_device.h"
 #include "engine/math/babbox.h"
 #include "engine/math/bamatrix.h"
 #include "engine/math/bavector.h"
 #include "engine_fixture.h"
+#include "error_log.h"
 
 namespace kv {
 namespace {

@@ -23,7 +23,7 @@
 #include "engine/pipe/nodes/nodeImmInstance.h"
 #include "engine/pipe/nodes/p2clpcom.h"
 #include "engine/pipe/p2stdcls.h"
-#include "fake_device.h"
+#include "error_log.h"
 
 namespace kv::test {
 

@@ -1,5 +1,7 @@
 // 2D drawing read back from the frame buffer: primitives with flat and
 // Gouraud shading, with and without z, and rasters drawn as sprites.
+#include <cstring>
+
 #include "app/skel/camhelp.h"
 #include "gl_fixture.h"
 

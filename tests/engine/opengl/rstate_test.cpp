@@ -1,5 +1,7 @@
 // Render states: the shadow spares OpenGL repeated calls, the tables reach
 // the right enumerants, textures carry their sampling state.
+#include <cstring>
+
 #include "gl_fixture.h"
 
 namespace kv::test {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "engine/core/badevice.h"
-#include "fake_device.h"
 #include "engine/pipe/p2core.h"
 #include "engine/pipe/p2heap.h"
+#include "error_log.h"
 
 namespace kv::test {
 
@@ -21,7 +21,6 @@ constexpr ClusterEffect D = ClusterDropped;
 constexpr ClusterNeed Ign = ClusterIgnored;
 constexpr ClusterNeed Req = ClusterRequired;
 constexpr ClusterNeed Opt = ClusterOptional;
-
 
 inline const ClusterType cA = {"A.csl", 0, 0xA0, 0};
 inline const ClusterType cB = {"B.csl", 0, 0xB0, 0};

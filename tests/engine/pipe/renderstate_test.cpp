@@ -5,67 +5,20 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "fake_device.h"
 #include "engine/pipe/bapipe.h"
 #include "engine/pipe/p2renderstate.h"
+#include "error_log.h"
+#include "test_device.h"
 
 namespace kv {
 namespace {
 
-// A device whose render states are a table; states not in it cannot be read.
-struct StateDevice {
-    static inline std::map<int32, std::intptr_t> states;
-    static inline std::vector<int32> queried;
+using test::TestDevice;
 
-    static bool Get(int32 state, std::intptr_t* value) {
-        queried.push_back(state);
-        auto it = states.find(state);
-        if (it == states.end()) return false;
-        *value = it->second;
-        return true;
-    }
-    static bool System(int32 request, void* out, void*, int32 in) {
-        switch (request) {
-            case DeviceGetDeviceRecord:
-                std::memcpy(out, Interface(), sizeof(DeviceRecord));
-                return true;
-            case DeviceStandards: {
-                auto* t = static_cast<StandardFunctions*>(out);
-                for (int32 i = 0; i < in; ++i) t->fn[i] = nullptr;
-                return true;
-            }
-            case DeviceOpen:
-            case DeviceClose:
-            case DeviceStart:
-            case DeviceStop:
-                return true;
-            default:
-                return false;
-        }
-    }
-    static DeviceRecord* Interface() {
-        static DeviceRecord record = {1.0f, System, 0.0f, 1.0f, nullptr, Get};
-        return &record;
-    }
-};
-
-class RenderStates : public ::testing::Test {
+class RenderStates : public test::TestDeviceTest {
   protected:
-    void SetUp() override {
-        StateDevice::states.clear();
-        StateDevice::queried.clear();
-        EngineSetDevice(StateDevice::Interface);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
-    }
-    void TearDown() override {
-        EngineStop();
-        EngineClose();
-        EngineTerm();
-        EngineSetDevice(nullptr);
-    }
+    // Render states in a table; a state not in it cannot be read.
+    void Configure() override { TestDevice::KeepRenderStates(); }
 };
 
 TEST_F(RenderStates, TheModuleDefaultIsTheDocumentedRecord) {
@@ -87,27 +40,27 @@ TEST_F(RenderStates, TheModuleDefaultIsTheDocumentedRecord) {
     RenderStateRecord* r = RenderStateCreate(false);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(std::memcmp(r, d, sizeof(RenderStateRecord)), 0);
-    EXPECT_TRUE(StateDevice::queried.empty()) << "no capture asked for";
+    EXPECT_TRUE(TestDevice::stateQueries.empty()) << "no capture asked for";
     EXPECT_TRUE(RenderStateDestroy(r));
 }
 
 TEST_F(RenderStates, CaptureReadsTheDeviceAndBothAddressModesFromState2) {
     int raster = 0;
-    StateDevice::states = {{StateTextureRaster, reinterpret_cast<std::intptr_t>(&raster)},
-                           {StateTextureAddress, 3},
-                           {StateTexturePerspective, 1},
-                           {StateZTestEnable, 0},
-                           {StateZWriteEnable, 1},
-                           {StateVertexAlphaEnable, 1},
-                           {19, 1},
-                           {StateShadeMode, 1},
-                           {StateSrcBlend, 2},
-                           {StateDestBlend, 9},
-                           {StateTextureFilter, 6},
-                           {StateBorderColour, 0x11223344},
-                           {StateFogType, 3},
-                           {StateFogColour, 0x55667788},
-                           {18, 4}};
+    TestDevice::states = {{StateTextureRaster, reinterpret_cast<std::intptr_t>(&raster)},
+                          {StateTextureAddress, 3},
+                          {StateTexturePerspective, 1},
+                          {StateZTestEnable, 0},
+                          {StateZWriteEnable, 1},
+                          {StateVertexAlphaEnable, 1},
+                          {19, 1},
+                          {StateShadeMode, 1},
+                          {StateSrcBlend, 2},
+                          {StateDestBlend, 9},
+                          {StateTextureFilter, 6},
+                          {StateBorderColour, 0x11223344},
+                          {StateFogType, 3},
+                          {StateFogColour, 0x55667788},
+                          {18, 4}};
     RenderStateRecord* r = RenderStateCreate(true);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->flags, 1u | 4u | 8u | 32u);
@@ -122,12 +75,12 @@ TEST_F(RenderStates, CaptureReadsTheDeviceAndBothAddressModesFromState2) {
     EXPECT_EQ(r->fogType, 3);
     EXPECT_EQ(r->fogColour, 0x55667788u);
     EXPECT_EQ(r->state18, 4);
-    EXPECT_EQ(std::count(StateDevice::queried.begin(), StateDevice::queried.end(), StateTextureAddressU), 0);
+    EXPECT_EQ(std::count(TestDevice::stateQueries.begin(), TestDevice::stateQueries.end(), StateTextureAddressU), 0);
     RenderStateDestroy(r);
 }
 
 TEST_F(RenderStates, CaptureFallsBackToTheSeparateAddressModesAndKeepsUnreadableStates) {
-    StateDevice::states = {{StateTextureAddressU, 3}, {StateTextureAddressV, 1}, {StateZTestEnable, 0}};
+    TestDevice::states = {{StateTextureAddressU, 3}, {StateTextureAddressV, 1}, {StateZTestEnable, 0}};
     RenderStateRecord* r = RenderStateCreate(true);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->addressU, 3);

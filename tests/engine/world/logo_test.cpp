@@ -1,13 +1,13 @@
 // The logo plug-in on a recording device: where the logo goes on a camera's
 // picture, when it is drawn, with which render states, and that the camera's
 // own end update still runs after it.
-#include "text_device.h"
 #include "engine/world/kplogo.h"
+#include "text_fixture.h"
 
 namespace kv::test {
 namespace {
 
-class Logo : public TextDeviceTest {
+class Logo : public TextTest {
   protected:
     void BeforeOpen() override { ASSERT_TRUE(LogoPluginAttach()); }
     // Ends the update of a width x height camera with the given view window.
@@ -15,9 +15,9 @@ class Logo : public TextDeviceTest {
         ASSERT_NE(Begin(width, height), nullptr);
         CameraSetViewWindow(camera, &view);
         LogoSetCamera(camera, enabled);
-        const int32 endsBefore = RasterDevice::Count(StdCameraEndUpdate);
+        const int32 endsBefore = TestDevice::Count(StdCameraEndUpdate);
         ASSERT_NE(CameraEndUpdate(camera), nullptr);
-        EXPECT_EQ(RasterDevice::Count(StdCameraEndUpdate), endsBefore + 1) << "the camera's own end update runs";
+        EXPECT_EQ(TestDevice::Count(StdCameraEndUpdate), endsBefore + 1) << "the camera's own end update runs";
         EXPECT_EQ(EngineInstanceGet()->curCamera, nullptr);
     }
     static LogoRect Rect() {
@@ -39,8 +39,8 @@ TEST_F(Logo, SitsFivePixelsFromTheBottomLeftCornerInItsOwnShape) {
     EXPECT_EQ(r.width, 64);
     EXPECT_EQ(r.height, 40);
 
-    ASSERT_EQ(TextDevice::draws.size(), 1u);
-    const TextDevice::Draw& d = TextDevice::draws[0];
+    ASSERT_EQ(TestDevice::draws.size(), 1u);
+    const TestDevice::Draw& d = TestDevice::draws[0];
     EXPECT_EQ(d.type, PrimTypeTriFan);
     ASSERT_EQ(d.vertices.size(), 4u);
     const float xs[4] = {5, 5, 69, 69}, ys[4] = {435, 475, 475, 435}, us[4] = {0, 0, 1, 1}, vs[4] = {0, 1, 1, 0};
@@ -61,15 +61,15 @@ TEST_F(Logo, SitsFivePixelsFromTheBottomLeftCornerInItsOwnShape) {
     EXPECT_EQ(d.states.at(StateTextureFilter), 2);
     EXPECT_EQ(d.states.at(StateCullMode), 1);
     // Everything it changed is back.
-    EXPECT_EQ(TextDevice::states.at(StateTextureRaster), 0);
-    EXPECT_EQ(TextDevice::states.at(StateZTestEnable), 1);
-    EXPECT_EQ(TextDevice::states.at(StateCullMode), 2);
+    EXPECT_EQ(TestDevice::states.at(StateTextureRaster), 0);
+    EXPECT_EQ(TestDevice::states.at(StateZTestEnable), 1);
+    EXPECT_EQ(TestDevice::states.at(StateCullMode), 2);
 }
 
 TEST_F(Logo, ACameraWithTheFlagOffStillMeasuresButDrawsNothing) {
     Frame(640, 480, V2d{0.5f, 0.375f}, 0);
     EXPECT_EQ(Rect().y, 435);
-    EXPECT_TRUE(TextDevice::draws.empty());
+    EXPECT_TRUE(TestDevice::draws.empty());
     // The flag is per camera and reports what it was.
     EXPECT_EQ(LogoSetCamera(camera, 1), 0);
     EXPECT_EQ(LogoSetCamera(camera, 0), 1);
@@ -82,7 +82,7 @@ TEST_F(Logo, ACameraWithTheFlagOffStillMeasuresButDrawsNothing) {
 TEST_F(Logo, AFlatRasterGetsNoLogo) {
     Frame(640, 8);
     EXPECT_LE(Rect().height, 0);
-    EXPECT_TRUE(TextDevice::draws.empty());
+    EXPECT_TRUE(TestDevice::draws.empty());
 }
 
 TEST_F(Logo, ASubRasterPlacesItInsideItsPartOfTheParent) {
@@ -112,8 +112,8 @@ class LogoResampled : public Logo {
   protected:
     // A device whose textures are at most 64 x 32.
     void BeforeStart() override {
-        EngineInstanceGet()->stdFunc.fn[StdImageFindRasterFormat] = [](void* out, void* inOut, int32 flags) {
-            if (!RasterDevice::FindFormat(out, inOut, flags)) return false;
+        TestDevice::standards[StdImageFindRasterFormat] = [](void* out, void* inOut, int32 flags) {
+            if (!RasterMemory::FindFormat(out, inOut, flags)) return false;
             auto* r = static_cast<Raster*>(out);
             r->width = 64;
             r->height = 32;
@@ -128,13 +128,9 @@ TEST_F(LogoResampled, TheLogoIsResampledToTheSizeTheDeviceTakes) {
     EXPECT_EQ(RasterGetHeight(LogoGetRaster()), 32);
 }
 
-TEST(LogoDetached, WithoutThePluginThereIsNoRectangleAndNoFlag) {
-    RasterDevice::Reset();
-    EngineSetDevice(RasterDevice::Interface);
-    ASSERT_TRUE(EngineInit(nullptr, 0));
-    EngineOpenParams p{nullptr};
-    ASSERT_TRUE(EngineOpen(&p));
-    ASSERT_TRUE(EngineStart());
+using LogoDetached = RasterMemoryTest;
+
+TEST_F(LogoDetached, WithoutThePluginThereIsNoRectangleAndNoFlag) {
     LogoRect r{1, 2, 3, 4};
     EXPECT_FALSE(LogoGetRect(&r));
     EXPECT_EQ(r.height, 0);
@@ -143,10 +139,6 @@ TEST(LogoDetached, WithoutThePluginThereIsNoRectangleAndNoFlag) {
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(LogoSetCamera(c, 1), 0);
     CameraDestroy(c);
-    EngineStop();
-    EngineClose();
-    EngineTerm();
-    EngineSetDevice(nullptr);
 }
 
 }  // namespace

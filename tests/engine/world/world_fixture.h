@@ -10,14 +10,14 @@
 #include "engine/camera/bacamera.h"
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
-#include "fake_device.h"
 #include "engine/frame/baframe.h"
-#include "raster_device.h"
 #include "engine/pipe/p2core.h"
-#include "stream_fixture.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/baworld.h"
+#include "error_log.h"
+#include "raster_memory.h"
+#include "stream_fixture.h"
 
 namespace kv::test {
 
@@ -57,8 +57,9 @@ class WorldTest : public ::testing::Test {
         CountedMemory::failRealloc = false;
         RecordingPipeline::runs.clear();
         RecordingPipeline::fail = false;
-        RasterDevice::Reset();
-        EngineSetDevice(RasterDevice::Interface);
+        TestDevice::Reset();
+        RasterMemory::Install();
+        EngineSetDevice(TestDevice::Interface);
         liveBefore = CountedMemory::live;
         ASSERT_TRUE(EngineInit(CountedMemory::Table(), 0));
         ASSERT_TRUE(WorldPluginAttach());

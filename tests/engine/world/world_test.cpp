@@ -11,8 +11,8 @@ namespace kv {
 namespace {
 
 using test::ErrorLog;
-using test::RasterDevice;
 using test::RecordingPipeline;
+using test::TestDevice;
 using test::WorldTest;
 
 WorldSector* Root(World* w) { return reinterpret_cast<WorldSector*>(WorldGetRootSector(w)); }
@@ -340,10 +340,10 @@ TEST_F(Rendering, BeginUpdateMakesTheWorldCurrentAndAdvancesTheStamp) {
     ASSERT_EQ(CameraBeginUpdate(camera), camera);
     EXPECT_EQ(WorldGetCurrent(), world);
     EXPECT_EQ(EngineInstanceGet()->renderFrame, before + 1);
-    EXPECT_EQ(RasterDevice::Count(StdCameraBeginUpdate), 1);
+    EXPECT_EQ(TestDevice::Count(StdCameraBeginUpdate), 1);
     ASSERT_EQ(CameraEndUpdate(camera), camera);
     EXPECT_EQ(WorldGetCurrent(), nullptr);
-    EXPECT_EQ(RasterDevice::Count(StdCameraEndUpdate), 1);
+    EXPECT_EQ(TestDevice::Count(StdCameraEndUpdate), 1);
 }
 
 TEST_F(Rendering, EachVisibleAtomicIsRenderedOncePerFrame) {

@@ -1,0 +1,128 @@
+// Exports of the sky: a 4096 x 2048 panorama's sky evaluated per direction
+// (to set beside the dome's recolour per vertex in bench_sky), and whole PNG,
+// OpenEXR and glTF exports written to a temporary folder.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/skydome/dome.h"
+#include "app/skydome/domegltf.h"
+#include "app/skydome/panorama.h"
+#include "app/skydome/sky.h"
+#include "app/skydome/skycolors.h"
+#include "engine/assembly/bamodules.h"
+#include "engine/core/badevice.h"
+#include "engine/world/bageomet.h"
+#include "engine/world/baworld.h"
+
+namespace {
+
+using namespace kv;
+
+constexpr int32 kWidth = 4096;
+constexpr float kExposure = 0.1f;
+
+// The engine on its null device (images and geometry need its modules), the
+// sky at the program's start-up sun.
+struct Engine {
+    std::string dir;
+    Engine() {
+        EngineUseStandardModules();
+        EngineSetDevice(nullptr);
+        EngineInit(nullptr, 0);
+        WorldPluginAttach();
+        EngineOpenParams p{nullptr};
+        EngineOpen(&p);
+        EngineStart();
+        SkyColorInit();
+        SkySetSun(50.0f, 20.0f, kSkyTurbidity);
+        char pattern[] = "/tmp/kvbenchexport.XXXXXX";
+        if (mkdtemp(pattern) != nullptr) dir = pattern;
+    }
+    ~Engine() {
+        for (const char* name : {"/sky.png", "/sky.exr", "/dome.glb"}) std::remove((dir + name).c_str());
+        rmdir(dir.c_str());
+        EngineStop();
+        EngineClose();
+        EngineTerm();
+    }
+};
+
+void PerDirection(benchmark::State& state, int32 width) {
+    const double directions = static_cast<double>(width) * PanoramaSkyRows(width);
+    state.counters["per_direction"] = benchmark::Counter(static_cast<double>(state.iterations()) * directions,
+                                                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+struct ToneRow {
+    std::vector<RGBA> bytes = std::vector<RGBA>(kWidth);
+};
+
+// The sky colours of every direction above the horizon, as the EXR takes them.
+void BM_PanoramaColours(benchmark::State& state) {
+    Engine engine;
+    for (auto _ : state) {
+        PanoramaEvaluate(
+            kWidth,
+            [](int32, const RGBAReal* c, int32, void*) {
+                benchmark::DoNotOptimize(c);
+                return true;
+            },
+            nullptr);
+    }
+    PerDirection(state, kWidth);
+}
+BENCHMARK(BM_PanoramaColours)->Unit(benchmark::kMillisecond);
+
+// Colours and bytes, as the PNG takes them: beside bench_sky's BM_SkyRecolour.
+void BM_PanoramaColoursAndBytes(benchmark::State& state) {
+    Engine engine;
+    ToneRow row;
+    for (auto _ : state) {
+        PanoramaEvaluate(
+            kWidth,
+            [](int32, const RGBAReal* c, int32 width, void* data) {
+                auto* r = static_cast<ToneRow*>(data);
+                SkyToneMapColors(c, r->bytes.data(), width, kExposure);
+                benchmark::DoNotOptimize(r->bytes.data());
+                return true;
+            },
+            &row);
+    }
+    PerDirection(state, kWidth);
+}
+BENCHMARK(BM_PanoramaColoursAndBytes)->Unit(benchmark::kMillisecond);
+
+void BM_PanoramaExportPNG(benchmark::State& state) {
+    Engine engine;
+    const std::string file = engine.dir + "/sky.png";
+    for (auto _ : state) {
+        if (!PanoramaWritePNG(file.c_str(), kWidth, kExposure, nullptr)) state.SkipWithError("write failed");
+    }
+}
+BENCHMARK(BM_PanoramaExportPNG)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_PanoramaExportEXR(benchmark::State& state) {
+    Engine engine;
+    const std::string file = engine.dir + "/sky.exr";
+    for (auto _ : state) {
+        if (!PanoramaWriteEXR(file.c_str(), kWidth, nullptr)) state.SkipWithError("write failed");
+    }
+}
+BENCHMARK(BM_PanoramaExportEXR)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The finest dome as glTF.
+void BM_DomeExportGLTF(benchmark::State& state) {
+    Engine engine;
+    Geometry* dome = DomeBuild(kDomeMaxResolution);
+    const std::string file = engine.dir + "/dome.glb";
+    for (auto _ : state) {
+        if (!DomeExportGLTF(dome, false, file.c_str(), nullptr)) state.SkipWithError("write failed");
+    }
+    GeometryDestroy(dome);
+}
+BENCHMARK(BM_DomeExportGLTF)->Unit(benchmark::kMillisecond);
+
+}  // namespace
