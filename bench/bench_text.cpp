@@ -189,7 +189,7 @@ void MenuRender20(benchmark::State& state, bool silent) {
     int32 values[20] = {9, 0, 1, 1};
     float exposure = 0.1f;
     const char* const none[] = {nullptr};
-    MenuSetHelpFolders(none);
+    ShellSetDataFolders(none);
     if (!MenuOpen(1, &kFg, &kBg)) return state.SkipWithError("menu");
     MenuAddInt("Resolution", &values[0], nullptr, 1, 32, 1, nullptr);
     MenuAddAction("Tessellate_T", Available);
@@ -208,7 +208,7 @@ void MenuRender20(benchmark::State& state, bool silent) {
         Finish(silent);
     }
     MenuClose();
-    MenuSetHelpFolders(nullptr);
+    ShellSetDataFolders(nullptr);
 }
 void BM_MenuRender20(benchmark::State& state) { MenuRender20(state, false); }
 BENCHMARK(BM_MenuRender20)->Unit(benchmark::kMicrosecond);

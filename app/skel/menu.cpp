@@ -83,7 +83,6 @@ struct MenuState {
 MenuState menu{};
 
 MenuClock menuClock = nullptr;
-const char* const* helpFolders = nullptr;
 
 uint32 Now() { return menuClock != nullptr ? menuClock() : PlatformGetTimer(); }
 
@@ -467,20 +466,11 @@ bool AddHelpLine(const char* text, int32 length) {
     return true;
 }
 
+// The program's data folders in their order (the current folder first), so
+// that a program started from another folder still finds its help.
 void* OpenHelpFile() {
     const FileFunctions& f = EngineInstanceGet()->fileFuncs;
-    for (const char* name : {"./readme.txt", "./win.txt"}) {
-        char* path = PlatformPathCreate(name);
-        if (path == nullptr) continue;
-        void* file = f.kvfopen(path, "r");
-        PlatformPathDestroy(path);
-        if (file != nullptr) return file;
-    }
-    // Where the program's data lives: a program started from another folder
-    // still finds its help. These paths are used as they are.
-    for (int32 i = 0;; ++i) {
-        const char* folder = helpFolders != nullptr ? helpFolders[i] : PlatformDataFolder(i);
-        if (folder == nullptr) break;
+    for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
         for (const char* name : {"readme.txt", "win.txt"}) {
             void* file = f.kvfopen((std::string(folder) + name).c_str(), "r");
             if (file != nullptr) return file;
@@ -696,7 +686,6 @@ RGBA ColourMix(RGBA a, RGBA b, float t) {
 }
 
 void MenuSetClock(MenuClock clock) { menuClock = clock; }
-void MenuSetHelpFolders(const char* const* folders) { helpFolders = folders; }
 
 bool MenuOpen(int32 createMainSet, const RGBA* foreground, const RGBA* background) {
     if (menu.open) {

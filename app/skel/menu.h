@@ -67,11 +67,9 @@ RGBA ColourMix(RGBA a, RGBA b, float t);
 using MenuClock = uint32 (*)();
 void MenuSetClock(MenuClock clock);
 
-// The help text: "readme.txt", else "win.txt", looked for in the current
-// folder and then in each of these folders (paths ending in '/'; the list
-// ends with null). By default they are the platform's data folders; null
-// puts the default back. Read when the menu opens.
-void MenuSetHelpFolders(const char* const* folders);
+// The help text: "readme.txt", else "win.txt", in the first of the program's
+// data folders (ShellDataFolder: the current folder, then where the program's
+// data lives) that has one. Read when the menu opens.
 constexpr int32 kMenuHelpMaxLines = 1500;
 constexpr int32 kMenuHelpColumns = 78;
 int32 MenuHelpLineCount();

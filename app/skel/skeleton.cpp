@@ -22,6 +22,7 @@ struct InputDevice {
 ShellSettings settings = {"Kelvane Application", 0, 0, 0, 0};
 InputDevice inputDevices[3] = {{InputKeyboard, 0, nullptr}, {InputMouse, 0, nullptr}, {InputOther, 0, nullptr}};
 int32 deviceDialogFlag = 1;
+const char* const* dataFolders = nullptr;  // null: the platform's
 
 // The engine errors behind the next failure report.
 struct ErrorTrail {
@@ -139,6 +140,19 @@ int32 SendToInput(int32 kind, int32 event, void* data) {
 }  // namespace
 
 ShellSettings* ShellGetSettings() { return &settings; }
+
+const char* ShellDataFolder(int32 index) {
+    if (index < 0) return nullptr;
+    if (index == 0) return "./";
+    if (dataFolders == nullptr) return PlatformDataFolder(index - 1);
+    // The list ends at its first null: nothing is read past it.
+    for (int32 i = 0; dataFolders[i] != nullptr; ++i) {
+        if (i == index - 1) return dataFolders[i];
+    }
+    return nullptr;
+}
+
+void ShellSetDataFolders(const char* const* folders) { dataFolders = folders; }
 int32 ShellDeviceDialogFlag() { return deviceDialogFlag; }
 
 int32 ShellEvent(int32 event, void* data) {

@@ -164,11 +164,17 @@ void ShellReportFailure(const char* message);
 void ShellErrorTrailClear();
 // The errors kept: how many, and the first and last (either may be null).
 int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last);
-// The folders where the program's data (the help text, the textures) lives besides the
-// current one, in the order they are searched: the executable's folder (the
-// build tree), then the installed data folders. Each ends in '/'; null past
-// the last.
+// The folders where the program's data lives besides the current one, in
+// the order they are searched: the executable's folder (the build tree), then
+// the installed data folders. Each ends in '/'; null past the last.
 const char* PlatformDataFolder(int32 index);
+// The one lookup of the program's data (the help text, textures/): the
+// current folder ("./") first, then the platform's data folders, or the
+// folders a test set in their place. Each ends in '/'; null past the last.
+const char* ShellDataFolder(int32 index);
+// Puts these folders (a list ending with null) in place of the platform's
+// data folders; null puts the platform's back.
+void ShellSetDataFolders(const char* const* folders);
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);

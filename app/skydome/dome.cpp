@@ -20,8 +20,7 @@ namespace {
 
 constexpr RGBA kBlack = {0, 0, 0, 255};
 constexpr RGBA kWhite = {255, 255, 255, 255};
-constexpr DomeSettings kDefaultSettings = {
-    kDomeDefaultResolution, kDomeDefaultExposure, true, false, true, false, false};
+constexpr DomeSettings kDefaultSettings = {kDomeDefaultResolution, kDomeDefaultExposure, 1, 0, 1, 0, 0};
 
 struct DomeState {
     DomeSettings settings = kDefaultSettings;
@@ -187,7 +186,7 @@ bool DomeTessellate() {
     const SkyState* sky = SkyGetState();
     DomeComputeColors(sky->sunTheta, sky->sunPhi, dome.atomic);
     // A new dome faces outwards.
-    if (dome.settings.preview) DomeInvert();
+    if (dome.settings.preview != 0) DomeInvert();
     dome.tessellation = DomeTessellation{rings, 4 * rings};
     return true;
 }
@@ -230,7 +229,7 @@ void DomeComputeColors(float thetaDegrees, float phiDegrees, Atomic* atomic) {
         // Same colours, without the per-direction tables that could not grow.
         SkyComputeColorsPlain(positions, n, thetaS, phiS, dome.colours);
     }
-    DomeApplyColors(atomic, dome.settings.sky);
+    DomeApplyColors(atomic, dome.settings.sky != 0);
 }
 
 void DomeApplyColors(Atomic* atomic, bool on) {

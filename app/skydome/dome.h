@@ -27,12 +27,13 @@ constexpr float kDomeDefaultExposure = 0.1f;
 struct DomeSettings {
     int32 resolution;  // rings of the next tessellation
     float exposure;
-    bool sky;      // sky colours on; off paints every vertex opaque black
-    bool preview;  // the camera sits inside: the dome is turned inside out
+    // Toggles (the menu's, hence ints).
+    int32 sky;      // sky colours on; off paints every vertex opaque black
+    int32 preview;  // the camera sits inside: the dome is turned inside out
     // The overlays drawn over the dome.
-    bool ground;   // the ground square (outside preview only)
-    bool wire;     // the wire mesh of the faces towards the viewer
-    bool normals;  // the vertex normals on the side towards the viewer (outside preview only)
+    int32 ground;   // the ground square (outside preview only)
+    int32 wire;     // the wire mesh of the faces towards the viewer
+    int32 normals;  // the vertex normals on the side towards the viewer (outside preview only)
 };
 DomeSettings* DomeGetSettings();
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/panorama.h"
 #include "app/skydome/sky.h"
@@ -35,6 +36,8 @@ constexpr NumberRule kResolutionRule = {kDomeMinResolution, kDomeMaxResolution, 
 constexpr NumberRule kExposureRule = {kDomeMinExposure, kDomeMaxExposure, false, false, "0.01 to 1"};
 constexpr NumberRule kZenithRule = {0, kSkyMaxSunZenith, false, false, "0 to 85 degrees"};
 constexpr NumberRule kAzimuthRule = {0, 360, true, false, "0 up to, not including, 360 degrees"};
+constexpr NumberRule kElevationRule = {-kViewMaxElevation, kViewMaxElevation, false, false, "-89.9 to 89.9 degrees"};
+constexpr NumberRule kFovRule = {kViewMinFov, kViewMaxFov, false, false, "1 to 179 degrees"};
 // In decimal: 1.7 as a float lies above 1.7 itself.
 constexpr NumberRule kTurbidityRule = {1.7, 10.0, false, false, "1.7 to 10"};
 constexpr NumberRule kLatitudeRule = {-90, 90, false, false, "-90 to 90 degrees"};
@@ -103,6 +106,7 @@ struct OptionSpec {
     const char* help = nullptr;
     ApplyFn apply = nullptr;
     const NumberRule* rule = nullptr;             // numeric options
+    float SkydomeOptions::*real = nullptr;        // options of one real number
     std::string SkydomeOptions::*file = nullptr;  // file options
     const char* needs = nullptr;                  // what a malformed value is told it needs
 };
@@ -162,36 +166,40 @@ bool ApplyResolution(const OptionSpec& spec, const char* value, SkydomeOptions* 
     return true;
 }
 
-bool ApplyExposure(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    return OptionReal(spec, value, &o->exposure, error);
-}
+// Two angles, "FIRST,SECOND", each read by its rule.
+struct AnglePair {
+    const NumberRule* first;
+    const NumberRule* second;
+    const char* firstName;  // for messages: "the zenith angle "
+    const char* secondName;
+};
 
-// "ZENITH,AZIMUTH"
-bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+bool ReadAnglePair(const OptionSpec& spec, const char* value, const AnglePair& pair, float* first, float* second,
+                   std::string* error) {
     const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
     if (comma == nullptr) {
         *error = Refuse(spec, value);
         return false;
     }
-    const std::string zenithText(value, comma);
-    const char* azimuthText = comma + 1;
-    float zenith = 0.0f, azimuth = 0.0f;
-    const NumberFault z = ReadReal(zenithText.c_str(), kZenithRule, &zenith);
-    const NumberFault a = ReadReal(azimuthText, kAzimuthRule, &azimuth);
-    if (z == NumberFault::NotANumber || a == NumberFault::NotANumber) {
+    const std::string firstText(value, comma);
+    const char* secondText = comma + 1;
+    float a = 0.0f, b = 0.0f;
+    const NumberFault fa = ReadReal(firstText.c_str(), *pair.first, &a);
+    const NumberFault fb = ReadReal(secondText, *pair.second, &b);
+    if (fa == NumberFault::NotANumber || fb == NumberFault::NotANumber) {
         *error = Refuse(spec, value);
         return false;
     }
-    if (z == NumberFault::OutOfRange) {
-        *error = OutOfRange(spec, "the zenith angle ", zenithText.c_str(), kZenithRule);
+    if (fa == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, pair.firstName, firstText.c_str(), *pair.first);
         return false;
     }
-    if (a == NumberFault::OutOfRange) {
-        *error = OutOfRange(spec, "the azimuth ", azimuthText, kAzimuthRule);
+    if (fb == NumberFault::OutOfRange) {
+        *error = OutOfRange(spec, pair.secondName, secondText, *pair.second);
         return false;
     }
-    o->sunZenith = zenith;
-    o->sunAzimuth = azimuth;
+    *first = a;
+    *second = b;
     return true;
 }
 
@@ -286,8 +294,57 @@ bool ApplyPanorama(const OptionSpec& spec, const char* value, SkydomeOptions* o,
     return ApplyFile(spec, value, o, error);
 }
 
-// "ground,wire,normals" turns those on; "none" turns every one off. Every
-// unknown name is listed in the message.
+// "ZENITH,AZIMUTH"
+bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    constexpr AnglePair kSun = {&kZenithRule, &kAzimuthRule, "the zenith angle ", "the azimuth "};
+    return ReadAnglePair(spec, value, kSun, &o->sunZenith, &o->sunAzimuth, error);
+}
+
+// "ELEVATION,AZIMUTH"
+bool ApplyLook(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    constexpr AnglePair kLook = {&kElevationRule, &kAzimuthRule, "the elevation ", "the azimuth "};
+    if (!ReadAnglePair(spec, value, kLook, &o->lookElevation, &o->lookAzimuth, error)) return false;
+    o->look = true;
+    return true;
+}
+
+// A number kept in single precision.
+bool ApplyReal(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    return OptionReal(spec, value, &(o->*spec.real), error);
+}
+
+bool ApplyView(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && std::strcmp(value, "orbit") == 0) {
+        o->preview = false;
+    } else if (value != nullptr && std::strcmp(value, "preview") == 0) {
+        o->preview = true;
+    } else {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    return true;
+}
+
+// The overlays --show names, with what each turns on.
+struct Overlay {
+    const char* name;
+    bool SkydomeOptions::*shown;
+};
+constexpr Overlay kOverlays[] = {
+    {"ground", &SkydomeOptions::showGround},   {"wire", &SkydomeOptions::showWire},
+    {"normals", &SkydomeOptions::showNormals}, {"flares", &SkydomeOptions::showFlares},
+    {"data", &SkydomeOptions::showData},       {"fps", &SkydomeOptions::showFps},
+    {"menu", &SkydomeOptions::showMenu},
+};
+
+std::string OverlayNames() {
+    std::string names;
+    for (const Overlay& overlay : kOverlays) names += std::string(overlay.name) + ", ";
+    return names + "none";
+}
+
+// "ground,wire" turns those on; "none" turns every one off (names after it
+// turn on again). Every unknown name is listed in the message.
 bool ApplyShow(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     if (value == nullptr || *value == '\0') {
         *error = Refuse(spec, value);
@@ -300,21 +357,22 @@ bool ApplyShow(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
         std::size_t comma = text.find(',', at);
         if (comma == std::string::npos) comma = text.size();
         const std::string name = text.substr(at, comma - at);
-        if (name == "ground") {
-            shown.showGround = true;
-        } else if (name == "wire") {
-            shown.showWire = true;
-        } else if (name == "normals") {
-            shown.showNormals = true;
-        } else if (name == "none") {
-            shown.showGround = shown.showWire = shown.showNormals = false;
-        } else {
-            unknown += (unknown.empty() ? "" : ", ") + (name.empty() ? std::string("(empty)") : "'" + name + "'");
-        }
         at = comma + 1;
+        if (name == "none") {
+            for (const Overlay& overlay : kOverlays) shown.*overlay.shown = false;
+            continue;
+        }
+        bool known = false;
+        for (const Overlay& overlay : kOverlays) {
+            if (name != overlay.name) continue;
+            shown.*overlay.shown = true;
+            known = true;
+        }
+        if (!known)
+            unknown += (unknown.empty() ? "" : ", ") + (name.empty() ? std::string("(empty)") : "'" + name + "'");
     }
     if (!unknown.empty()) {
-        *error = std::string(spec.name) + ": unknown overlay " + unknown + " (known: ground, wire, normals, none)";
+        *error = std::string(spec.name) + ": unknown overlay " + unknown + " (known: " + OverlayNames() + ")";
         return false;
     }
     *o = shown;
@@ -367,8 +425,9 @@ const OptionSpec kOptions[] = {
     {.name = "--exposure",
      .value = "K",
      .help = "exposure, 0.01 to 1 (default 0.1)",
-     .apply = ApplyExposure,
+     .apply = ApplyReal,
      .rule = &kExposureRule,
+     .real = &SkydomeOptions::exposure,
      .needs = "a number from 0.01 to 1"},
     {.name = "--resolution",
      .value = "R",
@@ -376,6 +435,26 @@ const OptionSpec kOptions[] = {
      .apply = ApplyResolution,
      .rule = &kResolutionRule,
      .needs = "a whole number of rings from 1 to 32"},
+    {.name = "--view",
+     .value = "VIEW",
+     .help = "the view at start: orbit (the dome from outside, the default)\n"
+             "or preview (from the dome's centre)",
+     .apply = ApplyView,
+     .needs = "orbit or preview"},
+    {.name = "--look",
+     .value = "ELEVATION,AZIMUTH",
+     .help = "where the preview camera looks, in degrees: elevation -89.9\n"
+             "to 89.9, azimuth 0 up to 360 (default 25,345)",
+     .apply = ApplyLook,
+     .needs = "ELEVATION,AZIMUTH in degrees, for example --look 25,345"},
+    {.name = "--fov",
+     .value = "DEG",
+     .help = "the field of view of the view shown at start, 1 to 179 degrees\n"
+             "(default 45 in the orbit view, 90 in the preview)",
+     .apply = ApplyReal,
+     .rule = &kFovRule,
+     .real = &SkydomeOptions::fov,
+     .needs = "a number of degrees from 1 to 179"},
     {.name = "--turbidity",
      .value = "T",
      .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2)",
@@ -429,11 +508,16 @@ const OptionSpec kOptions[] = {
      .apply = ApplyExportOnly},
     {.name = "--show",
      .value = "LIST",
-     .help = "overlays to draw, comma-separated: ground, wire (the wire mesh\n"
-             "of the faces towards the viewer), normals (the vertex normals);\n"
-             "the ground is on unless 'none' turns every overlay off",
+     .help = "what to draw besides the dome, comma-separated: ground,\n"
+             "wire (the wire mesh of the faces towards the viewer),\n"
+             "normals (the vertex normals), flares (the lens flares, in\n"
+             "the preview), data (the data display), fps (the frames per\n"
+             "second), menu; none turns every one off. Each name turns\n"
+             "its overlay on beside those the program starts with\n"
+             "(ground, flares, data and menu)",
      .apply = ApplyShow,
-     .needs = "a list of overlays: ground, wire, normals or none (for example --show ground,wire)"},
+     .needs = "a list of overlays: ground, wire, normals, flares, data, fps, menu or none (for example --show "
+              "none,wire)"},
     {.name = "--software-pipelines",
      .help = "draw with the engine's own software transform, clipping and\n"
              "lighting instead of the driver's, to compare the two",

@@ -35,10 +35,20 @@ struct SkydomeOptions {
     int panoramaWidth = 2048;    // even, 16 to 8192; the height is half of it
     bool exportOnly = false;     // no window: only the files asked for are written
     bool exportFailed = false;   // set when an export could not be written
-    // The overlays drawn over the dome (--show): the ground is on as in the program.
+    // The view at start-up.
+    bool preview = false;  // --view preview: from the dome's centre
+    bool look = false;     // --look given: the preview camera's angles
+    float lookElevation = 25.0f;
+    float lookAzimuth = 345.0f;
+    float fov = 0.0f;  // degrees, 1 to 179, of the view shown first; 0: its default
+    // What is drawn besides the dome (--show), at first as in the program.
     bool showGround = true;
     bool showWire = false;
     bool showNormals = false;
+    bool showFlares = true;  // "Lens effect_L"
+    bool showData = true;    // "Display data_D"
+    bool showFps = false;
+    bool showMenu = true;  // the menu shown (else off; Space shows it)
     // The software object and immediate-mode pipelines draw instead of the driver's.
     bool softwarePipelines = false;
 };

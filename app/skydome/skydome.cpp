@@ -1,5 +1,5 @@
-// The sky-dome creator's answers to the skeleton's events: the scene (world,
-// camera, the coloured dome), one frame per idle event, and saving the dome.
+#include "skydome.h"
+
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -8,9 +8,10 @@
 
 #include "app/skel/camhelp.h"
 #include "app/skel/menu.h"
-#include "app/skel/skeleton.h"
+#include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/domesave.h"
+#include "app/skydome/flares.h"
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
 #include "app/skydome/skyrun.h"
@@ -18,6 +19,7 @@
 #include "engine/core/badevice.h"
 #include "engine/image/baimage.h"
 #include "engine/image/batextur.h"
+#include "engine/image/ktcharse.h"
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
@@ -31,42 +33,89 @@ namespace kv {
 
 namespace {
 
-constexpr float kAspect = 1.3333334f;
-// pi rounded to single precision first, as every angle of the program is.
-constexpr float kPi = 3.14159265358979f;
 constexpr RGBA kOrbitClearColour = {64, 64, 64, 0};
+constexpr RGBA kPreviewClearColour = {7, 77, 48, 255};
 constexpr float kNearClip = 0.1f;
 constexpr float kFarClip = 30.0f;
 constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
 // Text and menu colours.
 constexpr RGBA kTextForeground = {200, 200, 200, 255};
 constexpr RGBA kTextBackground = {64, 64, 64, 0};
+// The folder of the program's pictures in each of its data folders.
+constexpr const char* kTextureFolder = "textures/";
+// Frames per second are counted over periods of just over this.
+constexpr uint32 kFpsPeriod = 1000;
 
-struct AppState {
-    bool engineStarted;
-    bool sceneReady;  // start-up went through
-    bool menuOpen;
-    World* world;
-    Camera* camera;
-    Clump* domeClump;
-    Texture* ground;
-    float fieldOfView;  // degrees
-    float viewWindow;
-    long framesDrawn;
-    bool screenshotTaken;
-};
-constexpr AppState kInitialState = {false, false, false, nullptr, nullptr, nullptr, nullptr, 45.0f, 0.0f, 0, false};
-AppState app = kInitialState;
+SkydomeApp app{};
+SkydomeClock clock = nullptr;
+
+uint32 Now() { return clock != nullptr ? clock() : PlatformGetTimer(); }
+
+DomeSettings* Settings() { return DomeGetSettings(); }
+bool Preview() { return Settings()->preview != 0; }
+bool HelpShown() { return app.menuOpen && MenuGetMode() == MenuModeHelp; }
 
 void Terminate();
 
 // The shell raises no EventTerminate after a failed start-up, so what was
 // made is taken down here. The message is followed by the engine error
 // behind it.
-int32 Fail(const char* message) {
-    ShellReportFailure(message);
+int32 Fail(const std::string& message) {
+    ShellReportFailure(message.c_str());
     Terminate();
     return EventFailed;
+}
+
+// --- Data files ---------------------------------------------------------------
+
+// The picture path: textures/ in each of the program's data folders, the
+// current folder first.
+std::string TexturePath() {
+    std::string path;
+    for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
+        if (!path.empty()) path += ';';
+        path += std::string(folder) + kTextureFolder;
+    }
+    return path;
+}
+
+// "a, b or c"
+std::string Listed(const std::string& items) {
+    const std::size_t last = items.rfind(", ");
+    return last == std::string::npos ? items : items.substr(0, last) + " or " + items.substr(last + 2);
+}
+
+// What the program looked for when a picture could not be read: the file
+// names it tried, and where; or, when the file is there, that it could not be
+// read (the engine error that follows says why).
+std::string LookedFor(const char* name) {
+    if (ImageFindFileExtension(name) != nullptr) {
+        return std::string("The picture ") + name + " was found on the picture path but could not be read.";
+    }
+    std::string names;
+    for (const ImageFormat* f = ImageGetFormats(); f != nullptr; f = f->nextFormat) {
+        names += (names.empty() ? "" : ", ") + std::string(name) + f->extension;
+    }
+    std::string folders;
+    for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
+        folders += (folders.empty() ? "" : ", ") + std::string(folder) + kTextureFolder;
+    }
+    return std::string("There is no picture ") + (names.empty() ? name : Listed(names)) + " in " + Listed(folders) +
+           ".";
+}
+
+std::string FlareFailure(int32 index) {
+    char name[16], mask[16];
+    std::snprintf(name, sizeof name, "flare%d", static_cast<int>(index));
+    std::snprintf(mask, sizeof mask, "flare%dm", static_cast<int>(index));
+    // The picture first, then its mask.
+    return LookedFor(ImageFindFileExtension(name) == nullptr ? name : mask);
+}
+
+Texture* ReadGroundTexture() {
+    Texture* ground = TextureRead("ground", nullptr);
+    if (ground != nullptr) TextureSetFilterMode(ground, 2);  // linear
+    return ground;
 }
 
 // The engine's software pipelines become the defaults, for objects and for
@@ -87,60 +136,95 @@ bool UseSoftwarePipelines() {
     return true;
 }
 
-// The overlays of one frame, over the dome the world render drew.
-void DrawOverlays() {
-    const DomeSettings* settings = DomeGetSettings();
-    if (!settings->preview && settings->ground) {
-        RenderStateSet(StateTextureRaster,
-                       reinterpret_cast<std::intptr_t>(app.ground != nullptr ? TextureGetRaster(app.ground) : nullptr));
-        DomeDrawGround();
-    }
-    const bool normals = !settings->preview && settings->normals;
-    if (settings->wire || normals) {
-        RenderStateSet(StateTextureRaster, 0);
-        RenderStateSet(StateShadeMode, 1);
-        RenderStateSet(StateZTestEnable, 0);
-        RenderStateSet(StateZWriteEnable, 0);
-        if (settings->wire) DomeDrawWire();
-        if (normals) DomeDrawNormals();
-    }
-}
-
-// The ground's picture, "ground" in "textures/" (also where the program's data
-// lives, so that a program started from another folder finds it), filtered
-// linearly.
-Texture* ReadGroundTexture() {
-    std::string search = "textures/";
-    for (int32 i = 0; const char* folder = PlatformDataFolder(i); ++i) {
-        search += std::string(";") + folder + "textures/";
-    }
-    char* path = PlatformPathCreate(search.c_str());
-    if (path == nullptr) return nullptr;
-    ImageSetPath(path);
-    PlatformPathDestroy(path);
-    Texture* ground = TextureRead("ground", nullptr);
-    if (ground != nullptr) TextureSetFilterMode(ground, 2);
-    return ground;
-}
+// --- Saving ---------------------------------------------------------------------
 
 // The routine behind "Save dome_X" (the program's own name, in the
 // platform's path form) and --save-dome (the user's name, as given: a
 // backslash there is part of a file name).
-bool SaveDome(const char* file, bool ownName) {
+bool SaveDome(const char* file, bool ownName, std::string* message) {
     char* converted = nullptr;
     if (ownName) {
         converted = PlatformPathCreate(file);
         if (converted == nullptr) {
+            *message = kDomeCannotOpen;
             PlatformErrorMessage(kDomeCannotOpen);
             return false;
         }
     }
-    std::string message;
-    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, &message);
+    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, message);
     PlatformPathDestroy(converted);
-    if (!saved) PlatformErrorMessage(message.c_str());
+    if (!saved) PlatformErrorMessage(message->c_str());
     return saved;
 }
+
+void SetStatus(const char* text) {
+    std::snprintf(app.status, sizeof app.status, "%s", text);
+    // The line is as wide as the window allows; what goes on is on stderr.
+    constexpr std::size_t kColumns = 78;
+    if (std::strlen(app.status) > kColumns) std::strcpy(app.status + kColumns - 3, "...");
+    app.statusUntil = Now() + kSkydomeStatusMillis;
+}
+
+// --- Menu -----------------------------------------------------------------------
+
+int32 Answer(bool available) { return available ? 1 : 0; }
+
+int32 TessellateAction(int32 query) {
+    if (query == kMenuQueryAvailable) return 1;
+    return Answer(DomeTessellate());
+}
+
+int32 ExposureChanged(int32 query) {
+    if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0);
+    DomeApplyColors(DomeGetAtomic(), Settings()->sky != 0);
+    return 1;
+}
+
+int32 PreviewChanged(int32 query) {
+    if (query == kMenuQueryAvailable) return 1;
+    ViewPreviewSwitch();
+    return 1;
+}
+
+int32 SkyChanged(int32 query) {
+    if (query == kMenuQueryAvailable) return 1;
+    DomeApplyColors(DomeGetAtomic(), Settings()->sky != 0);
+    return 1;
+}
+
+// The ground and the normals belong to the view from outside.
+int32 OutsidePreview(int32 query) { return query == kMenuQueryAvailable ? Answer(!Preview()) : 1; }
+
+int32 LensAvailable(int32 query) {
+    return query == kMenuQueryAvailable ? Answer(Preview() && Settings()->sky != 0) : 1;
+}
+
+int32 SpinAvailable(int32 query) { return query == kMenuQueryAvailable ? Answer(Preview()) : 1; }
+
+// Only the sky's colours are worth saving.
+int32 SaveAction(int32 query) {
+    if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0);
+    return Answer(SkydomeSave());
+}
+
+bool BuildMenu() {
+    if (!MenuOpen(1, &kTextForeground, &kTextBackground)) return false;
+    app.menuOpen = true;
+    DomeSettings* s = Settings();
+    ViewState* view = ViewGetState();
+    return MenuAddInt("Resolution", &s->resolution, nullptr, kDomeMinResolution, kDomeMaxResolution, 1, nullptr) &&
+           MenuAddAction("Tessellate_T", TessellateAction) &&
+           MenuAddFloat("Exposure", &s->exposure, ExposureChanged, kDomeMinExposure, kDomeMaxExposure, 0.01f) &&
+           MenuAddToggle("Preview_P", &s->preview, PreviewChanged) && MenuAddSeparator() &&
+           MenuAddToggle("Sky_S", &s->sky, SkyChanged) && MenuAddToggle("Ground_G", &s->ground, OutsidePreview) &&
+           MenuAddToggle("Wire mesh_W", &s->wire, nullptr) && MenuAddToggle("Normals_N", &s->normals, OutsidePreview) &&
+           MenuAddSeparator() && MenuAddToggle("Lens effect_L", &app.lensEffect, LensAvailable) &&
+           MenuAddToggle("Camera spin_C", &view->spin, SpinAvailable) && MenuAddAction("Save dome_X", SaveAction) &&
+           MenuAddSeparator() && MenuAddToggle("Display data_D", &app.displayData, nullptr) &&
+           MenuAddToggle("FPS_F", &app.showFps, nullptr);
+}
+
+// --- Start-up and shut-down -----------------------------------------------------
 
 const char* SignalName(int32 signal) {
     switch (signal) {
@@ -167,12 +251,34 @@ void ReportScreenshotNotTaken() {
     options->screenshotFailed = true;
 }
 
+// The view the options ask for at start: the preview camera's look, the
+// field of view, and the preview itself.
+void ApplyViewOptions(const SkydomeOptions* options) {
+    ViewState* view = ViewGetState();
+    if (options->look) ViewSetPreviewLook(options->lookElevation, options->lookAzimuth);
+    if (options->fov > 0.0f) {
+        if (options->preview) {
+            view->previewFieldOfView = options->fov;
+        } else {
+            view->fieldOfView = options->fov;
+            ViewApplyFov();
+        }
+    }
+    if (options->preview) {
+        Settings()->preview = 1;
+        ViewPreviewSwitch();
+    }
+}
+
 int32 Initialise(void* window) {
     if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail("Error initializing Kelvane.");
     app.engineStarted = true;
     ShellErrorTrailClear();  // what the engine met on its way up is behind it
     const SkydomeOptions* options = SkydomeGetOptions();
     if (options->softwarePipelines && !UseSoftwarePipelines()) return Fail("Cannot use the software pipelines.");
+
+    app.charset = CharsetCreate(&kTextForeground, &kTextBackground);
+    if (app.charset == nullptr) return Fail("Cannot create raster chraset.");
 
     app.world = WorldCreate(&kWorldBox);
     if (app.world == nullptr) return Fail("Cannot create world.");
@@ -183,24 +289,27 @@ int32 Initialise(void* window) {
     CameraSetNearClipPlane(app.camera, kNearClip);
     CameraSetFarClipPlane(app.camera, kFarClip);
     if (WorldAddCamera(app.world, app.camera) == nullptr) return Fail("Cannot create camera.");
-    // The orbit view looks along +z from the origin.
+    // The orbit view looks along +z from the origin; the preview's camera
+    // matrix is made with the view's defaults.
     FrameSetIdentity(CameraGetFrame(app.camera));
-    app.viewWindow = std::tan(app.fieldOfView * kPi / 360.0f);
-    ShellEvent(EventCameraResize, nullptr);
+    ViewReset();
+    ViewSetScene(app.camera, nullptr);
+    ViewApplyFov();
 
     if (!SkyColorInit()) return Fail("Error initializing color.");
 
     DomeReset();
     DomeSetMessageFunction(PlatformErrorMessage);
-    DomeSettings* settings = DomeGetSettings();
+    DomeSettings* settings = Settings();
     settings->resolution = options->resolution;
     settings->exposure = options->exposure;
-    settings->ground = options->showGround;
-    settings->wire = options->showWire;
-    settings->normals = options->showNormals;
+    settings->ground = options->showGround ? 1 : 0;
+    settings->wire = options->showWire ? 1 : 0;
+    settings->normals = options->showNormals ? 1 : 0;
     app.domeClump = DomeClumpCreate(app.world, settings->resolution);
     if (app.domeClump == nullptr) return Fail("Cannot create skydome clump.");
     DomeClumpPlaceOrbit(app.domeClump);
+    ViewSetScene(app.camera, ClumpGetFrame(app.domeClump));
     DomeSetCameraFrame(CameraGetFrame(app.camera));
     DomeAttachToSky();
 
@@ -211,11 +320,33 @@ int32 Initialise(void* window) {
     sky->sunPhi = 0.0f;
     SkyMoveSun(options->sunZenith, options->sunAzimuth);
     DomeUpdateViewer();
-    app.ground = ReadGroundTexture();
-    if (app.ground == nullptr) return Fail("Cannot create ground texture.");
 
-    if (!MenuOpen(1, &kTextForeground, &kTextBackground)) return Fail("Error initializing menu.");
-    app.menuOpen = true;
+    // The pictures: textures/ here, then where the program's data lives.
+    char* path = PlatformPathCreate(TexturePath().c_str());
+    if (path != nullptr) {
+        ImageSetPath(path);
+        PlatformPathDestroy(path);
+    }
+    app.ground = ReadGroundTexture();
+    if (app.ground == nullptr) return Fail(std::string("Cannot create ground texture.\n") + LookedFor("ground"));
+
+    app.pointer = CameraPointerCreate();
+    if (app.pointer == nullptr) return Fail("Cannot create camera pointer.");
+
+    if (!BuildMenu()) return Fail("Error initializing menu.");
+
+    int32 failedFlare = 0;
+    app.flaresLoaded = true;  // what was read goes at shut-down
+    if (!FlaresLoad(&failedFlare)) {
+        return Fail(std::string("Error initializing camera flares.\n") + FlareFailure(failedFlare));
+    }
+
+    // What the options show besides the dome: the menu's toggles and mode.
+    app.lensEffect = options->showFlares ? 1 : 0;
+    app.displayData = options->showData ? 1 : 0;
+    app.showFps = options->showFps ? 1 : 0;
+    if (!options->showMenu) MenuSetMode(MenuModeOff);
+    ApplyViewOptions(options);
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
     // to drawing offscreen), but nobody can see it or press Escape.
@@ -234,17 +365,25 @@ void Terminate() {
         options->exportFailed = !app.sceneReady || !SkydomeRunExports(options, DomeGetAtomic(), PlatformErrorMessage);
     }
     if (!options->saveDome.empty()) {
-        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str(), false);
+        std::string message;
+        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str(), false, &message);
     }
     ReportScreenshotNotTaken();
     app.sceneReady = false;
+    // In the reverse order of start-up; the overlays' buffers first.
+    if (app.engineStarted) DomeFreeImmediate();
+    if (app.flaresLoaded) FlaresDestroy();
+    app.flaresLoaded = false;
     if (app.menuOpen) MenuClose();
     app.menuOpen = false;
-    SkySetSunMovedHook(nullptr, nullptr);
+    if (app.pointer != nullptr) RasterDestroy(app.pointer);
+    app.pointer = nullptr;
     if (app.ground != nullptr) TextureDestroy(app.ground);
     app.ground = nullptr;
+    SkySetSunMovedHook(nullptr, nullptr);
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
     app.domeClump = nullptr;
+    ViewSetScene(nullptr, nullptr);
     if (app.engineStarted) DomeReset();  // its buffers are the engine's memory
     if (app.camera != nullptr) {
         if (app.world != nullptr) WorldRemoveCamera(app.world, app.camera);
@@ -253,9 +392,13 @@ void Terminate() {
     app.camera = nullptr;
     if (app.world != nullptr) WorldDestroy(app.world);
     app.world = nullptr;
+    if (app.charset != nullptr) CharsetDestroy(app.charset);
+    app.charset = nullptr;
     if (app.engineStarted) ShellDefaultEvent(EventTerminate, nullptr);
     app.engineStarted = false;
 }
+
+// --- One frame ------------------------------------------------------------------
 
 // Written from the back buffer, before it is presented and its contents lost.
 void WriteScreenshot() {
@@ -277,6 +420,64 @@ void WriteScreenshot() {
     }
 }
 
+// The frame counter and the spin, from the clock.
+void Tick(uint32 now) {
+    if (!app.clockStarted) {
+        app.timeBase = now;
+        app.previousTime = now;
+        app.clockStarted = true;
+    }
+    if (now - app.timeBase > kFpsPeriod) {
+        app.framesPerSecond = app.frameCounter;
+        app.frameCounter = 0;
+        app.timeBase = now;
+    }
+    ViewSpin(now - app.previousTime);
+    app.previousTime = now;
+}
+
+// The dome, its overlays, the flares and the data display.
+void DrawScene() {
+    RenderStateSet(StateShadeMode, 2);  // Gouraud
+    RenderStateSet(StateZTestEnable, 1);
+    RenderStateSet(StateZWriteEnable, 1);
+    WorldRender(app.world);
+    const DomeSettings* s = Settings();
+    if (!Preview() && s->ground != 0) {
+        RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(TextureGetRaster(app.ground)));
+        DomeDrawGround();
+    }
+    const bool normals = !Preview() && s->normals != 0;
+    if (s->wire != 0 || normals) {
+        RenderStateSet(StateTextureRaster, 0);
+        RenderStateSet(StateShadeMode, 1);  // flat
+        RenderStateSet(StateZTestEnable, 0);
+        RenderStateSet(StateZWriteEnable, 0);
+        if (s->wire != 0) DomeDrawWire();
+        if (normals) DomeDrawNormals();
+    }
+    if (Preview() && app.lensEffect != 0 && s->sky != 0 &&
+        FlaresPlace(FrameGetWorldMatrix(CameraGetFrame(app.camera)), &SkyGetState()->sunDirection)) {
+        RenderStateSet(StateZTestEnable, 0);
+        RenderStateSet(StateZWriteEnable, 0);
+        RenderStateSet(StateSrcBlend, 2);  // one: the flares add light
+        RenderStateSet(StateDestBlend, 2);
+        FlaresDraw();
+    }
+    if (app.displayData != 0) DataDisplay();
+}
+
+// The cross in the middle of the picture while the preview look drag is on.
+void DrawPointer() {
+    Raster* raster = CameraGetRaster(app.camera);
+    if (app.pointer == nullptr || raster == nullptr) return;
+    const int32 x = (RasterGetWidth(raster) - RasterGetWidth(app.pointer)) / 2;
+    const int32 y = (RasterGetHeight(raster) - RasterGetHeight(app.pointer)) / 2;
+    if (RasterPushContext(raster) == nullptr) return;
+    RasterRender(app.pointer, x, y);
+    RasterPopContext();
+}
+
 void Idle() {
     const long limit = SkydomeGetOptions()->frames;
     if (limit >= 0 && app.framesDrawn >= limit) {
@@ -284,34 +485,53 @@ void Idle() {
         return;
     }
     if (app.camera == nullptr) return;
-    CameraClear(app.camera, &kOrbitClearColour, ClearImage | ClearZ);
+    const uint32 now = Now();
+    Tick(now);
+    CameraClear(app.camera, Preview() ? &kPreviewClearColour : &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
         // The help page covers the scene: it is not drawn.
-        if (!app.menuOpen || MenuGetMode() != MenuModeHelp) {
-            RenderStateSet(StateShadeMode, 2);  // Gouraud
-            RenderStateSet(StateZTestEnable, 1);
-            RenderStateSet(StateZWriteEnable, 1);
-            WorldRender(app.world);
-            DrawOverlays();
-        }
+        if (!HelpShown()) DrawScene();
+        StatusLineDraw(now);
         if (app.menuOpen) MenuRender(app.camera, nullptr);
         CameraEndUpdate(app.camera);
     }
+    if (!HelpShown() && ViewGetState()->drag.previewLook) DrawPointer();
     const bool last = limit >= 0 && app.framesDrawn + 1 >= limit;
     if (last) WriteScreenshot();
     PlatformCameraShowRaster(app.camera);
+    ++app.frameCounter;
     ++app.framesDrawn;
     if (last) ShellEvent(EventQuit, nullptr);
 }
 
 }  // namespace
 
-int32 AppEventHandler(int32 event, void* data) {
+const SkydomeApp* SkydomeGetApp() { return &app; }
+
+void SkydomeSetClock(SkydomeClock c) { clock = c; }
+
+bool SkydomeSave() {
+    std::string message;
+    const bool saved = SaveDome(kDomeFileName, true, &message);
+    if (saved) {
+        std::fprintf(stderr, "skydome: saved the dome to %s\n", kDomeFileName);
+        SetStatus((std::string("Saved the dome to ") + kDomeFileName).c_str());
+    } else {
+        // The message box (or stderr) has it all; the line has its start.
+        SetStatus(message.c_str());
+    }
+    return saved;
+}
+
+int32 SkydomeEventHandler(int32 event, void* data) {
     switch (event) {
         case EventPreInitialise: {
             ShellDefaultEvent(EventPreInitialise, nullptr);
             EngineSetDevice(GlDeviceGetInterface);
-            app = kInitialState;
+            app = SkydomeApp{};
+            // The menu's defaults: lens effect and data display on, the rest off.
+            app.lensEffect = 1;
+            app.displayData = 1;
             ShellSettings* s = ShellGetSettings();
             if (s->width == 0) s->width = 640;
             if (s->height == 0) s->height = 480;
@@ -325,13 +545,13 @@ int32 AppEventHandler(int32 event, void* data) {
             return EventHandled;
         case EventInputDeviceAttach:
             // The menu sees keys and the mouse first (Space, shortcuts, help).
-            InputDeviceRegister(InputKeyboard, MenuKeyboard);
-            InputDeviceRegister(InputMouse, MenuMouse);
+            InputDeviceRegister(InputKeyboard, ControlsKeyboard);
+            InputDeviceRegister(InputMouse, ControlsMouse);
             return EventHandled;
         case EventInitialise:
             return Initialise(data);
         case EventCameraResize:
-            CameraResizeRasters(app.camera, static_cast<ResizeRecord*>(data), app.viewWindow, kAspect);
+            CameraResizeRasters(app.camera, static_cast<ResizeRecord*>(data), ViewGetState()->viewWindow, kViewAspect);
             return EventHandled;
         case EventIdle:
             Idle();

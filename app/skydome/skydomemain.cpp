@@ -1,5 +1,5 @@
 // Process entry of the sky-dome creator: the program's own options are taken
-// out, the rest goes to the shell.
+// out, the rest goes to the shell, whose events go to the application.
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -7,7 +7,10 @@
 
 #include "app/skel/skeleton.h"
 #include "app/skydome/options.h"
+#include "app/skydome/skydome.h"
 #include "app/skydome/skyrun.h"
+
+int32_t kv::AppEventHandler(int32_t event, void* data) { return kv::SkydomeEventHandler(event, data); }
 
 int main(int argc, char** argv) {
     // Past a file-size limit a write then fails (and is reported, keeping the

@@ -518,6 +518,11 @@ Image* ImageRead(const char* fileName) {
     return search.image;
 }
 
+const ImageFormat* ImageGetFormats() {
+    const ImageModule* m = ModuleOrError();
+    return m != nullptr ? m->formats : nullptr;
+}
+
 const char* ImageFindFileExtension(const char* name) {
     ImageModule* m = ModuleOrError();
     if (m == nullptr || name == nullptr) return nullptr;

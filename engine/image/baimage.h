@@ -113,6 +113,8 @@ bool ImagePathSearch(const char* name, int32 spare, ImagePathVisitor visitor, vo
 // an already registered extension.
 bool ImageRegisterImageFormat(const char* extension, ImageReadFn readImage, ImageWriteFn writeImage);
 Image* ImageRead(const char* fileName);
+// The registered formats, newest first; null when there are none.
+const ImageFormat* ImageGetFormats();
 // The registered extension (".png" or ".PNG") under which name exists on the
 // search path, or null.
 const char* ImageFindFileExtension(const char* name);

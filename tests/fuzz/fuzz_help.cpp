@@ -1,5 +1,5 @@
 // libFuzzer target: the help-file loader on arbitrary bytes. The engine's
-// file table opens the input as the current folder's readme.txt; no other
+// file table opens the input as the current folder's readme.txt; no data
 // folder is searched. Whatever the file holds, the page must be at most 1500
 // lines of at most 78 printable characters with no trailing blanks.
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "app/skel/menu.h"
+#include "app/skel/skeleton.h"
 #include "engine/core/badevice.h"
 #include "fuzz_image.h"
 
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         engine->stdFunc.fn[slot] = [](void*, void*, kv::int32) { return true; };
     }
     static const char* const noFolders[] = {nullptr};
-    kv::MenuSetHelpFolders(noFolders);
+    kv::ShellSetDataFolders(noFolders);
     return 0;
 }
 

@@ -28,12 +28,12 @@ class GlMenu : public GlTest {
         ASSERT_NE(MakeWindowCamera(), nullptr);
         const V2d view{0.5f, 0.375f};
         CameraSetViewWindow(camera, &view);
-        MenuSetHelpFolders(folders);
+        ShellSetDataFolders(folders);
         ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
     }
     void TearDown() override {
         MenuClose();
-        MenuSetHelpFolders(nullptr);
+        ShellSetDataFolders(nullptr);
         CharsetClose();
         GlTest::TearDown();
     }

@@ -59,13 +59,13 @@ class Menu : public TextTest {
         fs::remove_all(dir);
         fs::create_directories(dir);
         fs::current_path(dir);
-        MenuSetHelpFolders(noFolders);
+        ShellSetDataFolders(noFolders);
         ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
     }
     void TearDown() override {
         MenuClose();
         MenuSetClock(nullptr);
-        MenuSetHelpFolders(nullptr);
+        ShellSetDataFolders(nullptr);
         appHandler = nullptr;
         fs::current_path(home);
         fs::remove_all(dir);
@@ -424,7 +424,7 @@ TEST_F(Menu, HelpComesFromReadmeElseWinInTheFolderElseTheDataFolders) {
     std::ofstream(data / "readme.txt") << "from the data folder\n";
     const std::string folder = data.string() + "/";
     const char* const folders[] = {"/nonexistent/", folder.c_str(), nullptr};
-    MenuSetHelpFolders(folders);
+    ShellSetDataFolders(folders);
     auto reopen = [] {
         MenuClose();
         ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
@@ -583,6 +583,28 @@ TEST(PlatformDataFolder, FirstBesideTheProgramThenTheInstalledData) {
     const std::string installed = PlatformDataFolder(2);
     EXPECT_EQ(installed.front(), '/');
     EXPECT_EQ(installed.substr(installed.size() - 12), "/kv3skydome/");
+}
+
+// The one order the program's data is looked up in: the current folder, then
+// the platform's folders, or a test's in their place.
+TEST(ShellDataFolder, TheCurrentFolderFirstThenTheDataFolders) {
+    EXPECT_STREQ(ShellDataFolder(0), "./");
+    for (int32 i = 0; PlatformDataFolder(i) != nullptr; ++i)
+        EXPECT_STREQ(ShellDataFolder(i + 1), PlatformDataFolder(i));
+    int32 n = 0;
+    while (PlatformDataFolder(n) != nullptr) ++n;
+    EXPECT_EQ(ShellDataFolder(n + 1), nullptr);
+    EXPECT_EQ(ShellDataFolder(-1), nullptr);
+
+    const char* const mine[] = {"/a/", "/b/", nullptr};
+    ShellSetDataFolders(mine);
+    EXPECT_STREQ(ShellDataFolder(0), "./");
+    EXPECT_STREQ(ShellDataFolder(1), "/a/");
+    EXPECT_STREQ(ShellDataFolder(2), "/b/");
+    EXPECT_EQ(ShellDataFolder(3), nullptr);
+    EXPECT_EQ(ShellDataFolder(40), nullptr) << "nothing is read past the list's end";
+    ShellSetDataFolders(nullptr);
+    EXPECT_STREQ(ShellDataFolder(1), PlatformDataFolder(0));
 }
 
 // --- With the logo -----------------------------------------------------------

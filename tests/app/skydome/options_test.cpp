@@ -68,6 +68,16 @@ TEST(SkydomeSkyOptions, OutOfRangeOrUnreadableValuesAreRefusedByName) {
         {{"--resolution", ""}, "--resolution needs a whole number"},
         {{"--save-dome"}, "--save-dome needs a file name"},
         {{"--save-dome", ""}, "--save-dome needs a file name"},
+        {{"--view", "inside"}, "--view needs orbit or preview, not \"inside\""},
+        {{"--view", "Preview"}, "--view needs orbit or preview"},
+        {{"--view"}, "--view needs orbit or preview"},
+        {{"--look", "90,0"}, "--look: the elevation 90 is out of range (-89.9 to 89.9 degrees)"},
+        {{"--look", "-89.95,0"}, "--look: the elevation -89.95 is out of range"},
+        {{"--look", "0,360"}, "--look: the azimuth 360 is out of range"},
+        {{"--look", "25"}, "--look needs ELEVATION,AZIMUTH"},
+        {{"--fov", "0.5"}, "--fov: 0.5 is out of range (1 to 179 degrees)"},
+        {{"--fov", "180"}, "--fov: 180 is out of range"},
+        {{"--fov", "wide"}, "--fov needs a number of degrees"},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv{"skydome"};
@@ -80,7 +90,28 @@ TEST(SkydomeSkyOptions, OutOfRangeOrUnreadableValuesAreRefusedByName) {
         EXPECT_EQ(o.sunZenith, 50.0f);
         EXPECT_EQ(o.exposure, 0.1f);
         EXPECT_EQ(o.resolution, 9);
+        EXPECT_FALSE(o.preview);
+        EXPECT_FALSE(o.look);
+        EXPECT_EQ(o.fov, 0.0f);
     }
+}
+
+TEST(SkydomeViewOptions, TheViewItsLookAndItsFieldOfViewAtTheEndsOfTheirRanges) {
+    SkydomeOptions o;
+    std::string error;
+    EXPECT_FALSE(o.preview);
+    EXPECT_EQ(o.fov, 0.0f) << "each view's own default";
+    ASSERT_TRUE(Parse({"skydome", "--view", "preview", "--look", "89.9,359.5", "--fov", "179"}, &o, &error)) << error;
+    EXPECT_TRUE(o.preview);
+    EXPECT_TRUE(o.look);
+    EXPECT_EQ(o.lookElevation, 89.9f);
+    EXPECT_EQ(o.lookAzimuth, 359.5f);
+    EXPECT_EQ(o.fov, 179.0f);
+    ASSERT_TRUE(Parse({"skydome", "--view", "orbit", "--look", "-89.9,0", "--fov", "1"}, &o, &error)) << error;
+    EXPECT_FALSE(o.preview) << "the last --view wins";
+    EXPECT_EQ(o.lookElevation, -89.9f);
+    EXPECT_EQ(o.lookAzimuth, 0.0f);
+    EXPECT_EQ(o.fov, 1.0f);
 }
 
 TEST(SkydomeExportOptions, PlaceMomentHazeAndExportsAreTakenAsGiven) {
@@ -261,7 +292,9 @@ TEST(SkydomeOptionValues, HelpListsEveryOption) {
     const std::string usage = SkydomeUsage();
     for (const char* line :
          {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n", "  --sun ZENITH,AZIMUTH\n",
-          "  --exposure K  ", "  --resolution R\n", "  --version  ", "  -h, --help  "}) {
+          "  --exposure K  ", "  --resolution R\n", "  --view VIEW  ", "  --look ELEVATION,AZIMUTH\n", "  --fov DEG  ",
+          "  --show LIST  ", "  --software-pipelines\n", "  --turbidity T\n", "  --export-only\n", "  --version  ",
+          "  -h, --help  "}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
     }
 }
@@ -298,12 +331,26 @@ TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
     ASSERT_TRUE(Parse({"skydome", "--show", "none,normals"}, &some, &error)) << error;
     EXPECT_FALSE(some.showGround || some.showWire);
     EXPECT_TRUE(some.showNormals);
+    // The program's other toggles: flares, the data display and the menu are
+    // on as in the program, the frames per second off; none turns them all off.
+    EXPECT_TRUE(o.showFlares && o.showData && o.showMenu);
+    EXPECT_FALSE(o.showFps);
+    EXPECT_FALSE(off.showFlares || off.showData || off.showMenu || off.showFps);
+    SkydomeOptions views;
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,fps", "--show", "menu,flares"}, &views, &error)) << error;
+    EXPECT_TRUE(views.showFps && views.showMenu && views.showFlares);
+    EXPECT_FALSE(views.showData || views.showGround);
+    ASSERT_TRUE(Parse({"skydome", "--show", "none,data"}, &views, &error)) << error;
+    EXPECT_TRUE(views.showData);
+    EXPECT_FALSE(views.showFps || views.showMenu || views.showFlares);
 
     const struct {
         std::vector<const char*> args;
         const char* message;
     } cases[] = {
-        {{"--show", "grid"}, "--show: unknown overlay 'grid'"},
+        {{"--show", "grid"},
+         "--show: unknown overlay 'grid' (known: ground, wire, normals, flares, data, fps, menu, none)"},
+        {{"--show", "FPS"}, "--show: unknown overlay 'FPS'"},
         {{"--show", "wire,grid,sky"}, "--show: unknown overlay 'grid', 'sky'"},
         {{"--show", "wire,"}, "--show: unknown overlay (empty)"},
         {{"--show", ""}, "--show needs a list of overlays"},

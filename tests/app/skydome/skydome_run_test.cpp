@@ -261,6 +261,61 @@ TEST(SkydomeRun, AFailedSaveIsReportedAndFailsTheRun) {
     EXPECT_NE(run.output.find("--sun: the zenith angle 90 is out of range"), std::string::npos) << run.output;
 }
 
+// The program copied into a folder of its own with all its pictures but one,
+// and started from another folder: it finds nothing else, says what it looked
+// for and where, and stops.
+TEST(SkydomeRun, AMissingPictureIsNamedWithWhereItWasLookedFor) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/kvskydomedata.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    struct Cleanup {
+        fs::path dir;
+        ~Cleanup() { fs::remove_all(dir); }
+    } cleanup{dir};
+    const fs::path program = KV_SKYDOME_PROGRAM;
+    const fs::path pictures = program.parent_path() / "textures";
+    const struct {
+        const char* missing;
+        const char* message;  // the program's own text
+        const char* named;    // what it says it looked for
+    } cases[] = {
+        {"ground.png", "Cannot create ground texture.", "There is no picture ground."},
+        {"flare2.png", "Error initializing camera flares.", "There is no picture flare2."},
+        {"flare5m.bmp", "Error initializing camera flares.", "There is no picture flare5m."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.missing);
+        fs::remove_all(dir / "bin");
+        fs::create_directories(dir / "bin" / "textures");
+        fs::create_directories(dir / "work");
+        fs::copy_file(program, dir / "bin" / "skydome");
+        for (const auto& e : fs::directory_iterator(pictures)) {
+            if (e.path().filename() != c.missing)
+                fs::copy_file(e.path(), dir / "bin" / "textures" / e.path().filename());
+        }
+        const std::string command =
+            "cd '" + (dir / "work").string() + "' && '" + (dir / "bin" / "skydome").string() + "' -vms --frames 1 2>&1";
+        RunResult run{-1, {}};
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
+        const int status = pclose(pipe);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << run.output;
+        EXPECT_NE(run.output.find(std::string("KV3 Skydome Creator: ") + c.message + "\n"), std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find(c.named), std::string::npos) << run.output;
+        // Both file names it would take, and every folder it looked in.
+        const std::string stem = fs::path(c.missing).stem().string();
+        EXPECT_NE(run.output.find(stem + ".png"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(stem + ".bmp"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(" in ./textures/, " + (dir / "bin").string() + "/textures/, "), std::string::npos)
+            << run.output;
+        EXPECT_EQ(run.output.find("skydome: no display"), std::string::npos) << "no frame is drawn";
+    }
+}
+
 // A picture of the program's second frame, or a failed one.
 Picture Shoot(const std::string& arguments, const std::string& file) {
     std::remove(file.c_str());
@@ -295,6 +350,33 @@ TEST(SkydomeRun, TheSoftwarePipelinesDrawTheDomeAsTheDriverDoes) {
         // Not two empty pictures: the dome and the ground cover a good part.
         EXPECT_GT(dome, n / 4);
     }
+}
+
+// The flares only add light, along the line from the sun's image through the
+// middle of the view, and only while the camera faces the sun.
+TEST(SkydomeRun, LensFlaresAddLightTowardsTheSunOnly) {
+    const std::string towards = "--view preview --look 20,355 --show none";
+    const Picture plain = Shoot(towards, "skydome_noflares.png");
+    const Picture flares = Shoot(towards + ",flares", "skydome_flares.png");
+    ASSERT_TRUE(plain.ok && flares.ok);
+    std::size_t brighter = 0, darker = 0;
+    for (std::size_t i = 0; i < plain.rgb.size(); ++i) {
+        brighter += flares.rgb[i] > plain.rgb[i] + 20 ? 1 : 0;
+        darker += flares.rgb[i] + 1 < plain.rgb[i] ? 1 : 0;
+    }
+    EXPECT_GT(brighter, 20000u);
+    EXPECT_EQ(darker, 0u);
+    // The middle of the view lies on the line: the small flares near the
+    // centre light it.
+    const unsigned char* a = Pixel(plain, 320, 240);
+    const unsigned char* b = Pixel(flares, 320, 240);
+    EXPECT_GT(b[0] + b[1] + b[2], a[0] + a[1] + a[2]);
+
+    const std::string away = "--view preview --look 20,200 --show none";
+    const Picture awayPlain = Shoot(away, "skydome_away.png");
+    const Picture awayFlares = Shoot(away + ",flares", "skydome_awayflares.png");
+    ASSERT_TRUE(awayPlain.ok && awayFlares.ok);
+    EXPECT_EQ(awayPlain.rgb, awayFlares.rgb) << "the sun behind the camera: no flares";
 }
 
 TEST(SkydomeRun, TheOverlaysShowWhereTheyBelong) {

@@ -1,0 +1,287 @@
+// The program in a real X11 window, used as a person would: a virtual X
+// server of the test's own (Xvfb), keys and drags from xdotool, the window's
+// picture taken with xwd. No display is needed to run it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/skydome/sky.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct Picture {
+    bool ok = false;
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+    const unsigned char* At(int x, int y) const {
+        return &rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
+    }
+};
+
+uint32_t Big32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
+}
+
+int Shift(uint32_t mask) {
+    int s = 0;
+    while (mask != 0 && (mask & 1) == 0) mask >>= 1, ++s;
+    return s;
+}
+
+// An xwd file of a true-colour window: a big-endian header, the window's
+// name, the colour table, then the pixels rows in the server's byte order.
+Picture ReadXwd(const std::string& file) {
+    Picture p;
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), {});
+    if (b.size() < 100) return p;
+    const auto field = [&](int i) { return Big32(&b[4 * static_cast<std::size_t>(i)]); };
+    const uint32_t headerSize = field(0), format = field(2), width = field(4), height = field(5);
+    const uint32_t byteOrder = field(7), bitsPerPixel = field(11), bytesPerLine = field(12);
+    const uint32_t redMask = field(14), greenMask = field(15), blueMask = field(16), colours = field(19);
+    if (field(1) != 7 || format != 2 || bitsPerPixel != 32) return p;
+    const std::size_t pixels = headerSize + 12u * colours;
+    if (b.size() < pixels + static_cast<std::size_t>(bytesPerLine) * height) return p;
+    p.width = static_cast<int>(width);
+    p.height = static_cast<int>(height);
+    p.rgb.resize(3u * width * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const unsigned char* q = &b[pixels + static_cast<std::size_t>(y) * bytesPerLine + 4u * x];
+            const uint32_t v =
+                byteOrder == 0 ? static_cast<uint32_t>(q[3]) << 24 | q[2] << 16 | q[1] << 8 | q[0] : Big32(q);
+            unsigned char* o = &p.rgb[3 * (static_cast<std::size_t>(y) * width + x)];
+            o[0] = static_cast<unsigned char>((v & redMask) >> Shift(redMask));
+            o[1] = static_cast<unsigned char>((v & greenMask) >> Shift(greenMask));
+            o[2] = static_cast<unsigned char>((v & blueMask) >> Shift(blueMask));
+        }
+    }
+    p.ok = true;
+    return p;
+}
+
+bool OnPath(const char* tool) {
+    const std::string command = std::string("command -v ") + tool + " > /dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+// A child with its output in a file; the environment given is added.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& folder,
+            const fs::path& log, int keepFd = -1) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out >= 0) {
+        dup2(out, 1);
+        dup2(out, 2);
+    }
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    for (const std::string& e : env) putenv(strdup(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (int fd = 3; fd < 256; ++fd) {
+        if (fd != keepFd) close(fd);
+    }
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+// The exit status, or -1 when the child did not end in time (it is killed).
+int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(20ms);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+class X11Program : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* tool : {"Xvfb", "xdotool", "xwd"}) {
+            ASSERT_TRUE(OnPath(tool)) << tool << " is missing: scripts/setup installs it";
+        }
+        char pattern[] = "/tmp/kvskydomex11.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        // The server picks a free display and writes its number, then a line
+        // end, to the pipe: it is read to the end (a server that finds the
+        // pipe closed before the line end gives up).
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        server =
+            Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+                  dir, dir / "xvfb.log", fds[1]);
+        close(fds[1]);
+        std::string number;
+        char c = 0;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        ASSERT_FALSE(number.empty()) << "Xvfb did not start\n" << Log("xvfb.log");
+        display = ":" + number;
+    }
+    void TearDown() override {
+        if (program > 0) WaitFor(program, 0ms);
+        if (server > 0) {
+            kill(server, SIGTERM);
+            WaitFor(server, 5000ms);
+        }
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+
+    // An xdotool command on the test's display; its output.
+    std::string XdoTool(const std::string& arguments) {
+        const std::string command = "DISPLAY=" + display + " timeout 20 xdotool " + arguments + " 2>&1";
+        std::string output;
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return output;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+        pclose(pipe);
+        return output;
+    }
+    std::string Log(const char* name) const {
+        std::ifstream in(dir / name);
+        return std::string(name) + ":\n" + std::string((std::istreambuf_iterator<char>(in)), {});
+    }
+    Picture Shot(const std::string& name) {
+        const std::string file = (dir / name).string();
+        const std::string command =
+            "DISPLAY=" + display + " timeout 20 xwd -silent -id " + window + " -out '" + file + "'";
+        if (std::system(command.c_str()) != 0) return {};
+        // Kept for a person to look at when asked.
+        if (const char* keep = std::getenv("KV_TEST_PICTURES")) {
+            std::error_code ignored;
+            fs::copy_file(file, fs::path(keep) / name, fs::copy_options::overwrite_existing, ignored);
+        }
+        return ReadXwd(file);
+    }
+
+    // The window's picture once it shows what is expected (the program takes
+    // its events in its own time), or the last one taken after 10 seconds.
+    template <typename Shows>
+    Picture ShotOnce(const std::string& name, Shows shows) {
+        Picture p;
+        for (int i = 0; i < 50; ++i) {
+            p = Shot(name);
+            if (p.ok && shows(p)) break;
+            std::this_thread::sleep_for(200ms);
+        }
+        return p;
+    }
+
+    fs::path dir;
+    std::string display;
+    std::string window;
+    pid_t server = -1;
+    pid_t program = -1;
+};
+
+// The middle of the window: the sky 45 degrees up on the dome's side towards
+// the camera.
+RGBA SkyInTheMiddle(float zenith, float azimuth) {
+    SkySetSun(zenith, azimuth, kSkyTurbidity);
+    const V3d towardsCamera{0.0f, std::sqrt(0.5f), std::sqrt(0.5f)};
+    double theta = 0.0, phi = 0.0;
+    SkyDirectionAngles(&towardsCamera, &theta, &phi);
+    const RGBAReal linear = SkyColor(zenith * kSkyDegToRad, azimuth * kSkyDegToRad, theta, phi);
+    return SkyToneMap(&linear, 0.1f);
+}
+
+bool Near(const unsigned char* c, RGBA want, int tolerance) {
+    return std::abs(c[0] - want.red) <= tolerance && std::abs(c[1] - want.green) <= tolerance &&
+           std::abs(c[2] - want.blue) <= tolerance;
+}
+
+void ExpectColour(const unsigned char* c, RGBA want, int tolerance, const char* what) {
+    EXPECT_NEAR(c[0], want.red, tolerance) << what;
+    EXPECT_NEAR(c[1], want.green, tolerance) << what;
+    EXPECT_NEAR(c[2], want.blue, tolerance) << what;
+}
+
+TEST_F(X11Program, APersonDragsTheSunSavesLooksFromInsideAndQuits) {
+    fs::create_directories(dir / "work");
+    // In a sanitizer build the leak checker leaves the session bus's library
+    // alone.
+    program = Spawn({KV_SKYDOME_PROGRAM, "-vms"},
+                    {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "LSAN_OPTIONS=suppressions=" KV_X11_SUPPRESSIONS},
+                    dir / "work", dir / "skydome.log");
+    window = XdoTool("search --sync --onlyvisible --class KvAppClass");
+    window = window.substr(0, window.find('\n'));
+    ASSERT_FALSE(window.empty());
+    ASSERT_EQ(window.find_first_not_of("0123456789"), std::string::npos) << window << " on " << display << "\n"
+                                                                         << Log("xvfb.log") << Log("skydome.log");
+    XdoTool("windowfocus --sync " + window);
+    // The pointer comes into the window as a hand would, away from the menu.
+    XdoTool("mousemove --window " + window + " 500 300");
+    std::this_thread::sleep_for(300ms);
+    XdoTool("mousemove --window " + window + " 320 240");
+    std::this_thread::sleep_for(300ms);
+
+    ASSERT_TRUE(SkyColorInit());
+    const RGBA sun50 = SkyInTheMiddle(50.0f, 20.0f), sun60 = SkyInTheMiddle(60.0f, 20.0f);
+    const Picture before = ShotOnce("before.xwd", [&](const Picture& p) { return Near(p.At(320, 240), sun50, 6); });
+    ASSERT_TRUE(before.ok);
+    ASSERT_EQ(before.width, 640);
+    ASSERT_EQ(before.height, 480);
+    ExpectColour(before.At(320, 240), sun50, 6, "the sky for the sun at 50, 20");
+
+    // Control held, the left button dragged 100 pixels down: 10 degrees lower.
+    XdoTool("keydown ctrl mousedown 1");
+    XdoTool("mousemove --window " + window + " 320 290");
+    XdoTool("mousemove --window " + window + " 320 340");
+    XdoTool("mouseup 1 keyup ctrl");
+    const Picture after = ShotOnce("after.xwd", [&](const Picture& p) { return Near(p.At(320, 240), sun60, 6); });
+    ASSERT_TRUE(after.ok);
+    ExpectColour(after.At(320, 240), sun60, 6, "the sky for the sun at 60, 20");
+
+    // x saves the dome here.
+    XdoTool("key x");
+    const fs::path saved = dir / "work" / "skydome.dff";
+    for (int i = 0; i < 200 && !(fs::exists(saved) && fs::file_size(saved) == 21840u); ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(fs::exists(saved));
+    EXPECT_EQ(fs::file_size(saved), 21840u);
+
+    // p: from the dome's centre, the ground below the horizon in its colour.
+    XdoTool("key p");
+    const RGBA ground{7, 77, 48, 255};
+    const Picture inside = ShotOnce("inside.xwd", [&](const Picture& p) { return Near(p.At(320, 470), ground, 0); });
+    ASSERT_TRUE(inside.ok);
+    ExpectColour(inside.At(320, 470), ground, 0, "the preview's clear colour");
+
+    XdoTool("key Escape");
+    const int status = WaitFor(program, 10000ms);
+    program = -1;
+    const std::string output = Log("skydome.log");
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("saved the dome to skydome.dff"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace kv
