@@ -24,15 +24,26 @@ struct Case {
     const char* arguments;
 };
 
-// Every view, every overlay alone and all of them together, and the engine's
-// own software pipelines.
+// Both views with what they start with, with nothing, with each overlay
+// alone and with all of them; the preview looking at the sun (default
+// 50,20), where the lens flares are drawn; and the engine's own software
+// pipelines in both views.
 const Case kCases[] = {
-    {"OrbitGround", ""},
+    {"Orbit", ""},
     {"OrbitNothing", "--show none"},
+    {"OrbitGround", "--show none,ground"},
     {"OrbitWire", "--show none,wire"},
     {"OrbitNormals", "--show none,normals"},
-    {"OrbitEverything", "--show ground,wire,normals"},
-    {"OrbitSoftwarePipelines", "--show ground,wire,normals --software-pipelines"},
+    {"OrbitData", "--show none,data"},
+    {"OrbitFps", "--show none,fps"},
+    {"OrbitMenu", "--show none,menu"},
+    {"OrbitEverything", "--show wire,normals,fps"},
+    {"Preview", "--view preview"},
+    {"PreviewNothing", "--view preview --show none"},
+    {"PreviewFlaresAtTheSun", "--view preview --look 40,20 --show none,flares"},
+    {"PreviewEverything", "--view preview --look 40,20 --fov 60 --show wire,normals,fps"},
+    {"OrbitSoftwarePipelines", "--software-pipelines --show wire,normals,fps"},
+    {"PreviewSoftwarePipelines", "--view preview --look 40,20 --software-pipelines --show wire,normals,fps"},
 };
 
 class CleanRun : public ::testing::TestWithParam<Case> {
