@@ -72,6 +72,12 @@ TEST_F(Installed, ThePrefixHoldsTheProgramsTheirDataTheDesktopEntryAndTheIcon) {
     }
     const fs::path data = prefix / "share" / "kv3skydome";
     EXPECT_EQ(Slurp(data / "readme.txt"), Slurp(fs::path(KV_ASSETS_DIR) / "readme.txt"));
+    // The pictures the program reads at start: without them it does not start.
+    for (const char* picture : {"ground.png", "flare0.png", "flare0m.bmp", "flare7.png", "flare7m.bmp"}) {
+        EXPECT_EQ(Slurp(data / "textures" / picture), Slurp(fs::path(KV_ASSETS_DIR) / ".." / "textures" / picture))
+            << picture;
+        EXPECT_FALSE(Slurp(data / "textures" / picture).empty()) << picture;
+    }
 
     const std::string entry = Slurp(prefix / "share" / "applications" / "skydome.desktop");
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u) << entry;
