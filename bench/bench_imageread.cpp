@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/assembly/bamodules.h"
 #include "engine/core/badevice.h"
 #include "engine/image/baimage.h"
 #include "engine/image/ktbmp.h"
@@ -114,6 +115,7 @@ struct Files {
     Files() {
         static int display = 0;
         EngineSetDevice(nullptr);
+        EngineUseStandardModules();
         EngineOpenParams params{&display};
         if (!EngineInit(nullptr, 0) || !EngineOpen(&params) || !EngineStart()) std::abort();
         char pattern[] = "/tmp/kvbench-imageXXXXXX";
