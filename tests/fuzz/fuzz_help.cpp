@@ -21,7 +21,7 @@ std::size_t inputSize = 0;
 void* OpenInput(const char* name, const char* access) {
     const std::size_t n = std::strlen(name);
     if (std::strcmp(access, "r") != 0 || n < 10 || std::strcmp(name + n - 10, "readme.txt") != 0) return nullptr;
-    // An empty file is still a file: fmemopen wants at least one byte.
+    // An empty input is an empty file; its pointer need not be valid.
     static char empty = '\0';
     if (inputSize == 0) return fmemopen(&empty, 0, "r");
     return fmemopen(const_cast<uint8_t*>(input), inputSize, "r");
