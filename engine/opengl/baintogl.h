@@ -8,6 +8,7 @@
 #include "engine/core/badevice.h"
 #include "engine/core/baerr.h"
 #include "engine/image/baraster.h"
+#include "engine/math/bamatrix.h"
 #include "engine/math/bargba.h"
 #include "glfuncs.h"
 
@@ -134,6 +135,9 @@ Raster* GlRenderStateTexture();
 void GlRenderStateRasterDestroyed(Raster* raster);
 
 // 2D drawing (baim2dgl): the entry points of the device record.
+// The engine's matrix as GL's sixteen floats, for glLoadMatrixf/glMultMatrixf.
+void GlMatrixFromMatrix(const Matrix& m, GLfloat out[16]);
+
 bool Gl2DRenderLine(Im2DVertex* vertices, int32 numVertices, int32 vert1, int32 vert2);
 bool Gl2DRenderTriangle(Im2DVertex* vertices, int32 numVertices, int32 vert1, int32 vert2, int32 vert3);
 // Installs the variant for shading and texturing into the engine's record.

@@ -14,14 +14,6 @@ namespace kv {
 
 namespace {
 
-// A failed edit passes null along the chain; the pipeline made first is kept
-// apart so that it can be destroyed.
-Pipeline* Finish(Pipeline* created, Pipeline* edited) {
-    if (edited != nullptr && PipelineUnlock(edited) != nullptr) return edited;
-    PipelineDestroy(created);
-    return nullptr;
-}
-
 // Instance -> light listing -> scatter, the instance node's unindexed output
 // also to the light listing. The scatter node passes the OpenGL clusters on
 // to the material pipeline (it lists Indices already).
@@ -34,7 +26,7 @@ Pipeline* ObjectPipelineCreate(NodeType* instance, NodeType* lights, const char*
     PipelineNode* scatterNode = PipelineFindNode(p, scatter->name, nullptr);
     p = NodeAddCluster(p, scatterNode, &clusterOpenGLExtensionData);
     p = NodeAddCluster(p, scatterNode, &clusterUVs);
-    return Finish(created, p);
+    return PipelineFinish(created, p);
 }
 
 // What a mesh's texture stands for when it is drawn: its raster and its own
@@ -50,7 +42,7 @@ void ReadTexture(const Texture* texture, RenderStateRecord* record) {
 
 Pipeline* GlMaterialPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return Finish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetOpenGLSubmitWithLight()));
+    return PipelineFinish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetOpenGLSubmitWithLight()));
 }
 
 Pipeline* GlAtomicPipelineCreate() {

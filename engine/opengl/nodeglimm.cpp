@@ -21,32 +21,6 @@ bool TypeOpen(NodeType* /*type*/) {
     return true;
 }
 
-void SetTexture(const RenderStateRecord& record, bool textured) {
-    if (textured) {
-        RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(record.textureRaster));
-        RenderStateSet(StateTextureFilter, record.filter);
-        if (record.addressU == record.addressV) {
-            RenderStateSet(StateTextureAddress, record.addressU);
-        } else {
-            RenderStateSet(StateTextureAddressU, record.addressU);
-            RenderStateSet(StateTextureAddressV, record.addressV);
-        }
-    } else {
-        RenderStateSet(StateTextureRaster, 0);
-    }
-    RenderStateSet(StateVertexAlphaEnable, (record.flags & RenderStateFlagVertexAlpha) != 0 ? 1 : 0);
-}
-
-void MatrixToGl(const Matrix& m, GLfloat out[16]) {
-    const V3d* rows[4] = {&m.right, &m.up, &m.at, &m.pos};
-    for (int32 r = 0; r < 4; ++r) {
-        out[r * 4 + 0] = rows[r]->x;
-        out[r * 4 + 1] = rows[r]->y;
-        out[r * 4 + 2] = rows[r]->z;
-        out[r * 4 + 3] = r == 3 ? 1.0f : 0.0f;
-    }
-}
-
 bool Body(PipelineNode* node, const ExecuteParams* params) {
     ExecutionState* execution = PipelineExecutionState();
     Pipeline* pipeline = execution->pipeline;
@@ -81,14 +55,14 @@ bool Body(PipelineNode* node, const ExecuteParams* params) {
         }
     }
     const bool textured = (state.flags & MeshStateTextured) != 0 && record->textureRaster != nullptr;
-    SetTexture(*record, textured);
+    RenderStateApplyTexture(*record, textured);
 
     if (state.primType >= 0 && state.primType < 7) {
         GlMakeCurrent();
         const bool transformed = (state.objToWorld.flags & kMatrixFlagIdentity) == 0;
         if (transformed) {
             GLfloat m[16];
-            MatrixToGl(state.objToWorld, m);
+            GlMatrixFromMatrix(state.objToWorld, m);
             gl.PushMatrix();
             gl.MultMatrixf(m);
         }
@@ -131,12 +105,6 @@ NodeType nodeType = {
     .outputs = kOutputs,
 };
 
-Pipeline* Finish(Pipeline* created, Pipeline* edited) {
-    if (edited != nullptr && PipelineUnlock(edited) != nullptr) return edited;
-    PipelineDestroy(created);
-    return nullptr;
-}
-
 }  // namespace
 
 NodeType* NodeDefinitionGetSubmitNoLight() { return &nodeType; }
@@ -147,7 +115,7 @@ Pipeline* GlIm3DTransformPipelineCreate() {
         PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetImmInstance(), NodeDefinitionGetImmStash());
     // The stash lists the vertices, mesh state and render state already.
     p = NodeAddCluster(p, PipelineFindNode(p, NodeDefinitionGetImmStash()->name, nullptr), &clusterIndices);
-    return Finish(created, p);
+    return PipelineFinish(created, p);
 }
 
 Pipeline* GlIm3DRenderPipelineCreate() {
@@ -156,7 +124,7 @@ Pipeline* GlIm3DRenderPipelineCreate() {
     Pipeline* p = PipelineAddNodes(PipelineLock(created), nullptr, setup, &nodeType);
     p = PipelineLinkOutput(p, NodeFindOutput(PipelineFindNode(p, setup->name, nullptr), "ImmRenderSetupOutUnindexed"),
                            PipelineFindNode(p, nodeType.name, nullptr));
-    return Finish(created, p);
+    return PipelineFinish(created, p);
 }
 
 bool GlIm3DPipelinesBuild(Im3DPipelineSet* set) {

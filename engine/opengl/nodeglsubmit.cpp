@@ -180,32 +180,6 @@ void EnableHardwareLights(int32 used) {
     lightsEnabled = used;
 }
 
-void SetTexture(const RenderStateRecord& record, bool textured) {
-    if (textured) {
-        RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(record.textureRaster));
-        RenderStateSet(StateTextureFilter, record.filter);
-        if (record.addressU == record.addressV) {
-            RenderStateSet(StateTextureAddress, record.addressU);
-        } else {
-            RenderStateSet(StateTextureAddressU, record.addressU);
-            RenderStateSet(StateTextureAddressV, record.addressV);
-        }
-    } else {
-        RenderStateSet(StateTextureRaster, 0);
-    }
-    RenderStateSet(StateVertexAlphaEnable, (record.flags & RenderStateFlagVertexAlpha) != 0 ? 1 : 0);
-}
-
-void MatrixToGl(const Matrix& m, GLfloat out[16]) {
-    const V3d* rows[4] = {&m.right, &m.up, &m.at, &m.pos};
-    for (int32 r = 0; r < 4; ++r) {
-        out[r * 4 + 0] = rows[r]->x;
-        out[r * 4 + 1] = rows[r]->y;
-        out[r * 4 + 2] = rows[r]->z;
-        out[r * 4 + 3] = r == 3 ? 1.0f : 0.0f;
-    }
-}
-
 // What one mesh's submission turned on, so that exactly that is turned off.
 struct Submission {
     const MeshState* state = nullptr;
@@ -301,7 +275,7 @@ void SubmitDraw(const PipelineNode* node, const Cluster* indices, const Submissi
     const DrawFn drawFn = *static_cast<const DrawFn*>(node->privateData);
     if ((state.objToWorld.flags & kMatrixFlagIdentity) == 0) {
         GLfloat m[16];
-        MatrixToGl(state.objToWorld, m);
+        GlMatrixFromMatrix(state.objToWorld, m);
         gl.PushMatrix();
         gl.MultMatrixf(m);
         drawFn(draw);
@@ -376,7 +350,7 @@ bool Body(PipelineNode* node, const ExecuteParams* params) {
     sub.base = SubmitVertices(vertexCluster, ClusterPeek(packet, kExtensionData), lighting, &sub.rangeOff);
     sub.textured =
         (state.flags & (MeshStateTextured | MeshStateTextured2)) != 0 && sub.record->textureRaster != nullptr;
-    SetTexture(*sub.record, sub.textured);
+    RenderStateApplyTexture(*sub.record, sub.textured);
     sub.colourArray = (state.flags & MeshStatePrelit) != 0 || lighting.litVertices != nullptr;
 
     SubmitLighting(lighting, &sub);
@@ -418,5 +392,17 @@ NodeType nodeType = {.name = "OpenGLSubmitWithLight.csl",
 }  // namespace
 
 NodeType* NodeDefinitionGetOpenGLSubmitWithLight() { return &nodeType; }
+
+// Rows of the engine's matrix become GL's columns: the same sixteen floats in
+// the order GL reads them, with the homogeneous column filled in.
+void GlMatrixFromMatrix(const Matrix& m, GLfloat out[16]) {
+    const V3d* rows[4] = {&m.right, &m.up, &m.at, &m.pos};
+    for (int32 r = 0; r < 4; ++r) {
+        out[r * 4 + 0] = rows[r]->x;
+        out[r * 4 + 1] = rows[r]->y;
+        out[r * 4 + 2] = rows[r]->z;
+        out[r * 4 + 3] = r == 3 ? 1.0f : 0.0f;
+    }
+}
 
 }  // namespace kv

@@ -346,6 +346,12 @@ Pipeline* NodeAddCluster(Pipeline* p, PipelineNode* node, const ClusterType* clu
     return p;
 }
 
+Pipeline* PipelineFinish(Pipeline* created, Pipeline* edited) {
+    if (edited != nullptr && PipelineUnlock(edited) != nullptr) return edited;
+    PipelineDestroy(created);
+    return nullptr;
+}
+
 Pipeline* PipelineUnlock(Pipeline* p) {
     if (p == nullptr) {
         ErrorRaise(kModuleNone, kErrNullArgument);

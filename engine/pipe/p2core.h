@@ -179,6 +179,10 @@ Pipeline* PipelineCreate();
 void PipelineDestroy(Pipeline* pipeline);
 Pipeline* PipelineLock(Pipeline* pipeline);
 Pipeline* PipelineUnlock(Pipeline* pipeline);
+// The end of a construction chain that began with created = PipelineCreate():
+// unlocks and returns the edited pipeline, or, when the chain failed (edited is
+// null) or the unlock does, destroys created and returns null.
+Pipeline* PipelineFinish(Pipeline* created, Pipeline* edited);
 // Adds one node per type; each new node is linked from the previous new
 // node's first output. Writes the first new index to *firstIndex.
 Pipeline* PipelineAddNodeList(Pipeline* pipeline, int32* firstIndex, NodeType* const* types, int32 count);

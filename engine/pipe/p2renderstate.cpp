@@ -94,4 +94,20 @@ bool RenderStateDestroy(RenderStateRecord* record) {
     return true;
 }
 
+void RenderStateApplyTexture(const RenderStateRecord& record, bool textured) {
+    if (textured) {
+        RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(record.textureRaster));
+        RenderStateSet(StateTextureFilter, record.filter);
+        if (record.addressU == record.addressV) {
+            RenderStateSet(StateTextureAddress, record.addressU);
+        } else {
+            RenderStateSet(StateTextureAddressU, record.addressU);
+            RenderStateSet(StateTextureAddressV, record.addressV);
+        }
+    } else {
+        RenderStateSet(StateTextureRaster, 0);
+    }
+    RenderStateSet(StateVertexAlphaEnable, (record.flags & RenderStateFlagVertexAlpha) != 0 ? 1 : 0);
+}
+
 }  // namespace kv

@@ -36,6 +36,10 @@ void RenderStateSetDefault(RenderStateRecord* record);
 // report keeps the value already in the record.
 void RenderStateCapture(RenderStateRecord* record);
 
+// Sets the device's texture states from the record (its raster, filter and
+// addressing when textured, no raster otherwise) and its vertex alpha.
+void RenderStateApplyTexture(const RenderStateRecord& record, bool textured);
+
 // Needs the engine started. With capture the record comes from the device,
 // else from the pipeline module's default.
 RenderStateRecord* RenderStateCreate(bool capture);

@@ -18,14 +18,6 @@ namespace {
 ModuleSlot<Im3DModule> slot;
 Im3DPipelinesBuildFn platformBuilder = nullptr;
 
-// A failed edit passes null along the chain; the pipeline made first is kept
-// apart so that it can be destroyed.
-Pipeline* Finish(Pipeline* created, Pipeline* edited) {
-    if (edited != nullptr && PipelineUnlock(edited) != nullptr) return edited;
-    PipelineDestroy(created);
-    return nullptr;
-}
-
 // Setup -> mangle -> rest..., with the setup's unindexed output also to the
 // mangler and the mangler's second output to the node after it.
 Pipeline* RenderPipelineCreate(NodeType* mangle, NodeType* next, NodeType* clip, NodeType* submit) {
@@ -37,7 +29,7 @@ Pipeline* RenderPipelineCreate(NodeType* mangle, NodeType* next, NodeType* clip,
                            PipelineFindNode(p, mangle->name, nullptr));
     p = PipelineLinkOutput(p, NodeFindOutput(PipelineFindNode(p, mangle->name, nullptr), "ImmRenderSetupInvalidOut"),
                            PipelineFindNode(p, next->name, nullptr));
-    return Finish(created, p);
+    return PipelineFinish(created, p);
 }
 
 // Each pipeline of the list once, however many roles it has.
@@ -94,7 +86,7 @@ bool Render(Im3DModule* m, int32 type, const uint32* indices, uint32 numIndices)
 
 Pipeline* Im3DGenericTransformPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return Finish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetImmInstance(),
+    return PipelineFinish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetImmInstance(),
                                             NodeDefinitionGetTransform(), NodeDefinitionGetImmStash()));
 }
 

@@ -12,21 +12,9 @@
 
 namespace kv {
 
-namespace {
-
-// A failed edit passes null along the chain; the pipeline made first is kept
-// apart so that it can be destroyed.
-Pipeline* Finish(Pipeline* created, Pipeline* edited) {
-    if (edited != nullptr && PipelineUnlock(edited) != nullptr) return edited;
-    PipelineDestroy(created);
-    return nullptr;
-}
-
-}  // namespace
-
 Pipeline* GenericMaterialPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return Finish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetTransform(),
+    return PipelineFinish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetTransform(),
                                             NodeDefinitionGetCullTriangle(), NodeDefinitionGetPreLight(),
                                             NodeDefinitionGetLight(), NodeDefinitionGetPostLight(),
                                             NodeDefinitionGetClipTriangle(), NodeDefinitionGetSubmitTriangle()));
@@ -34,14 +22,14 @@ Pipeline* GenericMaterialPipelineCreate() {
 
 Pipeline* GenericAtomicPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return Finish(created,
+    return PipelineFinish(created,
                   PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetAtomicInstance(),
                                    NodeDefinitionGetAtomicEnumerateLights(), NodeDefinitionGetMaterialScatter()));
 }
 
 Pipeline* GenericWorldSectorPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return Finish(created,
+    return PipelineFinish(created,
                   PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetWorldSectorInstance(),
                                    NodeDefinitionGetWorldSectorEnumerateLights(), NodeDefinitionGetMaterialScatter()));
 }

@@ -11,19 +11,7 @@ namespace {
 enum SubmitCluster : int32 { kScrVertices = 0, kIndices = 1, kMeshState = 2, kRenderState = 3 };
 
 void SetStates(const RenderStateRecord& record, bool lines) {
-    if (record.textureRaster != nullptr) {
-        RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(record.textureRaster));
-        RenderStateSet(StateTextureFilter, record.filter);
-        if (record.addressU == record.addressV) {
-            RenderStateSet(StateTextureAddress, record.addressU);
-        } else {
-            RenderStateSet(StateTextureAddressU, record.addressU);
-            RenderStateSet(StateTextureAddressV, record.addressV);
-        }
-    } else {
-        RenderStateSet(StateTextureRaster, 0);
-    }
-    RenderStateSet(StateVertexAlphaEnable, (record.flags & RenderStateFlagVertexAlpha) != 0 ? 1 : 0);
+    RenderStateApplyTexture(record, record.textureRaster != nullptr);
     if (!lines) return;
     RenderStateSet(StateShadeMode, record.shadeMode);
     RenderStateSet(StateSrcBlend, record.srcBlend);

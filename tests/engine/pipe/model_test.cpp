@@ -213,6 +213,36 @@ TEST_F(Model, AChainOfEditsPassesNothingOnAndUnlockReportsIt) {
     EXPECT_TRUE(log.Has(0, kErrNullArgument));
 }
 
+// The end of every construction chain: a good chain comes back unlocked; a
+// chain broken on the way, or a graph the unlock refuses, leaves nothing (the
+// sanitizer build's leak check sees a pipeline left behind).
+TEST_F(Model, FinishUnlocksAGoodChainAndDestroysTheCreatedPipelineOfABadOne) {
+    ErrorLog log;
+    TestType a("A", {}, {PassAll("Out")});
+    TestType b("B", {}, {PassAll("Out")});
+    Pipeline* created = PipelineCreate();
+    Pipeline* good = PipelineFinish(created, PipelineAddNodes(PipelineLock(created), nullptr, &a.type, &b.type));
+    ASSERT_EQ(good, created);
+    EXPECT_EQ(good->locked, 0);
+    EXPECT_EQ(a.type.useCount, 1);
+    PipelineDestroy(good);
+    EXPECT_EQ(a.type.useCount, 0);
+
+    Pipeline* broken = PipelineCreate();
+    EXPECT_EQ(PipelineFinish(broken, PipelineLinkOutput(PipelineAddNodes(PipelineLock(broken), nullptr, &a.type),
+                                                        nullptr, nullptr)),
+              nullptr);
+
+    // Two nodes with no link between them: the unlock refuses the graph.
+    Pipeline* refused = PipelineCreate();
+    int32 first = 0;
+    Pipeline* p = PipelineAddNodes(PipelineLock(refused), &first, &a.type, nullptr);
+    EXPECT_EQ(PipelineFinish(refused, PipelineAddNodes(p, &first, &b.type, nullptr)), nullptr);
+    EXPECT_TRUE(log.Has(kModuleCore, kErrPipeNoInputs));
+    EXPECT_EQ(a.type.useCount, 0);
+    EXPECT_EQ(PipelineFinish(nullptr, nullptr), nullptr) << "nothing made, nothing to destroy";
+}
+
 TEST_F(Model, UnlockChecksTheGraphAndLeavesThePipelineEditableOnFailure) {
     ErrorLog log;
     TestType a("A", {}, {PassAll("Out"), PassAll("Back")});
