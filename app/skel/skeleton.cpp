@@ -29,6 +29,7 @@ struct ErrorTrail {
     int32 count;
     ErrorRecord first, last;
     int64_t firstDetail, lastDetail;
+    const char* note;  // a reason that is no engine error, or null
 };
 ErrorTrail trail = {};
 
@@ -176,6 +177,8 @@ int32 MouseEvent(int32 event, void* data) { return SendToInput(InputMouse, event
 
 void ShellErrorTrailClear() { trail = ErrorTrail{}; }
 
+void ShellNoteFailure(const char* reason) { trail.note = reason; }
+
 int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last) {
     if (first != nullptr) *first = trail.first;
     if (last != nullptr) *last = trail.last;
@@ -188,6 +191,8 @@ void ShellReportFailure(const char* message) {
     if (seen.count > 0) {
         PrintError(seen.count > 1 ? "first" : "the", seen.first, seen.firstDetail);
         if (seen.count > 1) PrintError("last", seen.last, seen.lastDetail);
+    } else if (seen.note != nullptr) {
+        std::fprintf(stderr, "  (%s)\n", seen.note);
     } else {
         std::fprintf(stderr, "  (the engine reported no error)\n");
     }

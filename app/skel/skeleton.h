@@ -161,6 +161,10 @@ int32 PlatformQuitSignal();
 // last of those errors (module, code, what the code means), then clears the
 // trail.
 void ShellReportFailure(const char* message);
+// A reason for the next reported failure that is no engine error (the person
+// closed the device dialog with EXIT, ...): shown in place of the engine's
+// errors when none was raised. A literal: the text is kept, not copied.
+void ShellNoteFailure(const char* reason);
 void ShellErrorTrailClear();
 // The errors kept: how many, and the first and last (either may be null).
 int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last);

@@ -452,7 +452,10 @@ bool PlatformSelectDevice(int32 useDialog) {
     DeviceDialogInit(&dialog);
     // Without the dialog ("-vms", or no display to show it on) the current
     // choices are taken as they are.
-    if (useDialog != 0 && PlatformDisplayVisible() && DeviceDialogRun(&dialog) == DialogClosedExit) return false;
+    if (useDialog != 0 && PlatformDisplayVisible() && DeviceDialogRun(&dialog) == DialogClosedExit) {
+        ShellNoteFailure("the device selection was closed with EXIT");
+        return false;
+    }
     return DeviceDialogApply(&dialog, ShellGetSettings(), &record.fullScreen);
 }
 

@@ -144,6 +144,30 @@ TEST_F(Skeleton, ErrorMessageReleasesTheKeysAndWritesTheText) {
     EXPECT_NE(err.find("Error initializing Kelvane."), std::string::npos) << err;
 }
 
+// A failure that is no engine error says what it was instead; the note goes
+// with the report, so the next failure without one says there was no error.
+TEST_F(Skeleton, AFailureReportCarriesItsNoteOnce) {
+    const char* was = std::getenv("SDL_VIDEODRIVER");
+    const std::string saved = was != nullptr ? was : "";
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    ShellErrorTrailClear();
+    ShellNoteFailure("the device selection was closed with EXIT");
+    ::testing::internal::CaptureStderr();
+    ShellReportFailure("Error initializing Kelvane.");
+    const std::string noted = ::testing::internal::GetCapturedStderr();
+    ::testing::internal::CaptureStderr();
+    ShellReportFailure("Error initializing Kelvane.");
+    const std::string plain = ::testing::internal::GetCapturedStderr();
+    if (was != nullptr) {
+        setenv("SDL_VIDEODRIVER", saved.c_str(), 1);
+    } else {
+        unsetenv("SDL_VIDEODRIVER");
+    }
+    EXPECT_NE(noted.find("  (the device selection was closed with EXIT)\n"), std::string::npos) << noted;
+    EXPECT_EQ(noted.find("reported no error"), std::string::npos) << noted;
+    EXPECT_NE(plain.find("  (the engine reported no error)\n"), std::string::npos) << plain;
+}
+
 // Memory functions that count, and can be told to fail.
 struct CountingMemory {
     static inline int32 allocations = 0;
