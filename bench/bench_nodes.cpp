@@ -160,5 +160,40 @@ void BM_TransformCullClipHalfOutside(benchmark::State& state) {
 }
 BENCHMARK(BM_TransformCullClipHalfOutside)->Unit(benchmark::kMicrosecond);
 
+// The floor: the same vertices through a plain loop that only transforms each
+// one into camera space and works out which sides of the view it lies
+// outside, the least the nodes above must do before culling and clipping.
+void BM_PlainTransformAndOutcodes(benchmark::State& state) {
+    EngineUseStandardModules();
+    EngineOpenParams p{nullptr};
+    if (!EngineInit(nullptr, 0) || !WorldPluginAttach() || !EngineOpen(&p) || !EngineStart()) {
+        return state.SkipWithError("engine");
+    }
+    Geometry* dome = DomeBuild(kRings);
+    const MorphTarget* t = GeometryGetMorphTarget(dome, 0);
+    const std::vector<V3d> positions(t->verts, t->verts + GeometryGetNumVertices(dome));
+    Matrix objToCamera;
+    MatrixSetIdentity(&objToCamera);
+    objToCamera.pos = V3d{-1.25f, -0.5f, 3.0f};
+    std::vector<V3d> camera(positions.size());
+    std::vector<uint8> outcodes(positions.size());
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            V3d& c = camera[i];
+            V3dTransformPoint(&c, &positions[i], &objToCamera);
+            outcodes[i] =
+                static_cast<uint8>((c.x < 0 ? 1 : 0) | (c.x > c.z ? 2 : 0) | (c.y < 0 ? 4 : 0) | (c.y > c.z ? 8 : 0));
+        }
+        benchmark::DoNotOptimize(outcodes.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * GeometryGetNumTriangles(dome));
+    GeometryDestroy(dome);
+    EngineStop();
+    EngineClose();
+    EngineTerm();
+}
+BENCHMARK(BM_PlainTransformAndOutcodes)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 }  // namespace kv

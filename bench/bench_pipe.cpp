@@ -171,6 +171,29 @@ void BM_PacketThroughThreeNodes(benchmark::State& state) {
 }
 BENCHMARK(BM_PacketThroughThreeNodes);
 
+// The floor: the same work of the three bodies (make 64 vertices and a state
+// record, write the vertices, read them) as three plain calls through
+// pointers on a malloc'd block, with no pipeline around them.
+using PlainBody = void (*)(float* vertices);
+void PlainSource(float* v) { std::memset(v, 0, kVertices * 36); }
+void PlainMiddle(float* v) {
+    for (uint32 i = 0; i < kVertices; ++i) v[i * 9] += 1.0f;
+}
+void PlainSink(float* v) {
+    for (uint32 i = 0; i < kVertices; ++i) sinkSum += v[i * 9];
+}
+void BM_ThreePlainCalls(benchmark::State& state) {
+    PlainBody bodies[] = {PlainSource, PlainMiddle, PlainSink};
+    benchmark::DoNotOptimize(bodies);
+    for (auto _ : state) {
+        auto* v = static_cast<float*>(std::malloc(kVertices * 36 + 188));
+        for (PlainBody b : bodies) b(v);
+        std::free(v);
+    }
+    benchmark::DoNotOptimize(sinkSum);
+}
+BENCHMARK(BM_ThreePlainCalls);
+
 // A full arena: every allocation has to evict; frames end every 16.
 void BM_ArenaAllocateWithEviction(benchmark::State& state) {
     Engine engine(256 * 1024);
@@ -193,6 +216,29 @@ void BM_ArenaAllocateWithEviction(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ArenaAllocateWithEviction);
+
+// Its peer: the C library's allocator freeing and taking the same sizes in
+// turn among as many owners (no limit, so nothing is evicted).
+void BM_MallocInTurn(benchmark::State& state) {
+    constexpr int kOwners = 4096;
+    std::vector<void*> blocks(kOwners, nullptr);
+    std::mt19937 rng(11);
+    std::vector<int32> sizes(1024);
+    for (int32& s : sizes) s = 64 + static_cast<int32>(rng() % 8192);
+    for (int i = 0; i < kOwners; ++i) blocks[i] = std::malloc(static_cast<std::size_t>(sizes[i % 1024]));
+    int next = 0;
+    int64_t n = 0;
+    for (auto _ : state) {
+        std::free(blocks[next]);
+        blocks[next] = std::malloc(static_cast<std::size_t>(sizes[n & 1023]));
+        benchmark::DoNotOptimize(blocks[next]);
+        next = (next + 1) % kOwners;
+        ++n;
+    }
+    for (void* b : blocks) std::free(b);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_MallocInTurn);
 
 // A cache of 512 objects of which 64 are drawn each frame: the ones found
 // are marked used, the ones evicted are rebuilt.

@@ -126,6 +126,11 @@ bool ApplyHelp(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) 
     return true;
 }
 
+bool ApplyVersion(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->version = true;
+    return true;
+}
+
 // An option's one number by its rule, or the message saying what is wrong.
 bool Explain(const OptionSpec& spec, const char* value, NumberFault fault, std::string* error) {
     switch (fault) {
@@ -517,6 +522,7 @@ const OptionSpec kOptions[] = {
      .help = "draw with the engine's own software transform, clipping and\n"
              "lighting instead of the driver's, to compare the two",
      .apply = ApplySoftwarePipelines},
+    {.name = "--version", .help = "show the program's version and exit", .apply = ApplyVersion},
     {.name = "--help", .help = "show this text and exit", .apply = ApplyHelp},
 };
 
@@ -624,6 +630,8 @@ std::string MakeUsage() {
 
 SkydomeOptions* SkydomeGetOptions() { return &current; }
 
+const char* SkydomeVersion() { return KV_VERSION; }
+
 const char* SkydomeUsage() {
     static const std::string usage = MakeUsage();
     return usage.c_str();
@@ -664,7 +672,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
         widthGiven = widthGiven || std::strcmp(spec->name, "--panorama-size") == 0;
     }
-    if (!parsed.help) {
+    if (!parsed.help && !parsed.version) {
         if (!parsed.screenshot.empty() && parsed.frames < 1) {
             *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
             return false;

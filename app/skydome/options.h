@@ -11,6 +11,7 @@ namespace kv {
 struct SkydomeOptions {
     long frames = -1;  // quit after this many frames; -1 runs until the user quits
     bool help = false;
+    bool version = false;  // print the version and exit
     std::string screenshot;         // PNG written after the last frame of a --frames run
     bool screenshotFailed = false;  // set when it could not be written
     std::string saveDome;           // the dome is saved here at the end of the run
@@ -60,6 +61,8 @@ struct SkydomeOptions {
 // --help is made from; every number goes through one decimal reader.
 bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std::string* error);
 const char* SkydomeUsage();
+// The program's version, as the build was told it ("1.0.0").
+const char* SkydomeVersion();
 
 SkydomeOptions* SkydomeGetOptions();
 

@@ -27,6 +27,10 @@ int main(int argc, char** argv) {
         std::fputs(kv::SkydomeUsage(), stdout);
         return 0;
     }
+    if (options->version) {
+        std::printf("skydome %s\n", kv::SkydomeVersion());
+        return 0;
+    }
     std::string sun;
     if (!kv::SkydomeResolveSun(options, &sun, &error)) {
         std::fprintf(stderr, "skydome: %s\n", error.c_str());

@@ -1,5 +1,5 @@
 // The program's pictures: the generator makes again exactly what is in
-// textures/ and the logo's include, and the pictures are what the program
+// textures/, the logo's include and the icon, and the pictures are what the program
 // needs (sizes the device takes as they are, masks that carry a shape).
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -84,6 +84,16 @@ TEST_F(Pictures, TheGeneratorMakesWhatIsCommitted) {
         EXPECT_EQ(w & (w - 1), 0);
         EXPECT_EQ(h & (h - 1), 0);
     }
+    // The icon lives with the program's other installed data.
+    int32 w = 0, h = 0, d = 0, w2 = 0, h2 = 0, d2 = 0;
+    const std::vector<RGBA> icon = Pixels(source / "assets" / "skydome.png", &w, &h, &d);
+    ASSERT_FALSE(icon.empty());
+    EXPECT_TRUE(icon == Pixels(made / "skydome.png", &w2, &h2, &d2));
+    EXPECT_EQ(w, 128);
+    EXPECT_EQ(h, 128);
+    EXPECT_EQ(d, d2);
+    EXPECT_EQ(icon.front().alpha, 0) << "transparent around the dome";
+    EXPECT_EQ(icon[64 * 128 + 64].alpha, 255);
     std::ifstream a(source / "engine/world/kplogo_pixels.inc");
     std::ifstream b(made / "logo.inc");
     std::stringstream committed, again;

@@ -10,6 +10,7 @@
 // flare0m..7m.bmp  128 x 128 8-bit grey: the alpha of each flare (the engine
 //                  takes a mask's alpha from its brightest channel)
 // logo.png         128 x 64 RGBA
+// skydome.png      128 x 128 RGBA, the program's icon (kept in assets/)
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -29,6 +30,7 @@ constexpr int kGroundSize = 256;
 constexpr int kFlareSize = 128;
 constexpr int kLogoWidth = 128;
 constexpr int kLogoHeight = 64;
+constexpr int kIconSize = 128;
 constexpr float kPi = 3.14159265f;
 
 struct Rgba {
@@ -319,6 +321,47 @@ Rgba Logo(float x, float y) {
     return Rgba{Mix(c.r, 0.95f, ink), Mix(c.g, 0.95f, ink), Mix(c.b, 0.97f, ink), Mix(c.a, 1.0f, ink)};
 }
 
+// ---- icon ----
+
+// The dome seen from a little above: a sky graded from the zenith's deep blue
+// to the horizon's haze, with the sun and its glow, standing on a disc of
+// ground; a light rim around the dome. Transparent around it.
+Rgba Icon(float x, float y) {
+    const float cx = 64.0f, horizon = 84.0f, radius = 54.0f;
+    const Rgba rimColour{0.93f, 0.95f, 0.98f, 1.0f};
+    Rgba c{rimColour.r, rimColour.g, rimColour.b, 0.0f};
+
+    // The ground: an ellipse under the dome, darker towards its far edge.
+    const float gx = (x - cx) / 60.0f, gy = (y - horizon) / 22.0f;
+    const float ground = SmoothStep(1.0f, 0.97f, std::hypot(gx, gy));
+    if (ground > 0.0f) {
+        const float shade = 0.75f + 0.25f * Clamp01(0.5f + 0.5f * gy);
+        c = Rgba{Mix(c.r, 0.22f * shade, ground), Mix(c.g, 0.50f * shade, ground), Mix(c.b, 0.18f * shade, ground),
+                 ground};
+    }
+
+    // The dome: the upper half of a disc, its front edge on the ground's
+    // centre line bent a little towards the viewer.
+    const float r = std::hypot(x - cx, y - horizon);
+    const float front = horizon + 8.0f * std::sqrt(Clamp01(1.0f - ((x - cx) / radius) * ((x - cx) / radius)));
+    const float inside = SmoothStep(radius + 0.5f, radius - 0.5f, r) * SmoothStep(front + 0.5f, front - 0.5f, y);
+    if (inside > 0.0f) {
+        const float h = Clamp01((horizon - y) / radius);
+        Rgba sky{Mix(0.86f, 0.16f, h), Mix(0.90f, 0.38f, h), Mix(0.96f, 0.86f, h), 1.0f};
+        const float d = std::hypot(x - 82.0f, y - 52.0f);
+        const float sun = SmoothStep(8.0f, 7.0f, d);
+        const float glow = std::min(1.0f, sun + 0.5f * Glow(d / 30.0f));
+        sky = Rgba{Mix(sky.r, 1.0f, glow), Mix(sky.g, 0.96f, glow), Mix(sky.b, 0.80f, glow), 1.0f};
+        c = Rgba{Mix(c.r, sky.r, inside), Mix(c.g, sky.g, inside), Mix(c.b, sky.b, inside), Mix(c.a, 1.0f, inside)};
+    }
+    const float rim = SmoothStep(2.2f, 1.2f, std::fabs(r - radius)) * SmoothStep(front + 0.5f, front - 0.5f, y);
+    const float base =
+        SmoothStep(2.0f, 1.0f, std::fabs(y - front)) * SmoothStep(radius + 1.0f, radius - 1.0f, std::fabs(x - cx));
+    const float line = std::max(rim, base);
+    return Rgba{Mix(c.r, rimColour.r, line), Mix(c.g, rimColour.g, line), Mix(c.b, rimColour.b, line),
+                Mix(c.a, 1.0f, line)};
+}
+
 bool WriteInclude(const kv::Image* image, const std::string& file) {
     FILE* f = std::fopen(file.c_str(), "w");
     if (f == nullptr) return false;
@@ -369,6 +412,11 @@ int Generate(const std::string& dir, const char* include) {
         ok = false;
     }
     kv::ImageDestroy(logo);
+
+    kv::Image* icon = MakeImage(kIconSize, kIconSize, 32);
+    if (icon != nullptr) Paint(icon, Icon);
+    ok = Save(icon, dir + "/skydome.png", true) && ok;
+    kv::ImageDestroy(icon);
     return ok ? 0 : 1;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -292,9 +293,28 @@ TEST(SkydomeOptionValues, HelpListsEveryOption) {
     for (const char* line :
          {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n", "  --sun ZENITH,AZIMUTH\n",
           "  --exposure K  ", "  --resolution R\n", "  --view VIEW  ", "  --look ELEVATION,AZIMUTH\n", "  --fov DEG  ",
-          "  --show LIST  ", "  --software-pipelines\n", "  --turbidity T\n", "  --export-only\n", "  -h, --help  "}) {
+          "  --show LIST  ", "  --software-pipelines\n", "  --turbidity T\n", "  --export-only\n", "  --version  ",
+          "  -h, --help  "}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
     }
+}
+
+// Like --help, --version answers at once: what else the line asks for
+// together is not checked, but a malformed option is still refused.
+TEST(SkydomeOptionValues, VersionIsTakenAloneOrWithAnythingWellFormed) {
+    SkydomeOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"skydome", "--version"}, &o, &error)) << error;
+    EXPECT_TRUE(o.version);
+    EXPECT_FALSE(o.help);
+    SkydomeOptions p;
+    ASSERT_TRUE(Parse({"skydome", "--screenshot", "a.png", "--version"}, &p, &error)) << error;
+    EXPECT_TRUE(p.version);
+    EXPECT_EQ(Refusal({"--version", "--frames", "x"}).rfind("--frames needs ", 0), 0u);
+    EXPECT_EQ(Refusal({"--version=1"}), "unknown option --version=1 (see --help)");
+    // Major.minor.patch, as the package takes it.
+    const std::string v = SkydomeVersion();
+    EXPECT_EQ(std::count(v.begin(), v.end(), '.'), 2) << v;
 }
 
 TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
