@@ -16,6 +16,7 @@
 #include "engine/core/bamemory.h"
 #include "engine/stream/babinary.h"
 #include "tools/kvdump/chunkwalk.h"
+#include "run_command.h"
 
 namespace kv {
 namespace {
@@ -306,10 +307,7 @@ TEST(ChunkWalker, AProblemInsideAContainerLeavesItsSiblingsReadable) {
 }
 
 // The command-line tool: output, messages and exit codes.
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
+using test::ToolRun;
 
 // ctest runs tests side by side: every file a test makes carries its
 // process id.
@@ -318,20 +316,7 @@ std::filesystem::path TempFile(const std::string& name) {
 }
 
 ToolRun Dump(const std::string& args) {
-    const std::filesystem::path err = TempFile("kvdump_test_stderr");
-    const std::string cmd = std::string(KVDUMP_PATH) + " " + args + " 2>" + err.string();
-    ToolRun r{};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return {-1, "", ""};
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream e(err);
-    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
-    std::filesystem::remove(err);
-    return r;
+    return test::RunTool(std::string(KVDUMP_PATH) + " " + args, TempFile("kvdump_test_stderr"));
 }
 
 std::string Save(const char* name, const Bytes& bytes) {

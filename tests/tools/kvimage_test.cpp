@@ -13,14 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "run_command.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
+using kv::test::ToolRun;
 
 class KvImage : public ::testing::Test {
   protected:
@@ -32,19 +31,7 @@ class KvImage : public ::testing::Test {
     void TearDown() override { fs::remove_all(dir); }
 
     ToolRun Run(const std::string& args) {
-        const fs::path err = dir / "stderr";
-        const std::string cmd = std::string(KVIMAGE_PATH) + " " + args + " 2>" + err.string();
-        ToolRun r{};
-        FILE* p = popen(cmd.c_str(), "r");
-        if (p == nullptr) return {-1, "", ""};
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int status = pclose(p);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream e(err);
-        r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
-        return r;
+        return kv::test::RunTool(std::string(KVIMAGE_PATH) + " " + args, dir / "stderr");
     }
     std::string Save(const char* name, const std::vector<unsigned char>& bytes) {
         const fs::path p = dir / name;

@@ -13,26 +13,17 @@
 #include <iterator>
 #include <string>
 
+#include "run_command.h"
+
 namespace kv {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-    int status = -1;
-    std::string output;  // stdout and stderr together
-};
+using RunResult = test::CommandRun;
 
-RunResult Shell(const std::string& command) {
-    RunResult run;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr) run.output += buffer;
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+// stdout and stderr together.
+RunResult Shell(const std::string& command) { return test::RunCommand(command + " 2>&1"); }
 
 std::string Slurp(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "run_command.h"
+
 namespace kv {
 namespace {
 
@@ -70,14 +72,10 @@ TEST_P(CleanRun, ExitsCleanlyWithTheDomeAndTheScreenshotSaved) {
     const std::string command = std::string("cd '") + dir.string() + "' && '" + KV_SKYDOME_PROGRAM +
                                 "' -vms --frames 3 " + GetParam().arguments + " --save-dome '" + dome.string() +
                                 "' --screenshot '" + shot.string() + "' 2>&1";
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char buffer[512];
-    while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr) output += buffer;
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed by a signal\n" << output;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    const test::CommandRun run = test::RunCommand(command);
+    const std::string& output = run.output;
+    ASSERT_NE(run.status, -1) << "not run, or killed by a signal\n" << output;
+    EXPECT_EQ(run.status, 0) << output;
     EXPECT_FALSE(HasReport(output)) << output;
     // The saved dome begins with its clump chunk; the picture is a PNG.
     std::ifstream d(dome, std::ios::binary), s(shot, std::ios::binary);

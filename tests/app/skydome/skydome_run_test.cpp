@@ -24,27 +24,17 @@
 
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
+#include "run_command.h"
 #include "tools/kvdump/chunkwalk.h"
 
 namespace kv {
 namespace {
 
-struct RunResult {
-    int status;
-    std::string output;  // stdout and stderr together
-};
+using RunResult = test::CommandRun;
 
 // environment: a prefix such as "env -u DISPLAY".
 RunResult RunSkydome(const std::string& arguments, const std::string& environment = "") {
-    const std::string command = environment + " '" + KV_SKYDOME_PROGRAM + "' " + arguments + " 2>&1";
-    RunResult run{-1, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr) run.output += buffer;
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return test::RunCommand(environment + " '" + KV_SKYDOME_PROGRAM + "' " + arguments + " 2>&1");
 }
 
 struct Picture {

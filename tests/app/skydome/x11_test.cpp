@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/skydome/sky.h"
+#include "run_command.h"
 
 namespace kv {
 namespace {
@@ -155,14 +156,7 @@ class X11Program : public ::testing::Test {
 
     // An xdotool command on the test's display; its output.
     std::string XdoTool(const std::string& arguments) {
-        const std::string command = "DISPLAY=" + display + " timeout 20 xdotool " + arguments + " 2>&1";
-        std::string output;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return output;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-        pclose(pipe);
-        return output;
+        return test::RunCommand("DISPLAY=" + display + " timeout 20 xdotool " + arguments + " 2>&1").output;
     }
     std::string Log(const char* name) const {
         std::ifstream in(dir / name);
