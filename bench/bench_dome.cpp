@@ -17,7 +17,7 @@
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glfuncs.h"
 #include "engine/opengl/glpipes.h"
-#include "engine/pipe/nodes/baim3d.h"
+#include "engine/nodes/immediate_3d.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/baworld.h"

@@ -6,7 +6,7 @@
 #include "engine/core/badevice.h"
 #include "engine/core/bamemory.h"
 #include "engine/frame/baframe.h"
-#include "engine/pipe/nodes/baim3d.h"
+#include "engine/nodes/immediate_3d.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 

@@ -5,7 +5,7 @@
 #include "engine/core/badevice.h"
 #include "engine/image/batextur.h"
 #include "engine/math/bargba.h"
-#include "engine/pipe/nodes/baim3d.h"
+#include "engine/nodes/immediate_3d.h"
 
 namespace kv {
 

@@ -23,7 +23,7 @@
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/basdlogl.h"
 #include "engine/opengl/glpipes.h"
-#include "engine/pipe/nodes/baim3d.h"
+#include "engine/nodes/immediate_3d.h"
 #include "engine/stream/bafwrite.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"

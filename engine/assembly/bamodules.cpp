@@ -11,7 +11,7 @@
 #include "engine/math/bamatrix.h"
 #include "engine/math/bavector.h"
 #include "engine/pipe/bapipe.h"
-#include "engine/pipe/nodes/baim3d.h"
+#include "engine/nodes/immediate_3d.h"
 #include "engine/stream/bastream.h"
 
 namespace kv {

@@ -2,7 +2,7 @@
 
 #include "baintogl.h"
 #include "engine/pipe/bapipe.h"
-#include "engine/pipe/nodes/nodeImmInstance.h"
+#include "engine/nodes/node_immediate.h"
 #include "engine/pipe/p2stdcls.h"
 
 namespace kv {

@@ -4,7 +4,7 @@
 // begin/end primitives ("SubmitNoLight.csl" after ImmRenderSetup).
 #pragma once
 
-#include "engine/pipe/nodes/baim3d.h"
+#include "engine/nodes/immediate_3d.h"
 
 namespace kv {
 

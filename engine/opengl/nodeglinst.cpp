@@ -4,7 +4,7 @@
 
 #include "baintogl.h"
 #include "engine/frame/baframe.h"
-#include "engine/pipe/nodes/nodeInstance.h"
+#include "engine/nodes/instance.h"
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/baclump.h"
 #include "engine/world/baworld.h"

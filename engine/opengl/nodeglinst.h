@@ -7,7 +7,7 @@
 #pragma once
 
 #include "engine/image/resmem.h"
-#include "engine/pipe/nodes/p2clusters.h"
+#include "engine/nodes/cluster_layouts.h"
 #include "engine/world/bageomet.h"
 
 namespace kv {

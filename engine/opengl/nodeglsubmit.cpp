@@ -3,7 +3,7 @@
 #include "baintogl.h"
 #include "engine/frame/baframe.h"
 #include "engine/pipe/bapipe.h"
-#include "engine/pipe/nodes/nodeLight.h"
+#include "engine/nodes/light_list.h"
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/balight.h"
 #include "engine/world/kphwlght.h"

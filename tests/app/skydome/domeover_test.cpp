@@ -11,8 +11,8 @@
 #include "engine/camera/bacamera.h"
 #include "engine/frame/baframe.h"
 #include "engine/image/baraster.h"
-#include "engine/pipe/nodes/baim3d.h"
-#include "engine/pipe/nodes/nodeImmInstance.h"
+#include "engine/nodes/immediate_3d.h"
+#include "engine/nodes/node_immediate.h"
 #include "engine/pipe/p2stdcls.h"
 
 namespace kv::test {

@@ -2,7 +2,7 @@
 // window: the same scenes drawn both ways come out alike, every atomic of a
 // shared morphing geometry sees its changes, and immediate mode draws through
 // both sets of pipelines.
-#include "engine/pipe/nodes/genpipes.h"
+#include "engine/nodes/generic_pipelines.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -11,8 +11,8 @@
 
 #include "engine/image/ktpngw.h"
 #include "engine/opengl/nodeglimm.h"
-#include "engine/pipe/nodes/baim3d.h"
-#include "engine/pipe/nodes/nodeGenInstance.h"
+#include "engine/nodes/immediate_3d.h"
+#include "engine/nodes/node_generic_instance.h"
 #include "glpipes_fixture.h"
 
 namespace kv::test {

@@ -1,15 +1,15 @@
-#include "baim3d.h"
+#include "immediate_3d.h"
 
 #include "engine/core/baerr.h"
 #include "engine/core/bamodslot.h"
 #include "engine/pipe/bapipe.h"
 #include "engine/pipe/p2heap.h"
-#include "nodeClipLine.h"
-#include "nodeClipTriangle.h"
-#include "nodeCullTriangle.h"
-#include "nodeImmInstance.h"
-#include "nodeSubmitTriangle.h"
-#include "nodeTransform.h"
+#include "node_clip_line.h"
+#include "node_clip_triangle.h"
+#include "node_cull_triangle.h"
+#include "node_immediate.h"
+#include "node_submit.h"
+#include "node_transform.h"
 
 namespace kv {
 

@@ -1,7 +1,7 @@
-#include "nodeTransform.h"
+#include "node_transform.h"
 
 #include "engine/pipe/p2stdcls.h"
-#include "p2clpcom.h"
+#include "clip.h"
 
 namespace kv {
 

@@ -1,10 +1,10 @@
-#include "nodeCullTriangle.h"
+#include "node_cull_triangle.h"
 
 #include <cmath>
 
 #include "engine/camera/bacamera.h"
 #include "engine/pipe/p2stdcls.h"
-#include "p2clpcom.h"
+#include "clip.h"
 
 namespace kv {
 

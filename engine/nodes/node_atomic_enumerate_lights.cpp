@@ -1,11 +1,11 @@
-#include "nodeAtomicEnumerateLights.h"
+#include "node_atomic_enumerate_lights.h"
 
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
 #include "engine/world/balight.h"
 #include "engine/world/baworld.h"
-#include "nodeLight.h"
+#include "light_list.h"
 
 namespace kv {
 

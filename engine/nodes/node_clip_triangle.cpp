@@ -1,7 +1,7 @@
-#include "nodeClipTriangle.h"
+#include "node_clip_triangle.h"
 
 #include "engine/pipe/p2stdcls.h"
-#include "p2clpcom.h"
+#include "clip.h"
 
 namespace kv {
 

@@ -1,9 +1,9 @@
-#include "nodeWorldSectorEnumerateLights.h"
+#include "node_world_sector_enumerate_lights.h"
 
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/balight.h"
 #include "engine/world/baworld.h"
-#include "nodeLight.h"
+#include "light_list.h"
 
 namespace kv {
 

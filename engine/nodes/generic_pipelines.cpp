@@ -1,14 +1,14 @@
-#include "genpipes.h"
+#include "generic_pipelines.h"
 
-#include "engine/pipe/nodes/nodeAtomicEnumerateLights.h"
-#include "engine/pipe/nodes/nodeMaterialScatter.h"
-#include "engine/pipe/nodes/nodeWorldSectorEnumerateLights.h"
-#include "nodeClipTriangle.h"
-#include "nodeCullTriangle.h"
-#include "nodeGenInstance.h"
-#include "nodeLighting.h"
-#include "nodeSubmitTriangle.h"
-#include "nodeTransform.h"
+#include "engine/nodes/node_atomic_enumerate_lights.h"
+#include "engine/nodes/node_material_scatter.h"
+#include "engine/nodes/node_world_sector_enumerate_lights.h"
+#include "node_clip_triangle.h"
+#include "node_cull_triangle.h"
+#include "node_generic_instance.h"
+#include "node_lighting.h"
+#include "node_submit.h"
+#include "node_transform.h"
 
 namespace kv {
 

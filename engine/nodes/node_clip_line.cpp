@@ -1,7 +1,7 @@
-#include "nodeClipLine.h"
+#include "node_clip_line.h"
 
 #include "engine/pipe/p2stdcls.h"
-#include "p2clpcom.h"
+#include "clip.h"
 
 namespace kv {
 

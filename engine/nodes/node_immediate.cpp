@@ -1,12 +1,12 @@
-#include "nodeImmInstance.h"
+#include "node_immediate.h"
 
-#include "baim3d.h"
+#include "immediate_3d.h"
 #include "engine/camera/bacamera.h"
 #include "engine/core/baerr.h"
 #include "engine/pipe/bapipe.h"
 #include "engine/pipe/p2heap.h"
 #include "engine/pipe/p2stdcls.h"
-#include "p2clpcom.h"
+#include "clip.h"
 
 namespace kv {
 

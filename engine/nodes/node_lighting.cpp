@@ -1,10 +1,10 @@
-#include "nodeLighting.h"
+#include "node_lighting.h"
 
 #include "engine/frame/baframe.h"
-#include "engine/pipe/nodes/nodeLight.h"
+#include "engine/nodes/light_list.h"
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/balight.h"
-#include "p2clpcom.h"
+#include "clip.h"
 
 namespace kv {
 

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "engine/image/resmem.h"
-#include "engine/pipe/nodes/p2clusters.h"
+#include "engine/nodes/cluster_layouts.h"
 
 namespace kv {
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/pipe/p2renderstate.h"
-#include "p2clusters.h"
+#include "cluster_layouts.h"
 
 namespace kv {
 

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "engine/core/badevice.h"
-#include "engine/pipe/nodes/p2clusters.h"
+#include "engine/nodes/cluster_layouts.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "nodeLight.h"
+#include "light_list.h"
 
 #include <cmath>
 

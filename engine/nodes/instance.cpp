@@ -1,4 +1,4 @@
-#include "nodeInstance.h"
+#include "instance.h"
 
 #include "engine/pipe/bapipe.h"
 #include "engine/world/baclump.h"

@@ -1,8 +1,8 @@
-#include "nodeSubmitTriangle.h"
+#include "node_submit.h"
 
 #include "engine/pipe/bapipe.h"
 #include "engine/pipe/p2stdcls.h"
-#include "p2clpcom.h"
+#include "clip.h"
 
 namespace kv {
 

@@ -12,7 +12,7 @@
 
 #include "engine/core/badevice.h"
 #include "engine/core/batkreg.h"
-#include "engine/pipe/nodes/p2clusters.h"
+#include "engine/nodes/cluster_layouts.h"
 #include "engine/pipe/p2renderstate.h"
 
 namespace kv {

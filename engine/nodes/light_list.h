@@ -3,7 +3,7 @@
 // soft spot), which adds their effect to the vertex colours.
 #pragma once
 
-#include "p2clusters.h"
+#include "cluster_layouts.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "p2clpcom.h"
+#include "clip.h"
 
 #include <initializer_list>
 

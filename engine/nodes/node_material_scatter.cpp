@@ -1,9 +1,9 @@
-#include "nodeMaterialScatter.h"
+#include "node_material_scatter.h"
 
 #include "engine/core/baerr.h"
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/baworld.h"
-#include "p2clusters.h"
+#include "cluster_layouts.h"
 
 namespace kv {
 

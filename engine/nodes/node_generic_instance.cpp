@@ -1,11 +1,11 @@
-#include "nodeGenInstance.h"
+#include "node_generic_instance.h"
 
 #include <cmath>
 
 #include "engine/camera/bacamera.h"
 #include "engine/core/baerr.h"
 #include "engine/frame/baframe.h"
-#include "engine/pipe/nodes/nodeInstance.h"
+#include "engine/nodes/instance.h"
 #include "engine/pipe/p2stdcls.h"
 #include "engine/world/baclump.h"
 #include "engine/world/bageomet.h"
