@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "app/skydome/dome.h"
-#include "app/skydome/domegltf.h"
+#include "app/skydome/dome_gltf.h"
 #include "app/skydome/panorama.h"
 #include "app/skydome/sky.h"
-#include "app/skydome/skycolors.h"
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/baworld.h"
+#include "app/skydome/sky_colours.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/world/geometry.h"
+#include "engine/world/world.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/opengl/bautilgl.h"
+#include "engine/opengl/gl_modes_arena.h"
 
 namespace {
 

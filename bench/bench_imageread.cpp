@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/image/baimage.h"
-#include "engine/image/ktbmp.h"
-#include "engine/image/ktpng.h"
-#include "engine/image/ktpngw.h"
-#include "engine/image/palquant.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/image/image.h"
+#include "engine/image/bmp_read.h"
+#include "engine/image/png_read.h"
+#include "engine/image/png_write.h"
+#include "engine/image/quantiser.h"
 
 namespace {
 

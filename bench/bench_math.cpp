@@ -3,10 +3,10 @@
 
 #include <vector>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/frame/baframe.h"
-#include "engine/math/bamatrix.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/frame/frame.h"
+#include "engine/math/matrix.h"
 
 namespace {
 

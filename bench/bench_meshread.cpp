@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "app/skydome/dome.h"
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/core/bamemory.h"
-#include "engine/stream/bastream.h"
-#include "engine/world/babingeo.h"
-#include "engine/world/baclump.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/bamesh.h"
-#include "engine/world/baworld.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/core/memory.h"
+#include "engine/stream/stream.h"
+#include "engine/world/geometry_stream.h"
+#include "engine/world/clump.h"
+#include "engine/world/geometry.h"
+#include "engine/world/mesh.h"
+#include "engine/world/world.h"
 
 namespace {
 

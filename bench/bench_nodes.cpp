@@ -7,18 +7,18 @@
 #include <vector>
 
 #include "app/skydome/dome.h"
-#include "engine/assembly/bamodules.h"
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/frame/baframe.h"
-#include "engine/image/baraster.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/frame/frame.h"
+#include "engine/image/raster.h"
 #include "engine/nodes/node_clip_triangle.h"
 #include "engine/nodes/node_cull_triangle.h"
 #include "engine/nodes/node_transform.h"
 #include "engine/nodes/clip.h"
-#include "engine/pipe/p2stdcls.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/baworld.h"
+#include "engine/pipe/standard_clusters.h"
+#include "engine/world/geometry.h"
+#include "engine/world/world.h"
 
 namespace kv {
 namespace {

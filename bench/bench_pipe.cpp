@@ -7,13 +7,13 @@
 #include <random>
 #include <vector>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/image/resmem.h"
-#include "engine/pipe/bapipe.h"
-#include "engine/pipe/p2core.h"
-#include "engine/pipe/p2heap.h"
-#include "engine/pipe/p2stdcls.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/image/resource_arena.h"
+#include "engine/pipe/pipeline_module.h"
+#include "engine/pipe/pipeline.h"
+#include "engine/pipe/render_heap.h"
+#include "engine/pipe/standard_clusters.h"
 
 namespace kv {
 namespace {

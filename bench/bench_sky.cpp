@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/skydome/skycolors.h"
+#include "app/skydome/sky_colours.h"
 
 namespace {
 

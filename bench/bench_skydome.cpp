@@ -20,9 +20,9 @@
 #include "app/skel/skeleton.h"
 #include "app/skydome/options.h"
 #include "app/skydome/skydome.h"
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/core/bamemory.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/core/memory.h"
 
 namespace kv {
 

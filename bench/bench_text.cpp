@@ -13,16 +13,16 @@
 
 #include "app/skel/menu.h"
 #include "app/skel/skeleton.h"
-#include "engine/camera/bacamera.h"
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/frame/baframe.h"
-#include "engine/image/baraster.h"
-#include "engine/image/ktcharse.h"
-#include "engine/opengl/baintogl.h"
-#include "engine/opengl/basdlogl.h"
-#include "engine/opengl/glfuncs.h"
-#include "engine/world/kplogo.h"
+#include "engine/camera/camera.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/frame/frame.h"
+#include "engine/image/raster.h"
+#include "engine/image/charset.h"
+#include "engine/opengl/gl_internal.h"
+#include "engine/opengl/gl_device.h"
+#include "engine/opengl/gl_functions.h"
+#include "engine/world/logo.h"
 
 namespace kv {
 // The skeleton's events are not raised here.

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/image/baimage.h"
-#include "engine/image/baraster.h"
-#include "engine/image/batextur.h"
-#include "engine/image/ktreaders.h"
-#include "engine/opengl/baintogl.h"
-#include "engine/opengl/basdlogl.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/image/image.h"
+#include "engine/image/raster.h"
+#include "engine/image/texture.h"
+#include "engine/image/image_readers.h"
+#include "engine/opengl/gl_internal.h"
+#include "engine/opengl/gl_device.h"
 
 namespace {
 

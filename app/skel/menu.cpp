@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/core/bamemory.h"
-#include "engine/image/baraster.h"
-#include "engine/image/ktcharse.h"
-#include "engine/world/kplogo.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/core/memory.h"
+#include "engine/image/raster.h"
+#include "engine/image/charset.h"
+#include "engine/world/logo.h"
 
 namespace kv {
 

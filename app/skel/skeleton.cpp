@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/image/ktcharse.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/image/charset.h"
 
 namespace kv {
 

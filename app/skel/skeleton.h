@@ -2,8 +2,8 @@
 // handlers, the shell settings, and the platform services the shell offers.
 #pragma once
 
-#include "engine/core/baerr.h"
-#include "engine/core/kvtypes.h"
+#include "engine/core/error.h"
+#include "engine/core/types.h"
 
 namespace kv {
 

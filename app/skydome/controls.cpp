@@ -6,8 +6,8 @@
 #include "app/skel/skeleton.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/sky.h"
-#include "engine/camera/bacamera.h"
-#include "engine/frame/baframe.h"
+#include "engine/camera/camera.h"
+#include "engine/frame/frame.h"
 
 namespace kv {
 

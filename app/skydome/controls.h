@@ -5,8 +5,8 @@
 // move the sun; the camera spin turns the preview camera.
 #pragma once
 
-#include "engine/core/kvtypes.h"
-#include "engine/math/bamatrix.h"
+#include "engine/core/types.h"
+#include "engine/math/matrix.h"
 
 namespace kv {
 

@@ -5,14 +5,14 @@
 #include <cstring>
 
 #include "app/skydome/sky.h"
-#include "app/skydome/skycolors.h"
-#include "engine/core/baerr.h"
-#include "engine/core/bamemory.h"
-#include "engine/frame/baframe.h"
-#include "engine/world/baclump.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/bamateri.h"
-#include "engine/world/baworld.h"
+#include "app/skydome/sky_colours.h"
+#include "engine/core/error.h"
+#include "engine/core/memory.h"
+#include "engine/frame/frame.h"
+#include "engine/world/clump.h"
+#include "engine/world/geometry.h"
+#include "engine/world/material.h"
+#include "engine/world/world.h"
 
 namespace kv {
 

@@ -4,9 +4,9 @@
 // application's clump; a sun change recolours it.
 #pragma once
 
-#include "engine/core/kvtypes.h"
-#include "engine/math/bargba.h"
-#include "engine/math/bavector.h"
+#include "engine/core/types.h"
+#include "engine/math/rgba.h"
+#include "engine/math/vector.h"
 
 namespace kv {
 

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "engine/core/badevice.h"
-#include "engine/image/batextur.h"
-#include "engine/math/bargba.h"
+#include "engine/core/engine.h"
+#include "engine/image/texture.h"
+#include "engine/math/rgba.h"
 #include "engine/nodes/immediate_3d.h"
 
 namespace kv {

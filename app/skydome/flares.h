@@ -3,10 +3,10 @@
 // sun's image.
 #pragma once
 
-#include "engine/core/kvtypes.h"
-#include "engine/math/bamatrix.h"
-#include "engine/math/bargba.h"
-#include "engine/math/bavector.h"
+#include "engine/core/types.h"
+#include "engine/math/matrix.h"
+#include "engine/math/rgba.h"
+#include "engine/math/vector.h"
 
 namespace kv {
 

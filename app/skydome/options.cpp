@@ -13,8 +13,8 @@
 #include "app/skydome/dome.h"
 #include "app/skydome/panorama.h"
 #include "app/skydome/sky.h"
-#include "app/skydome/sunpos.h"
-#include "engine/core/kvtypes.h"
+#include "app/skydome/sun_position.h"
+#include "engine/core/types.h"
 
 namespace kv {
 

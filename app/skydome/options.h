@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/skydome/sunpos.h"
+#include "app/skydome/sun_position.h"
 
 namespace kv {
 

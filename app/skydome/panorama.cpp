@@ -4,13 +4,13 @@
 
 #include <cstring>
 
-#include "app/skydome/exportfile.h"
+#include "app/skydome/export_file.h"
 #include "app/skydome/sky.h"
-#include "app/skydome/skycolors.h"
-#include "engine/core/bamemory.h"
-#include "engine/image/baimage.h"
-#include "engine/image/ktpngw.h"
-#include "engine/stream/bafwrite.h"
+#include "app/skydome/sky_colours.h"
+#include "engine/core/memory.h"
+#include "engine/image/image.h"
+#include "engine/image/png_write.h"
+#include "engine/stream/safe_write.h"
 
 namespace kv {
 

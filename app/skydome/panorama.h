@@ -16,8 +16,8 @@
 
 #include <string>
 
-#include "engine/core/kvtypes.h"
-#include "engine/math/bargba.h"
+#include "engine/core/types.h"
+#include "engine/math/rgba.h"
 
 namespace kv {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "engine/core/baerr.h"
+#include "engine/core/error.h"
 
 namespace kv {
 

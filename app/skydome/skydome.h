@@ -5,7 +5,7 @@
 #pragma once
 
 #include "app/skel/skeleton.h"
-#include "engine/math/bargba.h"
+#include "engine/math/rgba.h"
 
 namespace kv {
 

@@ -2,10 +2,10 @@
 
 #include <initializer_list>
 
-#include "engine/camera/bacamera.h"
-#include "engine/core/baerr.h"
-#include "engine/image/baraster.h"
-#include "engine/pipe/bapipe.h"
+#include "engine/camera/camera.h"
+#include "engine/core/error.h"
+#include "engine/image/raster.h"
+#include "engine/pipe/pipeline_module.h"
 
 namespace kv {
 

@@ -8,7 +8,7 @@
 // distance along the camera's at axis.
 #pragma once
 
-#include "engine/core/badevice.h"
+#include "engine/core/engine.h"
 #include "engine/nodes/cluster_layouts.h"
 
 namespace kv {

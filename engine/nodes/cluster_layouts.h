@@ -3,11 +3,11 @@
 // data of the OpenGL vertex-array paths and the light list.
 #pragma once
 
-#include "engine/core/kvtypes.h"
-#include "engine/math/bamatrix.h"
-#include "engine/math/bargba.h"
-#include "engine/pipe/p2core.h"
-#include "engine/world/bamateri.h"
+#include "engine/core/types.h"
+#include "engine/math/matrix.h"
+#include "engine/math/rgba.h"
+#include "engine/pipe/pipeline.h"
+#include "engine/world/material.h"
 
 namespace kv {
 

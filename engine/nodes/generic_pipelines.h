@@ -5,8 +5,8 @@
 // (instance -> light listing -> material scatter).
 #pragma once
 
-#include "engine/pipe/p2core.h"
-#include "engine/world/baworld.h"
+#include "engine/pipe/pipeline.h"
+#include "engine/world/world.h"
 
 namespace kv {
 

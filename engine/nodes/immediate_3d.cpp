@@ -1,9 +1,9 @@
 #include "immediate_3d.h"
 
-#include "engine/core/baerr.h"
-#include "engine/core/bamodslot.h"
-#include "engine/pipe/bapipe.h"
-#include "engine/pipe/p2heap.h"
+#include "engine/core/error.h"
+#include "engine/core/module_slot.h"
+#include "engine/pipe/pipeline_module.h"
+#include "engine/pipe/render_heap.h"
 #include "node_clip_line.h"
 #include "node_clip_triangle.h"
 #include "node_cull_triangle.h"

@@ -10,10 +10,10 @@
 // after that fails as if nothing had been transformed.
 #pragma once
 
-#include "engine/core/badevice.h"
-#include "engine/core/batkreg.h"
+#include "engine/core/engine.h"
+#include "engine/core/plugin_registry.h"
 #include "engine/nodes/cluster_layouts.h"
-#include "engine/pipe/p2renderstate.h"
+#include "engine/pipe/render_state.h"
 
 namespace kv {
 

@@ -1,10 +1,10 @@
 #include "instance.h"
 
-#include "engine/pipe/bapipe.h"
-#include "engine/world/baclump.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/bamesh.h"
-#include "engine/world/basector.h"
+#include "engine/pipe/pipeline_module.h"
+#include "engine/world/clump.h"
+#include "engine/world/geometry.h"
+#include "engine/world/mesh.h"
+#include "engine/world/world_sector.h"
 
 namespace kv {
 

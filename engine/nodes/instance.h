@@ -3,7 +3,7 @@
 // between its morph targets.
 #pragma once
 
-#include "engine/pipe/p2renderstate.h"
+#include "engine/pipe/render_state.h"
 #include "cluster_layouts.h"
 
 namespace kv {

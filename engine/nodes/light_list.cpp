@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "engine/frame/baframe.h"
-#include "engine/pipe/p2stdcls.h"
-#include "engine/world/balight.h"
+#include "engine/frame/frame.h"
+#include "engine/pipe/standard_clusters.h"
+#include "engine/world/light.h"
 
 namespace kv {
 

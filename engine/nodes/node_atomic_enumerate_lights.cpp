@@ -1,10 +1,10 @@
 #include "node_atomic_enumerate_lights.h"
 
-#include "engine/pipe/p2stdcls.h"
-#include "engine/world/baclump.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/balight.h"
-#include "engine/world/baworld.h"
+#include "engine/pipe/standard_clusters.h"
+#include "engine/world/clump.h"
+#include "engine/world/geometry.h"
+#include "engine/world/light.h"
+#include "engine/world/world.h"
 #include "light_list.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 // lights, then the local lights of every sector it lies in, each once.
 #pragma once
 
-#include "engine/pipe/p2core.h"
+#include "engine/pipe/pipeline.h"
 
 namespace kv {
 

@@ -2,7 +2,7 @@
 // volume keeps its part inside, one wholly outside goes.
 #pragma once
 
-#include "engine/pipe/p2core.h"
+#include "engine/pipe/pipeline.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 #include "node_clip_triangle.h"
 
-#include "engine/pipe/p2stdcls.h"
+#include "engine/pipe/standard_clusters.h"
 #include "clip.h"
 
 namespace kv {

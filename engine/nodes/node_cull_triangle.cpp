@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "engine/camera/bacamera.h"
-#include "engine/pipe/p2stdcls.h"
+#include "engine/camera/camera.h"
+#include "engine/pipe/standard_clusters.h"
 #include "clip.h"
 
 namespace kv {

@@ -4,7 +4,7 @@
 // the second output.
 #pragma once
 
-#include "engine/pipe/p2core.h"
+#include "engine/pipe/pipeline.h"
 
 namespace kv {
 

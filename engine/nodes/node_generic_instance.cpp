@@ -2,14 +2,14 @@
 
 #include <cmath>
 
-#include "engine/camera/bacamera.h"
-#include "engine/core/baerr.h"
-#include "engine/frame/baframe.h"
+#include "engine/camera/camera.h"
+#include "engine/core/error.h"
+#include "engine/frame/frame.h"
 #include "engine/nodes/instance.h"
-#include "engine/pipe/p2stdcls.h"
-#include "engine/world/baclump.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/baworld.h"
+#include "engine/pipe/standard_clusters.h"
+#include "engine/world/clump.h"
+#include "engine/world/geometry.h"
+#include "engine/world/world.h"
 
 namespace kv {
 

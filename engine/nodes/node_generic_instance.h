@@ -7,7 +7,7 @@
 // per mesh with the object-to-camera matrix in its mesh state.
 #pragma once
 
-#include "engine/image/resmem.h"
+#include "engine/image/resource_arena.h"
 #include "engine/nodes/cluster_layouts.h"
 
 namespace kv {

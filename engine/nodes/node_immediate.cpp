@@ -1,11 +1,11 @@
 #include "node_immediate.h"
 
 #include "immediate_3d.h"
-#include "engine/camera/bacamera.h"
-#include "engine/core/baerr.h"
-#include "engine/pipe/bapipe.h"
-#include "engine/pipe/p2heap.h"
-#include "engine/pipe/p2stdcls.h"
+#include "engine/camera/camera.h"
+#include "engine/core/error.h"
+#include "engine/pipe/pipeline_module.h"
+#include "engine/pipe/render_heap.h"
+#include "engine/pipe/standard_clusters.h"
 #include "clip.h"
 
 namespace kv {

@@ -7,7 +7,7 @@
 // ("ImmMangleTriangleIndices.csl") or line list ("ImmMangleLineIndices.csl").
 #pragma once
 
-#include "engine/pipe/p2core.h"
+#include "engine/pipe/pipeline.h"
 
 namespace kv {
 

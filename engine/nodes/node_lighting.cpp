@@ -1,9 +1,9 @@
 #include "node_lighting.h"
 
-#include "engine/frame/baframe.h"
+#include "engine/frame/frame.h"
 #include "engine/nodes/light_list.h"
-#include "engine/pipe/p2stdcls.h"
-#include "engine/world/balight.h"
+#include "engine/pipe/standard_clusters.h"
+#include "engine/world/light.h"
 #include "clip.h"
 
 namespace kv {

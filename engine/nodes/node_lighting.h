@@ -6,7 +6,7 @@
 // are all outside one plane is not lit at all.
 #pragma once
 
-#include "engine/pipe/p2core.h"
+#include "engine/pipe/pipeline.h"
 
 namespace kv {
 

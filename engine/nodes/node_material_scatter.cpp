@@ -1,8 +1,8 @@
 #include "node_material_scatter.h"
 
-#include "engine/core/baerr.h"
-#include "engine/pipe/p2stdcls.h"
-#include "engine/world/baworld.h"
+#include "engine/core/error.h"
+#include "engine/pipe/standard_clusters.h"
+#include "engine/world/world.h"
 #include "cluster_layouts.h"
 
 namespace kv {

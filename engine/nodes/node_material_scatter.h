@@ -3,7 +3,7 @@
 // pipeline on it. The last node of every object pipeline.
 #pragma once
 
-#include "engine/pipe/p2core.h"
+#include "engine/pipe/pipeline.h"
 
 namespace kv {
 

@@ -1,7 +1,7 @@
 #include "node_submit.h"
 
-#include "engine/pipe/bapipe.h"
-#include "engine/pipe/p2stdcls.h"
+#include "engine/pipe/pipeline_module.h"
+#include "engine/pipe/standard_clusters.h"
 #include "clip.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 // packet's texture and blending.
 #pragma once
 
-#include "engine/pipe/p2core.h"
+#include "engine/pipe/pipeline.h"
 
 namespace kv {
 

@@ -1,8 +1,8 @@
 #include "node_world_sector_enumerate_lights.h"
 
-#include "engine/pipe/p2stdcls.h"
-#include "engine/world/balight.h"
-#include "engine/world/baworld.h"
+#include "engine/pipe/standard_clusters.h"
+#include "engine/world/light.h"
+#include "engine/world/world.h"
 #include "light_list.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 // current world's global lights, then the sector's local lights.
 #pragma once
 
-#include "engine/pipe/p2core.h"
+#include "engine/pipe/pipeline.h"
 
 namespace kv {
 

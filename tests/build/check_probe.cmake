@@ -10,7 +10,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target kv_layer_
 if(above EQUAL 0)
   message(FATAL_ERROR "a core-only target included a world header and still built")
 endif()
-if(NOT out MATCHES "engine/world/baworld.h")
+if(NOT out MATCHES "engine/world/world.h")
   message(FATAL_ERROR "the probe failed, but not on the header from above:\n${out}")
 endif()
 message(STATUS "layers: a header from above fails the build")

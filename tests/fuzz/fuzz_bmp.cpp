@@ -1,9 +1,9 @@
 // libFuzzer target: the BMP reader on arbitrary bytes, read from memory.
 #include <cstdint>
 
-#include "engine/image/baimage.h"
-#include "engine/image/ktbmp.h"
-#include "engine/stream/bastream.h"
+#include "engine/image/image.h"
+#include "engine/image/bmp_read.h"
+#include "engine/stream/stream.h"
 #include "fuzz_image.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

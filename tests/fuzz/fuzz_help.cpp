@@ -10,7 +10,7 @@
 
 #include "app/skel/menu.h"
 #include "app/skel/skeleton.h"
-#include "engine/core/badevice.h"
+#include "engine/core/engine.h"
 #include "fuzz_image.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/image/baimage.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/image/image.h"
 
 namespace kv::fuzz {
 

@@ -2,9 +2,9 @@
 // Checksums are not checked, so that mutated data reaches the decoder.
 #include <cstdint>
 
-#include "engine/image/baimage.h"
-#include "engine/image/ktpng.h"
-#include "engine/stream/bastream.h"
+#include "engine/image/image.h"
+#include "engine/image/png_read.h"
+#include "engine/stream/stream.h"
 #include "fuzz_image.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

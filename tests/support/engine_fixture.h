@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
 
 namespace kv::test {
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "engine/core/baerr.h"
+#include "engine/core/error.h"
 
 namespace kv::test {
 

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "engine/core/bamemory.h"
+#include "engine/core/memory.h"
 
 namespace kv::test {
 

@@ -6,14 +6,14 @@
 
 #include <vector>
 
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/frame/baframe.h"
-#include "engine/image/baimage.h"
-#include "engine/image/baraster.h"
-#include "engine/opengl/baintogl.h"
-#include "engine/opengl/basdlogl.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/frame/frame.h"
+#include "engine/image/image.h"
+#include "engine/image/raster.h"
+#include "engine/opengl/gl_internal.h"
+#include "engine/opengl/gl_device.h"
 #include "error_log.h"
 
 namespace kv::test {

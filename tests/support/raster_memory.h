@@ -12,9 +12,9 @@
 #include <map>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/image/baimage.h"
-#include "engine/image/baraster.h"
+#include "engine/core/engine.h"
+#include "engine/image/image.h"
+#include "engine/image/raster.h"
 #include "test_device.h"
 
 namespace kv::test {

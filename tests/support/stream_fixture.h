@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/core/bamemory.h"
-#include "engine/stream/bastream.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/core/memory.h"
+#include "engine/stream/stream.h"
 #include "error_log.h"
 
 namespace kv::test {

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/core/badevice.h"
+#include "engine/core/engine.h"
 
 namespace kv::test {
 

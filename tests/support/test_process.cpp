@@ -11,37 +11,37 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/core/badevice.h"
+#include "engine/core/engine.h"
 
-#if __has_include("engine/assembly/bamodules.h")
-#include "engine/assembly/bamodules.h"
+#if __has_include("engine/assembly/standard_modules.h")
+#include "engine/assembly/standard_modules.h"
 #else
-#if __has_include("engine/math/bavector.h")
-#include "engine/math/bamatrix.h"
-#include "engine/math/bavector.h"
+#if __has_include("engine/math/vector.h")
+#include "engine/math/matrix.h"
+#include "engine/math/vector.h"
 #define KV_TEST_MATH 1
 #endif
-#if __has_include("engine/frame/baframe.h")
-#include "engine/frame/baframe.h"
+#if __has_include("engine/frame/frame.h")
+#include "engine/frame/frame.h"
 #define KV_TEST_FRAME 1
 #endif
-#if __has_include("engine/stream/bastream.h")
-#include "engine/stream/bastream.h"
+#if __has_include("engine/stream/stream.h")
+#include "engine/stream/stream.h"
 #define KV_TEST_STREAM 1
 #endif
-#if __has_include("engine/image/baimage.h")
-#include "engine/image/baimage.h"
-#include "engine/image/baraster.h"
-#include "engine/image/batextur.h"
-#include "engine/image/resmem.h"
+#if __has_include("engine/image/image.h")
+#include "engine/image/image.h"
+#include "engine/image/raster.h"
+#include "engine/image/texture.h"
+#include "engine/image/resource_arena.h"
 #define KV_TEST_IMAGE 1
 #endif
-#if __has_include("engine/camera/bacamera.h")
-#include "engine/camera/bacamera.h"
+#if __has_include("engine/camera/camera.h")
+#include "engine/camera/camera.h"
 #define KV_TEST_CAMERA 1
 #endif
-#if __has_include("engine/pipe/bapipe.h")
-#include "engine/pipe/bapipe.h"
+#if __has_include("engine/pipe/pipeline_module.h")
+#include "engine/pipe/pipeline_module.h"
 #define KV_TEST_PIPE 1
 #endif
 #endif
@@ -50,7 +50,7 @@ namespace kv::test {
 namespace {
 
 bool UseLinkedModules() {
-#if __has_include("engine/assembly/bamodules.h")
+#if __has_include("engine/assembly/standard_modules.h")
     EngineUseStandardModules();
 #else
     static std::vector<CoreModule> table;

@@ -4,9 +4,9 @@
 // text module open; and a camera of any size drawing into an in-memory raster.
 #pragma once
 
-#include "engine/camera/bacamera.h"
-#include "engine/frame/baframe.h"
-#include "engine/image/ktcharse.h"
+#include "engine/camera/camera.h"
+#include "engine/frame/frame.h"
+#include "engine/image/charset.h"
 #include "failing_memory.h"
 #include "glyphs.h"
 #include "raster_memory.h"

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/core/bamemory.h"
-#include "engine/stream/babinary.h"
-#include "tools/kvdump/chunkwalk.h"
+#include "engine/core/engine.h"
+#include "engine/core/memory.h"
+#include "engine/stream/chunk.h"
+#include "tools/kvdump/chunk_walk.h"
 #include "run_command.h"
 
 namespace kv {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/image/baimage.h"
-#include "engine/image/ktreaders.h"
+#include "engine/core/engine.h"
+#include "engine/image/image.h"
+#include "engine/image/image_readers.h"
 
 namespace kv {
 namespace {
@@ -94,7 +94,7 @@ TEST_F(Pictures, TheGeneratorMakesWhatIsCommitted) {
     EXPECT_EQ(d, d2);
     EXPECT_EQ(icon.front().alpha, 0) << "transparent around the dome";
     EXPECT_EQ(icon[64 * 128 + 64].alpha, 255);
-    std::ifstream a(source / "engine/world/kplogo_pixels.inc");
+    std::ifstream a(source / "engine/world/logo_pixels.inc");
     std::ifstream b(made / "logo.inc");
     std::stringstream committed, again;
     committed << a.rdbuf();
@@ -110,7 +110,7 @@ TEST_F(Pictures, TheLogoIncludeHoldsTheLogoAndMasksFollowTheirFlares) {
     ASSERT_EQ(h, 64);
     EXPECT_EQ(d, 32);
     // The include's numbers are the picture's bytes in order.
-    std::ifstream in(source / "engine/world/kplogo_pixels.inc");
+    std::ifstream in(source / "engine/world/logo_pixels.inc");
     std::vector<uint8> bytes;
     std::string line;
     while (std::getline(in, line)) {

@@ -6,11 +6,11 @@
 #include <sstream>
 #include <vector>
 
-#include "chunkwalk.h"
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/core/bamemory.h"
-#include "engine/stream/babinary.h"
+#include "chunk_walk.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/core/memory.h"
+#include "engine/stream/chunk.h"
 
 namespace {
 

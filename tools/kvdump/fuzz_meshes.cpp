@@ -7,14 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/stream/bastream.h"
-#include "engine/world/babingeo.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/bamateri.h"
-#include "engine/world/bamatlst.h"
-#include "engine/world/bamesh.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/stream/stream.h"
+#include "engine/world/geometry_stream.h"
+#include "engine/world/geometry.h"
+#include "engine/world/material.h"
+#include "engine/world/material_list.h"
+#include "engine/world/mesh.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "chunkwalk.h"
+#include "chunk_walk.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <string>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/image/baimage.h"
-#include "engine/image/ktpngw.h"
-#include "engine/image/ktreaders.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/image/image.h"
+#include "engine/image/png_write.h"
+#include "engine/image/image_readers.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // of its pixels for the logo plug-in). Everything is computed here, with a
 // fixed seed, so the files can be made again at will:
 //
-//     kvtexgen textures engine/world/kplogo_pixels.inc
+//     kvtexgen textures engine/world/logo_pixels.inc
 //
 // ground.png       256 x 256 RGB, grass with patches of earth; tiles seamlessly
 // flare0..7.png    128 x 128 RGB, light shapes drawn additively over the sky
@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
-#include "engine/image/baimage.h"
-#include "engine/image/ktpngw.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/image/image.h"
+#include "engine/image/png_write.h"
 
 namespace {
 

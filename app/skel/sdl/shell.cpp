@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "devdialog.h"
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/image/ktreaders.h"
+#include "device_dialog.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/image/image_readers.h"
 #include "platform.h"
 
 namespace kv {

@@ -1,10 +1,10 @@
-#include "app/skel/camhelp.h"
+#include "app/skel/camera_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "engine/frame/baframe.h"
+#include "engine/frame/frame.h"
 #include "raster_memory.h"
 
 namespace kv {

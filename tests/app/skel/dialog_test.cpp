@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "app/skel/sdl/devdialog.h"
+#include "app/skel/sdl/device_dialog.h"
 #include "app/skel/sdl/platform.h"
 #include "app_handler.h"
-#include "engine/image/ktcharse.h"
+#include "engine/image/charset.h"
 #include "test_device.h"
 
 namespace kv {

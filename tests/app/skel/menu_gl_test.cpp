@@ -5,10 +5,10 @@
 #include <string>
 
 #include "app/skel/menu.h"
-#include "engine/image/ktcharse.h"
-#include "engine/image/ktpngw.h"
+#include "engine/image/charset.h"
+#include "engine/image/png_write.h"
 #include "gl_fixture.h"
-#include "engine/world/kplogo.h"
+#include "engine/world/logo.h"
 
 namespace kv::test {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app_handler.h"
-#include "engine/world/kplogo.h"
+#include "engine/world/logo.h"
 #include "error_log.h"
 #include "text_fixture.h"
 

@@ -11,7 +11,7 @@
 
 #include "app/skel/sdl/platform.h"
 #include "app_handler.h"
-#include "engine/core/badevice.h"
+#include "engine/core/engine.h"
 #include "test_device.h"
 
 namespace kv {

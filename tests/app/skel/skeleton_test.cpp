@@ -8,11 +8,11 @@
 
 #include "app/skel/sdl/platform.h"
 #include "app_handler.h"
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/image/baimage.h"
-#include "engine/image/baraster.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/image/image.h"
+#include "engine/image/raster.h"
 #include "error_log.h"
 #include "test_device.h"
 

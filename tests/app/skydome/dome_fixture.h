@@ -9,12 +9,12 @@
 
 #include "app/skydome/dome.h"
 #include "app/skydome/sky.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
 #include "stream_fixture.h"
-#include "engine/world/baclump.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/baworld.h"
+#include "engine/world/clump.h"
+#include "engine/world/geometry.h"
+#include "engine/world/world.h"
 
 namespace kv::test {
 

@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "dome_fixture.h"
-#include "engine/frame/baframe.h"
-#include "engine/world/bamateri.h"
-#include "engine/world/bamesh.h"
+#include "engine/frame/frame.h"
+#include "engine/world/material.h"
+#include "engine/world/mesh.h"
 
 namespace kv::test {
 namespace {

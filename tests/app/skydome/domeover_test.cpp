@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "dome_fixture.h"
-#include "engine/camera/bacamera.h"
-#include "engine/frame/baframe.h"
-#include "engine/image/baraster.h"
+#include "engine/camera/camera.h"
+#include "engine/frame/frame.h"
+#include "engine/image/raster.h"
 #include "engine/nodes/immediate_3d.h"
 #include "engine/nodes/node_immediate.h"
-#include "engine/pipe/p2stdcls.h"
+#include "engine/pipe/standard_clusters.h"
 
 namespace kv::test {
 namespace {

@@ -1,7 +1,7 @@
 // Saving the dome: the file's exact layout, checked with the chunk walker, at
 // every resolution; the mesh extension read back; and failed saves, which must
 // leave the file that was there before as it was.
-#include "app/skydome/domesave.h"
+#include "app/skydome/dome_save.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,13 +14,13 @@
 #include <iterator>
 
 #include "dome_fixture.h"
-#include "engine/image/batextur.h"
-#include "engine/stream/babinary.h"
-#include "engine/world/babingeo.h"
-#include "engine/world/bamateri.h"
-#include "engine/world/bamatlst.h"
-#include "engine/world/bamesh.h"
-#include "tools/kvdump/chunkwalk.h"
+#include "engine/image/texture.h"
+#include "engine/stream/chunk.h"
+#include "engine/world/geometry_stream.h"
+#include "engine/world/material.h"
+#include "engine/world/material_list.h"
+#include "engine/world/mesh.h"
+#include "tools/kvdump/chunk_walk.h"
 
 namespace kv::test {
 namespace {

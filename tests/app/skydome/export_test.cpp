@@ -17,10 +17,10 @@
 #include <iterator>
 #include <random>
 
-#include "app/skydome/domegltf.h"
+#include "app/skydome/dome_gltf.h"
 #include "app/skydome/panorama.h"
 #include "dome_fixture.h"
-#include "engine/world/bageomet.h"
+#include "engine/world/geometry.h"
 
 namespace kv::test {
 namespace {

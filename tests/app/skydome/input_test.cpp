@@ -21,10 +21,10 @@
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
 #include "app/skydome/skydome.h"
-#include "engine/camera/bacamera.h"
-#include "engine/frame/baframe.h"
-#include "engine/world/baclump.h"
-#include "engine/world/bageomet.h"
+#include "engine/camera/camera.h"
+#include "engine/frame/frame.h"
+#include "engine/world/clump.h"
+#include "engine/world/geometry.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "app/skydome/skycolors.h"
+#include "app/skydome/sky_colours.h"
 
 #include <gtest/gtest.h>
 

@@ -25,7 +25,7 @@
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
 #include "run_command.h"
-#include "tools/kvdump/chunkwalk.h"
+#include "tools/kvdump/chunk_walk.h"
 
 namespace kv {
 namespace {

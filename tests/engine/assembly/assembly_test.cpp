@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/assembly/bamodules.h"
-#include "engine/core/badevice.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
 
 namespace kv {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "engine/camera/bacamera.h"
-#include "engine/frame/baframe.h"
+#include "engine/camera/camera.h"
+#include "engine/frame/frame.h"
 #include "error_log.h"
 #include "raster_memory.h"
 

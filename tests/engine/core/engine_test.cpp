@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
 #include "error_log.h"
 #include "test_device.h"
 

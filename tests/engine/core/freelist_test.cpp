@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "engine/core/bamemory.h"
+#include "engine/core/memory.h"
 
 namespace kv {
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/core/batkreg.h"
+#include "engine/core/engine.h"
+#include "engine/core/plugin_registry.h"
 
 namespace kv {
 namespace {

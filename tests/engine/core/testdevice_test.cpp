@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "engine/core/badevice.h"
+#include "engine/core/engine.h"
 #include "test_device.h"
 
 namespace kv {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/frame/baframe.h"
+#include "engine/frame/frame.h"
 #include "engine_fixture.h"
 #include "error_log.h"
 

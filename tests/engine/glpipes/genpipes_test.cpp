@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/ktpngw.h"
-#include "engine/opengl/nodeglimm.h"
+#include "engine/image/png_write.h"
+#include "engine/opengl/gl_node_immediate.h"
 #include "engine/nodes/immediate_3d.h"
 #include "engine/nodes/node_generic_instance.h"
 #include "glpipes_fixture.h"

@@ -8,23 +8,23 @@
 
 #include <vector>
 
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/frame/baframe.h"
-#include "engine/image/baraster.h"
-#include "engine/opengl/baintogl.h"
-#include "engine/opengl/basdlogl.h"
-#include "engine/opengl/glpipes.h"
-#include "engine/opengl/nodeglinst.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/frame/frame.h"
+#include "engine/image/raster.h"
+#include "engine/opengl/gl_internal.h"
+#include "engine/opengl/gl_device.h"
+#include "engine/opengl/gl_pipelines.h"
+#include "engine/opengl/gl_node_instance.h"
 #include "engine/nodes/instance.h"
 #include "engine/nodes/light_list.h"
-#include "engine/pipe/p2renderstate.h"
-#include "engine/pipe/p2stdcls.h"
-#include "engine/world/baclump.h"
-#include "engine/world/balight.h"
-#include "engine/world/baworld.h"
-#include "engine/world/kphwlght.h"
+#include "engine/pipe/render_state.h"
+#include "engine/pipe/standard_clusters.h"
+#include "engine/world/clump.h"
+#include "engine/world/light.h"
+#include "engine/world/world.h"
+#include "engine/world/hardware_light.h"
 
 namespace kv::test {
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "engine/image/baimage.h"
-#include "engine/image/batextur.h"
-#include "engine/image/ktpngw.h"
+#include "engine/image/image.h"
+#include "engine/image/texture.h"
+#include "engine/image/png_write.h"
 #include "glpipes_fixture.h"
 
 namespace kv::test {

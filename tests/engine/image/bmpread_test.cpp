@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/ktbmp.h"
-#include "engine/image/ktreaders.h"
-#include "engine/stream/bastream.h"
+#include "engine/image/bmp_read.h"
+#include "engine/image/image_readers.h"
+#include "engine/stream/stream.h"
 #include "reader_fixture.h"
 
 namespace kv {

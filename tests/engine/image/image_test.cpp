@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/image/baimage.h"
+#include "engine/image/image.h"
 #include "error_log.h"
 #include "raster_memory.h"
 

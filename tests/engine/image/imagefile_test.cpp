@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/baimage.h"
+#include "engine/image/image.h"
 #include "raster_memory.h"
 
 namespace kv {

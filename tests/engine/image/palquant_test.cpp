@@ -1,6 +1,6 @@
 // The palette quantiser: how many colours it makes, what they are, and how
 // pixels map onto them.
-#include "engine/image/palquant.h"
+#include "engine/image/quantiser.h"
 
 #include <gtest/gtest.h>
 

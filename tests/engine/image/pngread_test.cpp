@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/ktpng.h"
-#include "engine/image/ktreaders.h"
-#include "engine/stream/bastream.h"
+#include "engine/image/png_read.h"
+#include "engine/image/image_readers.h"
+#include "engine/stream/stream.h"
 #include "reader_fixture.h"
 
 namespace kv {

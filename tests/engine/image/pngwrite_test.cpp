@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/baimage.h"
-#include "engine/image/baraster.h"
-#include "engine/image/ktpngw.h"
-#include "engine/stream/bafwrite.h"
+#include "engine/image/image.h"
+#include "engine/image/raster.h"
+#include "engine/image/png_write.h"
+#include "engine/stream/safe_write.h"
 #include "raster_memory.h"
 
 namespace kv {

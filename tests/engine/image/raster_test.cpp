@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/image/baimage.h"
-#include "engine/image/baraster.h"
+#include "engine/image/image.h"
+#include "engine/image/raster.h"
 #include "error_log.h"
 #include "raster_memory.h"
 

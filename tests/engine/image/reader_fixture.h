@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/core/bamemory.h"
-#include "engine/image/baimage.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/core/memory.h"
+#include "engine/image/image.h"
 
 namespace kv::test {
 

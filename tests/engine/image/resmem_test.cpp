@@ -1,4 +1,4 @@
-#include "engine/image/resmem.h"
+#include "engine/image/resource_arena.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
 #include "error_log.h"
 
 namespace kv {

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/babintex.h"
-#include "engine/image/batextur.h"
-#include "engine/stream/babinary.h"
-#include "engine/stream/bastream.h"
+#include "engine/image/texture_stream.h"
+#include "engine/image/texture.h"
+#include "engine/stream/chunk.h"
+#include "engine/stream/stream.h"
 #include "raster_memory.h"
-#include "tools/kvdump/chunkwalk.h"
+#include "tools/kvdump/chunk_walk.h"
 
 namespace kv::test {
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/math/bamatrix.h"
+#include "engine/math/matrix.h"
 #include "engine_fixture.h"
 #include "error_log.h"
 

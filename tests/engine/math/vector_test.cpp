@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/math/babbox.h"
-#include "engine/math/bamatrix.h"
-#include "engine/math/bavector.h"
+#include "engine/math/bbox.h"
+#include "engine/math/matrix.h"
+#include "engine/math/vector.h"
 #include "engine_fixture.h"
 #include "error_log.h"
 

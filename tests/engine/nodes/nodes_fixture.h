@@ -11,18 +11,18 @@
 #include <map>
 #include <vector>
 
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/frame/baframe.h"
-#include "engine/image/baraster.h"
-#include "engine/pipe/bapipe.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/frame/frame.h"
+#include "engine/image/raster.h"
+#include "engine/pipe/pipeline_module.h"
 #include "engine/nodes/immediate_3d.h"
 #include "engine/nodes/node_clip_triangle.h"
 #include "engine/nodes/node_cull_triangle.h"
 #include "engine/nodes/node_immediate.h"
 #include "engine/nodes/clip.h"
-#include "engine/pipe/p2stdcls.h"
+#include "engine/pipe/standard_clusters.h"
 #include "error_log.h"
 
 namespace kv::test {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/opengl/bautilgl.h"
+#include "engine/opengl/gl_modes_arena.h"
 
 namespace kv {
 namespace {

@@ -2,7 +2,7 @@
 // Gouraud shading, with and without z, and rasters drawn as sprites.
 #include <cstring>
 
-#include "app/skel/camhelp.h"
+#include "app/skel/camera_helpers.h"
 #include "gl_fixture.h"
 
 namespace kv::test {

@@ -1,9 +1,9 @@
 // On-screen text drawn by OpenGL and read back: every pixel of a glyph where
 // the font puts it, nothing between glyphs, cut cells at the raster's edges,
 // and spaces as a bar in an opaque background. The logo in the corner.
-#include "engine/image/ktcharse.h"
-#include "engine/image/ktpngw.h"
-#include "engine/world/kplogo.h"
+#include "engine/image/charset.h"
+#include "engine/image/png_write.h"
+#include "engine/world/logo.h"
 #include "gl_fixture.h"
 
 namespace kv::test {

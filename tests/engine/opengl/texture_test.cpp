@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/image/batextur.h"
+#include "engine/image/texture.h"
 #include "gl_fixture.h"
 
 namespace kv::test {

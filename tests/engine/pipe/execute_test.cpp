@@ -5,10 +5,10 @@
 #include <functional>
 #include <vector>
 
-#include "engine/core/baerr.h"
-#include "engine/pipe/bapipe.h"
-#include "engine/pipe/p2core.h"
-#include "engine/pipe/p2heap.h"
+#include "engine/core/error.h"
+#include "engine/pipe/pipeline_module.h"
+#include "engine/pipe/pipeline.h"
+#include "engine/pipe/render_heap.h"
 #include "pipe_util.h"
 
 namespace kv {

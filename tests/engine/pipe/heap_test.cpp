@@ -4,8 +4,8 @@
 #include <random>
 #include <vector>
 
-#include "engine/core/baerr.h"
-#include "engine/pipe/p2heap.h"
+#include "engine/core/error.h"
+#include "engine/pipe/render_heap.h"
 #include "pipe_util.h"
 
 namespace kv {

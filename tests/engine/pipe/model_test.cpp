@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/baerr.h"
-#include "engine/pipe/p2core.h"
-#include "engine/pipe/p2dep.h"
+#include "engine/core/error.h"
+#include "engine/pipe/pipeline.h"
+#include "engine/pipe/cluster_resolve.h"
 #include "pipe_util.h"
 
 namespace kv {

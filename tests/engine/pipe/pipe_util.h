@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/pipe/p2core.h"
-#include "engine/pipe/p2heap.h"
+#include "engine/core/engine.h"
+#include "engine/pipe/pipeline.h"
+#include "engine/pipe/render_heap.h"
 #include "error_log.h"
 
 namespace kv::test {

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <map>
 
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/pipe/bapipe.h"
-#include "engine/pipe/p2renderstate.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/pipe/pipeline_module.h"
+#include "engine/pipe/render_state.h"
 #include "error_log.h"
 #include "test_device.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/stream/babinary.h"
+#include "engine/stream/chunk.h"
 #include "stream_fixture.h"
 
 namespace kv {

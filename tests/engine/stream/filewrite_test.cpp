@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/kvstring.h"
-#include "engine/stream/bafwrite.h"
+#include "engine/core/string_file_functions.h"
+#include "engine/stream/safe_write.h"
 #include "stream_fixture.h"
 
 namespace kv::test {

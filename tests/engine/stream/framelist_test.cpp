@@ -3,10 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/frame/baframe.h"
-#include "engine/stream/babinary.h"
+#include "engine/frame/frame.h"
+#include "engine/stream/chunk.h"
 #include "stream_fixture.h"
-#include "tools/kvdump/chunkwalk.h"
+#include "tools/kvdump/chunk_walk.h"
 
 namespace kv {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/stream/bafsys.h"
+#include "engine/stream/file_system.h"
 #include "stream_fixture.h"
 
 namespace kv {

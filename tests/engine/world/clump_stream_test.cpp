@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "engine/stream/babinary.h"
-#include "engine/world/babingeo.h"
-#include "engine/world/babinwor.h"
-#include "tools/kvdump/chunkwalk.h"
+#include "engine/stream/chunk.h"
+#include "engine/world/geometry_stream.h"
+#include "engine/world/clump_stream.h"
+#include "tools/kvdump/chunk_walk.h"
 #include "world_fixture.h"
 
 namespace kv {

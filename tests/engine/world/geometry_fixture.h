@@ -6,13 +6,13 @@
 
 #include <vector>
 
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
 #include "stream_fixture.h"
-#include "engine/world/babingeo.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/bamateri.h"
-#include "engine/world/bamesh.h"
+#include "engine/world/geometry_stream.h"
+#include "engine/world/geometry.h"
+#include "engine/world/material.h"
+#include "engine/world/mesh.h"
 
 namespace kv::test {
 

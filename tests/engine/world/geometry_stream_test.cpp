@@ -4,11 +4,11 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/image/batextur.h"
-#include "engine/stream/babinary.h"
-#include "engine/world/bamatlst.h"
+#include "engine/image/texture.h"
+#include "engine/stream/chunk.h"
+#include "engine/world/material_list.h"
 #include "geometry_fixture.h"
-#include "tools/kvdump/chunkwalk.h"
+#include "tools/kvdump/chunk_walk.h"
 
 namespace kv {
 namespace {

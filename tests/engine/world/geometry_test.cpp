@@ -7,9 +7,9 @@
 #include <set>
 #include <vector>
 
-#include "engine/image/baraster.h"
-#include "engine/image/batextur.h"
-#include "engine/world/bameshop.h"
+#include "engine/image/raster.h"
+#include "engine/image/texture.h"
+#include "engine/world/mesh_strips.h"
 #include "geometry_fixture.h"
 
 namespace kv {

@@ -1,7 +1,7 @@
 // The logo plug-in on a recording device: where the logo goes on a camera's
 // picture, when it is drawn, with which render states, and that the camera's
 // own end update still runs after it.
-#include "engine/world/kplogo.h"
+#include "engine/world/logo.h"
 #include "text_fixture.h"
 
 namespace kv::test {

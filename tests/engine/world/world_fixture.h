@@ -7,14 +7,14 @@
 
 #include <vector>
 
-#include "engine/camera/bacamera.h"
-#include "engine/core/badevice.h"
-#include "engine/core/baerr.h"
-#include "engine/frame/baframe.h"
-#include "engine/pipe/p2core.h"
-#include "engine/world/baclump.h"
-#include "engine/world/bageomet.h"
-#include "engine/world/baworld.h"
+#include "engine/camera/camera.h"
+#include "engine/core/engine.h"
+#include "engine/core/error.h"
+#include "engine/frame/frame.h"
+#include "engine/pipe/pipeline.h"
+#include "engine/world/clump.h"
+#include "engine/world/geometry.h"
+#include "engine/world/world.h"
 #include "error_log.h"
 #include "raster_memory.h"
 #include "stream_fixture.h"

@@ -1,0 +1,146 @@
+#include "batch_run.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "app/skydome/dome.h"
+#include "app/skydome/dome_gltf.h"
+#include "app/skydome/dome_save.h"
+#include "app/skydome/options.h"
+#include "app/skydome/panorama.h"
+#include "app/skydome/sky.h"
+#include "app/skydome/sun_position.h"
+#include "engine/assembly/standard_modules.h"
+#include "engine/core/engine.h"
+#include "engine/world/clump.h"
+#include "engine/world/world.h"
+
+namespace kv {
+
+namespace {
+
+std::string Format(const char* format, double a, double b = 0.0, double c = 0.0) {
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, format, a, b, c);
+    return buffer;
+}
+
+void ToStderr(const char* text) { std::fprintf(stderr, "skydome: %s\n", text); }
+
+}  // namespace
+
+bool SkydomeResolveSun(SkydomeOptions* o, std::string* line, std::string* error) {
+    if (!o->location) return true;
+    const SolarPosition p = SolarCompute(o->latitude, o->longitude, SolarJulianDay(o->moment));
+    const double elevation = 90.0 - p.zenith;
+    const double minimum = 90.0 - kSkyMaxSunZenith;
+    if (elevation < minimum) {
+        const std::string where = elevation < 0.0 ? Format("%.2f degrees below the horizon", -elevation)
+                                                  : Format("%.2f degrees above the horizon", elevation);
+        *error = "--location and --time: the sun is " + where + " there and then; the sky is made for a sun " +
+                 Format("at least %g degrees high (zenith angle up to %g)", minimum, kSkyMaxSunZenith);
+        return false;
+    }
+    float azimuth = static_cast<float>(SolarProgramAzimuth(p.azimuth));
+    if (azimuth >= 360.0f) azimuth = 0.0f;  // 359.99999... rounds up in single precision
+    o->sunZenith = static_cast<float>(p.zenith);
+    o->sunAzimuth = azimuth;
+    *line =
+        "sun: zenith angle " +
+        Format("%.2f, compass azimuth %.2f, program azimuth %.2f", p.zenith, p.azimuth, static_cast<double>(azimuth)) +
+        " (degrees; " + Format("%.4f, %.4f", o->latitude, o->longitude) + " at " + o->timeText + ")";
+    return true;
+}
+
+bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(const char* text)) {
+    if (report == nullptr) report = ToStderr;
+    bool ok = true;
+    std::string message;
+    if (!o->exportGltf.empty()) {
+        const Geometry* geometry = dome != nullptr ? AtomicGetGeometry(dome) : nullptr;
+        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, o->exportGltf.c_str(), &message)) {
+            report(message.c_str());
+            ok = false;
+        }
+    }
+    if (!o->exportPanorama.empty()) {
+        if (!PanoramaWrite(o->exportPanorama.c_str(), o->panoramaWidth, DomeGetSettings()->exposure, &message)) {
+            report(message.c_str());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+int SkydomeExportOnly(SkydomeOptions* o) {
+    constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
+    EngineUseStandardModules();
+    EngineSetDevice(nullptr);  // the null device: nothing is shown
+    if (!EngineInit(nullptr, 0)) {
+        ToStderr("Error initializing Kelvane.");
+        return 1;
+    }
+    EngineOpenParams params{nullptr};
+    if (!WorldPluginAttach() || !EngineOpen(&params)) {
+        EngineTerm();
+        ToStderr("Error initializing Kelvane.");
+        return 1;
+    }
+    if (!EngineStart()) {
+        EngineClose();
+        EngineTerm();
+        ToStderr("Error initializing Kelvane.");
+        return 1;
+    }
+    int status = 0;
+    World* world = nullptr;
+    Clump* clump = nullptr;
+    if (!SkyColorInit()) {
+        ToStderr("Error initializing color.");
+        status = 1;
+    } else if ((world = WorldCreate(&kWorldBox)) == nullptr) {
+        ToStderr("Cannot create world.");
+        status = 1;
+    } else {
+        DomeReset();
+        DomeSettings* settings = DomeGetSettings();
+        settings->resolution = o->resolution;
+        settings->exposure = o->exposure;
+        SkySetTurbidity(o->turbidity);
+        clump = DomeClumpCreate(world, settings->resolution);
+        if (clump == nullptr) {
+            ToStderr("Cannot create skydome clump.");
+            status = 1;
+        } else {
+            // Placed as the windowed program places it, so the saved dome is the same file.
+            DomeClumpPlaceOrbit(clump);
+            DomeAttachToSky();
+            SkyState* sky = SkyGetState();
+            sky->sunTheta = 0.0f;
+            sky->sunPhi = 0.0f;
+            SkyMoveSun(o->sunZenith, o->sunAzimuth);
+            if (!SkydomeRunExports(o, DomeGetAtomic(), ToStderr)) {
+                o->exportFailed = true;
+                status = 1;
+            }
+            if (!o->saveDome.empty()) {
+                std::string message;
+                if (!DomeSave(clump, o->saveDome.c_str(), &message)) {
+                    ToStderr(message.c_str());
+                    o->saveFailed = true;
+                    status = 1;
+                }
+            }
+        }
+    }
+    SkySetSunMovedHook(nullptr, nullptr);
+    if (clump != nullptr) DomeClumpDestroy(clump);
+    DomeReset();
+    if (world != nullptr) WorldDestroy(world);
+    EngineStop();
+    EngineClose();
+    EngineTerm();
+    return status;
+}
+
+}  // namespace kv

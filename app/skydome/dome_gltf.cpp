@@ -1,0 +1,195 @@
+#include "dome_gltf.h"
+
+#include <fcntl.h>
+#include <tiny_gltf.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <sstream>
+
+#include "app/skydome/export_file.h"
+#include "engine/math/rgba.h"
+#include "engine/world/geometry.h"
+
+namespace kv {
+
+namespace {
+
+// glTF's numbers for the two kinds of buffer target.
+constexpr int kArrayBuffer = 34962;
+constexpr int kElementArrayBuffer = 34963;
+
+// Appends the bytes to the buffer, padded to 4 bytes, and
+// returns the view that holds them.
+int AddView(tinygltf::Model* m, const void* data, std::size_t bytes, int target) {
+    std::vector<unsigned char>& buffer = m->buffers[0].data;
+    tinygltf::BufferView view;
+    view.buffer = 0;
+    view.byteOffset = buffer.size();
+    view.byteLength = bytes;
+    view.target = target;
+    const auto* p = static_cast<const unsigned char*>(data);
+    buffer.insert(buffer.end(), p, p + bytes);
+    buffer.resize((buffer.size() + 3) & ~std::size_t{3}, 0);
+    m->bufferViews.push_back(view);
+    return static_cast<int>(m->bufferViews.size()) - 1;
+}
+
+int AddAccessor(tinygltf::Model* m, int view, int componentType, int type, std::size_t count) {
+    tinygltf::Accessor a;
+    a.bufferView = view;
+    a.byteOffset = 0;
+    a.componentType = componentType;
+    a.type = type;
+    a.count = count;
+    m->accessors.push_back(a);
+    return static_cast<int>(m->accessors.size()) - 1;
+}
+
+bool WriteBytes(const char* path, void* data, std::string* why) {
+    const auto* bytes = static_cast<const std::string*>(data);
+    const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        *why = std::string("the file could not be opened (") + std::strerror(errno) + ")";
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes->size()) {
+        const ssize_t n = write(fd, bytes->data() + done, bytes->size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *why = std::string("the file could not be written (") + std::strerror(n < 0 ? errno : ENOSPC) + ")";
+            close(fd);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (close(fd) != 0) {
+        *why = std::string("the file could not be written (") + std::strerror(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+float GltfLinearFromSrgb(uint8 byte) {
+    const double c = static_cast<double>(byte * kByteToUnit);
+    return static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+}
+
+bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message) {
+    const std::string target = path != nullptr ? path : "";
+    auto fail = [&](const std::string& why) {
+        if (message != nullptr) *message = "Cannot export the dome to " + target + ": " + why + ".";
+        return false;
+    };
+    if (geometry == nullptr) return fail("there is no dome");
+    const MorphTarget* morph = GeometryGetMorphTarget(geometry, 0);
+    const V3d* positions = morph != nullptr ? MorphTargetGetVertices(morph) : nullptr;
+    const V3d* normals = morph != nullptr ? MorphTargetGetNormals(morph) : nullptr;
+    const RGBA* prelit = GeometryGetPrelitColors(geometry);
+    const Triangle* triangles = GeometryGetTriangles(geometry);
+    const int32 nv = GeometryGetNumVertices(geometry);
+    const int32 nt = GeometryGetNumTriangles(geometry);
+    if (positions == nullptr || normals == nullptr || prelit == nullptr || triangles == nullptr || nv < 1 || nt < 1) {
+        return fail("the dome has no positions, normals, colours or triangles");
+    }
+
+    std::string bytes;
+    try {
+        const float sign = inward ? -1.0f : 1.0f;
+        std::vector<float> p(static_cast<std::size_t>(nv) * 3);
+        std::vector<float> n(p.size());
+        std::vector<float> c(p.size());
+        std::vector<double> lo(3, INFINITY);
+        std::vector<double> hi(3, -INFINITY);
+        float linear[256];
+        for (int i = 0; i < 256; ++i) linear[i] = GltfLinearFromSrgb(static_cast<uint8>(i));
+        for (int32 i = 0; i < nv; ++i) {
+            const float xyz[3] = {positions[i].x, positions[i].y, positions[i].z};
+            const float nxyz[3] = {normals[i].x, normals[i].y, normals[i].z};
+            const uint8 rgb[3] = {prelit[i].red, prelit[i].green, prelit[i].blue};
+            for (int k = 0; k < 3; ++k) {
+                p[3 * i + k] = xyz[k];
+                n[3 * i + k] = sign * nxyz[k];
+                c[3 * i + k] = linear[rgb[k]];
+                lo[k] = std::fmin(lo[k], xyz[k]);
+                hi[k] = std::fmax(hi[k], xyz[k]);
+            }
+        }
+        std::vector<uint16> indices(static_cast<std::size_t>(nt) * 3);
+        for (int32 t = 0; t < nt; ++t) {
+            const uint16* v = triangles[t].vertIndex;
+            // Turned back outwards: (a, c, b) undoes the inversion's swap.
+            indices[3 * t] = v[0];
+            indices[3 * t + 1] = inward ? v[2] : v[1];
+            indices[3 * t + 2] = inward ? v[1] : v[2];
+        }
+
+        tinygltf::Model m;
+        m.asset.version = "2.0";
+        m.asset.generator = "KV3 Skydome Creator";
+        m.buffers.resize(1);
+        const std::size_t vec3 = sizeof(float) * 3 * static_cast<std::size_t>(nv);
+        const int position = AddAccessor(&m, AddView(&m, p.data(), vec3, kArrayBuffer), TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                         TINYGLTF_TYPE_VEC3, static_cast<std::size_t>(nv));
+        m.accessors[position].minValues = lo;
+        m.accessors[position].maxValues = hi;
+        const int normal = AddAccessor(&m, AddView(&m, n.data(), vec3, kArrayBuffer), TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                       TINYGLTF_TYPE_VEC3, static_cast<std::size_t>(nv));
+        const int colour = AddAccessor(&m, AddView(&m, c.data(), vec3, kArrayBuffer), TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                       TINYGLTF_TYPE_VEC3, static_cast<std::size_t>(nv));
+        const int index =
+            AddAccessor(&m, AddView(&m, indices.data(), sizeof(uint16) * indices.size(), kElementArrayBuffer),
+                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_SCALAR, indices.size());
+
+        // The colours are the light: no shading. Lit viewers fall back to a
+        // white, rough, non-metallic surface. Both sides show, so the dome is
+        // seen from inside as a sky and from outside as a model.
+        tinygltf::Material material;
+        material.name = "sky";
+        material.doubleSided = true;
+        material.pbrMetallicRoughness.baseColorFactor = {1.0, 1.0, 1.0, 1.0};
+        material.pbrMetallicRoughness.metallicFactor = 0.0;
+        material.pbrMetallicRoughness.roughnessFactor = 1.0;
+        material.extensions[kGltfUnlit] = tinygltf::Value(tinygltf::Value::Object());
+        m.materials.push_back(material);
+        m.extensionsUsed.push_back(kGltfUnlit);
+
+        tinygltf::Primitive primitive;
+        primitive.attributes["POSITION"] = position;
+        primitive.attributes["NORMAL"] = normal;
+        primitive.attributes["COLOR_0"] = colour;
+        primitive.indices = index;
+        primitive.material = 0;
+        primitive.mode = TINYGLTF_MODE_TRIANGLES;
+        tinygltf::Mesh mesh;
+        mesh.name = "skydome";
+        mesh.primitives.push_back(primitive);
+        m.meshes.push_back(mesh);
+        tinygltf::Node node;
+        node.name = "skydome";
+        node.mesh = 0;
+        m.nodes.push_back(node);
+        tinygltf::Scene scene;
+        scene.nodes.push_back(0);
+        m.scenes.push_back(scene);
+        m.defaultScene = 0;
+
+        std::ostringstream out;
+        tinygltf::TinyGLTF writer;
+        if (!writer.WriteGltfSceneToStream(&m, out, false, true)) return fail("the model could not be encoded");
+        bytes = out.str();
+    } catch (const std::exception& e) {
+        return fail(std::string("the model could not be encoded (") + e.what() + ")");
+    }
+    std::string why;
+    if (!ExportFileWrite(target.c_str(), WriteBytes, &bytes, &why)) return fail(why);
+    return true;
+}
+
+}  // namespace kv

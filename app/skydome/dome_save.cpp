@@ -1,0 +1,65 @@
+#include "dome_save.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/stream/chunk.h"
+#include "engine/stream/safe_write.h"
+#include "engine/stream/stream.h"
+#include "engine/world/clump_stream.h"
+
+namespace kv {
+
+bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSaveOptions* options) {
+    const std::string target = path != nullptr ? path : "";
+    bool inPlace = false;  // a device or a pipe: there is no old file to keep
+    auto fail = [&](const FileWriteStatus& status) {
+        if (message != nullptr) {
+            // The menu's own text first when no file could be opened at all.
+            *message = status.step == FileWriteCreate ? std::string(kDomeCannotOpen) + " " : std::string();
+            *message += "Cannot save the dome to " + target + ": " + FileWriteStepText(status.step);
+            if (status.osError != 0) *message += std::string(" (") + std::strerror(status.osError) + ")";
+            *message += inPlace ? "." : ". The file there is unchanged.";
+        }
+        return false;
+    };
+    if (clump == nullptr || target.empty()) {
+        if (message != nullptr) *message = "Cannot save the dome to " + target + ": nothing to save.";
+        return false;
+    }
+    const uint32 expected = ClumpStreamGetSize(clump);
+    if (expected == 0) {
+        if (message != nullptr) *message = "Cannot save the dome to " + target + ": the dome cannot be measured.";
+        return false;
+    }
+
+    FileWrite file;
+    if (!FileWriteBegin(&file, target.c_str())) return fail(file.status);
+    inPlace = FileWriteInPlace(&file);
+    errno = 0;
+    Stream* stream = options != nullptr && options->open != nullptr
+                         ? options->open(FileWritePath(&file), options->data)
+                         : StreamOpen(StreamTypeFileName, StreamAccessWrite, FileWritePath(&file));
+    if (stream == nullptr) {
+        FileWriteFail(&file, FileWriteCreate, errno);
+        FileWriteAbort(&file);
+        return fail(file.status);
+    }
+    errno = 0;
+    const bool written = ClumpStreamWrite(clump, stream) != nullptr;
+    int error = errno;
+    // Buffered bytes reach the file at close, and may fail only then.
+    errno = 0;
+    const bool closed = StreamClose(stream, nullptr);
+    if (error == 0) error = errno;
+    if (!written || !closed) {
+        FileWriteFail(&file, FileWriteData, error);
+        FileWriteAbort(&file);
+        return fail(file.status);
+    }
+    if (!FileWriteCommit(&file, static_cast<int64_t>(expected) + kChunkHeaderSize)) return fail(file.status);
+    if (message != nullptr) message->clear();
+    return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,35 @@
+// Saving the dome: the clump is written to a new file beside the target and
+// only replaces it once every byte is known to be on disk, so that a failed
+// save never costs the user the dome they saved before.
+#pragma once
+
+#include <string>
+
+#include "engine/core/types.h"
+
+namespace kv {
+
+struct Clump;
+struct Stream;
+
+constexpr const char* kDomeFileName = "skydome.dff";
+// Reported when no file can be made for writing.
+constexpr const char* kDomeCannotOpen = "Cannot open stream.";
+
+// Opens the stream the clump is written to, for the temporary file at path
+// (tests hand in failing streams). Null: it cannot be opened.
+using DomeSaveOpenFn = Stream* (*)(const char* path, void* data);
+
+struct DomeSaveOptions {
+    DomeSaveOpenFn open = nullptr;  // null: a file-name stream opened for writing
+    void* data = nullptr;
+};
+
+// Writes the clump to path (a link: to the file it names; a device or a pipe:
+// in place). On failure the file at path is as it was, no temporary file is
+// left, and *message (may be null) names the path and says what went wrong,
+// with the system's reason; it begins with kDomeCannotOpen when no file could
+// be opened for writing.
+bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSaveOptions* options = nullptr);
+
+}  // namespace kv

@@ -1,0 +1,26 @@
+// Exports whose libraries write a file by its name (glTF, OpenEXR), written
+// the safe way (engine/stream/safe_write.h): a new file beside the target takes
+// its place only once it is whole and on disk, so a failed export never leaves
+// a partial file and never costs the user the file that was there.
+#pragma once
+
+#include <string>
+
+#include "engine/core/types.h"
+
+namespace kv {
+
+struct FileWriteStatus;
+
+// Writes the file at path; false with *why saying what went wrong.
+using ExportWriterFn = bool (*)(const char* path, void* data, std::string* why);
+
+// False with *why (the problem, for a message that names the file) when the
+// target cannot be written; the target is then as it was and nothing is left
+// beside it.
+bool ExportFileWrite(const char* target, ExportWriterFn writer, void* data, std::string* why);
+
+// "the file could not be written (No space left on device)" for a failed step.
+std::string ExportFileProblem(const FileWriteStatus& status);
+
+}  // namespace kv

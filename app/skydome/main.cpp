@@ -1,0 +1,46 @@
+// Process entry of the sky-dome creator: the program's own options are taken
+// out, the rest goes to the shell, whose events go to the application.
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/skel/skeleton.h"
+#include "app/skydome/options.h"
+#include "app/skydome/skydome.h"
+#include "app/skydome/batch_run.h"
+
+int32_t kv::AppEventHandler(int32_t event, void* data) { return kv::SkydomeEventHandler(event, data); }
+
+int main(int argc, char** argv) {
+    // Past a file-size limit a write then fails (and is reported, keeping the
+    // file saved before) instead of the signal ending the program mid-save.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::vector<char*> args(argv, argv + argc);
+    std::string error;
+    kv::SkydomeOptions* options = kv::SkydomeGetOptions();
+    if (!kv::SkydomeParseOptions(args, options, &error)) {
+        std::fprintf(stderr, "skydome: %s\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(kv::SkydomeUsage(), stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("skydome %s\n", kv::SkydomeVersion());
+        return 0;
+    }
+    std::string sun;
+    if (!kv::SkydomeResolveSun(options, &sun, &error)) {
+        std::fprintf(stderr, "skydome: %s\n", error.c_str());
+        return 2;
+    }
+    if (!sun.empty()) std::printf("%s\n", sun.c_str());
+    std::fflush(stdout);
+    if (options->exportOnly) return kv::SkydomeExportOnly(options);
+    args.push_back(nullptr);
+    const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
+    if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) return 1;
+    return status;
+}

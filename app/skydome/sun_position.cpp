@@ -1,0 +1,220 @@
+#include "sun_position.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace kv {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kRad = kPi / 180.0;
+
+double Sin(double degrees) { return std::sin(degrees * kRad); }
+double Cos(double degrees) { return std::cos(degrees * kRad); }
+double Clamp1(double v) { return v > 1.0 ? 1.0 : (v < -1.0 ? -1.0 : v); }
+
+bool LeapYear(int32 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int32 DaysInMonth(int32 y, int32 m) {
+    static const int32 days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && LeapYear(y) ? 29 : days[m - 1];
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// n decimal digits at *p, advancing it.
+bool Digits(const char** p, int n, int32* out) {
+    int32 v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (!IsDigit((*p)[i])) return false;
+        v = v * 10 + ((*p)[i] - '0');
+    }
+    *p += n;
+    *out = v;
+    return true;
+}
+
+std::string Text(const char* format, int32 a, int32 b = 0, int32 c = 0) {
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, format, a, b, c);
+    return buffer;
+}
+
+// Atmospheric refraction in degrees for a geometric elevation, as NOAA's
+// calculator estimates it for a standard atmosphere.
+double Refraction(double elevation) {
+    if (elevation > 85.0) return 0.0;
+    const double t = std::tan(elevation * kRad);
+    double arcSeconds;
+    if (elevation > 5.0) {
+        arcSeconds = 58.1 / t - 0.07 / (t * t * t) + 0.000086 / (t * t * t * t * t);
+    } else if (elevation > -0.575) {
+        const double e = elevation;
+        arcSeconds = 1735.0 + e * (-518.2 + e * (103.4 + e * (-12.79 + e * 0.711)));
+    } else {
+        arcSeconds = -20.774 / t;
+    }
+    return arcSeconds / 3600.0;
+}
+
+}  // namespace
+
+bool SolarParseTime(const char* text, SolarTime* out, std::string* error) {
+    constexpr const char* kForm = "expected YYYY-MM-DDTHH:MM[:SS] and a UTC offset, for example 2026-06-21T18:00+02:00";
+    if (text == nullptr) {
+        *error = kForm;
+        return false;
+    }
+    const char* p = text;
+    SolarTime t{};
+    if (!Digits(&p, 4, &t.year) || *p++ != '-' || !Digits(&p, 2, &t.month) || *p++ != '-' || !Digits(&p, 2, &t.day) ||
+        *p++ != 'T' || !Digits(&p, 2, &t.hour) || *p++ != ':' || !Digits(&p, 2, &t.minute)) {
+        *error = kForm;
+        return false;
+    }
+    t.second = 0.0;
+    if (*p == ':') {
+        ++p;
+        int32 whole = 0;
+        if (!Digits(&p, 2, &whole)) {
+            *error = kForm;
+            return false;
+        }
+        t.second = whole;
+        if (*p == '.' || *p == ',') {
+            ++p;
+            if (!IsDigit(*p)) {
+                *error = kForm;
+                return false;
+            }
+            for (double scale = 0.1; IsDigit(*p); ++p, scale *= 0.1) t.second += (*p - '0') * scale;
+        }
+    }
+    if (*p == 'Z') {
+        ++p;
+        t.offsetMinutes = 0;
+    } else if (*p == '+' || *p == '-') {
+        const int32 sign = *p++ == '-' ? -1 : 1;
+        int32 hours = 0;
+        int32 minutes = 0;
+        if (!Digits(&p, 2, &hours)) {
+            *error = kForm;
+            return false;
+        }
+        // "+HH:MM", "+HHMM" or "+HH".
+        const bool colon = *p == ':';
+        if (colon) ++p;
+        if ((colon || *p != '\0') && !Digits(&p, 2, &minutes)) {
+            *error = kForm;
+            return false;
+        }
+        if (minutes > 59 || hours * 60 + minutes > kSolarMaxOffsetMinutes) {
+            *error = Text("the UTC offset %02d:%02d is not a time zone (at most 14:00 either way)", hours, minutes);
+            return false;
+        }
+        t.offsetMinutes = sign * (hours * 60 + minutes);
+    } else if (*p == '\0') {
+        *error = "the time has no UTC offset: add Z for UTC or the offset of the local clock, for example +02:00";
+        return false;
+    }
+    if (*p != '\0') {
+        *error = kForm;
+        return false;
+    }
+    if (t.year < kSolarFirstYear || t.year > kSolarLastYear) {
+        *error = Text("the year %d is outside %d to %d, the years the solar equations are meant for", t.year,
+                      kSolarFirstYear, kSolarLastYear);
+        return false;
+    }
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysInMonth(t.year, t.month)) {
+        *error = Text("%04d-%02d-%02d is not a date", t.year, t.month, t.day);
+        return false;
+    }
+    if (t.hour > 23 || t.minute > 59) {
+        *error = Text("%02d:%02d is not a time of day", t.hour, t.minute);
+        return false;
+    }
+    if (t.second >= 60.0) {
+        *error = "a minute has seconds 0 to 59";
+        return false;
+    }
+    *out = t;
+    return true;
+}
+
+double SolarJulianDay(const SolarTime& time) {
+    int32 y = time.year;
+    int32 m = time.month;
+    if (m <= 2) {
+        y -= 1;
+        m += 12;
+    }
+    const int32 a = y / 100;
+    const int32 b = 2 - a + a / 4;  // the Gregorian calendar's correction
+    const double day = std::floor(365.25 * (y + 4716)) + std::floor(30.6001 * (m + 1)) + time.day + b - 1524.5;
+    const double seconds = time.hour * 3600.0 + time.minute * 60.0 + time.second - time.offsetMinutes * 60.0;
+    return day + seconds / 86400.0;
+}
+
+SolarPosition SolarCompute(double latitude, double longitude, double julianDay) {
+    // Julian centuries since J2000.0.
+    const double T = (julianDay - 2451545.0) / 36525.0;
+    const double L0 = std::fmod(280.46646 + T * (36000.76983 + T * 0.0003032), 360.0);  // mean longitude
+    const double M = 357.52911 + T * (35999.05029 - 0.0001537 * T);                     // mean anomaly
+    const double e = 0.016708634 - T * (0.000042037 + 0.0000001267 * T);                // orbit's eccentricity
+    const double C = Sin(M) * (1.914602 - T * (0.004817 + 0.000014 * T)) + Sin(2.0 * M) * (0.019993 - 0.000101 * T) +
+                     Sin(3.0 * M) * 0.000289;  // equation of the centre
+    const double trueLongitude = L0 + C;
+    const double omega = 125.04 - 1934.136 * T;
+    const double lambda = trueLongitude - 0.00569 - 0.00478 * Sin(omega);  // apparent longitude
+    const double meanObliquity = 23.0 + (26.0 + (21.448 - T * (46.815 + T * (0.00059 - T * 0.001813))) / 60.0) / 60.0;
+    const double obliquity = meanObliquity + 0.00256 * Cos(omega);
+    const double declination = std::asin(Clamp1(Sin(obliquity) * Sin(lambda))) / kRad;
+
+    const double y = std::tan(obliquity * kRad / 2.0) * std::tan(obliquity * kRad / 2.0);
+    const double eqTime = 4.0 / kRad *
+                          (y * Sin(2.0 * L0) - 2.0 * e * Sin(M) + 4.0 * e * y * Sin(M) * Cos(2.0 * L0) -
+                           0.5 * y * y * Sin(4.0 * L0) - 1.25 * e * e * Sin(2.0 * M));
+
+    // Minutes past midnight UT, then true solar time at the longitude.
+    const double dayFraction = julianDay + 0.5 - std::floor(julianDay + 0.5);
+    double trueSolarTime = std::fmod(dayFraction * 1440.0 + eqTime + 4.0 * longitude, 1440.0);
+    if (trueSolarTime < 0.0) trueSolarTime += 1440.0;
+    double hourAngle = trueSolarTime / 4.0 - 180.0;
+    if (hourAngle < -180.0) hourAngle += 360.0;
+
+    const double cosZenith =
+        Clamp1(Sin(latitude) * Sin(declination) + Cos(latitude) * Cos(declination) * Cos(hourAngle));
+    const double zenith = std::acos(cosZenith) / kRad;
+
+    double azimuth;
+    const double denominator = Cos(latitude) * Sin(zenith);
+    if (std::fabs(denominator) > 0.001) {
+        const double a = Clamp1((Sin(latitude) * Cos(zenith) - Sin(declination)) / denominator);
+        azimuth = 180.0 - std::acos(a) / kRad;
+        if (hourAngle > 0.0) azimuth = -azimuth;
+    } else {
+        // At a pole, or with the sun overhead: no bearing to speak of.
+        azimuth = latitude > 0.0 ? 180.0 : 0.0;
+    }
+    azimuth = std::fmod(azimuth + 360.0, 360.0);
+
+    SolarPosition p;
+    p.trueZenith = zenith;
+    p.zenith = zenith - Refraction(90.0 - zenith);
+    p.azimuth = azimuth;
+    p.declination = declination;
+    p.equationOfTime = eqTime;
+    return p;
+}
+
+double SolarProgramAzimuth(double compassAzimuth) {
+    double a = std::fmod(360.0 - compassAzimuth, 360.0);
+    if (a < 0.0) a += 360.0;
+    return a >= 360.0 ? 0.0 : a;
+}
+
+double SolarCompassAzimuth(double programAzimuth) { return SolarProgramAzimuth(programAzimuth); }
+
+}  // namespace kv

@@ -1,0 +1,48 @@
+#include "image_readers.h"
+
+#include "image.h"
+#include "engine/core/error.h"
+#include "engine/stream/stream.h"
+#include "bmp_read.h"
+#include "png_read.h"
+
+namespace kv {
+
+bool ImageRegisterFileReaders() {
+    // Newest first in the registry: png is looked at before bmp.
+    const bool bmp = ImageRegisterImageFormat("bmp", BmpImageRead, nullptr);
+    const bool png = ImageRegisterImageFormat("png", PngImageRead, nullptr);
+    return bmp && png;
+}
+
+const char* ImageReadErrorText(int32 module, int32 code) {
+    if (module == kIdImageModule) {
+        switch (code) {
+            case kErrImageFileMalformed:
+                return "not a valid image file";
+            case kErrImageFileTooLarge:
+                return "image too large";
+            case kErrPngRead:
+                return "damaged or unsupported PNG file";
+            default:
+                return nullptr;
+        }
+    }
+    if (module == kModuleCore && code == kErrStreamEnd) return "the file ends early";
+    switch (code) {
+        case kErrFileOpen:
+            return "cannot open the file";
+        case kErrReadFailed:
+            return "cannot read the file";
+        case kErrFileDepth:
+            return "unsupported number of bits per pixel";
+        case kErrConvertDepth:
+            return "unsupported compression or header";
+        case kErrNoMemory:
+            return "out of memory";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace kv

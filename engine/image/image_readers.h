@@ -1,0 +1,26 @@
+// The image file readers the engine ships ("bmp" and "png"), registered with
+// the image module's format registry, and the codes they raise when a file is
+// refused.
+#pragma once
+
+#include "engine/core/types.h"
+
+namespace kv {
+
+// Module-specific codes of the image module (raised with kIdImageModule;
+// 1 is the PNG writer's kErrPngWrite). A file that ends early is reported by
+// the stream module.
+constexpr int32 kErrImageFileMalformed = 2;  // header fields contradict each other or the file
+constexpr int32 kErrImageFileTooLarge = 3;   // beyond the readers' size limits
+constexpr int32 kErrPngRead = 4;             // libpng refused the file
+
+// Registers "bmp" (BmpImageRead) and then "png" (PngImageRead), neither with a
+// writer. Needs a started engine; false if a registration failed.
+bool ImageRegisterFileReaders();
+
+// A short description of an error raised while reading an image, for messages
+// to users ("not a BMP file", "image too large", ...); null for codes that are
+// not about image files.
+const char* ImageReadErrorText(int32 module, int32 code);
+
+}  // namespace kv

@@ -1,0 +1,27 @@
+// PNG writing with libpng: images, and rasters read back through the device.
+// A file is written as FileWrite writes (a new file beside it, renamed over it
+// only when complete; links followed; devices and pipes in place), so a failed
+// write never leaves a partial file under the name asked for.
+#pragma once
+
+#include "engine/core/types.h"
+
+namespace kv {
+
+struct Image;
+struct Raster;
+struct FileWriteStatus;
+
+// Module-specific code (image module): the file could not be written.
+constexpr int32 kErrPngWrite = 1;
+
+// Writes a 32-bit image as RGBA (or RGB when keepAlpha is false), or a 4- or
+// 8-bit image through its palette. False on any failure, with nothing left
+// under fileName (an earlier file of that name stays as it was). *status (may
+// be null) tells which step of the file's writing failed, and why.
+bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, FileWriteStatus* status = nullptr);
+// Copies the raster's pixels into an image (the device's image-from-raster)
+// and writes them without alpha.
+bool RasterWritePNG(Raster* raster, const char* fileName, FileWriteStatus* status = nullptr);
+
+}  // namespace kv

@@ -1,0 +1,252 @@
+#include "safe_write.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "stream.h"
+#include "engine/core/error.h"
+#include "engine/core/memory.h"
+
+namespace kv {
+
+namespace {
+
+// As many links as the kernel follows before it calls it a loop.
+constexpr int kMaxLinks = 40;
+// Short whatever the target's name, so that a name near the file-system's
+// limit can still be saved.
+constexpr char kTempName[] = ".kvsave-XXXXXX";
+
+char* CopyOf(const char* s, std::size_t n) {
+    auto* out = static_cast<char*>(KvMalloc(n + 1));
+    if (out == nullptr) return nullptr;
+    std::memcpy(out, s, n);
+    out[n] = '\0';
+    return out;
+}
+
+// dir + '/' + name; a null or empty dir gives name alone.
+char* Join(const char* dir, std::size_t dirLength, const char* name) {
+    const std::size_t nameLength = std::strlen(name);
+    auto* out = static_cast<char*>(KvMalloc(dirLength + 1 + nameLength + 1));
+    if (out == nullptr) return nullptr;
+    std::size_t at = 0;
+    if (dirLength > 0) {
+        std::memcpy(out, dir, dirLength);
+        at = dirLength;
+        if (out[at - 1] != '/') out[at++] = '/';
+    }
+    std::memcpy(out + at, name, nameLength + 1);
+    return out;
+}
+
+// Length of the folder part of path including its last '/'; 0 for a bare name.
+std::size_t FolderLength(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+}
+
+void Release(FileWrite* w) {
+    KvFree(w->target);
+    KvFree(w->temp);
+    w->target = nullptr;
+    w->temp = nullptr;
+}
+
+bool Fail(FileWrite* w, int32 step, int error, int32 code) {
+    FileWriteFail(w, step, error);
+    ErrorRaiseDetail(kModuleNone, code, error);
+    if (w->temp != nullptr) unlink(w->temp);
+    Release(w);
+    return false;
+}
+
+mode_t NewFileMode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Follows links in the last part of the name to what they finally name. The
+// result may not exist (a dangling link, or a new file). Null with *error set
+// on a loop or when memory runs out.
+char* FollowLinks(const char* path, struct stat* info, bool* exists, int* error) {
+    char* current = CopyOf(path, std::strlen(path));
+    for (int hops = 0; current != nullptr; ++hops) {
+        if (lstat(current, info) != 0) {
+            if (errno == ELOOP) break;
+            // Missing, or a folder on the way that cannot be searched: making
+            // the new file reports what is wrong.
+            *exists = false;
+            return current;
+        }
+        if (!S_ISLNK(info->st_mode)) {
+            *exists = true;
+            return current;
+        }
+        if (hops == kMaxLinks) {
+            errno = ELOOP;
+            break;
+        }
+        // st_size is the link's length, except for links that do not know it.
+        const std::size_t room = info->st_size > 0 ? static_cast<std::size_t>(info->st_size) + 1 : PATH_MAX;
+        auto* link = static_cast<char*>(KvMalloc(room));
+        if (link == nullptr) break;
+        const ssize_t n = readlink(current, link, room);
+        if (n < 0 || static_cast<std::size_t>(n) >= room) {
+            if (n >= 0) errno = ENAMETOOLONG;
+            KvFree(link);
+            break;
+        }
+        link[n] = '\0';
+        // A relative link is relative to the folder that holds it.
+        char* next =
+            link[0] == '/' ? CopyOf(link, static_cast<std::size_t>(n)) : Join(current, FolderLength(current), link);
+        KvFree(link);
+        KvFree(current);
+        current = next;
+    }
+    *error = current == nullptr ? ENOMEM : errno;
+    KvFree(current);
+    return nullptr;
+}
+
+void SyncPath(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+}  // namespace
+
+bool FileWriteBegin(FileWrite* w, const char* path) {
+    if (w == nullptr) {
+        ErrorRaise(kModuleNone, kErrNullArgument);
+        return false;
+    }
+    *w = FileWrite{nullptr, nullptr, {FileWriteOk, 0}};
+    if (path == nullptr || *path == '\0') return Fail(w, FileWriteCreate, ENOENT, kErrNullArgument);
+
+    struct stat info;
+    bool exists = false;
+    int error = 0;
+    w->target = FollowLinks(path, &info, &exists, &error);
+    if (w->target == nullptr) return Fail(w, FileWriteFollow, error, kErrFileOpen);
+    if (exists) {
+        if (S_ISDIR(info.st_mode)) return Fail(w, FileWriteFolder, EISDIR, kErrFileOpen);
+        // A device or a pipe takes the data as it comes; renaming a file over
+        // it would destroy it.
+        if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) return true;
+        if (!S_ISREG(info.st_mode)) return Fail(w, FileWriteKind, 0, kErrFileOpen);
+    }
+
+    w->temp = Join(w->target, FolderLength(w->target), kTempName);
+    if (w->temp == nullptr) return Fail(w, FileWriteCreate, ENOMEM, kErrNoMemory);
+    // Exclusively, under a name nobody else holds: a file or link planted
+    // under a guessable name is never written through.
+    const int fd = mkstemp(w->temp);
+    if (fd < 0) {
+        const int e = errno;
+        KvFree(w->temp);
+        w->temp = nullptr;
+        return Fail(w, FileWriteCreate, e, kErrFileOpen);
+    }
+    if (exists) {
+        // Best effort: only an administrator can give the file back to
+        // another owner.
+        if (fchown(fd, info.st_uid, info.st_gid) != 0) {
+        }
+    }
+    fchmod(fd, exists ? info.st_mode & 07777 : NewFileMode());
+    close(fd);
+    return true;
+}
+
+const char* FileWritePath(const FileWrite* w) {
+    if (w == nullptr) return nullptr;
+    return w->temp != nullptr ? w->temp : w->target;
+}
+
+bool FileWriteInPlace(const FileWrite* w) { return w != nullptr && w->target != nullptr && w->temp == nullptr; }
+
+void FileWriteFail(FileWrite* w, int32 step, int32 osError) {
+    if (w == nullptr || w->status.step != FileWriteOk) return;
+    w->status.step = step;
+    w->status.osError = osError;
+}
+
+bool FileWriteCommit(FileWrite* w, int64_t expectedSize) {
+    if (w == nullptr) {
+        ErrorRaise(kModuleNone, kErrNullArgument);
+        return false;
+    }
+    if (w->target == nullptr || w->status.step != FileWriteOk) {
+        FileWriteFail(w, FileWriteData, 0);
+        return Fail(w, w->status.step, w->status.osError, kErrWriteFailed);
+    }
+    if (w->temp == nullptr) {
+        Release(w);
+        return true;
+    }
+    struct stat info;
+    if (stat(w->temp, &info) != 0) return Fail(w, FileWriteData, errno, kErrWriteFailed);
+    if (expectedSize >= 0 && info.st_size != expectedSize) return Fail(w, FileWriteShort, 0, kErrWriteFailed);
+    const int fd = open(w->temp, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(w, FileWriteData, errno, kErrWriteFailed);
+    if (fsync(fd) != 0) {
+        const int e = errno;
+        close(fd);
+        return Fail(w, FileWriteData, e, kErrWriteFailed);
+    }
+    close(fd);
+    if (std::rename(w->temp, w->target) != 0) return Fail(w, FileWriteReplace, errno, kErrWriteFailed);
+    // The rename itself survives a crash once its folder is synced.
+    const std::size_t folder = FolderLength(w->target);
+    if (folder == 0) {
+        SyncPath(".");
+    } else {
+        w->target[folder == 1 ? 1 : folder - 1] = '\0';
+        SyncPath(w->target);
+    }
+    Release(w);
+    return true;
+}
+
+void FileWriteAbort(FileWrite* w) {
+    if (w == nullptr) return;
+    if (w->temp != nullptr) unlink(w->temp);
+    Release(w);
+}
+
+const char* FileWriteStepText(int32 step) {
+    switch (step) {
+        case FileWriteOk:
+            return "no failure";
+        case FileWriteFollow:
+            return "the links to it cannot be followed";
+        case FileWriteFolder:
+            return "it is a folder";
+        case FileWriteKind:
+            return "it is neither a file nor a device or pipe that can be written";
+        case FileWriteCreate:
+            return "the file cannot be made";
+        case FileWriteData:
+            return "the file could not be written";
+        case FileWriteShort:
+            return "the file was not written whole";
+        case FileWriteReplace:
+            return "the file could not be replaced";
+        default:
+            return "the file could not be written";
+    }
+}
+
+}  // namespace kv

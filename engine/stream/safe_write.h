@@ -1,0 +1,60 @@
+// Writing a file so that the user can trust it: the data goes to a new file
+// made beside the target and replaces the target only once every byte is on
+// disk, so a failed write leaves the old file as it was. Links are followed to
+// the file they name; devices and pipes are written in place (nothing can be
+// renamed over them without destroying them). The writer itself opens
+// FileWritePath with the instance's file functions.
+#pragma once
+
+#include "engine/core/types.h"
+
+namespace kv {
+
+// The step of a write that failed; each has a text for messages.
+enum FileWriteStep : int32 {
+    FileWriteOk = 0,
+    FileWriteFollow = 1,   // the links to the file cannot be followed (a loop)
+    FileWriteFolder = 2,   // the name is a folder
+    FileWriteKind = 3,     // a block device or a socket: neither a file nor a stream
+    FileWriteCreate = 4,   // the file (or the device) cannot be opened
+    FileWriteData = 5,     // the data could not be written
+    FileWriteShort = 6,    // fewer bytes reached the file than were written
+    FileWriteReplace = 7,  // the new file could not take the old one's place
+};
+
+struct FileWriteStatus {
+    int32 step;     // FileWriteStep
+    int32 osError;  // errno of the failing call; 0 when none applies
+};
+
+struct FileWrite {
+    char* target;  // the file that is written: every link followed
+    char* temp;    // the new file beside it; null when written in place
+    FileWriteStatus status;
+};
+
+// Prepares a write of path. A dangling link makes the file it names. Fails
+// (status set, kErrFileOpen raised) on a link loop, a folder, a block device
+// or socket, or when no file can be made beside the target; nothing is left
+// behind then. The new file is empty, created exclusively under a short
+// unique name, and has the target's permissions (a new target's: 0666 less
+// the umask).
+bool FileWriteBegin(FileWrite* write, const char* path);
+// Where the writer writes: the new file, or the target when in place.
+const char* FileWritePath(const FileWrite* write);
+bool FileWriteInPlace(const FileWrite* write);
+// Records a failure of the writer itself (FileWriteData with its errno).
+void FileWriteFail(FileWrite* write, int32 step, int32 osError);
+// After the writer has closed the file: checks its size (expectedSize < 0:
+// not checked), syncs it, renames it over the target and syncs the folder.
+// On failure the new file is removed and the target is as it was. Frees what
+// FileWriteBegin allocated either way.
+bool FileWriteCommit(FileWrite* write, int64_t expectedSize);
+// Gives up: removes the new file, frees the record; the status stays.
+void FileWriteAbort(FileWrite* write);
+
+// "it is a folder", "the file could not be written"... for a message that
+// names the path and adds the system's reason.
+const char* FileWriteStepText(int32 step);
+
+}  // namespace kv
