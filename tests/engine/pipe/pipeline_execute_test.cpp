@@ -9,7 +9,7 @@
 #include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/pipeline.h"
 #include "engine/pipe/render_heap.h"
-#include "pipe_util.h"
+#include "pipeline_fixture.h"
 
 namespace kv {
 namespace {

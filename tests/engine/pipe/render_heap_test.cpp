@@ -6,7 +6,7 @@
 
 #include "engine/core/error.h"
 #include "engine/pipe/render_heap.h"
-#include "pipe_util.h"
+#include "pipeline_fixture.h"
 
 namespace kv {
 namespace {

@@ -48,7 +48,7 @@ class GlPipesTest : public ::testing::Test {
     static void SetUpTestSuite() {
         ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
         ASSERT_EQ(SDL_GL_LoadLibrary(nullptr), 0) << SDL_GetError();
-        window = GlWindowCreate("glpipes test", 0, 0, kWidth, kHeight, SDL_WINDOW_HIDDEN);
+        window = GlWindowCreate("pipelines test", 0, 0, kWidth, kHeight, SDL_WINDOW_HIDDEN);
         ASSERT_NE(window, nullptr) << SDL_GetError();
     }
     static void TearDownTestSuite() {

@@ -13,7 +13,7 @@
 #include "engine/opengl/gl_node_immediate.h"
 #include "engine/nodes/immediate_3d.h"
 #include "engine/nodes/node_generic_instance.h"
-#include "glpipes_fixture.h"
+#include "gl_pipelines_fixture.h"
 
 namespace kv::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "engine/core/error.h"
 #include "engine/pipe/pipeline.h"
 #include "engine/pipe/cluster_resolve.h"
-#include "pipe_util.h"
+#include "pipeline_fixture.h"
 
 namespace kv {
 namespace {

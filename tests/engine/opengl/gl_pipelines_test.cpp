@@ -12,7 +12,7 @@
 #include "engine/image/image.h"
 #include "engine/image/texture.h"
 #include "engine/image/png_write.h"
-#include "glpipes_fixture.h"
+#include "gl_pipelines_fixture.h"
 
 namespace kv::test {
 namespace {
