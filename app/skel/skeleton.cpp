@@ -43,7 +43,7 @@ void KeepError(const ErrorRecord* error, int64_t detail, void*) {
 }
 
 void PrintError(const char* what, const ErrorRecord& e, int64_t detail) {
-    const char* meaning = ErrorMeaning(e.errorCode);
+    const char* meaning = ErrorMeaningIn(e.pluginID, e.errorCode);
     std::fprintf(stderr, "  %s engine error: module %d, code 0x%08X: %s", what, e.pluginID,
                  static_cast<unsigned>(e.errorCode), meaning != nullptr ? meaning : "a code of that module");
     if (detail != 0) std::fprintf(stderr, " (%lld)", static_cast<long long>(detail));

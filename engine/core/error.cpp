@@ -57,46 +57,20 @@ void ErrorClear() {
 }
 
 const char* ErrorMeaning(int32 code) {
-    switch (code) {
-        case kErrNoError:
-            return "no error";
-        case kErrEngineState:
-            return "the engine is in the wrong state";
-        case kErrFileOpen:
-            return "the file could not be opened";
-        case kErrBadCombine:
-            return "invalid matrix combine or transform type";
-        case kErrBadVersion:
-            return "chunk version not supported";
-        case kErrFileDepth:
-            return "image depth not supported by the file format";
-        case kErrConvertDepth:
-            return "image or raster conversion not supported";
-        case kErrRasterFormat:
-            return "raster format not supported by the device";
-        case kErrMipLevel:
-            return "mip level smaller than one pixel";
-        case kErrNoMemory:
-            return "out of memory";
-        case kErrNullArgument:
-            return "invalid (null) argument";
-        case kErrPluginWhileOpen:
-            return "plug-in registered while the engine is open";
-        case kErrNotReady:
-            return "not ready: the module is not started or the plug-in not registered";
-        case kErrEndOfStream:
-            return "the stream ended before the expected data";
-        case kErrWriteFailed:
-            return "writing failed";
-        case kErrMaterialGrouping:
-            return "vertices not grouped by material";
-        case kErrNameTooLong:
-            return "name too long";
-        case kErrOutOfRange:
-            return "argument out of range";
-        default:
-            return nullptr;
-    }
+#define KV_ERROR_GENERAL_WORDS(name, value, words) \
+    if (code == name) return words;
+    KV_GENERAL_ERRORS(KV_ERROR_GENERAL_WORDS)
+#undef KV_ERROR_GENERAL_WORDS
+    return nullptr;
+}
+
+const char* ErrorMeaningIn(int32 module, int32 code) {
+    if (code < 0) return ErrorMeaning(code);
+#define KV_ERROR_MODULE_WORDS(name, mod, value, words) \
+    if (module == mod && code == name) return words;
+    KV_MODULE_ERRORS(KV_ERROR_MODULE_WORDS)
+#undef KV_ERROR_MODULE_WORDS
+    return nullptr;
 }
 
 void AssertFailed(const char* condition, const char* file, int line) {

@@ -2,53 +2,38 @@
 // it is cleared; every error is also passed to an optional report hook.
 #pragma once
 
+#include "error_codes.h"
 #include "types.h"
 
 namespace kv {
 
-// General codes have the top bit set and are stored with module 0.
-enum ErrorCode : int32 {
-    kErrNoError = static_cast<int32>(0x80000000u),
-    kErrEngineState = static_cast<int32>(0x80000001u),
-    kErrFileOpen = static_cast<int32>(0x80000002u),
-    kErrBadCombine = static_cast<int32>(0x80000003u),
-    kErrBadVersion = static_cast<int32>(0x80000004u),
-    kErrFileDepth = static_cast<int32>(0x80000008u),
-    kErrConvertDepth = static_cast<int32>(0x80000009u),
-    kErrRasterFormat = static_cast<int32>(0x8000000Du),
-    kErrMipLevel = static_cast<int32>(0x8000000Fu),
-    kErrNoMemory = static_cast<int32>(0x80000013u),
-    kErrNullArgument = static_cast<int32>(0x80000016u),
-    kErrPluginWhileOpen = static_cast<int32>(0x80000017u),
-    kErrNotReady = static_cast<int32>(0x80000018u),
-    kErrEndOfStream = static_cast<int32>(0x8000001Au),
-    kErrWriteFailed = static_cast<int32>(0x8000001Cu),
-    kErrMaterialGrouping = static_cast<int32>(0x8000001Du),
-    kErrNameTooLong = static_cast<int32>(0x8000001Eu),
-    // An argument outside the range the operation accepts (a null argument
-    // keeps kErrNullArgument).
-    kErrOutOfRange = static_cast<int32>(0x80000020u),
-};
+// The codes, their modules and their words are listed in error_codes.h.
+#define KV_ERROR_GENERAL_ENUM(name, value, words) name = static_cast<int32>(value),
+enum ErrorCode : int32 { KV_GENERAL_ERRORS(KV_ERROR_GENERAL_ENUM) };
+#undef KV_ERROR_GENERAL_ENUM
 
 // The module under which general codes are stored.
 constexpr int32 kModuleNone = 0;
 
-// Module-specific codes of the engine core (module 1).
-constexpr int32 kModuleCore = 1;
-constexpr int32 kErrCoreNoCamera = 16;
-constexpr int32 kErrCoreUnsupportedRequest = 24;
+#define KV_ERROR_MODULE_ID(name, value) constexpr int32 name = value;
+KV_ERROR_MODULES(KV_ERROR_MODULE_ID)
+#undef KV_ERROR_MODULE_ID
+
+#define KV_ERROR_MODULE_CODE(name, module, value, words) constexpr int32 name = value;
+KV_MODULE_ERRORS(KV_ERROR_MODULE_CODE)
+#undef KV_ERROR_MODULE_CODE
+
+// The streams' name for a read that found too little.
+constexpr int32 kErrReadFailed = kErrEndOfStream;
 
 // Module ids of the core modules.
 constexpr int32 kIdErrorModule = 1039;
 constexpr int32 kIdVectorModule = 1025;
 constexpr int32 kIdStringModule = 1037;
 constexpr int32 kIdMatrixModule = 1026;
-constexpr int32 kIdFrameModule = 1027;
 constexpr int32 kIdStreamModule = 1028;
 constexpr int32 kIdCameraModule = 1029;
-constexpr int32 kIdImageModule = 1030;
 constexpr int32 kIdRasterModule = 1031;
-constexpr int32 kIdTextureModule = 1032;
 constexpr int32 kIdPipelineModule = 1033;
 constexpr int32 kIdIm3DModule = 1034;
 constexpr int32 kIdResourcesModule = 1035;
@@ -76,6 +61,9 @@ void ErrorClear();
 // What a general code means, in words for people ("out of memory"); null for
 // a code that is not one of the general codes.
 const char* ErrorMeaning(int32 code);
+// What a code raised under a module means: the general codes' words whatever
+// the module, else that module's own; null for a code the table lacks.
+const char* ErrorMeaningIn(int32 module, int32 code);
 
 // Every error raised, kept or not, is passed here (null for none).
 using ErrorReportHook = void (*)(const ErrorRecord* error, int64_t detail, void* data);

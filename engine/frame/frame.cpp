@@ -13,7 +13,6 @@ namespace {
 
 constexpr int32 kFramesPerBlock = 50;
 // Module-specific code: the new child is the parent or one of its ancestors.
-constexpr int32 kErrFrameCycle = 1;
 
 PluginRegistry frameRegistry = PluginRegistryMake(sizeof(Frame));
 ModuleSlot<FrameModuleGlobals> slot;

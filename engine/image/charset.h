@@ -16,8 +16,6 @@ namespace kv {
 
 struct Raster;
 
-constexpr int32 kIdCharsetModule = 384;
-
 // The font: glyphs for the codes 32 (space) to 122 ('z').
 constexpr int32 kCharsetGlyphWidth = 8;
 constexpr int32 kCharsetGlyphHeight = 14;

@@ -16,18 +16,8 @@ bool ImageRegisterFileReaders() {
 }
 
 const char* ImageReadErrorText(int32 module, int32 code) {
-    if (module == kIdImageModule) {
-        switch (code) {
-            case kErrImageFileMalformed:
-                return "not a valid image file";
-            case kErrImageFileTooLarge:
-                return "image too large";
-            case kErrPngRead:
-                return "damaged or unsupported PNG file";
-            default:
-                return nullptr;
-        }
-    }
+    // A reader's failures read better in the words of a file being read than
+    // in the engine's general ones.
     if (module == kModuleCore && code == kErrStreamEnd) return "the file ends early";
     switch (code) {
         case kErrFileOpen:
@@ -41,8 +31,9 @@ const char* ImageReadErrorText(int32 module, int32 code) {
         case kErrNoMemory:
             return "out of memory";
         default:
-            return nullptr;
+            break;
     }
+    return module == kIdImageModule ? ErrorMeaningIn(module, code) : nullptr;
 }
 
 }  // namespace kv

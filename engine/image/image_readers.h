@@ -7,13 +7,6 @@
 
 namespace kv {
 
-// Module-specific codes of the image module (raised with kIdImageModule;
-// 1 is the PNG writer's kErrPngWrite). A file that ends early is reported by
-// the stream module.
-constexpr int32 kErrImageFileMalformed = 2;  // header fields contradict each other or the file
-constexpr int32 kErrImageFileTooLarge = 3;   // beyond the readers' size limits
-constexpr int32 kErrPngRead = 4;             // libpng refused the file
-
 // Registers "bmp" (BmpImageRead) and then "png" (PngImageRead), neither with a
 // writer. Needs a started engine; false if a registration failed.
 bool ImageRegisterFileReaders();

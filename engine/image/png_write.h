@@ -12,9 +12,6 @@ struct Image;
 struct Raster;
 struct FileWriteStatus;
 
-// Module-specific code (image module): the file could not be written.
-constexpr int32 kErrPngWrite = 1;
-
 // Writes a 32-bit image as RGBA (or RGB when keepAlpha is false), or a 4- or
 // 8-bit image through its palette. False on any failure, with nothing left
 // under fileName (an earlier file of that name stays as it was). *status (may

@@ -46,7 +46,6 @@ struct ResourcesModule {
 };
 
 constexpr int32 kResourcesDefaultArenaSize = 0x200000;
-constexpr int32 kErrResourcesArenaFull = 12;
 
 // inArena = false: the entry comes from the general allocator and is never
 // evicted. *ownerRef is set to the entry, or to null on failure.

@@ -22,9 +22,6 @@ constexpr int32 kTextureNameLength = kNameLength;
 // 255 characters).
 constexpr int32 kTextureNameBufferSize = 256;
 
-// Module-specific code (texture module): the texture could not be read.
-constexpr int32 kErrTextureRead = 22;
-
 // The object type of a texture dictionary.
 constexpr uint8 kTexDictionaryType = 6;
 

@@ -21,9 +21,6 @@ static_assert(sizeof(V3d) == 12);
 
 struct Matrix;
 
-// Module-specific error codes of the vector module (reported with module 1).
-constexpr int32 kErrZeroLengthVector = 25;
-
 inline V3d V3dAdd(const V3d& a, const V3d& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 inline V3d V3dSub(const V3d& a, const V3d& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 inline V3d V3dScale(const V3d& a, real s) { return {a.x * s, a.y * s, a.z * s}; }

@@ -31,10 +31,6 @@ enum Im3DTransformFlag : uint32 {
     Im3DTransformFixed = 0x18,    // always added by the front end
 };
 
-// Errors of the front end (module kModuleCore).
-constexpr int32 kErrIm3DNoBatch = 35;
-constexpr int32 kErrIm3DPrimType = 37;
-constexpr int32 kErrIm3DTooManyVertices = 49;
 constexpr int32 kIm3DMaxVertices = 65535;
 
 // What the render pipelines run on: the transform request's flags and

@@ -158,20 +158,6 @@ struct Pipeline {
     int32 entryPoint;
 };
 
-// Error codes of pipeline editing (core module).
-enum PipelineError : int32 {
-    kErrPipeCycle = 28,
-    kErrPipeRequiredDropped = 29,
-    kErrPipeDuplicateCluster = 30,
-    kErrPipeEmptyCluster = 31,
-    kErrPipeResolveMemory = 32,
-    kErrPipeTooManySlots = 33,
-    kErrPipeNoInputs = 34,
-    kErrPipeBadEntry = 36,
-    kErrPipeTooManyClusters = 40,
-    kErrPipeTooManyOutputs = 41,
-    kErrPipeNotLocked = 51,
-};
 
 // Editing. Every editing call passes nothing on when handed nothing, so a
 // construction chain needs one test at its end.

@@ -25,13 +25,6 @@ enum StreamAccess : int32 {
     StreamAccessAppend = 3,
 };
 
-// Module-specific codes of the stream module (raised with kModuleCore).
-constexpr int32 kErrStreamEnd = 5;         // short read, skip past the end
-constexpr int32 kErrStreamBadAccess = 13;  // invalid access type at open
-constexpr int32 kErrStreamBadType = 14;    // invalid stream type
-// General codes the streams raise besides those of error.h.
-constexpr int32 kErrReadFailed = kErrEndOfStream;
-
 // The caller's description of a memory block. A block given for appending
 // must come from KvMalloc and becomes the stream's at open: the stream may
 // reallocate it, and hands it back only through StreamClose's memoryOut

@@ -17,10 +17,9 @@ struct MeshHeader;
 constexpr uint32 kIdMeshExtension = 0x50E;
 constexpr uint32 kIdGeometryNativeExtension = 0x510;
 
-// Raised with the mesh module's id (kIdMeshModule) when a mesh extension body
-// is malformed: counts that do not add up to its length, or a material index
-// outside the material list.
-constexpr int32 kErrMeshStreamMalformed = 1;
+// A malformed mesh extension body (counts that do not add up to its length, or
+// a material index outside the material list) raises kErrMeshStreamMalformed
+// under the mesh module's id.
 
 // Geometry chunk: structure, material list, extension.
 uint32 GeometryStreamGetSize(const Geometry* geometry);

@@ -9,8 +9,6 @@ namespace kv {
 struct Light;
 
 constexpr uint32 kIdHardwareLightPlugin = 1285;
-// Errors of the extension are raised with this module id.
-constexpr int32 kModuleHardwareLight = 2;
 
 struct HardwareLightExt {
     real constantAttenuation;   // 1 at creation

@@ -16,7 +16,6 @@ struct Pipeline;
 // Engine module ids of the world objects' modules (registered by the world
 // plug-in, in this order).
 constexpr uint32 kIdMaterialModule = 0x501;
-constexpr uint32 kIdMeshModule = 0x502;
 constexpr uint32 kIdGeometryModule = 0x503;
 
 struct SurfaceProperties {

@@ -32,10 +32,6 @@ constexpr uint32 kIdWorldModule50B = 0x50B;
 // extension's and the geometry extension's are in geometry_stream.h).
 constexpr uint32 kIdWorldExtension = 0x509;
 
-// Engine errors of the world (raised with kModuleCore).
-constexpr int32 kErrWorldClumpInWorld = 3;
-constexpr int32 kErrWorldClumpNotInWorld = 4;
-
 using WorldSectorRenderCallBack = WorldSector* (*)(WorldSector* sector);
 using ClumpCallBack = Clump* (*)(Clump* clump, void* data);
 using LightCallBack = Light* (*)(Light* light, void* data);

@@ -264,3 +264,38 @@ TEST_F(Engine, StandardFunctionsComeFromTheDevice) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+// The table of codes: every code has words, and no two codes of one module
+// share a value (a copied line that kept its number would make two errors
+// indistinguishable in every report).
+TEST(ErrorTable, EveryCodeHasWordsAndAValueOfItsOwnInItsModule) {
+    struct Code {
+        int32 module, value;
+        const char* name;
+    };
+    std::vector<Code> codes;
+#define KV_TEST_GENERAL(name, value, words) codes.push_back({kModuleNone, static_cast<int32>(value), #name});
+    KV_GENERAL_ERRORS(KV_TEST_GENERAL)
+#undef KV_TEST_GENERAL
+#define KV_TEST_MODULE(name, module, value, words) codes.push_back({module, value, #name});
+    KV_MODULE_ERRORS(KV_TEST_MODULE)
+#undef KV_TEST_MODULE
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const char* words = ErrorMeaningIn(codes[i].module, codes[i].value);
+        ASSERT_NE(words, nullptr) << codes[i].name;
+        EXPECT_GT(std::string(words).size(), 4u) << codes[i].name;
+        for (std::size_t j = 0; j < i; ++j) {
+            EXPECT_FALSE(codes[i].module == codes[j].module && codes[i].value == codes[j].value)
+                << codes[i].name << " and " << codes[j].name;
+        }
+    }
+    // General codes mean the same under any module; module codes only under theirs.
+    EXPECT_STREQ(ErrorMeaningIn(kIdImageModule, kErrNoMemory), "out of memory");
+    EXPECT_STREQ(ErrorMeaning(kErrNullArgument), "invalid (null) argument");
+    EXPECT_NE(ErrorMeaningIn(kIdImageModule, kErrPngWrite), ErrorMeaningIn(kIdFrameModule, kErrFrameCycle));
+    EXPECT_EQ(ErrorMeaningIn(kIdTextureModule, kErrPngWrite), nullptr);
+    EXPECT_EQ(ErrorMeaning(kErrCoreNoCamera), nullptr);
+}
+
+}  // namespace kv
