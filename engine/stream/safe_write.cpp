@@ -18,6 +18,19 @@ namespace kv {
 
 namespace {
 
+int OpenFile(const char* path, int flags) { return open(path, flags); }
+int RenameFile(const char* from, const char* to) { return std::rename(from, to); }
+
+constexpr FileWriteSystem kRealSystem = {
+    .makeTemp = mkstemp,
+    .open = OpenFile,
+    .sync = fsync,
+    .close = close,
+    .rename = RenameFile,
+    .unlink = unlink,
+};
+const FileWriteSystem* sys = &kRealSystem;
+
 // As many links as the kernel follows before it calls it a loop.
 constexpr int kMaxLinks = 40;
 // Short whatever the target's name, so that a name near the file-system's
@@ -63,7 +76,7 @@ void Release(FileWrite* w) {
 bool Fail(FileWrite* w, int32 step, int error, int32 code) {
     FileWriteFail(w, step, error);
     ErrorRaiseDetail(kModuleNone, code, error);
-    if (w->temp != nullptr) unlink(w->temp);
+    if (w->temp != nullptr) sys->unlink(w->temp);
     Release(w);
     return false;
 }
@@ -119,10 +132,10 @@ char* FollowLinks(const char* path, struct stat* info, bool* exists, int* error)
 }
 
 void SyncPath(const char* path) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = sys->open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
-    fsync(fd);
-    close(fd);
+    sys->sync(fd);
+    sys->close(fd);
 }
 
 }  // namespace
@@ -152,7 +165,7 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
     if (w->temp == nullptr) return Fail(w, FileWriteCreate, ENOMEM, kErrNoMemory);
     // Exclusively, under a name nobody else holds: a file or link planted
     // under a guessable name is never written through.
-    const int fd = mkstemp(w->temp);
+    const int fd = sys->makeTemp(w->temp);
     if (fd < 0) {
         const int e = errno;
         KvFree(w->temp);
@@ -166,7 +179,7 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
         }
     }
     fchmod(fd, exists ? info.st_mode & 07777 : NewFileMode());
-    close(fd);
+    sys->close(fd);
     return true;
 }
 
@@ -199,15 +212,15 @@ bool FileWriteCommit(FileWrite* w, int64_t expectedSize) {
     struct stat info;
     if (stat(w->temp, &info) != 0) return Fail(w, FileWriteData, errno, kErrWriteFailed);
     if (expectedSize >= 0 && info.st_size != expectedSize) return Fail(w, FileWriteShort, 0, kErrWriteFailed);
-    const int fd = open(w->temp, O_RDONLY | O_CLOEXEC);
+    const int fd = sys->open(w->temp, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Fail(w, FileWriteData, errno, kErrWriteFailed);
-    if (fsync(fd) != 0) {
+    if (sys->sync(fd) != 0) {
         const int e = errno;
-        close(fd);
+        sys->close(fd);
         return Fail(w, FileWriteData, e, kErrWriteFailed);
     }
-    close(fd);
-    if (std::rename(w->temp, w->target) != 0) return Fail(w, FileWriteReplace, errno, kErrWriteFailed);
+    sys->close(fd);
+    if (sys->rename(w->temp, w->target) != 0) return Fail(w, FileWriteReplace, errno, kErrWriteFailed);
     // The rename itself survives a crash once its folder is synced.
     const std::size_t folder = FolderLength(w->target);
     if (folder == 0) {
@@ -222,9 +235,11 @@ bool FileWriteCommit(FileWrite* w, int64_t expectedSize) {
 
 void FileWriteAbort(FileWrite* w) {
     if (w == nullptr) return;
-    if (w->temp != nullptr) unlink(w->temp);
+    if (w->temp != nullptr) sys->unlink(w->temp);
     Release(w);
 }
+
+void FileWriteSetSystem(const FileWriteSystem* system) { sys = system != nullptr ? system : &kRealSystem; }
 
 const char* FileWriteStepText(int32 step) {
     switch (step) {

@@ -53,6 +53,19 @@ bool FileWriteCommit(FileWrite* write, int64_t expectedSize);
 // Gives up: removes the new file, frees the record; the status stays.
 void FileWriteAbort(FileWrite* write);
 
+// The system calls by which the data reaches the disk, in one table so that a
+// test can watch their order (the file synced before it is renamed) or make
+// one fail. FileWriteSetSystem(null) restores the real calls.
+struct FileWriteSystem {
+    int (*makeTemp)(char* pattern);  // mkstemp
+    int (*open)(const char* path, int flags);
+    int (*sync)(int fd);  // fsync
+    int (*close)(int fd);
+    int (*rename)(const char* from, const char* to);
+    int (*unlink)(const char* path);
+};
+void FileWriteSetSystem(const FileWriteSystem* system);
+
 // "it is a folder", "the file could not be written"... for a message that
 // names the path and adds the system's reason.
 const char* FileWriteStepText(int32 step);

@@ -1,6 +1,7 @@
 // Safe file writes: what the target is decides how it is written (replaced,
 // written in place, refused), links lead to their files, and nothing is left
 // beside the target whatever happens.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -210,6 +211,75 @@ TEST_F(FileWriteTest, AFailedOrShortWriteKeepsTheOldFile) {
     EXPECT_EQ(w.status.osError, ENOSPC);
     EXPECT_EQ(ReadText(target), "yesterday");
     EXPECT_EQ(Entries(), std::vector<std::string>{"kept"});
+}
+
+// The order in which the data reaches the disk, seen through the writer's
+// system-call table: the new file's data is synced before the rename makes it
+// the target (else a crash just after the rename can leave an empty file under
+// the old name), and the folder after it. A failed sync renames nothing.
+namespace watched {
+std::vector<std::string> calls;
+int syncResult = 0;
+std::vector<std::pair<int, std::string>> open;  // fd -> what it is
+std::string NameOf(int fd) {
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (it->first == fd) return it->second;  // descriptors are reused: the latest open
+    return "?";
+}
+int MakeTemp(char* pattern) {
+    const int fd = mkstemp(pattern);
+    calls.push_back("make temp");
+    open.push_back({fd, "temp"});
+    return fd;
+}
+int Open(const char* path, int flags) {
+    const int fd = ::open(path, flags);
+    struct stat info;
+    const bool folder = stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+    open.push_back({fd, folder ? "folder" : "temp"});
+    return fd;
+}
+int Sync(int fd) {
+    calls.push_back("sync " + NameOf(fd));
+    if (syncResult != 0) {
+        errno = syncResult;
+        return -1;
+    }
+    return fsync(fd);
+}
+int Close(int fd) { return ::close(fd); }
+int Rename(const char* from, const char* to) {
+    calls.push_back("rename");
+    return std::rename(from, to);
+}
+int Unlink(const char* path) {
+    calls.push_back("remove temp");
+    return ::unlink(path);
+}
+constexpr FileWriteSystem kSystem = {
+    .makeTemp = MakeTemp, .open = Open, .sync = Sync, .close = Close, .rename = Rename, .unlink = Unlink};
+}  // namespace watched
+
+TEST_F(FileWriteTest, TheDataIsOnDiskBeforeTheRenameAndAFailedSyncKeepsTheOldFile) {
+    const fs::path target = dir / "sky.dff";
+    WriteText(target, "old");
+    watched::calls.clear();
+    watched::syncResult = 0;
+    FileWriteSetSystem(&watched::kSystem);
+    EXPECT_TRUE(Write(target, "new sky"));
+    EXPECT_EQ(watched::calls, (std::vector<std::string>{"make temp", "sync temp", "rename", "sync folder"}));
+    EXPECT_EQ(ReadText(target), "new sky");
+
+    watched::calls.clear();
+    watched::syncResult = EIO;
+    FileWriteStatus status;
+    EXPECT_FALSE(Write(target, "lost sky", &status));
+    FileWriteSetSystem(nullptr);
+    EXPECT_EQ(watched::calls, (std::vector<std::string>{"make temp", "sync temp", "remove temp"}));
+    EXPECT_EQ(status.step, FileWriteData);
+    EXPECT_EQ(status.osError, EIO);
+    EXPECT_EQ(ReadText(target), "new sky");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"sky.dff"});
 }
 
 }  // namespace
