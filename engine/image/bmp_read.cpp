@@ -432,16 +432,6 @@ Image* BmpImageReadStream(Stream* stream) {
     return image;
 }
 
-Image* BmpImageRead(const char* fileName) {
-    if (fileName == nullptr) {
-        ErrorRaise(kModuleNone, kErrNullArgument);
-        return nullptr;
-    }
-    Stream* stream = StreamOpen(StreamTypeFileName, StreamAccessRead, fileName);
-    if (stream == nullptr) return nullptr;
-    Image* image = BmpImageReadStream(stream);
-    StreamClose(stream, nullptr);
-    return image;
-}
+Image* BmpImageRead(const char* fileName) { return ImageReadFileWith(fileName, BmpImageReadStream); }
 
 }  // namespace kv

@@ -15,6 +15,18 @@ bool ImageRegisterFileReaders() {
     return bmp && png;
 }
 
+Image* ImageReadFileWith(const char* fileName, Image* (*readStream)(Stream* stream)) {
+    if (fileName == nullptr) {
+        ErrorRaise(kModuleNone, kErrNullArgument);
+        return nullptr;
+    }
+    Stream* stream = StreamOpen(StreamTypeFileName, StreamAccessRead, fileName);
+    if (stream == nullptr) return nullptr;
+    Image* image = readStream(stream);
+    StreamClose(stream, nullptr);
+    return image;
+}
+
 const char* ImageReadErrorText(int32 module, int32 code) {
     // A reader's failures read better in the words of a file being read than
     // in the engine's general ones.

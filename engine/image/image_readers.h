@@ -7,9 +7,17 @@
 
 namespace kv {
 
+struct Image;
+struct Stream;
+
 // Registers "bmp" (BmpImageRead) and then "png" (PngImageRead), neither with a
 // writer. Needs a started engine; false if a registration failed.
 bool ImageRegisterFileReaders();
+
+// Opens the named file and reads it with a reader of streams; null (with the
+// error raised) when the name is null, the file cannot be opened or the
+// reader fails.
+Image* ImageReadFileWith(const char* fileName, Image* (*readStream)(Stream* stream));
 
 // A short description of an error raised while reading an image, for messages
 // to users ("not a BMP file", "image too large", ...); null for codes that are

@@ -201,16 +201,6 @@ Image* PngImageReadStream(Stream* stream) {
     return ctx.image;
 }
 
-Image* PngImageRead(const char* fileName) {
-    if (fileName == nullptr) {
-        ErrorRaise(kModuleNone, kErrNullArgument);
-        return nullptr;
-    }
-    Stream* stream = StreamOpen(StreamTypeFileName, StreamAccessRead, fileName);
-    if (stream == nullptr) return nullptr;
-    Image* image = PngImageReadStream(stream);
-    StreamClose(stream, nullptr);
-    return image;
-}
+Image* PngImageRead(const char* fileName) { return ImageReadFileWith(fileName, PngImageReadStream); }
 
 }  // namespace kv
