@@ -8,6 +8,7 @@
 #include "app/skydome/dome_save.h"
 #include "app/skydome/options.h"
 #include "app/skydome/panorama.h"
+#include "app/skydome/scene.h"
 #include "app/skydome/sky.h"
 #include "app/skydome/sun_position.h"
 #include "engine/assembly/standard_modules.h"
@@ -73,7 +74,6 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
 }
 
 int SkydomeExportOnly(SkydomeOptions* o) {
-    constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
     EngineUseStandardModules();
     EngineSetDevice(nullptr);  // the null device: nothing is shown
     if (!EngineInit(nullptr, 0)) {
@@ -95,41 +95,24 @@ int SkydomeExportOnly(SkydomeOptions* o) {
     int status = 0;
     World* world = nullptr;
     Clump* clump = nullptr;
-    if (!SkyColorInit()) {
-        ToStderr("Error initializing color.");
-        status = 1;
-    } else if ((world = WorldCreate(&kWorldBox)) == nullptr) {
+    const char* failure = nullptr;
+    if ((world = WorldCreate(&kSkydomeWorldBox)) == nullptr) {
         ToStderr("Cannot create world.");
         status = 1;
+    } else if ((clump = SkydomeSceneCreate(world, o, &failure)) == nullptr) {
+        ToStderr(failure);
+        status = 1;
     } else {
-        DomeReset();
-        DomeSettings* settings = DomeGetSettings();
-        settings->resolution = o->resolution;
-        settings->exposure = o->exposure;
-        SkySetTurbidity(o->turbidity);
-        clump = DomeClumpCreate(world, settings->resolution);
-        if (clump == nullptr) {
-            ToStderr("Cannot create skydome clump.");
+        if (!SkydomeRunExports(o, DomeGetAtomic(), ToStderr)) {
+            o->exportFailed = true;
             status = 1;
-        } else {
-            // Placed as the windowed program places it, so the saved dome is the same file.
-            DomeClumpPlaceOrbit(clump);
-            DomeAttachToSky();
-            SkyState* sky = SkyGetState();
-            sky->sunTheta = 0.0f;
-            sky->sunPhi = 0.0f;
-            SkyMoveSun(o->sunZenith, o->sunAzimuth);
-            if (!SkydomeRunExports(o, DomeGetAtomic(), ToStderr)) {
-                o->exportFailed = true;
+        }
+        if (!o->saveDome.empty()) {
+            std::string message;
+            if (!DomeSave(clump, o->saveDome.c_str(), &message)) {
+                ToStderr(message.c_str());
+                o->saveFailed = true;
                 status = 1;
-            }
-            if (!o->saveDome.empty()) {
-                std::string message;
-                if (!DomeSave(clump, o->saveDome.c_str(), &message)) {
-                    ToStderr(message.c_str());
-                    o->saveFailed = true;
-                    status = 1;
-                }
             }
         }
     }

@@ -13,6 +13,7 @@
 #include "app/skydome/dome_save.h"
 #include "app/skydome/flares.h"
 #include "app/skydome/options.h"
+#include "app/skydome/scene.h"
 #include "app/skydome/sky.h"
 #include "app/skydome/batch_run.h"
 #include "engine/camera/camera.h"
@@ -37,7 +38,6 @@ constexpr RGBA kOrbitClearColour = {64, 64, 64, 0};
 constexpr RGBA kPreviewClearColour = {7, 77, 48, 255};
 constexpr float kNearClip = 0.1f;
 constexpr float kFarClip = 30.0f;
-constexpr BBox kWorldBox = {{100.0f, 100.0f, 100.0f}, {-100.0f, -100.0f, -100.0f}};
 // Text and menu colours.
 constexpr RGBA kTextForeground = {200, 200, 200, 255};
 constexpr RGBA kTextBackground = {64, 64, 64, 0};
@@ -280,7 +280,7 @@ int32 Initialise(void* window) {
     app.charset = CharsetCreate(&kTextForeground, &kTextBackground);
     if (app.charset == nullptr) return Fail("Cannot create raster chraset.");
 
-    app.world = WorldCreate(&kWorldBox);
+    app.world = WorldCreate(&kSkydomeWorldBox);
     if (app.world == nullptr) return Fail("Cannot create world.");
 
     const ShellSettings* s = ShellGetSettings();
@@ -296,29 +296,16 @@ int32 Initialise(void* window) {
     ViewSetScene(app.camera, nullptr);
     ViewApplyFov();
 
-    if (!SkyColorInit()) return Fail("Error initializing color.");
-
-    DomeReset();
     DomeSetMessageFunction(PlatformErrorMessage);
+    const char* failure = nullptr;
+    app.domeClump = SkydomeSceneCreate(app.world, options, &failure);
+    if (app.domeClump == nullptr) return Fail(failure);
     DomeSettings* settings = Settings();
-    settings->resolution = options->resolution;
-    settings->exposure = options->exposure;
     settings->ground = options->showGround ? 1 : 0;
     settings->wire = options->showWire ? 1 : 0;
     settings->normals = options->showNormals ? 1 : 0;
-    app.domeClump = DomeClumpCreate(app.world, settings->resolution);
-    if (app.domeClump == nullptr) return Fail("Cannot create skydome clump.");
-    DomeClumpPlaceOrbit(app.domeClump);
     ViewSetScene(app.camera, ClumpGetFrame(app.domeClump));
     DomeSetCameraFrame(CameraGetFrame(app.camera));
-    DomeAttachToSky();
-
-    // The sun starts below its first move, so the move places it.
-    SkySetTurbidity(options->turbidity);
-    SkyState* sky = SkyGetState();
-    sky->sunTheta = 0.0f;
-    sky->sunPhi = 0.0f;
-    SkyMoveSun(options->sunZenith, options->sunAzimuth);
     DomeUpdateViewer();
 
     // The pictures: textures/ here, then where the program's data lives.

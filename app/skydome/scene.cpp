@@ -1,0 +1,35 @@
+#include "scene.h"
+
+#include "app/skydome/dome.h"
+#include "app/skydome/options.h"
+#include "app/skydome/sky.h"
+
+namespace kv {
+
+Clump* SkydomeSceneCreate(World* world, const SkydomeOptions* options, const char** failure) {
+    if (!SkyColorInit()) {
+        *failure = "Error initializing color.";
+        return nullptr;
+    }
+    DomeReset();
+    DomeSettings* settings = DomeGetSettings();
+    settings->resolution = options->resolution;
+    settings->exposure = options->exposure;
+    SkySetTurbidity(options->turbidity);
+    Clump* clump = DomeClumpCreate(world, settings->resolution);
+    if (clump == nullptr) {
+        *failure = "Cannot create skydome clump.";
+        return nullptr;
+    }
+    DomeClumpPlaceOrbit(clump);
+    DomeAttachToSky();
+    // The sun starts below its first move, so the move places it (and the
+    // hook colours the dome).
+    SkyState* sky = SkyGetState();
+    sky->sunTheta = 0.0f;
+    sky->sunPhi = 0.0f;
+    SkyMoveSun(options->sunZenith, options->sunAzimuth);
+    return clump;
+}
+
+}  // namespace kv
