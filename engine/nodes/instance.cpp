@@ -1,5 +1,6 @@
 #include "instance.h"
 
+#include "engine/core/error.h"
 #include "engine/pipe/pipeline_module.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
@@ -132,6 +133,43 @@ void InstanceAtomicVertices(ObjSpace3DVertex* out, const Atomic* atomic, const G
         v.u = textured ? geometry->texCoords[0][i].u : 0.0f;
         v.v = textured ? geometry->texCoords[0][i].v : 0.0f;
     }
+}
+
+void* InstanceCacheAllocate(void* owner, ResEntry** ownerRef, std::size_t size, ResEntryDestroyNotify notify) {
+    if (size > 0x7FFFFFFF) {
+        *ownerRef = nullptr;
+        ErrorRaise(kModuleNone, kErrNoMemory);
+        return nullptr;
+    }
+    // A cache too large for the arena would evict everything and still not
+    // fit: it lives outside the arena until its owner goes.
+    const ResourcesModule* arena = ResourcesModuleGet();
+    const std::size_t whole = size + sizeof(ResEntry) + sizeof(ArenaBlock);
+    const bool inArena = arena != nullptr && whole < static_cast<std::size_t>(arena->arenaSize);
+    ResEntry* entry = ResourcesAllocateEntry(owner, ownerRef, static_cast<int32>(size), inArena, notify);
+    return entry != nullptr ? ResEntryData(entry) : nullptr;
+}
+
+ResEntry** InstanceAtomicCacheRef(Atomic* atomic, Geometry* geometry, void** owner) {
+    const bool onGeometry = geometry->numMorphTargets == 1;
+    *owner = onGeometry ? static_cast<void*>(geometry) : static_cast<void*>(atomic);
+    return onGeometry ? &geometry->instanceEntry : &atomic->instanceEntry;
+}
+
+InstanceRefill InstanceAtomicRefill(const Atomic* atomic, Geometry* geometry, uint32 changeSerial) {
+    // Every cache of the geometry catches up on its own; the lock bits only
+    // say that some cache has not yet.
+    uint32 changes = GeometryChangesSince(geometry, changeSerial);
+    if ((atomic->interpolator.flags & kMorphInstanceDirty) != 0) changes |= GeometryLockVertices | GeometryLockNormals;
+    if (changes == 0) return InstanceRefillNone;
+    const bool shapeOnly = (changes & ~uint32{GeometryLockVertices | GeometryLockNormals}) == 0;
+    return shapeOnly ? InstanceRefillShape : InstanceRefillAll;
+}
+
+uint32 InstanceAtomicCaughtUp(Atomic* atomic, Geometry* geometry) {
+    GeometryClearLockFlags(geometry);
+    atomic->interpolator.flags &= ~kMorphInstanceDirty;
+    return GeometryGetChangeSerial(geometry);
 }
 
 }  // namespace kv

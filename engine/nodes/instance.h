@@ -3,7 +3,11 @@
 // between its morph targets.
 #pragma once
 
+#include <cstddef>
+
+#include "engine/image/resource_arena.h"
 #include "engine/pipe/render_state.h"
+#include "engine/world/mesh.h"
 #include "cluster_layouts.h"
 
 namespace kv {
@@ -50,5 +54,64 @@ void InstanceSectorVertices(ObjSpace3DVertex* out, const WorldSector* sector, ui
 // stands: every field, or positions and normals alone.
 void InstanceAtomicVertices(ObjSpace3DVertex* out, const Atomic* atomic, const Geometry* geometry, uint32 flags,
                             bool everything);
+
+// --- The caches instance nodes keep in the resource arena -----------------
+//
+// Every instance cache starts with the same fields: the mesh header it was
+// built from, how far it has caught up with its geometry's changes, and the
+// interleaved vertices. Each device's node lays out the rest.
+
+// Rounds a size up so that what follows it is aligned for any field.
+inline std::size_t InstanceAlignUp(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+
+// The triangle-list indices a mesh of n indices makes.
+inline uint32 InstanceTriangleSlots(bool strip, uint32 n) { return strip ? (n > 2 ? 3 * (n - 2) : 0) : n - n % 3; }
+
+// A cache of size bytes for owner: in the arena, or, when it could never fit
+// there, from the general allocator and never evicted. Null (no memory
+// raised, *ownerRef null) on failure.
+void* InstanceCacheAllocate(void* owner, ResEntry** ownerRef, std::size_t size, ResEntryDestroyNotify notify);
+
+// The fields every cache starts with, for a cache at base.
+template <typename Cache>
+Cache* InstanceCacheStart(void* base, const MeshHeader* header, int32 numMeshes, int32 numVertices,
+                          std::size_t verticesAt) {
+    auto* cache = static_cast<Cache*>(base);
+    cache->serialNum = header->serialNum;
+    cache->changeSerial = 0;
+    cache->numMeshes = numMeshes;
+    cache->numVertices = numVertices;
+    cache->vertices = reinterpret_cast<ObjSpace3DVertex*>(static_cast<uint8*>(base) + verticesAt);
+    return cache;
+}
+
+// Where an atomic's cache lives: on the geometry when it has one morph target
+// (every atomic draws it alike and shares it), else on the atomic.
+ResEntry** InstanceAtomicCacheRef(Atomic* atomic, Geometry* geometry, void** owner);
+
+// What a cache made at changeSerial must fill again to catch up with its
+// geometry and the atomic's morph blend.
+enum InstanceRefill : int32 {
+    InstanceRefillNone = 0,
+    InstanceRefillShape = 1,  // positions and normals
+    InstanceRefillAll = 2,
+};
+InstanceRefill InstanceAtomicRefill(const Atomic* atomic, Geometry* geometry, uint32 changeSerial);
+// After a fill: the change serial the cache is now up to; the geometry's
+// lock bits and the atomic's morph mark are cleared.
+uint32 InstanceAtomicCaughtUp(Atomic* atomic, Geometry* geometry);
+
+// A packet's one-element cluster at index; *out stays null when no later node
+// wants it. False when memory runs out.
+template <typename T>
+bool PacketAllocateOne(Packet* packet, int32 index, PipelineNode* node, T** out) {
+    *out = nullptr;
+    Cluster* c = ClusterOpen(packet, index, node);
+    if (c == nullptr) return true;
+    if (ClusterAllocate(c, 1, sizeof(T)) == nullptr) return false;
+    c->numUsed = 1;
+    *out = static_cast<T*>(c->data);
+    return true;
+}
 
 }  // namespace kv

@@ -17,13 +17,8 @@ namespace {
 
 enum InstanceCluster : int32 { kVertices = 0, kIndices = 1, kMeshState = 2, kRenderState = 3, kTriPlanes = 4 };
 
-std::size_t AlignUp(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
-
 // Marks the entries this node made (and frees nothing of its own).
 void DestroyNotify(ResEntry*) {}
-
-// The triangles a mesh of n indices makes.
-uint32 TriangleSlots(bool strip, uint32 n) { return strip ? (n > 2 ? 3 * (n - 2) : 0) : n - n % 3; }
 
 struct Layout {
     int32 numVertices;
@@ -40,10 +35,10 @@ Layout PlanLayout(const MeshHeader* header, int32 numVertices, bool planes) {
     l.planes = planes;
     const bool strip = MeshGetPrimitiveType(header) == PrimTypeTriStrip;
     const Mesh* meshes = MeshHeaderGetMeshes(header);
-    for (int32 i = 0; i < l.numMeshes; ++i) l.numIndices += TriangleSlots(strip, meshes[i].numIndices);
-    std::size_t at = AlignUp(sizeof(GenInstance));
+    for (int32 i = 0; i < l.numMeshes; ++i) l.numIndices += InstanceTriangleSlots(strip, meshes[i].numIndices);
+    std::size_t at = InstanceAlignUp(sizeof(GenInstance));
     l.meshesAt = at;
-    at = AlignUp(at + sizeof(GenInstanceMesh) * static_cast<std::size_t>(l.numMeshes));
+    at = InstanceAlignUp(at + sizeof(GenInstanceMesh) * static_cast<std::size_t>(l.numMeshes));
     l.verticesAt = at;
     at += sizeof(ObjSpace3DVertex) * static_cast<std::size_t>(numVertices);
     l.indicesAt = at;
@@ -55,24 +50,10 @@ Layout PlanLayout(const MeshHeader* header, int32 numVertices, bool planes) {
 }
 
 GenInstance* Allocate(void* owner, ResEntry** ownerRef, const Layout& layout, const MeshHeader* header) {
-    const ResourcesModule* arena = ResourcesModuleGet();
-    if (layout.size > 0x7FFFFFFF) {
-        ErrorRaise(kModuleNone, kErrNoMemory);
-        return nullptr;
-    }
-    // A cache larger than the arena lives outside it, never evicted.
-    const std::size_t whole = layout.size + sizeof(ResEntry) + sizeof(ArenaBlock);
-    const bool inArena = arena != nullptr && whole < static_cast<std::size_t>(arena->arenaSize);
-    ResEntry* entry = ResourcesAllocateEntry(owner, ownerRef, static_cast<int32>(layout.size), inArena, DestroyNotify);
-    if (entry == nullptr) return nullptr;
-    auto* base = static_cast<uint8*>(ResEntryData(entry));
-    auto* instance = reinterpret_cast<GenInstance*>(base);
-    instance->serialNum = header->serialNum;
-    instance->changeSerial = 0;
-    instance->numMeshes = layout.numMeshes;
-    instance->numVertices = layout.numVertices;
-    instance->vertices = reinterpret_cast<ObjSpace3DVertex*>(base + layout.verticesAt);
-    instance->meshes = reinterpret_cast<GenInstanceMesh*>(base + layout.meshesAt);
+    void* base = InstanceCacheAllocate(owner, ownerRef, layout.size, DestroyNotify);
+    if (base == nullptr) return nullptr;
+    auto* instance = InstanceCacheStart<GenInstance>(base, header, layout.numMeshes, layout.numVertices, layout.verticesAt);
+    instance->meshes = reinterpret_cast<GenInstanceMesh*>(static_cast<uint8*>(base) + layout.meshesAt);
     return instance;
 }
 
@@ -105,7 +86,7 @@ void LayOutMeshes(GenInstance* instance, MeshHeader* header, uint8* base, const 
             if (v < lowest) lowest = v;
             if (v > highest) highest = v;
         }
-        const uint32 slots = TriangleSlots(strip, n);
+        const uint32 slots = InstanceTriangleSlots(strip, n);
         if (unindexed) runStart += n;
         if (n == 0 || highest >= numVertices) {
             indexArea += slots;
@@ -147,17 +128,6 @@ void LayOutMeshes(GenInstance* instance, MeshHeader* header, uint8* base, const 
     }
 }
 
-template <typename T>
-bool AllocateOne(Packet* packet, int32 index, PipelineNode* node, T** out) {
-    *out = nullptr;
-    Cluster* c = ClusterOpen(packet, index, node);
-    if (c == nullptr) return true;
-    if (ClusterAllocate(c, 1, sizeof(T)) == nullptr) return false;
-    c->numUsed = 1;
-    *out = static_cast<T*>(c->data);
-    return true;
-}
-
 // One packet per mesh on the node's one output.
 bool SendMeshes(PipelineNode* node, const ExecuteParams* params, const GenInstance* instance, const MeshHeader* header,
                 uint32 flags, const Matrix* objToWorld, const Matrix& objToCamera, void* object) {
@@ -170,8 +140,8 @@ bool SendMeshes(PipelineNode* node, const ExecuteParams* params, const GenInstan
         if (packet == nullptr) return false;
         MeshState* meshState;
         RenderStateRecord* renderState;
-        if (!AllocateOne(packet, kMeshState, node, &meshState) ||
-            !AllocateOne(packet, kRenderState, node, &renderState)) {
+        if (!PacketAllocateOne(packet, kMeshState, node, &meshState) ||
+            !PacketAllocateOne(packet, kRenderState, node, &renderState)) {
             PacketRelease(pipeline);
             return false;
         }
@@ -234,22 +204,15 @@ bool AtomicBody(PipelineNode* node, const ExecuteParams* params) {
     const Camera* camera = CurrentCamera();
     if (camera == nullptr) return false;
     const uint32 flags = GeometryGetFlags(geometry);
-    // One morph target: every atomic draws the geometry alike and shares it.
-    const bool onGeometry = geometry->numMorphTargets == 1;
-    ResEntry** ref = onGeometry ? &geometry->instanceEntry : &atomic->instanceEntry;
-    void* owner = onGeometry ? static_cast<void*>(geometry) : static_cast<void*>(atomic);
-    MorphInterpolator& morph = atomic->interpolator;
+    void* owner;
+    ResEntry** ref = InstanceAtomicCacheRef(atomic, geometry, &owner);
     GenInstance* instance = *ref != nullptr ? GenInstanceFromEntry(*ref) : nullptr;
     if (instance != nullptr && instance->serialNum == header->serialNum) {
         ResourcesUseEntry(*ref);
-        uint32 changes = GeometryChangesSince(geometry, instance->changeSerial);
-        if ((morph.flags & kMorphInstanceDirty) != 0) changes |= GeometryLockVertices | GeometryLockNormals;
-        if (changes != 0) {
-            const bool shapeOnly = (changes & ~uint32{GeometryLockVertices | GeometryLockNormals}) == 0;
-            InstanceAtomicVertices(instance->vertices, atomic, geometry, flags, !shapeOnly);
-            instance->changeSerial = GeometryGetChangeSerial(geometry);
-            GeometryClearLockFlags(geometry);
-            morph.flags &= ~kMorphInstanceDirty;
+        const InstanceRefill refill = InstanceAtomicRefill(atomic, geometry, instance->changeSerial);
+        if (refill != InstanceRefillNone) {
+            InstanceAtomicVertices(instance->vertices, atomic, geometry, flags, refill == InstanceRefillAll);
+            instance->changeSerial = InstanceAtomicCaughtUp(atomic, geometry);
         }
     } else {
         if (*ref != nullptr) ResourcesFreeEntry(*ref);
@@ -258,9 +221,7 @@ bool AtomicBody(PipelineNode* node, const ExecuteParams* params) {
         if (instance == nullptr) return false;
         InstanceAtomicVertices(instance->vertices, atomic, geometry, flags, true);
         LayOutMeshes(instance, header, reinterpret_cast<uint8*>(instance), layout);
-        instance->changeSerial = GeometryGetChangeSerial(geometry);
-        GeometryClearLockFlags(geometry);
-        morph.flags &= ~kMorphInstanceDirty;
+        instance->changeSerial = InstanceAtomicCaughtUp(atomic, geometry);
     }
     Frame* frame = AtomicGetFrame(atomic);
     const Matrix* objToWorld = frame != nullptr ? FrameGetWorldMatrix(frame) : nullptr;

@@ -8,8 +8,6 @@ namespace kv {
 
 namespace {
 
-enum SubmitCluster : int32 { kScrVertices = 0, kIndices = 1, kMeshState = 2, kRenderState = 3 };
-
 void SetStates(const RenderStateRecord& record, bool lines) {
     RenderStateApplyTexture(record, record.textureRaster != nullptr);
     if (!lines) return;
@@ -23,30 +21,15 @@ void SetStates(const RenderStateRecord& record, bool lines) {
 bool Submit(PipelineNode* node, const ExecuteParams* params, bool lines) {
     ExecutionState* execution = PipelineExecutionState();
     Pipeline* pipeline = execution->pipeline;
-    Packet* packet = PacketPickUp(pipeline);
-    if (packet == nullptr) return true;
-    const Cluster* scr = ClusterPeek(packet, kScrVertices);
-    const Cluster* meshCluster = ClusterPeek(packet, kMeshState);
-    if (scr == nullptr || meshCluster == nullptr) {
-        PacketRelease(pipeline);
-        return true;
-    }
-    const auto* state = static_cast<const MeshState*>(meshCluster->data);
-    const Cluster* renderCluster = ClusterPeek(packet, kRenderState);
-    const RenderStateRecord* record = renderCluster != nullptr
-                                          ? static_cast<const RenderStateRecord*>(renderCluster->data)
-                                          : PipelineModuleDefaultRenderState();
-    RenderStateRecord fallback;
-    if (record == nullptr) {
-        RenderStateSetDefault(&fallback);
-        record = &fallback;
-    }
-    SetStates(*record, lines);
+    SubmitPacket in;
+    if (!SubmitPacketPickUp(pipeline, &in)) return true;
+    const MeshState* state = in.state;
+    SetStates(*in.record, lines);
 
     const int32 type = lines ? PrimTypeLineList : PrimTypeTriList;
-    const uint32 numVertices = state->numVertices < scr->numUsed ? state->numVertices : scr->numUsed;
-    auto* vertices = static_cast<ScrSpace2DVertex*>(scr->data);
-    const Cluster* indices = ClusterPeek(packet, kIndices);
+    const uint32 numVertices = state->numVertices < in.vertices->numUsed ? state->numVertices : in.vertices->numUsed;
+    auto* vertices = static_cast<ScrSpace2DVertex*>(in.vertices->data);
+    const Cluster* indices = in.indices;
     bool drawn = true;
     if (indices != nullptr) {
         uint32 count = lines ? 2 * state->numPrimitives : indices->numUsed;
@@ -99,6 +82,28 @@ NodeType lineType = {
 };
 
 }  // namespace
+
+bool SubmitPacketPickUp(Pipeline* pipeline, SubmitPacket* out) {
+    enum : int32 { kVertices = 0, kIndices = 1, kMeshState = 2, kRenderState = 3 };
+    out->packet = PacketPickUp(pipeline);
+    if (out->packet == nullptr) return false;
+    out->vertices = ClusterPeek(out->packet, kVertices);
+    const Cluster* meshCluster = ClusterPeek(out->packet, kMeshState);
+    if (out->vertices == nullptr || meshCluster == nullptr) {
+        PacketRelease(pipeline);
+        return false;
+    }
+    out->state = static_cast<const MeshState*>(meshCluster->data);
+    out->indices = ClusterPeek(out->packet, kIndices);
+    const Cluster* renderCluster = ClusterPeek(out->packet, kRenderState);
+    out->record = renderCluster != nullptr ? static_cast<const RenderStateRecord*>(renderCluster->data)
+                                           : PipelineModuleDefaultRenderState();
+    if (out->record == nullptr) {
+        RenderStateSetDefault(&out->fallback);
+        out->record = &out->fallback;
+    }
+    return true;
+}
 
 NodeType* NodeDefinitionGetSubmitTriangle() { return &triangleType; }
 NodeType* NodeDefinitionGetSubmitLine() { return &lineType; }

@@ -3,13 +3,12 @@
 #include "gl_internal.h"
 #include "engine/pipe/pipeline_module.h"
 #include "engine/nodes/node_immediate.h"
+#include "engine/nodes/node_submit.h"
 #include "engine/pipe/standard_clusters.h"
 
 namespace kv {
 
 namespace {
-
-enum SubmitCluster : int32 { kVertices = 0, kIndices = 1, kMeshState = 2, kRenderState = 3 };
 
 // OpenGL primitive modes by primitive type, filled when the type opens.
 GLenum primitiveModes[7] = {};
@@ -24,25 +23,12 @@ bool TypeOpen(NodeType* /*type*/) {
 bool Body(PipelineNode* node, const ExecuteParams* params) {
     ExecutionState* execution = PipelineExecutionState();
     Pipeline* pipeline = execution->pipeline;
-    Packet* packet = PacketPickUp(pipeline);
-    if (packet == nullptr) return true;
-    const Cluster* vertices = ClusterPeek(packet, kVertices);
-    const Cluster* meshCluster = ClusterPeek(packet, kMeshState);
-    if (vertices == nullptr || meshCluster == nullptr) {
-        PacketRelease(pipeline);
-        return true;
-    }
-    const auto& state = *static_cast<const MeshState*>(meshCluster->data);
-    const Cluster* renderCluster = ClusterPeek(packet, kRenderState);
-    const RenderStateRecord* record = renderCluster != nullptr
-                                          ? static_cast<const RenderStateRecord*>(renderCluster->data)
-                                          : PipelineModuleDefaultRenderState();
-    RenderStateRecord fallback;
-    if (record == nullptr) {
-        RenderStateSetDefault(&fallback);
-        record = &fallback;
-    }
-    const Cluster* indexCluster = ClusterPeek(packet, kIndices);
+    SubmitPacket in;
+    if (!SubmitPacketPickUp(pipeline, &in)) return true;
+    const MeshState& state = *in.state;
+    const RenderStateRecord* record = in.record;
+    const Cluster* vertices = in.vertices;
+    const Cluster* indexCluster = in.indices;
     const uint32 numVertices = state.numVertices < vertices->numUsed ? state.numVertices : vertices->numUsed;
     const auto* indices = indexCluster != nullptr ? static_cast<const uint32*>(indexCluster->data) : nullptr;
     const uint32 count = indices != nullptr ? indexCluster->numUsed : numVertices;

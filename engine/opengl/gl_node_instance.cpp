@@ -24,8 +24,6 @@ enum InstanceCluster : int32 {
 };
 enum InstanceOutput : int32 { kOutIndexed = 0, kOutUnindexed = 1 };
 
-std::size_t AlignUp(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
-
 // Everything a cache build needs to know about the object.
 struct Layout {
     int32 numVertices;
@@ -41,9 +39,9 @@ Layout PlanLayout(const MeshHeader* header, int32 numVertices, bool uv2) {
     l.numMeshes = header->numMeshes;
     l.numIndices = (header->flags & kMeshHeaderUnindexed) != 0 ? 0 : header->totalIndicesInMesh;
     l.uv2 = uv2;
-    std::size_t at = AlignUp(sizeof(GlInstance));
+    std::size_t at = InstanceAlignUp(sizeof(GlInstance));
     l.meshesAt = at;
-    at = AlignUp(at + sizeof(GlInstanceMesh) * static_cast<std::size_t>(l.numMeshes));
+    at = InstanceAlignUp(at + sizeof(GlInstanceMesh) * static_cast<std::size_t>(l.numMeshes));
     l.verticesAt = at;
     at += sizeof(ObjSpace3DVertex) * static_cast<std::size_t>(numVertices);
     l.uv2At = at;
@@ -60,28 +58,14 @@ void DestroyNotify(ResEntry* entry) {
     instance->rangeCopy = nullptr;
 }
 
-// A cache too large for the arena would evict everything and still not fit:
-// it lives outside the arena, never evicted, until its owner goes.
 GlInstance* AllocateInstance(void* owner, ResEntry** ownerRef, const Layout& layout, const MeshHeader* header) {
-    const ResourcesModule* arena = ResourcesModuleGet();
-    const std::size_t whole = layout.size + sizeof(ResEntry) + sizeof(ArenaBlock);
-    const bool inArena = arena != nullptr && whole < static_cast<std::size_t>(arena->arenaSize);
-    if (layout.size > 0x7FFFFFFF) {
-        ErrorRaise(kModuleNone, kErrNoMemory);
-        return nullptr;
-    }
-    ResEntry* entry = ResourcesAllocateEntry(owner, ownerRef, static_cast<int32>(layout.size), inArena, DestroyNotify);
-    if (entry == nullptr) return nullptr;
-    auto* base = static_cast<uint8*>(ResEntryData(entry));
-    auto* instance = reinterpret_cast<GlInstance*>(base);
-    instance->serialNum = header->serialNum;
-    instance->changeSerial = 0;
-    instance->numMeshes = layout.numMeshes;
-    instance->numVertices = layout.numVertices;
-    instance->vertices = reinterpret_cast<ObjSpace3DVertex*>(base + layout.verticesAt);
-    instance->uv2 = layout.uv2 ? reinterpret_cast<TexCoords*>(base + layout.uv2At) : nullptr;
+    void* base = InstanceCacheAllocate(owner, ownerRef, layout.size, DestroyNotify);
+    if (base == nullptr) return nullptr;
+    auto* instance = InstanceCacheStart<GlInstance>(base, header, layout.numMeshes, layout.numVertices, layout.verticesAt);
+    auto* bytes = static_cast<uint8*>(base);
+    instance->uv2 = layout.uv2 ? reinterpret_cast<TexCoords*>(bytes + layout.uv2At) : nullptr;
     instance->rangeCopy = nullptr;
-    instance->meshes = reinterpret_cast<GlInstanceMesh*>(base + layout.meshesAt);
+    instance->meshes = reinterpret_cast<GlInstanceMesh*>(bytes + layout.meshesAt);
     return instance;
 }
 
@@ -161,18 +145,6 @@ uint32 PrimitiveCount(int32 primType, uint32 count) {
     }
 }
 
-// A one-element cluster; *out stays null when no later node wants it.
-template <typename T>
-bool AllocateOne(Packet* packet, int32 index, PipelineNode* node, T** out) {
-    *out = nullptr;
-    Cluster* c = ClusterOpen(packet, index, node);
-    if (c == nullptr) return true;
-    if (ClusterAllocate(c, 1, sizeof(T)) == nullptr) return false;
-    c->numUsed = 1;
-    *out = static_cast<T*>(c->data);
-    return true;
-}
-
 // One packet per mesh, down the first output when indexed, else the second.
 bool SendMeshes(PipelineNode* node, const ExecuteParams* params, GlInstance* instance, const MeshHeader* header,
                 uint32 flags, const Matrix* objToWorld, void* object) {
@@ -187,9 +159,9 @@ bool SendMeshes(PipelineNode* node, const ExecuteParams* params, GlInstance* ins
         MeshState* meshState;
         RenderStateRecord* renderState;
         OpenGLExtensionData* extension;
-        if (!AllocateOne(packet, kMeshState, node, &meshState) ||
-            !AllocateOne(packet, kRenderState, node, &renderState) ||
-            !AllocateOne(packet, kExtensionData, node, &extension)) {
+        if (!PacketAllocateOne(packet, kMeshState, node, &meshState) ||
+            !PacketAllocateOne(packet, kRenderState, node, &renderState) ||
+            !PacketAllocateOne(packet, kExtensionData, node, &extension)) {
             PacketRelease(pipeline);
             return false;
         }
@@ -278,26 +250,17 @@ bool AtomicBody(PipelineNode* node, const ExecuteParams* params) {
     MeshHeader* header = geometry->mesh;
     if (header == nullptr || header->numMeshes == 0) return true;
     const uint32 flags = GeometryGetFlags(geometry);
-    // One morph target: every atomic draws the geometry alike and shares it.
-    const bool onGeometry = geometry->numMorphTargets == 1;
-    ResEntry** ref = onGeometry ? &geometry->instanceEntry : &atomic->instanceEntry;
-    void* owner = onGeometry ? static_cast<void*>(geometry) : static_cast<void*>(atomic);
-    MorphInterpolator& morph = atomic->interpolator;
+    void* owner;
+    ResEntry** ref = InstanceAtomicCacheRef(atomic, geometry, &owner);
     ResEntry* entry = *ref;
     if (entry != nullptr && GlInstanceOwnsEntry(entry) && GlInstanceFromEntry(entry)->serialNum == header->serialNum) {
         ResourcesUseEntry(entry);
         GlInstance* instance = GlInstanceFromEntry(entry);
-        // Every cache of the geometry catches up on its own; the lock bits
-        // only say that some cache has not yet.
-        uint32 changes = GeometryChangesSince(geometry, instance->changeSerial);
-        if ((morph.flags & kMorphInstanceDirty) != 0) changes |= GeometryLockVertices | GeometryLockNormals;
-        if (changes != 0) {
-            const bool shapeOnly = (changes & ~uint32{GeometryLockVertices | GeometryLockNormals}) == 0;
-            FillAtomicVertices(instance, atomic, geometry, flags, !shapeOnly);
+        const InstanceRefill refill = InstanceAtomicRefill(atomic, geometry, instance->changeSerial);
+        if (refill != InstanceRefillNone) {
+            FillAtomicVertices(instance, atomic, geometry, flags, refill == InstanceRefillAll);
             FillRangeCopy(instance);
-            instance->changeSerial = GeometryGetChangeSerial(geometry);
-            GeometryClearLockFlags(geometry);
-            morph.flags &= ~kMorphInstanceDirty;
+            instance->changeSerial = InstanceAtomicCaughtUp(atomic, geometry);
         }
     } else {
         if (entry != nullptr) ResourcesFreeEntry(entry);
@@ -309,9 +272,7 @@ bool AtomicBody(PipelineNode* node, const ExecuteParams* params) {
         LayOutMeshes(built, header, reinterpret_cast<uint32*>(reinterpret_cast<uint8*>(built) + layout.indicesAt),
                      layout.numIndices);
         MakeRangeCopy(built);
-        built->changeSerial = GeometryGetChangeSerial(geometry);
-        GeometryClearLockFlags(geometry);
-        morph.flags &= ~kMorphInstanceDirty;
+        built->changeSerial = InstanceAtomicCaughtUp(atomic, geometry);
         entry = *ref;
     }
     Frame* frame = AtomicGetFrame(atomic);
