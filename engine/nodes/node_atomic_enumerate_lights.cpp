@@ -54,12 +54,12 @@ bool ListLights(Cluster* lights, Atomic* atomic) {
     return list.ok;
 }
 
-bool Body(PipelineNode* node, const ExecuteParams* params) {
+bool AtomicEnumerateLightsRun(PipelineNode* node, const ExecuteParams* params) {
     return EnumerateLightsRun(
         node, params, [](Cluster* lights, void* object) { return ListLights(lights, static_cast<Atomic*>(object)); });
 }
 
-NodeType nodeType = EnumerateLightsNodeType("AtomicEnumerateLights.csl", Body);
+NodeType nodeType = EnumerateLightsNodeType("AtomicEnumerateLights.csl", AtomicEnumerateLightsRun);
 
 }  // namespace
 

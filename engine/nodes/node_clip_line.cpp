@@ -7,7 +7,7 @@ namespace kv {
 
 namespace {
 
-bool Body(PipelineNode* node, const ExecuteParams* params) { return ClipNodeRun(node, params, 2); }
+bool ClipLineRun(PipelineNode* node, const ExecuteParams* params) { return ClipNodeRun(node, params, 2); }
 
 const ClusterUse kClusters[] = {{.clusterType = &clusterCamSpace3DVertices},
                                 {.clusterType = &clusterScrSpace2DVertices},
@@ -22,7 +22,7 @@ const OutputSpec kOutputs[] = {{.name = "ClipOut", .effects = kOutEffects, .othe
 
 NodeType nodeType = {
     .name = "ClipLine.csl",
-    .body = Body,
+    .body = ClipLineRun,
     .numClusters = 5,
     .clusters = kClusters,
     .needs = kNeeds,

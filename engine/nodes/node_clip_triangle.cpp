@@ -7,7 +7,7 @@ namespace kv {
 
 namespace {
 
-bool Body(PipelineNode* node, const ExecuteParams* params) { return ClipNodeRun(node, params, 3); }
+bool ClipTriangleRun(PipelineNode* node, const ExecuteParams* params) { return ClipNodeRun(node, params, 3); }
 
 const ClusterUse kClusters[] = {{.clusterType = &clusterCamSpace3DVertices},
                                 {.clusterType = &clusterScrSpace2DVertices},
@@ -25,7 +25,7 @@ const OutputSpec kOutputs[] = {{.name = "ClipOut", .effects = kOutEffects, .othe
 
 NodeType nodeType = {
     .name = "ClipTriangle.csl",
-    .body = Body,
+    .body = ClipTriangleRun,
     .numClusters = 6,
     .clusters = kClusters,
     .needs = kNeeds,

@@ -84,7 +84,7 @@ void CullParallel(Triangles* tris, const CamSpace3DVertex* cam, uint32 numVertic
     }
 }
 
-bool Body(PipelineNode* node, const ExecuteParams* params) {
+bool CullTriangleRun(PipelineNode* node, const ExecuteParams* params) {
     ExecutionState* execution = PipelineExecutionState();
     Pipeline* pipeline = execution->pipeline;
     Packet* packet = PacketPickUp(pipeline);
@@ -136,7 +136,7 @@ const OutputSpec kOutputs[] = {
 
 NodeType nodeType = {
     .name = "CullTriangle.csl",
-    .body = Body,
+    .body = CullTriangleRun,
     .numClusters = 4,
     .clusters = kClusters,
     .needs = kNeeds,

@@ -171,7 +171,7 @@ const Camera* CurrentCamera() {
     return camera;
 }
 
-bool SectorBody(PipelineNode* node, const ExecuteParams* params) {
+bool WorldSectorInstanceRun(PipelineNode* node, const ExecuteParams* params) {
     auto* sector = static_cast<WorldSector*>(params->data);
     MeshHeader* header = sector->meshes;
     if (sector->numVertices <= 0 || sector->vertices == nullptr || header == nullptr || header->numMeshes == 0) {
@@ -195,7 +195,7 @@ bool SectorBody(PipelineNode* node, const ExecuteParams* params) {
     return SendMeshes(node, params, instance, header, flags, nullptr, *CameraGetViewMatrix(camera), sector);
 }
 
-bool AtomicBody(PipelineNode* node, const ExecuteParams* params) {
+bool AtomicInstanceRun(PipelineNode* node, const ExecuteParams* params) {
     auto* atomic = static_cast<Atomic*>(params->data);
     Geometry* geometry = AtomicGetGeometry(atomic);
     if (geometry == nullptr || geometry->numVertices <= 0 || geometry->numMorphTargets <= 0) return true;
@@ -243,7 +243,7 @@ const OutputSpec kAtomicOutputs[] = {
 
 NodeType sectorType = {
     .name = "WorldSectorInstance.csl",
-    .body = SectorBody,
+    .body = WorldSectorInstanceRun,
     .numClusters = 5,
     .clusters = kClusters,
     .needs = kNeeds,
@@ -252,7 +252,7 @@ NodeType sectorType = {
 };
 NodeType atomicType = {
     .name = "AtomicInstance.csl",
-    .body = AtomicBody,
+    .body = AtomicInstanceRun,
     .numClusters = 4,
     .clusters = kClusters,
     .needs = kNeeds,

@@ -53,7 +53,7 @@ bool Fail() {
 
 enum ImmInstanceCluster : int32 { kInstVertices = 0, kInstMesh = 1, kInstRender = 2 };
 
-bool ImmInstanceBody(PipelineNode* node, const ExecuteParams* params) {
+bool ImmInstanceRun(PipelineNode* node, const ExecuteParams* params) {
     auto* request = static_cast<Im3DRequest*>(params->data);
     const auto* camera = static_cast<const Camera*>(EngineInstanceGet()->curCamera);
     if (camera == nullptr) {
@@ -99,7 +99,7 @@ bool ImmInstanceBody(PipelineNode* node, const ExecuteParams* params) {
 
 enum ImmStashCluster : int32 { kStashObj = 0, kStashCam = 1, kStashScr = 2, kStashMesh = 3, kStashRender = 4 };
 
-bool ImmStashBody(PipelineNode* /*node*/, const ExecuteParams* params) {
+bool ImmStashRun(PipelineNode* /*node*/, const ExecuteParams* params) {
     Pipeline* pipeline = PipelineExecutionState()->pipeline;
     auto* request = static_cast<Im3DRequest*>(params->data);
     Im3DBatch& batch = request->batch;
@@ -135,7 +135,7 @@ enum ImmSetupCluster : int32 {
 };
 enum ImmSetupOutput : int32 { kSetupOut = 0, kSetupOutUnindexed = 1 };
 
-bool ImmRenderSetupBody(PipelineNode* node, const ExecuteParams* params) {
+bool ImmRenderSetupRun(PipelineNode* node, const ExecuteParams* params) {
     auto* batch = static_cast<Im3DBatch*>(params->data);
     if (batch->objVertices == nullptr) return true;
     if (batch->meshState == nullptr) return false;
@@ -290,8 +290,8 @@ bool Mangle(PipelineNode* node, const ExecuteParams* params, bool lines) {
     return ok;
 }
 
-bool ImmMangleTrianglesBody(PipelineNode* node, const ExecuteParams* params) { return Mangle(node, params, false); }
-bool ImmMangleLinesBody(PipelineNode* node, const ExecuteParams* params) { return Mangle(node, params, true); }
+bool ImmMangleTrianglesRun(PipelineNode* node, const ExecuteParams* params) { return Mangle(node, params, false); }
+bool ImmMangleLinesRun(PipelineNode* node, const ExecuteParams* params) { return Mangle(node, params, true); }
 
 // --- Node types ---------------------------------------------------------------
 
@@ -332,7 +332,7 @@ const OutputSpec kMangleOutputs[] = {
 
 NodeType instanceType = {
     .name = "ImmInstance.csl",
-    .body = ImmInstanceBody,
+    .body = ImmInstanceRun,
     .numClusters = 3,
     .clusters = kInstClusters,
     .needs = kInstNeeds,
@@ -341,14 +341,14 @@ NodeType instanceType = {
 };
 NodeType stashType = {
     .name = "ImmStash.csl",
-    .body = ImmStashBody,
+    .body = ImmStashRun,
     .numClusters = 5,
     .clusters = kStashClusters,
     .needs = kStashNeeds,
 };
 NodeType setupType = {
     .name = "ImmRenderSetup.csl",
-    .body = ImmRenderSetupBody,
+    .body = ImmRenderSetupRun,
     .numClusters = 6,
     .clusters = kSetupClusters,
     .needs = kSetupNeeds,
@@ -357,7 +357,7 @@ NodeType setupType = {
 };
 NodeType mangleTrianglesType = {
     .name = "ImmMangleTriangleIndices.csl",
-    .body = ImmMangleTrianglesBody,
+    .body = ImmMangleTrianglesRun,
     .numClusters = 2,
     .clusters = kMangleClusters,
     .needs = kMangleNeeds,
@@ -366,7 +366,7 @@ NodeType mangleTrianglesType = {
 };
 NodeType mangleLinesType = {
     .name = "ImmMangleLineIndices.csl",
-    .body = ImmMangleLinesBody,
+    .body = ImmMangleLinesRun,
     .numClusters = 2,
     .clusters = kMangleClusters,
     .needs = kMangleNeeds,

@@ -69,7 +69,7 @@ const uint8* ObjectBytes(const Cluster* objects) { return static_cast<const uint
 
 enum PreLightCluster : int32 { kPreMesh = 0, kPreObjects = 1, kPreCam = 2, kPreSteps = 3 };
 
-bool PreLightBody(PipelineNode* node, const ExecuteParams* params) {
+bool PreLightRun(PipelineNode* node, const ExecuteParams* params) {
     return Run(node, params, kPreMesh, [node](Packet* packet, const MeshState&) {
         const Cluster* objects = ClusterPeek(packet, kPreObjects);
         Cluster* cam = ClusterOpen(packet, kPreCam, node);
@@ -108,7 +108,7 @@ void Add(CamSpace3DVertex& v, const Colour& c, real amount) {
     v.blue += c.blue * amount;
 }
 
-bool LightBody(PipelineNode* node, const ExecuteParams* params) {
+bool LightRun(PipelineNode* node, const ExecuteParams* params) {
     return Run(node, params, kLitMesh, [node](Packet* packet, const MeshState& state) {
         const Cluster* lights = ClusterPeek(packet, kLitLights);
         const Cluster* objects = ClusterPeek(packet, kLitObjects);
@@ -177,7 +177,7 @@ enum PostLightCluster : int32 { kPostMesh = 0, kPostCam = 1, kPostScr = 2, kPost
 
 uint8 Clamp(real v) { return v >= 255.0f ? uint8{255} : v <= 0.0f ? uint8{0} : static_cast<uint8>(v); }
 
-bool PostLightBody(PipelineNode* node, const ExecuteParams* params) {
+bool PostLightRun(PipelineNode* node, const ExecuteParams* params) {
     return Run(node, params, kPostMesh, [node](Packet* packet, const MeshState& state) {
         const Cluster* cam = ClusterPeek(packet, kPostCam);
         Cluster* scr = ClusterOpen(packet, kPostScr, node);
@@ -232,7 +232,7 @@ const OutputSpec kPostOutputs[] = {{.name = "Output", .effects = kPostEffects, .
 
 NodeType preLightType = {
     .name = "PreLight.csl",
-    .body = PreLightBody,
+    .body = PreLightRun,
     .numClusters = 4,
     .clusters = kPreClusters,
     .needs = kPreNeeds,
@@ -241,7 +241,7 @@ NodeType preLightType = {
 };
 NodeType lightType = {
     .name = "Light.csl",
-    .body = LightBody,
+    .body = LightRun,
     .numClusters = 5,
     .clusters = kLitClusters,
     .needs = kLitNeeds,
@@ -250,7 +250,7 @@ NodeType lightType = {
 };
 NodeType postLightType = {
     .name = "PostLight.csl",
-    .body = PostLightBody,
+    .body = PostLightRun,
     .numClusters = 4,
     .clusters = kPostClusters,
     .needs = kPostNeeds,

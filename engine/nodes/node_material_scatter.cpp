@@ -9,7 +9,7 @@ namespace kv {
 
 namespace {
 
-bool Body(PipelineNode* /*node*/, const ExecuteParams* params) {
+bool MaterialScatterRun(PipelineNode* /*node*/, const ExecuteParams* params) {
     ExecutionState* state = PipelineExecutionState();
     Pipeline* pipeline = state->pipeline;
     Packet* packet = PacketPickUp(pipeline);
@@ -42,7 +42,7 @@ const ClusterNeed kNeeds[] = {ClusterRequired, ClusterOptional, ClusterOptional,
                               ClusterOptional, ClusterOptional, ClusterOptional};
 
 NodeType nodeType = {.name = "MaterialScatter.csl",
-                     .body = Body,
+                     .body = MaterialScatterRun,
                      .numClusters = CountOf(kClusters),
                      .clusters = kClusters,
                      .needs = kNeeds};

@@ -48,8 +48,8 @@ bool Submit(PipelineNode* node, const ExecuteParams* params, bool lines) {
     return drawn;
 }
 
-bool TriangleBody(PipelineNode* node, const ExecuteParams* params) { return Submit(node, params, false); }
-bool LineBody(PipelineNode* node, const ExecuteParams* params) { return Submit(node, params, true); }
+bool SubmitTriangleRun(PipelineNode* node, const ExecuteParams* params) { return Submit(node, params, false); }
+bool SubmitLineRun(PipelineNode* node, const ExecuteParams* params) { return Submit(node, params, true); }
 
 const ClusterUse kClusters[] = {{.clusterType = &clusterScrSpace2DVertices},
                                 {.clusterType = &clusterIndices},
@@ -64,7 +64,7 @@ const OutputSpec kLineOutputs[] = {{.name = "SubmitOut", .effects = kLineEffects
 
 NodeType triangleType = {
     .name = "SubmitTriangle.csl",
-    .body = TriangleBody,
+    .body = SubmitTriangleRun,
     .numClusters = 4,
     .clusters = kClusters,
     .needs = kNeeds,
@@ -73,7 +73,7 @@ NodeType triangleType = {
 };
 NodeType lineType = {
     .name = "SubmitLine.csl",
-    .body = LineBody,
+    .body = SubmitLineRun,
     .numClusters = 4,
     .clusters = kClusters,
     .needs = kNeeds,

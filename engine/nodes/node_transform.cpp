@@ -13,7 +13,7 @@ enum TransformOutput : int32 { kOut = 0, kOutAllOutside = 1 };
 constexpr std::size_t kColourOffset = offsetof(ObjSpace3DVertex, colour);
 constexpr std::size_t kUVOffset = offsetof(ObjSpace3DVertex, u);
 
-bool Body(PipelineNode* node, const ExecuteParams* params) {
+bool TransformRun(PipelineNode* node, const ExecuteParams* params) {
     ExecutionState* execution = PipelineExecutionState();
     Pipeline* pipeline = execution->pipeline;
     Packet* packet = PacketPickUp(pipeline);
@@ -121,7 +121,7 @@ const OutputSpec kOutputs[] = {{.name = "TransformOut", .effects = kEffects, .ot
 
 NodeType nodeType = {
     .name = "Transform.csl",
-    .body = Body,
+    .body = TransformRun,
     .numClusters = 4,
     .clusters = kClusters,
     .needs = kNeeds,

@@ -38,13 +38,13 @@ bool ListLights(Cluster* lights, WorldSector* sector) {
     return list.ok;
 }
 
-bool Body(PipelineNode* node, const ExecuteParams* params) {
+bool WorldSectorEnumerateLightsRun(PipelineNode* node, const ExecuteParams* params) {
     return EnumerateLightsRun(node, params, [](Cluster* lights, void* object) {
         return ListLights(lights, static_cast<WorldSector*>(object));
     });
 }
 
-NodeType nodeType = EnumerateLightsNodeType("WorldSectorEnumerateLights.csl", Body);
+NodeType nodeType = EnumerateLightsNodeType("WorldSectorEnumerateLights.csl", WorldSectorEnumerateLightsRun);
 
 }  // namespace
 

@@ -20,7 +20,7 @@ bool TypeOpen(NodeType* /*type*/) {
     return true;
 }
 
-bool Body(PipelineNode* node, const ExecuteParams* params) {
+bool SubmitNoLightRun(PipelineNode* node, const ExecuteParams* params) {
     ExecutionState* execution = PipelineExecutionState();
     Pipeline* pipeline = execution->pipeline;
     SubmitPacket in;
@@ -82,7 +82,7 @@ const OutputSpec kOutputs[] = {{.name = "SubmitOut", .effects = kEffects, .other
 
 NodeType nodeType = {
     .name = "SubmitNoLight.csl",
-    .body = Body,
+    .body = SubmitNoLightRun,
     .typeOpen = TypeOpen,
     .numClusters = 4,
     .clusters = kClusters,

@@ -206,7 +206,7 @@ void FillSectorVertices(GlInstance* instance, const WorldSector* sector, uint32 
     }
 }
 
-bool SectorBody(PipelineNode* node, const ExecuteParams* params) {
+bool OpenGLWorldSectorInstanceRun(PipelineNode* node, const ExecuteParams* params) {
     auto* sector = static_cast<WorldSector*>(params->data);
     MeshHeader* header = sector->meshes;
     if (sector->numVertices <= 0 || sector->vertices == nullptr || header == nullptr || header->numMeshes == 0) {
@@ -243,7 +243,7 @@ void FillAtomicVertices(GlInstance* instance, const Atomic* atomic, const Geomet
     }
 }
 
-bool AtomicBody(PipelineNode* node, const ExecuteParams* params) {
+bool OpenGLAtomicInstanceRun(PipelineNode* node, const ExecuteParams* params) {
     auto* atomic = static_cast<Atomic*>(params->data);
     Geometry* geometry = AtomicGetGeometry(atomic);
     if (geometry == nullptr || geometry->numVertices <= 0 || geometry->numMorphTargets <= 0) return true;
@@ -296,14 +296,14 @@ const OutputSpec kAtomicOutputs[] = {{"AtomicInstanceOut", kAllMade, ClusterUnto
                                      {"AtomicInstanceOutUnindexed", kNoIndices, ClusterUntouched}};
 
 NodeType sectorType = {.name = "WorldSectorInstance.csl",
-                       .body = SectorBody,
+                       .body = OpenGLWorldSectorInstanceRun,
                        .numClusters = CountOf(kClusters),
                        .clusters = kClusters,
                        .needs = kNeeds,
                        .numOutputs = CountOf(kSectorOutputs),
                        .outputs = kSectorOutputs};
 NodeType atomicType = {.name = "AtomicInstance.csl",
-                       .body = AtomicBody,
+                       .body = OpenGLAtomicInstanceRun,
                        .numClusters = CountOf(kClusters),
                        .clusters = kClusters,
                        .needs = kNeeds,

@@ -315,7 +315,7 @@ const uint8* SubmitVertices(const Cluster* vertexCluster, const Cluster* extensi
     return base;
 }
 
-bool Body(PipelineNode* node, const ExecuteParams* params) {
+bool OpenGLSubmitWithLightRun(PipelineNode* node, const ExecuteParams* params) {
     ExecutionState* execution = PipelineExecutionState();
     Pipeline* pipeline = execution->pipeline;
     Packet* packet = PacketPickUp(pipeline);
@@ -379,7 +379,7 @@ const ClusterEffect kSubmitOut[] = {ClusterMade,      ClusterUntouched, ClusterU
 const OutputSpec kOutputs[] = {{"SubmitOut", kSubmitOut, ClusterUntouched}};
 
 NodeType nodeType = {.name = "OpenGLSubmitWithLight.csl",
-                     .body = Body,
+                     .body = OpenGLSubmitWithLightRun,
                      .typeOpen = TypeOpen,
                      .nodeOpen = NodeOpen,
                      .numClusters = CountOf(kClusters),
