@@ -14,6 +14,7 @@
 #include "engine/image/raster.h"
 #include "engine/opengl/gl_internal.h"
 #include "engine/opengl/gl_device.h"
+#include "engine_fixture.h"
 #include "error_log.h"
 
 namespace kv::test {
@@ -37,14 +38,14 @@ class GlTest : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_NE(window, nullptr);
-        EngineSetDevice(GlDeviceGetInterface);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        BeforeOpen();
-        EngineOpenParams params{window};
-        ASSERT_TRUE(EngineOpen(&params));
-        ASSERT_TRUE(EngineSetVideoMode(0));
-        ASSERT_TRUE(EngineStart()) << SDL_GetError();
-        started = true;
+        ASSERT_TRUE(EngineUp({.device = GlDeviceGetInterface,
+                              .plugins = [this] {
+                                  BeforeOpen();
+                                  return true;
+                              },
+                              .window = window,
+                              .opened = [] { return EngineSetVideoMode(0); }}))
+            << SDL_GetError();
     }
 
     // Plugins attach here, between init and open.
@@ -54,10 +55,7 @@ class GlTest : public ::testing::Test {
         GlLogStop();
         if (camera != nullptr && EngineInstanceGet()->curCamera == camera) CameraEndUpdate(camera);
         DestroyCamera();
-        if (started) EngineStop();
-        EngineClose();
-        EngineTerm();
-        EngineSetDevice(NullDeviceGetInterface);
+        EngineDown();
     }
 
     // A camera on a frame at the origin looking along +z, drawing into raster.
@@ -110,7 +108,6 @@ class GlTest : public ::testing::Test {
         return v;
     }
 
-    bool started = false;
     Camera* camera = nullptr;
     Frame* frame = nullptr;
     Raster* colour = nullptr;

@@ -11,6 +11,7 @@
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/stream/stream.h"
+#include "engine_fixture.h"
 #include "error_log.h"
 
 namespace kv::test {
@@ -54,17 +55,19 @@ struct CountedMemory {
     }
 };
 
-class StreamTest : public ::testing::Test {
+class StreamTest : public StartedEngine {
   protected:
+    EngineSetup HowToStart() override {
+        return {.memory = CountedMemory::Table(), .plugins = [this] {
+                    RegisterPlugins();
+                    return true;
+                }};
+    }
     void SetUp() override {
         CountedMemory::failRealloc = false;
         CountedMemory::failMalloc = false;
-        EngineSetDevice(nullptr);
-        ASSERT_TRUE(EngineInit(CountedMemory::Table(), 0));
-        RegisterPlugins();
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
+        StartedEngine::SetUp();
+        if (HasFatalFailure()) return;
         // Grow the stream pool now so that counts of live memory in the tests
         // see only what the streams themselves hold.
         StreamClose(OpenWrite(), nullptr);
@@ -72,9 +75,7 @@ class StreamTest : public ::testing::Test {
     void TearDown() override {
         CountedMemory::failRealloc = false;
         CountedMemory::failMalloc = false;
-        EngineStop();
-        EngineClose();
-        EngineTerm();
+        StartedEngine::TearDown();
     }
     // Plugins register between init and open.
     virtual void RegisterPlugins() {}

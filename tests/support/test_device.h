@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/core/engine.h"
+#include "engine_fixture.h"
 
 namespace kv::test {
 
@@ -278,20 +279,20 @@ class TestDeviceTest : public ::testing::Test {
     void SetUp() override {
         TestDevice::Reset();
         Configure();
-        EngineSetDevice(TestDevice::Interface);
-        ASSERT_TRUE(EngineInit(memory, 0));
-        BeforeOpen();
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        BeforeStart();
-        ASSERT_TRUE(EngineStart());
+        ASSERT_TRUE(EngineUp({.device = TestDevice::Interface,
+                              .memory = memory,
+                              .plugins =
+                                  [this] {
+                                      BeforeOpen();
+                                      return true;
+                                  },
+                              .opened =
+                                  [this] {
+                                      BeforeStart();
+                                      return true;
+                                  }}));
     }
-    void TearDown() override {
-        if (EngineGetState() == EngineStateStarted) EngineStop();
-        if (EngineOpenCount() != 0) EngineClose();
-        EngineTerm();
-        EngineSetDevice(nullptr);
-    }
+    void TearDown() override { EngineDown(); }
     // The device's configuration, after its reset and before the engine
     // starts up; an override calls its base's first.
     virtual void Configure() {}

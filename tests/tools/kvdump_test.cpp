@@ -16,6 +16,7 @@
 #include "engine/core/memory.h"
 #include "engine/stream/chunk.h"
 #include "tools/kvdump/chunk_walk.h"
+#include "engine_fixture.h"
 #include "run_command.h"
 
 namespace kv {
@@ -70,27 +71,20 @@ struct Note {
 };
 PluginRegistry noteRegistry = PluginRegistryMake(sizeof(Note));
 
-class WrittenByTheEngine : public ::testing::Test {
+class WrittenByTheEngine : public test::StartedEngine {
   protected:
-    void SetUp() override {
-        EngineSetDevice(nullptr);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        ASSERT_GE(RegistryRegister(&noteRegistry, 4, 0x0123, nullptr, nullptr, nullptr), 0);
-        RegistrySetStream(
-            &noteRegistry, 0x0123, nullptr,
-            [](Stream* s, int32 length, const void*, int32, int32) -> Stream* {
-                static const uint8 data[6] = {'p', 'l', 'u', 'g', 'i', 'n'};
-                return StreamWrite(s, data, static_cast<uint32>(length));
-            },
-            [](const void*, int32, int32) { return 6; });
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
-    }
-    void TearDown() override {
-        EngineStop();
-        EngineClose();
-        EngineTerm();
+    test::EngineSetup HowToStart() override {
+        return {.plugins = [] {
+            if (RegistryRegister(&noteRegistry, 4, 0x0123, nullptr, nullptr, nullptr) < 0) return false;
+            RegistrySetStream(
+                &noteRegistry, 0x0123, nullptr,
+                [](Stream* s, int32 length, const void*, int32, int32) -> Stream* {
+                    static const uint8 data[6] = {'p', 'l', 'u', 'g', 'i', 'n'};
+                    return StreamWrite(s, data, static_cast<uint32>(length));
+                },
+                [](const void*, int32, int32) { return 6; });
+            return true;
+        }};
     }
 
     static Bytes Write() {

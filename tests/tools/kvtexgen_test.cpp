@@ -16,6 +16,7 @@
 #include "engine/core/engine.h"
 #include "engine/image/image.h"
 #include "engine/image/image_readers.h"
+#include "engine_fixture.h"
 
 namespace kv {
 namespace {
@@ -30,17 +31,11 @@ class Pictures : public ::testing::Test {
         fs::create_directories(made);
         const std::string cmd = std::string(KVTEXGEN_PATH) + " " + made.string() + " " + (made / "logo.inc").string();
         ASSERT_EQ(std::system(cmd.c_str()), 0);
-        EngineSetDevice(nullptr);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
+        ASSERT_TRUE(test::EngineUp());
         ASSERT_TRUE(ImageRegisterFileReaders());
     }
     void TearDown() override {
-        if (EngineGetState() == EngineStateStarted) EngineStop();
-        if (EngineOpenCount() != 0) EngineClose();
-        EngineTerm();
+        test::EngineDown();
         fs::remove_all(made);
     }
     // Every pixel as RGBA, or empty when the file cannot be read.

@@ -23,16 +23,10 @@ class Dialog : public ::testing::Test {
     void SetUp() override {
         TestDevice::Reset();
         TestDevice::UseTwoDisplays();
-        EngineSetDevice(TestDevice::Interface);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
+        // The dialog runs on an opened engine, before it starts.
+        ASSERT_TRUE(test::EngineUp({.device = TestDevice::Interface, .start = false}));
     }
-    void TearDown() override {
-        EngineClose();
-        EngineTerm();
-        EngineSetDevice(nullptr);
-    }
+    void TearDown() override { test::EngineDown(); }
     void Open() {
         ASSERT_TRUE(DeviceDialogPrepare(&d));
         DeviceDialogInit(&d);

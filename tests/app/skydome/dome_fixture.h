@@ -11,6 +11,7 @@
 #include "app/skydome/sky.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
+#include "engine_fixture.h"
 #include "stream_fixture.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
@@ -18,18 +19,14 @@
 
 namespace kv::test {
 
-class DomeTest : public ::testing::Test {
+class DomeTest : public StartedEngine {
   protected:
+    EngineSetup HowToStart() override { return {.memory = CountedMemory::Table(), .plugins = WorldPluginAttach}; }
     void SetUp() override {
         CountedMemory::failMalloc = false;
         CountedMemory::failRealloc = false;
-        EngineSetDevice(nullptr);
-        ASSERT_TRUE(EngineInit(CountedMemory::Table(), 0));
-        ASSERT_TRUE(WorldPluginAttach());
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
-        ErrorClear();
+        StartedEngine::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(SkyColorInit());
         *SkyGetState() = SkyState{};
         messages.clear();
@@ -44,9 +41,7 @@ class DomeTest : public ::testing::Test {
         if (clump != nullptr) DomeClumpDestroy(clump);
         DomeReset();
         DomeSetMessageFunction(nullptr);
-        EngineStop();
-        EngineClose();
-        EngineTerm();
+        StartedEngine::TearDown();
     }
 
     // The application's dome at that resolution, coloured for the sun.

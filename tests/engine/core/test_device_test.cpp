@@ -16,19 +16,8 @@ using test::TestDevice;
 class OnTestDevice : public ::testing::Test {
   protected:
     void SetUp() override { TestDevice::Reset(); }
-    void TearDown() override {
-        if (EngineGetState() == EngineStateStarted) EngineStop();
-        if (EngineOpenCount() != 0) EngineClose();
-        EngineTerm();
-        EngineSetDevice(nullptr);
-    }
-    void Up() {
-        EngineSetDevice(TestDevice::Interface);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
-    }
+    void TearDown() override { test::EngineDown(); }
+    void Up() { ASSERT_TRUE(test::EngineUp({.device = TestDevice::Interface})); }
 };
 
 TEST_F(OnTestDevice, UnconfiguredItAnswersAsTheNullDeviceAndLogsEverything) {

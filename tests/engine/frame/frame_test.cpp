@@ -333,27 +333,26 @@ TEST(FramePlugins, BlocksAreConstructedAndDestroyed) {
     static int constructed;
     static int destructed;
     constructed = destructed = 0;
-    EngineSetDevice(nullptr);
-    ASSERT_TRUE(EngineInit(nullptr, 0));
-    const int32 offset = FrameRegisterPlugin(
-        24, 0x7701,
-        [](void* o, int32 off, int32) {
-            ++constructed;
-            *PtrAdd<double>(o, off) = 42.0;
-            return o;
-        },
-        [](void* o, int32, int32) {
-            ++destructed;
-            return o;
-        },
-        nullptr);
+    int32 offset = -1;
+    ASSERT_TRUE(test::EngineUp({.plugins = [&offset] {
+        offset = FrameRegisterPlugin(
+            24, 0x7701,
+            [](void* o, int32 off, int32) {
+                ++constructed;
+                *PtrAdd<double>(o, off) = 42.0;
+                return o;
+            },
+            [](void* o, int32, int32) {
+                ++destructed;
+                return o;
+            },
+            nullptr);
+        return offset >= 0;
+    }}));
     ASSERT_GE(offset, static_cast<int32>(sizeof(Frame)));
     EXPECT_EQ(offset % 8, 0);
     EXPECT_EQ(FrameGetPluginOffset(0x7701), offset);
     EXPECT_EQ(FrameGetRegistry()->sizeOfStruct, offset + 24);
-    EngineOpenParams params{nullptr};
-    ASSERT_TRUE(EngineOpen(&params));
-    ASSERT_TRUE(EngineStart());
     Frame* root = FrameCreate();
     Frame* child = FrameCreate();
     FrameAddChild(root, child);
@@ -362,9 +361,7 @@ TEST(FramePlugins, BlocksAreConstructedAndDestroyed) {
     EXPECT_EQ(constructed, 2);
     FrameDestroyHierarchy(root);
     EXPECT_EQ(destructed, 2);
-    EngineStop();
-    EngineClose();
-    EngineTerm();
+    test::EngineDown();
     // Term returns the registry to the bare record.
     EXPECT_EQ(FrameGetRegistry()->sizeOfStruct, FrameGetRegistry()->origSizeOfStruct);
 }

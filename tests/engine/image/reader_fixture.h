@@ -16,6 +16,7 @@
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/image/image.h"
+#include "engine_fixture.h"
 
 namespace kv::test {
 
@@ -59,16 +60,16 @@ struct Counted {
     }
 };
 
-class ReaderTest : public ::testing::Test {
+class ReaderTest : public StartedEngine {
   protected:
-    void SetUp() override {
+    EngineSetup HowToStart() override {
         static const MemoryFunctions counting{Counted::Malloc, Counted::Free, Counted::Realloc, Counted::Calloc};
-        EngineSetDevice(nullptr);
         // One allocation per free-list entry: every record taken shows in the count.
-        ASSERT_TRUE(EngineInit(&counting, kEngineInitPlainFreeLists));
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
+        return {.memory = &counting, .initFlags = kEngineInitPlainFreeLists};
+    }
+    void SetUp() override {
+        StartedEngine::SetUp();
+        if (HasFatalFailure()) return;
         FileFunctions& files = EngineInstanceGet()->fileFuncs;
         Counted::realOpen = files.kvfopen;
         Counted::realClose = files.kvfclose;
@@ -83,9 +84,7 @@ class ReaderTest : public ::testing::Test {
     }
     void TearDown() override {
         std::filesystem::remove_all(dir);
-        if (EngineGetState() == EngineStateStarted) EngineStop();
-        if (EngineOpenCount() != 0) EngineClose();
-        EngineTerm();
+        StartedEngine::TearDown();
     }
 
     std::string Write(const std::string& name, const std::vector<uint8>& bytes) {

@@ -9,6 +9,7 @@
 
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
+#include "engine_fixture.h"
 #include "error_log.h"
 
 namespace kv {
@@ -38,20 +39,10 @@ class Arena : public ::testing::Test {
     }
     void Start(int32 size) {
         ResourcesSetArenaSize(size);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
-        started_ = true;
+        ASSERT_TRUE(test::EngineUp());
         space_ = ResourcesArenaFirstBlock()->blockSize + 32;
     }
-    void Stop() {
-        if (!started_) return;
-        EngineStop();
-        EngineClose();
-        EngineTerm();
-        started_ = false;
-    }
+    void Stop() { test::EngineDown(); }
     // Entries whose blocks take exactly a quarter of the arena's space.
     ResEntry* Quarter(Owner* o) { return ResourcesAllocateEntry(o, &o->entry, QuarterSize(), true, Notify); }
     int32 QuarterSize() const { return static_cast<int32>(Space() / 4 - 32) - kHeader; }
@@ -71,7 +62,6 @@ class Arena : public ::testing::Test {
         return owners_.back();
     }
     std::deque<Owner> owners_;
-    bool started_ = false;
     uint32 space_ = 0;
 };
 
@@ -233,13 +223,9 @@ TEST_F(Arena, AnArenaTooSmallForItsHeapFailsToStart) {
     Stop();
     test::ErrorLog log;
     ResourcesSetArenaSize(64);
-    ASSERT_TRUE(EngineInit(nullptr, 0));
-    EngineOpenParams p{this};
-    ASSERT_TRUE(EngineOpen(&p));
-    EXPECT_FALSE(EngineStart());
+    EXPECT_FALSE(test::EngineUp());
     EXPECT_TRUE(log.Has(kModuleCore, kErrResourcesArenaFull));
-    EngineClose();
-    EngineTerm();
+    test::EngineDown();
     EXPECT_EQ(ResourcesModuleGet(), nullptr);
 }
 

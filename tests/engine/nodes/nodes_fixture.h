@@ -18,6 +18,7 @@
 #include "engine/image/raster.h"
 #include "engine/pipe/pipeline_module.h"
 #include "engine/nodes/immediate_3d.h"
+#include "engine_fixture.h"
 #include "engine/nodes/node_clip_triangle.h"
 #include "engine/nodes/node_cull_triangle.h"
 #include "engine/nodes/node_immediate.h"
@@ -44,7 +45,7 @@ struct Recorded {
     std::vector<ClipInterpolant> interpolants;
 };
 
-class NodesTest : public ::testing::Test {
+class NodesTest : public StartedEngine {
   public:
     // The world point that the camera sees at camera-space (x', y', z).
     static V3d At(real x, real y, real z) { return V3d{z - 2 * x, z - 2 * y, z}; }
@@ -67,11 +68,8 @@ class NodesTest : public ::testing::Test {
         drawn.clear();
         recorded.clear();
         states.clear();
-        EngineSetDevice(nullptr);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
+        StartedEngine::SetUp();
+        if (HasFatalFailure()) return;
         DeviceRecord& d = EngineInstanceGet()->dOpenDevice;
         d.im2DRenderPrimitive = [](int32 type, Im2DVertex* v, int32 n) {
             drawn.push_back(Drawn{type, std::vector<Im2DVertex>(v, v + n)});
@@ -121,9 +119,7 @@ class NodesTest : public ::testing::Test {
             CameraDestroy(camera);
         }
         if (frame != nullptr) FrameDestroy(frame);
-        EngineStop();
-        EngineClose();
-        EngineTerm();
+        StartedEngine::TearDown();
     }
 
     // The camera is current, its view matrix up to date (the null device has

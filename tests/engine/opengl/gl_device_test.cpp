@@ -124,7 +124,6 @@ TEST_F(GlDevice_, StopAndStartAgainMakesAFreshContext) {
 
 TEST_F(GlDevice_, RefusedFullScreenModeFailsStartWithoutTouchingTheDisplay) {
     ASSERT_TRUE(EngineStop());
-    started = false;
     // A mode no display offers, as if the list had held it.
     GlDisplayMode& mode = GlDevice()->modes[0];
     const GlDisplayMode saved = mode;
@@ -134,7 +133,6 @@ TEST_F(GlDevice_, RefusedFullScreenModeFailsStartWithoutTouchingTheDisplay) {
     EXPECT_EQ(SDL_GL_GetCurrentContext(), nullptr);
     mode = saved;
     ASSERT_TRUE(EngineStart());
-    started = true;
 }
 
 TEST_F(GlDevice_, CallLogCountsThroughTheTable) {

@@ -25,6 +25,7 @@
 #include "engine/world/light.h"
 #include "engine/world/world.h"
 #include "engine/world/hardware_light.h"
+#include "engine_fixture.h"
 
 namespace kv::test {
 
@@ -59,15 +60,15 @@ class GlPipesTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_NE(window, nullptr);
         seen.clear();
-        EngineSetDevice(GlDeviceGetInterface);
-        ASSERT_TRUE(EngineInit(nullptr, 0));
-        ASSERT_TRUE(WorldPluginAttach());
-        EngineOpenParams params{window};
-        ASSERT_TRUE(EngineOpen(&params));
-        ASSERT_TRUE(EngineSetVideoMode(0));
-        GlWorldPipelinesInstall();
-        ASSERT_TRUE(EngineStart()) << SDL_GetError();
-        started = true;
+        ASSERT_TRUE(EngineUp({.device = GlDeviceGetInterface,
+                              .plugins = WorldPluginAttach,
+                              .window = window,
+                              .opened = [] {
+                                  if (!EngineSetVideoMode(0)) return false;
+                                  GlWorldPipelinesInstall();
+                                  return true;
+                              }}))
+            << SDL_GetError();
         colour = RasterCreate(kWidth, kHeight, 0, RasterTypeCamera);
         depth = RasterCreate(kWidth, kHeight, 0, RasterTypeZBuffer);
         camera = CameraCreate();
@@ -110,10 +111,7 @@ class GlPipesTest : public ::testing::Test {
             if (r != nullptr) RasterDestroy(r);
         }
         for (Pipeline* p : pipelines) PipelineDestroy(p);
-        if (started) EngineStop();
-        EngineClose();
-        EngineTerm();
-        EngineSetDevice(NullDeviceGetInterface);
+        EngineDown();
         WorldPipelinesSetBuilders(nullptr, nullptr);
     }
 
@@ -239,7 +237,6 @@ class GlPipesTest : public ::testing::Test {
         return true;
     }
 
-    bool started = false;
     Raster* colour = nullptr;
     Raster* depth = nullptr;
     Camera* camera = nullptr;

@@ -10,6 +10,7 @@
 #include "engine/core/engine.h"
 #include "engine/pipe/pipeline.h"
 #include "engine/pipe/render_heap.h"
+#include "engine_fixture.h"
 #include "error_log.h"
 
 namespace kv::test {
@@ -73,21 +74,8 @@ class EngineFixture : public ::testing::Test {
   protected:
     void SetUp() override { StartEngine(); }
     void TearDown() override { StopEngine(); }
-    void StartEngine(const MemoryFunctions* mem = nullptr) {
-        ASSERT_TRUE(EngineInit(mem, 0));
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
-        started_ = true;
-    }
-    void StopEngine() {
-        if (!started_) return;
-        EngineStop();
-        EngineClose();
-        EngineTerm();
-        started_ = false;
-    }
-    bool started_ = false;
+    void StartEngine(const MemoryFunctions* mem = nullptr) { ASSERT_TRUE(EngineUp({.memory = mem})); }
+    void StopEngine() { EngineDown(); }
 };
 
 inline int32 IndexOf(const Pipeline* p, const PipelineNode* n) { return static_cast<int32>(n - p->nodes); }

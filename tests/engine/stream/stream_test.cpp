@@ -391,19 +391,15 @@ TEST_F(Streams, TypeNamesForErrorReports) {
 }
 
 TEST(StreamsStopped, OpenWithoutAStartedEngineFails) {
-    EngineSetDevice(nullptr);
-    ASSERT_TRUE(EngineInit(nullptr, 0));
-    EXPECT_EQ(StreamOpen(StreamTypeMemory, StreamAccessWrite, nullptr), nullptr);
-    EngineOpenParams p{nullptr};
-    ASSERT_TRUE(EngineOpen(&p));
-    ASSERT_TRUE(EngineStart());
+    ASSERT_TRUE(test::EngineUp({.plugins = [] {
+        return StreamOpen(StreamTypeMemory, StreamAccessWrite, nullptr) == nullptr;  // not yet started
+    }}));
     Stream* s = StreamOpen(StreamTypeMemory, StreamAccessWrite, nullptr);
     EXPECT_NE(s, nullptr);
     StreamClose(s, nullptr);
     EngineStop();
     EXPECT_EQ(StreamOpen(StreamTypeMemory, StreamAccessWrite, nullptr), nullptr);
-    EngineClose();
-    EngineTerm();
+    test::EngineDown();
 }
 
 }  // namespace

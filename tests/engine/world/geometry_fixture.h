@@ -16,32 +16,28 @@
 
 namespace kv::test {
 
-class GeometryTest : public ::testing::Test {
+// The geometry's own modules without the rest of the world.
+inline bool GeometryModulesRegister() {
+    return EngineRegisterPlugin(sizeof(MaterialModule), kIdMaterialModule, MaterialModuleOpen, MaterialModuleClose) >=
+               0 &&
+           EngineRegisterPlugin(sizeof(MeshModule), kIdMeshModule, MeshModuleOpen, MeshModuleClose) >= 0 &&
+           EngineRegisterPlugin(sizeof(GeometryModule), kIdGeometryModule, GeometryModuleOpen, GeometryModuleClose) >=
+               0 &&
+           GeometryStreamPluginsAttach();
+}
+
+class GeometryTest : public StartedEngine {
   protected:
+    EngineSetup HowToStart() override { return {.memory = CountedMemory::Table(), .plugins = GeometryModulesRegister}; }
     void SetUp() override {
         CountedMemory::failMalloc = false;
         CountedMemory::failRealloc = false;
-        EngineSetDevice(nullptr);
-        ASSERT_TRUE(EngineInit(CountedMemory::Table(), 0));
-        ASSERT_GE(
-            EngineRegisterPlugin(sizeof(MaterialModule), kIdMaterialModule, MaterialModuleOpen, MaterialModuleClose),
-            0);
-        ASSERT_GE(EngineRegisterPlugin(sizeof(MeshModule), kIdMeshModule, MeshModuleOpen, MeshModuleClose), 0);
-        ASSERT_GE(
-            EngineRegisterPlugin(sizeof(GeometryModule), kIdGeometryModule, GeometryModuleOpen, GeometryModuleClose),
-            0);
-        ASSERT_TRUE(GeometryStreamPluginsAttach());
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
-        ErrorClear();
+        StartedEngine::SetUp();
     }
     void TearDown() override {
         CountedMemory::failMalloc = false;
         CountedMemory::failRealloc = false;
-        if (EngineGetState() == EngineStateStarted) EngineStop();
-        if (EngineOpenCount() != 0) EngineClose();
-        EngineTerm();
+        StartedEngine::TearDown();
     }
 
     static Material* Colored(uint8 r, uint8 g, uint8 b, uint8 a = 255) {

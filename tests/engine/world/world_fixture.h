@@ -50,8 +50,11 @@ struct RecordingPipeline {
     }
 };
 
-class WorldTest : public ::testing::Test {
+class WorldTest : public StartedEngine {
   protected:
+    EngineSetup HowToStart() override {
+        return {.device = TestDevice::Interface, .memory = CountedMemory::Table(), .plugins = WorldPluginAttach};
+    }
     void SetUp() override {
         CountedMemory::failMalloc = false;
         CountedMemory::failRealloc = false;
@@ -59,22 +62,13 @@ class WorldTest : public ::testing::Test {
         RecordingPipeline::fail = false;
         TestDevice::Reset();
         RasterMemory::Install();
-        EngineSetDevice(TestDevice::Interface);
         liveBefore = CountedMemory::live;
-        ASSERT_TRUE(EngineInit(CountedMemory::Table(), 0));
-        ASSERT_TRUE(WorldPluginAttach());
-        EngineOpenParams p{this};
-        ASSERT_TRUE(EngineOpen(&p));
-        ASSERT_TRUE(EngineStart());
-        ErrorClear();
+        StartedEngine::SetUp();
     }
     void TearDown() override {
         CountedMemory::failMalloc = false;
         CountedMemory::failRealloc = false;
-        if (EngineGetState() == EngineStateStarted) EngineStop();
-        if (EngineOpenCount() != 0) EngineClose();
-        EngineTerm();
-        EngineSetDevice(nullptr);
+        StartedEngine::TearDown();
         // Closing the modules frees whatever a test left behind.
         EXPECT_EQ(CountedMemory::live, liveBefore);
     }

@@ -514,14 +514,10 @@ TEST_F(WorldTest, DefaultPipelinesComeFromTheBuilders) {
 
 TEST_F(WorldTest, ModuleCloseFreesWhatIsLeft) {
     // With one allocation per object, only the modules' own lists find them.
-    EngineStop();
-    EngineClose();
-    EngineTerm();
-    ASSERT_TRUE(EngineInit(test::CountedMemory::Table(), kEngineInitPlainFreeLists));
-    ASSERT_TRUE(WorldPluginAttach());
-    EngineOpenParams p{this};
-    ASSERT_TRUE(EngineOpen(&p));
-    ASSERT_TRUE(EngineStart());
+    test::EngineDown();
+    test::EngineSetup plain = HowToStart();
+    plain.initFlags = kEngineInitPlainFreeLists;
+    ASSERT_TRUE(test::EngineUp(plain));
     const BBox box = Box(50);
     World* w = WorldCreate(&box);
     Geometry* g = Triangle3();
@@ -662,7 +658,6 @@ TEST_F(WorldTest, HardwareLightExtension) {
     log.errors.clear();
     EXPECT_EQ(LightGetSpotExponent(nullptr), -1.0f);
     EXPECT_TRUE(log.Has(kModuleHardwareLight, static_cast<int32>(0x80000018u)));
-    ASSERT_TRUE(EngineInit(test::CountedMemory::Table(), 0));
 }
 
 }  // namespace
