@@ -30,17 +30,28 @@ constexpr int kTxR = 64;
 constexpr int kTxMu = 256;
 constexpr int kTxSteps = 40;
 // Multiply scattered light over (altitude, cosine of the sun's zenith angle).
-constexpr int kMsR = 32;
-constexpr int kMsMu = 32;
-constexpr int kMsZenith = 8;   // directions over the sphere: zenith bands...
-constexpr int kMsAzimuth = 4;  // ...times azimuths over half a turn (the rest by symmetry)
+constexpr int kMsR = 16;
+constexpr int kMsMu = 48;
+constexpr int kMsZenith = 16;  // directions over the sphere: zenith bands...
+constexpr int kMsAzimuth = 8;  // ...times azimuths over half a turn (the rest by symmetry)
+constexpr int kMsDirections = kMsZenith * 2 * kMsAzimuth;
 constexpr int kMsSteps = 20;
+// How the light scattered a second time depends on the direction it leaves
+// in: the cosine of that direction's zenith angle, and its azimuth from the
+// sun's (0 to pi).
+constexpr int kAnMu = 16;
+constexpr int kAnPhi = 9;
+constexpr int kAnDirections = kAnMu * kAnPhi;
+// The anisotropy is kept for groups of neighbouring bands: blue light
+// arrives more evenly from the whole sky than red.
+constexpr int kAnGroups = 4;
+constexpr int kAnGroupBands = kAtmosphereBins / kAnGroups;
 // The sky's irradiance on the ground over the cosine of the sun's zenith
 // angle, from kIrrLowMu up.
-constexpr int kIrrMu = 48;
+constexpr int kIrrMu = 32;
 constexpr double kIrrLowMu = -0.3;
-constexpr int kIrrZenith = 12;
-constexpr int kIrrAzimuth = 6;
+constexpr int kIrrZenith = 16;
+constexpr int kIrrAzimuth = 12;
 constexpr int kIrrSteps = 20;
 // The viewer's rays: rows of zenith angle above the horizon (the first at
 // the zenith, the last along the horizon) and below it (the first along the
@@ -72,6 +83,8 @@ struct RaySample {
     float txW;
     int msRow;
     float msW;
+    int anMu;  // the ray's zenith cosine here, in the anisotropy table
+    float anMuW;
 };
 
 struct ViewRow {
@@ -110,7 +123,17 @@ struct Atmosphere {
     float ozone[K];
     double toXYZ[3][K];
     float transmittance[kTxR][kTxMu][K];
-    float multiple[kMsR][kMsMu][K];
+    // Light scattered twice, the second time isotropically, per steradian
+    // and per unit scattering coefficient; what all further orders add to it;
+    // and the factor (grey) by which the real phase functions make the second
+    // order brighter or darker in a direction than the isotropic one.
+    float second[kMsR][kMsMu][K];
+    float further[kMsR][kMsMu][K];
+    float anisotropy[2][kMsR][kMsMu][kAnMu][kAnPhi][kAnGroups];  // for air, for aerosols
+    // Phase functions between the directions of the anisotropy table and
+    // those of the sphere's quadrature, each row normalised to 1.
+    float kernel[2][kAnDirections][kMsDirections];
+    float quadratureWeight[kMsDirections];  // solid angle over 4 pi
     float skyIrradiance[kIrrMu][K];
     ViewRow rows[kRows];
     RaySample samples[kRows][kSamples];
@@ -266,27 +289,107 @@ void TransmittanceLookup(const Atmosphere* a, double r, double mu, float* __rest
 // near the ground.
 double MultipleRow(double r) { return std::sqrt(Clamp((r - kRg) / (kRt - kRg), 0.0, 1.0)) * (kMsR - 1); }
 
-void MultipleLookupAt(const Atmosphere* a, int ir, float wr, double muS, float* __restrict out) {
-    const double fm = Clamp((muS + 1.0) * 0.5, 0.0, 1.0) * (kMsMu - 1);
+// Column coordinate of the multiple-scattering table for the cosine of the
+// sun's zenith angle: crowded round the horizon, where twilight fades
+// quickly (u = sign(mu) sqrt(|mu|) in equal steps).
+double MultipleColumn(double muS) {
+    const double u = muS < 0.0 ? -std::sqrt(std::fmin(-muS, 1.0)) : std::sqrt(std::fmin(muS, 1.0));
+    return (u + 1.0) * 0.5 * (kMsMu - 1);
+}
+
+double MultipleColumnMu(int im) {
+    const double u = -1.0 + 2.0 * im / (kMsMu - 1);
+    return u < 0.0 ? -u * u : u * u;
+}
+
+struct MultipleAt {
+    int ir;
+    float wr;
+    int im;
+    float wm;
+};
+
+MultipleAt MultiplePlace(int ir, float wr, double muS) {
+    const double fm = MultipleColumn(muS);
     const int im = fm >= kMsMu - 1 ? kMsMu - 2 : static_cast<int>(fm);
-    const auto wm = static_cast<float>(fm - im);
-    const float* m00 = a->multiple[ir][im];
-    const float* m01 = a->multiple[ir][im + 1];
-    const float* m10 = a->multiple[ir + 1][im];
-    const float* m11 = a->multiple[ir + 1][im + 1];
-    for (int k = 0; k < K; ++k) {
-        out[k] = (m00[k] * (1.0f - wm) + m01[k] * wm) * (1.0f - wr) + (m10[k] * (1.0f - wm) + m11[k] * wm) * wr;
+    return MultipleAt{ir, wr, im, static_cast<float>(fm - im)};
+}
+
+// Index and weight of a value v in [lo, hi] on n equal steps.
+void Place(double v, double lo, double hi, int n, int* i, float* w) {
+    const double f = Clamp((v - lo) / (hi - lo), 0.0, 1.0) * (n - 1);
+    *i = f >= n - 1 ? n - 2 : static_cast<int>(f);
+    *w = static_cast<float>(f - *i);
+}
+
+void Anisotropy(const Atmosphere* a, int part, const MultipleAt& p, int iv, float wv, int ip, float wp,
+                float out[kAnGroups]) {
+    for (int g = 0; g < kAnGroups; ++g) out[g] = 0.0f;
+    for (int dr = 0; dr < 2; ++dr) {
+        for (int dm = 0; dm < 2; ++dm) {
+            const float w = (dr ? p.wr : 1.0f - p.wr) * (dm ? p.wm : 1.0f - p.wm);
+            const float(*t)[kAnPhi][kAnGroups] = a->anisotropy[part][p.ir + dr][p.im + dm];
+            const float w00 = w * (1.0f - wv) * (1.0f - wp);
+            const float w01 = w * (1.0f - wv) * wp;
+            const float w10 = w * wv * (1.0f - wp);
+            const float w11 = w * wv * wp;
+            for (int g = 0; g < kAnGroups; ++g) {
+                out[g] += w00 * t[iv][ip][g] + w01 * t[iv][ip + 1][g] + w10 * t[iv + 1][ip][g] + w11 * t[iv + 1][ip + 1][g];
+            }
+        }
     }
 }
 
-void MultipleLookup(const Atmosphere* a, double r, double muS, float out[K]) {
-    const double fr = MultipleRow(r);
-    const int ir = fr >= kMsR - 1 ? kMsR - 2 : static_cast<int>(fr);
-    MultipleLookupAt(a, ir, static_cast<float>(fr - ir), muS, out);
+// Multiply scattered light per unit scattering coefficient of air and of
+// aerosols at a place, leaving in a direction (its zenith cosine's and
+// azimuth's places in the anisotropy table). The further orders keep half
+// the second order's anisotropy: they are more diffuse, yet still brighter
+// along the horizon, where the paths are long.
+void MultipleLookup(const Atmosphere* a, const MultipleAt& p, int iv, float wv, int ip, float wp,
+                    float* __restrict air, float* __restrict aerosols) {
+    float ag[kAnGroups];
+    float mg[kAnGroups];
+    Anisotropy(a, 0, p, iv, wv, ip, wp, ag);
+    Anisotropy(a, 1, p, iv, wv, ip, wp, mg);
+    float ar[K];
+    float am[K];
+    for (int k = 0; k < K; ++k) {
+        ar[k] = ag[k / kAnGroupBands];
+        am[k] = mg[k / kAnGroupBands];
+    }
+    const float w00 = (1.0f - p.wr) * (1.0f - p.wm);
+    const float w01 = (1.0f - p.wr) * p.wm;
+    const float w10 = p.wr * (1.0f - p.wm);
+    const float w11 = p.wr * p.wm;
+    const float* s00 = a->second[p.ir][p.im];
+    const float* s01 = a->second[p.ir][p.im + 1];
+    const float* s10 = a->second[p.ir + 1][p.im];
+    const float* s11 = a->second[p.ir + 1][p.im + 1];
+    const float* f00 = a->further[p.ir][p.im];
+    const float* f01 = a->further[p.ir][p.im + 1];
+    const float* f10 = a->further[p.ir + 1][p.im];
+    const float* f11 = a->further[p.ir + 1][p.im + 1];
+    for (int k = 0; k < K; ++k) {
+        const float second = w00 * s00[k] + w01 * s01[k] + w10 * s10[k] + w11 * s11[k];
+        const float further = w00 * f00[k] + w01 * f01[k] + w10 * f10[k] + w11 * f11[k];
+        air[k] = second * ar[k] + further * (0.5f + 0.5f * ar[k]);
+        aerosols[k] = second * am[k] + further * (0.5f + 0.5f * am[k]);
+    }
+}
+
+// Entries of the sky's irradiance table are equal in u, where mu = u |u|:
+// crowded round the horizon, where twilight fades quickly.
+double IrradianceU(double muS) { return muS < 0.0 ? -std::sqrt(-muS) : std::sqrt(std::fmin(muS, 1.0)); }
+
+double IrradianceMu(int i) {
+    const double lo = IrradianceU(kIrrLowMu);
+    const double u = lo + (1.0 - lo) * i / (kIrrMu - 1);
+    return u * std::fabs(u);
 }
 
 void SkyIrradianceLookup(const Atmosphere* a, double muS, float out[K]) {
-    const double f = (muS - kIrrLowMu) / (1.0 - kIrrLowMu) * (kIrrMu - 1);
+    const double lo = IrradianceU(kIrrLowMu);
+    const double f = muS < kIrrLowMu ? -1.0 : (IrradianceU(muS) - lo) / (1.0 - lo) * (kIrrMu - 1);
     if (!(f >= 0.0)) {
         for (int k = 0; k < K; ++k) out[k] = 0.0f;
         return;
@@ -380,7 +483,14 @@ void ScatterAlong(const Atmosphere* a, double r, double mu, double muS, double n
     MarchRay(r, mu, length, steps, &m);
     float t[K];
     float sunT[K];
-    float ms[K];
+    float msR[K] = {};
+    float msM[K] = {};
+    // The azimuth from the sun's, taken as at the ray's start all along it.
+    const double sinProduct = SafeSqrt((1.0 - mu * mu) * (1.0 - muS * muS));
+    const double cosPhi = sinProduct > 1e-9 ? Clamp((nu - mu * muS) / sinProduct, -1.0, 1.0) : 1.0;
+    int ip;
+    float wp;
+    Place(std::acos(cosPhi), 0.0, kPi, kAnPhi, &ip, &wp);
     for (int i = 0; i < m.n; ++i) {
         BandTransmittance(a, m.columns[i], t);
         const double muSi = (r * muS + m.t[i] * nu) / m.r[i];
@@ -388,15 +498,19 @@ void ScatterAlong(const Atmosphere* a, double r, double mu, double muS, double n
         const auto dr = static_cast<float>(m.density[i].rayleigh * m.dt[i]);
         const auto dm = static_cast<float>(m.density[i].mie * m.dt[i]);
         if (withMultiple) {
-            MultipleLookup(a, m.r[i], muSi, ms);
-        } else {
-            for (int k = 0; k < K; ++k) ms[k] = 0.0f;
+            const double fr = MultipleRow(m.r[i]);
+            const int ir = fr >= kMsR - 1 ? kMsR - 2 : static_cast<int>(fr);
+            const MultipleAt p = MultiplePlace(ir, static_cast<float>(fr - ir), muSi);
+            int iv;
+            float wv;
+            Place((r * mu + m.t[i]) / m.r[i], -1.0, 1.0, kAnMu, &iv, &wv);
+            MultipleLookup(a, p, iv, wv, ip, wp, msR, msM);
         }
         for (int k = 0; k < K; ++k) {
             out->rayleigh[k] += t[k] * a->rayleigh[k] * dr * sunT[k];
             out->mie[k] += t[k] * a->mieScattering[k] * dm * sunT[k];
             const float scattering = t[k] * (a->rayleigh[k] * dr + a->mieScattering[k] * dm);
-            out->multiple[k] += scattering * ms[k];
+            out->multiple[k] += t[k] * (a->rayleigh[k] * dr * msR[k] + a->mieScattering[k] * dm * msM[k]);
             out->scattering[k] += scattering;
         }
     }
@@ -416,71 +530,189 @@ void ScatterAlong(const Atmosphere* a, double r, double mu, double muS, double n
             }
         }
         const auto lambert = static_cast<float>(a->albedo / kPi);
-        for (int k = 0; k < K; ++k) out->ground[k] = t[k] * lambert * e[k];
+        for (int k = 0; k < K; ++k) {
+            out->ground[k] = t[k] * lambert * e[k];
+            // Isotropic light of radiance L gives the ground an irradiance of
+            // pi L, which it sends back as a radiance of albedo x L.
+            out->scattering[k] += t[k] * a->albedo;
+        }
+    }
+}
+
+// The directions of the sphere's quadrature and of the anisotropy table, in
+// a frame with y up and the sun in the x-y plane. The quadrature's zenith
+// bands are equal in u, where mu = u |u|: narrow round the horizon, where
+// the light arriving changes fastest; then equal in azimuth over a whole
+// turn, from the sun's. Returns the direction's share of the sphere.
+double QuadratureDirection(int i, double w[3]) {
+    const int iz = i / (2 * kMsAzimuth);
+    const int ia = i % (2 * kMsAzimuth);
+    const double u = 1.0 - 2.0 * (iz + 0.5) / kMsZenith;
+    const double mu = u * std::fabs(u);
+    const double s = SafeSqrt(1.0 - mu * mu);
+    const double phi = kPi * (ia + 0.5) / kMsAzimuth;
+    w[0] = s * std::cos(phi);
+    w[1] = mu;
+    w[2] = s * std::sin(phi);
+    // d(mu) = 2 |u| du with du = 2 / kMsZenith; the sphere's mu spans 2.
+    return 2.0 * std::fabs(u) * (2.0 / kMsZenith) / 2.0 / (2 * kMsAzimuth);
+}
+
+void AnisotropyDirection(int i, double v[3]) {
+    const double mu = -1.0 + 2.0 * (i / kAnPhi) / (kAnMu - 1);
+    const double s = SafeSqrt(1.0 - mu * mu);
+    const double phi = kPi * (i % kAnPhi) / (kAnPhi - 1);
+    v[0] = s * std::cos(phi);
+    v[1] = mu;
+    v[2] = s * std::sin(phi);
+}
+
+void BuildKernels(Atmosphere* a) {
+    for (int i = 0; i < kMsDirections; ++i) {
+        double w[3];
+        a->quadratureWeight[i] = static_cast<float>(QuadratureDirection(i, w));
+    }
+    for (int o = 0; o < kAnDirections; ++o) {
+        double v[3];
+        AnisotropyDirection(o, v);
+        double sums[2] = {};
+        for (int i = 0; i < kMsDirections; ++i) {
+            double w[3];
+            const double weight = QuadratureDirection(i, w);
+            const double c = v[0] * w[0] + v[1] * w[1] + v[2] * w[2];
+            a->kernel[0][o][i] = static_cast<float>(AtmosphereRayleighPhase(c) * weight);
+            a->kernel[1][o][i] = static_cast<float>(AtmosphereMiePhase(c) * weight);
+            sums[0] += a->kernel[0][o][i];
+            sums[1] += a->kernel[1][o][i];
+        }
+        // Normalised, so that the coarse quadrature neither gains nor loses light.
+        for (int part = 0; part < 2; ++part) {
+            for (int i = 0; i < kMsDirections; ++i) {
+                a->kernel[part][o][i] = static_cast<float>(a->kernel[part][o][i] / sums[part]);
+            }
+        }
     }
 }
 
 // Multiple scattering after Hillaire 2020: the light scattered twice, the
-// second time isotropically, from every direction round a point, divided by
-// 1 - f where f is the fraction of isotropic light the surroundings scatter
-// back (the sum of all further orders as a geometric series).
+// second time isotropically, from every direction round a point, and the
+// further orders as a geometric series of the fraction f of isotropic light
+// the surroundings scatter back. The second order's dependence on the
+// direction it leaves in (the phase functions applied to the light arriving
+// from every direction) is kept as a factor for air and one for aerosols.
 void BuildMultiple(Atmosphere* a) {
+    BuildKernels(a);
+    float incoming[kMsDirections][kAnGroups];
     for (int ir = 0; ir < kMsR; ++ir) {
         const double x = static_cast<double>(ir) / (kMsR - 1);
         const double r = kRg + std::fmax(x * x * (kRt - kRg), 1.0);
         for (int im = 0; im < kMsMu; ++im) {
-            const double muS = -1.0 + 2.0 * im / (kMsMu - 1);
+            const double muS = MultipleColumnMu(im);
             const double sinS = SafeSqrt(1.0 - muS * muS);
             double second[K] = {};
             double fraction[K] = {};
+            double mean[kAnGroups] = {};
             for (int iz = 0; iz < kMsZenith; ++iz) {
-                const double mu = 1.0 - 2.0 * (iz + 0.5) / kMsZenith;
-                const double sinT = SafeSqrt(1.0 - mu * mu);
                 for (int ia = 0; ia < kMsAzimuth; ++ia) {
-                    const double phi = kPi * (ia + 0.5) / kMsAzimuth;
-                    const double nu = mu * muS + sinT * sinS * std::cos(phi);
+                    double w[3];
+                    const int index = iz * 2 * kMsAzimuth + ia;
+                    // Twice: the mirror image across the sun's plane sees the same.
+                    const double weight = 2.0 * QuadratureDirection(index, w);
+                    const double nu = w[0] * sinS + w[1] * muS;
                     Scattered s;
-                    ScatterAlong(a, r, mu, muS, nu, kMsSteps, false, &s);
+                    ScatterAlong(a, r, w[1], muS, nu, kMsSteps, false, &s);
                     const auto pr = static_cast<float>(AtmosphereRayleighPhase(nu));
                     const auto pm = static_cast<float>(AtmosphereMiePhase(nu));
-                    for (int k = 0; k < K; ++k) fraction[k] += s.scattering[k];
-                    for (int k = 0; k < K; ++k) second[k] += pr * s.rayleigh[k] + pm * s.mie[k] + s.ground[k];
+                    float* in = incoming[index];
+                    for (int g = 0; g < kAnGroups; ++g) in[g] = 0.0f;
+                    for (int k = 0; k < K; ++k) {
+                        const float l = pr * s.rayleigh[k] + pm * s.mie[k] + s.ground[k];
+                        second[k] += l * weight;
+                        fraction[k] += s.scattering[k] * weight;
+                        in[k / kAnGroupBands] += l;
+                    }
+                    for (int g = 0; g < kAnGroups; ++g) {
+                        incoming[iz * 2 * kMsAzimuth + 2 * kMsAzimuth - 1 - ia][g] = in[g];
+                        mean[g] += in[g] * weight;
+                    }
                 }
             }
-            // Each direction stands for 4 pi / (zenith bands x 2 azimuths) sr;
-            // the isotropic phase function is 1 / (4 pi).
-            const double w = 1.0 / (kMsZenith * kMsAzimuth);
+            // The weights are shares of the sphere: the isotropic phase
+            // function's 1 / (4 pi) times the solid angle.
             for (int k = 0; k < K; ++k) {
-                const double f = fraction[k] * w;
-                a->multiple[ir][im][k] = static_cast<float>(second[k] * w / (1.0 - (f < 0.99 ? f : 0.99)));
+                const double f = std::fmin(fraction[k], 0.99);
+                a->second[ir][im][k] = static_cast<float>(second[k]);
+                a->further[ir][im][k] = static_cast<float>(second[k] * f / (1.0 - f));
+            }
+            for (int part = 0; part < 2; ++part) {
+                for (int o = 0; o < kAnDirections; ++o) {
+                    float j[kAnGroups] = {};
+                    for (int i = 0; i < kMsDirections; ++i) {
+                        for (int g = 0; g < kAnGroups; ++g) j[g] += a->kernel[part][o][i] * incoming[i][g];
+                    }
+                    float* dest = a->anisotropy[part][ir][im][o / kAnPhi][o % kAnPhi];
+                    for (int g = 0; g < kAnGroups; ++g) dest[g] = mean[g] > 0.0 ? static_cast<float>(j[g] / mean[g]) : 1.0f;
+                }
             }
         }
     }
 }
 
 // The sky's irradiance on the ground: its radiance over the upper
-// hemisphere, weighted by the cosine.
+// hemisphere, weighted by the cosine. Zenith bands are equal in sqrt(mu),
+// narrow along the horizon. The weights of each phase function are scaled to
+// give its cosine-weighted integral over the hemisphere as a far finer grid
+// does, which keeps the aerosols' narrow forward peak from being missed or
+// counted twice.
 void BuildSkyIrradiance(Atmosphere* a) {
     for (int i = 0; i < kIrrMu; ++i) {
-        const double muS = kIrrLowMu + (1.0 - kIrrLowMu) * i / (kIrrMu - 1);
+        const double muS = IrradianceMu(i);
         const double sinS = SafeSqrt(1.0 - muS * muS);
+        double coarse[2] = {};
+        double er[K] = {};
+        double em[K] = {};
         double e[K] = {};
         for (int iz = 0; iz < kIrrZenith; ++iz) {
-            const double mu = (iz + 0.5) / kIrrZenith;
+            const double u = (iz + 0.5) / kIrrZenith;
+            const double mu = u * u;
             const double sinT = SafeSqrt(1.0 - mu * mu);
             for (int ia = 0; ia < kIrrAzimuth; ++ia) {
                 const double phi = kPi * (ia + 0.5) / kIrrAzimuth;
+                const double weight = mu * (2.0 * u / kIrrZenith) * (kPi / kIrrAzimuth);
                 const double nu = mu * muS + sinT * sinS * std::cos(phi);
+                const double pr = AtmosphereRayleighPhase(nu);
+                const double pm = AtmosphereMiePhase(nu);
+                coarse[0] += pr * weight;
+                coarse[1] += pm * weight;
                 Scattered s;
                 ScatterAlong(a, kRg, mu, muS, nu, kIrrSteps, true, &s);
-                const auto pr = static_cast<float>(AtmosphereRayleighPhase(nu));
-                const auto pm = static_cast<float>(AtmosphereMiePhase(nu));
-                for (int k = 0; k < K; ++k) e[k] += (pr * s.rayleigh[k] + pm * s.mie[k] + s.multiple[k]) * mu;
+                for (int k = 0; k < K; ++k) {
+                    er[k] += pr * s.rayleigh[k] * weight;
+                    em[k] += pm * s.mie[k] * weight;
+                    e[k] += s.multiple[k] * weight;
+                }
             }
         }
-        // d(omega) = d(mu) d(phi), over a whole turn by symmetry.
-        const double w = (1.0 / kIrrZenith) * (2.0 * kPi / kIrrAzimuth);
-        for (int k = 0; k < K; ++k) a->skyIrradiance[i][k] = static_cast<float>(e[k] * w);
+        double fine[2] = {};
+        constexpr int kFine = 8;
+        for (int iz = 0; iz < kIrrZenith * kFine; ++iz) {
+            const double u = (iz + 0.5) / (kIrrZenith * kFine);
+            const double mu = u * u;
+            const double sinT = SafeSqrt(1.0 - mu * mu);
+            for (int ia = 0; ia < kIrrAzimuth * kFine; ++ia) {
+                const double phi = kPi * (ia + 0.5) / (kIrrAzimuth * kFine);
+                const double weight = mu * (2.0 * u / (kIrrZenith * kFine)) * (kPi / (kIrrAzimuth * kFine));
+                const double nu = mu * muS + sinT * sinS * std::cos(phi);
+                fine[0] += AtmosphereRayleighPhase(nu) * weight;
+                fine[1] += AtmosphereMiePhase(nu) * weight;
+            }
+        }
+        const double scaleR = coarse[0] > 0.0 ? fine[0] / coarse[0] : 1.0;
+        const double scaleM = coarse[1] > 0.0 ? fine[1] / coarse[1] : 1.0;
+        // Over a whole turn by symmetry.
+        for (int k = 0; k < K; ++k) {
+            a->skyIrradiance[i][k] = static_cast<float>(2.0 * (e[k] + er[k] * scaleR + em[k] * scaleM));
+        }
     }
 }
 
@@ -535,6 +767,7 @@ void BuildRows(Atmosphere* a) {
             const double fm = MultipleRow(r);
             s.msRow = fm >= kMsR - 1 ? kMsR - 2 : static_cast<int>(fm);
             s.msW = static_cast<float>(fm - s.msRow);
+            Place((r0 * mu + m.t[i]) / r, -1.0, 1.0, kAnMu, &s.anMu, &s.anMuW);
         }
         if (row.ground) {
             row.groundA = r0 / kRg;
@@ -548,19 +781,24 @@ void BuildRows(Atmosphere* a) {
 
 // ---- What depends on the sun.
 
-void BuildTexel(Atmosphere* a, int j, double nu, Texel* out) {
+void BuildTexel(Atmosphere* a, int j, double nu, double dphi, Texel* out) {
+    int ip;
+    float wp;
+    Place(dphi, 0.0, kPi, kAnPhi, &ip, &wp);
     const ViewRow& row = a->rows[j];
     const double muS0 = a->sun[1];
     float sr[K] = {};
     float sm[K] = {};
     float sms[K] = {};
     float t[K];
-    float ms[K];
+    float msR[K];
+    float msM[K];
     for (int i = 0; i < row.count; ++i) {
         const RaySample& s = a->samples[j][i];
         const double muS = s.a * muS0 + s.b * nu;
-        MultipleLookupAt(a, s.msRow, s.msW, muS, ms);
-        for (int k = 0; k < K; ++k) sms[k] += (s.rayleigh[k] + s.mie[k]) * ms[k];
+        const MultipleAt p = MultiplePlace(s.msRow, s.msW, muS);
+        MultipleLookup(a, p, s.anMu, s.anMuW, ip, wp, msR, msM);
+        for (int k = 0; k < K; ++k) sms[k] += s.rayleigh[k] * msR[k] + s.mie[k] * msM[k];
         if (muS < s.horizonMu) continue;
         const double d = -s.r * muS + SafeSqrt(s.rr * (muS * muS - 1.0) + kRt * kRt);
         const double fm = Clamp((d - s.txDMin) * s.txDScale, 0.0, kTxMu - 1);
@@ -601,7 +839,7 @@ void BuildSkyView(Atmosphere* a) {
         const double st = std::sin(a->rows[j].theta);
         for (int c = 0; c < kCols; ++c) {
             const double dphi = kPi * c / (kCols - 1);
-            BuildTexel(a, j, ct * muS + st * sinS * std::cos(dphi), &a->table[j][c]);
+            BuildTexel(a, j, ct * muS + st * sinS * std::cos(dphi), dphi, &a->table[j][c]);
         }
     }
 }

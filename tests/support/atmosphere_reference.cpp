@@ -16,9 +16,10 @@ constexpr int N = kReferenceWavelengths;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kRg = kAtmospherePlanetRadius;
 constexpr double kRt = kAtmosphereTopRadius;
-// The wavelength whose light decides where paths go (550 nm); the others
-// follow with weights.
-constexpr int kGuide = 17;
+// The wavelengths whose light decides where paths go (450, 550, 650 nm),
+// by their mean; all follow with weights, which the mean keeps within a
+// small factor of 1 for every wavelength.
+constexpr int kGuides[3] = {7, 17, 27};
 
 double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 double Length(const double a[3]) { return std::sqrt(Dot(a, a)); }
@@ -254,9 +255,12 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
                 (*single)[k] += std::exp(-tau) * (rayleigh_[k] * d.rayleigh * pr + mieScattering_[k] * d.mie * pm) * dt;
             }
         }
-        const double tGuide = std::exp(
-            -(rayleigh_[kGuide] * columns[0] + mieExtinction_[kGuide] * columns[1] + ozone_[kGuide] * columns[2]));
-        nodes->weight[i] = tGuide * (rayleigh_[kGuide] * d.rayleigh + mieScattering_[kGuide] * d.mie) * dt;
+        double guide = 0.0;
+        for (int g : kGuides) {
+            guide += std::exp(-(rayleigh_[g] * columns[0] + mieExtinction_[g] * columns[1] + ozone_[g] * columns[2])) *
+                     (rayleigh_[g] * d.rayleigh + mieScattering_[g] * d.mie) * dt / 3.0;
+        }
+        nodes->weight[i] = guide;
         nodes->total += nodes->weight[i];
     }
     nodes->weight[n] = 0.0;
@@ -271,7 +275,7 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
             Transmit(sunColumns, &sunT);
             for (int k = 0; k < N; ++k) (*single)[k] += nodes->groundT[k] * albedo_ / kPi * sunT[k] * muS;
         }
-        nodes->weight[n] = nodes->groundT[kGuide] * albedo_;
+        nodes->weight[n] = (nodes->groundT[kGuides[0]] + nodes->groundT[kGuides[1]] + nodes->groundT[kGuides[2]]) / 3.0 * albedo_;
         nodes->total += nodes->weight[n];
     }
 }
@@ -354,9 +358,10 @@ ReferenceRadiance AtmosphereReference::One(const V3d& direction, uint64_t seed) 
                                      ray->dt[j] / (pdf * chosen);
                 }
             }
-            // Russian roulette past the third order, on the guide wavelength.
+            // Russian roulette past the third order, on the guide wavelengths.
             if (order2 > 3) {
-                const double keep = std::min(1.0, throughput[kGuide]);
+                const double keep =
+                    std::min(1.0, std::max({throughput[kGuides[0]], throughput[kGuides[1]], throughput[kGuides[2]]}));
                 if (rng.Next() >= keep) break;
                 for (double& x : throughput) x /= keep;
             }
