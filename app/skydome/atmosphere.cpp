@@ -1,5 +1,6 @@
 #include "atmosphere.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -61,7 +62,7 @@ constexpr int kUpRows = 48;
 constexpr int kDownRows = 24;
 constexpr int kRows = kUpRows + kDownRows;
 constexpr int kSamples = 40;
-constexpr int kCols = 24;
+constexpr int kCols = 20;
 constexpr int kSunSteps = 256;
 
 struct Columns {
@@ -796,8 +797,18 @@ void BuildTexel(Atmosphere* a, int j, double nu, double dphi, Texel* out) {
     for (int i = 0; i < row.count; ++i) {
         const RaySample& s = a->samples[j][i];
         const double muS = s.a * muS0 + s.b * nu;
-        const MultipleAt p = MultiplePlace(s.msRow, s.msW, muS);
-        MultipleLookup(a, p, s.anMu, s.anMuW, ip, wp, msR, msM);
+        // Multiple scattering changes slowly along a ray: looked up at every
+        // other sample (the midpoint of the pair), used for both.
+        if ((i & 1) == 0) {
+            const RaySample& next = a->samples[j][i + 1 < row.count ? i + 1 : i];
+            const double muMid = 0.5 * (muS + next.a * muS0 + next.b * nu);
+            const float wr = 0.5f * (s.msRow + s.msW + next.msRow + next.msW);
+            const int ir = std::min(static_cast<int>(wr), kMsR - 2);
+            const float wv = 0.5f * (s.anMu + s.anMuW + next.anMu + next.anMuW);
+            const int iv = std::min(static_cast<int>(wv), kAnMu - 2);
+            const MultipleAt p = MultiplePlace(ir, wr - ir, muMid);
+            MultipleLookup(a, p, iv, wv - iv, ip, wp, msR, msM);
+        }
         for (int k = 0; k < K; ++k) sms[k] += s.rayleigh[k] * msR[k] + s.mie[k] * msM[k];
         if (muS < s.horizonMu) continue;
         const double d = -s.r * muS + SafeSqrt(s.rr * (muS * muS - 1.0) + kRt * kRt);
