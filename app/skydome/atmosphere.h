@@ -38,7 +38,7 @@ constexpr float kAtmosphereMaxSunZenith = 100.0f;
 
 struct Atmosphere;
 
-// A model with nothing set up yet; null (kErrOutOfMemory raised) when memory
+// A model with nothing set up yet; null when memory
 // runs out. It holds about 2 MB of tables.
 Atmosphere* AtmosphereCreate();
 void AtmosphereDestroy(Atmosphere* atmosphere);
