@@ -1,0 +1,339 @@
+// The physical sky against a slow reference of the same atmosphere, and the
+// physics it must keep: the sun's disc, the ground, twilight.
+#include "app/skydome/atmosphere.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <array>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "app/skydome/atmosphere_medium.h"
+#include "app/skydome/colour_matching.h"
+#include "app/skydome/sky.h"
+#include "atmosphere_reference.h"
+#include "engine/core/baerr.h"
+#include "error_log.h"
+
+namespace kv {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct AtmosphereDeleter {
+    void operator()(Atmosphere* a) const { AtmosphereDestroy(a); }
+};
+using AtmospherePtr = std::unique_ptr<Atmosphere, AtmosphereDeleter>;
+
+AtmospherePtr MakeAtmosphere(float turbidity, float albedo, float altitude) {
+    AtmospherePtr a(AtmosphereCreate());
+    EXPECT_TRUE(a != nullptr && AtmosphereSetup(a.get(), turbidity, albedo, altitude));
+    return a;
+}
+
+// Directions of equal solid angle over the sky above the horizon: uniform in
+// the cosine of the zenith angle, azimuths by the golden angle.
+std::vector<V3d> SkyDirections(int n) {
+    std::vector<V3d> d;
+    for (int i = 0; i < n; ++i) {
+        const double mu = 1.0 - (i + 0.5) / n;
+        const double s = std::sqrt(1.0 - mu * mu);
+        const double phi = i * 2.399963229728653;
+        d.push_back(V3d{static_cast<real>(s * std::sin(phi)), static_cast<real>(mu), static_cast<real>(s * std::cos(phi))});
+    }
+    return d;
+}
+
+double AngleDegrees(V3d a, V3d b) {
+    const double c = a.x * b.x + a.y * b.y + a.z * b.z;
+    return std::acos(std::fmax(-1.0, std::fmin(1.0, c))) * 180.0 / kPi;
+}
+
+double DeltaUV(const double a[3], const double b[3]) {
+    double ua;
+    double va;
+    double ub;
+    double vb;
+    XYZToUV(a, &ua, &va);
+    XYZToUV(b, &ub, &vb);
+    return std::hypot(ua - ub, va - vb);
+}
+
+struct Comparison {
+    double rms;        // relative, of the luminance
+    double worstUV;    // largest delta u'v'
+    double worstRel;   // largest relative luminance difference
+    double noise;      // RMS relative standard error of the reference
+    int count;
+};
+
+// The fast model and the reference over the sky, directions within 3 degrees
+// of the sun left out.
+Comparison Compare(float elevation, float turbidity, float albedo, float altitude, const ReferenceOptions& options,
+                   int directions) {
+    const float zenith = 90.0f - elevation;
+    AtmospherePtr fast = MakeAtmosphere(turbidity, albedo, altitude);
+    AtmosphereSetSun(fast.get(), zenith, 30.0f);
+    AtmosphereReference reference(turbidity, albedo, altitude, options);
+    reference.SetSun(zenith, 30.0f);
+    const V3d sun = AtmosphereSunDirection(fast.get());
+    std::vector<V3d> dirs;
+    for (V3d d : SkyDirections(directions)) {
+        if (AngleDegrees(d, sun) > 3.0) dirs.push_back(d);
+    }
+    const std::vector<ReferenceRadiance> ref = reference.Radiance(dirs);
+    Comparison c{0.0, 0.0, 0.0, 0.0, static_cast<int>(dirs.size())};
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        double xyz[3];
+        AtmosphereXYZ(fast.get(), dirs[i], AtmosphereSkyOnly, xyz);
+        const double rel = (xyz[1] - ref[i].xyz[1]) / ref[i].xyz[1];
+        c.rms += rel * rel;
+        c.worstRel = std::fmax(c.worstRel, std::fabs(rel));
+        c.worstUV = std::fmax(c.worstUV, DeltaUV(xyz, ref[i].xyz));
+        const double noise = ref[i].luminanceError / ref[i].xyz[1];
+        c.noise += noise * noise;
+    }
+    c.rms = std::sqrt(c.rms / c.count);
+    c.noise = std::sqrt(c.noise / c.count);
+    std::printf("sun elevation %5.1f turbidity %.1f albedo %.2f altitude %5.0f: %d directions, luminance RMS %.2f%% "
+                "(worst %.2f%%), worst du'v' %.4f, reference noise %.2f%%\n",
+                elevation, turbidity, albedo, altitude, c.count, 100.0 * c.rms, 100.0 * c.worstRel, c.worstUV,
+                100.0 * c.noise);
+    return c;
+}
+
+// Where the fast model stands against the reference, per sun elevation: the
+// aim is 3% RMS and du'v' 0.01 everywhere; these bounds (the figures measured
+// with 96 directions and 2048 paths, plus the reference's noise at the
+// settings used here) keep it from getting worse. The measured figures are
+// printed.
+struct Case {
+    float elevation;
+    double rms;
+    double uv;
+};
+
+class AtmosphereVersusReference : public ::testing::TestWithParam<Case> {};
+
+TEST_P(AtmosphereVersusReference, LuminanceAndColourAgree) {
+    ReferenceOptions options;
+    options.paths = 1024;
+    const Comparison c = Compare(GetParam().elevation, kSkyTurbidity, kAtmosphereDefaultAlbedo, 0.0f, options, 64);
+    EXPECT_LE(c.rms, GetParam().rms);
+    EXPECT_LE(c.worstUV, GetParam().uv);
+    // The reference's own noise must leave the comparison meaningful.
+    EXPECT_LE(c.noise, 0.035);
+}
+
+INSTANTIATE_TEST_SUITE_P(SunElevations, AtmosphereVersusReference,
+                         ::testing::Values(Case{60.0f, 0.05, 0.012}, Case{20.0f, 0.05, 0.012}, Case{5.0f, 0.065, 0.025},
+                                           Case{0.0f, 0.085, 0.025}, Case{-4.0f, 0.095, 0.04}));
+
+// Seen from 12 km over a bright ground, under a hazy sky.
+TEST(AtmosphereVersusReferenceAloft, LuminanceAndColourAgree) {
+    ReferenceOptions options;
+    options.paths = 1024;
+    const Comparison c = Compare(20.0f, 5.0f, 0.8f, 12000.0f, options, 32);
+    EXPECT_LE(c.rms, 0.16);
+    EXPECT_LE(c.worstUV, 0.025);
+}
+
+// The sun's disc: its radiance is the extraterrestrial sun through the
+// atmosphere, which for a sun overhead has a closed form; its illuminance is
+// its radiance times its solid angle, which a fine grid of directions across
+// it finds too, and its edge lies 0.265 degrees from its centre.
+TEST(AtmosphereSun, DiscRadianceIlluminanceAndSize) {
+    AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 2000.0f);
+    AtmosphereSetSun(a.get(), 0.0f, 0.0f);
+    // Vertical columns from 2 km: exponential profiles and the ozone triangle.
+    const double h = 2000.0;
+    const double top = kAtmosphereTopRadius - kAtmospherePlanetRadius;
+    const double air = kAtmosphereRayleighScaleHeight * (std::exp(-h / kAtmosphereRayleighScaleHeight) -
+                                                         std::exp(-top / kAtmosphereRayleighScaleHeight));
+    const double aerosols =
+        kAtmosphereMieScaleHeight * (std::exp(-h / kAtmosphereMieScaleHeight) - std::exp(-top / kAtmosphereMieScaleHeight));
+    const double ozone = 0.5 * (kAtmosphereOzoneTop - kAtmosphereOzoneBottom);
+    double expected = 0.0;
+    double outside = 0.0;
+    for (int i = 0; i < 400; ++i) {
+        const double nm = kAtmosphereFirstNm + i + 0.5;
+        AtmosphereOptics o;
+        AtmosphereOpticsAt(nm, 2.0f, &o);
+        const double t = std::exp(-(o.rayleigh * air + o.mieExtinction * aerosols + o.ozone * ozone));
+        double cmf[3];
+        ColourMatching(nm, cmf);
+        expected += kLuminousEfficacy * o.solarIrradiance * t * cmf[1];
+        outside += kLuminousEfficacy * o.solarIrradiance * cmf[1];
+    }
+    RGBAReal colour;
+    const double lux = AtmosphereSunIlluminance(a.get(), &colour);
+    EXPECT_NEAR(lux, expected, 0.01 * expected);
+    // The extraterrestrial sun, for scale: near 128 klx.
+    EXPECT_NEAR(outside, 128e3, 6e3);
+    EXPECT_NEAR(0.2126 * colour.red + 0.7152 * colour.green + 0.0722 * colour.blue, 1.0, 1e-3);
+
+    // Integrate the disc over a grid 0.01 degrees fine round the zenith.
+    const double step = 0.01 * kPi / 180.0;
+    double integral = 0.0;
+    double edgeIn = 0.0;
+    double edgeOut = 0.0;
+    for (int i = -40; i <= 40; ++i) {
+        for (int j = -40; j <= 40; ++j) {
+            const double x = i * step;
+            const double z = j * step;
+            const V3d d{static_cast<real>(x), static_cast<real>(std::sqrt(1.0 - x * x - z * z)), static_cast<real>(z)};
+            double with[3];
+            double without[3];
+            AtmosphereXYZ(a.get(), d, AtmosphereWithSunDisc, with);
+            AtmosphereXYZ(a.get(), d, AtmosphereSkyOnly, without);
+            integral += (with[1] - without[1]) * step * step;
+            const double angle = std::hypot(x, z) * 180.0 / kPi;
+            if (angle < 0.26) edgeIn = std::fmax(edgeIn, with[1] - without[1]);
+            if (angle > 0.27) edgeOut = std::fmax(edgeOut, with[1] - without[1]);
+        }
+    }
+    EXPECT_NEAR(integral, lux, 0.02 * lux);
+    EXPECT_GT(edgeIn, 0.0);
+    EXPECT_EQ(edgeOut, 0.0);
+    const RGBAReal sun = AtmosphereSunRadiance(a.get());
+    const double luminance = (0.2126 * sun.red + 0.7152 * sun.green + 0.0722 * sun.blue) * 1e3;
+    EXPECT_NEAR(luminance, lux / SunSolidAngle(), 0.01 * luminance);
+    // Below the horizon it is gone; the same path's radiance is asked for
+    // directly for the analytic model's sun.
+    AtmosphereSetSun(a.get(), 95.0f, 0.0f);
+    EXPECT_EQ(AtmosphereSunIlluminance(a.get(), nullptr), 0.0);
+    const RGBAReal low = AtmosphereSunRadianceAt(a.get(), 85.0);
+    EXPECT_GT(low.red, low.blue);  // reddened by the long path
+}
+
+// The ground is Lambertian: albedo times the illuminance from the sun and
+// the sky, over pi; and that illuminance is what the sky the model shows
+// and its sun give a horizontal surface.
+TEST(AtmosphereGround, RadianceIsAlbedoTimesIlluminanceOverPi) {
+    for (float zenith : {30.0f, 80.0f, 93.0f}) {
+        AtmospherePtr a = MakeAtmosphere(2.0f, 0.4f, 0.0f);
+        AtmosphereSetSun(a.get(), zenith, 100.0f);
+        double sky = 0.0;
+        const double e = AtmosphereHorizontalIlluminance(a.get(), &sky);
+        // The sky over the hemisphere, cosine weighted, by a fine midpoint rule.
+        double integral = 0.0;
+        const int nz = 180;
+        const int na = 180;
+        for (int i = 0; i < nz; ++i) {
+            const double mu = (i + 0.5) / nz;
+            const double s = std::sqrt(1.0 - mu * mu);
+            for (int j = 0; j < na; ++j) {
+                const double phi = 2.0 * kPi * (j + 0.5) / na;
+                double xyz[3];
+                AtmosphereXYZ(a.get(), V3d{static_cast<real>(s * std::sin(phi)), static_cast<real>(mu),
+                                           static_cast<real>(s * std::cos(phi))},
+                              AtmosphereSkyOnly, xyz);
+                integral += xyz[1] * mu * (1.0 / nz) * (2.0 * kPi / na);
+            }
+        }
+        // Within 3% by day; in twilight the setup's table of the sky's
+        // irradiance is still 10% brighter than the sky shown (not yet found).
+        EXPECT_NEAR(sky, integral, (zenith > 90.0f ? 0.12 : 0.03) * integral) << "sun zenith " << zenith;
+        const double direct = AtmosphereSunIlluminance(a.get(), nullptr) * std::fmax(0.0, std::cos(zenith * kPi / 180.0));
+        EXPECT_NEAR(e, sky + direct, 0.01 * e) << "sun zenith " << zenith;
+        const RGBAReal g = AtmosphereGroundRadiance(a.get());
+        const double luminance = (0.2126 * g.red + 0.7152 * g.green + 0.0722 * g.blue) * 1e3;
+        EXPECT_NEAR(luminance, 0.4 * e / kPi, 0.01 * luminance + 1e-6) << "sun zenith " << zenith;
+        // Looking down from the ground, the viewer sees that ground.
+        double down[3];
+        AtmosphereXYZ(a.get(), V3d{0.3f, -0.9f, 0.316f}, AtmosphereSkyOnly, down);
+        EXPECT_NEAR(down[1], luminance, 0.01 * luminance + 1e-6) << "sun zenith " << zenith;
+    }
+}
+
+// Twilight: the zenith stays blue (ozone's Chappuis band takes the orange
+// out of the long, grazing sunlight); the sky darkens steadily as the sun
+// sets; it is symmetric about the sun's azimuth.
+TEST(AtmosphereTwilight, BlueZenithSteadyDarkeningAndSymmetry) {
+    AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 0.0f);
+    double previous = 1e300;
+    for (float zenith = 0.0f; zenith <= 100.0f; zenith += 2.0f) {
+        AtmosphereSetSun(a.get(), zenith, 200.0f);
+        double xyz[3];
+        AtmosphereXYZ(a.get(), V3d{0.0f, 1.0f, 0.0f}, AtmosphereSkyOnly, xyz);
+        EXPECT_LT(xyz[1], previous) << "sun zenith " << zenith;
+        previous = xyz[1];
+        if (zenith == 94.0f) {
+            double u;
+            double v;
+            XYZToUV(xyz, &u, &v);
+            // Bluer than D65 (u' 0.1978, v' 0.4683).
+            EXPECT_LT(v, 0.44);
+            EXPECT_LT(u, 0.195);
+        }
+    }
+    AtmosphereSetSun(a.get(), 60.0f, 200.0f);
+    const double sunAzimuth = 200.0 * kPi / 180.0;
+    for (double offset : {0.3, 1.0, 2.0, 3.0}) {
+        for (double elevation : {2.0, 20.0, 50.0}) {
+            const double e = elevation * kPi / 180.0;
+            double left[3];
+            double right[3];
+            auto dir = [&](double az) {
+                return V3d{static_cast<real>(std::cos(e) * std::sin(az)), static_cast<real>(std::sin(e)),
+                           static_cast<real>(std::cos(e) * std::cos(az))};
+            };
+            AtmosphereXYZ(a.get(), dir(sunAzimuth + offset), AtmosphereSkyOnly, left);
+            AtmosphereXYZ(a.get(), dir(sunAzimuth - offset), AtmosphereSkyOnly, right);
+            for (int c = 0; c < 3; ++c) EXPECT_NEAR(left[c], right[c], 1e-4 * std::fabs(left[c]) + 1e-6);
+        }
+    }
+}
+
+// Ranges: refused values leave the model as it was; the sun is clamped.
+TEST(AtmosphereSetup, RefusesValuesOutOfRangeAndClampsTheSun) {
+    AtmospherePtr a = MakeAtmosphere(3.0f, 0.2f, 100.0f);
+    for (auto bad : {std::array<float, 3>{1.0f, 0.3f, 0.0f}, std::array<float, 3>{11.0f, 0.3f, 0.0f},
+                     std::array<float, 3>{2.0f, -0.1f, 0.0f}, std::array<float, 3>{2.0f, 1.5f, 0.0f},
+                     std::array<float, 3>{2.0f, 0.3f, -1.0f}, std::array<float, 3>{2.0f, 0.3f, 20001.0f},
+                     std::array<float, 3>{NAN, 0.3f, 0.0f}}) {
+        test::ErrorLog log;
+        EXPECT_FALSE(AtmosphereSetup(a.get(), bad[0], bad[1], bad[2]));
+        EXPECT_TRUE(log.Has(kModuleNone, kErrOutOfRange));
+    }
+    EXPECT_EQ(AtmosphereTurbidity(a.get()), 3.0f);
+    EXPECT_EQ(AtmosphereAlbedo(a.get()), 0.2f);
+    EXPECT_EQ(AtmosphereAltitude(a.get()), 100.0f);
+    AtmosphereSetSun(a.get(), 130.0f, 0.0f);
+    EXPECT_NEAR(AtmosphereSunDirection(a.get()).y, std::cos(100.0 * kPi / 180.0), 1e-6);
+}
+
+// A panorama row gives what the same directions give one by one, and two
+// threads evaluating at once give what one does.
+TEST(AtmosphereEvaluation, RowsAndThreadsAgreeWithSingleDirections) {
+    AtmospherePtr a = MakeAtmosphere(2.5f, 0.3f, 500.0f);
+    AtmosphereSetSun(a.get(), 70.0f, 123.0f);
+    const int n = 4096;
+    std::vector<double> phi(n);
+    std::vector<V3d> dirs(n);
+    const double theta = 1.2;
+    for (int i = 0; i < n; ++i) {
+        phi[i] = 2.0 * kPi * (i + 0.5) / n;
+        dirs[i] = V3d{static_cast<real>(std::sin(theta) * std::sin(phi[i])), static_cast<real>(std::cos(theta)),
+                      static_cast<real>(std::sin(theta) * std::cos(phi[i]))};
+    }
+    std::vector<RGBAReal> row(n);
+    std::vector<RGBAReal> one(n);
+    std::vector<RGBAReal> two(n);
+    AtmosphereRowColors(a.get(), theta, phi.data(), n, row.data(), AtmosphereWithSunDisc);
+    AtmosphereColors(a.get(), dirs.data(), n, one.data(), AtmosphereWithSunDisc);
+    std::thread t([&] { AtmosphereColors(a.get(), dirs.data(), n / 2, two.data(), AtmosphereWithSunDisc); });
+    AtmosphereColors(a.get(), dirs.data() + n / 2, n - n / 2, two.data() + n / 2, AtmosphereWithSunDisc);
+    t.join();
+    for (int i = 0; i < n; ++i) {
+        EXPECT_NEAR(row[i].green, one[i].green, 1e-4 * one[i].green);
+        EXPECT_EQ(one[i].green, two[i].green);
+        EXPECT_GT(one[i].green, 0.0f);
+    }
+}
+
+}  // namespace
+}  // namespace kv
