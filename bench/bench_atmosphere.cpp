@@ -9,7 +9,7 @@
 
 #include "app/skydome/atmosphere.h"
 #include "app/skydome/sky.h"
-#include "app/skydome/skycolors.h"
+#include "app/skydome/sky_colours.h"
 #include "atmosphere_reference.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include "app/skydome/atmosphere_medium.h"
 #include "app/skydome/colour_matching.h"
 #include "app/skydome/sky.h"
-#include "engine/core/baerr.h"
-#include "engine/core/bamemory.h"
+#include "engine/core/error.h"
+#include "engine/core/memory.h"
 
 namespace kv {
 

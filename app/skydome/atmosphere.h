@@ -27,9 +27,9 @@
 // the model only, and may run on several threads at once.
 #pragma once
 
-#include "engine/core/kvtypes.h"
-#include "engine/math/bargba.h"
-#include "engine/math/bavector.h"
+#include "engine/core/types.h"
+#include "engine/math/rgba.h"
+#include "engine/math/vector.h"
 
 namespace kv {
 

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/math/bavector.h"
+#include "engine/math/vector.h"
 
 namespace kv {
 

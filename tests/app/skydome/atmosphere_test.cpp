@@ -15,7 +15,7 @@
 #include "app/skydome/colour_matching.h"
 #include "app/skydome/sky.h"
 #include "atmosphere_reference.h"
-#include "engine/core/baerr.h"
+#include "engine/core/error.h"
 #include "error_log.h"
 
 namespace kv {
