@@ -21,8 +21,8 @@ constexpr int32 kStandardModuleCount = 13;
 
 // Built on first use: the entries come from the modules' own files.
 const CoreModule* Table() {
-    // Modules whose code has not been written yet register their blocks with
-    // the real ids and sizes and no constructor.
+    // The order fixes where each module's block lies in the engine instance
+    // and the order in which the modules open and close.
     // clang-format off
     static const CoreModule table[kStandardModuleCount] = {
         ErrorModuleEntry(),
