@@ -8,6 +8,7 @@
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
 #include "engine/image/image.h"
+#include "engine/stream/stream.h"
 
 namespace kv::fuzz {
 
@@ -43,6 +44,21 @@ inline void CheckImage(const Image* image) {
     if (image->palette != nullptr) {
         for (int32 i = 0; i < (1 << image->depth); ++i) sum = sum + image->palette[i].alpha;
     }
+}
+
+// One input through a reader of streams: whatever it hands back is checked
+// and freed, and the stream closes cleanly.
+inline int ReadOne(const uint8_t* data, std::size_t size, Image* (*read)(Stream* stream)) {
+    if (size > 0xFFFFFFFFu) return 0;
+    StreamMemory mem{const_cast<uint8_t*>(data), static_cast<uint32>(size)};
+    Stream* stream = StreamOpen(StreamTypeMemory, StreamAccessRead, &mem);
+    Check(stream != nullptr);
+    if (Image* image = read(stream)) {
+        CheckImage(image);
+        ImageDestroy(image);
+    }
+    Check(StreamClose(stream, nullptr));
+    return 0;
 }
 
 }  // namespace kv::fuzz
