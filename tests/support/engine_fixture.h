@@ -17,9 +17,9 @@ struct EngineSetup {
     DeviceGetInterfaceFn device = nullptr;    // null: the null device
     const MemoryFunctions* memory = nullptr;  // null: the C library's
     uint32 initFlags = 0;
-    std::function<bool()> plugins;  // registrations between init and open
+    std::function<bool()> plugins = {};  // registrations between init and open
     void* window = nullptr;         // what the device is opened on; null: no window
-    std::function<bool()> opened;   // between open and start (a video mode, pipelines)
+    std::function<bool()> opened = {};   // between open and start (a video mode, pipelines)
     bool start = true;              // false: left opened
 };
 
