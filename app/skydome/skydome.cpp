@@ -347,6 +347,7 @@ int32 Initialise(void* window) {
     app.showFps = options->showFps ? 1 : 0;
     if (!options->showMenu) MenuSetMode(MenuModeOff);
     ApplyViewOptions(options);
+    ViewRememberHome();
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
     // to drawing offscreen), but nobody can see it or press Escape.
