@@ -945,6 +945,9 @@ bool MenuRender(Camera* camera, Raster* set) {
     const bool haveLogo = LogoGetRect(&logo);
     if (haveLogo) LogoSetCamera(camera, 1);
     if (menu.mode == MenuModeOff) return false;
+    // The mouse finds the menu where it was drawn last, or nowhere.
+    menu.panel = PixelRect{};
+    shownLines.clear();
     if (set == nullptr) set = menu.mainSet;
     const Raster* raster = CameraGetRaster(camera);
     CharsetDesc desc;
