@@ -2,7 +2,6 @@
 #include "text_panel.h"
 
 #include <cmath>
-#include <cstdint>
 
 #include "engine/core/engine.h"
 #include "engine/image/charset.h"
@@ -48,15 +47,8 @@ bool TextPanelDraw(int32 x, int32 y, int32 width, int32 height) {
     if (width <= 0 || height <= 0 || !ScreenViewGet(&view)) return false;
     // Text batched before the panel is drawn before it.
     CharsetFlush();
-    struct Saved {
-        int32 state;
-        std::intptr_t value;
-        bool known;
-    };
-    Saved saved[] = {{StateZTestEnable, 0, false},   {StateZWriteEnable, 0, false}, {StateVertexAlphaEnable, 0, false},
-                     {StateSrcBlend, 0, false},      {StateDestBlend, 0, false},    {StateCullMode, 0, false},
-                     {StateTextureRaster, 0, false}, {StateShadeMode, 0, false}};
-    for (Saved& s : saved) s.known = RenderStateGet(s.state, &s.value);
+    const RenderStatesKept kept({StateZTestEnable, StateZWriteEnable, StateVertexAlphaEnable, StateSrcBlend,
+                                 StateDestBlend, StateCullMode, StateTextureRaster, StateShadeMode});
     RenderStateSet(StateZTestEnable, 0);
     RenderStateSet(StateZWriteEnable, 0);
     RenderStateSet(StateTextureRaster, 0);
@@ -80,11 +72,7 @@ bool TextPanelDraw(int32 x, int32 y, int32 width, int32 height) {
         return v;
     };
     Im2DVertex fan[4] = {corner(x, y), corner(x, y + height), corner(x + width, y + height), corner(x + width, y)};
-    const bool drawn = Im2DRenderPrimitive(PrimTypeTriFan, fan, 4);
-    for (int32 i = static_cast<int32>(sizeof(saved) / sizeof(saved[0])) - 1; i >= 0; --i) {
-        if (saved[i].known) RenderStateSet(saved[i].state, saved[i].value);
-    }
-    return drawn;
+    return Im2DRenderPrimitive(PrimTypeTriFan, fan, 4);
 }
 
 bool TextPanelAround(int32 x, int32 y, int32 columns, int32 rows, int32 w, int32 h) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/skydome/sky.h"
+#include "picture.h"
 #include "run_command.h"
 
 namespace kv {
@@ -28,14 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-struct Picture {
-    bool ok = false;
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-    const unsigned char* At(int x, int y) const {
-        return &rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
-    }
-};
+using test::Picture;
 
 uint32_t Big32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
