@@ -1077,6 +1077,7 @@ int32 MenuMouse(int32 event, void* data) {
             const MenuHit hit = HitTest(menu.pointerX, menu.pointerY);
             if (!hit.inPanel) return EventNotHandled;
             menu.press = MenuPress{event, nullptr, false, static_cast<const MouseRecord*>(data)->shift != 0, false};
+            menu.drag = false;
             if (hit.line != nullptr && Selectable(hit.line->entry)) {
                 Select(*hit.line);
                 menu.press.entry = hit.line->entry;
