@@ -11,9 +11,10 @@
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
-#include "engine/image/raster.h"
 #include "engine/image/charset.h"
+#include "engine/image/raster.h"
 #include "engine/world/logo.h"
+#include "text_panel.h"
 
 namespace kv {
 
@@ -57,6 +58,25 @@ struct KeyRepeat {
     uint32 lastRepeat;
 };
 
+// A rectangle of pixels, [x, x + w) x [y, y + h).
+struct PixelRect {
+    int32 x, y, w, h;
+    bool Contains(float px, float py) const {
+        return px >= static_cast<float>(x) && py >= static_cast<float>(y) && px < static_cast<float>(x + w) &&
+               py < static_cast<float>(y + h);
+    }
+};
+
+// The press of a mouse button the menu took: it owns that button until the
+// button comes up, and nothing else sees its moves or its release.
+struct MenuPress {
+    int32 button;      // EventLeftButtonDown or EventRightButtonDown; 0: none
+    MenuEntry* entry;  // the entry pressed on, or null
+    bool onValue;      // on the entry's value
+    bool shift;        // a Shift-click goes the other way
+    bool dragged;      // a float drag changed the value: no click
+};
+
 struct MenuState {
     bool open;
     int32 mode;
@@ -78,9 +98,26 @@ struct MenuState {
     int32 helpCount;
     int32 helpScroll;
     KeyRepeat repeat;
-    bool drag;
+    bool drag;  // the left button drags the pressed float entry
+    MenuPress press;
+    // Where the menu was drawn last: its panel, and its lines from lineX.
+    PixelRect panel;
+    int32 lineX, glyphW, glyphH;
+    // The pointer, as the last move or press placed it (the wheel has none).
+    float pointerX, pointerY;
+    bool pointerKnown;
+    MenuPalette palette;
 };
 MenuState menu{};
+
+struct VisibleLine {
+    MenuEntry* entry;
+    int32 index;  // display index
+    int32 y;
+    uint8 set;
+};
+// The lines of the menu as last drawn, for the mouse to find.
+std::vector<VisibleLine> shownLines;
 
 MenuClock menuClock = nullptr;
 
@@ -190,6 +227,9 @@ void FreeEntries() {
         KvFree(e->label);
         KvFree(e);
     }
+    shownLines.clear();
+    menu.press = MenuPress{};
+    menu.drag = false;
     menu.oldest = nullptr;
     menu.count = 0;
     menu.selected = nullptr;
@@ -347,12 +387,6 @@ void FormatEntry(const MenuEntry* e, Line* line) {
 
 enum LineSet : uint8 { SetMain, SetDisabled, SetSeparator, SetSelected, SetCount };
 
-struct VisibleLine {
-    const MenuEntry* entry;
-    int32 y;
-    uint8 set;
-};
-
 // Moves the selection off a separator or an entry that became unavailable:
 // up when it can, else down.
 void KeepSelectionUsable() {
@@ -383,11 +417,11 @@ void ScrollWindow() {
 }
 
 void DrawMenu(Raster* set, int32 w, int32 h) {
-    static std::vector<VisibleLine> lines;
+    std::vector<VisibleLine>& lines = shownLines;
     lines.clear();
     const int32 x = 3 * w;
     int32 y = menu.first > 0 ? 2 * h : h;
-    const MenuEntry* e = menu.oldest;
+    MenuEntry* e = menu.oldest;
     for (int32 i = 0; e != nullptr && i <= menu.last; ++i, e = e->newer) {
         if (i < menu.first) continue;
         uint8 which = SetMain;
@@ -399,9 +433,20 @@ void DrawMenu(Raster* set, int32 w, int32 h) {
         } else if (e == menu.selected) {
             which = SetSelected;
         }
-        lines.push_back(VisibleLine{e, y, which});
+        lines.push_back(VisibleLine{e, i, y, which});
         y += h;
     }
+
+    // One panel under all of it, "(more)" included.
+    const bool moreAbove = menu.first > 0, moreBelow = menu.last < menu.count - 1;
+    const int32 top = moreAbove || lines.empty() ? h : lines.front().y;
+    const int32 bottom = moreBelow ? menu.rows * h + h : (lines.empty() ? h : lines.back().y + h);
+    menu.panel = PixelRect{x - kTextPanelMarginX, top - kTextPanelMarginY, menu.lineWidth * w + 2 * kTextPanelMarginX,
+                           bottom - top + 2 * kTextPanelMarginY};
+    menu.lineX = x;
+    menu.glyphW = w;
+    menu.glyphH = h;
+    TextPanelDraw(menu.panel.x, menu.panel.y, menu.panel.w, menu.panel.h);
 
     char dash[kDashMax + 1];
     int32 dashLength = menu.lineWidth - 2;
@@ -426,14 +471,22 @@ void DrawMenu(Raster* set, int32 w, int32 h) {
         }
         if (s == SetSeparator) {
             const int32 mx = x + (menu.lineWidth - 6) * w / 2;
-            if (menu.first > 0) CharsetPrintBuffered(menu.separatorSet, "(more)", mx, h, false);
-            if (menu.last < menu.count - 1) CharsetPrintBuffered(menu.separatorSet, "(more)", mx, menu.rows * h, false);
+            if (moreAbove) CharsetPrintBuffered(menu.separatorSet, "(more)", mx, h, false);
+            if (moreBelow) CharsetPrintBuffered(menu.separatorSet, "(more)", mx, menu.rows * h, false);
         }
     }
     CharsetFlush();
 }
 
 int32 HelpPageStep() { return menu.rows - 2 > 1 ? menu.rows - 2 : 1; }
+
+// Where help lines start: three cells in when a whole line fits after them,
+// else far enough left that it does (centred), else at the left edge.
+int32 HelpLeft(int32 width, int32 w) {
+    const int32 line = kMenuHelpColumns * w;
+    if (3 * w + line <= width) return 3 * w;
+    return width > line ? (width - line) / 2 : 0;
+}
 
 void DrawHelp(Camera* camera, Raster* set, int32 w, int32 h) {
     CameraClear(camera, &menu.background, ClearImage | ClearZ);
@@ -442,11 +495,80 @@ void DrawHelp(Camera* camera, Raster* set, int32 w, int32 h) {
     int32 top = menu.helpCount - rows;
     if (menu.helpScroll > top) menu.helpScroll = top;
     if (menu.helpScroll < 0) menu.helpScroll = 0;
-    for (int32 i = 0; i < rows && menu.helpScroll + i < menu.helpCount; ++i) {
-        CharsetPrintBuffered(set, menu.help[menu.helpScroll + i], 3 * w, (i + 1) * h, false);
+    const Raster* raster = CameraGetRaster(camera);
+    const int32 width = raster != nullptr ? raster->width : 0;
+    const int32 x = HelpLeft(width, w);
+    int32 shown = menu.helpCount - menu.helpScroll;
+    if (shown > rows) shown = rows;
+    if (shown > 0) {
+        int32 columns = kMenuHelpColumns;
+        if (x + columns * w > width) columns = (width - x) / w;
+        TextPanelAround(x, h, columns, shown, w, h);
     }
+    for (int32 i = 0; i < shown; ++i) CharsetPrintBuffered(set, menu.help[menu.helpScroll + i], x, (i + 1) * h, false);
     CharsetFlush();
     LogoSetCamera(camera, 0);
+}
+
+// --- The mouse ----------------------------------------------------------------
+
+struct MenuHit {
+    bool inPanel = false;
+    const VisibleLine* line = nullptr;  // an entry's line (not a separator)
+    bool onValue = false;
+};
+
+// What of the menu, as last drawn, lies at the pixel.
+MenuHit HitTest(float x, float y) {
+    MenuHit hit;
+    if (menu.glyphW <= 0 || !menu.panel.Contains(x, y)) return hit;
+    hit.inPanel = true;
+    const auto lineEnd = static_cast<float>(menu.lineX + menu.lineWidth * menu.glyphW);
+    if (x < static_cast<float>(menu.lineX) || x >= lineEnd) return hit;  // the panel's margin
+    for (const VisibleLine& l : shownLines) {
+        if (IsSeparator(l.entry) || y < static_cast<float>(l.y) || y >= static_cast<float>(l.y + menu.glyphH)) continue;
+        hit.line = &l;
+        // The value, with the blank before it: the last cells of the line.
+        const int32 valueX = menu.lineX + (menu.lineWidth - l.entry->valueWidth - 2) * menu.glyphW;
+        hit.onValue =
+            x >= static_cast<float>(valueX) && x < static_cast<float>(menu.lineX + menu.lineWidth * menu.glyphW);
+        break;
+    }
+    return hit;
+}
+
+void Select(const VisibleLine& line) {
+    menu.selected = line.entry;
+    menu.selectedIndex = line.index;
+}
+
+void DragFloat(MenuEntry* e, const MouseRecord* m) {
+    if (e == nullptr || e->kind != MenuKindFloat || !Selectable(e)) return;
+    const float ax = m->dx < 0.0f ? -m->dx : m->dx, ay = m->dy < 0.0f ? -m->dy : m->dy;
+    // Up and right both raise the value.
+    const float amount = ay > ax ? -m->dy : m->dx;
+    if (amount == 0.0f) return;
+    auto* v = static_cast<float*>(e->target);
+    float next = *v + (e->maxF - e->minF) * 0.002f * amount;
+    if (next > e->maxF) next = e->maxF;
+    if (next < e->minF) next = e->minF;
+    *v = next;
+    menu.press.dragged = true;
+    Report(e);
+}
+
+// The end of the menu's own press: a left click that stayed on the value it
+// went down on (and did not drag it) changes it.
+int32 Release() {
+    const MenuPress p = menu.press;
+    menu.press = MenuPress{};
+    menu.drag = false;
+    if (p.button != EventLeftButtonDown || p.entry == nullptr || !p.onValue || p.dragged) return EventHandled;
+    const MenuHit hit = HitTest(menu.pointerX, menu.pointerY);
+    if (menu.mode != MenuModeMenu || hit.line == nullptr || hit.line->entry != p.entry || !hit.onValue) {
+        return EventHandled;
+    }
+    return Change(p.entry, p.shift ? -1 : +1);
 }
 
 // --- Help text ---------------------------------------------------------------
@@ -646,6 +768,34 @@ RGBA FromHsv(float hue, float saturation, float value) {
     return RGBA{Channel(r), Channel(g), Channel(b), 255};
 }
 
+// The dimmer texts are a mix of the text colour into the background, from
+// `start` of the way up; where that is too dark to read on the panel over a
+// white scene, the mix moves up until it is not, short of the text colour
+// itself. The bar behind the selection moves down from `start` until the
+// text reads on it.
+constexpr int32 kMixSteps = 20;          // mixes in steps of 0.05
+constexpr int32 kDimmestBrightest = 16;  // a dimmed text stays at 0.8 of the way at most
+
+RGBA Mix(RGBA fg, RGBA bg, int32 step) {
+    return ColourMix(fg, bg, static_cast<float>(step) / static_cast<float>(kMixSteps));
+}
+
+RGBA ReadableOnPanel(RGBA fg, RGBA bg, int32 step) {
+    const RGBA panel = TextPanelBrightest();
+    while (step < kDimmestBrightest && ContrastRatio(Mix(fg, bg, step), panel) < kTextMinContrast) ++step;
+    return Mix(fg, bg, step);
+}
+
+RGBA BarUnder(RGBA fg, RGBA bg, int32 step) {
+    while (step > 0 && ContrastRatio(fg, Mix(fg, bg, step)) < kTextMinContrast) --step;
+    return Mix(fg, bg, step);
+}
+
+MenuPalette MakePalette(RGBA fg, RGBA bg) {
+    // Dimmed text at 0.2 of the way, separators and the bar at half way.
+    return MenuPalette{fg, ReadableOnPanel(fg, bg, 4), ReadableOnPanel(fg, bg, 10), BarUnder(fg, bg, 10)};
+}
+
 // Toggles and integers: the variable, the range and the optional names.
 bool AddIntKind(int32 kind, const char* label, int32* variable, MenuCallback callback, int32 min, int32 max, int32 step,
                 const char* const* valueNames) {
@@ -687,6 +837,8 @@ RGBA ColourMix(RGBA a, RGBA b, float t) {
 
 void MenuSetClock(MenuClock clock) { menuClock = clock; }
 
+const MenuPalette* MenuGetPalette() { return &menu.palette; }
+
 bool MenuOpen(int32 createMainSet, const RGBA* foreground, const RGBA* background) {
     if (menu.open) {
         ErrorRaise(kModuleNone, kErrEngineState);
@@ -699,10 +851,10 @@ bool MenuOpen(int32 createMainSet, const RGBA* foreground, const RGBA* backgroun
         mainSet = CharsetCreate(&fg, &bg);
         if (mainSet == nullptr) return false;
     }
-    const RGBA dim = ColourMix(fg, bg, 0.2f), half = ColourMix(fg, bg, 0.5f);
-    Raster* disabledSet = CharsetCreate(&dim, &bg);
-    Raster* selectedSet = CharsetCreate(&fg, &half);
-    Raster* separatorSet = CharsetCreate(&half, &bg);
+    const MenuPalette palette = MakePalette(fg, bg);
+    Raster* disabledSet = CharsetCreate(&palette.disabled, &bg);
+    Raster* selectedSet = CharsetCreate(&fg, &palette.selectedBar);
+    Raster* separatorSet = CharsetCreate(&palette.separator, &bg);
     if (disabledSet == nullptr || selectedSet == nullptr || separatorSet == nullptr) {
         for (Raster* s : {mainSet, disabledSet, selectedSet, separatorSet}) {
             if (s != nullptr) CharsetDestroy(s);
@@ -712,6 +864,7 @@ bool MenuOpen(int32 createMainSet, const RGBA* foreground, const RGBA* backgroun
     menu = MenuState{};
     menu.foreground = fg;
     menu.background = bg;
+    menu.palette = palette;
     menu.mainSet = mainSet;
     menu.disabledSet = disabledSet;
     menu.selectedSet = selectedSet;
@@ -792,6 +945,9 @@ bool MenuRender(Camera* camera, Raster* set) {
     const bool haveLogo = LogoGetRect(&logo);
     if (haveLogo) LogoSetCamera(camera, 1);
     if (menu.mode == MenuModeOff) return false;
+    // The mouse finds the menu where it was drawn last, or nowhere.
+    menu.panel = PixelRect{};
+    shownLines.clear();
     if (set == nullptr) set = menu.mainSet;
     const Raster* raster = CameraGetRaster(camera);
     CharsetDesc desc;
@@ -879,6 +1035,20 @@ int32 MenuKeyboard(int32 event, void* data) {
 
 int32 MenuMouse(int32 event, void* data) {
     if (!menu.open) return EventNotHandled;
+    const bool press = event == EventLeftButtonDown || event == EventRightButtonDown;
+    if ((press || event == EventMouseMove) && data != nullptr) {
+        const auto* m = static_cast<const MouseRecord*>(data);
+        menu.pointerX = m->x;
+        menu.pointerY = m->y;
+        menu.pointerKnown = true;
+    }
+    // A release is the menu's only when it took the press, whatever it shows
+    // now: the application must see the end of every drag it started.
+    if (event == EventLeftButtonUp || event == EventRightButtonUp) {
+        const int32 button = event == EventLeftButtonUp ? EventLeftButtonDown : EventRightButtonDown;
+        if (menu.press.button != button) return EventNotHandled;
+        return Release();
+    }
     if (menu.mode == MenuModeHelp) {
         if (event != EventMouseWheel) return EventNotHandled;
         const bool forward = data != nullptr && *static_cast<const int32*>(data) != 0;
@@ -887,38 +1057,38 @@ int32 MenuMouse(int32 event, void* data) {
         if (menu.helpScroll > menu.helpCount) menu.helpScroll = menu.helpCount;
         return EventHandled;
     }
-    if (menu.mode != MenuModeMenu) return EventNotHandled;
-    if (event == EventMouseWheel) {
-        const bool forward = data != nullptr && *static_cast<const int32*>(data) != 0;
-        Navigate(forward ? -1 : +1);
-        return EventHandled;
-    }
-    MenuEntry* e = menu.selected;
-    if (e == nullptr || e->kind != MenuKindFloat || !Selectable(e)) {
-        menu.drag = false;
-        return EventNotHandled;
-    }
+    if (menu.mode != MenuModeMenu)
+        return menu.press.button != 0 && event == EventMouseMove ? EventHandled : EventNotHandled;
     switch (event) {
-        case EventLeftButtonDown:
-            menu.drag = true;
-            return EventHandled;
-        case EventLeftButtonUp:
-            menu.drag = false;
-            return EventHandled;
-        case EventMouseMove: {
-            if (!menu.drag || data == nullptr) return EventNotHandled;
-            const auto* m = static_cast<const MouseRecord*>(data);
-            const float ax = m->dx < 0.0f ? -m->dx : m->dx, ay = m->dy < 0.0f ? -m->dy : m->dy;
-            // Up and right both raise the value.
-            const float amount = ay > ax ? -m->dy : m->dx;
-            if (amount != 0.0f) {
-                auto* v = static_cast<float*>(e->target);
-                float next = *v + (e->maxF - e->minF) * 0.002f * amount;
-                if (next > e->maxF) next = e->maxF;
-                if (next < e->minF) next = e->minF;
-                *v = next;
-                Report(e);
+        case EventMouseWheel: {
+            const int32 direction = data != nullptr && *static_cast<const int32*>(data) != 0 ? +1 : -1;
+            const MenuHit hit = menu.pointerKnown ? HitTest(menu.pointerX, menu.pointerY) : MenuHit{};
+            if (hit.line != nullptr && hit.onValue && Selectable(hit.line->entry)) {
+                Select(*hit.line);
+                return Change(hit.line->entry, direction);
             }
+            // Forward (up) moves the selection up.
+            Navigate(-direction);
+            return EventHandled;
+        }
+        case EventLeftButtonDown:
+        case EventRightButtonDown: {
+            if (data == nullptr) return EventNotHandled;
+            const MenuHit hit = HitTest(menu.pointerX, menu.pointerY);
+            if (!hit.inPanel) return EventNotHandled;
+            menu.press = MenuPress{event, nullptr, false, static_cast<const MouseRecord*>(data)->shift != 0, false};
+            menu.drag = false;
+            if (hit.line != nullptr && Selectable(hit.line->entry)) {
+                Select(*hit.line);
+                menu.press.entry = hit.line->entry;
+                menu.press.onValue = hit.onValue;
+                menu.drag = event == EventLeftButtonDown && hit.line->entry->kind == MenuKindFloat;
+            }
+            return EventHandled;
+        }
+        case EventMouseMove: {
+            if (menu.press.button == 0) return EventNotHandled;
+            if (menu.drag && data != nullptr) DragFloat(menu.press.entry, static_cast<const MouseRecord*>(data));
             return EventHandled;
         }
         default:

@@ -51,12 +51,31 @@ bool MenuAddSeparator();
 // or the menu's own main set when null; also runs the key repeat.
 bool MenuRender(Camera* camera, Raster* set);
 // Shell event handlers: 1 when the menu took the event, 2 when it did not.
+// The mouse on the menu: a press on an entry selects it; a left click on its
+// value changes it as Right does (with Shift as Left); the wheel over a value
+// changes it, elsewhere it moves the selection; a left drag that starts on a
+// float entry changes it. A press anywhere on the menu is the menu's until
+// its button comes up; every other press, move and release is left to the
+// application.
 int32 MenuKeyboard(int32 event, void* data);
 int32 MenuMouse(int32 event, void* data);
 
 bool MenuSetMode(int32 mode);
 int32 MenuGetMode();
 bool MenuCycleMode();
+
+// The colours the menu draws in: its text, dimmed entries, separators and
+// "(more)", and the bar behind the selected entry. Each line of text keeps
+// a contrast of 4.5 : 1 on what is behind it (the bar, or the dark panel the
+// menu lies on over the brightest scene); dimmed entries stay darker than
+// the others.
+struct MenuPalette {
+    RGBA text;
+    RGBA disabled;
+    RGBA separator;
+    RGBA selectedBar;
+};
+const MenuPalette* MenuGetPalette();
 
 // A's hue with 0.6 of its saturation, at the value t of the way from b's to
 // a's; alpha 255. Worked in 16.16 fixed-point HSV.

@@ -146,6 +146,11 @@ bool PlatformSelectDevice(int32 useDialog);
 void PlatformResetRecord();
 // The window handle, null before the window exists.
 void* PlatformGetWindow();
+// Gives the window the picture (a PNG file) found first under that name in
+// the program's data folders, for the desktop to show it by. False when
+// there is none or it cannot be read; the window then keeps the desktop's
+// default.
+bool PlatformSetWindowIcon(const char* fileName);
 // Whether the platform can show the window to a person (a headless run on an
 // offscreen or dummy video driver cannot).
 bool PlatformDisplayVisible();

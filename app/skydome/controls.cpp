@@ -167,6 +167,51 @@ void ViewPreviewSwitch() {
     view.spin = 0;
 }
 
+void ViewRememberHome() {
+    Frame* cameraFrame = CameraFrame();
+    if (cameraFrame == nullptr || view.domeFrame == nullptr) return;
+    ViewHome& h = view.home;
+    h.elevation = view.elevation;
+    h.azimuth = view.azimuth;
+    if (Preview()) {
+        // The orbit view waits in its stored matrices; it comes back at its
+        // own field of view.
+        h.orbitCamera = view.orbitCamera;
+        h.orbitDome = view.orbitDome;
+        h.orbitFieldOfView = kViewOrbitFov;
+        h.previewFieldOfView = view.fieldOfView;
+    } else {
+        h.orbitCamera = *FrameGetWorldMatrix(cameraFrame);
+        h.orbitDome = *FrameGetWorldMatrix(view.domeFrame);
+        h.orbitFieldOfView = view.fieldOfView;
+        h.previewFieldOfView = view.previewFieldOfView;
+    }
+}
+
+void ViewGoHome() {
+    Frame* cameraFrame = CameraFrame();
+    if (cameraFrame == nullptr || view.domeFrame == nullptr) return;
+    const ViewHome& h = view.home;
+    view.orbitCamera = h.orbitCamera;
+    view.orbitDome = h.orbitDome;
+    view.elevation = h.elevation;
+    view.azimuth = h.azimuth;
+    PreviewRotation(&view.previewCamera, h.elevation, h.azimuth);
+    MatrixSetIdentity(&view.previewDome);
+    view.previewFieldOfView = h.previewFieldOfView;
+    if (Preview()) {
+        FrameTransform(cameraFrame, &view.previewCamera, CombineReplace);
+        FrameTransform(view.domeFrame, &view.previewDome, CombineReplace);
+        view.fieldOfView = h.previewFieldOfView;
+    } else {
+        FrameTransform(cameraFrame, &view.orbitCamera, CombineReplace);
+        FrameTransform(view.domeFrame, &view.orbitDome, CombineReplace);
+        view.fieldOfView = h.orbitFieldOfView;
+    }
+    ViewApplyFov();
+    DomeUpdateViewer();
+}
+
 void ViewSpin(uint32 elapsed) {
     if (view.spin == 0) return;
     CameraPreviewLook(0.0f, static_cast<float>(elapsed) * 0.001f * kViewSpinRate);
@@ -180,6 +225,10 @@ int32 ControlsKeyboard(int32 event, void* data) {
     if (control && (event == EventKeyDown || event == EventKeyUp)) view.drag.control = event == EventKeyDown;
     const int32 menu = MenuKeyboard(event, data);
     if (menu != EventNotHandled) return menu;
+    if (key != nullptr && key->keyCode == KeyHome) {
+        if (event == EventKeyDown) ViewGoHome();
+        return EventHandled;
+    }
     return control ? EventHandled : EventNotHandled;
 }
 

@@ -35,6 +35,14 @@ struct DragState {
     bool orbitZoom;    // right button in the orbit view
 };
 
+// The views as the program started: what Home brings back.
+struct ViewHome {
+    Matrix orbitCamera, orbitDome;
+    float orbitFieldOfView;
+    float elevation, azimuth;  // the preview camera's
+    float previewFieldOfView;
+};
+
 struct ViewState {
     float elevation;    // preview camera, degrees in [-89.9, 89.9]
     float azimuth;      // degrees in [0, 360)
@@ -47,6 +55,7 @@ struct ViewState {
     float previewFieldOfView;
     int32 spin;  // "Camera spin_C"
     DragState drag;
+    ViewHome home;
     Camera* camera;
     Frame* domeFrame;
 };
@@ -75,10 +84,16 @@ void ViewApplyFov();
 // After "Preview_P" flipped: turns the dome inside out, swaps in the other
 // view's matrices and field of view, stops the spin.
 void ViewPreviewSwitch();
+// Takes the views as they are (at the end of start-up) as the ones Home
+// brings back.
+void ViewRememberHome();
+// Home: both views' cameras, the dome's turn and place, and the fields of
+// view as they were at start-up. The sun and the exposure stay.
+void ViewGoHome();
 // The camera spin for milliseconds since the previous frame.
 void ViewSpin(uint32 elapsed);
 
-// The input handlers: the menu sees every event first.
+// The input handlers: the menu sees every event first; Home is the views'.
 int32 ControlsKeyboard(int32 event, void* data);
 int32 ControlsMouse(int32 event, void* data);
 

@@ -1,15 +1,17 @@
 // The text the frame draws over the scene: the data display and the line
-// that reports a save.
+// that reports a save, each block on a panel of its own.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "app/skel/text_panel.h"
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/sky.h"
 #include "app/skydome/skydome.h"
 #include "engine/camera/camera.h"
-#include "engine/image/raster.h"
 #include "engine/image/charset.h"
+#include "engine/image/raster.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
 
@@ -17,20 +19,48 @@ namespace kv {
 
 namespace {
 
-// Each line is printed in the set's batch, spaces left out: the set's
-// background is clear, so that looks as printing each line on its own does,
-// in one draw and without memory taken per frame.
-void Line(Raster* set, int32 x, int32 y, const char* format, double value) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, value);
-    CharsetPrintBuffered(set, text, x, y, false);
+// The top-right lines: wide enough for an azimuth with its compass reading,
+// with the margin the shorter lines had on the right.
+constexpr int32 kDataColumns = 29;
+constexpr int32 kDataRightMargin = 34;
+
+// The compass reading of an azimuth: the program's azimuth runs from +z
+// (north) towards +x (west), the compass's from north towards east. Taken
+// from the value as shown, so the two lines agree to the digit.
+double Compass(float azimuth) {
+    const double shown = std::round(static_cast<double>(azimuth) * 10.0) / 10.0;
+    double c = std::fmod(360.0 - shown, 360.0);
+    if (c < 0.0) c += 360.0;
+    return c;
 }
 
-void LineInt(Raster* set, int32 x, int32 y, const char* format, int value) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, value);
-    CharsetPrintBuffered(set, text, x, y, false);
-}
+// A block of lines at one place; each line is printed in the set's batch,
+// spaces left out, over one panel for the block.
+struct TextBlock {
+    // The first line's top-left, the row height, and the panel's least width
+    // in characters (so that it keeps its size as the numbers change).
+    TextBlock(int32 left, int32 top, int32 rowHeight, int32 columns) : x(left), y(top), h(rowHeight), widest(columns) {}
+
+    int32 x, y, h;
+    int32 widest;
+    char lines[8][256] = {};
+    int32 rowOf[8] = {};
+    int32 count = 0;
+
+    template <typename... Values>
+    void Add(int32 row, const char* format, Values... values) {
+        if (count == 8) return;
+        const int n = std::snprintf(lines[count], sizeof lines[count], format, values...);
+        if (n > widest) widest = n;
+        rowOf[count++] = row;
+    }
+    void Draw(Raster* set, int32 w) const {
+        if (count == 0) return;
+        const int32 rows = rowOf[count - 1] - rowOf[0] + 1;
+        TextPanelAround(x, y + rowOf[0] * h, widest, rows, w, h);
+        for (int32 i = 0; i < count; ++i) CharsetPrintBuffered(set, lines[i], x, y + rowOf[i] * h, false);
+    }
+};
 
 }  // namespace
 
@@ -46,24 +76,30 @@ void DataDisplay() {
     const SkyState* sky = SkyGetState();
     const ViewState* view = ViewGetState();
 
-    Line(set, W - 130, h, "Sun ZD: %.1f", sky->sunTheta);
-    Line(set, W - 130, 2 * h, "Sun AZ: %.1f", sky->sunPhi);
+    TextBlock angles(W - kDataRightMargin - kDataColumns * w, h, h, kDataColumns);
+    angles.Add(0, "Sun ZD: %.1f", static_cast<double>(sky->sunTheta));
+    angles.Add(1, "Sun AZ: %.1f (compass %.1f)", static_cast<double>(sky->sunPhi), Compass(sky->sunPhi));
     if (DomeGetSettings()->preview != 0) {
-        Line(set, W - 130, 4 * h, "Cam EL: %.1f", view->elevation);
-        Line(set, W - 130, 5 * h, "Cam AZ: %.1f", view->azimuth);
-        Line(set, W - 130, 6 * h, "Cam HF: %.1f", view->fieldOfView);
+        angles.Add(3, "Cam EL: %.1f", static_cast<double>(view->elevation));
+        angles.Add(4, "Cam AZ: %.1f (compass %.1f)", static_cast<double>(view->azimuth), Compass(view->azimuth));
+        angles.Add(5, "Cam HF: %.1f", static_cast<double>(view->fieldOfView));
     }
     // The dome that exists, not the menu's resolution.
     Atomic* atomic = DomeGetAtomic();
     const Geometry* geometry = atomic != nullptr ? AtomicGetGeometry(atomic) : nullptr;
     const int vertices = geometry != nullptr ? GeometryGetNumVertices(geometry) : 0;
     const int triangles = geometry != nullptr ? GeometryGetNumTriangles(geometry) : 0;
-    LineInt(set, W - 135, H - 2 * h - 20, " Vertices: %3d", vertices);
-    LineInt(set, W - 135, H - h - 20, "Triangles: %3d", triangles);
+    TextBlock counts(W - 135, H - 2 * h - 20, h, 0);
+    counts.Add(0, " Vertices: %3d", vertices);
+    counts.Add(1, "Triangles: %3d", triangles);
+    angles.Draw(set, w);
+    counts.Draw(set, w);
     if (app->showFps != 0) {
-        char text[256];
+        char text[32];
         const int length = std::snprintf(text, sizeof text, "FPS: %03d", static_cast<int>(app->framesPerSecond));
-        CharsetPrintBuffered(set, text, (W - length * w) / 2, h, false);
+        const int32 x = (W - length * w) / 2;
+        TextPanelAround(x, h, length, 1, w, h);
+        CharsetPrintBuffered(set, text, x, h, false);
     }
     CharsetFlush();
 }
@@ -80,7 +116,9 @@ void StatusLineDraw(uint32 now) {
     const auto length = static_cast<int32>(std::strlen(app->status));
     int32 x = (W - length * desc.width) / 2;
     if (x < 0) x = 0;
-    CharsetPrintBuffered(app->charset, app->status, x, H - 3 * desc.height - 20, false);
+    const int32 y = H - 3 * desc.height - 20;
+    TextPanelAround(x, y, length, 1, desc.width, desc.height);
+    CharsetPrintBuffered(app->charset, app->status, x, y, false);
     CharsetFlush();
 }
 

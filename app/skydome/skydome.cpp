@@ -43,6 +43,8 @@ constexpr RGBA kTextForeground = {200, 200, 200, 255};
 constexpr RGBA kTextBackground = {64, 64, 64, 0};
 // The folder of the program's pictures in each of its data folders.
 constexpr const char* kTextureFolder = "textures/";
+// The window's icon among the program's data.
+constexpr const char* kIconFile = "skydome.png";
 // Frames per second are counted over periods of just over this.
 constexpr uint32 kFpsPeriod = 1000;
 
@@ -334,6 +336,10 @@ int32 Initialise(void* window) {
     app.showFps = options->showFps ? 1 : 0;
     if (!options->showMenu) MenuSetMode(MenuModeOff);
     ApplyViewOptions(options);
+    ViewRememberHome();
+    // The desktop shows the window with the program's own picture; without
+    // it, with its default.
+    PlatformSetWindowIcon(kIconFile);
     app.sceneReady = true;
     // Without a display the program still runs (the video system falls back
     // to drawing offscreen), but nobody can see it or press Escape.

@@ -260,6 +260,20 @@ bool RenderStateGet(int32 state, std::intptr_t* value) {
            current->dOpenDevice.getRenderState(state, value);
 }
 
+RenderStatesKept::RenderStatesKept(std::initializer_list<int32> states) {
+    for (const int32 state : states) {
+        KV_ASSERT(count_ < kMax);
+        if (count_ < kMax && RenderStateGet(state, &kept_[count_].value)) kept_[count_++].state = state;
+    }
+}
+
+RenderStatesKept::~RenderStatesKept() {
+    while (count_ > 0) {
+        --count_;
+        RenderStateSet(kept_[count_].state, kept_[count_].value);
+    }
+}
+
 bool Im2DRenderLine(Im2DVertex* vertices, int32 numVertices, int32 vert1, int32 vert2) {
     return current->dOpenDevice.im2DRenderLine != nullptr &&
            current->dOpenDevice.im2DRenderLine(vertices, numVertices, vert1, vert2);

@@ -1,6 +1,8 @@
 // The engine instance, its lifecycle and the interface to the rendering device.
 #pragma once
 
+#include <initializer_list>
+
 #include "memory.h"
 #include "plugin_registry.h"
 #include "string_file_functions.h"
@@ -250,6 +252,27 @@ bool StandardCall(int32 slot, void* out, void* inOut, int32 in);
 
 bool RenderStateSet(int32 state, std::intptr_t value);
 bool RenderStateGet(int32 state, std::intptr_t* value);
+
+// Drawing that sets render states for itself keeps the ones it changes here:
+// they are read when it is made and put back, last first, when it goes (list
+// a state whose value belongs to another after it, as a texture's filter
+// after the texture). A state the device cannot report is left alone.
+class RenderStatesKept {
+  public:
+    RenderStatesKept(std::initializer_list<int32> states);
+    ~RenderStatesKept();
+    RenderStatesKept(const RenderStatesKept&) = delete;
+    RenderStatesKept& operator=(const RenderStatesKept&) = delete;
+
+  private:
+    struct Kept {
+        int32 state;
+        std::intptr_t value;
+    };
+    static constexpr int32 kMax = 12;
+    Kept kept_[kMax] = {};
+    int32 count_ = 0;
+};
 
 bool Im2DRenderLine(Im2DVertex* vertices, int32 numVertices, int32 vert1, int32 vert2);
 bool Im2DRenderTriangle(Im2DVertex* vertices, int32 numVertices, int32 vert1, int32 vert2, int32 vert3);

@@ -249,16 +249,11 @@ int32 BuildQuads(Im2DVertex* out, int32 max, const char* s, int32 count, int64_t
 // Draws glyph quads in a set's texture: no depth test or write, nearest
 // texels, alpha blending, no culling. The states it changes are put back.
 bool DrawQuads(Raster* set, Im2DVertex* vertices, const uint32* indices, int32 glyphs) {
-    struct Saved {
-        int32 state;
-        std::intptr_t value;
-        bool known;
-    };
-    // Filter after texture, so only the set's texture is made nearest.
-    Saved saved[] = {{StateZTestEnable, 0, false},  {StateZWriteEnable, 0, false}, {StateSrcBlend, 0, false},
-                     {StateDestBlend, 0, false},    {StateCullMode, 0, false},     {StateTextureRaster, 0, false},
-                     {StateTextureFilter, 0, false}};
-    for (Saved& s : saved) s.known = RenderStateGet(s.state, &s.value);
+    // Filter after texture, so only the set's texture is made nearest; put
+    // back in reverse: the filter while the set's texture is still bound,
+    // then the texture the caller had.
+    const RenderStatesKept kept({StateZTestEnable, StateZWriteEnable, StateSrcBlend, StateDestBlend, StateCullMode,
+                                 StateTextureRaster, StateTextureFilter});
     RenderStateSet(StateZTestEnable, 0);
     RenderStateSet(StateZWriteEnable, 0);
     RenderStateSet(StateSrcBlend, 5);
@@ -266,14 +261,8 @@ bool DrawQuads(Raster* set, Im2DVertex* vertices, const uint32* indices, int32 g
     RenderStateSet(StateCullMode, 1);
     RenderStateSet(StateTextureRaster, reinterpret_cast<std::intptr_t>(set));
     RenderStateSet(StateTextureFilter, 1);
-    const bool drawn = Im2DRenderIndexedPrimitive(PrimTypeTriList, vertices, glyphs * kVerticesPerGlyph, indices,
-                                                  glyphs * kIndicesPerGlyph);
-    // In reverse: the filter goes back while the set's texture is still bound,
-    // then the texture the caller had.
-    for (int32 i = static_cast<int32>(sizeof(saved) / sizeof(saved[0])) - 1; i >= 0; --i) {
-        if (saved[i].known) RenderStateSet(saved[i].state, saved[i].value);
-    }
-    return drawn;
+    return Im2DRenderIndexedPrimitive(PrimTypeTriList, vertices, glyphs * kVerticesPerGlyph, indices,
+                                      glyphs * kIndicesPerGlyph);
 }
 
 }  // namespace

@@ -173,17 +173,10 @@ Im2DVertex Corner(float x, float y, float u, float v, float recipZ) {
 
 void Draw(const LogoEngineBlock* block, const Camera* camera) {
     const LogoRect& r = block->rect;
-    struct Saved {
-        int32 state;
-        std::intptr_t value;
-        bool known;
-    };
     // The texture's filter is restored before the texture itself, so the
     // caller's texture keeps its own.
-    Saved saved[] = {{StateZTestEnable, 0, false},   {StateZWriteEnable, 0, false}, {StateVertexAlphaEnable, 0, false},
-                     {StateSrcBlend, 0, false},      {StateDestBlend, 0, false},    {StateCullMode, 0, false},
-                     {StateTextureRaster, 0, false}, {StateTextureFilter, 0, false}};
-    for (Saved& s : saved) s.known = RenderStateGet(s.state, &s.value);
+    const RenderStatesKept kept({StateZTestEnable, StateZWriteEnable, StateVertexAlphaEnable, StateSrcBlend,
+                                 StateDestBlend, StateCullMode, StateTextureRaster, StateTextureFilter});
     RenderStateSet(StateZTestEnable, 0);
     RenderStateSet(StateZWriteEnable, 0);
     RenderStateSet(StateVertexAlphaEnable, 0);
@@ -199,9 +192,6 @@ void Draw(const LogoEngineBlock* block, const Camera* camera) {
     Im2DVertex fan[4] = {Corner(x0, y0, 0.0f, 0.0f, recipZ), Corner(x0, y1, 0.0f, 1.0f, recipZ),
                          Corner(x1, y1, 1.0f, 1.0f, recipZ), Corner(x1, y0, 1.0f, 0.0f, recipZ)};
     Im2DRenderPrimitive(PrimTypeTriFan, fan, 4);
-    for (int32 i = static_cast<int32>(sizeof(saved) / sizeof(saved[0])) - 1; i >= 0; --i) {
-        if (saved[i].known) RenderStateSet(saved[i].state, saved[i].value);
-    }
 }
 
 Camera* LogoEndUpdate(Camera* camera) {

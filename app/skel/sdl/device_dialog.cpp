@@ -289,12 +289,13 @@ bool DeviceDialogApply(DeviceDialog* d, ShellSettings* settings, int32* fullScre
     if (!EngineSetSubSystem(d->subSystem)) return false;
     if (!EngineSetVideoMode(d->chosenMode)) return false;
     VideoModeInfo info{};
-    if (EngineGetVideoModeInfo(&info, EngineGetCurrentVideoMode()) != nullptr &&
-        (info.flags & kVideoModeFullScreen) != 0) {
+    if (EngineGetVideoModeInfo(&info, EngineGetCurrentVideoMode()) == nullptr) return true;
+    const bool full = (info.flags & kVideoModeFullScreen) != 0;
+    if ((full || d->shown) && info.width > 0 && info.height > 0) {
         settings->width = info.width;
         settings->height = info.height;
-        *fullScreen = 1;
     }
+    if (full) *fullScreen = 1;
     return true;
 }
 

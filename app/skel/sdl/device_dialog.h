@@ -69,6 +69,7 @@ struct DeviceDialog {
     int32 highlight = -1;              // item marked in the open list
     int32 scrollTop = 0;               // first item shown in the open list
     int32 pressed = DialogNoControl;   // button held down by the mouse
+    bool shown = false;                // a person chose in its window
 };
 
 // Before the dialog: the sub-systems (at most 16) and the current one. False
@@ -80,7 +81,9 @@ void DeviceDialogInit(DeviceDialog* d);
 void DeviceDialogSelect(DeviceDialog* d, int32 list, int32 item);
 // After the dialog was closed with OK (or without showing it): the remembered
 // sub-system and the chosen mode are selected in the engine; a full-screen
-// mode becomes the client size and sets *fullScreen.
+// mode becomes the client size and sets *fullScreen. A windowed mode a
+// person chose in the dialog becomes the window's size; without the dialog
+// the size stays as the application set it.
 bool DeviceDialogApply(DeviceDialog* d, ShellSettings* settings, int32* fullScreen);
 
 int32 DeviceDialogKey(DeviceDialog* d, int32 key);

@@ -57,6 +57,7 @@ int32 DeviceDialogRun(DeviceDialog* d) {
         return DialogClosedOk;
     }
     SDL_RaiseWindow(window);
+    d->shown = true;
     const Uint32 id = SDL_GetWindowID(window);
     std::vector<uint32> pixels(static_cast<std::size_t>(kDialogWidth) * kDialogHeight);
     SDL_Surface* image = SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), kDialogWidth, kDialogHeight, 32,

@@ -14,7 +14,9 @@
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
+#include "engine/image/image.h"
 #include "engine/image/image_readers.h"
+#include "engine/image/png_read.h"
 #include "platform.h"
 
 namespace kv {
@@ -353,9 +355,18 @@ int ShellMain(int argc, char** argv) {
     }
 
     state.ready = 1;
-    // A full-screen mode was chosen: the window loses its frame; the device
-    // switches the display when it starts.
-    if (record.fullScreen != 0) SDL_SetWindowBordered(window, SDL_FALSE);
+    if (record.fullScreen != 0) {
+        // A full-screen mode was chosen: the window loses its frame; the
+        // device switches the display when it starts.
+        SDL_SetWindowBordered(window, SDL_FALSE);
+    } else if (settings->width > 0 && settings->height > 0 &&
+               (settings->width != state.lastWidth || settings->height != state.lastHeight)) {
+        // A size chosen during start-up (a windowed mode picked in the device
+        // dialog) is the window's, placed again so that it stays on screen.
+        SDL_SetWindowSize(window, settings->width, settings->height);
+        SDL_SetWindowPosition(window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+        SDL_GetWindowSize(window, &state.lastWidth, &state.lastHeight);
+    }
 
     for (int i = 1; i < argc; ++i) ShellEvent(EventCommandLineArgument, argv[i]);
 
@@ -467,6 +478,42 @@ void PlatformResetRecord() {
 }
 
 void* PlatformGetWindow() { return record.window; }
+
+bool PlatformSetWindowIcon(const char* fileName) {
+    if (Window() == nullptr || fileName == nullptr || EngineInstanceGet() == nullptr) return false;
+    // Where the program's data lives, not the current folder: a picture of
+    // that name there is the user's own.
+    std::string path;
+    for (int32 i = 1; const char* folder = ShellDataFolder(i); ++i) {
+        SDL_RWops* probe = SDL_RWFromFile((std::string(folder) + fileName).c_str(), "rb");
+        if (probe == nullptr) continue;
+        SDL_RWclose(probe);
+        path = std::string(folder) + fileName;
+        break;
+    }
+    if (path.empty()) return false;
+    Image* image = PngImageRead(path.c_str());
+    if (image == nullptr) return false;
+    const int32 w = image->width, h = image->height;
+    std::vector<RGBA> pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    for (int32 y = 0; y < h; ++y) {
+        const uint8* row = image->pixels + static_cast<std::ptrdiff_t>(y) * image->stride;
+        for (int32 x = 0; x < w; ++x) {
+            RGBA& out = pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)];
+            if (image->depth == 32) {
+                out = RGBA{row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]};
+            } else {
+                out = image->palette[row[x]];
+            }
+        }
+    }
+    ImageDestroy(image);
+    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), w, h, 32, w * 4, SDL_PIXELFORMAT_RGBA32);
+    if (icon == nullptr) return false;
+    SDL_SetWindowIcon(Window(), icon);
+    SDL_FreeSurface(icon);
+    return true;
+}
 
 int32 PlatformQuitSignal() { return static_cast<int32>(quitSignal); }
 

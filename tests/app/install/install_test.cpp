@@ -72,7 +72,9 @@ TEST_F(Installed, ThePrefixHoldsTheProgramsTheirDataTheDesktopEntryAndTheIcon) {
 
     const std::string entry = Slurp(prefix / "share" / "applications" / "skydome.desktop");
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u) << entry;
-    for (const char* line : {"\nType=Application\n", "\nExec=skydome\n", "\nIcon=skydome\n", "\nTerminal=false\n"}) {
+    // The window's class ties the running window to the entry.
+    for (const char* line : {"\nType=Application\n", "\nExec=skydome\n", "\nIcon=skydome\n", "\nTerminal=false\n",
+                             "\nStartupWMClass=KvAppClass\n"}) {
         EXPECT_NE(entry.find(line), std::string::npos) << line;
     }
     // The icon where the entry's name finds it, and a picture the tools read.
@@ -81,6 +83,8 @@ TEST_F(Installed, ThePrefixHoldsTheProgramsTheirDataTheDesktopEntryAndTheIcon) {
     const RunResult check = RunThere("kvimage", "'" + icon.string() + "'");
     EXPECT_EQ(check.status, 0) << check.output;
     EXPECT_NE(check.output.find("128 x 128"), std::string::npos) << check.output;
+    // The same picture among the program's data, for the window itself.
+    EXPECT_EQ(Slurp(data / "skydome.png"), Slurp(icon));
 }
 
 TEST_F(Installed, TheProgramRunFromAnotherFolderSavesTheDomeAndTheScreenshot) {

@@ -1,9 +1,10 @@
+#include "app/skel/sdl/device_dialog.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/skel/sdl/device_dialog.h"
 #include "app/skel/sdl/platform.h"
 #include "app_handler.h"
 #include "engine/image/charset.h"
@@ -91,11 +92,18 @@ TEST_F(Dialog, AnotherSubSystemIsSelectedAtOnceAndBringsItsModes) {
     EXPECT_EQ(d.chosenMode, 2);
 }
 
-TEST_F(Dialog, AWindowedModeLeavesTheSizeAsTheApplicationSetIt) {
+TEST_F(Dialog, AWindowedModeChosenInTheDialogIsTheWindowsSizeWithoutItTheApplicationsStays) {
     Open();
     ASSERT_TRUE(DeviceDialogApply(&d, &settings, &fullScreen));
-    EXPECT_EQ(settings.width, 320);
+    EXPECT_EQ(settings.width, 320) << "no dialog shown (-vms, no display)";
     EXPECT_EQ(settings.height, 240);
+    EXPECT_EQ(fullScreen, 0);
+
+    // "640 x 480 x 32 " picked by a person: the window takes that size.
+    d.shown = true;
+    ASSERT_TRUE(DeviceDialogApply(&d, &settings, &fullScreen));
+    EXPECT_EQ(settings.width, 640);
+    EXPECT_EQ(settings.height, 480);
     EXPECT_EQ(fullScreen, 0);
 }
 

@@ -101,12 +101,12 @@ TEST_F(GlMenu, ATestMenuOfEveryKindScrolledToTheMiddle) {
     LogoRect logo{};
     ASSERT_TRUE(LogoGetRect(&logo));
     const int32 rows = kHeight / kH - 2 - logo.height / kH;
-    const RGBA half = ColourMix(kFg, kBg, 0.5f);
+    const MenuPalette* palette = MenuGetPalette();
     // "(more)" in the separator colour on the first row and on the last.
-    EXPECT_GT(Count(half, 0, kH, kWidth, 2 * kH), 20);
-    EXPECT_GT(Count(half, 0, rows * kH, kWidth, rows * kH + kH), 20);
+    EXPECT_GT(Count(palette->separator, 0, kH, kWidth, 2 * kH), 20);
+    EXPECT_GT(Count(palette->separator, 0, rows * kH, kWidth, rows * kH + kH), 20);
     // The selection's bar: a run of its colour a line long.
-    EXPECT_GT(Count(half, 3 * kW, 2 * kH, 3 * kW + 2, kHeight), 13);
+    EXPECT_GT(Count(palette->selectedBar, 3 * kW, 2 * kH, 3 * kW + 2, kHeight), 13);
     // Text never reaches the logo, and the logo is there.
     EXPECT_EQ(Count(kFg, 0, logo.y, kWidth, kHeight), 0);
     EXPECT_LT(Count(kBg, logo.x, logo.y, logo.x + logo.width, logo.y + logo.height), logo.width * logo.height);
@@ -126,7 +126,11 @@ TEST_F(GlMenu, TheHelpPageWithTheProgramsHelpText) {
     Frame();
     Frame();
     EXPECT_TRUE(RasterWritePNG(colour, "help_gl.png"));
-    // The first line in the text colour, each glyph where the font has it.
+    // The first line in the text colour, each glyph where the font has it,
+    // on the dark panel, with a line of 78 characters fitting the width.
+    const int32 left = (kWidth - kMenuHelpColumns * kW) / 2;
+    const RGBA panel = Pixel(left - 2, kH + 7);
+    EXPECT_LT(panel.red, kBg.red) << "a darker panel under the text";
     const char* first = MenuHelpLine(0);
     int32 bad = 0;
     for (int32 i = 0; first[i] != '\0'; ++i) {
@@ -134,15 +138,17 @@ TEST_F(GlMenu, TheHelpPageWithTheProgramsHelpText) {
         for (int32 y = 0; y < kH; ++y) {
             for (int32 x = 0; x < kW; ++x) {
                 const bool on = ((g[y] >> x) & 1) != 0;
-                bad += SameColour(Pixel(3 * kW + i * kW + x, kH + y), on ? kFg : kBg) ? 0 : 1;
+                bad += SameColour(Pixel(left + i * kW + x, kH + y), on ? kFg : panel) ? 0 : 1;
             }
         }
     }
     EXPECT_EQ(bad, 0);
-    // No logo over the help page.
+    // No logo over the help page: only the page and the panel's edge there.
     LogoRect logo{};
     ASSERT_TRUE(LogoGetRect(&logo));
-    EXPECT_EQ(Count(kBg, logo.x, logo.y, logo.x + logo.width, logo.y + logo.height), logo.width * logo.height);
+    EXPECT_EQ(Count(kBg, logo.x, logo.y, logo.x + logo.width, logo.y + logo.height) +
+                  Count(panel, logo.x, logo.y, logo.x + logo.width, logo.y + logo.height),
+              logo.width * logo.height);
 
     // A page down and back.
     Press(KeyPageDown);

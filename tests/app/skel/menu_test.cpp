@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 
 constexpr int32 kW = 8, kH = 14;
 constexpr int32 kX = 3 * kW;  // where menu lines start
+// Where help lines start on a 640-pixel raster: a 78-character line fits.
+constexpr int32 kHelpX = (640 - 78 * kW) / 2;
 constexpr RGBA kFg{200, 200, 200, 255}, kBg{64, 64, 64, 0};
 
 uint32 fakeNow = 0;
@@ -108,7 +110,7 @@ class Menu : public TextTest {
         return s;
     }
     // The line of the help page on text row i (from 1).
-    static std::string HelpRow(int32 i) { return TextAt(i * kH, kX); }
+    static std::string HelpRow(int32 i) { return TextAt(i * kH, kHelpX); }
     // Draws a frame and tells which row the selection is on now (a frame's
     // key repeat moves it after the frame is drawn).
     int32 SelectionNow() {
@@ -118,6 +120,7 @@ class Menu : public TextTest {
     // The row of the selected entry, from the selected set's bar.
     static int32 SelectedRow() {
         for (const TestDevice::Draw& d : TestDevice::draws) {
+            if (d.indices.empty()) continue;  // the panel, not text
             const std::vector<ScreenGlyph> g = Glyphs(d);
             if (!g.empty() && g[0].c == ' ') return g[0].y / kH - 1;  // only the bar draws spaces
         }
@@ -219,12 +222,19 @@ TEST_F(Menu, LeftAndRightWrapIntegersStopFloatsAndFireActions) {
     EXPECT_EQ(Key(EventKeyUp, KeyRight), EventNotHandled);
 }
 
-TEST_F(Menu, DraggingAFloatMovesItByTwoThousandthsOfItsRangeAPixel) {
+// Mouse records at a pixel of a menu line: row i of the drawn menu (the first
+// entry on row 0), x pixels from the line's start.
+MouseRecord At(int32 row, int32 x, int32 shift = 0) {
+    return MouseRecord{static_cast<float>(kX + x), static_cast<float>(kH * (row + 1) + 5), 0, 0, shift, 0};
+}
+// Lines are 24 cells wide: the value takes the last ones.
+constexpr int32 kOnLabel = 2 * kW, kOnValue = 22 * kW;
+
+TEST_F(Menu, DraggingAFloatThatStartsOnItsLineMovesItByTwoThousandthsOfItsRangeAPixel) {
     AddEntries();
-    Press(KeyDown);
-    Press(KeyDown);  // Exposure
+    ASSERT_TRUE(Render());
     exposure = 0.5f;
-    MouseRecord press{10, 10, 0, 0, 0, 0};
+    MouseRecord press = At(2, kOnLabel);
     EXPECT_EQ(MenuMouse(EventLeftButtonDown, &press), EventHandled);
     MouseRecord move{0, 0, 100, 0, 0, 0};
     EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventHandled);
@@ -239,19 +249,134 @@ TEST_F(Menu, DraggingAFloatMovesItByTwoThousandthsOfItsRangeAPixel) {
     EXPECT_EQ(MenuMouse(EventLeftButtonUp, nullptr), EventHandled);
     EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventNotHandled) << "no drag after the button is up";
     EXPECT_EQ(Calls::changed.size(), 3u);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 2) << "the press selected it";
 
-    // Another kind of entry selected: the mouse is the application's.
-    Press(KeyUp);
+    // Exposure selected, a drag anywhere else is the application's: its
+    // press, its moves and its release.
+    exposure = 0.5f;
+    press = MouseRecord{400, 300, 0, 0, 0, 0};
     EXPECT_EQ(MenuMouse(EventLeftButtonDown, &press), EventNotHandled);
-    // The wheel moves the selection: forward is up.
+    EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventNotHandled);
+    EXPECT_EQ(MenuMouse(EventLeftButtonUp, nullptr), EventNotHandled);
+    EXPECT_FLOAT_EQ(exposure, 0.5f);
+    // A drag that starts on another entry changes nothing, and is the menu's.
+    press = At(0, kOnLabel);
+    EXPECT_EQ(MenuMouse(EventLeftButtonDown, &press), EventHandled);
+    EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventHandled);
+    EXPECT_EQ(MenuMouse(EventLeftButtonUp, nullptr), EventHandled);
+    EXPECT_EQ(resolution, 9);
+    EXPECT_FLOAT_EQ(exposure, 0.5f);
+}
+
+// The application's drag does not end in the menu, whatever the menu selects
+// meanwhile (a float entry took every release once).
+TEST_F(Menu, OnlyTheReleaseOfAPressTheMenuTookIsTheMenus) {
+    AddEntries();
+    ASSERT_TRUE(Render());
+    Press(KeyDown);  // Tessellate
+    MouseRecord press{400, 300, 0, 0, 0, 0};
+    ASSERT_EQ(MenuMouse(EventLeftButtonDown, &press), EventNotHandled);
+    Press(KeyDown);  // Exposure, mid-drag
+    MouseRecord move{405, 300, 5, 0, 0, 0};
+    EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventNotHandled);
+    EXPECT_EQ(MenuMouse(EventLeftButtonUp, nullptr), EventNotHandled);
+    // The right button likewise, and a press of one button does not take the
+    // other's release.
+    EXPECT_EQ(MenuMouse(EventRightButtonDown, &press), EventNotHandled);
+    EXPECT_EQ(MenuMouse(EventRightButtonUp, nullptr), EventNotHandled);
+    MouseRecord onMenu = At(5, kOnLabel);
+    EXPECT_EQ(MenuMouse(EventRightButtonDown, &onMenu), EventHandled);
+    EXPECT_EQ(MenuMouse(EventLeftButtonUp, nullptr), EventNotHandled);
+    // A press the menu took stays its own when the menu goes away meanwhile.
+    ASSERT_TRUE(MenuSetMode(MenuModeOff));
+    EXPECT_EQ(MenuMouse(EventRightButtonUp, nullptr), EventHandled);
+    EXPECT_EQ(MenuMouse(EventRightButtonUp, nullptr), EventNotHandled);
+}
+
+TEST_F(Menu, AClickSelectsAnEntryAndOnItsValueActsAsRightOrWithShiftAsLeft) {
+    AddEntries();
+    ASSERT_TRUE(Render());
+    const auto click = [](MouseRecord m) {
+        const int32 down = MenuMouse(EventLeftButtonDown, &m);
+        const int32 up = MenuMouse(EventLeftButtonUp, nullptr);
+        return down == EventHandled ? up : down;
+    };
+    EXPECT_EQ(click(At(3, kOnLabel)), EventHandled);
+    EXPECT_EQ(preview, 0) << "the label only selects";
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 3);
+    EXPECT_EQ(click(At(3, kOnValue)), EventHandled);
+    EXPECT_EQ(preview, 1);
+    EXPECT_EQ(click(At(0, kOnValue, 1)), EventHandled);
+    EXPECT_EQ(resolution, 8) << "Shift: as Left";
+    EXPECT_EQ(click(At(5, kOnValue)), EventHandled);
+    EXPECT_EQ(detail, 2);
+    EXPECT_EQ(click(At(1, kOnValue)), EventHandled);
+    EXPECT_EQ(Calls::changed, (std::vector<int32>{3, 4, 1})) << "the action fired";
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 1);
+    // A float's value: a step, as Right.
+    exposure = 0.5f;
+    click(At(2, kOnValue));
+    EXPECT_NEAR(exposure, 0.51f, 1e-6);
+
+    // The separator and the margin of the menu's panel are the menu's but do
+    // nothing; a disabled entry is not selected.
+    Calls::changed.clear();
+    EXPECT_EQ(click(At(4, kOnValue)), EventHandled);
+    EXPECT_EQ(click(MouseRecord{static_cast<float>(kX - 2), static_cast<float>(kH + 5), 0, 0, 0, 0}), EventHandled);
+    Calls::available[4] = false;
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(click(At(5, kOnValue)), EventHandled);
+    EXPECT_EQ(detail, 2);
+    EXPECT_TRUE(Calls::changed.empty());
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 2);
+    // Pressed on a value and let go off it: nothing changes.
+    MouseRecord m = At(3, kOnValue);
+    MenuMouse(EventLeftButtonDown, &m);
+    MouseRecord away = At(3, kOnLabel);
+    away.dx = -160;
+    MenuMouse(EventMouseMove, &away);
+    MenuMouse(EventLeftButtonUp, nullptr);
+    EXPECT_EQ(preview, 1);
+    // Nothing is hit before the menu was drawn, nor where it is not.
+    EXPECT_EQ(click(MouseRecord{300, 5 * kH, 0, 0, 0, 0}), EventNotHandled);
+    EXPECT_EQ(click(MouseRecord{static_cast<float>(kX + 10), 20 * kH, 0, 0, 0, 0}), EventNotHandled);
+}
+
+TEST_F(Menu, TheWheelOverAValueChangesItAndElsewhereMovesTheSelection) {
+    AddEntries();
+    ASSERT_TRUE(Render());
     int32 backward = 0, forward = 1;
+    // Before the pointer was seen anywhere: the selection.
+    EXPECT_EQ(MenuMouse(EventMouseWheel, &backward), EventHandled);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 1);
+    MouseRecord over = At(0, kOnValue);
+    EXPECT_EQ(MenuMouse(EventMouseMove, &over), EventNotHandled) << "a move without a press is the application's";
+    EXPECT_EQ(MenuMouse(EventMouseWheel, &forward), EventHandled);
+    EXPECT_EQ(resolution, 10);
     EXPECT_EQ(MenuMouse(EventMouseWheel, &backward), EventHandled);
     EXPECT_EQ(MenuMouse(EventMouseWheel, &backward), EventHandled);
+    EXPECT_EQ(resolution, 8);
+    ASSERT_TRUE(Render());
+    EXPECT_EQ(SelectedRow(), 0) << "the wheel selected what it changed";
+    // Over a label, and away from the menu: the selection moves.
+    over = At(0, kOnLabel);
+    MenuMouse(EventMouseMove, &over);
+    MenuMouse(EventMouseWheel, &backward);
+    MenuMouse(EventMouseWheel, &backward);
+    over = MouseRecord{500, 400, 0, 0, 0, 0};
+    MenuMouse(EventMouseMove, &over);
+    MenuMouse(EventMouseWheel, &backward);
     ASSERT_TRUE(Render());
     EXPECT_EQ(SelectedRow(), 3);
     MenuMouse(EventMouseWheel, &forward);
     ASSERT_TRUE(Render());
     EXPECT_EQ(SelectedRow(), 2);
+    EXPECT_EQ(resolution, 8);
 }
 
 TEST_F(Menu, NavigationSkipsSeparatorsAndDisabledEntriesAndStopsAtTheEnds) {
@@ -283,8 +408,11 @@ TEST_F(Menu, NavigationSkipsSeparatorsAndDisabledEntriesAndStopsAtTheEnds) {
     EXPECT_NE(setOfRow[4], setOfRow[0]);
     EXPECT_NE(setOfRow[4], setOfRow[5]);
     EXPECT_NE(setOfRow[7], setOfRow[0]);
-    // Three sets in use besides the main one, one batch each.
-    EXPECT_EQ(TestDevice::draws.size(), 4u);
+    // The panel under the menu first, then three sets in use besides the
+    // main one, one batch each.
+    ASSERT_EQ(TestDevice::draws.size(), 5u);
+    EXPECT_TRUE(TestDevice::draws[0].indices.empty());
+    EXPECT_EQ(TestDevice::draws[0].states.at(StateTextureRaster), 0);
 
     // When the selected entry becomes unavailable the selection moves up.
     Calls::available[6] = false;
@@ -471,6 +599,43 @@ TEST_F(Menu, LongHelpLinesGoOnInTheNextLines) {
     EXPECT_STREQ(MenuHelpLine(i + 3), "end");
 }
 
+// A help line is at most 78 characters: it is drawn whole wherever a raster
+// is wide enough for it, on a panel as wide as the page.
+TEST_F(Menu, AHelpLineOf78CharactersIsDrawnWhole) {
+    std::string line;
+    for (int32 i = 0; i < 78; ++i) line += static_cast<char>('a' + i % 26);
+    WriteFile("readme.txt", line + "\n");
+    MenuClose();
+    ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    ASSERT_TRUE(MenuSetMode(MenuModeHelp));
+    for (const int32 width : {640, 1000, 630, 600}) {
+        if (camera != nullptr) {
+            End();
+            CameraDestroy(camera);
+            FrameDestroy(frame);
+            RasterDestroy(raster);
+            camera = nullptr;
+        }
+        ASSERT_TRUE(Render(width, 480));
+        const std::vector<ScreenGlyph> glyphs = AllGlyphs();
+        ASSERT_FALSE(glyphs.empty());
+        const int32 left = glyphs.front().x;
+        // Three cells in when the line fits after them, else centred, else at
+        // the left edge and cut at the right.
+        EXPECT_EQ(left, width == 1000 ? 3 * kW : width >= 78 * kW ? (width - 78 * kW) / 2 : 0) << width;
+        const std::string shown = TextAt(kH, left);
+        EXPECT_EQ(shown, width >= 78 * kW ? line : line.substr(0, static_cast<std::size_t>(width / kW))) << width;
+        // Under it, the panel.
+        ASSERT_FALSE(TestDevice::draws.empty());
+        const TestDevice::Draw& panel = TestDevice::draws.front();
+        ASSERT_TRUE(panel.indices.empty());
+        EXPECT_LE(panel.vertices[0].x, static_cast<float>(left));
+        EXPECT_GE(panel.vertices[2].x, static_cast<float>(std::min(width, left + 78 * kW)));
+        EXPECT_LE(panel.vertices[0].y, static_cast<float>(kH));
+        EXPECT_GE(panel.vertices[2].y, static_cast<float>(2 * kH));
+    }
+}
+
 TEST_F(Menu, HelpLongerThanTheTableStopsThereAndSaysSo) {
     std::string text;
     for (int32 i = 0; i < 1600; ++i) text += "line " + std::to_string(i) + "\n";
@@ -540,7 +705,7 @@ TEST_F(Menu, TheHelpPageScrollsByLinesAndPagesAndKeepsItsLastPageFull) {
     EXPECT_EQ(HelpRow(1), "help 0");
     EXPECT_EQ(HelpRow(32), "help 31") << "32 rows";
     EXPECT_EQ(HelpRow(33), "");
-    EXPECT_EQ(TextAt(kH, 0), "   help 0") << "three cells in";
+    EXPECT_EQ(TextAt(kH, 0), " help 0") << "one cell in, where a whole line of 78 fits";
     Press(KeyDown);
     Press(KeyPageDown);
     ASSERT_TRUE(Render());
@@ -643,7 +808,9 @@ TEST_F(MenuWithLogo, TheMenuShowsTheLogoKeepsClearOfItAndTheHelpPageHidesIt) {
 
     ASSERT_TRUE(MenuSetMode(MenuModeHelp));
     ASSERT_TRUE(Frame());
-    for (const TestDevice::Draw& d : TestDevice::draws) EXPECT_NE(d.type, PrimTypeTriFan) << "no logo over the help";
+    for (const TestDevice::Draw& d : TestDevice::draws) {
+        EXPECT_FALSE(d.type == PrimTypeTriFan && d.states.at(StateTextureRaster) != 0) << "no logo over the help";
+    }
     ASSERT_TRUE(MenuSetMode(MenuModeOff));
     EXPECT_FALSE(Frame());
     EXPECT_EQ(TestDevice::draws.size(), 1u) << "menu off: the logo alone";

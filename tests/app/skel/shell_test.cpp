@@ -40,6 +40,7 @@ class Shell : public ::testing::Test {
     std::vector<int32> preOptionResults;
     std::vector<ResizeRecord> resizes;
     std::function<void(ResizeRecord*)> onResize;
+    std::function<void()> afterInitialise;  // after the default start-up
     std::vector<intptr_t> activations;
     std::vector<std::pair<int32, KeyboardRecord>> keys;
     std::vector<MouseSeen> mouse;
@@ -103,6 +104,11 @@ class Shell : public ::testing::Test {
                 EXPECT_EQ(w, 320);
                 EXPECT_EQ(h, 240);
                 windowChecked = true;
+                if (afterInitialise) {
+                    const int32 started = ShellDefaultEvent(e, d);
+                    afterInitialise();
+                    return started;
+                }
                 break;
             }
             case EventInputDeviceAttach:
@@ -532,6 +538,27 @@ TEST_F(Shell, AFullScreenModeTakesTheClientSize) {
     EXPECT_EQ(resizes[0].height, 600);
     EXPECT_EQ(PlatformGetRecord()->fullScreen, 1);
     EXPECT_EQ(ShellGetSettings()->width, 800);
+}
+
+// A size settled during start-up (a windowed mode a person picked in the
+// device dialog) is the window's from its first frame.
+TEST_F(Shell, ASizeChosenDuringStartUpIsTheWindows) {
+    afterInitialise = [] {
+        ShellGetSettings()->width = 500;
+        ShellGetSettings()->height = 400;
+    };
+    int w = 0, h = 0;
+    onIdle = [&](int32) {
+        SDL_GetWindowSize(static_cast<SDL_Window*>(PlatformGetWindow()), &w, &h);
+        ShellEvent(EventQuit, nullptr);
+    };
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(w, 500);
+    EXPECT_EQ(h, 400);
+    ASSERT_FALSE(resizes.empty());
+    EXPECT_EQ(resizes[0].width, 500);
+    EXPECT_EQ(resizes[0].height, 400);
+    EXPECT_EQ(PlatformGetRecord()->fullScreen, 0);
 }
 
 }  // namespace

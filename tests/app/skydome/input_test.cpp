@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "app/skel/menu.h"
+#include "app/skel/text_panel.h"
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/options.h"
@@ -23,8 +25,10 @@
 #include "app/skydome/skydome.h"
 #include "engine/camera/camera.h"
 #include "engine/frame/frame.h"
+#include "engine/image/charset.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
+#include "picture.h"
 
 namespace kv {
 
@@ -71,6 +75,22 @@ void PushButton(uint8 button, bool down, int x, int y) {
     SDL_PushEvent(&e);
 }
 
+void PushWheel(bool forward) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.y = forward ? 1 : -1;
+    e.wheel.preciseY = forward ? 1.0f : -1.0f;
+    e.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+    SDL_PushEvent(&e);
+}
+
+// A click at (x, y), the pointer brought there first.
+void Click(int x, int y) {
+    PushMove(x, y);
+    PushButton(SDL_BUTTON_LEFT, true, x, y);
+    PushButton(SDL_BUTTON_LEFT, false, x, y);
+}
+
 // A drag from (x, y) by (dx, dy): the pointer first comes to (x, y) (the
 // first move after the shell's warp only places it), the button goes down,
 // the pointer moves, and the button stays down.
@@ -90,6 +110,8 @@ int32 AppEventHandler(int32 event, void* data) {
 }
 
 namespace {
+
+using test::Picture;
 
 class Program : public ::testing::Test {
   protected:
@@ -130,24 +152,6 @@ class Program : public ::testing::Test {
 
     // Runs the program for a number of frames and returns the picture of
     // the last, kept in KV_TEST_PICTURES when that names a folder.
-    struct Picture {
-        bool ok = false;
-        int width = 0, height = 0;
-        std::vector<unsigned char> rgb;
-        const unsigned char* At(int x, int y) const {
-            return &rgb[3 *
-                        (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
-        }
-        // Pixels of that colour in [x0, x1) x [y0, y1).
-        int Count(RGBA c, int x0, int y0, int x1, int y1) const {
-            int n = 0;
-            for (int y = y0; y < y1; ++y) {
-                for (int x = x0; x < x1; ++x)
-                    n += At(x, y)[0] == c.red && At(x, y)[1] == c.green && At(x, y)[2] == c.blue;
-            }
-            return n;
-        }
-    };
     Picture RunFor(int frames, std::vector<std::string> options, const std::string& name) {
         *SkydomeGetOptions() = SkydomeOptions{};
         const std::string file = (dir / name).string();
@@ -514,8 +518,13 @@ TEST_F(Program, TheHelpPageCoversTheScene) {
     // the dome, the data display or the logo.
     EXPECT_GT(p.Count(kText, 24, 14, 24 + 26 * 8, 28), 100);
     EXPECT_GT(p.Count(kText, 0, 240, 640, 480), 1000);
-    EXPECT_EQ(p.Count(kBackground, 0, 0, 640, 480) + p.Count(kText, 0, 0, 640, 480), 640 * 480)
-        << "only the help's two colours";
+    // The text on a darker panel, the page round it.
+    const unsigned char* under = p.At(5, 20);
+    const RGBA panel{under[0], under[1], under[2], 255};
+    EXPECT_LT(panel.red, kBackground.red);
+    EXPECT_EQ(p.Count(kBackground, 0, 0, 640, 480) + p.Count(panel, 0, 0, 640, 480) + p.Count(kText, 0, 0, 640, 480),
+              640 * 480)
+        << "only the help's colours";
 }
 
 TEST_F(Program, FramesPerSecondAreCountedOverEachSecondAndShownAtTheTop) {
@@ -535,7 +544,7 @@ TEST_F(Program, FramesPerSecondAreCountedOverEachSecondAndShownAtTheTop) {
     const int width = 8 * 8, left = (640 - width) / 2;
     EXPECT_GT(p.Count(kText, left, 14, left + width, 28), 60);
     EXPECT_EQ(p.Count(kText, left - 40, 14, left, 28), 0);
-    EXPECT_EQ(p.Count(kText, left + width, 14, left + width + 40, 28), 0);
+    EXPECT_EQ(p.Count(kText, left + width, 14, left + width + 20, 28), 0);
 }
 
 TEST_F(Program, ThePreviewWithTheMenu) {
@@ -546,6 +555,297 @@ TEST_F(Program, ThePreviewWithTheMenu) {
     EXPECT_EQ(p.Count(RGBA{7, 77, 48, 255}, 100, 440, 500, 480), 400 * 40);
     EXPECT_GT(p.Count(kText, 24, 14, 24 + 8 * 28, 14 * 16), 500);
     EXPECT_GT(p.Count(kText, 640 - 130, 14 * 4, 640, 14 * 7), 100) << "Cam EL, AZ and HF";
+}
+
+// --- The mouse and the menu ----------------------------------------------------
+
+// The menu's lines as the program draws them: 24 cells from x = 24, a row of
+// 14 pixels each from y = 14; values in the last cells.
+constexpr int kMenuLeft = 24, kMenuValue = 24 + 21 * 8, kRow = 14;
+int MenuRowY(int row) { return kRow * (row + 1) + 7; }
+enum MenuRow { RowResolution = 0, RowTessellate = 1, RowExposure = 2, RowPreview = 3 };
+
+Matrix DomeMatrix() { return *FrameGetWorldMatrix(DomeFrame()); }
+
+// A drag the menu did not start ends when its button comes up, whatever the
+// menu selected meanwhile (a float entry selected mid-drag once took the
+// release, and the dome, the sun or the look went on following the pointer).
+TEST_F(Program, ADragEndsWithItsButtonWhateverTheMenuSelectsMeanwhile) {
+    static Matrix dome;
+    static float zenith, elevation;
+    steps = {
+        [] {
+            Press(SDL_SCANCODE_DOWN);  // Tessellate
+            BeginDrag(SDL_BUTTON_LEFT, 400, 300, 5, 0);
+        },
+        [] {
+            EXPECT_TRUE(View()->drag.orbitRotate);
+            Press(SDL_SCANCODE_DOWN);  // Exposure
+            PushButton(SDL_BUTTON_LEFT, false, 405, 300);
+        },
+        [] {
+            EXPECT_FALSE(View()->drag.orbitRotate);
+            dome = DomeMatrix();
+            PushMove(450, 330);  // no button held
+        },
+        [] {
+            ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
+            EXPECT_FLOAT_EQ(DomeGetSettings()->exposure, 0.1f);
+            // The sun: Control and a drag, the selection moved off Exposure and
+            // back onto it.
+            PushKey(SDL_SCANCODE_LCTRL, true);
+            BeginDrag(SDL_BUTTON_LEFT, 450, 330, 0, 10);
+            Press(SDL_SCANCODE_UP);
+            Press(SDL_SCANCODE_DOWN);
+            PushButton(SDL_BUTTON_LEFT, false, 450, 340);
+            PushKey(SDL_SCANCODE_LCTRL, false);
+        },
+        [] {
+            EXPECT_NEAR(Sun()->sunTheta, 51.0f, 1e-4f);
+            EXPECT_FALSE(View()->drag.sunDrag);
+            zenith = Sun()->sunTheta;
+            PushMove(450, 400);
+        },
+        [] {
+            EXPECT_EQ(Sun()->sunTheta, zenith);
+            // Looking round in the preview.
+            Press(SDL_SCANCODE_P);
+            BeginDrag(SDL_BUTTON_LEFT, 450, 400, 0, -20);
+            Press(SDL_SCANCODE_UP);
+            Press(SDL_SCANCODE_DOWN);
+            PushButton(SDL_BUTTON_LEFT, false, 450, 380);
+        },
+        [] {
+            EXPECT_NEAR(View()->elevation, 27.0f, 1e-4f);
+            EXPECT_FALSE(View()->drag.previewLook);
+            elevation = View()->elevation;
+            PushMove(450, 300);
+        },
+        [] { EXPECT_EQ(View()->elevation, elevation); },
+    };
+    EXPECT_EQ(Run({}), 0);
+}
+
+TEST_F(Program, TheMouseOnTheMenuWorksTheMenuAndLeavesTheScene) {
+    static Matrix dome;
+    steps = {
+        [] {
+            dome = DomeMatrix();
+            // A click and a drag on the menu's labels: the scene stays.
+            Click(kMenuLeft + 20, MenuRowY(RowPreview));
+            BeginDrag(SDL_BUTTON_LEFT, kMenuLeft + 20, MenuRowY(RowResolution), 60, 40);
+            PushButton(SDL_BUTTON_LEFT, false, kMenuLeft + 80, MenuRowY(RowResolution) + 40);
+        },
+        [] {
+            ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
+            EXPECT_FALSE(View()->drag.orbitRotate);
+            EXPECT_EQ(DomeGetSettings()->preview, 0);
+            EXPECT_EQ(DomeGetSettings()->resolution, 9);
+            // Its value: as Right; with Shift, as Left.
+            Click(kMenuValue, MenuRowY(RowResolution));
+            Click(kMenuValue, MenuRowY(RowResolution));
+        },
+        [] {
+            EXPECT_EQ(DomeGetSettings()->resolution, 11);
+            // The shell reads Shift as the click is taken, after this step.
+            SDL_SetModState(KMOD_LSHIFT);
+            Click(kMenuValue + 8, MenuRowY(RowResolution));
+        },
+        [] {
+            SDL_SetModState(KMOD_NONE);
+            EXPECT_EQ(DomeGetSettings()->resolution, 10);
+            // The wheel over Exposure's value.
+            PushMove(kMenuValue, MenuRowY(RowExposure));
+            PushMove(kMenuValue + 4, MenuRowY(RowExposure));
+            PushWheel(true);
+            PushWheel(true);
+            PushWheel(false);
+        },
+        [] {
+            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f, 1e-5f);
+            // A drag that starts on Exposure's line changes it, not the dome.
+            BeginDrag(SDL_BUTTON_LEFT, kMenuLeft + 20, MenuRowY(RowExposure), 50, 0);
+        },
+        [] {
+            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 50.0f, 1e-4f);
+            ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
+            PushButton(SDL_BUTTON_LEFT, false, kMenuLeft + 70, MenuRowY(RowExposure));
+            // Exposure stays selected; a drag in the scene turns the dome.
+            BeginDrag(SDL_BUTTON_LEFT, 400, 300, 30, 0);
+            PushButton(SDL_BUTTON_LEFT, false, 430, 300);
+        },
+        [] {
+            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 50.0f, 1e-4f);
+            EXPECT_GT(std::fabs(DomeMatrix().right.x - dome.right.x), 0.1f) << "the dome turned";
+            // Preview's value: the view changes.
+            Click(kMenuValue + 8, MenuRowY(RowPreview));
+        },
+        [] { EXPECT_EQ(DomeGetSettings()->preview, 1); },
+    };
+    EXPECT_EQ(Run({}), 0);
+}
+
+// Home: both views as they started (the options' look and field of view
+// included), whatever the drags did; the sun and the exposure stay.
+TEST_F(Program, HomeBringsBackTheStartingViewsButNotTheSunOrTheExposure) {
+    static Matrix orbitCamera, orbitDome, previewCamera;
+    steps = {
+        [] {
+            previewCamera = *FrameGetWorldMatrix(CameraFrame());
+            BeginDrag(SDL_BUTTON_LEFT, 400, 300, 40, 30);  // look round
+            PushButton(SDL_BUTTON_LEFT, false, 440, 330);
+            BeginDrag(SDL_BUTTON_RIGHT, 400, 300, 0, -200);  // wider
+            PushButton(SDL_BUTTON_RIGHT, false, 400, 100);
+            PushKey(SDL_SCANCODE_LCTRL, true);
+            BeginDrag(SDL_BUTTON_LEFT, 400, 300, 0, 50);  // the sun 5 lower
+            PushButton(SDL_BUTTON_LEFT, false, 400, 350);
+            PushKey(SDL_SCANCODE_LCTRL, false);
+            Press(SDL_SCANCODE_DOWN);
+            Press(SDL_SCANCODE_DOWN);
+            Press(SDL_SCANCODE_RIGHT);  // exposure 0.11
+        },
+        [] {
+            EXPECT_NE(View()->elevation, 10.0f);
+            EXPECT_GT(View()->fieldOfView, 60.0f);
+            Press(SDL_SCANCODE_HOME);
+        },
+        [] {
+            EXPECT_NEAR(View()->elevation, 10.0f, 1e-5f);
+            EXPECT_NEAR(View()->azimuth, 100.0f, 1e-5f);
+            EXPECT_EQ(View()->fieldOfView, 60.0f);
+            EXPECT_NEAR(CameraGetViewWindow(SkydomeGetApp()->camera)->x, std::tan(30.0f * 0.0174533f), 1e-4f);
+            ExpectMatrix(FrameGetWorldMatrix(CameraFrame()), previewCamera);
+            EXPECT_NEAR(Sun()->sunTheta, 55.0f, 1e-4f) << "the sun stays";
+            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f, 1e-5f) << "the exposure stays";
+            Press(SDL_SCANCODE_P);
+        },
+        [] {
+            // The orbit view as it started.
+            orbitCamera = *FrameGetWorldMatrix(CameraFrame());
+            orbitDome = DomeMatrix();
+            EXPECT_EQ(View()->fieldOfView, 45.0f);
+            // Turned, and pushed behind the camera.
+            BeginDrag(SDL_BUTTON_LEFT, 400, 300, 60, 20);
+            PushButton(SDL_BUTTON_LEFT, false, 460, 320);
+            BeginDrag(SDL_BUTTON_RIGHT, 400, 300, 0, 1000);
+            PushButton(SDL_BUTTON_RIGHT, false, 400, 1300);
+        },
+        [] {
+            EXPECT_LT(DomeMatrix().pos.z, 0.0f) << "behind the camera";
+            Press(SDL_SCANCODE_HOME);
+        },
+        [] {
+            ExpectMatrix(FrameGetWorldMatrix(CameraFrame()), orbitCamera);
+            ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), orbitDome);
+            ExpectNear(DomeMatrix().pos, V3d{0.0f, 0.0f, 4.5f}, "the dome's place");
+            EXPECT_EQ(View()->fieldOfView, 45.0f);
+            EXPECT_NEAR(Sun()->sunTheta, 55.0f, 1e-4f);
+        },
+    };
+    EXPECT_EQ(Run({"--view", "preview", "--look", "10,100", "--fov", "60"}), 0);
+}
+
+// --- The text over the scene -----------------------------------------------------
+
+// Whether text is drawn in the picture at (x, y) in the text colour, glyph
+// for glyph, nothing of the text colour between the glyphs' pixels.
+testing::AssertionResult ShowsText(const Picture& p, int x, int y, const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const uint8* glyph = CharsetGlyph(static_cast<unsigned char>(text[i]));
+        for (int row = 0; row < 14; ++row) {
+            for (int bit = 0; bit < 8; ++bit) {
+                const int px = x + static_cast<int>(i) * 8 + bit;
+                const bool on = ((glyph[row] >> bit) & 1) != 0;
+                const bool ink = p.Count(kText, px, y + row, px + 1, y + row + 1) == 1;
+                if (on != ink) {
+                    return testing::AssertionFailure() << "'" << text << "' differs at character " << i << " ('"
+                                                       << text[i] << "'), pixel " << px << "," << y + row;
+                }
+            }
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST_F(Program, TheDataDisplayShowsTheCompassAzimuthBesideTheProgramsOwn) {
+    // 29 cells wide, 34 pixels from the right edge.
+    constexpr int x = 640 - 34 - 29 * 8;
+    const Picture p = RunFor(2, {"--view", "preview", "--look", "30,40", "--sun", "50,0.04"}, "compass.png");
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(ShowsText(p, x, kRow, "Sun ZD: 50.0"));
+    // +z is north and +x west: the compass turns the other way.
+    EXPECT_TRUE(ShowsText(p, x, 2 * kRow, "Sun AZ: 0.0 (compass 0.0)")) << "not 360.0";
+    EXPECT_TRUE(ShowsText(p, x, 4 * kRow, "Cam EL: 30.0"));
+    EXPECT_TRUE(ShowsText(p, x, 5 * kRow, "Cam AZ: 40.0 (compass 320.0)"));
+    EXPECT_TRUE(ShowsText(p, x, 6 * kRow, "Cam HF: 90.0"));
+}
+
+// The lowest contrast between the text in [x0, x1) x [y, y + 14) (pixels of
+// one of the inks) and every other pixel there, what lies right behind it;
+// 0 when no text is there.
+float LowestContrast(const Picture& p, int x0, int x1, int y, const std::vector<RGBA>& inks) {
+    std::vector<RGBA> text, behind;
+    for (int j = y; j < y + 14; ++j) {
+        for (int i = x0; i < x1; ++i) {
+            const unsigned char* c = p.At(i, j);
+            const RGBA pixel{c[0], c[1], c[2], 255};
+            bool isInk = false;
+            for (const RGBA& ink : inks) isInk = isInk || (ink.red == c[0] && ink.green == c[1] && ink.blue == c[2]);
+            (isInk ? text : behind).push_back(pixel);
+        }
+    }
+    if (text.empty()) return 0.0f;
+    float lowest = 21.0f;
+    for (const RGBA& t : text) {
+        for (const RGBA& b : behind) lowest = std::min(lowest, ContrastRatio(t, b));
+    }
+    return lowest;
+}
+
+// Facing the sun at the highest exposure the sky behind the text is white:
+// the menu, the data display, the frames per second and the save's line keep
+// 4.5 : 1 on their panels, and dimmed entries stay darker than the others.
+TEST_F(Program, TheTextStaysReadableOverTheBrightestSky) {
+    static MenuPalette colours;
+    steps = {[] {
+                 colours = *MenuGetPalette();
+                 Press(SDL_SCANCODE_X);
+             },
+             [] {}, [] {}};
+    const Picture p =
+        RunFor(3, {"--view", "preview", "--look", "15,340", "--exposure", "1", "--show", "fps"}, "readable.png");
+    ASSERT_TRUE(p.ok);
+    ASSERT_TRUE(fs::exists("skydome.dff"));
+    // Between the menu and the data, the sky with the sun behind the menu is
+    // white or, in the flares' rings, nearly so.
+    int bright = 0;
+    for (int y = 20; y < 240; ++y) {
+        for (int x = 230; x < 360; ++x) bright += p.At(x, y)[0] >= 245 && p.At(x, y)[1] >= 245 && p.At(x, y)[2] >= 245;
+    }
+    EXPECT_GT(bright, 130 * 220 * 95 / 100);
+
+    const MenuPalette* palette = &colours;
+    const std::vector<RGBA> inks = {palette->text, palette->disabled, palette->separator};
+    EXPECT_GT(RelativeLuminance(palette->text), 1.5f * RelativeLuminance(palette->disabled));
+    struct Line {
+        const char* what;
+        int x0, x1, y;
+    };
+    std::vector<Line> lines;
+    for (int row = 0; row < 16; ++row) lines.push_back({"menu", kMenuLeft, kMenuLeft + 24 * 8, kRow * (row + 1)});
+    for (int row : {1, 2, 4, 5, 6}) lines.push_back({"data", 640 - 34 - 29 * 8, 640 - 34, kRow * row});
+    for (int y : {480 - 2 * kRow - 20, 480 - kRow - 20}) lines.push_back({"counts", 640 - 135, 640 - 135 + 14 * 8, y});
+    lines.push_back({"fps", (640 - 64) / 2, (640 + 64) / 2, kRow});
+    const int status = static_cast<int>(std::strlen(SkydomeGetApp()->status)) * 8;
+    lines.push_back({"save", (640 - status) / 2, (640 + status) / 2, 480 - 3 * kRow - 20});
+    for (const Line& l : lines) {
+        const float contrast = LowestContrast(p, l.x0, l.x1, l.y, inks);
+        EXPECT_GE(contrast, kTextMinContrast) << l.what << " at y " << l.y << (contrast == 0.0f ? ": no text" : "");
+    }
+    // Ground and Normals are dimmed in the preview, Sky and Wire mesh not.
+    for (int row : {6, 8})
+        EXPECT_GT(p.Count(palette->disabled, kMenuLeft, kRow * (row + 1), 216, kRow * (row + 2)), 40);
+    for (int row : {5, 7}) EXPECT_GT(p.Count(palette->text, kMenuLeft, kRow * (row + 1), 216, kRow * (row + 2)), 40);
 }
 
 }  // namespace

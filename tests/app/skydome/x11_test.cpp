@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/skydome/sky.h"
+#include "picture.h"
 #include "run_command.h"
 
 namespace kv {
@@ -28,14 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-struct Picture {
-    bool ok = false;
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-    const unsigned char* At(int x, int y) const {
-        return &rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
-    }
-};
+using test::Picture;
 
 uint32_t Big32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
@@ -175,6 +169,40 @@ class X11Program : public ::testing::Test {
         return ReadXwd(file);
     }
 
+    // The first visible window xdotool finds by what it is given.
+    void FindWindow(const std::string& what) {
+        window = XdoTool("search --sync --onlyvisible " + what);
+        window = window.substr(0, window.find('\n'));
+        ASSERT_FALSE(window.empty());
+        ASSERT_EQ(window.find_first_not_of("0123456789"), std::string::npos) << window << " on " << display << "\n"
+                                                                             << Log("xvfb.log") << Log("skydome.log");
+    }
+    // The program's main window; the pointer comes into it as a hand would,
+    // away from the menu.
+    void StartProgram(const std::vector<std::string>& arguments) {
+        fs::create_directories(dir / "work");
+        std::vector<std::string> argv = {KV_SKYDOME_PROGRAM};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        // In a sanitizer build the leak checker leaves the session bus's
+        // library alone.
+        program =
+            Spawn(argv, {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "LSAN_OPTIONS=suppressions=" KV_X11_SUPPRESSIONS},
+                  dir / "work", dir / "skydome.log");
+    }
+    void PointerIn() {
+        XdoTool("windowfocus --sync " + window);
+        XdoTool("mousemove --window " + window + " 500 300");
+        std::this_thread::sleep_for(300ms);
+        XdoTool("mousemove --window " + window + " 320 240");
+        std::this_thread::sleep_for(300ms);
+    }
+    int Quit() {
+        XdoTool("key Escape");
+        const int status = WaitFor(program, 10000ms);
+        program = -1;
+        return status;
+    }
+
     // The window's picture once it shows what is expected (the program takes
     // its events in its own time), or the last one taken after 10 seconds.
     template <typename Shows>
@@ -197,13 +225,13 @@ class X11Program : public ::testing::Test {
 
 // The middle of the window: the sky 45 degrees up on the dome's side towards
 // the camera.
-RGBA SkyInTheMiddle(float zenith, float azimuth) {
+RGBA SkyInTheMiddle(float zenith, float azimuth, float exposure = 0.1f) {
     SkySetSun(zenith, azimuth, kSkyTurbidity);
     const V3d towardsCamera{0.0f, std::sqrt(0.5f), std::sqrt(0.5f)};
     double theta = 0.0, phi = 0.0;
     SkyDirectionAngles(&towardsCamera, &theta, &phi);
     const RGBAReal linear = SkyColor(zenith * kSkyDegToRad, azimuth * kSkyDegToRad, theta, phi);
-    return SkyToneMap(&linear, 0.1f);
+    return SkyToneMap(&linear, exposure);
 }
 
 bool Near(const unsigned char* c, RGBA want, int tolerance) {
@@ -218,23 +246,10 @@ void ExpectColour(const unsigned char* c, RGBA want, int tolerance, const char* 
 }
 
 TEST_F(X11Program, APersonDragsTheSunSavesLooksFromInsideAndQuits) {
-    fs::create_directories(dir / "work");
-    // In a sanitizer build the leak checker leaves the session bus's library
-    // alone.
-    program = Spawn({KV_SKYDOME_PROGRAM, "-vms"},
-                    {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "LSAN_OPTIONS=suppressions=" KV_X11_SUPPRESSIONS},
-                    dir / "work", dir / "skydome.log");
-    window = XdoTool("search --sync --onlyvisible --class KvAppClass");
-    window = window.substr(0, window.find('\n'));
-    ASSERT_FALSE(window.empty());
-    ASSERT_EQ(window.find_first_not_of("0123456789"), std::string::npos) << window << " on " << display << "\n"
-                                                                         << Log("xvfb.log") << Log("skydome.log");
-    XdoTool("windowfocus --sync " + window);
-    // The pointer comes into the window as a hand would, away from the menu.
-    XdoTool("mousemove --window " + window + " 500 300");
-    std::this_thread::sleep_for(300ms);
-    XdoTool("mousemove --window " + window + " 320 240");
-    std::this_thread::sleep_for(300ms);
+    StartProgram({"-vms"});
+    FindWindow("--class KvAppClass");
+    ASSERT_FALSE(HasFatalFailure());
+    PointerIn();
 
     ASSERT_TRUE(SkyColorInit());
     const RGBA sun50 = SkyInTheMiddle(50.0f, 20.0f), sun60 = SkyInTheMiddle(60.0f, 20.0f);
@@ -269,12 +284,64 @@ TEST_F(X11Program, APersonDragsTheSunSavesLooksFromInsideAndQuits) {
     ASSERT_TRUE(inside.ok);
     ExpectColour(inside.At(320, 470), ground, 0, "the preview's clear colour");
 
-    XdoTool("key Escape");
-    const int status = WaitFor(program, 10000ms);
-    program = -1;
+    const int status = Quit();
     const std::string output = Log("skydome.log");
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("saved the dome to skydome.dff"), std::string::npos) << output;
+}
+
+// The mouse on the menu as a hand uses it: a drag that starts on a label
+// leaves the dome where it is, the wheel over Exposure's value raises it, a
+// click on Preview's value switches the view.
+TEST_F(X11Program, APersonWorksTheMenuWithTheMouse) {
+    StartProgram({"-vms", "--show", "menu"});
+    FindWindow("--class KvAppClass");
+    ASSERT_FALSE(HasFatalFailure());
+    PointerIn();
+    ASSERT_TRUE(SkyColorInit());
+    const RGBA start = SkyInTheMiddle(50.0f, 20.0f), brighter = SkyInTheMiddle(50.0f, 20.0f, 0.12f);
+    ASSERT_TRUE(ShotOnce("start.xwd", [&](const Picture& p) { return Near(p.At(320, 240), start, 6); }).ok);
+
+    // From Resolution's label far into the scene and back.
+    XdoTool("mousemove --window " + window + " 60 21 mousedown 1");
+    XdoTool("mousemove --window " + window + " 300 250");
+    XdoTool("mousemove --window " + window + " 320 240 mouseup 1");
+    // Exposure is the third line; its value ends the line.
+    XdoTool("mousemove --window " + window + " 200 49 click 4 click 4");
+    const Picture after = ShotOnce("wheel.xwd", [&](const Picture& p) { return Near(p.At(320, 240), brighter, 6); });
+    ASSERT_TRUE(after.ok);
+    ExpectColour(after.At(320, 240), brighter, 6, "the dome unturned, at exposure 0.12");
+
+    XdoTool("mousemove --window " + window + " 200 63 click 1");
+    const RGBA ground{7, 77, 48, 255};
+    const Picture inside = ShotOnce("preview.xwd", [&](const Picture& p) { return Near(p.At(320, 470), ground, 0); });
+    ASSERT_TRUE(inside.ok);
+    ExpectColour(inside.At(320, 470), ground, 0, "the preview's clear colour");
+    EXPECT_EQ(Quit(), 0) << Log("skydome.log");
+}
+
+// Without -vms a person picks the device and the mode: the window opens at
+// the windowed mode's size (the desktop's, 1024 x 768 here), with the
+// program's icon, in the class the desktop entry names.
+TEST_F(X11Program, TheWindowHasTheChosenSizeTheIconAndTheEntrysClass) {
+    ASSERT_TRUE(OnPath("xprop")) << "xprop is missing: scripts/setup installs it";
+    StartProgram({});
+    FindWindow("--name '^Device Selection$'");
+    ASSERT_FALSE(HasFatalFailure());
+    XdoTool("windowfocus --sync " + window + " key Return");
+    FindWindow("--name '^KV3 Skydome Creator$'");
+    ASSERT_FALSE(HasFatalFailure());
+    const std::string geometry = XdoTool("getwindowgeometry " + window);
+    EXPECT_NE(geometry.find("Geometry: 1024x768"), std::string::npos) << geometry;
+    const std::string properties =
+        test::RunCommand("DISPLAY=" + display + " timeout 20 xprop -id " + window + " WM_CLASS _NET_WM_ICON 2>&1")
+            .output;
+    EXPECT_NE(properties.find("WM_CLASS(STRING) = \"KvAppClass\", \"KvAppClass\""), std::string::npos)
+        << properties.substr(0, 300);
+    EXPECT_NE(properties.find("_NET_WM_ICON(CARDINAL) ="), std::string::npos) << properties.substr(0, 300);
+    EXPECT_NE(properties.find("Icon (128 x 128)"), std::string::npos) << properties.substr(0, 300);
+    XdoTool("windowfocus --sync " + window);
+    EXPECT_EQ(Quit(), 0) << Log("skydome.log");
 }
 
 }  // namespace

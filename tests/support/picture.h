@@ -1,0 +1,31 @@
+// A picture the program showed, as RGB bytes row by row from the top: read
+// back from its screenshot or from a dump of its window, for tests to look at
+// its pixels.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/math/rgba.h"
+
+namespace kv::test {
+
+struct Picture {
+    bool ok = false;
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+
+    const unsigned char* At(int x, int y) const {
+        return &rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
+    }
+    // Pixels of that colour in [x0, x1) x [y0, y1).
+    int Count(RGBA c, int x0, int y0, int x1, int y1) const {
+        int n = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) n += At(x, y)[0] == c.red && At(x, y)[1] == c.green && At(x, y)[2] == c.blue;
+        }
+        return n;
+    }
+};
+
+}  // namespace kv::test
