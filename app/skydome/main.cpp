@@ -38,7 +38,10 @@ int main(int argc, char** argv) {
     }
     if (!sun.empty()) std::printf("%s\n", sun.c_str());
     std::fflush(stdout);
+    kv::ShellSetVerbose(options->verbose);
     if (options->exportOnly) return kv::SkydomeExportOnly(options);
+    // Nothing else ends a run without --frames: a person must see it to quit.
+    options->needsViewer = options->frames < 0;
     args.push_back(nullptr);
     const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
     if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) return 1;
