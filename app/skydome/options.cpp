@@ -608,14 +608,19 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
 }
 
 // Words of text laid out in lines of at most width columns, each line after
-// the first indented by indent; a word longer than a line stands alone.
+// the first indented by indent; a word longer than a line stands alone. Line
+// ends in the text are spaces: the help of an option is one paragraph.
 std::string Wrap(const std::string& text, std::size_t column, std::size_t indent, std::size_t width) {
     std::string out;
     std::size_t at = 0;
     while (at < text.size()) {
-        std::size_t end = text.find(' ', at);
+        std::size_t end = text.find_first_of(" \n", at);
         if (end == std::string::npos) end = text.size();
         const std::size_t length = end - at;
+        if (length == 0) {
+            at = end + 1;
+            continue;
+        }
         if (column > indent && column + 1 + length > width) {
             out += '\n' + std::string(indent, ' ');
             column = indent;

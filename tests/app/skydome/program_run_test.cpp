@@ -718,13 +718,9 @@ TEST(SkydomeRun, AFailedExportNamesTheFileFailsTheRunAndLeavesNothingBehind) {
 // --verbose.
 TEST(SkydomeRun, ADamagedPictureIsNamedWithWhatIsWrongWithIt) {
     namespace fs = std::filesystem;
-    char pattern[] = "/tmp/kvskydomebad.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path dir = pattern;
-    struct Cleanup {
-        fs::path dir;
-        ~Cleanup() { fs::remove_all(dir); }
-    } cleanup{dir};
+    RunFolder folder;
+    ASSERT_FALSE(folder.dir.empty());
+    const fs::path dir = folder.dir;
     const fs::path program = KV_SKYDOME_PROGRAM;
     fs::create_directories(dir / "bin" / "textures");
     fs::copy_file(program, dir / "bin" / "skydome");
