@@ -35,6 +35,7 @@ struct ErrorTrail {
 };
 ErrorTrail trail = {};
 bool verbose = false;
+const char* noDisplayMessage = nullptr;
 
 void KeepError(const ErrorRecord* error, int64_t detail, void*) {
     if (trail.count++ == 0) {
@@ -193,6 +194,9 @@ const char* ShellFailureReason() {
     if (trail.note != nullptr) return trail.note;
     return trail.count > 0 ? ErrorMeaningIn(trail.first.pluginID, trail.first.errorCode) : nullptr;
 }
+
+void ShellSetNoDisplayMessage(const char* message) { noDisplayMessage = message; }
+const char* ShellNoDisplayMessage() { return noDisplayMessage; }
 
 void ShellSetVerbose(bool on) { verbose = on; }
 bool ShellVerbose() { return verbose; }

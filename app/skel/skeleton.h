@@ -166,6 +166,13 @@ void ShellReportFailure(const char* message);
 // what the first engine error kept means ("out of memory"); null when
 // neither is known.
 const char* ShellFailureReason();
+// A run that only a person can end needs a display to be seen on. With a
+// message set, the shell stops before it makes the window when no display
+// can show it: it prints the message and ends with status 1. Null (the
+// default): such a run goes on unseen. A literal or a string that outlives
+// the run: it is kept, not copied.
+void ShellSetNoDisplayMessage(const char* message);
+const char* ShellNoDisplayMessage();
 // The engine's codes in failure reports, and the platform's own diagnostics
 // (--verbose).
 void ShellSetVerbose(bool on);

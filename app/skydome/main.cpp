@@ -40,8 +40,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     kv::ShellSetVerbose(options->verbose);
     if (options->exportOnly) return kv::SkydomeExportOnly(options);
-    // Nothing else ends a run without --frames: a person must see it to quit.
-    options->needsViewer = options->frames < 0;
+    // Nothing but a person ends a run without --frames: without a display
+    // nobody could, and it would run unseen until interrupted.
+    static const std::string noDisplay = kv::SkydomeNoDisplayMessage();
+    if (options->frames < 0) kv::ShellSetNoDisplayMessage(noDisplay.c_str());
     args.push_back(nullptr);
     const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
     if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) return 1;

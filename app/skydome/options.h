@@ -52,9 +52,6 @@ struct SkydomeOptions {
     // The software object and immediate-mode pipelines draw instead of the driver's.
     bool softwarePipelines = false;
     bool verbose = false;  // the engine's codes behind failures, the platform's own messages
-    // Set by the program for a run that ends only when a person quits it
-    // (no --frames): it refuses to start where nobody can see it.
-    bool needsViewer = false;
 };
 
 // Takes the program's own options out of argv; what remains ("-vms", the

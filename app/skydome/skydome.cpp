@@ -320,9 +320,9 @@ std::string EngineFailure() {
            "(--export-only).";
 }
 
-// A run without --frames ends only when a person quits it: without a display
-// nobody can.
-std::string NoDisplay() {
+}  // namespace
+
+std::string SkydomeNoDisplayMessage() {
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -342,12 +342,10 @@ std::string NoDisplay() {
            "      writes the dome (or --export-gltf, --export-panorama) without a window\n";
 }
 
+namespace {
+
 int32 Initialise(void* window) {
     const SkydomeOptions* options = SkydomeGetOptions();
-    if (options->needsViewer && !PlatformDisplayVisible()) {
-        std::fputs(NoDisplay().c_str(), stderr);
-        return EventFailed;
-    }
     if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail(EngineFailure());
     app.engineStarted = true;
     ShellErrorTrailClear();  // what the engine met on its way up is behind it

@@ -351,6 +351,14 @@ int ShellMain(int argc, char** argv) {
         return 1;
     }
 
+    // Before anything is made for it: a window nobody can see, in a run only
+    // a person could end.
+    if (ShellNoDisplayMessage() != nullptr && !PlatformDisplayVisible()) {
+        std::fputs(ShellNoDisplayMessage(), stderr);
+        SDL_Quit();
+        return 1;
+    }
+
     for (int i = 1; i < argc; ++i) ShellEvent(EventPreOption, argv[i]);
 
     // The window is made for the device that will draw in it: a device that
