@@ -310,9 +310,11 @@ void ApplyViewOptions(const SkydomeOptions* options) {
     }
 }
 
-// Why the engine could not start, and what to do.
+// Why the engine could not start, and what to do. A choice the person made
+// (EXIT in the device dialog) is told as it is (ShellReportFailure).
 std::string EngineFailure() {
     const char* reason = ShellFailureReason();
+    if (reason != nullptr && ShellErrorTrail(nullptr, nullptr) == 0) return "Error initializing Kelvane.";
     std::string text = "Error initializing Kelvane.\nThe 3D engine could not start on this display";
     if (reason != nullptr) text += std::string(": ") + reason;
     return text +
@@ -345,10 +347,10 @@ std::string SkydomeNoDisplayMessage() {
 namespace {
 
 int32 Initialise(void* window) {
-    const SkydomeOptions* options = SkydomeGetOptions();
     if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail(EngineFailure());
     app.engineStarted = true;
     ShellErrorTrailClear();  // what the engine met on its way up is behind it
+    const SkydomeOptions* options = SkydomeGetOptions();
     if (options->softwarePipelines && !UseSoftwarePipelines()) return Fail("Cannot use the software pipelines.");
 
     app.charset = CharsetCreate(&kTextForeground, &kTextBackground);
@@ -464,8 +466,8 @@ void WriteScreenshot() {
     if (!RasterWritePNG(CameraGetRaster(app.camera), file.c_str(), &status)) {
         if (status.step == FileWriteOk) {
             std::fprintf(stderr,
-                         "skydome: Cannot write the screenshot %s: the picture cannot be read back from the "
-                         "display. Try another video driver, or --software-pipelines.\n",
+                         "skydome: Cannot write the screenshot %s: the video driver cannot give the picture "
+                         "back. Try another one (SDL_VIDEODRIVER=offscreen draws without a display).\n",
                          file.c_str());
         } else {
             std::fprintf(stderr, "skydome: Cannot write the screenshot %s: %s.\n", file.c_str(),
