@@ -2,8 +2,10 @@
 // leaves unhandled gets the skeleton's default.
 #include "skeleton.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
@@ -32,6 +34,8 @@ struct ErrorTrail {
     const char* note;  // a reason that is no engine error, or null
 };
 ErrorTrail trail = {};
+bool verbose = false;
+const char* noDisplayMessage = nullptr;
 
 void KeepError(const ErrorRecord* error, int64_t detail, void*) {
     if (trail.count++ == 0) {
@@ -42,9 +46,10 @@ void KeepError(const ErrorRecord* error, int64_t detail, void*) {
     trail.lastDetail = detail;
 }
 
+// A debug line, for the program's developers.
 void PrintError(const char* what, const ErrorRecord& e, int64_t detail) {
     const char* meaning = ErrorMeaningIn(e.pluginID, e.errorCode);
-    std::fprintf(stderr, "  %s engine error: module %d, code 0x%08X: %s", what, e.pluginID,
+    std::fprintf(stderr, "  debug: %s engine error: module %d, code 0x%08X: %s", what, e.pluginID,
                  static_cast<unsigned>(e.errorCode), meaning != nullptr ? meaning : "a code of that module");
     if (detail != 0) std::fprintf(stderr, " (%lld)", static_cast<long long>(detail));
     std::fputc('\n', stderr);
@@ -185,16 +190,36 @@ int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last) {
     return trail.count;
 }
 
+const char* ShellFailureReason() {
+    if (trail.note != nullptr) return trail.note;
+    return trail.count > 0 ? ErrorMeaningIn(trail.first.pluginID, trail.first.errorCode) : nullptr;
+}
+
+void ShellSetNoDisplayMessage(const char* message) { noDisplayMessage = message; }
+const char* ShellNoDisplayMessage() { return noDisplayMessage; }
+
+void ShellSetVerbose(bool on) { verbose = on; }
+bool ShellVerbose() { return verbose; }
+
 void ShellReportFailure(const char* message) {
     const ErrorTrail seen = trail;
-    PlatformErrorMessage(message);
-    if (seen.count > 0) {
-        PrintError(seen.count > 1 ? "first" : "the", seen.first, seen.firstDetail);
-        if (seen.count > 1) PrintError("last", seen.last, seen.lastDetail);
-    } else if (seen.note != nullptr) {
-        std::fprintf(stderr, "  (%s)\n", seen.note);
-    } else {
-        std::fprintf(stderr, "  (the engine reported no error)\n");
+    std::string text = message != nullptr ? message : "";
+    const char* reason = ShellFailureReason();
+    // A message of its own words keeps them; a bare one gets the reason as a
+    // sentence of its own.
+    if (text.find('\n') == std::string::npos && reason != nullptr && reason[0] != '\0') {
+        text += '\n';
+        text += static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+        text += std::string(reason + 1) + ".";
+    }
+    PlatformErrorMessage(text.c_str());
+    if (verbose) {
+        if (seen.count > 0) {
+            PrintError(seen.count > 1 ? "first" : "the", seen.first, seen.firstDetail);
+            if (seen.count > 1) PrintError("last", seen.last, seen.lastDetail);
+        } else {
+            std::fprintf(stderr, "  debug: the engine reported no error\n");
+        }
     }
     ShellErrorTrailClear();
 }

@@ -161,11 +161,27 @@ int32 PlatformQuitSignal();
 
 // Failures people can see. The skeleton's report hook (installed by the
 // default of EventPreInitialise) keeps the engine errors raised since the
-// trail was last cleared; ShellReportFailure shows the message as
-// PlatformErrorMessage does and follows it on stderr with the first and the
-// last of those errors (module, code, what the code means), then clears the
-// trail.
+// trail was last cleared. ShellReportFailure shows the message as
+// PlatformErrorMessage does; a message of one line is followed by the reason
+// in words (ShellFailureReason) on a line of its own. The engine's codes
+// behind it (module, code) are for the program's developers: they go to
+// stderr only while ShellSetVerbose is on. Then the trail is cleared.
 void ShellReportFailure(const char* message);
+// Why the failure about to be reported happened, in words: the note, else
+// what the first engine error kept means ("out of memory"); null when
+// neither is known.
+const char* ShellFailureReason();
+// A run that only a person can end needs a display to be seen on. With a
+// message set, the shell stops before it makes the window when no display
+// can show it: it prints the message and ends with status 1. Null (the
+// default): such a run goes on unseen. A literal or a string that outlives
+// the run: it is kept, not copied.
+void ShellSetNoDisplayMessage(const char* message);
+const char* ShellNoDisplayMessage();
+// The engine's codes in failure reports, and the platform's own diagnostics
+// (--verbose).
+void ShellSetVerbose(bool on);
+bool ShellVerbose();
 // A reason for the next reported failure that is no engine error (the person
 // closed the device dialog with EXIT, ...): shown in place of the engine's
 // errors when none was raised. A literal: the text is kept, not copied.

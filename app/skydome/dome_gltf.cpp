@@ -12,6 +12,7 @@
 
 #include "app/skydome/export_file.h"
 #include "engine/math/rgba.h"
+#include "engine/stream/safe_write.h"
 #include "engine/world/geometry.h"
 
 namespace kv {
@@ -53,7 +54,7 @@ bool WriteBytes(const char* path, void* data, std::string* why) {
     const auto* bytes = static_cast<const std::string*>(data);
     const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
-        *why = std::string("the file could not be opened (") + std::strerror(errno) + ")";
+        *why = ExportFileProblem(FileWriteStatus{FileWriteCreate, errno, 0});
         return false;
     }
     std::size_t done = 0;
@@ -61,14 +62,14 @@ bool WriteBytes(const char* path, void* data, std::string* why) {
         const ssize_t n = write(fd, bytes->data() + done, bytes->size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            *why = std::string("the file could not be written (") + std::strerror(n < 0 ? errno : ENOSPC) + ")";
+            *why = ExportFileProblem(FileWriteStatus{FileWriteData, n < 0 ? errno : ENOSPC, 0});
             close(fd);
             return false;
         }
         done += static_cast<std::size_t>(n);
     }
     if (close(fd) != 0) {
-        *why = std::string("the file could not be written (") + std::strerror(errno) + ")";
+        *why = ExportFileProblem(FileWriteStatus{FileWriteData, errno, 0});
         return false;
     }
     return true;

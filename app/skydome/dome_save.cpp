@@ -1,8 +1,8 @@
 #include "dome_save.h"
 
 #include <cerrno>
-#include <cstring>
 
+#include "app/skydome/export_file.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/safe_write.h"
 #include "engine/stream/stream.h"
@@ -10,17 +10,13 @@
 
 namespace kv {
 
-bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSaveOptions* options) {
+bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSaveOptions* options,
+              FileWriteStatus* status) {
     const std::string target = path != nullptr ? path : "";
-    bool inPlace = false;  // a device or a pipe: there is no old file to keep
-    auto fail = [&](const FileWriteStatus& status) {
-        if (message != nullptr) {
-            // The menu's own text first when no file could be opened at all.
-            *message = status.step == FileWriteCreate ? std::string(kDomeCannotOpen) + " " : std::string();
-            *message += "Cannot save the dome to " + target + ": " + FileWriteStepText(status.step);
-            if (status.osError != 0) *message += std::string(" (") + std::strerror(status.osError) + ")";
-            *message += inPlace ? "." : ". The file there is unchanged.";
-        }
+    if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0, 0};
+    auto fail = [&](const FileWriteStatus& failed) {
+        if (status != nullptr) *status = failed;
+        if (message != nullptr) *message = "Cannot save the dome to " + target + ": " + ExportFileProblem(failed) + ".";
         return false;
     };
     if (clump == nullptr || target.empty()) {
@@ -35,7 +31,6 @@ bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSa
 
     FileWrite file;
     if (!FileWriteBegin(&file, target.c_str())) return fail(file.status);
-    inPlace = FileWriteInPlace(&file);
     errno = 0;
     Stream* stream = options != nullptr && options->open != nullptr
                          ? options->open(FileWritePath(&file), options->data)
@@ -60,6 +55,11 @@ bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSa
     if (!FileWriteCommit(&file, static_cast<int64_t>(expected) + kChunkHeaderSize)) return fail(file.status);
     if (message != nullptr) message->clear();
     return true;
+}
+
+bool DomeSaveCouldNotOpen(const FileWriteStatus& status) {
+    return status.step == FileWriteFollow || status.step == FileWriteFolder || status.step == FileWriteKind ||
+           status.step == FileWriteCreate;
 }
 
 }  // namespace kv

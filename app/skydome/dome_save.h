@@ -11,9 +11,10 @@ namespace kv {
 
 struct Clump;
 struct Stream;
+struct FileWriteStatus;
 
 constexpr const char* kDomeFileName = "skydome.dff";
-// Reported when no file can be made for writing.
+// The menu's save reports it first when no file can be opened for writing.
 constexpr const char* kDomeCannotOpen = "Cannot open stream.";
 
 // Opens the stream the clump is written to, for the temporary file at path
@@ -27,9 +28,11 @@ struct DomeSaveOptions {
 
 // Writes the clump to path (a link: to the file it names; a device or a pipe:
 // in place). On failure the file at path is as it was, no temporary file is
-// left, and *message (may be null) names the path and says what went wrong,
-// with the system's reason; it begins with kDomeCannotOpen when no file could
-// be opened for writing.
-bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSaveOptions* options = nullptr);
+// left, and *message (may be null) names the path and says in words why and
+// what to do (ExportFileProblem); *status (may be null) is the failed step.
+bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSaveOptions* options = nullptr,
+              FileWriteStatus* status = nullptr);
+// Whether the failed step is one where no file could be opened for writing.
+bool DomeSaveCouldNotOpen(const FileWriteStatus& status);
 
 }  // namespace kv

@@ -1,16 +1,14 @@
 #include "export_file.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "engine/stream/safe_write.h"
 
 namespace kv {
 
 std::string ExportFileProblem(const FileWriteStatus& status) {
-    std::string text = FileWriteStepText(status.step);
-    if (status.osError != 0) text += std::string(" (") + std::strerror(status.osError) + ")";
-    return text;
+    char text[512];
+    return FileWriteProblem(&status, text, sizeof text);
 }
 
 bool ExportFileWrite(const char* target, ExportWriterFn writer, void* data, std::string* why) {
@@ -29,6 +27,7 @@ bool ExportFileWrite(const char* target, ExportWriterFn writer, void* data, std:
         FileWriteFail(&file, FileWriteData, errno);
         FileWriteAbort(&file);
         *why = problem;
+        if (file.status.kept != 0) *why += ". The file there is unchanged";
         return false;
     }
     if (!FileWriteCommit(&file, -1)) {

@@ -20,7 +20,10 @@ using ExportWriterFn = bool (*)(const char* path, void* data, std::string* why);
 // beside it.
 bool ExportFileWrite(const char* target, ExportWriterFn writer, void* data, std::string* why);
 
-// "the file could not be written (No space left on device)" for a failed step.
+// The words after "Cannot write X to PATH: " for a failed write, without the
+// closing full stop: why (with the system's reason), what to do, and, when a
+// file was there before, that it is unchanged. "the disk is full (No space
+// left on device). Free some space, or write to another disk".
 std::string ExportFileProblem(const FileWriteStatus& status);
 
 }  // namespace kv

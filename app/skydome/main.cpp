@@ -38,7 +38,12 @@ int main(int argc, char** argv) {
     }
     if (!sun.empty()) std::printf("%s\n", sun.c_str());
     std::fflush(stdout);
+    kv::ShellSetVerbose(options->verbose);
     if (options->exportOnly) return kv::SkydomeExportOnly(options);
+    // Nothing but a person ends a run without --frames: without a display
+    // nobody could, and it would run unseen until interrupted.
+    static const std::string noDisplay = kv::SkydomeNoDisplayMessage();
+    if (options->frames < 0) kv::ShellSetNoDisplayMessage(noDisplay.c_str());
     args.push_back(nullptr);
     const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
     if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) return 1;

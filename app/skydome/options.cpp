@@ -15,6 +15,7 @@
 #include "app/skydome/sky.h"
 #include "app/skydome/sun_position.h"
 #include "engine/core/types.h"
+#include "engine/image/png_write.h"
 
 namespace kv {
 
@@ -94,6 +95,13 @@ NumberFault ReadReal(const char* text, const NumberRule& rule, float* out) {
     *out = f;
     return NumberFault::None;
 }
+
+// The skeleton's own option, passed on to it.
+constexpr const char* kNoDialog = "-vms";
+// --help: help text from this column, lines at most this wide (the help page
+// in the program indents them by two, to its 78).
+constexpr std::size_t kUsageColumn = 24;
+constexpr std::size_t kUsageWidth = 76;
 
 struct OptionSpec;
 using ApplyFn = bool (*)(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error);
@@ -384,6 +392,21 @@ bool ApplySoftwarePipelines(const OptionSpec&, const char*, SkydomeOptions* o, s
     return true;
 }
 
+bool ApplyVerbose(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
+    o->verbose = true;
+    return true;
+}
+
+// The picture is PNG whatever the name says: a name that says otherwise is
+// refused, as the panorama's is.
+bool ApplyScreenshot(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && *value != '\0' && !PngFileNameFits(value)) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    return ApplyFile(spec, value, o, error);
+}
+
 bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     if (value == nullptr || *value == '\0') {
         *error = Refuse(spec, nullptr);
@@ -393,6 +416,9 @@ bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
     return true;
 }
 
+// The one source of the options' help: --help is made from this table, the
+// help page in the program and the manual page from --help. The help text is
+// one paragraph, wrapped where it is shown.
 const OptionSpec kOptions[] = {
     {.name = "--frames",
      .value = "N",
@@ -401,25 +427,21 @@ const OptionSpec kOptions[] = {
      .rule = &kFramesRule,
      .needs = "a whole number of frames, 0 or more"},
     {.name = "--screenshot",
-     .value = "FILE",
-     .help = "after the last frame of a --frames run, write the picture\n"
-             "to FILE as PNG (the exit status is 1 when it cannot be written,\n"
-             "or when the run ends before its last frame)",
-     .apply = ApplyFile,
+     .value = "FILE.png",
+     .help = "after the last frame of a --frames run, write the picture to FILE.png as PNG (a device or a pipe, "
+             "such as /dev/stdout, takes it under any name)",
+     .apply = ApplyScreenshot,
      .file = &SkydomeOptions::screenshot,
-     .needs = "a file name"},
+     .needs = "a file name ending in .png (the picture is written as PNG)"},
     {.name = "--save-dome",
      .value = "FILE",
-     .help = "save the dome to FILE when the run ends (after the last frame\n"
-             "of a --frames run, or when interrupted); the exit status is 1\n"
-             "when it cannot be saved",
+     .help = "save the dome to FILE when the run ends (after the last frame of a --frames run, or when interrupted)",
      .apply = ApplyFile,
      .file = &SkydomeOptions::saveDome,
      .needs = "a file name"},
     {.name = "--sun",
      .value = "ZENITH,AZIMUTH",
-     .help = "the sun's position in degrees: zenith angle 0 to 85, azimuth\n"
-             "0 up to 360 (default 50,20)",
+     .help = "the sun's position in degrees: zenith angle 0 to 85, azimuth 0 up to 360 (default 50,20)",
      .apply = ApplySun,
      .needs = "ZENITH,AZIMUTH in degrees, for example --sun 50,20"},
     {.name = "--exposure",
@@ -437,20 +459,19 @@ const OptionSpec kOptions[] = {
      .needs = "a whole number of rings from 1 to 32"},
     {.name = "--view",
      .value = "VIEW",
-     .help = "the view at start: orbit (the dome from outside, the default)\n"
-             "or preview (from the dome's centre)",
+     .help = "the view at start: orbit (the dome from outside, the default) or preview (from the dome's centre)",
      .apply = ApplyView,
      .needs = "orbit or preview"},
     {.name = "--look",
      .value = "ELEVATION,AZIMUTH",
-     .help = "where the preview camera looks, in degrees: elevation -89.9\n"
-             "to 89.9, azimuth 0 up to 360 (default 25,345)",
+     .help = "where the preview camera looks, in degrees: elevation up to 89.9 above the horizon or below it "
+             "(negative), azimuth 0 up to 360 (default 25,345)",
      .apply = ApplyLook,
      .needs = "ELEVATION,AZIMUTH in degrees, for example --look 25,345"},
     {.name = "--fov",
      .value = "DEG",
-     .help = "the field of view of the view shown at start, 1 to 179 degrees\n"
-             "(default 45 in the orbit view, 90 in the preview)",
+     .help = "the field of view of the view shown at start, 1 to 179 degrees (default 45 in the orbit view, 90 in "
+             "the preview)",
      .apply = ApplyReal,
      .rule = &kFovRule,
      .real = &SkydomeOptions::fov,
@@ -463,71 +484,64 @@ const OptionSpec kOptions[] = {
      .needs = "a number from 1.7 to 10"},
     {.name = "--location",
      .value = "LATITUDE,LONGITUDE",
-     .help = "with --time, instead of --sun: the sun as seen from that place\n"
-             "(degrees, north and east positive) at that moment. NOAA's solar\n"
-             "equations with their refraction correction, for the years 1901\n"
-             "to 2099: good to about 0.01 degrees away from the horizon. The\n"
-             "program prints the zenith angle, the compass azimuth (from north,\n"
-             "clockwise) and its own azimuth, which is 360 minus the compass\n"
-             "azimuth (the dome's +z is north, +x west). A sun lower than 5\n"
-             "degrees, or set, is refused",
+     .help = "with --time, instead of --sun: the sun as seen from that place (degrees, north and east positive) "
+             "at that moment. NOAA's solar equations with their refraction correction, for the years 1901 to "
+             "2099: good to about 0.01 degrees away from the horizon. The program prints the zenith angle, the "
+             "compass azimuth (from north, clockwise) and its own azimuth, which is 360 minus the compass azimuth "
+             "(the dome's +z is north, +x west). A sun lower than 5 degrees, or set, is refused",
      .apply = ApplyLocation,
      .needs = "LATITUDE,LONGITUDE in degrees, for example --location 48.8566,2.3522"},
     {.name = "--time",
      .value = "ISO8601",
-     .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS] with the clock's\n"
-             "UTC offset, for example 2026-06-21T18:00+02:00 (Z for UTC)",
+     .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS] with the clock's UTC offset, for example "
+             "2026-06-21T18:00+02:00 (Z for UTC)",
      .apply = ApplyTime,
      .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
     {.name = "--export-gltf",
      .value = "FILE.glb",
-     .help = "write the dome as glTF 2.0 binary when the run ends (vertex\n"
-             "colours in linear light, one unlit material, y up)",
+     .help = "write the dome as glTF 2.0 binary when the run ends (vertex colours in linear light, one unlit "
+             "material, y up)",
      .apply = ApplyGltf,
      .file = &SkydomeOptions::exportGltf,
      .needs = "a file name ending in .glb (glTF binary)"},
     {.name = "--export-panorama",
      .value = "FILE.png|FILE.exr",
-     .help = "write the sky as an equirectangular panorama when the run ends:\n"
-             "PNG with the program's colours, or OpenEXR with half-float linear\n"
-             "colours for lighting. Zenith at the top, north in the centre, east\n"
+     .help = "write the sky as an equirectangular panorama when the run ends: PNG with the program's colours, or "
+             "OpenEXR with half-float linear colours for lighting. Zenith at the top, north in the centre, east "
              "three quarters across; below the horizon the horizon's colour",
      .apply = ApplyPanorama,
      .file = &SkydomeOptions::exportPanorama,
      .needs = "a file name ending in .png (the program's colours) or .exr (linear, for lighting)"},
     {.name = "--panorama-size",
      .value = "W",
-     .help = "the panorama's width in pixels, even, 16 to 8192; its height is\n"
-             "W/2 (default 2048)",
+     .help = "the panorama's width in pixels, even, 16 to 8192; its height is W/2 (default 2048)",
      .apply = ApplyPanoramaSize,
      .rule = &kPanoramaRule,
      .needs = "an even width in pixels from 16 to 8192"},
     {.name = "--export-only",
-     .help = "write the files asked for (the exports, --save-dome) without\n"
-             "opening a window or using OpenGL, and exit",
+     .help = "write the files asked for (the exports, --save-dome) without opening a window or using OpenGL, and "
+             "exit; runs with no display at all",
      .apply = ApplyExportOnly},
     {.name = "--show",
      .value = "LIST",
-     .help = "what to draw besides the dome, comma-separated: ground,\n"
-             "wire (the wire mesh of the faces towards the viewer),\n"
-             "normals (the vertex normals), flares (the lens flares, in\n"
-             "the preview), data (the data display), fps (the frames per\n"
-             "second), menu; none turns every one off. Each name turns\n"
-             "its overlay on beside those the program starts with\n"
-             "(ground, flares, data and menu)",
+     .help = "what to draw besides the dome, comma-separated: ground, wire (the wire mesh of the faces towards the "
+             "viewer), normals (the vertex normals), flares (the lens flares, in the preview), data (the data "
+             "display), fps (the frames per second), menu; none turns every one off. Each name turns its overlay "
+             "on beside those the program starts with (ground, flares, data and menu)",
      .apply = ApplyShow,
      .needs = "a list of overlays: ground, wire, normals, flares, data, fps, menu or none (for example --show "
               "none,wire)"},
     {.name = "--software-pipelines",
-     .help = "draw with the engine's own software transform, clipping and\n"
-             "lighting instead of the driver's, to compare the two",
+     .help = "draw with the engine's own software transform, clipping and lighting instead of the driver's, to "
+             "compare the two",
      .apply = ApplySoftwarePipelines},
+    {.name = "--verbose",
+     .help = "with a failure, also print the engine's error codes behind it, and the video system's own messages "
+             "(for reports to the program's developers)",
+     .apply = ApplyVerbose},
     {.name = "--version", .help = "show the program's version and exit", .apply = ApplyVersion},
     {.name = "--help", .help = "show this text and exit", .apply = ApplyHelp},
 };
-
-// The skeleton's own option, passed on to it.
-constexpr const char* kNoDialog = "-vms";
 
 const OptionSpec* FindOption(const char* name) {
     if (std::strcmp(name, "-h") == 0) name = "--help";
@@ -593,36 +607,81 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
     return true;
 }
 
+// Words of text laid out in lines of at most width columns, each line after
+// the first indented by indent; a word longer than a line stands alone. Line
+// ends in the text are spaces: the help of an option is one paragraph.
+std::string Wrap(const std::string& text, std::size_t column, std::size_t indent, std::size_t width) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find_first_of(" \n", at);
+        if (end == std::string::npos) end = text.size();
+        const std::size_t length = end - at;
+        if (length == 0) {
+            at = end + 1;
+            continue;
+        }
+        if (column > indent && column + 1 + length > width) {
+            out += '\n' + std::string(indent, ' ');
+            column = indent;
+        } else if (column > indent) {
+            out += ' ';
+            ++column;
+        }
+        out.append(text, at, length);
+        column += length;
+        at = end + 1;
+    }
+    return out;
+}
+
+std::string OptionLine(const std::string& head, const char* help) {
+    std::string line = "  " + head;
+    if (line.size() + 2 > kUsageColumn) {
+        line += "\n" + std::string(kUsageColumn, ' ');
+    } else {
+        line += std::string(kUsageColumn - line.size(), ' ');
+    }
+    return line + Wrap(help, kUsageColumn, kUsageColumn, kUsageWidth) + "\n";
+}
+
 std::string MakeUsage() {
     std::string text =
-        "usage: skydome [options] [-vms]\n"
+        "Usage: skydome [OPTION]... [-vms]\n"
+        "Computes the clear daytime sky over a dome, shows it, and saves it as a\n"
+        "model for other programs, as glTF and as panoramas.\n"
         "\n"
-        "Computes the clear daytime sky over a dome, shows it and saves it.\n"
-        "\n"
-        "options:\n"
-        "  -vms          do not show the device-selection dialog; take the current mode\n";
-    constexpr std::size_t kColumn = 16;
+        "Options:\n";
+    text += OptionLine(kNoDialog,
+                       "do not show the device-selection dialog; use the current display mode (without it the "
+                       "program first asks for the display device and the video mode; a mode marked (Fullscreen) "
+                       "fills the screen)");
     for (const OptionSpec& spec : kOptions) {
-        std::string head = std::string("  ") + (std::strcmp(spec.name, "--help") == 0 ? "-h, " : "") + spec.name;
+        std::string head = std::string(std::strcmp(spec.name, "--help") == 0 ? "-h, " : "") + spec.name;
         if (spec.value != nullptr) head += std::string(" ") + spec.value;
-        if (head.size() + 2 > kColumn) {
-            text += head + "\n" + std::string(kColumn, ' ');
-        } else {
-            text += head + std::string(kColumn - head.size(), ' ');
-        }
-        for (const char* h = spec.help; *h != '\0'; ++h) {
-            text += *h;
-            if (*h == '\n') text += std::string(kColumn, ' ');
-        }
-        text += '\n';
+        text += OptionLine(head, spec.help);
     }
     text +=
         "\n"
-        "Numbers are decimal (0.25, 1e-3). A value that begins with \"--\" is taken\n"
-        "for a forgotten value: write ./--name for a file of that name.\n"
+        "A value follows its option as the next word or after \"=\": --sun 30,200\n"
+        "and --sun=30,200 are the same. Numbers are decimal (0.25, 1e-3). A value\n"
+        "that begins with \"--\" is taken for a forgotten one: write ./--name for a\n"
+        "file of that name.\n"
         "\n"
         "Escape or closing the window quits; so do SIGINT (Ctrl-C), SIGTERM and\n"
-        "SIGHUP, which still save the dome asked for with --save-dome.\n";
+        "SIGHUP, which still save the dome asked for with --save-dome. Without a\n"
+        "display, give the run an end: --frames N (with SDL_VIDEODRIVER=offscreen)\n"
+        "or --export-only.\n"
+        "\n"
+        "Exit status: 0 when the run did what it was asked; 1 when the program\n"
+        "could not start (no display, a missing or damaged picture) or a file\n"
+        "could not be written (a --screenshot run that ended before its last frame\n"
+        "included); 2 when an option is wrong.\n"
+        "\n"
+        "Environment:\n"
+        "  SDL_VIDEODRIVER=offscreen\n"
+        "                        draw without a display, where nobody sees it\n"
+        "                        (with --frames N)\n";
     return text;
 }
 
@@ -649,17 +708,30 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
             rest.push_back(args[i]);
             continue;
         }
-        const OptionSpec* spec = FindOption(a);
+        // --name=value, the GNU form, is the same as --name value.
+        std::string name = a;
+        const char* attached = nullptr;
+        if (std::strncmp(a, "--", 2) == 0) {
+            if (const char* equals = std::strchr(a, '=')) {
+                name.assign(a, equals);
+                attached = equals + 1;
+            }
+        }
+        const OptionSpec* spec = FindOption(name.c_str());
         if (spec == nullptr) {
             if (a[0] == '-') {
-                *error = std::string("unknown option ") + a + " (see --help)";
+                *error = "unknown option " + name + " (see --help)";
             } else {
                 *error = std::string("unexpected argument \"") + a + "\": the program reads no files (see --help)";
             }
             return false;
         }
-        const char* value = nullptr;
-        if (spec->value != nullptr) {
+        if (attached != nullptr && spec->value == nullptr) {
+            *error = std::string(spec->name) + " takes no value, not \"" + attached + "\"";
+            return false;
+        }
+        const char* value = attached;
+        if (spec->value != nullptr && attached == nullptr) {
             value = i + 1 < args.size() ? args[++i] : nullptr;
             // The value was forgotten and the next option taken for it.
             if (value != nullptr && (std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {

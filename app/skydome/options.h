@@ -51,15 +51,19 @@ struct SkydomeOptions {
     bool showMenu = true;  // the menu shown (else off; Space shows it)
     // The software object and immediate-mode pipelines draw instead of the driver's.
     bool softwarePipelines = false;
+    bool verbose = false;  // the engine's codes behind failures, the platform's own messages
 };
 
 // Takes the program's own options out of argv; what remains ("-vms", the
-// skeleton's own option) is passed to the shell. Returns false with a message
+// skeleton's own option) is passed to the shell. A value follows its option
+// as the next word or after "=" (--sun=30,200). Returns false with a message
 // in *error for an unknown option, a stray word, a missing or malformed value
-// (a value that begins with "--" is a forgotten one), or --save-dome and
-// --screenshot naming the same file. Options are listed in one table, which
-// --help is made from; every number goes through one decimal reader.
+// (a value that begins with "--" is a forgotten one), a value given to an
+// option that takes none, or two outputs naming the same file. Options are
+// listed in one table, which --help is made from (and from --help the help
+// page and the manual page); every number goes through one decimal reader.
 bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std::string* error);
+// The --help text: lines of at most 76 columns.
 const char* SkydomeUsage();
 // The program's version, as the build was told it ("1.0.0").
 const char* SkydomeVersion();

@@ -1,6 +1,7 @@
 // The panorama as OpenEXR: half-float linear RGB, streamed a row at a time.
 #include <ImfRgbaFile.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -8,6 +9,7 @@
 #include "app/skydome/export_file.h"
 #include "app/skydome/panorama.h"
 #include "engine/core/memory.h"
+#include "engine/stream/safe_write.h"
 
 namespace kv {
 
@@ -22,6 +24,14 @@ struct ExrRows {
     int32 width;
     std::string why;  // why a row could not be written
 };
+
+// The library's own text names the file it wrote, which is not the user's
+// name: the system's reason is told in the program's words where there is one.
+std::string WriteFailure(const char* library) {
+    const int error = errno;
+    if (error != 0) return ExportFileProblem(FileWriteStatus{FileWriteData, error, 0});
+    return std::string("the file could not be written (") + library + ")";
+}
 
 float Finite(float v) { return v > kHalfMax ? kHalfMax : (v < -kHalfMax ? -kHalfMax : v); }
 
@@ -42,7 +52,7 @@ bool WriteRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
         SetRow(e, y);
         e->file->writePixels(1);
     } catch (const std::exception& ex) {
-        e->why = std::string("the file could not be written (") + ex.what() + ")";
+        e->why = WriteFailure(ex.what());
         return false;
     }
     return true;
@@ -61,6 +71,7 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         return false;
     }
     bool ok = false;
+    errno = 0;
     try {
         Imf::RgbaOutputFile file(path, width, height, Imf::WRITE_RGB);
         ExrRows rows{&file, row, width, {}};
@@ -75,7 +86,7 @@ bool WriteExr(const char* path, void* data, std::string* why) {
             ok = true;
         }
     } catch (const std::exception& e) {
-        *why = std::string("the file could not be written (") + e.what() + ")";
+        *why = WriteFailure(e.what());
         ok = false;
     } catch (...) {
         *why = "the file could not be written";

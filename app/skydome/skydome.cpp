@@ -1,8 +1,11 @@
 #include "skydome.h"
 
+#include <strings.h>
+
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,6 +14,7 @@
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/dome_save.h"
+#include "app/skydome/export_file.h"
 #include "app/skydome/flares.h"
 #include "app/skydome/options.h"
 #include "app/skydome/scene.h"
@@ -21,6 +25,7 @@
 #include "engine/image/image.h"
 #include "engine/image/texture.h"
 #include "engine/image/charset.h"
+#include "engine/image/image_readers.h"
 #include "engine/image/png_write.h"
 #include "engine/opengl/gl_device.h"
 #include "engine/opengl/gl_pipelines.h"
@@ -60,8 +65,8 @@ bool HelpShown() { return app.menuOpen && MenuGetMode() == MenuModeHelp; }
 void Terminate();
 
 // The shell raises no EventTerminate after a failed start-up, so what was
-// made is taken down here. The message is followed by the engine error
-// behind it.
+// made is taken down here. A message of one line is followed by the reason
+// in words (ShellReportFailure).
 int32 Fail(const std::string& message) {
     ShellReportFailure(message.c_str());
     Terminate();
@@ -87,12 +92,41 @@ std::string Listed(const std::string& items) {
     return last == std::string::npos ? items : items.substr(0, last) + " or " + items.substr(last + 2);
 }
 
-// What the program looked for when a picture could not be read: the file
-// names it tried, and where; or, when the file is there, that it could not be
-// read (the engine error that follows says why).
+// The file the engine reads for a picture: the first name on the picture
+// path with a registered extension that exists; empty when there is none.
+struct PictureSearch {
+    std::string found;
+};
+
+bool FindPicture(char* candidate, void* data) {
+    auto* search = static_cast<PictureSearch*>(data);
+    const std::string stem = candidate;
+    for (const ImageFormat* f = ImageGetFormats(); f != nullptr; f = f->nextFormat) {
+        for (const char* extension : {f->extension, f->extensionUpper}) {
+            const std::string name = stem + extension;
+            if (EngineInstanceGet()->fileFuncs.kvfexist(name.c_str())) {
+                search->found = name;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// What went wrong with a picture the program could not read, and what to do:
+// the file it found and why it could not be read, or the names it looked for
+// and where.
 std::string LookedFor(const char* name) {
-    if (ImageFindFileExtension(name) != nullptr) {
-        return std::string("The picture ") + name + " was found on the picture path but could not be read.";
+    PictureSearch search;
+    ImagePathSearch(name, 0, FindPicture, &search);
+    if (!search.found.empty()) {
+        ErrorRecord first{};
+        const char* why =
+            ShellErrorTrail(&first, nullptr) > 0 ? ImageReadErrorText(first.pluginID, first.errorCode) : nullptr;
+        return "The picture " + search.found +
+               " cannot be read: " + (why != nullptr ? why : "it is damaged, or not a picture the program reads") +
+               ". Put a PNG or BMP picture there (kvimage " + search.found +
+               " says what the program makes of it), or install the program again.";
     }
     std::string names;
     for (const ImageFormat* f = ImageGetFormats(); f != nullptr; f = f->nextFormat) {
@@ -103,7 +137,7 @@ std::string LookedFor(const char* name) {
         folders += (folders.empty() ? "" : ", ") + std::string(folder) + kTextureFolder;
     }
     return std::string("There is no picture ") + (names.empty() ? name : Listed(names)) + " in " + Listed(folders) +
-           ".";
+           ". Install the program again, or start it where its textures/ folder is.";
 }
 
 std::string FlareFailure(int32 index) {
@@ -142,20 +176,26 @@ bool UseSoftwarePipelines() {
 
 // The routine behind "Save dome_X" (the program's own name, in the
 // platform's path form) and --save-dome (the user's name, as given: a
-// backslash there is part of a file name).
+// backslash there is part of a file name). The menu's save says "Cannot open
+// stream." first when no file could be opened; *message is the rest.
 bool SaveDome(const char* file, bool ownName, std::string* message) {
     char* converted = nullptr;
     if (ownName) {
         converted = PlatformPathCreate(file);
         if (converted == nullptr) {
-            *message = kDomeCannotOpen;
-            PlatformErrorMessage(kDomeCannotOpen);
+            *message = std::string("Cannot save the dome to ") + file +
+                       ": the program ran out of memory. Close other programs, and try again.";
+            PlatformErrorMessage((std::string(kDomeCannotOpen) + "\n" + *message).c_str());
             return false;
         }
     }
-    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, message);
+    FileWriteStatus status{};
+    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, message, nullptr, &status);
     PlatformPathDestroy(converted);
-    if (!saved) PlatformErrorMessage(message->c_str());
+    if (!saved) {
+        const bool opening = ownName && DomeSaveCouldNotOpen(status);
+        PlatformErrorMessage(opening ? (std::string(kDomeCannotOpen) + "\n" + *message).c_str() : message->c_str());
+    }
     return saved;
 }
 
@@ -272,8 +312,44 @@ void ApplyViewOptions(const SkydomeOptions* options) {
     }
 }
 
+// Why the engine could not start, and what to do. A choice the person made
+// (EXIT in the device dialog) is told as it is (ShellReportFailure).
+std::string EngineFailure() {
+    const char* reason = ShellFailureReason();
+    if (reason != nullptr && ShellErrorTrail(nullptr, nullptr) == 0) return "Error initializing Kelvane.";
+    std::string text = "Error initializing Kelvane.\nThe 3D engine could not start on this display";
+    if (reason != nullptr) text += std::string(": ") + reason;
+    return text +
+           ". Check that OpenGL works here (glxinfo -B names the driver), or write the files without a window "
+           "(--export-only).";
+}
+
+}  // namespace
+
+std::string SkydomeNoDisplayMessage() {
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::string why;
+    if (driver != nullptr && (strcasecmp(driver, "offscreen") == 0 || strcasecmp(driver, "dummy") == 0)) {
+        why = std::string("SDL_VIDEODRIVER=") + driver + " draws where nobody sees it";
+    } else if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) {
+        why = "neither DISPLAY nor WAYLAND_DISPLAY is set";
+    } else {
+        why = std::string("the display ") + (x11 != nullptr && *x11 != '\0' ? x11 : wayland) + " cannot be opened";
+    }
+    return "skydome: the program needs a display to show its window, and there is none (" + why +
+           ").\nWithout one, give the run an end:\n"
+           "  SDL_VIDEODRIVER=offscreen skydome -vms --frames N --screenshot FILE.png\n"
+           "      draws N frames unseen and keeps the last (add --save-dome FILE to save the dome)\n"
+           "  skydome --export-only --save-dome FILE\n"
+           "      writes the dome (or --export-gltf, --export-panorama) without a window\n";
+}
+
+namespace {
+
 int32 Initialise(void* window) {
-    if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail("Error initializing Kelvane.");
+    if (ShellDefaultEvent(EventInitialise, window) != EventHandled) return Fail(EngineFailure());
     app.engineStarted = true;
     ShellErrorTrailClear();  // what the engine met on its way up is behind it
     const SkydomeOptions* options = SkydomeGetOptions();
@@ -316,6 +392,7 @@ int32 Initialise(void* window) {
         ImageSetPath(path);
         PlatformPathDestroy(path);
     }
+    ShellErrorTrailClear();  // the reader's errors say why a picture was refused
     app.ground = ReadGroundTexture();
     if (app.ground == nullptr) return Fail(std::string("Cannot create ground texture.\n") + LookedFor("ground"));
 
@@ -325,6 +402,7 @@ int32 Initialise(void* window) {
     if (!BuildMenu()) return Fail("Error initializing menu.");
 
     int32 failedFlare = 0;
+    ShellErrorTrailClear();
     app.flaresLoaded = true;  // what was read goes at shut-down
     if (!FlaresLoad(&failedFlare)) {
         return Fail(std::string("Error initializing camera flares.\n") + FlareFailure(failedFlare));
@@ -341,13 +419,6 @@ int32 Initialise(void* window) {
     // it, with its default.
     PlatformSetWindowIcon(kIconFile);
     app.sceneReady = true;
-    // Without a display the program still runs (the video system falls back
-    // to drawing offscreen), but nobody can see it or press Escape.
-    if (!PlatformDisplayVisible() && options->frames < 0) {
-        std::fprintf(stderr,
-                     "skydome: no display can show the window; running unseen until interrupted "
-                     "(use --frames N for unattended runs)\n");
-    }
     return EventHandled;
 }
 
@@ -400,12 +471,13 @@ void WriteScreenshot() {
     FileWriteStatus status{};
     if (!RasterWritePNG(CameraGetRaster(app.camera), file.c_str(), &status)) {
         if (status.step == FileWriteOk) {
-            std::fprintf(stderr, "skydome: cannot write the screenshot %s: the picture cannot be read back\n",
+            std::fprintf(stderr,
+                         "skydome: Cannot write the screenshot %s: the video driver cannot give the picture "
+                         "back. Try another one (SDL_VIDEODRIVER=offscreen draws without a display).\n",
                          file.c_str());
         } else {
-            std::fprintf(stderr, "skydome: cannot write the screenshot %s: %s%s%s%s\n", file.c_str(),
-                         FileWriteStepText(status.step), status.osError != 0 ? " (" : "",
-                         status.osError != 0 ? std::strerror(status.osError) : "", status.osError != 0 ? ")" : "");
+            std::fprintf(stderr, "skydome: Cannot write the screenshot %s: %s.\n", file.c_str(),
+                         ExportFileProblem(status).c_str());
         }
         SkydomeGetOptions()->screenshotFailed = true;
     } else {

@@ -4,6 +4,8 @@
 // SkydomeEventHandler; tests hand it theirs and drive it with real input.
 #pragma once
 
+#include <string>
+
 #include "app/skel/skeleton.h"
 #include "engine/math/rgba.h"
 
@@ -54,6 +56,10 @@ int32 SkydomeEventHandler(int32 event, void* data);
 // PlatformGetTimer unless a test sets another (null puts it back).
 using SkydomeClock = uint32 (*)();
 void SkydomeSetClock(SkydomeClock clock);
+
+// What the program says when a run that only a person can end (no --frames)
+// finds no display: why, and how to run it unattended instead.
+std::string SkydomeNoDisplayMessage();
 
 // "Save dome_X": the dome to "skydome.dff" in the current folder through the
 // safe save; the outcome goes on screen for a few seconds and to stderr.

@@ -1,6 +1,8 @@
 #include "png_write.h"
 
 #include <png.h>
+#include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -92,7 +94,7 @@ bool Fail(int32 module, int32 code) {
 }  // namespace
 
 bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, FileWriteStatus* status) {
-    if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0};
+    if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0, 0};
     if (image == nullptr || fileName == nullptr || image->pixels == nullptr ||
         (image->depth != 32 && image->palette == nullptr)) {
         return Fail(0, kErrNullArgument);
@@ -143,7 +145,7 @@ bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, Fil
 }
 
 bool RasterWritePNG(Raster* raster, const char* fileName, FileWriteStatus* status) {
-    if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0};
+    if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0, 0};
     if (raster == nullptr) return Fail(0, kErrNullArgument);
     Image* image = ImageCreate(RasterGetWidth(raster), RasterGetHeight(raster), 32);
     if (image == nullptr) return false;
@@ -151,6 +153,14 @@ bool RasterWritePNG(Raster* raster, const char* fileName, FileWriteStatus* statu
               ImageWritePNG(image, fileName, false, status);
     ImageDestroy(image);
     return ok;
+}
+
+bool PngFileNameFits(const char* fileName) {
+    if (fileName == nullptr) return false;
+    const std::size_t n = std::strlen(fileName);
+    if (n > 4 && strcasecmp(fileName + n - 4, ".png") == 0) return true;
+    struct stat info;
+    return stat(fileName, &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode));
 }
 
 }  // namespace kv

@@ -20,5 +20,9 @@ bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, Fil
 // Copies the raster's pixels into an image (the device's image-from-raster)
 // and writes them without alpha.
 bool RasterWritePNG(Raster* raster, const char* fileName, FileWriteStatus* status = nullptr);
+// Whether PNG bytes may go under this name: it ends in .png (either case), or
+// it is a device or a pipe (/dev/stdout), which takes the bytes as they come.
+// A name that says another format would mislead whoever opens the file.
+bool PngFileNameFits(const char* fileName);
 
 }  // namespace kv

@@ -145,10 +145,18 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
         ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
-    *w = FileWrite{nullptr, nullptr, {FileWriteOk, 0}};
+    *w = FileWrite{nullptr, nullptr, {FileWriteOk, 0, 0}};
     if (path == nullptr || *path == '\0') return Fail(w, FileWriteCreate, ENOENT, kErrNullArgument);
 
+    // A device or a pipe is written in place by the name given: some are
+    // reached through links only the kernel can follow (/dev/stdout names
+    // /proc/self/fd/1, whose target "pipe:[...]" is no path).
     struct stat info;
+    if (stat(path, &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        w->target = CopyOf(path, std::strlen(path));
+        if (w->target == nullptr) return Fail(w, FileWriteCreate, ENOMEM, kErrNoMemory);
+        return true;
+    }
     bool exists = false;
     int error = 0;
     w->target = FollowLinks(path, &info, &exists, &error);
@@ -159,6 +167,7 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
         // it would destroy it.
         if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) return true;
         if (!S_ISREG(info.st_mode)) return Fail(w, FileWriteKind, 0, kErrFileOpen);
+        w->status.kept = 1;
     }
 
     w->temp = Join(w->target, FolderLength(w->target), kTempName);
@@ -262,6 +271,110 @@ const char* FileWriteStepText(int32 step) {
         default:
             return "the file could not be written";
     }
+}
+
+const char* FileWriteReason(const FileWriteStatus* status) {
+    if (status == nullptr) return "the file could not be written";
+    switch (status->step) {
+        case FileWriteOk:
+            return "no failure";
+        case FileWriteFollow:
+            return status->osError == ELOOP ? "the links to it go round in a loop"
+                                            : "the links to it cannot be followed";
+        case FileWriteFolder:
+            return "it is a folder";
+        case FileWriteKind:
+            return "it is a block device or a socket, not a file";
+        default:
+            break;
+    }
+    const bool making = status->step == FileWriteCreate;
+    switch (status->osError) {
+        case ENOENT:
+            return making ? "the folder it would go in does not exist" : "the file was removed while it was written";
+        case ENOTDIR:
+            return "a part of its path is a file, not a folder";
+        case EACCES:
+        case EPERM:
+            return making ? "there is no permission to write in its folder" : "there is no permission to write it";
+        case EROFS:
+            return "its folder is on a read-only file system";
+        case ENOSPC:
+            return "the disk is full";
+        case EDQUOT:
+            return "the disk quota is used up";
+        case EFBIG:
+            return "it would grow past the largest file allowed (the file-size limit)";
+        case ENAMETOOLONG:
+            return "its name is too long";
+        case EIO:
+            return "the disk reported an input/output error";
+        case EMFILE:
+        case ENFILE:
+            return "too many files are open";
+        case ENOMEM:
+            return "the program ran out of memory";
+        case 0:
+            break;
+        default:
+            // The system's own words follow in the message.
+            return FileWriteStepText(status->step);
+    }
+    return status->step == FileWriteShort ? "not every byte reached the disk" : FileWriteStepText(status->step);
+}
+
+const char* FileWriteAdvice(const FileWriteStatus* status) {
+    if (status == nullptr) return "Check the name and its folder, and try again";
+    switch (status->step) {
+        case FileWriteFollow:
+            return "Point the link at a file, or give another name";
+        case FileWriteFolder:
+            return "Give the name of a file, not of a folder";
+        case FileWriteKind:
+            return "Give the name of a file";
+        case FileWriteShort:
+            return "Check that the disk has room, and try again";
+        case FileWriteData:
+            if (status->osError == 0) return "Check that the disk has room, and try again";
+            break;
+        default:
+            break;
+    }
+    switch (status->osError) {
+        case ENOENT:
+            return "Make the folder first, or give a name in a folder that exists";
+        case ENOTDIR:
+            return "Check the path: every part but the last must be a folder";
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "Give a name in a folder you can write in";
+        case ENOSPC:
+        case EDQUOT:
+            return "Free some space, or write to another disk";
+        case EFBIG:
+            return "Raise the limit (ulimit -f), or write to another disk";
+        case ENAMETOOLONG:
+            return "Give a shorter name";
+        case EIO:
+            return "Check the disk, or write to another one";
+        case EMFILE:
+        case ENFILE:
+        case ENOMEM:
+            return "Close other programs, and try again";
+        default:
+            return "Check the name and its folder, and try again";
+    }
+}
+
+char* FileWriteProblem(const FileWriteStatus* status, char* out, int32 size) {
+    if (out == nullptr || size <= 0) return out;
+    const int32 error = status != nullptr ? status->osError : 0;
+    std::snprintf(out, static_cast<std::size_t>(size), "%s%s%s%s. %s%s", FileWriteReason(status),
+                  error != 0 ? " (" : "", error != 0 ? std::strerror(error) : "", error != 0 ? ")" : "",
+                  FileWriteAdvice(status),
+                  status != nullptr && status->kept != 0 ? ". The file there is unchanged" : "");
+    return out;
 }
 
 }  // namespace kv

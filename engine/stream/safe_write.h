@@ -25,6 +25,7 @@ enum FileWriteStep : int32 {
 struct FileWriteStatus {
     int32 step;     // FileWriteStep
     int32 osError;  // errno of the failing call; 0 when none applies
+    int32 kept;     // 1: a file was there before, and a failed write leaves it as it was
 };
 
 struct FileWrite {
@@ -69,5 +70,16 @@ void FileWriteSetSystem(const FileWriteSystem* system);
 // "it is a folder", "the file could not be written"... for a message that
 // names the path and adds the system's reason.
 const char* FileWriteStepText(int32 step);
+// Why a write failed, in words a user can act on ("the disk is full", "the
+// folder it would go in does not exist"), from the step and its errno.
+const char* FileWriteReason(const FileWriteStatus* status);
+// What the user can do about it ("Free some space, or write to another
+// disk"), without a full stop.
+const char* FileWriteAdvice(const FileWriteStatus* status);
+// The words after "Cannot write X to PATH: " without the closing full stop:
+// the reason, the system's own in brackets, the advice, and, when a file was
+// there before, that it is unchanged. Written into out (size bytes, cut short
+// when it must be); returns out.
+char* FileWriteProblem(const FileWriteStatus* status, char* out, int32 size);
 
 }  // namespace kv

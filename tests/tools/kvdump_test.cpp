@@ -393,13 +393,33 @@ TEST(KvdumpTool, OutputThatCannotBeWrittenFailsTheRun) {
 TEST(KvdumpTool, UsageAndUnreadableFiles) {
     const ToolRun help = Dump("--help");
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: kvdump"), std::string::npos);
+    EXPECT_EQ(help.out.rfind("Usage: kvdump [OPTION]... FILE...\n", 0), 0u) << help.out;
     EXPECT_EQ(Dump("").status, 2);
     EXPECT_EQ(Dump("--bogus x").status, 2);
     EXPECT_EQ(Dump("--max-depth zero x").status, 2);
     const ToolRun missing = Dump("/nonexistent/kvdump.dff");
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("cannot read /nonexistent/kvdump.dff"), std::string::npos) << missing.err;
+}
+
+// Both forms of a value, as the other programs take them; the version the
+// package and the manual page name.
+TEST(KvdumpTool, ValuesFollowTheirOptionEitherWayAndTheVersionIsTheBuilds) {
+    const std::string big = Save("kvdump_big2.dff", Bytes((1u << 20) + 1, 0));
+    for (const char* limit : {"--max-size 1 ", "--max-size=1 "}) {
+        const ToolRun r = Dump(limit + big);
+        EXPECT_EQ(r.status, 2) << limit;
+        EXPECT_NE(r.err.find("larger than 1 MiB"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Dump("--max-size=2 " + big).status, 1) << "read whole, and no chunk file";
+    EXPECT_EQ(Dump("--max-depth=0 " + big).err, "kvdump: --max-depth needs a number from 1 to 1000\n");
+    EXPECT_EQ(Dump("--max-size= " + big).status, 2);
+    EXPECT_EQ(Dump("--brief=yes " + big).err, "kvdump: --brief takes no value\n");
+    EXPECT_EQ(Dump("--colour=red " + big).err, "kvdump: unknown option --colour (see --help)\n");
+    std::filesystem::remove(big);
+    const ToolRun version = Dump("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("kvdump ") + KV_VERSION + "\n");
 }
 
 }  // namespace

@@ -115,11 +115,43 @@ TEST_F(KvImage, ExplainsInOneLineWhatItCannotRead) {
     const std::string in = Save("pal.bmp", PaletteBmp());
     const ToolRun unwritable = Run(in + " " + (dir / "no" / "such" / "dir.png").string());
     EXPECT_EQ(unwritable.status, 1);
-    EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos) << unwritable.err;
+    EXPECT_EQ(unwritable.err, "kvimage: cannot write " + (dir / "no" / "such" / "dir.png").string() +
+                                  ": the folder it would go in does not exist (No such file or directory). Make the "
+                                  "folder first, or give a name in a folder that exists.\n");
 
     const ToolRun usage = Run("");
     EXPECT_EQ(usage.status, 2);
-    EXPECT_NE(usage.err.find("usage: kvimage IN [OUT.png]"), std::string::npos);
+    EXPECT_NE(usage.err.find("Usage: kvimage IN [OUT.png]"), std::string::npos);
+}
+
+// The bytes written are PNG: a name that says another format is refused
+// before anything is read, and nothing is written under it.
+TEST_F(KvImage, WritesOnlyUnderAPngNameOrIntoADevice) {
+    const std::string in = Save("pal.bmp", PaletteBmp());
+    for (const char* name : {"x.bmp", "x.jpg", "x", "x.png.bmp"}) {
+        const ToolRun r = Run(in + " " + (dir / name).string());
+        EXPECT_EQ(r.status, 2) << name;
+        EXPECT_EQ(r.err, "kvimage: " + (dir / name).string() +
+                             ": the picture is written as PNG, so the name must end in .png\n");
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+    }
+    EXPECT_EQ(Run(in + " " + (dir / "x.PNG").string()).status, 0);
+    // A pipe takes the bytes under its own name.
+    const ToolRun piped = Run(in + " /dev/stdout");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_NE(piped.out.find("\x89PNG"), std::string::npos);
+}
+
+TEST_F(KvImage, TakesTheGnuFormsAndTellsItsVersion) {
+    const ToolRun version = Run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("kvimage ") + KV_VERSION + "\n");
+    EXPECT_EQ(Run("--help=all").status, 2);
+    EXPECT_EQ(Run("--help=all").err, "kvimage: --help takes no value\n");
+    EXPECT_EQ(Run("--size=2 x.png").err, "kvimage: unknown option --size (see --help)\n");
+    const ToolRun help = Run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("  --version "), std::string::npos) << help.out;
 }
 
 }  // namespace

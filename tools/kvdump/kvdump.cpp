@@ -26,29 +26,43 @@ constexpr int kExitUsage = 2;
 constexpr std::size_t kDefaultMaxMiB = 256;
 
 void Usage(std::ostream& out) {
-    out << "usage: kvdump [options] FILE...\n"
-           "\n"
+    out << "Usage: kvdump [OPTION]... FILE...\n"
            "Prints the chunk tree of each FILE (\"-\" reads standard input): every\n"
            "chunk's offset, type and name, body length and version, nested as the\n"
            "known container chunks nest, with strings as text and short summaries of\n"
            "frame lists, geometries, materials, atomics and mesh extensions.\n"
            "\n"
-           "options:\n"
-           "  -h, --help         show this help and exit\n"
-           "  -b, --brief        one line per chunk, without per-frame or per-mesh lines\n"
-           "  -a, --all          show every detail line (by default 16 per chunk)\n"
-           "  --max-depth N      report nesting deeper than N levels (default 32)\n"
-           "  --max-size MIB     refuse files larger than MIB mebibytes (default 256)\n"
+           "Options:\n"
+           "  -b, --brief           one line per chunk, without per-frame or per-mesh\n"
+           "                        lines\n"
+           "  -a, --all             show every detail line (by default 16 per chunk)\n"
+           "  --max-depth N         report nesting deeper than N levels (default 32)\n"
+           "  --max-size MIB        refuse files larger than MIB mebibytes (default\n"
+           "                        256)\n"
+           "  --version             show the version and exit\n"
+           "  -h, --help            show this text and exit\n"
+           "\n"
+           "A value follows its option as the next word or after \"=\" (--max-size=64);\n"
+           "\"--\" ends the options.\n"
            "\n"
            "Besides the layout, each file is checked for what the engine refuses:\n"
            "atomics naming frames or geometries their clump lacks, mesh indices beyond\n"
            "their geometry's vertices, material slots beyond the list, clumps without\n"
            "their parts, loose or unknown chunks at the top of the file.\n"
            "\n"
-           "exit status: 0 every file is well formed; 1 a file is malformed (each\n"
+           "Exit status: 0 every file is well formed; 1 a file is malformed (each\n"
            "problem is reported on standard error with its offset); 2 bad usage, a\n"
            "file that cannot be read or is too large, or output that cannot be\n"
            "written.\n";
+}
+
+// A whole number from min to max, or -1.
+long WholeNumber(const char* text, long min, long max) {
+    if (text == nullptr || *text == '\0') return -1;
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    return *end != '\0' || errno != 0 || n < min || n > max ? -1 : n;
 }
 
 // Reads the whole file (standard input for "-"). False with *why set when it
@@ -126,36 +140,48 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (optionsDone || a == "-" || a.empty() || a[0] != '-') {
             files.push_back(a);
-        } else if (a == "--") {
+            continue;
+        }
+        // --name=value, the GNU form, is the same as --name value.
+        const std::size_t equals = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
+        const std::string name = a.substr(0, equals);
+        const bool attached = equals != std::string::npos;
+        const bool takesValue = name == "--max-size" || name == "--max-depth";
+        const bool flag = name == "--help" || name == "--version" || name == "--brief" || name == "--all";
+        if (attached && flag) {
+            std::cerr << "kvdump: " << name << " takes no value\n";
+            return kExitUsage;
+        }
+        const char* value = attached ? argv[i] + equals + 1 : takesValue && i + 1 < argc ? argv[i + 1] : nullptr;
+        if (takesValue && !attached) ++i;
+        if (a == "--") {
             optionsDone = true;
         } else if (a == "-h" || a == "--help") {
             Usage(std::cout);
+            return kExitOk;
+        } else if (a == "--version") {
+            std::cout << "kvdump " << KV_VERSION << "\n";
             return kExitOk;
         } else if (a == "-b" || a == "--brief") {
             print.details = false;
         } else if (a == "-a" || a == "--all") {
             print.maxDetails = static_cast<std::size_t>(-1);
-        } else if (a == "--max-size") {
-            char* end = nullptr;
-            const long n = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : -1;
-            if (end == nullptr || *end != '\0' || n < 1 || n > 4096) {
+        } else if (name == "--max-size") {
+            const long n = WholeNumber(value, 1, 4096);
+            if (n < 0) {
                 std::cerr << "kvdump: --max-size needs a number of mebibytes from 1 to 4096\n";
                 return kExitUsage;
             }
             maxBytes = static_cast<std::size_t>(n) << 20;
-            ++i;
-        } else if (a == "--max-depth") {
-            char* end = nullptr;
-            const long n = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : -1;
-            if (end == nullptr || *end != '\0' || n < 1 || n > 1000) {
+        } else if (name == "--max-depth") {
+            const long n = WholeNumber(value, 1, 1000);
+            if (n < 0) {
                 std::cerr << "kvdump: --max-depth needs a number from 1 to 1000\n";
                 return kExitUsage;
             }
             walk.maxDepth = static_cast<int>(n);
-            ++i;
         } else {
-            std::cerr << "kvdump: unknown option " << a << "\n";
-            Usage(std::cerr);
+            std::cerr << "kvdump: unknown option " << name << " (see --help)\n";
             return kExitUsage;
         }
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
@@ -12,6 +13,7 @@
 #include "engine/image/image.h"
 #include "engine/image/png_write.h"
 #include "engine/image/image_readers.h"
+#include "engine/stream/safe_write.h"
 
 namespace {
 
@@ -21,14 +23,18 @@ constexpr int kExitUsage = 2;
 
 void Usage(FILE* out) {
     std::fputs(
-        "usage: kvimage IN [OUT.png]\n"
+        "Usage: kvimage IN [OUT.png]\n"
+        "Reads the picture IN as the sky-dome creator reads its textures (a .bmp\n"
+        "or .png file, chosen by the extension) and prints its width, height and\n"
+        "depth in bits per pixel (4 and 8 have a palette). With OUT.png, writes\n"
+        "the picture as an 8-bit RGBA PNG with any palette applied; the name must\n"
+        "end in .png (a device or a pipe, such as /dev/stdout, takes any name).\n"
         "\n"
-        "Reads the picture IN as the program reads its textures (a .bmp or .png\n"
-        "file, chosen by the extension) and prints its width, height and depth in\n"
-        "bits per pixel (4 and 8 have a palette). With OUT, writes the picture as\n"
-        "an 8-bit RGBA PNG with any palette applied.\n"
+        "Options:\n"
+        "  -h, --help            show this text and exit\n"
+        "  --version             show the version and exit\n"
         "\n"
-        "exit status: 0 read (and written); 1 the picture cannot be read or\n"
+        "Exit status: 0 read (and written); 1 the picture cannot be read or\n"
         "written (one line on standard error says why); 2 bad usage.\n",
         out);
 }
@@ -38,13 +44,19 @@ std::string Reason(const char* fileName) {
     kv::ErrorRecord e{};
     if (kv::ErrorGet(&e)) {
         if (const char* text = kv::ImageReadErrorText(e.pluginID, e.errorCode)) return text;
-        char code[64];
-        std::snprintf(code, sizeof(code), "engine error %d/0x%08x", e.pluginID, static_cast<unsigned>(e.errorCode));
-        return code;
+        if (const char* text = kv::ErrorMeaningIn(e.pluginID, e.errorCode)) return text;
+        return "the engine could not read it";
     }
     // No reader was asked: the extension is not one of theirs, or the file is missing.
     if (!kv::EngineInstanceGet()->fileFuncs.kvfexist(fileName)) return "no such file";
     return "not a .bmp or .png file name";
+}
+
+// Why a write failed and what to do, in words.
+std::string WriteProblem(const kv::FileWriteStatus& status) {
+    if (status.step == kv::FileWriteOk) return "the picture cannot be turned into PNG.";
+    char text[512];
+    return std::string(kv::FileWriteProblem(&status, text, sizeof text)) + ".";
 }
 
 struct Engine {
@@ -78,8 +90,9 @@ int Run(const char* in, const char* out) {
     }
     std::printf("%s: %d x %d, depth %d\n", in, image->width, image->height, image->depth);
     int status = kExitOk;
-    if (out != nullptr && !kv::ImageWritePNG(image, out, true)) {
-        std::fprintf(stderr, "kvimage: %s: cannot write the PNG file\n", out);
+    kv::FileWriteStatus written{};
+    if (out != nullptr && !kv::ImageWritePNG(image, out, true, &written)) {
+        std::fprintf(stderr, "kvimage: cannot write %s: %s\n", out, WriteProblem(written).c_str());
         status = kExitBadImage;
     }
     kv::ImageDestroy(image);
@@ -89,13 +102,37 @@ int Run(const char* in, const char* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        Usage(stdout);
-        return kExitOk;
+    std::vector<const char*> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        // --name=value is the GNU form of --name value; neither option here takes one.
+        const std::string name = a.rfind("--", 0) == 0 ? a.substr(0, a.find('=')) : a;
+        if (name != a && (name == "--help" || name == "--version")) {
+            std::fprintf(stderr, "kvimage: %s takes no value\n", name.c_str());
+            return kExitUsage;
+        }
+        if (a == "-h" || a == "--help") {
+            Usage(stdout);
+            return kExitOk;
+        }
+        if (a == "--version") {
+            std::printf("kvimage %s\n", KV_VERSION);
+            return kExitOk;
+        }
+        if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "kvimage: unknown option %s (see --help)\n", name.c_str());
+            return kExitUsage;
+        }
+        files.push_back(argv[i]);
     }
-    if (argc < 2 || argc > 3) {
+    if (files.empty() || files.size() > 2) {
         Usage(stderr);
         return kExitUsage;
     }
-    return Run(argv[1], argc == 3 ? argv[2] : nullptr);
+    // The bytes are PNG: a name that says another format would mislead.
+    if (files.size() == 2 && !kv::PngFileNameFits(files[1])) {
+        std::fprintf(stderr, "kvimage: %s: the picture is written as PNG, so the name must end in .png\n", files[1]);
+        return kExitUsage;
+    }
+    return Run(files[0], files.size() == 2 ? files[1] : nullptr);
 }

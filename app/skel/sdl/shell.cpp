@@ -2,6 +2,7 @@
 // loop, the window's events turned into shell events, and the services the
 // rest of the program asks of the platform.
 #include <SDL.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -284,6 +285,33 @@ void MainLoop() {
     }
 }
 
+// The video drivers SDL tries before the one that starts may say on stderr
+// why they could not (the Wayland client: "XDG_RUNTIME_DIR is invalid or not
+// set"). That is the system talking about drivers it did not use: the lines
+// are held back, and shown when no driver starts or with --verbose.
+bool StartVideo() {
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    FILE* held = saved >= 0 ? std::tmpfile() : nullptr;
+    if (held == nullptr || dup2(fileno(held), STDERR_FILENO) < 0) {
+        if (held != nullptr) std::fclose(held);
+        if (saved >= 0) close(saved);
+        return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    }
+    const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    if (!started || ShellVerbose()) {
+        std::rewind(held);
+        char buffer[512];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, held)) > 0) std::fwrite(buffer, 1, n, stderr);
+    }
+    std::fclose(held);
+    return started;
+}
+
 void ResetState() {
     FreeDrops();
     state.ready = 0;
@@ -316,11 +344,19 @@ int ShellMain(int argc, char** argv) {
     // other SDL versions from the hint of the same name.
     SDL_setenv("SDL_VIDEO_X11_WMCLASS", kWindowClass, 0);
     SDL_SetHint("SDL_VIDEO_X11_WMCLASS", kWindowClass);
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (!StartVideo()) {
         const char* driver = SDL_getenv("SDL_VIDEODRIVER");
         std::fprintf(stderr, "%s: cannot start the video system%s%s%s: %s\n", Title(),
                      driver != nullptr ? " (SDL_VIDEODRIVER=" : "", driver != nullptr ? driver : "",
                      driver != nullptr ? ")" : "", SDL_GetError());
+        SDL_Quit();
+        return 1;
+    }
+
+    // Before anything is made for it: a window nobody can see, in a run only
+    // a person could end.
+    if (ShellNoDisplayMessage() != nullptr && !PlatformDisplayVisible()) {
+        std::fputs(ShellNoDisplayMessage(), stderr);
         SDL_Quit();
         return 1;
     }

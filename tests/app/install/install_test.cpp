@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "run_command.h"
 
@@ -62,7 +64,7 @@ TEST_F(Installed, ThePrefixHoldsTheProgramsTheirDataTheDesktopEntryAndTheIcon) {
         EXPECT_TRUE(Executable(prefix / "bin" / program)) << program;
     }
     const fs::path data = prefix / "share" / "kv3skydome";
-    EXPECT_EQ(Slurp(data / "readme.txt"), Slurp(fs::path(KV_ASSETS_DIR) / "readme.txt"));
+    EXPECT_EQ(Slurp(data / "readme.txt"), Slurp(fs::path(KV_BUILD_DIR) / "readme.txt"));
     // The pictures the program reads at start: without them it does not start.
     for (const char* picture : {"ground.png", "flare0.png", "flare0m.bmp", "flare7.png", "flare7m.bmp"}) {
         EXPECT_EQ(Slurp(data / "textures" / picture), Slurp(fs::path(KV_ASSETS_DIR) / ".." / "textures" / picture))
@@ -105,6 +107,104 @@ TEST_F(Installed, VersionIsTheBuildsOwn) {
     EXPECT_EQ(run.output, std::string("skydome ") + KV_VERSION + "\n");
     const RunResult help = RunThere("skydome", "--help");
     EXPECT_NE(help.output.find("  --version"), std::string::npos) << help.output;
+}
+
+// The lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// The options a --help lists: the words that begin its option lines.
+std::vector<std::string> OptionsListed(const std::string& help) {
+    std::vector<std::string> options;
+    for (const std::string& line : Lines(help)) {
+        if (line.rfind("  -", 0) != 0) continue;
+        std::size_t at = 2;
+        while (at < line.size() && line[at] == '-') {
+            std::size_t end = line.find_first_of(" ,", at);
+            if (end == std::string::npos) end = line.size();
+            options.push_back(line.substr(at, end - at));
+            at = line.find('-', end);
+            if (at == std::string::npos || line.compare(end, 2, ", ") != 0) break;
+        }
+    }
+    return options;
+}
+
+// The manual page as roff writes an option: every "-" escaped.
+std::string Roff(const std::string& option) {
+    std::string out;
+    for (char c : option) out += c == '-' ? std::string("\\-") : std::string(1, c);
+    return out;
+}
+
+// --help, the help page and the manual pages have one source, so they cannot
+// drift apart: the help page holds the program's --help as it prints it
+// (indented as the page's other sections), within the page's 78 columns and
+// 1500 lines, and each manual page names every option its --help lists.
+TEST_F(Installed, TheHelpPageAndTheManualPagesAreMadeFromHelp) {
+    const RunResult help = RunThere("skydome", "--help");
+    ASSERT_EQ(help.status, 0);
+    std::string indented;
+    for (const std::string& line : Lines(help.output)) indented += line.empty() ? "\n" : "  " + line + "\n";
+    const std::string page = Slurp(prefix / "share" / "kv3skydome" / "readme.txt");
+    EXPECT_NE(page.find("\nSTARTING IT\n\n" + indented + "\nFILES\n"), std::string::npos) << page;
+    EXPECT_EQ(page.find('@'), std::string::npos);
+    const std::vector<std::string> lines = Lines(page);
+    EXPECT_LE(lines.size(), 1500u);
+    for (const std::string& line : lines) EXPECT_LE(line.size(), 78u) << line;
+
+    const std::vector<std::string> options = OptionsListed(help.output);
+    EXPECT_GE(options.size(), 23u);
+    for (const char* option : {"--turbidity", "--location", "--time", "--export-gltf", "--export-panorama",
+                               "--panorama-size", "--export-only", "-vms", "-h", "--help", "--version"}) {
+        EXPECT_NE(std::find(options.begin(), options.end(), option), options.end()) << option;
+    }
+    for (const char* program : {"skydome", "kvdump", "kvimage"}) {
+        SCOPED_TRACE(program);
+        const RunResult own = RunThere(program, "--help");
+        ASSERT_EQ(own.status, 0);
+        const RunResult man =
+            Shell("gzip -dc '" + (prefix / "share" / "man" / "man1" / (std::string(program) + ".1.gz")).string() + "'");
+        ASSERT_EQ(man.status, 0) << man.output;
+        EXPECT_NE(man.output.find(".SH SYNOPSIS\n.B " + std::string(program) + "\n"), std::string::npos) << man.output;
+        EXPECT_NE(man.output.find(std::string(" \"") + program + " " + KV_VERSION + "\" "), std::string::npos);
+        const std::vector<std::string> listed = OptionsListed(own.output);
+        EXPECT_GE(listed.size(), 3u);
+        for (const std::string& option : listed) {
+            EXPECT_NE(man.output.find("\\fB" + Roff(option) + "\\fR"), std::string::npos) << option;
+        }
+    }
+}
+
+// The licence, and what Debian asks of every package: the copyright file
+// (made from LICENSE) and the changelog, compressed, under the package's name.
+TEST_F(Installed, TheCopyrightFileAndTheChangelogComeWithThePrograms) {
+    const fs::path doc = prefix / "share" / "doc" / "skydome";
+    const std::string copyright = Slurp(doc / "copyright");
+    EXPECT_EQ(copyright.rfind("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n", 0), 0u);
+    const std::string licence = Slurp(fs::path(KV_ASSETS_DIR) / ".." / "LICENSE");
+    ASSERT_EQ(licence.rfind("MIT License\n", 0), 0u);
+    const std::size_t holders = licence.find("Copyright (c) ") + 14;
+    EXPECT_NE(copyright.find("\nCopyright: " + licence.substr(holders, licence.find('\n', holders) - holders) + "\n"),
+              std::string::npos)
+        << copyright;
+    EXPECT_NE(copyright.find("\nLicense: Expat\n Permission is hereby granted, free of charge,"), std::string::npos);
+    EXPECT_NE(copyright.find("\n .\n THE SOFTWARE IS PROVIDED \"AS IS\""), std::string::npos) << copyright;
+    const RunResult changelog = Shell("gzip -dc '" + (doc / "changelog.gz").string() + "'");
+    ASSERT_EQ(changelog.status, 0);
+    EXPECT_EQ(changelog.output.rfind(std::string("skydome (") + KV_VERSION + ") unstable; urgency=medium\n", 0), 0u)
+        << changelog.output;
+    EXPECT_NE(changelog.output.find("\n -- "), std::string::npos);
+    EXPECT_EQ(changelog.output.find('@' + std::string("KV_")), std::string::npos);
 }
 
 }  // namespace

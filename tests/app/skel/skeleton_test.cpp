@@ -144,28 +144,46 @@ TEST_F(Skeleton, ErrorMessageReleasesTheKeysAndWritesTheText) {
     EXPECT_NE(err.find("Error initializing Kelvane."), std::string::npos) << err;
 }
 
-// A failure that is no engine error says what it was instead; the note goes
-// with the report, so the next failure without one says there was no error.
-TEST_F(Skeleton, AFailureReportCarriesItsNoteOnce) {
+// A failure report says why in words: the note when the failure was no
+// engine error (once: it goes with the report), else what the engine error
+// means. Module numbers and codes are a debug line, shown only when asked.
+TEST_F(Skeleton, AFailureReportSaysWhyInWordsAndTheCodesOnlyWhenVerbose) {
     const char* was = std::getenv("SDL_VIDEODRIVER");
     const std::string saved = was != nullptr ? was : "";
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    ShellErrorTrailClear();
+    ShellEvent(EventPreInitialise, nullptr);  // the report hook
+    ShellGetSettings()->title = "Box Title";
+    const auto report = [](const char* message) {
+        ::testing::internal::CaptureStderr();
+        ShellReportFailure(message);
+        return ::testing::internal::GetCapturedStderr();
+    };
     ShellNoteFailure("the device selection was closed with EXIT");
-    ::testing::internal::CaptureStderr();
-    ShellReportFailure("Error initializing Kelvane.");
-    const std::string noted = ::testing::internal::GetCapturedStderr();
-    ::testing::internal::CaptureStderr();
-    ShellReportFailure("Error initializing Kelvane.");
-    const std::string plain = ::testing::internal::GetCapturedStderr();
+    const std::string noted = report("Error initializing Kelvane.");
+    const std::string plain = report("Error initializing Kelvane.");
+    ErrorRaise(kIdTextureModule, kErrTextureRead);
+    const std::string engine = report("Cannot create ground texture.");
+    ErrorRaise(kIdTextureModule, kErrTextureRead);
+    const std::string explained = report("Cannot create ground texture.\nThe picture x.png is damaged.");
+    ShellSetVerbose(true);
+    ErrorRaise(kIdTextureModule, kErrTextureRead);
+    const std::string verbose = report("Cannot create ground texture.");
+    const std::string nothing = report("Cannot create world.");
+    ShellSetVerbose(false);
     if (was != nullptr) {
         setenv("SDL_VIDEODRIVER", saved.c_str(), 1);
     } else {
         unsetenv("SDL_VIDEODRIVER");
     }
-    EXPECT_NE(noted.find("  (the device selection was closed with EXIT)\n"), std::string::npos) << noted;
-    EXPECT_EQ(noted.find("reported no error"), std::string::npos) << noted;
-    EXPECT_NE(plain.find("  (the engine reported no error)\n"), std::string::npos) << plain;
+    EXPECT_EQ(noted, "Box Title: Error initializing Kelvane.\nThe device selection was closed with EXIT.\n");
+    EXPECT_EQ(plain, "Box Title: Error initializing Kelvane.\n");
+    EXPECT_EQ(engine, "Box Title: Cannot create ground texture.\nThe texture's picture could not be read.\n");
+    EXPECT_EQ(explained, "Box Title: Cannot create ground texture.\nThe picture x.png is damaged.\n");
+    EXPECT_EQ(verbose,
+              "Box Title: Cannot create ground texture.\nThe texture's picture could not be read.\n"
+              "  debug: the engine error: module 1032, code 0x00000016: the texture's picture could not be "
+              "read\n");
+    EXPECT_EQ(nothing, "Box Title: Cannot create world.\n  debug: the engine reported no error\n");
 }
 
 // Memory functions that count, and can be told to fail.

@@ -16,6 +16,7 @@
 #include "dome_fixture.h"
 #include "engine/image/texture.h"
 #include "engine/stream/chunk.h"
+#include "engine/stream/safe_write.h"
 #include "engine/world/geometry_stream.h"
 #include "engine/world/material.h"
 #include "engine/world/material_list.h"
@@ -270,7 +271,8 @@ TEST_F(DomeSaveTest, AFullDiskKeepsThePreviousFileAndLeavesNothingBehind) {
         std::string message;
         EXPECT_FALSE(Save(&message, &options));
         EXPECT_EQ(message, "Cannot save the dome to " + target.string() +
-                               ": the file could not be written. The file there is unchanged.");
+                               ": the file could not be written. Check that the disk has room, and try again. The "
+                               "file there is unchanged.");
         const std::vector<uint8> kept = ReadFile(target);
         EXPECT_EQ(std::string(kept.begin(), kept.end()), "the dome saved yesterday");
         EXPECT_EQ(Entries(dir), std::vector<std::string>{kDomeFileName});
@@ -285,19 +287,29 @@ TEST_F(DomeSaveTest, AFullDiskKeepsThePreviousFileAndLeavesNothingBehind) {
     EXPECT_EQ(Entries(dir), std::vector<std::string>{kDomeFileName});
 }
 
-TEST_F(DomeSaveTest, AStreamThatCannotOpenOrAMissingFolderIsCannotOpenStream) {
+// What a user reads: the file, why in words, what to do, and that the file
+// there is unchanged only when there was one.
+TEST_F(DomeSaveTest, AStreamThatCannotOpenOrAMissingFolderIsToldInWords) {
     ASSERT_NE(MakeDome(2), nullptr);
     WriteFile(target, "old");
     const DomeSaveOptions refuse{[](const char*, void*) -> Stream* { return nullptr; }, nullptr};
     std::string message;
-    EXPECT_FALSE(Save(&message, &refuse));
-    EXPECT_EQ(message.rfind(std::string(kDomeCannotOpen) + " Cannot save the dome to " + target.string() + ": ", 0), 0u)
-        << message;
+    FileWriteStatus status{};
+    EXPECT_FALSE(DomeSave(clump, target.c_str(), &message, &refuse, &status));
+    EXPECT_TRUE(DomeSaveCouldNotOpen(status));
+    EXPECT_EQ(message.rfind("Cannot save the dome to " + target.string() + ": ", 0), 0u) << message;
+    EXPECT_EQ(message.substr(message.size() - 30), ". The file there is unchanged.") << message;
     EXPECT_EQ(Entries(dir), std::vector<std::string>{kDomeFileName});
     const fs::path missing = dir / "no" / kDomeFileName;
-    EXPECT_FALSE(DomeSave(clump, missing.c_str(), &message));
-    EXPECT_EQ(message, std::string(kDomeCannotOpen) + " Cannot save the dome to " + missing.string() +
-                           ": the file cannot be made (No such file or directory). The file there is unchanged.");
+    EXPECT_FALSE(DomeSave(clump, missing.c_str(), &message, nullptr, &status));
+    EXPECT_TRUE(DomeSaveCouldNotOpen(status));
+    EXPECT_EQ(message, "Cannot save the dome to " + missing.string() +
+                           ": the folder it would go in does not exist (No such file or directory). Make the folder "
+                           "first, or give a name in a folder that exists.");
+    // A folder is no file: nothing there was or is unchanged.
+    EXPECT_FALSE(DomeSave(clump, dir.c_str(), &message, nullptr, &status));
+    EXPECT_EQ(message, "Cannot save the dome to " + dir.string() +
+                           ": it is a folder (Is a directory). Give the name of a file, not of a folder.");
 }
 
 TEST_F(DomeSaveTest, AnUnwritableFolderKeepsThePreviousFile) {
@@ -313,8 +325,9 @@ TEST_F(DomeSaveTest, AnUnwritableFolderKeepsThePreviousFile) {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
         std::string message;
         const bool saved = DomeSave(clump, target.c_str(), &message);
-        const bool told =
-            message.rfind(kDomeCannotOpen, 0) == 0 && message.find("(Permission denied)") != std::string::npos;
+        const bool told = message.find(
+                              ": there is no permission to write in its folder (Permission denied). Give a name in a "
+                              "folder you can write in. The file there is unchanged.") != std::string::npos;
         _exit(saved ? 1 : told ? 0 : 2);
     }
     int status = 0;

@@ -395,11 +395,20 @@ TEST_F(Program, XSavesWhileTheSkyIsOnAndIsNotOfferedWhileItIsOff) {
         [] {
             // A save that cannot be made says so, on screen too.
             fs::create_directory("skydome.dff");
+            ::testing::internal::CaptureStderr();
             Press(SDL_SCANCODE_X);
         },
         [] {
-            EXPECT_NE(std::string(SkydomeGetApp()->status).find("Cannot save the dome to skydome.dff"),
+            const std::string told = ::testing::internal::GetCapturedStderr();
+            // The menu's own words first, then what the user can act on; the
+            // status line has the latter.
+            EXPECT_NE(told.find(": Cannot open stream.\nCannot save the dome to skydome.dff: it is a folder (Is a "
+                                "directory). Give the name of a file, not of a folder.\n"),
                       std::string::npos)
+                << told;
+            EXPECT_EQ(
+                std::string(SkydomeGetApp()->status).rfind("Cannot save the dome to skydome.dff: it is a folder", 0),
+                0u)
                 << SkydomeGetApp()->status;
         },
     };

@@ -274,28 +274,105 @@ TEST(SkydomeOptionValues, TheDomeAndThePictureCannotShareAFile) {
     char pattern[] = "/tmp/kvoptions.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::filesystem::path dir = pattern;
-    const std::string a = (dir / "out").string();
-    EXPECT_NE(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "." / "out").c_str()})
+    const std::string a = (dir / "out.png").string();
+    EXPECT_NE(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "." / "out.png").c_str()})
                   .find("name the same file"),
               std::string::npos);
     // Through a link, to a file that exists.
-    std::ofstream(dir / "out") << "x";
-    std::filesystem::create_symlink("out", dir / "link");
-    EXPECT_NE(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "link").c_str()})
+    std::ofstream(dir / "out.png") << "x";
+    std::filesystem::create_symlink("out.png", dir / "link.png");
+    EXPECT_NE(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "link.png").c_str()})
                   .find("name the same file"),
               std::string::npos);
-    EXPECT_EQ(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "other").c_str()}), "(taken)");
+    EXPECT_EQ(Refusal({"--frames", "1", "--save-dome", a.c_str(), "--screenshot", (dir / "other.png").c_str()}),
+              "(taken)");
     std::filesystem::remove_all(dir);
 }
 
-TEST(SkydomeOptionValues, HelpListsEveryOption) {
+// --help is the one source of the options' help (the help page and the
+// manual page are made from it): every option, in lines that fit the page.
+TEST(SkydomeOptionValues, HelpListsEveryOptionInLinesThatFitThePage) {
     const std::string usage = SkydomeUsage();
-    for (const char* line :
-         {"  -vms  ", "  --frames N  ", "  --screenshot FILE\n", "  --save-dome FILE\n", "  --sun ZENITH,AZIMUTH\n",
-          "  --exposure K  ", "  --resolution R\n", "  --view VIEW  ", "  --look ELEVATION,AZIMUTH\n", "  --fov DEG  ",
-          "  --show LIST  ", "  --software-pipelines\n", "  --turbidity T\n", "  --export-only\n", "  --version  ",
-          "  -h, --help  "}) {
+    for (const char* line : {"  -vms  ",
+                             "  --frames N  ",
+                             "  --screenshot FILE.png\n",
+                             "  --save-dome FILE  ",
+                             "  --sun ZENITH,AZIMUTH  ",
+                             "  --exposure K  ",
+                             "  --resolution R  ",
+                             "  --view VIEW  ",
+                             "  --look ELEVATION,AZIMUTH\n",
+                             "  --fov DEG  ",
+                             "  --show LIST  ",
+                             "  --software-pipelines  ",
+                             "  --turbidity T  ",
+                             "  --location LATITUDE,LONGITUDE\n",
+                             "  --time ISO8601  ",
+                             "  --export-gltf FILE.glb\n",
+                             "  --export-panorama FILE.png|FILE.exr\n",
+                             "  --panorama-size W  ",
+                             "  --export-only  ",
+                             "  --verbose  ",
+                             "  --version  ",
+                             "  -h, --help  "}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(usage.rfind("Usage: skydome [OPTION]... [-vms]\n", 0), 0u);
+    EXPECT_NE(usage.find("\nExit status: 0 "), std::string::npos);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < usage.size(); ++lines) {
+        const std::size_t end = usage.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << "the text ends with a line end";
+        EXPECT_LE(end - at, 76u) << usage.substr(at, end - at);
+        EXPECT_NE(usage[end - 1], ' ') << usage.substr(at, end - at);
+        at = end + 1;
+    }
+    EXPECT_GT(lines, 60u);
+}
+
+// The GNU form, --name=value, is the same as --name value; an option that
+// takes no value refuses one given that way.
+TEST(SkydomeOptionValues, AValueFollowsItsOptionAsTheNextWordOrAfterAnEqualsSign) {
+    SkydomeOptions spaced, joined;
+    std::string error;
+    ASSERT_TRUE(Parse({"skydome", "--sun", "30,200", "--frames", "2", "--save-dome", "a=b.dff", "--show", "none,wire",
+                       "--turbidity", "4"},
+                      &spaced, &error))
+        << error;
+    ASSERT_TRUE(
+        Parse({"skydome", "--sun=30,200", "--frames=2", "--save-dome=a=b.dff", "--show=none,wire", "--turbidity=4"},
+              &joined, &error))
+        << error;
+    EXPECT_EQ(joined.sunZenith, 30.0f);
+    EXPECT_EQ(joined.sunAzimuth, 200.0f);
+    EXPECT_EQ(joined.frames, 2);
+    EXPECT_EQ(joined.saveDome, "a=b.dff");
+    EXPECT_EQ(joined.turbidity, spaced.turbidity);
+    EXPECT_EQ(joined.showWire, spaced.showWire);
+    EXPECT_EQ(joined.showGround, spaced.showGround);
+    // Given after "=", a value that begins with "--" is the value asked for.
+    ASSERT_TRUE(Parse({"skydome", "--save-dome=--x.dff"}, &joined, &error)) << error;
+    EXPECT_EQ(joined.saveDome, "--x.dff");
+
+    EXPECT_EQ(Refusal({"--sun=90,20"}).rfind("--sun: the zenith angle 90 is out of range", 0), 0u);
+    EXPECT_EQ(Refusal({"--save-dome="}), "--save-dome needs a file name");
+    EXPECT_EQ(Refusal({"--frames="}), "--frames needs a whole number of frames, 0 or more, not \"\"");
+    EXPECT_EQ(Refusal({"--export-only=yes"}), "--export-only takes no value, not \"yes\"");
+    EXPECT_EQ(Refusal({"--version=1"}), "--version takes no value, not \"1\"");
+    EXPECT_EQ(Refusal({"--colour=red"}), "unknown option --colour (see --help)");
+    EXPECT_EQ(Refusal({"-vms=1"}), "unknown option -vms=1 (see --help)");
+}
+
+// The picture is PNG: a name that says another format is refused, as the
+// panorama's is; a device or a pipe takes it under its own name.
+TEST(SkydomeOptionValues, AScreenshotIsWrittenOnlyUnderAPngName) {
+    for (const char* name : {"s.jpg", "s", "s.png.bmp", "s.PNG.tmp"}) {
+        EXPECT_EQ(Refusal({"--frames", "1", "--screenshot", name}),
+                  std::string("--screenshot needs a file name ending in .png (the picture is written as PNG), not \"") +
+                      name + "\"");
+    }
+    for (const char* name : {"s.png", "S.PNG", "/tmp/.png.png", "/dev/null"}) {
+        EXPECT_EQ(Refusal({"--frames", "1", "--screenshot", name}), "(taken)") << name;
     }
 }
 
@@ -311,7 +388,6 @@ TEST(SkydomeOptionValues, VersionIsTakenAloneOrWithAnythingWellFormed) {
     ASSERT_TRUE(Parse({"skydome", "--screenshot", "a.png", "--version"}, &p, &error)) << error;
     EXPECT_TRUE(p.version);
     EXPECT_EQ(Refusal({"--version", "--frames", "x"}).rfind("--frames needs ", 0), 0u);
-    EXPECT_EQ(Refusal({"--version=1"}), "unknown option --version=1 (see --help)");
     // Major.minor.patch, as the package takes it.
     const std::string v = SkydomeVersion();
     EXPECT_EQ(std::count(v.begin(), v.end(), '.'), 2) << v;

@@ -64,7 +64,7 @@ const unsigned char* Pixel(const Picture& p, int x, int y) {
 
 TEST(SkydomeRun, TheHelpTextLiesBesideTheProgram) {
     // The help page is found there when the program is started from another
-    // folder.
+    // folder: the text of assets/readme.txt with the options from --help.
     const std::string program = KV_SKYDOME_PROGRAM;
     const std::string beside = program.substr(0, program.rfind('/') + 1) + "readme.txt";
     std::ifstream a(beside, std::ios::binary), b(std::string(KV_ASSETS_DIR) + "readme.txt", std::ios::binary);
@@ -72,8 +72,14 @@ TEST(SkydomeRun, TheHelpTextLiesBesideTheProgram) {
     ASSERT_TRUE(b.good());
     const std::string built((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
     const std::string written((std::istreambuf_iterator<char>(b)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(built, written);
-    EXPECT_EQ(written.rfind("KV3 SKYDOME CREATOR - HELP", 0), 0u);
+    const std::size_t marker = written.find("@SKYDOME_HELP@\n");
+    ASSERT_NE(marker, std::string::npos);
+    const std::string before = written.substr(0, marker), after = written.substr(marker + 15);
+    ASSERT_GT(built.size(), before.size() + after.size());
+    EXPECT_EQ(built.substr(0, before.size()), before);
+    EXPECT_EQ(built.substr(built.size() - after.size()), after);
+    EXPECT_EQ(built.substr(before.size()).rfind("  Usage: skydome [OPTION]... [-vms]\n", 0), 0u);
+    EXPECT_EQ(built.rfind("KV3 SKYDOME CREATOR - HELP", 0), 0u);
 }
 
 TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
@@ -149,7 +155,10 @@ TEST(SkydomeRun, BadOptionsAreRefusedWithAMessage) {
 TEST(SkydomeRun, UnwritableScreenshotFailsTheRun) {
     const RunResult run = RunSkydome("-vms --frames 1 --screenshot no/such/folder/out.png");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("cannot write the screenshot"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Cannot write the screenshot no/such/folder/out.png: the folder it would go in does not "
+                              "exist"),
+              std::string::npos)
+        << run.output;
 }
 
 TEST(SkydomeOptions, ScreenshotNeedsAFileAndFrames) {
@@ -241,10 +250,19 @@ TEST(SkydomeRun, SavedDomesKeepTheirBytes) {
     }
 }
 
-TEST(SkydomeRun, AFailedSaveIsReportedAndFailsTheRun) {
+// What failed, on which file, why and what to do, in words: no engine codes,
+// and no "unchanged" file where there was none.
+TEST(SkydomeRun, AFailedSaveIsReportedInWordsAndFailsTheRun) {
     RunResult run = RunSkydome("-vms --frames 1 --save-dome /no/such/folder/sky.dff");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("Cannot open stream."), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Cannot save the dome to /no/such/folder/sky.dff: the folder it would go in does not "
+                              "exist (No such file or directory). Make the folder first, or give a name in a folder "
+                              "that exists.\n"),
+              std::string::npos)
+        << run.output;
+    for (const char* internal : {"Cannot open stream.", "unchanged", "module", "0x"}) {
+        EXPECT_EQ(run.output.find(internal), std::string::npos) << internal << "\n" << run.output;
+    }
     run = RunSkydome("-vms --frames 1 --save-dome /tmp");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("Cannot save the dome to /tmp: it is a folder"), std::string::npos) << run.output;
@@ -549,8 +567,9 @@ TEST_F(SkydomeInFolder, NamesAreTakenAsGivenAndLinksWrittenThrough) {
     // path and the reason.
     run = Run({"-vms", "--frames", "1", "--save-dome", longName, "--screenshot", "missing/x.png"});
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find(
-                  "cannot write the screenshot missing/x.png: the file cannot be made (No such file or directory)"),
+    EXPECT_NE(run.output.find("Cannot write the screenshot missing/x.png: the folder it would go in does not exist (No "
+                              "such file or directory). Make the folder first, or give a name in a folder that "
+                              "exists.\n"),
               std::string::npos)
         << run.output;
     EXPECT_EQ(ReadBytes(Path(longName)).size(), 21840u);
@@ -569,7 +588,9 @@ TEST_F(SkydomeInFolder, AFileSizeLimitFailsTheSaveAndKeepsTheOldFile) {
     std::ofstream(dir / "sky.dff") << "the dome saved yesterday";
     const RunResult run = Run({"-vms", "--frames", "1", "--save-dome", "sky.dff"}, 10000);
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find("Cannot save the dome to sky.dff: the file could not be written (File too large)"),
+    EXPECT_NE(run.output.find("Cannot save the dome to sky.dff: it would grow past the largest file allowed (the "
+                              "file-size limit) (File too large). Raise the limit (ulimit -f), or write to another "
+                              "disk. The file there is unchanged.\n"),
               std::string::npos)
         << run.output;
     const std::vector<uint8_t> kept = ReadBytes(Path("sky.dff"));
@@ -584,13 +605,13 @@ TEST_F(SkydomeInFolder, DevicesAreWrittenInPlaceNeverReplaced) {
     ASSERT_EQ(mknod(Path("null").c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
     RunResult run = Run({"-vms", "--frames", "1", "--save-dome", "full", "--screenshot", "null"});
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find("Cannot save the dome to full: the file could not be written (No space left on device)"),
+    EXPECT_NE(run.output.find("Cannot save the dome to full: the disk is full (No space left on device). Free some "
+                              "space, or write to another disk.\n"),
               std::string::npos)
         << run.output;
     run = Run({"-vms", "--frames", "1", "--save-dome", "null", "--screenshot", "full"});
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find("cannot write the screenshot full: the file could not be written (No space left on "
-                              "device)"),
+    EXPECT_NE(run.output.find("Cannot write the screenshot full: the disk is full (No space left on device)"),
               std::string::npos)
         << run.output;
     EXPECT_TRUE(std::filesystem::is_character_file(dir / "full"));
@@ -692,6 +713,104 @@ TEST(SkydomeRun, AFailedExportNamesTheFileFailsTheRunAndLeavesNothingBehind) {
         std::filesystem::remove(f / "d.dff");
     }
     EXPECT_EQ(ReadBytes(f / "p.exr").size(), 4u);
+}
+
+// A picture the program finds but cannot read is named, with what is wrong
+// with it in the readers' words and what to do; the engine's codes only with
+// --verbose.
+TEST(SkydomeRun, ADamagedPictureIsNamedWithWhatIsWrongWithIt) {
+    namespace fs = std::filesystem;
+    RunFolder folder;
+    ASSERT_FALSE(folder.dir.empty());
+    const fs::path dir = folder.dir;
+    const fs::path program = KV_SKYDOME_PROGRAM;
+    fs::create_directories(dir / "bin" / "textures");
+    fs::copy_file(program, dir / "bin" / "skydome");
+    for (const auto& e : fs::directory_iterator(program.parent_path() / "textures"))
+        fs::copy_file(e.path(), dir / "bin" / "textures" / e.path().filename());
+    // The ground cut off after its header; the fourth flare's mask cut inside its own.
+    fs::resize_file(dir / "bin" / "textures" / "ground.png", 40);
+    const std::string run = "cd '" + dir.string() + "' && bin/skydome -vms --frames 1 ";
+    RunResult r = test::RunCommand(run + "2>&1");
+    EXPECT_EQ(r.status, 1) << r.output;
+    // The pictures are found beside the program.
+    const std::string ground = (dir / "bin" / "textures" / "ground.png").string();
+    EXPECT_NE(r.output.find("KV3 Skydome Creator: Cannot create ground texture.\nThe picture " + ground +
+                            " cannot be read: the file ends early. Put a PNG or BMP picture there (kvimage " + ground +
+                            " says what the program makes of it), or install the program again.\n"),
+              std::string::npos)
+        << r.output;
+    for (const char* internal : {"engine error", "module", "0x"}) {
+        EXPECT_EQ(r.output.find(internal), std::string::npos) << internal << "\n" << r.output;
+    }
+    r = test::RunCommand(run + "--verbose 2>&1");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("  debug: first engine error: module "), std::string::npos) << r.output;
+
+    fs::copy_file(program.parent_path() / "textures" / "ground.png", dir / "bin" / "textures" / "ground.png",
+                  fs::copy_options::overwrite_existing);
+    fs::resize_file(dir / "bin" / "textures" / "flare3m.bmp", 20);
+    r = test::RunCommand(run + "2>&1");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(
+        r.output.find("KV3 Skydome Creator: Error initializing camera flares.\nThe picture " +
+                      (dir / "bin" / "textures" / "flare3m.bmp").string() + " cannot be read: the file ends early."),
+        std::string::npos)
+        << r.output;
+}
+
+// Without a display a run with no end of its own would spin unseen until
+// interrupted: it stops at once and says what to do instead. The video
+// system's messages about the drivers it tried are not the user's concern.
+TEST(SkydomeRun, WithoutADisplayARunWithNoEndStopsAndSaysWhatToDo) {
+    const std::string headless = "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER -u XDG_RUNTIME_DIR";
+    for (const std::string& environment : {headless, headless + " SDL_VIDEODRIVER=offscreen"}) {
+        SCOPED_TRACE(environment);
+        const RunResult run = RunSkydome("-vms", environment + " timeout 60");
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_EQ(run.output.rfind("skydome: the program needs a display to show its window, and there is none (", 0),
+                  0u)
+            << run.output;
+        for (const char* pointer : {" --frames N ", "SDL_VIDEODRIVER=offscreen skydome", " --export-only "}) {
+            EXPECT_NE(run.output.find(pointer), std::string::npos) << pointer << "\n" << run.output;
+        }
+        EXPECT_EQ(run.output.find("XDG_RUNTIME_DIR"), std::string::npos) << run.output;
+    }
+    // With an end of its own it runs there.
+    const RunResult frames = RunSkydome("-vms --frames 1", headless + " SDL_VIDEODRIVER=offscreen");
+    EXPECT_EQ(frames.status, 0) << frames.output;
+    EXPECT_EQ(frames.output, "");
+}
+
+// --name=value is the GNU form of --name value: the same run, the same dome.
+TEST(SkydomeRun, OptionsTakeTheirValuesAfterAnEqualsSignToo) {
+    RunFolder f;
+    const RunResult spaced =
+        RunSkydome("-vms --frames 1 --sun 30,200 --resolution 5 --turbidity 3 --save-dome " + (f / "spaced.dff"));
+    ASSERT_EQ(spaced.status, 0) << spaced.output;
+    const RunResult joined =
+        RunSkydome("-vms --frames=1 --sun=30,200 --resolution=5 --turbidity=3 --save-dome=" + (f / "joined.dff"));
+    ASSERT_EQ(joined.status, 0) << joined.output;
+    EXPECT_FALSE(ReadBytes(f / "spaced.dff").empty());
+    EXPECT_EQ(ReadBytes(f / "joined.dff"), ReadBytes(f / "spaced.dff"));
+    const RunResult flag = RunSkydome("-vms --frames=1 --export-only=yes");
+    EXPECT_EQ(flag.status, 2);
+    EXPECT_EQ(flag.output, "skydome: --export-only takes no value, not \"yes\"\n");
+}
+
+// The screenshot is PNG bytes: a name that says another format is refused
+// before anything runs, and nothing is written under it.
+TEST(SkydomeRun, AScreenshotUnderANameThatIsNotPngIsRefused) {
+    RunFolder f;
+    for (const char* name : {"s.jpg", "s.bmp", "s"}) {
+        const RunResult run = RunSkydome("-vms --frames 1 --screenshot " + (f / name));
+        EXPECT_EQ(run.status, 2) << name;
+        EXPECT_EQ(run.output,
+                  "skydome: --screenshot needs a file name ending in .png (the picture is written as "
+                  "PNG), not \"" +
+                      (f / name) + "\"\n");
+    }
+    EXPECT_TRUE(f.Entries().empty());
 }
 
 }  // namespace

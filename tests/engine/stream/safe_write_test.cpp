@@ -282,5 +282,72 @@ TEST_F(FileWriteTest, TheDataIsOnDiskBeforeTheRenameAndAFailedSyncKeepsTheOldFil
     EXPECT_EQ(Entries(), std::vector<std::string>{"sky.dff"});
 }
 
+// What a user reads about a failed write: why, in words, with the system's
+// reason; what to do; and that the file there is unchanged only when there
+// was one.
+TEST_F(FileWriteTest, AFailureIsToldInWordsAndTheKeptFileOnlyWhenThereWasOne) {
+    char text[512];
+    FileWriteStatus status{};
+    EXPECT_FALSE(Write(dir / "missing" / "sky.dff", "x", &status));
+    EXPECT_EQ(status.kept, 0);
+    EXPECT_STREQ(FileWriteProblem(&status, text, sizeof text),
+                 "the folder it would go in does not exist (No such file or directory). Make the folder first, or "
+                 "give a name in a folder that exists");
+
+    // No room for the new file beside one saved before.
+    WriteText(dir / "sky.dff", "old");
+    static const FileWriteSystem full = {.makeTemp =
+                                             [](char*) {
+                                                 errno = ENOSPC;
+                                                 return -1;
+                                             },
+                                         .open = [](const char* path, int flags) { return ::open(path, flags); },
+                                         .sync = fsync,
+                                         .close = close,
+                                         .rename = [](const char* a, const char* b) { return std::rename(a, b); },
+                                         .unlink = unlink};
+    FileWriteSetSystem(&full);
+    EXPECT_FALSE(Write(dir / "sky.dff", "new", &status));
+    FileWriteSetSystem(nullptr);
+    EXPECT_EQ(status.kept, 1);
+    EXPECT_STREQ(FileWriteProblem(&status, text, sizeof text),
+                 "the disk is full (No space left on device). Free some space, or write to another disk. The file "
+                 "there is unchanged");
+    EXPECT_EQ(ReadText(dir / "sky.dff"), "old");
+
+    const FileWriteStatus tooLarge{FileWriteData, EFBIG, 1};
+    EXPECT_STREQ(FileWriteReason(&tooLarge), "it would grow past the largest file allowed (the file-size limit)");
+    EXPECT_STREQ(FileWriteAdvice(&tooLarge), "Raise the limit (ulimit -f), or write to another disk");
+    const FileWriteStatus denied{FileWriteCreate, EACCES, 0};
+    EXPECT_STREQ(FileWriteReason(&denied), "there is no permission to write in its folder");
+    const FileWriteStatus shortWrite{FileWriteShort, 0, 1};
+    EXPECT_STREQ(FileWriteReason(&shortWrite), "not every byte reached the disk");
+    const FileWriteStatus folder{FileWriteFolder, EISDIR, 0};
+    EXPECT_STREQ(FileWriteAdvice(&folder), "Give the name of a file, not of a folder");
+    // Cut short, never past the room given.
+    char small[12];
+    EXPECT_STREQ(FileWriteProblem(&tooLarge, small, sizeof small), "it would gr");
+}
+
+// /dev/stdout is a link to /proc/self/fd/1, whose own target ("pipe:[...]")
+// is no path: a pipe reached that way is written in place by its name.
+TEST_F(FileWriteTest, APipeBehindTheKernelsOwnLinksIsWrittenInPlace) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string name = "/proc/self/fd/" + std::to_string(fds[1]);
+    FileWrite w;
+    ASSERT_TRUE(FileWriteBegin(&w, name.c_str()));
+    EXPECT_TRUE(FileWriteInPlace(&w));
+    EXPECT_EQ(std::string(FileWritePath(&w)), name);
+    FileWriteAbort(&w);
+    ASSERT_TRUE(Write(name, "piped"));
+    char got[6] = {};
+    ASSERT_EQ(read(fds[0], got, 5), 5);
+    EXPECT_STREQ(got, "piped");
+    close(fds[0]);
+    close(fds[1]);
+    EXPECT_TRUE(Entries().empty());
+}
+
 }  // namespace
 }  // namespace kv::test
