@@ -415,9 +415,12 @@ bool GlRasterCreate(void*, void* rasterArg, int32 flags) {
     GlRasterData* ext = GlRasterExt(r);
     *ext = GlRasterData{};
     const int32 type = Type(r);
-    if (r->width == 0 || r->height == 0) {
+    // The low byte above the type bits is the raster's flags; the lock bits
+    // below them are the device's own.
+    r->rasterFlags = static_cast<uint8>(flags & kRasterCreateFlagsMask);
+    if (r->width == 0 || r->height == 0 || (r->rasterFlags & kRasterDontAllocate) != 0) {
         r->stride = r->width * 4;
-        r->rasterFlags = kRasterDontAllocate;
+        r->rasterFlags |= kRasterDontAllocate;
         if (r->depth == 0) r->depth = 32;
         return true;
     }
