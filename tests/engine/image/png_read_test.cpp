@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/image/png_read.h"
@@ -322,22 +323,21 @@ TEST_F(PngRead, TextAndOtherUnusedChunksAreSkippedUnread) {
 }
 
 TEST_F(PngRead, TheSizeCheckCountsTheBytesThePictureBecomes) {
-    // 1 bit a pixel, 32768 x 32768: 128 MiB packed in the file, but a byte a
-    // pixel (1 GiB) once read. The file is large enough for deflate to hold
-    // the packed rows, far too small for what they become.
-    const uint32 side = 32768;
+    // 1 bit a pixel, 16384 x 8192: 16 MiB packed in the file, within what
+    // any file may hold and what 20000 bytes of deflate can, but a byte a
+    // pixel (128 MiB) once read, which needs a file of 4 MiB.
     Png header;
     header.bitDepth = 1;
     header.colorType = PNG_COLOR_TYPE_GRAY;
     header.rows = {0};
     std::vector<uint8> bytes = header.Bytes();
     bytes.resize(33);
-    for (int32 at : {16, 20}) {
+    for (auto [at, side] : {std::pair{16, 16384u}, std::pair{20, 8192u}}) {
         for (int32 i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8>(side >> (24 - 8 * i));
     }
     const uint32 crc = static_cast<uint32>(crc32(0, bytes.data() + 12, 17));
     for (int32 i = 0; i < 4; ++i) bytes[29 + i] = static_cast<uint8>(crc >> (24 - 8 * i));
-    PutChunk(&bytes, "IDAT", std::vector<uint8>(140000, 0));
+    PutChunk(&bytes, "IDAT", std::vector<uint8>(20000, 0));
     PutChunk(&bytes, "IEND", {});
     test::Counted::largest = 0;
     EXPECT_EQ(Read(bytes), nullptr);
