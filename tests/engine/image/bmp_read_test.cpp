@@ -76,8 +76,30 @@ struct Bmp {
     }
 };
 
+// A run-length BMP (8 or 4 bits) whose palette entry i is red 256 / entries · i.
+Bmp RunLength(uint32 bits, int32 width, int32 height) {
+    Bmp bmp;
+    bmp.bitCount = bits;
+    bmp.compression = bits == 8 ? 1 : 2;
+    bmp.width = width;
+    bmp.height = height;
+    const int32 entries = 1 << bits;
+    for (int32 i = 0; i < entries; ++i) {
+        bmp.palette.insert(bmp.palette.end(), {0, 0, static_cast<uint8>(i * (256 / entries)), 0});
+    }
+    return bmp;
+}
+
 class BmpRead : public test::ReaderTest {
   protected:
+    // Every pixel's index, top row first.
+    static std::vector<uint8> Indices(const Image* image) {
+        std::vector<uint8> out;
+        for (int32 y = 0; y < image->height; ++y) {
+            for (int32 x = 0; x < image->width; ++x) out.push_back(Index(image, x, y));
+        }
+        return out;
+    }
     Image* Read(const Bmp& bmp, const char* name = "t.bmp") { return Read(bmp.Bytes(), name); }
     Image* Read(const std::vector<uint8>& bytes, const char* name = "t.bmp") {
         return ReadChecked(BmpImageRead, Write(name, bytes));
@@ -132,19 +154,34 @@ TEST_F(BmpRead, InfoHeadersOfEveryVersionReadFourBytePalettes) {
     }
 }
 
-TEST_F(BmpRead, FewerColoursThanTheBitsAllowAndCoreHeaders) {
-    // Two colours used of 256: the rest of the palette is opaque black.
-    Bmp used;
-    used.bitCount = 8;
-    used.width = 2;
-    used.colorsUsed = 2;
-    used.palette = {10, 20, 30, 0, 40, 50, 60, 0};
-    used.pixels = {1, 200, 0, 0};
-    Image* image = Read(used);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(Pixel(image, 0, 0), (RGBA{60, 50, 40, 255}));
-    EXPECT_EQ(Pixel(image, 1, 0), (RGBA{0, 0, 0, 255}));
-    ImageDestroy(image);
+TEST_F(BmpRead, ColoursUsedBelowOrAboveWhatTheBitsAllowAndCoreHeaders) {
+    // Two colours used of 256: the rest of the palette is opaque black. 300
+    // used of 256: the full palette (entry i: red i, blue 7).
+    std::vector<uint8> full;
+    for (int32 i = 0; i < 256; ++i) full.insert(full.end(), {7, 0, static_cast<uint8>(i), 0});
+    struct Case {
+        uint32 used;
+        std::vector<uint8> palette;
+        std::vector<uint8> pixels;
+        RGBA first, second;
+    };
+    const Case cases[] = {{2, {10, 20, 30, 0, 40, 50, 60, 0}, {1, 200, 0, 0}, {60, 50, 40, 255}, {0, 0, 0, 255}},
+                          {300, full, {255, 3, 0, 0}, {255, 0, 7, 255}, {3, 0, 7, 255}}};
+    Image* image = nullptr;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.used);
+        Bmp used;
+        used.bitCount = 8;
+        used.width = 2;
+        used.colorsUsed = c.used;
+        used.palette = c.palette;
+        used.pixels = c.pixels;
+        image = Read(used);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(Pixel(image, 0, 0), c.first);
+        EXPECT_EQ(Pixel(image, 1, 0), c.second);
+        ImageDestroy(image);
+    }
 
     // Core header, 4 bits: 16 entries of 3 bytes, high nibble first.
     Bmp core4;
@@ -178,12 +215,7 @@ TEST_F(BmpRead, FewerColoursThanTheBitsAllowAndCoreHeaders) {
 }
 
 TEST_F(BmpRead, RunLengthRowsDecodeBottomUp) {
-    Bmp bmp;
-    bmp.bitCount = 8;
-    bmp.compression = 1;
-    bmp.width = 4;
-    bmp.height = 3;
-    for (int32 i = 0; i < 256; ++i) bmp.palette.insert(bmp.palette.end(), {0, 0, static_cast<uint8>(i), 0});
+    Bmp bmp = RunLength(8, 4, 3);
     bmp.pixels = {
         4, 9, 0, 0,                    // bottom row: a run of four
         0, 3, 1, 2, 3, 0, 1, 5, 0, 0,  // literal of three and its pad byte, then a run of one
@@ -191,23 +223,14 @@ TEST_F(BmpRead, RunLengthRowsDecodeBottomUp) {
     };
     Image* image = Read(bmp);
     ASSERT_NE(image, nullptr);
-    const std::vector<uint8> expected = {1, 1, 0, 0, 1, 2, 3, 5, 9, 9, 9, 9};
-    std::vector<uint8> got;
-    for (int32 y = 0; y < 3; ++y) {
-        for (int32 x = 0; x < 4; ++x) got.push_back(Index(image, x, y));
-    }
-    EXPECT_EQ(got, expected);
+    EXPECT_EQ(Indices(image), (std::vector<uint8>{1, 1, 0, 0, 1, 2, 3, 5, 9, 9, 9, 9}));
     ImageDestroy(image);
 
     // The end of the bitmap keeps the row where it was and leaves the rest blank.
     bmp.pixels = {4, 7, 0, 0, 2, 3, 0, 1};
     image = Read(bmp);
     ASSERT_NE(image, nullptr);
-    got.clear();
-    for (int32 y = 0; y < 3; ++y) {
-        for (int32 x = 0; x < 4; ++x) got.push_back(Index(image, x, y));
-    }
-    EXPECT_EQ(got, (std::vector<uint8>{0, 0, 0, 0, 3, 3, 0, 0, 7, 7, 7, 7}));
+    EXPECT_EQ(Indices(image), (std::vector<uint8>{0, 0, 0, 0, 3, 3, 0, 0, 7, 7, 7, 7}));
     ImageDestroy(image);
 
     // A position delta anywhere fails; so does a run past the row buffer
@@ -221,12 +244,7 @@ TEST_F(BmpRead, RunLengthRowsDecodeBottomUp) {
 }
 
 TEST_F(BmpRead, FourBitRunLengthsAlternateNibblesAndPadLiteralsToWords) {
-    Bmp bmp;
-    bmp.bitCount = 4;
-    bmp.compression = 2;
-    bmp.width = 7;
-    bmp.height = 3;
-    for (int32 i = 0; i < 16; ++i) bmp.palette.insert(bmp.palette.end(), {0, 0, static_cast<uint8>(16 * i), 0});
+    Bmp bmp = RunLength(4, 7, 3);
     bmp.pixels = {
         5, 0x12, 2,    0x34, 0,    0,           // bottom row: 1 2 1 2 1, then 3 4
         0, 3,    0xAB, 0xC0, 3,    0xEF, 0, 0,  // three literal pixels in two bytes (a word), then e f e
@@ -236,13 +254,9 @@ TEST_F(BmpRead, FourBitRunLengthsAlternateNibblesAndPadLiteralsToWords) {
     Image* image = Read(bmp);
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->depth, 4);
-    std::vector<uint8> got;
-    for (int32 y = 0; y < 3; ++y) {
-        for (int32 x = 0; x < 7; ++x) got.push_back(Index(image, x, y));
-    }
-    EXPECT_EQ(got, (std::vector<uint8>{9,  8,  7,  6,  5,  0,  0,     // top
-                                       10, 11, 12, 14, 15, 14, 0,     // middle
-                                       1,  2,  1,  2,  1,  3,  4}));  // bottom
+    EXPECT_EQ(Indices(image), (std::vector<uint8>{9,  8,  7,  6,  5,  0,  0,     // top
+                                                  10, 11, 12, 14, 15, 14, 0,     // middle
+                                                  1,  2,  1,  2,  1,  3,  4}));  // bottom
     EXPECT_EQ(Pixel(image, 0, 0), (RGBA{144, 0, 0, 255}));
     ImageDestroy(image);
 
@@ -261,12 +275,7 @@ TEST_F(BmpRead, FourBitRunLengthsAlternateNibblesAndPadLiteralsToWords) {
 
 TEST_F(BmpRead, RunsMayPassTheWidthAsFarAsTheRowBufferReaches) {
     // 5 pixels wide: stored rows of 8 bytes, a run buffer of 8 · 3 = 24.
-    Bmp bmp;
-    bmp.bitCount = 8;
-    bmp.compression = 1;
-    bmp.width = 5;
-    bmp.height = 2;
-    for (int32 i = 0; i < 256; ++i) bmp.palette.insert(bmp.palette.end(), {0, 0, static_cast<uint8>(i), 0});
+    Bmp bmp = RunLength(8, 5, 2);
     bmp.pixels = {5, 1, 0, 0, 24, 2, 0, 0};  // the last row runs on to the buffer's end
     Image* image = Read(bmp);
     ASSERT_NE(image, nullptr);
@@ -281,20 +290,6 @@ TEST_F(BmpRead, RunsMayPassTheWidthAsFarAsTheRowBufferReaches) {
     bmp.pixels = {5, 1, 0, 0, 25, 2, 0, 0};
     EXPECT_EQ(Read(bmp), nullptr);
     EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileMalformed));
-}
-
-TEST_F(BmpRead, MoreColoursUsedThanTheBitsIndexReadsTheFullPalette) {
-    Bmp bmp;
-    bmp.bitCount = 8;
-    bmp.colorsUsed = 300;
-    bmp.width = 2;
-    for (int32 i = 0; i < 256; ++i) bmp.palette.insert(bmp.palette.end(), {0, static_cast<uint8>(i), 7, 0});
-    bmp.pixels = {255, 3, 0, 0};
-    Image* image = Read(bmp);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(Pixel(image, 0, 0), (RGBA{7, 255, 0, 255}));
-    EXPECT_EQ(Pixel(image, 1, 0), (RGBA{7, 3, 0, 255}));
-    ImageDestroy(image);
 }
 
 TEST_F(BmpRead, SixteenBitPixelsAreFiveFiveFiveUnlessMasksSayOtherwise) {
@@ -465,11 +460,7 @@ TEST_F(BmpRead, ARunLengthPictureMayBeThirtyTwoTimesItsFileBeyondSixtyFourMebiby
     // of that, whatever its run-length data says.
     for (uint32 compression : {1u, 2u}) {
         SCOPED_TRACE(compression);
-        Bmp bmp;
-        bmp.bitCount = compression == 1 ? 8 : 4;
-        bmp.compression = compression;
-        bmp.width = 8192;
-        bmp.height = 8200;
+        Bmp bmp = RunLength(compression == 1 ? 8 : 4, 8192, 8200);
         bmp.pixels = {0, 1};
         EXPECT_EQ(Read(bmp), nullptr);
         EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileTooLarge));
