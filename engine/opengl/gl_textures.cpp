@@ -415,8 +415,8 @@ bool GlRasterCreate(void*, void* rasterArg, int32 flags) {
     GlRasterData* ext = GlRasterExt(r);
     *ext = GlRasterData{};
     const int32 type = Type(r);
-    // The low byte above the type bits is the raster's flags; the lock bits
-    // below them are the device's own.
+    // Bits 3 to 7 of the create flags are kept as the raster's flags; bits 1
+    // and 2 there are the device's own lock marks.
     r->rasterFlags = static_cast<uint8>(flags & kRasterCreateFlagsMask);
     if (r->width == 0 || r->height == 0 || (r->rasterFlags & kRasterDontAllocate) != 0) {
         r->stride = r->width * 4;
