@@ -122,9 +122,12 @@ bool EngineOpen(const EngineOpenParams* params) {
     LinkListInitialize(&instance->dirtyFrameList);
     current = instance;
 
-    if (openDevice == nullptr ||
-        !openDevice->system(DeviceGetDeviceRecord, &current->dOpenDevice, &current->memoryFuncs, 0) ||
-        !DeviceCall(DeviceOpen, nullptr, const_cast<EngineOpenParams*>(params), 0)) {
+    // The record is what DeviceCall reaches the device through, so this one
+    // request goes to the device itself; its failure is reported all the same.
+    const bool haveRecord = openDevice != nullptr &&
+                            openDevice->system(DeviceGetDeviceRecord, &current->dOpenDevice, &current->memoryFuncs, 0);
+    if (!haveRecord) UnsupportedRequest();
+    if (!haveRecord || !DeviceCall(DeviceOpen, nullptr, const_cast<EngineOpenParams*>(params), 0)) {
         staticInstance = *instance;
         LinkListInitialize(&staticInstance.dirtyFrameList);
         current = &staticInstance;

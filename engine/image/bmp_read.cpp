@@ -21,11 +21,6 @@ constexpr uint32 kAlphaMaskInHeader = 56;   // ... and from here on the alpha ma
 constexpr uint32 kLargestKnownHeader = 124;
 constexpr uint32 kLargestHeader = 4096;  // beyond this the size field is not a header size
 
-// A run-length file may end its bitmap early and leave the rest blank, so its
-// pixel count is bounded by its data (a two-byte pair decodes to at most 255
-// pixels) only above a size that is always allowed.
-constexpr int64_t kRunLengthFreePixels = int64_t{16} << 20;
-constexpr int64_t kRunLengthPixelsPerByte = 128;
 constexpr int32 kRowsReadBytes = 64 * 1024;
 
 enum Compression : uint32 {
@@ -91,7 +86,8 @@ struct BmpReader {
     int32 bitCount;
     uint32 compression;
     int32 rowBytes;
-    bool bitFields;  // 16 or 32 bits through masks (16 without: 5-5-5)
+    int32 runRowBytes;  // a run-length row's buffer: room for runs past the width
+    bool bitFields;     // 16 or 32 bits through masks (16 without: 5-5-5)
     bool hasAlpha;
     uint8 alphaSeen;  // OR of every alpha read through the alpha mask
     Channel red, green, blue, alpha;
@@ -100,6 +96,9 @@ struct BmpReader {
     int32 rowsPerRead;
     Image* image;
 };
+
+// 1 and 4 bits a pixel become depth 4, 8 bits depth 8, the rest depth 32.
+int32 ImageDepthFor(int32 bitCount) { return bitCount <= 4 ? 4 : (bitCount == 8 ? 8 : 32); }
 
 bool Fail(int32 module, int32 code) {
     ErrorRaise(module, code);
@@ -184,13 +183,26 @@ bool ReadRaw(BmpReader* r) {
     return true;
 }
 
-// 8-bit run-length rows, bottom row first. Pixels no pair reaches (a row
-// ended early, rows after the end of the bitmap) are index 0.
+// Run-length rows (8 or 4 bits), bottom row first. A row is decoded into the
+// layout of a stored row, then converted. Pixels no pair reaches (a row ended
+// early, rows after the end of the bitmap) are index 0.
 bool ReadRunLength(BmpReader* r) {
     std::memset(r->image->pixels, 0, static_cast<std::size_t>(r->image->stride) * r->height);
-    const int32 limit = r->rowBytes;
+    const bool nibbles = r->compression == kCompressRle4;
+    // Pixels the row buffer holds; a run or literal past them is refused.
+    const int32 limit = nibbles ? 2 * r->runRowBytes : r->runRowBytes;
+    // Pixel x of the row gets index v (a nibble when 4 bits a pixel).
+    auto put = [r, nibbles](int32 x, uint8 v) {
+        if (!nibbles) {
+            r->row[x] = v;
+        } else {
+            uint8& b = r->row[x >> 1];
+            b = (x & 1) != 0 ? static_cast<uint8>((b & 0xF0) | (v & 0x0F)) : static_cast<uint8>((b & 0x0F) | v << 4);
+        }
+    };
+    uint8 literal[256];
     for (int32 fileRow = 0; fileRow < r->height; ++fileRow) {
-        std::memset(r->row, 0, static_cast<std::size_t>(limit));
+        std::memset(r->row, 0, static_cast<std::size_t>(r->runRowBytes));
         int32 x = 0;
         for (;;) {
             uint8 pair[2];
@@ -199,7 +211,13 @@ bool ReadRunLength(BmpReader* r) {
             const int32 value = pair[1];
             if (count > 0) {
                 if (x + count > limit) return Malformed();
-                std::memset(r->row + x, value, static_cast<std::size_t>(count));
+                if (!nibbles) {
+                    std::memset(r->row + x, value, static_cast<std::size_t>(count));
+                } else {
+                    // A 4-bit run alternates the byte's two pixels, high first.
+                    for (int32 i = 0; i < count; ++i)
+                        put(x + i, static_cast<uint8>((i & 1) != 0 ? value & 0x0F : value >> 4));
+                }
                 x += count;
                 continue;
             }
@@ -211,10 +229,15 @@ bool ReadRunLength(BmpReader* r) {
             }
             if (value == 2) return Fail(kModuleNone, kErrConvertDepth);  // position deltas are not read
             if (x + value > limit) return Malformed();
-            if (!Read(r, r->row + x, static_cast<uint32>(value))) return false;
+            // Literal pixels come packed as stored, padded to a 16-bit word.
+            const int32 bytes = nibbles ? (value + 1) / 2 : value;
+            const int32 padded = bytes + (bytes & 1);
+            if (!Read(r, literal, static_cast<uint32>(padded))) return false;
+            for (int32 i = 0; i < value; ++i) {
+                put(x + i, nibbles ? static_cast<uint8>((i & 1) != 0 ? literal[i >> 1] & 0x0F : literal[i >> 1] >> 4)
+                                   : literal[i]);
+            }
             x += value;
-            uint8 pad;
-            if ((value & 1) != 0 && !Read(r, &pad, 1)) return false;
         }
         ConvertRow(r, r->row, ImageRow(r, fileRow));
     }
@@ -284,12 +307,11 @@ bool ReadHeaders(BmpReader* r, int64_t fileBytes) {
     if (bits != 1 && bits != 4 && bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32) {
         return Fail(kModuleNone, kErrFileDepth);
     }
-    if (r->compression == kCompressRle4) return Fail(kModuleNone, kErrConvertDepth);
     r->bitFields = false;
     if (bits == 24) {
         r->compression = kCompressNone;  // 24-bit rows are always read as stored
-    } else if (r->compression == kCompressRle8) {
-        if (bits != 8) return Fail(kModuleNone, kErrConvertDepth);
+    } else if (r->compression == kCompressRle8 || r->compression == kCompressRle4) {
+        if (bits != (r->compression == kCompressRle8 ? 8 : 4)) return Fail(kModuleNone, kErrConvertDepth);
     } else if (r->compression == kCompressBitFields || r->compression == kCompressAlphaBitFields) {
         if (bits != 16 && bits != 32) return Fail(kModuleNone, kErrConvertDepth);
         r->bitFields = true;
@@ -306,6 +328,11 @@ bool ReadHeaders(BmpReader* r, int64_t fileBytes) {
     // 15-bit pixels are stored in two bytes like 16-bit ones.
     const int64_t storedBits = bits == 15 ? 16 : bits;
     r->rowBytes = static_cast<int32>(((storedBits * width + 7) / 8 + 3) & ~int64_t{3});
+    // Encoders may run a row's last pair past its width (into what would be
+    // padding); the buffer has room for that, three bytes a pixel of the width
+    // rounded down to eight, and at least a stored row.
+    const int64_t runRoom = ((width + 7) & ~int64_t{7}) * 3;
+    r->runRowBytes = static_cast<int32>(runRoom > r->rowBytes ? runRoom : r->rowBytes);
 
     if (r->bitFields) {
         if (!ReadMasks(r, headerSize, info)) return false;
@@ -318,7 +345,7 @@ bool ReadHeaders(BmpReader* r, int64_t fileBytes) {
     }
 
     if (bits <= 8) {
-        if (colorsUsed > 256) return Malformed();
+        // A count beyond what the bits can index means the full palette.
         const uint32 full = 1u << bits;
         uint32 count = (headerSize == kCoreHeaderBytes || colorsUsed == 0 || colorsUsed > full) ? full : colorsUsed;
         uint32 entryBytes;
@@ -352,18 +379,14 @@ bool ReadHeaders(BmpReader* r, int64_t fileBytes) {
     // The pixel data starts after everything read so far and inside the file,
     // and (stored rows) the file holds all of it.
     if (offset < r->consumed) return Malformed();
+    const bool runLength = r->compression == kCompressRle8 || r->compression == kCompressRle4;
     if (fileBytes >= 0) {
         if (offset > fileBytes) return Malformed();
-        const int64_t dataBytes = fileBytes - offset;
-        if (r->compression == kCompressRle8) {
-            const int64_t pixels = width * height;
-            if (pixels > kRunLengthFreePixels && pixels > kRunLengthPixelsPerByte * dataBytes) {
-                return Fail(kIdImageModule, kErrImageFileTooLarge);
-            }
-        } else if (static_cast<int64_t>(r->rowBytes) * height > dataBytes) {
-            return Malformed();
-        }
+        if (!runLength && static_cast<int64_t>(r->rowBytes) * height > fileBytes - offset) return Malformed();
     }
+    // Run-length data may end the bitmap early and leave the rest blank: the
+    // size the file claims is held against the size of the file.
+    if (!ImageReadSizeAllowed(width, height, ImageDepthFor(bits), 0, fileBytes)) return false;
     const int64_t gap = offset - r->consumed;
     if (gap > 0) {
         if (StreamSkip(r->stream, static_cast<uint32>(gap)) == nullptr) return false;
@@ -376,7 +399,7 @@ bool ReadImage(BmpReader* r) {
     const int64_t fileBytes = StreamBytesLeft(r->stream);
     if (!ReadHeaders(r, fileBytes)) return false;
 
-    const int32 depth = r->bitCount <= 4 ? 4 : (r->bitCount == 8 ? 8 : 32);
+    const int32 depth = ImageDepthFor(r->bitCount);
     r->image = ImageCreate(r->width, r->height, depth);
     if (r->image == nullptr || ImageAllocatePixels(r->image) == nullptr) return false;
     if (depth != 32) {
@@ -384,16 +407,18 @@ bool ReadImage(BmpReader* r) {
     }
     // Stored rows are read several at a time: one call per row would cost
     // more than converting it.
+    const bool runLength = r->compression == kCompressRle8 || r->compression == kCompressRle4;
     r->rowsPerRead = 1;
-    if (r->compression != kCompressRle8) {
+    if (!runLength) {
         r->rowsPerRead = kRowsReadBytes / r->rowBytes;
         if (r->rowsPerRead < 1) r->rowsPerRead = 1;
         if (r->rowsPerRead > r->height) r->rowsPerRead = r->height;
     }
-    r->row = static_cast<uint8*>(KvMalloc(static_cast<std::size_t>(r->rowsPerRead) * r->rowBytes));
+    const int32 rowBuffer = runLength ? r->runRowBytes : r->rowBytes;
+    r->row = static_cast<uint8*>(KvMalloc(static_cast<std::size_t>(r->rowsPerRead) * rowBuffer));
     if (r->row == nullptr) return Fail(kModuleNone, kErrNoMemory);
 
-    if (!(r->compression == kCompressRle8 ? ReadRunLength(r) : ReadRaw(r))) return false;
+    if (!(runLength ? ReadRunLength(r) : ReadRaw(r))) return false;
 
     // Writers that fill no alpha leave it 0 behind an alpha mask: such a
     // picture is opaque, not invisible.

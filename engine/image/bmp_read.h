@@ -1,6 +1,6 @@
 // BMP files: the 12-byte core header and the 40-byte info header with its
-// later versions (52, 56, 108 and 124 bytes), palettes, 8-bit run-length rows,
-// 1, 4, 8, 15, 16, 24 and 32 bits per pixel, bit-field masks for 16 and 32
+// later versions (52, 56, 108 and 124 bytes), palettes, 8- and 4-bit run-length
+// rows, 1, 4, 8, 15, 16, 24 and 32 bits per pixel, bit-field masks for 16 and 32
 // bits, and bottom-up or top-down rows. Headers are untrusted: sizes, offsets
 // and counts are checked against the file before anything is allocated.
 #pragma once

@@ -280,7 +280,7 @@ bool CharsetOpen() {
     batch.vertices = static_cast<Im2DVertex*>(KvMalloc(kVertexBytes));
     batch.indices = static_cast<uint32*>(KvMalloc(kIndexBytes));
     if (batch.vertices == nullptr || batch.indices == nullptr) {
-        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(kVertexBytes + kIndexBytes));
+        ErrorRaiseDetail(kIdCharsetModule, kErrNoMemory, static_cast<int64_t>(kVertexBytes + kIndexBytes));
         CharsetClose();
         return false;
     }
@@ -299,7 +299,7 @@ void CharsetClose() {
 
 Raster* CharsetCreate(const RGBA* foreground, const RGBA* background) {
     if (foreground == nullptr || background == nullptr) {
-        ErrorRaise(kModuleNone, kErrNullArgument);
+        ErrorRaise(kIdCharsetModule, kErrNullArgument);
         return nullptr;
     }
     Raster* raster = RasterCreate(kTextureEdge, kTextureEdge, 0, RasterTypeTexture);
@@ -335,7 +335,7 @@ Raster* CharsetCreate(const RGBA* foreground, const RGBA* background) {
 
 bool CharsetDestroy(Raster* set) {
     if (set == nullptr) {
-        ErrorRaise(kModuleNone, kErrNullArgument);
+        ErrorRaise(kIdCharsetModule, kErrNullArgument);
         return false;
     }
     if (batch.set == set) CharsetFlush();
@@ -344,7 +344,7 @@ bool CharsetDestroy(Raster* set) {
 
 Raster* CharsetGetDesc(Raster* set, CharsetDesc* desc) {
     if (set == nullptr || desc == nullptr) {
-        ErrorRaise(kModuleNone, kErrNullArgument);
+        ErrorRaise(kIdCharsetModule, kErrNullArgument);
         return nullptr;
     }
     *desc = CharsetDesc{kCharsetGlyphWidth, kCharsetGlyphHeight, kCharsetNumGlyphs, kGlyphsPerRow, kGlyphRows};
@@ -353,11 +353,11 @@ Raster* CharsetGetDesc(Raster* set, CharsetDesc* desc) {
 
 Raster* CharsetPrintBuffered(Raster* set, const char* string, int32 x, int32 y, bool drawSpaces) {
     if (set == nullptr || string == nullptr) {
-        ErrorRaise(kModuleNone, kErrNullArgument);
+        ErrorRaise(kIdCharsetModule, kErrNullArgument);
         return nullptr;
     }
     if (!batch.open) {
-        ErrorRaise(kModuleNone, kErrEngineState);
+        ErrorRaise(kIdCharsetModule, kErrEngineState);
         return nullptr;
     }
     if (string[0] == '\0') return nullptr;
@@ -386,7 +386,7 @@ Raster* CharsetPrintBuffered(Raster* set, const char* string, int32 x, int32 y, 
 
 bool CharsetFlush() {
     if (!batch.open) {
-        ErrorRaise(kModuleNone, kErrEngineState);
+        ErrorRaise(kIdCharsetModule, kErrEngineState);
         return false;
     }
     if (batch.count == 0) {
@@ -403,7 +403,7 @@ bool CharsetFlush() {
 
 Raster* CharsetPrint(Raster* set, const char* string, int32 x, int32 y) {
     if (set == nullptr || string == nullptr) {
-        ErrorRaise(kModuleNone, kErrNullArgument);
+        ErrorRaise(kIdCharsetModule, kErrNullArgument);
         return nullptr;
     }
     Target target;
@@ -420,7 +420,7 @@ Raster* CharsetPrint(Raster* set, const char* string, int32 x, int32 y) {
     if (vertices == nullptr || indices == nullptr) {
         if (vertices != nullptr) KvFree(vertices);
         if (indices != nullptr) KvFree(indices);
-        ErrorRaiseDetail(kModuleNone, kErrNoMemory, static_cast<int64_t>(vertexBytes + indexBytes));
+        ErrorRaiseDetail(kIdCharsetModule, kErrNoMemory, static_cast<int64_t>(vertexBytes + indexBytes));
         return nullptr;
     }
     const auto count = static_cast<int32>(length < 0x7FFFFFFF ? length : 0x7FFFFFFF);

@@ -27,6 +27,19 @@ Image* ImageReadFileWith(const char* fileName, Image* (*readStream)(Stream* stre
     return image;
 }
 
+bool ImageReadSizeAllowed(int64_t width, int64_t height, int32 depth, int64_t extraBytes, int64_t fileBytes) {
+    bool allowed = width > 0 && height > 0 && width <= kImageReadMaxDimension && height <= kImageReadMaxDimension;
+    if (allowed) {
+        // As the image module lays the pixels out: rows of whole words.
+        const int64_t stride = ((depth == 32 ? 4 : 1) * width + 3) & ~int64_t{3};
+        const int64_t decoded = stride * height + extraBytes;
+        allowed =
+            decoded <= kImageReadFreeBytes || (fileBytes >= 0 && decoded / kImageReadBytesPerFileByte <= fileBytes);
+    }
+    if (!allowed) ErrorRaise(kIdImageModule, kErrImageFileTooLarge);
+    return allowed;
+}
+
 const char* ImageReadErrorText(int32 module, int32 code) {
     // A reader's failures read better in the words of a file being read than
     // in the engine's general ones.

@@ -2,6 +2,9 @@
 
 #include <png.h>
 
+#include <cstddef>
+#include <cstring>
+
 #include "image.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
@@ -22,9 +25,14 @@ constexpr int64_t kDeflateSlack = 1 << 16;
 // libpng sizes some blocks from length fields before it has read what they
 // describe (a chunk of any claimed length, in a file of a few bytes), so its
 // requests are capped: until the header is read, at what a buffered chunk
-// (text, profile, suggested palette) may need; then at its row buffers too.
+// may need; then at its row buffers too. What it holds at once is capped at
+// twice that: only the chunks the reader uses are kept (the rest, text
+// among them, are skipped unread), and those are few and small.
 constexpr png_alloc_size_t kChunkBytesMax = 8000000;
 constexpr png_alloc_size_t kRowBufferBytesPerPixel = 16;
+constexpr png_alloc_size_t kHeldPerAllowed = 2;
+// Ancillary chunks libpng may keep, whatever they are.
+constexpr png_uint_32 kChunkCacheMax = 16;
 
 bool checksumsIgnored = false;
 
@@ -36,17 +44,36 @@ struct ReadContext {
     png_bytepp rows;
     Image* image;
     bool errorRaised;                  // the reason is already in the error record
-    png_alloc_size_t allocationLimit;  // for libpng's own requests
+    png_alloc_size_t allocationLimit;  // for each of libpng's own requests
+    png_alloc_size_t held;             // what libpng holds now
 };
 
 void PngError(png_structp png, png_const_charp /*message*/) { png_longjmp(png, 1); }
 void PngWarning(png_structp, png_const_charp) {}
+
+// libpng's blocks carry their size in front, so that what it holds can be
+// counted; the header keeps the block's alignment.
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
 png_voidp PngMalloc(png_structp png, png_alloc_size_t size) {
-    const auto* ctx = static_cast<const ReadContext*>(png_get_mem_ptr(png));
-    if (ctx != nullptr && size > ctx->allocationLimit) return nullptr;
-    return KvMalloc(size);
+    auto* ctx = static_cast<ReadContext*>(png_get_mem_ptr(png));
+    if (ctx != nullptr && (size > ctx->allocationLimit || ctx->held + size > kHeldPerAllowed * ctx->allocationLimit)) {
+        return nullptr;
+    }
+    auto* block = static_cast<uint8*>(KvMalloc(size + kBlockHeader));
+    if (block == nullptr) return nullptr;
+    std::memcpy(block, &size, sizeof(size));
+    if (ctx != nullptr) ctx->held += size;
+    return block + kBlockHeader;
 }
-void PngFree(png_structp, png_voidp p) { KvFree(p); }
+void PngFree(png_structp png, png_voidp p) {
+    if (p == nullptr) return;
+    uint8* block = static_cast<uint8*>(p) - kBlockHeader;
+    png_alloc_size_t size = 0;
+    std::memcpy(&size, block, sizeof(size));
+    if (auto* ctx = static_cast<ReadContext*>(png_get_mem_ptr(png))) ctx->held -= size;
+    KvFree(block);
+}
 
 void PngReadData(png_structp png, png_bytep data, png_size_t length) {
     auto* ctx = static_cast<ReadContext*>(png_get_io_ptr(png));
@@ -128,6 +155,12 @@ bool Decode(ReadContext* ctx) {
     png_structp png = ctx->png;
     png_infop info = ctx->info;
     png_set_read_fn(png, ctx, PngReadData);
+    // Only the header, the palette, the transparency and the pixels are of
+    // use; everything else (text, profiles, suggested palettes, chunks libpng
+    // does not know) is skipped without being decompressed or kept.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_chunk_cache_max(png, kChunkCacheMax);
+    png_set_chunk_malloc_max(png, kChunkBytesMax);
     if (checksumsIgnored) {
         png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
 #ifdef PNG_IGNORE_ADLER32
@@ -146,10 +179,15 @@ bool Decode(ReadContext* ctx) {
         rawRow * static_cast<int64_t>(height) > kDeflateMaxRatio * ctx->fileBytes + kDeflateSlack) {
         return RaiseFrom(ctx, kIdImageModule, kErrImageFileTooLarge);
     }
-    if (width > INT32_MAX || height > INT32_MAX) return RaiseFrom(ctx, kIdImageModule, kErrImageFileTooLarge);
+    const int32 depth = RequestTransforms(png, colorType, bitDepth);
+    // Sized by what is made, not by what is stored: a 1-bit pixel takes a
+    // byte, and every row a pointer.
+    if (!ImageReadSizeAllowed(width, height, depth, static_cast<int64_t>(height) * sizeof(png_bytep), ctx->fileBytes)) {
+        ctx->errorRaised = true;
+        return false;
+    }
 
     ctx->allocationLimit = kChunkBytesMax + kRowBufferBytesPerPixel * static_cast<png_alloc_size_t>(width);
-    const int32 depth = RequestTransforms(png, colorType, bitDepth);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
 
@@ -183,7 +221,7 @@ Image* PngImageReadStream(Stream* stream) {
         ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
-    ReadContext ctx{stream, StreamBytesLeft(stream), nullptr, nullptr, nullptr, nullptr, false, kChunkBytesMax};
+    ReadContext ctx{stream, StreamBytesLeft(stream), nullptr, nullptr, nullptr, nullptr, false, kChunkBytesMax, 0};
     ctx.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &ctx, PngError, PngWarning, &ctx, PngMalloc, PngFree);
     if (ctx.png == nullptr) {
         ErrorRaise(kIdImageModule, kErrPngRead);

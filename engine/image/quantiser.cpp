@@ -8,14 +8,16 @@
 
 namespace kv {
 
-// Colour sums are channel / 255, weighted.
+// Colour sums are channel / 255, weighted. Doubles: a float's 24 bits stop
+// counting a single colour exactly after a few hundred thousand pixels, and
+// the mean of a one-colour picture would drift off that colour.
 struct QuantiserLeaf {
-    float weight;
-    float sumRed;
-    float sumGreen;
-    float sumBlue;
-    float sumAlpha;
-    float sumSquares;
+    double weight;
+    double sumRed;
+    double sumGreen;
+    double sumBlue;
+    double sumAlpha;
+    double sumSquares;
     uint8 paletteIndex;  // 255 until a palette is made
 };
 
@@ -252,11 +254,11 @@ bool QuantiserAddImage(Quantiser* quantiser, const Image* image, float weight) {
             }
         }
         QuantiserLeaf& leaf = *a->last;
-        const float w = a->weight;
-        const float r = w * c.red * kInverse255;
-        const float g = w * c.green * kInverse255;
-        const float b = w * c.blue * kInverse255;
-        const float al = w * c.alpha * kInverse255;
+        const double w = a->weight;
+        const double r = w * (c.red * kInverse255);
+        const double g = w * (c.green * kInverse255);
+        const double b = w * (c.blue * kInverse255);
+        const double al = w * (c.alpha * kInverse255);
         leaf.weight += w;
         leaf.sumRed += r;
         leaf.sumGreen += g;
@@ -264,7 +266,7 @@ bool QuantiserAddImage(Quantiser* quantiser, const Image* image, float weight) {
         leaf.sumAlpha += al;
         // w times the squared colour: with the weighted sums above this gives
         // the weighted variance, for any weight.
-        leaf.sumSquares += (r * r + g * g + b * b + al * al) / (w != 0.0f ? w : 1.0f);
+        leaf.sumSquares += (r * r + g * g + b * b + al * al) / (w != 0.0 ? w : 1.0);
     };
     if (!ForEachPixel(image, add, &adding)) return false;
     if (adding.failed) {

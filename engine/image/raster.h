@@ -52,6 +52,8 @@ constexpr int32 RasterTypeCamera = 2;
 constexpr int32 RasterTypeTexture = 4;
 constexpr int32 RasterTypeCameraTexture = 5;
 constexpr int32 kRasterTypeMask = 0x07;
+// The rest of the create flags' low byte: kept as the raster's flags.
+constexpr int32 kRasterCreateFlagsMask = 0xF8;
 
 // Raster formats: bits 8-15 of the create flags.
 constexpr int32 RasterFormatDefault = 0x0000;

@@ -29,27 +29,30 @@ TexDictionary* FromDictionaryListLink(LLLink* link) {
 
 char Fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Names are stored cut to 31 characters, so only that much of the name asked
-// for can tell two textures apart.
+// Letters compare without case; the whole name counts.
 bool SameName(const char* stored, const char* wanted) {
-    for (int32 i = 0; i < kTextureNameLength - 1; ++i) {
+    for (std::size_t i = 0;; ++i) {
         const char a = Fold(stored[i]);
         if (a != Fold(wanted[i])) return false;
         if (a == '\0') return true;
     }
+}
+
+// A name longer than the field is refused rather than cut: a cut name would
+// stand for every name that shares its first 31 characters.
+bool NameFits(const char* name) {
+    if (name != nullptr && std::strlen(name) >= static_cast<std::size_t>(kTextureNameLength)) {
+        ErrorRaise(kModuleNone, kErrNameTooLong);
+        return false;
+    }
     return true;
 }
 
-void CopyName(char* field, const char* name) {
+bool CopyName(char* field, const char* name) {
+    if (!NameFits(name)) return false;
     if (name == nullptr) name = "";
-    const std::size_t length = std::strlen(name);
-    if (length >= static_cast<std::size_t>(kTextureNameLength)) {
-        ErrorRaise(kModuleNone, kErrNameTooLong);
-        std::memcpy(field, name, kTextureNameLength - 1);
-        field[kTextureNameLength - 1] = '\0';
-        return;
-    }
-    std::memcpy(field, name, length + 1);
+    std::memcpy(field, name, std::strlen(name) + 1);
+    return true;
 }
 
 void Unlink(Texture* texture) {
@@ -131,13 +134,11 @@ bool TextureDestroy(Texture* texture) {
 }
 
 Texture* TextureSetName(Texture* texture, const char* name) {
-    CopyName(texture->name, name);
-    return texture;
+    return CopyName(texture->name, name) ? texture : nullptr;
 }
 
 Texture* TextureSetMaskName(Texture* texture, const char* name) {
-    CopyName(texture->maskName, name);
-    return texture;
+    return CopyName(texture->maskName, name) ? texture : nullptr;
 }
 
 Texture* TextureRead(const char* name, const char* maskName) {
@@ -147,6 +148,8 @@ Texture* TextureRead(const char* name, const char* maskName) {
         ErrorRaise(kModuleNone, kErrNullArgument);
         return nullptr;
     }
+    // A texture read under a name it cannot keep could never be found again.
+    if (!NameFits(name) || !NameFits(maskName)) return nullptr;
     Texture* found = nullptr;
     if (m->currentDictionary != nullptr) {
         found = FindIn(m->currentDictionary, name);

@@ -16,7 +16,7 @@ struct Image;
 struct Raster;
 struct TexDictionary;
 
-// Names are NUL-terminated in 32 characters; longer ones are cut to 31.
+// Names are NUL-terminated in 32 characters; longer ones are refused.
 constexpr int32 kTextureNameLength = kNameLength;
 // Names handed to the loader are copied into buffers of this size (cut to
 // 255 characters).
@@ -78,8 +78,8 @@ Texture* TextureAddRef(Texture* texture);
 // Drops one reference; the last destroys the raster with the texture.
 bool TextureDestroy(Texture* texture);
 
-// Copy at most 31 characters; a longer name is cut and error 0x8000001e
-// raised.
+// Names of up to 31 characters are kept; a longer one is refused (null,
+// error 0x8000001e) and the stored name stays as it was.
 Texture* TextureSetName(Texture* texture, const char* name);
 Texture* TextureSetMaskName(Texture* texture, const char* name);
 inline const char* TextureGetName(const Texture* texture) { return texture->name; }
@@ -111,7 +111,8 @@ inline int32 TextureGetAddressV(const Texture* texture) { return texture->addres
 // Looks the name up (letters compared without case) in the current
 // dictionary, or in every dictionary when none is current; a hit gains a
 // reference. Otherwise the loader makes it and the current dictionary takes
-// it. Null with error 22 (texture module) when it cannot be read.
+// it. Null with error 22 (texture module) when it cannot be read, and with
+// 0x8000001e, before anything is looked up, when a name does not fit.
 Texture* TextureRead(const char* name, const char* maskName);
 
 // The loader; null restores the default one.

@@ -150,8 +150,10 @@ Texture* TextureDefaultRead(const char* name, const char* maskName) {
         RasterDestroy(raster);
         return nullptr;
     }
-    TextureSetName(texture, name);
-    TextureSetMaskName(texture, maskName);
+    if (TextureSetName(texture, name) == nullptr || TextureSetMaskName(texture, maskName) == nullptr) {
+        TextureDestroy(texture);
+        return nullptr;
+    }
     return texture;
 }
 

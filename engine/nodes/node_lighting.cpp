@@ -191,12 +191,13 @@ bool PostLightRun(PipelineNode* node, const ExecuteParams* params) {
         const real mr = modulate ? mat.red * kByte : 1.0f;
         const real mg = modulate ? mat.green * kByte : 1.0f;
         const real mb = modulate ? mat.blue * kByte : 1.0f;
-        const real ma = modulate ? mat.alpha * kByte : 1.0f;
+        // Alpha is the vertex's own: the material's alpha decides blending
+        // (through the render state), it does not fade the vertices.
         VertexWalk(ClusterPeek(packet, kPostSteps), Smaller(cam->numUsed, scr->numUsed)).ForEach([&](uint32 v) {
             s[v].r = Clamp(c[v].red * mr);
             s[v].g = Clamp(c[v].green * mg);
             s[v].b = Clamp(c[v].blue * mb);
-            s[v].a = Clamp(c[v].alpha * ma);
+            s[v].a = Clamp(c[v].alpha);
         });
         return true;
     });

@@ -415,9 +415,12 @@ bool GlRasterCreate(void*, void* rasterArg, int32 flags) {
     GlRasterData* ext = GlRasterExt(r);
     *ext = GlRasterData{};
     const int32 type = Type(r);
-    if (r->width == 0 || r->height == 0) {
+    // Bits 3 to 7 of the create flags are kept as the raster's flags; bits 1
+    // and 2 there are the device's own lock marks.
+    r->rasterFlags = static_cast<uint8>(flags & kRasterCreateFlagsMask);
+    if (r->width == 0 || r->height == 0 || (r->rasterFlags & kRasterDontAllocate) != 0) {
         r->stride = r->width * 4;
-        r->rasterFlags = kRasterDontAllocate;
+        r->rasterFlags |= kRasterDontAllocate;
         if (r->depth == 0) r->depth = 32;
         return true;
     }

@@ -162,6 +162,19 @@ TEST_F(Engine, FailedDeviceOpenRestoresTheStaticInstance) {
     EXPECT_EQ(EngineGetState(), EngineStateInitialised);
 }
 
+TEST_F(Engine, ADeviceThatWithholdsItsRecordFailsTheOpenWithError24) {
+    ASSERT_TRUE(EngineInit(nullptr, 0));
+    EngineInstance* before = EngineInstanceGet();
+    TestDevice::failing.insert(DeviceGetDeviceRecord);
+    ErrorLog log;
+    EngineOpenParams p{this};
+    EXPECT_FALSE(EngineOpen(&p));
+    EXPECT_TRUE(log.Has(kModuleCore, kErrCoreUnsupportedRequest));
+    EXPECT_EQ(EngineInstanceGet(), before);
+    EXPECT_EQ(EngineGetState(), EngineStateInitialised);
+    for (const TestDevice::Request& r : TestDevice::log) EXPECT_NE(r.request, DeviceOpen) << "never opened";
+}
+
 TEST_F(Engine, FailedStartLeavesTheEngineOpened) {
     ASSERT_TRUE(EngineInit(nullptr, 0));
     EngineOpenParams p{this};

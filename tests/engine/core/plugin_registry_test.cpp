@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,34 @@ TEST_F(Registry, OffsetsFollowEachOtherAlignedAndSizeZeroTakesNoRoom) {
     EXPECT_EQ(reg.sizeOfStruct, 40);
     EXPECT_EQ(RegistrySetStream(&reg, 102, nullptr, nullptr, nullptr), 32);
     EXPECT_EQ(RegistrySetStream(&reg, 999, nullptr, nullptr, nullptr), -1);
+}
+
+// Each block is filled with its own byte by its constructor: blocks that
+// overlapped would show another block's byte.
+void* FillWithId(void* o, int32 offset, int32 size) {
+    std::memset(static_cast<char*>(o) + offset, offset & 0x7F, static_cast<std::size_t>(size));
+    return o;
+}
+
+TEST_F(Registry, EveryBlockStartsOnAnEightByteBoundaryRightAfterTheOneBefore) {
+    static PluginRegistry reg;
+    reg = PluginRegistryMake(20);
+    const int32 sizes[] = {1, 12, 9, 7, 16, 3};
+    const int32 expected[] = {24, 32, 48, 64, 72, 88};
+    std::vector<int32> offsets;
+    for (int32 i = 0; i < 6; ++i) {
+        offsets.push_back(RegistryRegister(&reg, sizes[i], 200 + static_cast<uint32>(i), FillWithId, nullptr, nullptr));
+        EXPECT_EQ(offsets.back(), expected[i]) << "block of " << sizes[i];
+    }
+    EXPECT_EQ(reg.sizeOfStruct, 96);
+    // An 8-byte value fits at every offset of an 8-aligned object, and no
+    // constructor writes over another block.
+    alignas(8) char object[96] = {};
+    ASSERT_EQ(RegistryConstruct(&reg, object), object);
+    for (int32 i = 0; i < 6; ++i) {
+        EXPECT_EQ(offsets[i] % 8, 0);
+        for (int32 b = 0; b < sizes[i]; ++b) EXPECT_EQ(object[offsets[i] + b], offsets[i] & 0x7F) << i << " " << b;
+    }
 }
 
 TEST_F(Registry, MaximumSizeRefusesGrowth) {

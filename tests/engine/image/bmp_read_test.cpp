@@ -76,8 +76,30 @@ struct Bmp {
     }
 };
 
+// A run-length BMP (8 or 4 bits) whose palette entry i is red 256 / entries · i.
+Bmp RunLength(uint32 bits, int32 width, int32 height) {
+    Bmp bmp;
+    bmp.bitCount = bits;
+    bmp.compression = bits == 8 ? 1 : 2;
+    bmp.width = width;
+    bmp.height = height;
+    const int32 entries = 1 << bits;
+    for (int32 i = 0; i < entries; ++i) {
+        bmp.palette.insert(bmp.palette.end(), {0, 0, static_cast<uint8>(i * (256 / entries)), 0});
+    }
+    return bmp;
+}
+
 class BmpRead : public test::ReaderTest {
   protected:
+    // Every pixel's index, top row first.
+    static std::vector<uint8> Indices(const Image* image) {
+        std::vector<uint8> out;
+        for (int32 y = 0; y < image->height; ++y) {
+            for (int32 x = 0; x < image->width; ++x) out.push_back(Index(image, x, y));
+        }
+        return out;
+    }
     Image* Read(const Bmp& bmp, const char* name = "t.bmp") { return Read(bmp.Bytes(), name); }
     Image* Read(const std::vector<uint8>& bytes, const char* name = "t.bmp") {
         return ReadChecked(BmpImageRead, Write(name, bytes));
@@ -132,19 +154,34 @@ TEST_F(BmpRead, InfoHeadersOfEveryVersionReadFourBytePalettes) {
     }
 }
 
-TEST_F(BmpRead, FewerColoursThanTheBitsAllowAndCoreHeaders) {
-    // Two colours used of 256: the rest of the palette is opaque black.
-    Bmp used;
-    used.bitCount = 8;
-    used.width = 2;
-    used.colorsUsed = 2;
-    used.palette = {10, 20, 30, 0, 40, 50, 60, 0};
-    used.pixels = {1, 200, 0, 0};
-    Image* image = Read(used);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(Pixel(image, 0, 0), (RGBA{60, 50, 40, 255}));
-    EXPECT_EQ(Pixel(image, 1, 0), (RGBA{0, 0, 0, 255}));
-    ImageDestroy(image);
+TEST_F(BmpRead, ColoursUsedBelowOrAboveWhatTheBitsAllowAndCoreHeaders) {
+    // Two colours used of 256: the rest of the palette is opaque black. 300
+    // used of 256: the full palette (entry i: red i, blue 7).
+    std::vector<uint8> full;
+    for (int32 i = 0; i < 256; ++i) full.insert(full.end(), {7, 0, static_cast<uint8>(i), 0});
+    struct Case {
+        uint32 used;
+        std::vector<uint8> palette;
+        std::vector<uint8> pixels;
+        RGBA first, second;
+    };
+    const Case cases[] = {{2, {10, 20, 30, 0, 40, 50, 60, 0}, {1, 200, 0, 0}, {60, 50, 40, 255}, {0, 0, 0, 255}},
+                          {300, full, {255, 3, 0, 0}, {255, 0, 7, 255}, {3, 0, 7, 255}}};
+    Image* image = nullptr;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.used);
+        Bmp used;
+        used.bitCount = 8;
+        used.width = 2;
+        used.colorsUsed = c.used;
+        used.palette = c.palette;
+        used.pixels = c.pixels;
+        image = Read(used);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(Pixel(image, 0, 0), c.first);
+        EXPECT_EQ(Pixel(image, 1, 0), c.second);
+        ImageDestroy(image);
+    }
 
     // Core header, 4 bits: 16 entries of 3 bytes, high nibble first.
     Bmp core4;
@@ -178,12 +215,7 @@ TEST_F(BmpRead, FewerColoursThanTheBitsAllowAndCoreHeaders) {
 }
 
 TEST_F(BmpRead, RunLengthRowsDecodeBottomUp) {
-    Bmp bmp;
-    bmp.bitCount = 8;
-    bmp.compression = 1;
-    bmp.width = 4;
-    bmp.height = 3;
-    for (int32 i = 0; i < 256; ++i) bmp.palette.insert(bmp.palette.end(), {0, 0, static_cast<uint8>(i), 0});
+    Bmp bmp = RunLength(8, 4, 3);
     bmp.pixels = {
         4, 9, 0, 0,                    // bottom row: a run of four
         0, 3, 1, 2, 3, 0, 1, 5, 0, 0,  // literal of three and its pad byte, then a run of one
@@ -191,30 +223,71 @@ TEST_F(BmpRead, RunLengthRowsDecodeBottomUp) {
     };
     Image* image = Read(bmp);
     ASSERT_NE(image, nullptr);
-    const std::vector<uint8> expected = {1, 1, 0, 0, 1, 2, 3, 5, 9, 9, 9, 9};
-    std::vector<uint8> got;
-    for (int32 y = 0; y < 3; ++y) {
-        for (int32 x = 0; x < 4; ++x) got.push_back(Index(image, x, y));
-    }
-    EXPECT_EQ(got, expected);
+    EXPECT_EQ(Indices(image), (std::vector<uint8>{1, 1, 0, 0, 1, 2, 3, 5, 9, 9, 9, 9}));
     ImageDestroy(image);
 
     // The end of the bitmap keeps the row where it was and leaves the rest blank.
     bmp.pixels = {4, 7, 0, 0, 2, 3, 0, 1};
     image = Read(bmp);
     ASSERT_NE(image, nullptr);
-    got.clear();
-    for (int32 y = 0; y < 3; ++y) {
-        for (int32 x = 0; x < 4; ++x) got.push_back(Index(image, x, y));
-    }
-    EXPECT_EQ(got, (std::vector<uint8>{0, 0, 0, 0, 3, 3, 0, 0, 7, 7, 7, 7}));
+    EXPECT_EQ(Indices(image), (std::vector<uint8>{0, 0, 0, 0, 3, 3, 0, 0, 7, 7, 7, 7}));
     ImageDestroy(image);
 
-    // A position delta anywhere fails; so does a run past the row's end.
+    // A position delta anywhere fails; so does a run past the row buffer
+    // (three bytes a pixel of the width rounded to eight: 24).
     bmp.pixels = {4, 7, 0, 0, 0, 2, 1, 1, 0, 0, 0, 1};
     EXPECT_EQ(Read(bmp), nullptr);
     EXPECT_EQ(LastError(), std::make_pair(0, static_cast<int32>(kErrConvertDepth)));
-    bmp.pixels = {9, 7, 0, 0};
+    bmp.pixels = {25, 7, 0, 0};
+    EXPECT_EQ(Read(bmp), nullptr);
+    EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileMalformed));
+}
+
+TEST_F(BmpRead, FourBitRunLengthsAlternateNibblesAndPadLiteralsToWords) {
+    Bmp bmp = RunLength(4, 7, 3);
+    bmp.pixels = {
+        5, 0x12, 2,    0x34, 0,    0,           // bottom row: 1 2 1 2 1, then 3 4
+        0, 3,    0xAB, 0xC0, 3,    0xEF, 0, 0,  // three literal pixels in two bytes (a word), then e f e
+        0, 5,    0x98, 0x76, 0x50, 0,    0, 0,  // five in three bytes and a pad byte; the rest stays 0
+        0, 1,
+    };
+    Image* image = Read(bmp);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->depth, 4);
+    EXPECT_EQ(Indices(image), (std::vector<uint8>{9,  8,  7,  6,  5,  0,  0,     // top
+                                                  10, 11, 12, 14, 15, 14, 0,     // middle
+                                                  1,  2,  1,  2,  1,  3,  4}));  // bottom
+    EXPECT_EQ(Pixel(image, 0, 0), (RGBA{144, 0, 0, 255}));
+    ImageDestroy(image);
+
+    // The end of the bitmap leaves the rows above blank; a run past the row
+    // buffer fails.
+    bmp.pixels = {7, 0x11, 0, 1};
+    image = Read(bmp);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(Index(image, 6, 2), 1);
+    EXPECT_EQ(Index(image, 0, 1), 0);
+    ImageDestroy(image);
+    bmp.pixels = {100, 0x11, 0, 0};
+    EXPECT_EQ(Read(bmp), nullptr);
+    EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileMalformed));
+}
+
+TEST_F(BmpRead, RunsMayPassTheWidthAsFarAsTheRowBufferReaches) {
+    // 5 pixels wide: stored rows of 8 bytes, a run buffer of 8 · 3 = 24.
+    Bmp bmp = RunLength(8, 5, 2);
+    bmp.pixels = {5, 1, 0, 0, 24, 2, 0, 0};  // the last row runs on to the buffer's end
+    Image* image = Read(bmp);
+    ASSERT_NE(image, nullptr);
+    for (int32 x = 0; x < 5; ++x) {
+        EXPECT_EQ(Index(image, x, 0), 2);
+        EXPECT_EQ(Index(image, x, 1), 1);
+    }
+    ImageDestroy(image);
+    bmp.pixels = {5, 1, 0, 0, 20, 2, 0, 5, 1, 2, 3, 4, 5, 0, 0, 0};  // a literal past it
+    EXPECT_EQ(Read(bmp), nullptr);
+    EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileMalformed));
+    bmp.pixels = {5, 1, 0, 0, 25, 2, 0, 0};
     EXPECT_EQ(Read(bmp), nullptr);
     EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileMalformed));
 }
@@ -320,18 +393,12 @@ TEST_F(BmpRead, HeadersThatLieAreRefusedWithAReason) {
         {"one byte of the rows missing", [](Bmp* b) { b->pixels.pop_back(); }, malformed},
         {"pixel offset past the end", [](Bmp* b) { b->offset = 1 << 20; }, malformed},
         {"pixel offset inside the header", [](Bmp* b) { b->offset = 20; }, malformed},
-        {"300 colours",
-         [](Bmp* b) {
-             b->bitCount = 8;
-             b->colorsUsed = 300;
-         },
-         malformed},
         {"header of 5 bytes", [](Bmp* b) { b->headerSize = 5; }, malformed},
         {"header of 100000 bytes", [](Bmp* b) { b->headerSize = 100000; }, malformed},
         {"2 bits per pixel", [](Bmp* b) { b->bitCount = 2; }, std::make_pair(0, static_cast<int32>(kErrFileDepth))},
-        {"4-bit run lengths",
+        {"4-bit run lengths of 8-bit pixels",
          [](Bmp* b) {
-             b->bitCount = 4;
+             b->bitCount = 8;
              b->compression = 2;
          },
          unsupported},
@@ -386,6 +453,34 @@ TEST_F(BmpRead, HeadersThatLieAreRefusedWithAReason) {
     EXPECT_EQ(Read(cut), nullptr);
     EXPECT_EQ(LastError(), std::make_pair(kModuleCore, kErrStreamEnd));
     EXPECT_EQ(Read(std::vector<uint8>{}), nullptr);
+}
+
+TEST_F(BmpRead, ARunLengthPictureMayBeThirtyTwoTimesItsFileBeyondSixtyFourMebibytes) {
+    // 8192 x 8200 at a byte a pixel passes 64 MiB: its file must hold a 32nd
+    // of that, whatever its run-length data says.
+    for (uint32 compression : {1u, 2u}) {
+        SCOPED_TRACE(compression);
+        Bmp bmp = RunLength(compression == 1 ? 8 : 4, 8192, 8200);
+        bmp.pixels = {0, 1};
+        EXPECT_EQ(Read(bmp), nullptr);
+        EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileTooLarge));
+        // Half the file it needs: still refused.
+        bmp.pixels.assign(static_cast<std::size_t>(8192) * 8200 / 64, 0);
+        bmp.pixels[1] = 1;
+        EXPECT_EQ(Read(bmp), nullptr);
+        EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileTooLarge));
+        // Enough file for it: read, and what no pair reached is blank.
+        bmp.pixels.assign(static_cast<std::size_t>(8192) * 8200 / 32, 0);
+        bmp.pixels[0] = 2;
+        bmp.pixels[1] = 0x11;
+        bmp.pixels[2] = 0;
+        bmp.pixels[3] = 1;
+        Image* image = Read(bmp);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(Index(image, 1, 8199), compression == 1 ? 0x11 : 1);
+        EXPECT_EQ(Index(image, 2, 8199), 0);
+        ImageDestroy(image);
+    }
 }
 
 TEST_F(BmpRead, MemoryStreamsAreCheckedAgainstTheirLength) {

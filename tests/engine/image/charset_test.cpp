@@ -86,8 +86,13 @@ TEST_F(Charset, CreateLaysTheGlyphsOutInTheTextureInBothColours) {
 
     ErrorLog log;
     EXPECT_EQ(CharsetCreate(nullptr, &kBg), nullptr);
-    EXPECT_TRUE(log.Has(kModuleNone, kErrNullArgument));
+    EXPECT_TRUE(log.Has(kIdCharsetModule, kErrNullArgument));
+    log.errors.clear();
     EXPECT_FALSE(CharsetDestroy(nullptr));
+    // The module's errors carry its own id, not the general module's.
+    ASSERT_EQ(log.errors.size(), 1u);
+    EXPECT_EQ(log.errors[0].pluginID, kIdCharsetModule);
+    EXPECT_EQ(static_cast<uint32>(log.errors[0].errorCode), 0x80000016u);
 }
 
 TEST_F(Charset, GlyphQuadsCarryTheCellTheNearDepthAndAWhiteColour) {
@@ -263,12 +268,13 @@ TEST_F(Charset, PrintingNeedsACameraAndMemory) {
     EXPECT_EQ(CharsetPrintBuffered(s, "", 0, 0, false), nullptr);
     EXPECT_EQ(CharsetPrintBuffered(nullptr, "x", 0, 0, false), nullptr);
     EXPECT_EQ(CharsetPrint(s, nullptr, 0, 0), nullptr);
-    EXPECT_TRUE(log.Has(kModuleNone, kErrNullArgument));
+    EXPECT_TRUE(log.Has(kIdCharsetModule, kErrNullArgument));
+    EXPECT_FALSE(log.Has(kModuleNone, kErrNullArgument));
 
     // The temporary buffers of CharsetPrint.
     FailingMemory::allowed = 1;
     EXPECT_EQ(CharsetPrint(s, "no memory", 0, 0), nullptr);
-    EXPECT_TRUE(log.Has(kModuleNone, kErrNoMemory));
+    EXPECT_TRUE(log.Has(kIdCharsetModule, kErrNoMemory));
     FailingMemory::allowed = -1;
     EXPECT_TRUE(TestDevice::draws.empty());
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/error.h"
 #include "engine/image/image.h"
+#include "engine/image/image_readers.h"
 #include "raster_memory.h"
 
 namespace kv {
@@ -70,6 +72,31 @@ class ImageFiles : public test::RasterMemoryTest {
     std::string Dir(const char* sub) { return (root / sub).string() + "/"; }
     fs::path root;
 };
+
+TEST_F(ImageFiles, PicturesPast64MebibytesNeedAByteOfFileForEvery32) {
+    const auto tooLarge = [] {
+        ErrorRecord e{};
+        return ErrorGet(&e) && e.pluginID == kIdImageModule && e.errorCode == kErrImageFileTooLarge;
+    };
+    // 4096 x 4096 RGBA is exactly the free size: any file, even of unknown size.
+    EXPECT_TRUE(ImageReadSizeAllowed(4096, 4096, 32, 0, 0));
+    EXPECT_TRUE(ImageReadSizeAllowed(4096, 4096, 32, 0, -1));
+    // A row more needs a 32nd of it from the file.
+    const int64_t decoded = int64_t{4096} * 4 * 4097;
+    EXPECT_TRUE(ImageReadSizeAllowed(4096, 4097, 32, 0, decoded / 32));
+    ErrorClear();
+    EXPECT_FALSE(ImageReadSizeAllowed(4096, 4097, 32, 0, decoded / 32 - 1));
+    EXPECT_TRUE(tooLarge());
+    EXPECT_FALSE(ImageReadSizeAllowed(4096, 4097, 32, 0, -1));
+    // Depths 4 and 8 take a byte a pixel, rows of whole words; extra bytes count.
+    EXPECT_TRUE(ImageReadSizeAllowed(8192, 8192, 4, 0, 0));
+    EXPECT_FALSE(ImageReadSizeAllowed(8192, 8192, 8, 1, 0));
+    EXPECT_FALSE(ImageReadSizeAllowed(8189, 8193, 8, 0, 0));  // 8192-byte rows
+    // Past 32768 on either side nothing is read, whatever the file.
+    EXPECT_FALSE(ImageReadSizeAllowed(32769, 1, 8, 0, int64_t{1} << 40));
+    EXPECT_FALSE(ImageReadSizeAllowed(1, 32769, 8, 0, int64_t{1} << 40));
+    EXPECT_TRUE(ImageReadSizeAllowed(32768, 32768, 32, 0, int64_t{1} << 40));
+}
 
 TEST_F(ImageFiles, ExtensionsMatchInLowerOrUpperCaseOnly) {
     Write(root / "a.tst", {1, 1, 1, 2, 3, 4});

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/image/png_read.h"
@@ -274,6 +275,74 @@ TEST_F(PngRead, ChunkLengthsCannotAskForHugeBlocks) {
         EXPECT_LT(test::Counted::largest, std::size_t{1} << 20);
     }
     PngReadSetChecksumsIgnored(false);
+}
+
+// A chunk as a PNG stores it: length, type, data, checksum.
+void PutChunk(std::vector<uint8>* out, const char* type, const std::vector<uint8>& data) {
+    const auto n = static_cast<uint32>(data.size());
+    for (int32 i = 3; i >= 0; --i) out->push_back(static_cast<uint8>(n >> (8 * i)));
+    const std::size_t start = out->size();
+    out->insert(out->end(), type, type + 4);
+    out->insert(out->end(), data.begin(), data.end());
+    const auto crc = static_cast<uint32>(crc32(0, out->data() + start, static_cast<uInt>(4 + n)));
+    for (int32 i = 3; i >= 0; --i) out->push_back(static_cast<uint8>(crc >> (8 * i)));
+}
+
+std::vector<uint8> Deflated(const std::vector<uint8>& raw) {
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::vector<uint8> out(size);
+    EXPECT_EQ(compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 9), Z_OK);
+    out.resize(size);
+    return out;
+}
+
+TEST_F(PngRead, TextAndOtherUnusedChunksAreSkippedUnread) {
+    // A 4 x 4 picture with 40 compressed text chunks of a megabyte each, an
+    // international one and a private one: none of it is inflated or kept.
+    Png png;
+    png.width = 4;
+    png.height = 4;
+    png.rows.assign(48, 0x40);
+    const std::vector<uint8> plain = png.Bytes();
+    std::vector<uint8> text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+    const std::vector<uint8> packed = Deflated(std::vector<uint8>(1 << 20, 'A'));
+    text.insert(text.end(), packed.begin(), packed.end());
+    std::vector<uint8> bytes(plain.begin(), plain.begin() + 33);  // signature and header
+    for (int32 i = 0; i < 40; ++i) PutChunk(&bytes, "zTXt", text);
+    std::vector<uint8> itxt = {'T', 0, 1, 0, 0, 0};
+    itxt.insert(itxt.end(), packed.begin(), packed.end());
+    PutChunk(&bytes, "iTXt", itxt);
+    PutChunk(&bytes, "prVt", std::vector<uint8>(100000, 7));
+    bytes.insert(bytes.end(), plain.begin() + 33, plain.end());
+    test::Counted::requested = 0;
+    Image* image = Read(bytes);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(Pixel(image, 3, 3), (RGBA{0x40, 0x40, 0x40, 255}));
+    ImageDestroy(image);
+    EXPECT_LT(test::Counted::requested, std::size_t{1} << 20) << "text was inflated";
+}
+
+TEST_F(PngRead, TheSizeCheckCountsTheBytesThePictureBecomes) {
+    // 1 bit a pixel, 16384 x 8192: 16 MiB packed in the file, within what
+    // any file may hold and what 20000 bytes of deflate can, but a byte a
+    // pixel (128 MiB) once read, which needs a file of 4 MiB.
+    Png header;
+    header.bitDepth = 1;
+    header.colorType = PNG_COLOR_TYPE_GRAY;
+    header.rows = {0};
+    std::vector<uint8> bytes = header.Bytes();
+    bytes.resize(33);
+    for (auto [at, side] : {std::pair{16, 16384u}, std::pair{20, 8192u}}) {
+        for (int32 i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8>(side >> (24 - 8 * i));
+    }
+    const uint32 crc = static_cast<uint32>(crc32(0, bytes.data() + 12, 17));
+    for (int32 i = 0; i < 4; ++i) bytes[29 + i] = static_cast<uint8>(crc >> (24 - 8 * i));
+    PutChunk(&bytes, "IDAT", std::vector<uint8>(20000, 0));
+    PutChunk(&bytes, "IEND", {});
+    test::Counted::largest = 0;
+    EXPECT_EQ(Read(bytes), nullptr);
+    EXPECT_EQ(LastError(), std::make_pair(kIdImageModule, kErrImageFileTooLarge));
+    EXPECT_LT(test::Counted::largest, std::size_t{16} << 20);
 }
 
 TEST_F(PngRead, BothReadersAreFoundByExtension) {

@@ -73,6 +73,48 @@ TEST_F(Quantise, OneColourIsItsExactMeanNotItsBucket) {
     QuantiserDestroy(&shared);
 }
 
+TEST_F(Quantise, AMillionPixelsOfOneGreyGiveThatGreyAtEveryLevel) {
+    // Sums of a million equal values must still divide back to the value
+    // (every third level, the last among them, keeps the test quick).
+    Image* image = Make(1024, 1024, {{0, 0, 0, 255}});
+    std::vector<int32> wrong;
+    for (int32 level = 0; level < 256; level += 3) {
+        const auto v = static_cast<uint8>(level);
+        for (int32 y = 0; y < image->height; ++y) {
+            auto* row = reinterpret_cast<RGBA*>(image->pixels + y * image->stride);
+            for (int32 x = 0; x < image->width; ++x) row[x] = RGBA{v, v, v, 255};
+        }
+        Quantiser one{};
+        ASSERT_TRUE(QuantiserCreate(&one));
+        ASSERT_TRUE(QuantiserAddImage(&one, image, 1.0f));
+        ASSERT_EQ(QuantiserMakePalette(palette, 256, &one), 1);
+        if (!(palette[0] == RGBA{v, v, v, 255})) wrong.push_back(level);
+        QuantiserDestroy(&one);
+    }
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " levels come back changed, the first "
+                               << (wrong.empty() ? -1 : wrong[0]);
+}
+
+TEST_F(Quantise, TheCutSearchStopsWhereTheGainFirstFalls) {
+    // Four reds: along red the gain of a cut rises to a first peak (24 apart
+    // from the rest), falls, and rises higher further on (232 apart). The
+    // search stops at the first peak.
+    std::vector<RGBA> pixels;
+    for (auto [red, count] : {std::pair{24, 4}, std::pair{64, 2}, std::pair{80, 16}, std::pair{232, 2}}) {
+        pixels.insert(pixels.end(), static_cast<std::size_t>(count), RGBA{static_cast<uint8>(red), 0, 0, 255});
+    }
+    Image* image = Make(static_cast<int32>(pixels.size()), 1, pixels);
+    ASSERT_TRUE(QuantiserAddImage(&q, image, 1.0f));
+    ASSERT_EQ(QuantiserMakePalette(palette, 2, &q), 2);
+    EXPECT_EQ(q.boxes[0].high[0], 4);  // the cut below the bucket of 64
+    EXPECT_EQ(q.boxes[1].low[0], 4);
+    const std::vector<uint8> indices = Map(image);
+    EXPECT_EQ(palette[indices[0]], (RGBA{24, 0, 0, 255}));
+    // 64, 80 and 232 share the other entry: (2·64 + 16·80 + 2·232) / 20.
+    EXPECT_EQ(indices[4], indices.back());
+    EXPECT_EQ(palette[indices.back()], (RGBA{93, 0, 0, 255}));
+}
+
 TEST_F(Quantise, ColoursDifferingOnlyInAlphaAreSplitOnAlpha) {
     Image* image = Make(2, 2, {{90, 90, 90, 255}, {90, 90, 90, 0}});
     ASSERT_TRUE(QuantiserAddImage(&q, image, 1.0f));

@@ -22,13 +22,15 @@ namespace kv::test {
 
 struct Counted {
     static inline int64_t liveBlocks = 0;
-    static inline std::size_t largest = 0;  // the largest single request
+    static inline std::size_t largest = 0;    // the largest single request
+    static inline std::size_t requested = 0;  // every request added up
     static inline int64_t openFiles = 0;
     static inline void* (*realOpen)(const char*, const char*) = nullptr;
     static inline int (*realClose)(void*) = nullptr;
 
     static void* Malloc(std::size_t n) {
         largest = n > largest ? n : largest;
+        requested += n;
         void* p = std::malloc(n > 0 ? n : 1);
         if (p != nullptr) ++liveBlocks;
         return p;
@@ -39,12 +41,14 @@ struct Counted {
     }
     static void* Realloc(void* p, std::size_t n) {
         largest = n > largest ? n : largest;
+        requested += n;
         void* q = std::realloc(p, n > 0 ? n : 1);
         if (p == nullptr && q != nullptr) ++liveBlocks;
         return q;
     }
     static void* Calloc(std::size_t count, std::size_t n) {
         largest = count * n > largest ? count * n : largest;
+        requested += count * n;
         void* p = std::calloc(count > 0 ? count : 1, n > 0 ? n : 1);
         if (p != nullptr) ++liveBlocks;
         return p;

@@ -171,6 +171,65 @@ TEST_F(Arena, FreedNeighboursMergeIntoOneBlock) {
     EXPECT_EQ(Blocks()[0]->blockSize, Space() - 32);
 }
 
+// The block an entry sits in.
+const ArenaBlock* BlockOf(const ResEntry* e) { return reinterpret_cast<const ArenaBlock*>(e) - 1; }
+
+TEST_F(Arena, TheSmallestHoleThatFitsIsTakenNotTheFirst) {
+    // Blocks of 512, 64, 128 and 64 data bytes, then the free rest: freeing
+    // the 512 and the 128 leaves holes of both sizes, the larger first.
+    Owner& a = Own("a");
+    Owner& s1 = Own("s1");
+    Owner& b = Own("b");
+    Owner& s2 = Own("s2");
+    for (auto [o, bytes] : {std::pair{&a, 512}, std::pair{&s1, 64}, std::pair{&b, 128}, std::pair{&s2, 64}}) {
+        ASSERT_NE(ResourcesAllocateEntry(o, &o->entry, bytes - kHeader, true, nullptr), nullptr);
+        ASSERT_EQ(BlockOf(o->entry)->blockSize, static_cast<uint32>(bytes));
+    }
+    const ResEntry* holeA = a.entry;
+    const ResEntry* holeB = b.entry;
+    ResourcesFreeEntry(a.entry);
+    ResourcesFreeEntry(b.entry);
+    Owner& c = Own("c");
+    ASSERT_NE(ResourcesAllocateEntry(&c, &c.entry, 96 - kHeader, true, nullptr), nullptr);
+    EXPECT_EQ(c.entry, holeB);
+    EXPECT_NE(c.entry, holeA);
+}
+
+TEST_F(Arena, ABlockIsSplitOnlyWhenTheRestHoldsMoreThanAHeaderAndSixtyFourBytes) {
+    // A hole of `hole` data bytes between used blocks, and 96 asked of it.
+    struct Case {
+        uint32 hole;
+        bool split;
+    };
+    for (const Case& k : {Case{128, false}, Case{160, false}, Case{192, true}}) {
+        SCOPED_TRACE(k.hole);
+        Owner& keep = Own("keep");
+        Owner& hole = Own("hole");
+        Owner& after = Own("after");
+        ASSERT_NE(ResourcesAllocateEntry(&keep, &keep.entry, 64 - kHeader, true, nullptr), nullptr);
+        ASSERT_NE(ResourcesAllocateEntry(&hole, &hole.entry, static_cast<int32>(k.hole) - kHeader, true, nullptr),
+                  nullptr);
+        ASSERT_NE(ResourcesAllocateEntry(&after, &after.entry, 64 - kHeader, true, nullptr), nullptr);
+        const ResEntry* at = hole.entry;
+        ResourcesFreeEntry(hole.entry);
+        const std::size_t before = Blocks().size();
+        Owner& e = Own("e");
+        ASSERT_NE(ResourcesAllocateEntry(&e, &e.entry, 96 - kHeader, true, nullptr), nullptr);
+        ASSERT_EQ(e.entry, at);
+        if (k.split) {
+            EXPECT_EQ(BlockOf(e.entry)->blockSize, 96u);
+            ASSERT_EQ(Blocks().size(), before + 1);
+            EXPECT_EQ(BlockOf(e.entry)->nextBlock->blockSize, k.hole - 96 - 32);
+            EXPECT_EQ(BlockOf(e.entry)->nextBlock->used & 1, 0u);
+        } else {
+            EXPECT_EQ(BlockOf(e.entry)->blockSize, k.hole);
+            EXPECT_EQ(Blocks().size(), before);
+        }
+        for (const ArenaBlock* block : Blocks()) EXPECT_GE(block->blockSize, 32u);
+        ResourcesEmptyArena();
+    }
+}
+
 TEST_F(Arena, EmptyingTheArenaClearsEveryOwnerReference) {
     ResourcesModule* m = ResourcesModuleGet();
     Owner& a = Own("a");

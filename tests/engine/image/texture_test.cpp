@@ -143,27 +143,43 @@ TEST_F(TextureTest, ReadingANameTwiceSharesOneTextureWhateverTheCase) {
     TextureDestroy(again);
 }
 
-TEST_F(TextureTest, AFortyCharacterNameIsKeptAsItsFirst31) {
-    const std::string name = "a_texture_name_of_exactly_forty_letters_";
-    ASSERT_EQ(name.size(), 40u);
-    Picture(name, [] { return Solid(4, 4, RGBA{1, 2, 3, 255}); });
-    Texture* t = TextureRead(name.c_str(), nullptr);
+TEST_F(TextureTest, NamesSharingTheirFirst31CharactersAreTwoTextures) {
+    const std::string stem(31, 's');
+    Picture(stem, [] { return Solid(4, 4, RGBA{1, 2, 3, 255}); });
+    Picture(stem + "x", [] { return Solid(4, 4, RGBA{9, 9, 9, 255}); });
+    Texture* t = TextureRead(stem.c_str(), nullptr);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(std::string(TextureGetName(t)), name.substr(0, 31));
+    EXPECT_EQ(std::string(TextureGetName(t)), stem);
+    // One character more is another name; it does not fit, so it is refused
+    // before any file is read rather than taken for the first.
+    EXPECT_EQ(TextureRead((stem + "x").c_str(), nullptr), nullptr);
     EXPECT_TRUE(HasError(kModuleNone, kErrNameTooLong));
-    // The name it was read by still finds it.
-    EXPECT_EQ(TextureRead(name.c_str(), nullptr), t);
+    EXPECT_EQ(TextureGetRefCount(t), 1);
+    EXPECT_EQ(TexDictionaryFindNamedTexture(TexDictionaryGetCurrent(), (stem + "X").c_str()), nullptr);
+    ErrorClear();
+    EXPECT_EQ(TextureRead(stem.c_str(), std::string(40, 'm').c_str()), nullptr);
+    EXPECT_TRUE(HasError(kModuleNone, kErrNameTooLong));
     EXPECT_EQ(Pictures::reads.size(), 1u);
 
-    // 31 characters fit; 32 do not.
+    // A shorter name that starts the same is another name too.
+    Picture("ground", [] { return Solid(4, 4, RGBA{5, 5, 5, 255}); });
+    Picture("groundmask", [] { return Solid(4, 4, RGBA{6, 6, 6, 255}); });
+    Texture* g = TextureRead("groundmask", nullptr);
+    Texture* h = TextureRead("ground", nullptr);
+    ASSERT_TRUE(g && h);
+    EXPECT_NE(g, h);
+    EXPECT_EQ(Pictures::reads.size(), 3u);
+    TextureDestroy(g);
+    TextureDestroy(h);
+
+    // 31 characters fit; 32 are refused and the name stays as it was.
     ErrorClear();
-    TextureSetName(t, std::string(31, 'x').c_str());
+    EXPECT_EQ(TextureSetName(t, std::string(31, 'x').c_str()), t);
     EXPECT_EQ(std::string(TextureGetName(t)), std::string(31, 'x'));
     EXPECT_FALSE(HasError(kModuleNone, kErrNameTooLong));
-    TextureSetMaskName(t, std::string(32, 'y').c_str());
-    EXPECT_EQ(std::string(TextureGetMaskName(t)), std::string(31, 'y'));
+    EXPECT_EQ(TextureSetMaskName(t, std::string(32, 'y').c_str()), nullptr);
+    EXPECT_STREQ(TextureGetMaskName(t), "");
     EXPECT_TRUE(HasError(kModuleNone, kErrNameTooLong));
-    TextureDestroy(t);
     TextureDestroy(t);
 }
 
@@ -372,6 +388,14 @@ TEST_F(TextureTest, SharedPalettesAreKeptAndOthersAreQuantisedWithWeights) {
     EXPECT_TRUE(SameColour(palette[list[0]->pixels[7]], RGBA{0, 0, 200, 255}));
     EXPECT_TRUE(SameColour(palette[list[1]->pixels[0]], RGBA{0, 180, 0, 255}));
     for (Image* i : {level0, level1, list[0], list[1], green}) ImageDestroy(i);
+
+    // Each level weighs four times the one before it: two levels of one
+    // bucket, 64 pixels of red 200 and 16 of red 207, meet half way.
+    Image* levels[2] = {Solid(8, 8, RGBA{200, 0, 0, 255}), Solid(4, 4, RGBA{207, 0, 0, 255})};
+    ASSERT_TRUE(ImageListMakePalette(palette, nullptr, levels, 2, 8));
+    // (64 · 200 + 4 · 16 · 207) / 128 = 203.5, as an entry 203.5 / 255 · 256, cut.
+    EXPECT_EQ(palette[levels[0]->pixels[0]], (RGBA{204, 0, 0, 255}));
+    for (Image* i : levels) ImageDestroy(i);
 
     EXPECT_FALSE(ImageListMakePalette(palette, nullptr, images, 0, 8));
     Image* one[1] = {Solid(2, 2, RGBA{})};

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "engine/camera/camera.h"
@@ -186,8 +187,13 @@ class NodesTest : public StartedEngine {
     // Setup -> mangle -> the given nodes -> recorder 0; `elseOutput` of the
     // last given node goes to recorder 1.
     Pipeline* TrianglePipeline(std::vector<NodeType*> middle, const char* elseOutput = nullptr) {
+        return RecordingPipeline(NodeDefinitionGetImmMangleTriangleIndices(), std::move(middle), elseOutput);
+    }
+    Pipeline* LinePipeline(std::vector<NodeType*> middle, const char* elseOutput = nullptr) {
+        return RecordingPipeline(NodeDefinitionGetImmMangleLineIndices(), std::move(middle), elseOutput);
+    }
+    Pipeline* RecordingPipeline(NodeType* mangle, std::vector<NodeType*> middle, const char* elseOutput) {
         NodeType* setup = NodeDefinitionGetImmRenderSetup();
-        NodeType* mangle = NodeDefinitionGetImmMangleTriangleIndices();
         std::vector<NodeType*> chain{setup, mangle};
         chain.insert(chain.end(), middle.begin(), middle.end());
         chain.push_back(Recorder<0>());

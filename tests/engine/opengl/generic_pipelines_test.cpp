@@ -173,6 +173,53 @@ TEST_F(GenPipes, PrelitAndLitGeometryLookTheSameBothWays) {
     EXPECT_GT(lit.red, 120);
 }
 
+TEST_F(GenPipes, AMaterialsAlphaLeavesTheVerticesAlphaAsItIsBothWays) {
+    // Modulation on, a half-transparent white material over opaque white
+    // vertices: the vertices stay opaque, whichever pipelines draw them.
+    Material* m = MaterialCreate();
+    const RGBA half{255, 255, 255, 128};
+    MaterialSetColor(m, &half);
+    Place(FrontGrid(4, GeometryPrelit | GeometryModulateMaterialColor, RGBA{255, 255, 255, 255}, m));
+    MaterialDestroy(m);
+    Picture a, b;
+    BothWays(&a, &b, "genpipes_material_alpha");
+    const RGBA white{255, 255, 255, 255};
+    EXPECT_TRUE(Near(a[(kHeight / 2) * kWidth + kWidth / 2], white, 0));
+    EXPECT_TRUE(Near(b[(kHeight / 2) * kWidth + kWidth / 2], white, 0));
+    int covered = 0;
+    EXPECT_GE(Agreement(a, b, 2, &covered), 0.999);
+    EXPECT_GT(covered, 20000);
+}
+
+TEST_F(GenPipes, AViewOffsetMovesThePictureAlikeBothWays) {
+    Place(FrontGrid(6, GeometryPrelit, RGBA{200, 60, 30, 255}), V3d{0.3f, 0.2f, 0});
+    Place(Tunnel(16));
+    Picture centred, unused;
+    BothWays(&centred, &unused);
+    for (int32 projection : {ProjectionPerspective, ProjectionParallel}) {
+        SCOPED_TRACE(projection);
+        ASSERT_NE(CameraSetProjection(camera, projection), nullptr);
+        // A parallel view shows as many units across as its window says.
+        const V2d view = projection == ProjectionParallel ? V2d{3.0f, 2.25f} : V2d{0.5f, 0.5f};
+        CameraSetViewWindow(camera, &view);
+        const V2d offset{0.15f, -0.1f};
+        ASSERT_NE(CameraSetViewOffset(camera, &offset), nullptr);
+        Picture a, b;
+        BothWays(&a, &b, projection == ProjectionParallel ? "genpipes_offset_parallel" : "genpipes_offset");
+        int covered = 0;
+        EXPECT_GE(Agreement(a, b, 8, &covered), 0.99);
+        EXPECT_GT(covered, 20000);
+        if (projection == ProjectionPerspective) {
+            EXPECT_LT(Agreement(a, centred, 8), 0.95) << "the offset moved nothing";
+        }
+        const V2d none{0, 0};
+        CameraSetViewOffset(camera, &none);
+    }
+    CameraSetProjection(camera, ProjectionPerspective);
+    const V2d view{0.5f, 0.5f};
+    CameraSetViewWindow(camera, &view);
+}
+
 TEST_F(GenPipes, GeometryCutByTheWindowAndTheNearPlaneLooksTheSameBothWays) {
     Place(Tunnel(24));
     Picture a, b;
@@ -180,6 +227,21 @@ TEST_F(GenPipes, GeometryCutByTheWindowAndTheNearPlaneLooksTheSameBothWays) {
     int covered = 0;
     EXPECT_GE(Agreement(a, b, 8, &covered), 0.99);
     EXPECT_GT(covered, kWidth * kHeight / 2);
+}
+
+TEST_F(GenPipes, GeometryCutByTheFarPlaneLooksTheSameBothWays) {
+    // The tunnel reaches 15 units from the camera; the far plane cuts it at 9.
+    Place(Tunnel(24));
+    Picture whole, unused;
+    BothWays(&whole, &unused);
+    CameraSetFarClipPlane(camera, 9.0f);
+    Picture a, b;
+    BothWays(&a, &b, "genpipes_far");
+    int covered = 0, wholeCovered = 0;
+    EXPECT_GE(Agreement(a, b, 8, &covered), 0.99);
+    Agreement(whole, whole, 0, &wholeCovered);
+    EXPECT_GT(covered, kWidth * kHeight / 2);
+    EXPECT_LT(covered, wholeCovered - 5000) << "the far end was not cut away";
 }
 
 TEST_F(GenPipes, ACameraOnPartOfTheWindowDrawsInThatPartBothWays) {

@@ -1,6 +1,7 @@
 // 2D drawing read back from the frame buffer: primitives with flat and
 // Gouraud shading, with and without z, and rasters drawn as sprites.
 #include <cstring>
+#include <utility>
 
 #include "app/skel/camera_helpers.h"
 #include "gl_fixture.h"
@@ -162,6 +163,48 @@ TEST_F(GlIm2D, PointerRasterAtTheCentreShowsItsCross) {
     EXPECT_LT(centre.red, background.red);
     EXPECT_GT(centre.red, 0);
     RasterDestroy(pointer);
+}
+
+TEST_F(GlIm2D, AScaledSubRasterLandsUprightInItsRectangleWithItsOwnTexels) {
+    ASSERT_NE(CameraEndUpdate(camera), nullptr);
+    // A 48 x 40 picture (a 64 x 64 texture) of magenta with four quadrants
+    // at (16, 8): red, green above; blue, white below.
+    const RGBA magenta{255, 0, 255, 255};
+    Raster* parent = RasterCreate(48, 40, 0, RasterTypeNormal);
+    ASSERT_NE(parent, nullptr);
+    uint8* p = RasterLock(parent, 0, RasterLockWrite);
+    ASSERT_NE(p, nullptr);
+    for (int32 y = 0; y < 40; ++y) {
+        for (int32 x = 0; x < 48; ++x) {
+            RGBA c = magenta;
+            if (x >= 16 && x < 32 && y >= 8 && y < 24)
+                c = y < 16 ? (x < 24 ? kRed : kGreen) : (x < 24 ? kBlue : kWhite);
+            std::memcpy(p + y * parent->stride + 4 * x, &c, 4);
+        }
+    }
+    RasterUnlock(parent);
+    Raster* sprite = RasterCreate(0, 0, 0, RasterTypeNormal);
+    const Rect part{16, 8, 16, 16};
+    ASSERT_NE(RasterSubRaster(sprite, parent, &part), nullptr);
+
+    // Four times as wide and twice as high, at (100, 60).
+    const Rect to{100, 60, 64, 32};
+    ASSERT_NE(RasterPushContext(colour), nullptr);
+    ASSERT_NE(RasterRenderScaled(sprite, &to), nullptr);
+    RasterPopContext();
+    EXPECT_TRUE(SameColour(Pixel(108, 64), kRed));
+    EXPECT_TRUE(SameColour(Pixel(156, 64), kGreen));
+    EXPECT_TRUE(SameColour(Pixel(108, 88), kBlue));
+    EXPECT_TRUE(SameColour(Pixel(156, 88), kWhite));
+    // Exactly the rectangle is covered.
+    for (auto [x, y] : {std::pair{99, 70}, std::pair{164, 70}, std::pair{130, 59}, std::pair{130, 92}}) {
+        EXPECT_TRUE(SameColour(Pixel(x, y), background)) << x << "," << y;
+    }
+    for (auto [x, y] : {std::pair{100, 70}, std::pair{163, 70}, std::pair{130, 60}, std::pair{130, 91}}) {
+        EXPECT_FALSE(SameColour(Pixel(x, y), background)) << x << "," << y;
+    }
+    RasterDestroy(sprite);
+    RasterDestroy(parent);
 }
 
 TEST_F(GlIm2D, RasterRenderedIntoATextureCopiesItsPixels) {

@@ -47,6 +47,34 @@ TEST_F(GlRaster, FormatsByTypeAndDepthBuffer) {
     RasterDestroy(empty);
 }
 
+TEST_F(GlRaster, TheCreateFlagsAboveTheTypeAreKeptAsTheRastersFlags) {
+    for (int32 flags : {0x08, 0x10, 0x18, 0x40}) {
+        Raster* r = RasterCreate(8, 8, 0, RasterTypeTexture | flags | RasterFormat8888);
+        ASSERT_NE(r, nullptr) << flags;
+        EXPECT_EQ(r->rasterFlags, flags);
+        EXPECT_EQ(RasterGetType(r), RasterTypeTexture);
+        EXPECT_NE(GlRasterExt(r)->textureName, 0u);
+        // Locking adds its own bits beside them and takes only those away.
+        ASSERT_NE(RasterLock(r, 0, RasterLockWrite), nullptr);
+        EXPECT_EQ(r->rasterFlags, flags | kRasterLockedWrite);
+        RasterUnlock(r);
+        EXPECT_EQ(r->rasterFlags, flags);
+        RasterDestroy(r);
+    }
+    // 0x80 asks for no storage: there is nothing to lock.
+    Raster* bare = RasterCreate(8, 8, 0, RasterTypeCamera | kRasterDontAllocate);
+    ASSERT_NE(bare, nullptr);
+    EXPECT_EQ(bare->rasterFlags, kRasterDontAllocate);
+    EXPECT_EQ(RasterGetType(bare), RasterTypeCamera);
+    EXPECT_EQ(RasterLock(bare, 0, RasterLockRead), nullptr);
+    RasterDestroy(bare);
+    Raster* texture = RasterCreate(8, 8, 0, RasterTypeTexture | kRasterDontAllocate);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->rasterFlags, kRasterDontAllocate);
+    EXPECT_EQ(GlRasterExt(texture)->textureName, 0u);
+    RasterDestroy(texture);
+}
+
 TEST_F(GlRaster, MipLevelLocks) {
     Raster* t = RasterCreate(64, 32, 0, RasterTypeTexture | RasterFormat8888 | RasterFormatMipmap);
     ASSERT_NE(t, nullptr);
