@@ -168,17 +168,24 @@ void ShellNoteFailure(const char* reason);
 void ShellErrorTrailClear();
 // The errors kept: how many, and the first and last (either may be null).
 int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last);
-// The folders where the program's data lives besides the current one, in
-// the order they are searched: the executable's folder (the build tree), then
-// the installed data folders. Each ends in '/'; null past the last.
+// The folders where the program's own data lives, in the order they are
+// searched: the executable's folder (the build tree), then the installed data
+// folders. Each ends in '/'; null past the last.
 const char* PlatformDataFolder(int32 index);
 // The one lookup of the program's data (the help text, textures/): the
-// current folder ("./") first, then the platform's data folders, or the
-// folders a test set in their place. Each ends in '/'; null past the last.
+// user's folder given with --data first, when there is one, then the
+// platform's data folders, or the folders a test set in their place. The
+// current folder is not searched: a program started in someone's project
+// must not take that project's readme.txt or textures/ for its own. Each ends
+// in '/'; null past the last. Only regular files are read there; anything
+// else is passed over with a warning naming it.
 const char* ShellDataFolder(int32 index);
 // Puts these folders (a list ending with null) in place of the platform's
 // data folders; null puts the platform's back.
 void ShellSetDataFolders(const char* const* folders);
+// The user's own data folder (--data DIR), searched before the program's;
+// null or "" for none. A '/' is added when it lacks one.
+void ShellSetUserDataFolder(const char* folder);
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);

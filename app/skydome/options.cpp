@@ -384,6 +384,21 @@ bool ApplySoftwarePipelines(const OptionSpec&, const char*, SkydomeOptions* o, s
     return true;
 }
 
+// A folder that is there: a mistyped name would quietly fall back on the
+// program's own data.
+bool ApplyData(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    struct stat info;
+    const bool there = value != nullptr && *value != '\0' && stat(value, &info) == 0;
+    if (!there || !S_ISDIR(info.st_mode)) {
+        *error = Refuse(spec, value);
+        if (value != nullptr && *value != '\0')
+            *error += there ? " (it is not a folder)" : " (there is no such folder)";
+        return false;
+    }
+    o->dataFolder = value;
+    return true;
+}
+
 bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     if (value == nullptr || *value == '\0') {
         *error = Refuse(spec, nullptr);
@@ -518,6 +533,14 @@ const OptionSpec kOptions[] = {
      .apply = ApplyShow,
      .needs = "a list of overlays: ground, wire, normals, flares, data, fps, menu or none (for example --show "
               "none,wire)"},
+    {.name = "--data",
+     .value = "DIR",
+     .help = "read the help text (readme.txt) and the pictures (textures/)\n"
+             "from DIR first; what DIR lacks comes from the program's own data.\n"
+             "Without it only the program's own data is read, never the\n"
+             "current folder's",
+     .apply = ApplyData,
+     .needs = "a folder that holds readme.txt or textures/"},
     {.name = "--software-pipelines",
      .help = "draw with the engine's own software transform, clipping and\n"
              "lighting instead of the driver's, to compare the two",

@@ -51,6 +51,9 @@ struct SkydomeOptions {
     bool showMenu = true;  // the menu shown (else off; Space shows it)
     // The software object and immediate-mode pipelines draw instead of the driver's.
     bool softwarePipelines = false;
+    // --data: a folder of the user's own help text and pictures, looked in
+    // before the program's own data; empty for none.
+    std::string dataFolder;
 };
 
 // Takes the program's own options out of argv; what remains ("-vms", the

@@ -300,8 +300,9 @@ TEST(SkydomeRun, AMissingPictureIsNamedWithWhereItWasLookedFor) {
         const std::string stem = fs::path(c.missing).stem().string();
         EXPECT_NE(run.output.find(stem + ".png"), std::string::npos) << run.output;
         EXPECT_NE(run.output.find(stem + ".bmp"), std::string::npos) << run.output;
-        EXPECT_NE(run.output.find(" in ./textures/, " + (dir / "bin").string() + "/textures/, "), std::string::npos)
+        EXPECT_NE(run.output.find(" in " + (dir / "bin").string() + "/textures/, "), std::string::npos)
             << run.output;
+        EXPECT_EQ(run.output.find("./textures/"), std::string::npos) << "the current folder is not the program's";
         EXPECT_EQ(run.output.find("skydome: no display"), std::string::npos) << "no frame is drawn";
     }
 }
@@ -594,6 +595,53 @@ TEST_F(SkydomeInFolder, DevicesAreWrittenInPlaceNeverReplaced) {
     EXPECT_TRUE(std::filesystem::is_character_file(dir / "full"));
     EXPECT_TRUE(std::filesystem::is_character_file(dir / "null"));
     EXPECT_EQ(Entries(), (std::vector<std::string>{"full", "null"}));
+}
+
+// Started in someone's project, the program takes its help and pictures from
+// its own data, never from that folder: not its readme.txt (here a link to
+// /dev/zero, which would never end), not its textures/ (a pipe, which would
+// hold open() up for ever, and a ground that is no picture). Only --data
+// names a folder of the user's own, where what is no regular file is passed
+// over with a warning naming it.
+TEST_F(SkydomeInFolder, TheProgramsDataIsItsOwnUnlessDataNamesAFolder) {
+    namespace fs = std::filesystem;
+    fs::create_symlink("/dev/zero", dir / "readme.txt");
+    fs::create_directory(dir / "textures");
+    ASSERT_EQ(mkfifo(Path("textures/ground.png").c_str(), 0600), 0);
+    std::ofstream(dir / "textures" / "flare0.png") << "not a picture";
+    RunResult run = Run({"-vms", "--frames", "2", "--save-dome", "sky.dff"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("skipped"), std::string::npos) << run.output;
+    EXPECT_EQ(ReadBytes(Path("sky.dff")).size(), 21840u);
+
+    fs::remove(dir / "textures" / "flare0.png");
+    run = Run({"-vms", "--frames", "2", "--data", "."});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find(": ./textures/ground.png is a named pipe, not a file: skipped\n"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(": ./readme.txt is a character device, not a file: skipped\n"), std::string::npos)
+        << run.output;
+
+    // A ground of the user's own, red, is the ground only with --data.
+    fs::remove(dir / "textures" / "ground.png");
+    png_image red{};
+    red.version = PNG_IMAGE_VERSION;
+    red.width = red.height = 16;
+    red.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> pixels(16 * 16 * 3, 0);
+    for (std::size_t i = 0; i < pixels.size(); i += 3) pixels[i] = 255;
+    ASSERT_NE(png_image_write_to_file(&red, Path("textures/ground.png").c_str(), 0, pixels.data(), 0, nullptr), 0);
+    const auto redPixels = [&](const std::vector<std::string>& args) {
+        const RunResult shot = Run(args);
+        EXPECT_EQ(shot.status, 0) << shot.output;
+        const Picture p = ReadPng(Path("shot.png"));
+        std::size_t n = 0;
+        for (std::size_t i = 0; i + 2 < p.rgb.size(); i += 3)
+            n += p.rgb[i] > 120 && p.rgb[i + 1] < 40 && p.rgb[i + 2] < 40;
+        return n;
+    };
+    EXPECT_EQ(redPixels({"-vms", "--frames", "2", "--screenshot", "shot.png"}), 0u);
+    EXPECT_GT(redPixels({"-vms", "--frames", "2", "--screenshot", "shot.png", "--data", "."}), 1000u);
 }
 
 // A folder of its own for a run's files, removed with everything in it.
