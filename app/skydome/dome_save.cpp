@@ -1,8 +1,8 @@
 #include "dome_save.h"
 
 #include <cerrno>
-#include <cstring>
 
+#include "app/skydome/export_file.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/safe_write.h"
 #include "engine/stream/stream.h"
@@ -16,9 +16,9 @@ bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSa
     auto fail = [&](const FileWriteStatus& status) {
         if (message != nullptr) {
             // The menu's own text first when no file could be opened at all.
-            *message = status.step == FileWriteCreate ? std::string(kDomeCannotOpen) + " " : std::string();
-            *message += "Cannot save the dome to " + target + ": " + FileWriteStepText(status.step);
-            if (status.osError != 0) *message += std::string(" (") + std::strerror(status.osError) + ")";
+            const bool noFile = status.step == FileWriteCreate || status.step == FileWriteFolderLocked;
+            *message = noFile ? std::string(kDomeCannotOpen) + " " : std::string();
+            *message += "Cannot save the dome to " + target + ": " + ExportFileProblem(status);
             *message += inPlace ? "." : ". The file there is unchanged.";
         }
         return false;

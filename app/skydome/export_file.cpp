@@ -10,6 +10,7 @@ namespace kv {
 std::string ExportFileProblem(const FileWriteStatus& status) {
     std::string text = FileWriteStepText(status.step);
     if (status.osError != 0) text += std::string(" (") + std::strerror(status.osError) + ")";
+    if (const char* advice = FileWriteStepAdvice(status.step)) text += std::string("; ") + advice;
     return text;
 }
 

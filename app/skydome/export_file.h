@@ -20,7 +20,8 @@ using ExportWriterFn = bool (*)(const char* path, void* data, std::string* why);
 // beside it.
 bool ExportFileWrite(const char* target, ExportWriterFn writer, void* data, std::string* why);
 
-// "the file could not be written (No space left on device)" for a failed step.
+// "the file could not be written (No space left on device)" for a failed step,
+// followed by what to do when there is something to say.
 std::string ExportFileProblem(const FileWriteStatus& status);
 
 }  // namespace kv

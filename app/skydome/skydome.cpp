@@ -11,6 +11,7 @@
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/dome_save.h"
+#include "app/skydome/export_file.h"
 #include "app/skydome/flares.h"
 #include "app/skydome/options.h"
 #include "app/skydome/scene.h"
@@ -397,9 +398,8 @@ void WriteScreenshot() {
             std::fprintf(stderr, "skydome: cannot write the screenshot %s: the picture cannot be read back\n",
                          file.c_str());
         } else {
-            std::fprintf(stderr, "skydome: cannot write the screenshot %s: %s%s%s%s\n", file.c_str(),
-                         FileWriteStepText(status.step), status.osError != 0 ? " (" : "",
-                         status.osError != 0 ? std::strerror(status.osError) : "", status.osError != 0 ? ")" : "");
+            std::fprintf(stderr, "skydome: cannot write the screenshot %s: %s\n", file.c_str(),
+                         ExportFileProblem(status).c_str());
         }
         SkydomeGetOptions()->screenshotFailed = true;
     } else {

@@ -644,6 +644,55 @@ TEST_F(SkydomeInFolder, TheProgramsDataIsItsOwnUnlessDataNamesAFolder) {
     EXPECT_GT(redPixels({"-vms", "--frames", "2", "--screenshot", "shot.png", "--data", "."}), 1000u);
 }
 
+// /dev/stdout, when standard output is a pipe, is a link the kernel alone can
+// follow (/proc/self/fd/1 -> "pipe:[N]"): the dome goes down the pipe.
+TEST(SkydomeRun, TheDomeIsSavedToStandardOutputWhenItIsAPipe) {
+    for (const char* name : {"/dev/stdout", "/proc/self/fd/1"}) {
+        const RunResult run = RunSkydome(std::string("--export-only --save-dome ") + name);
+        EXPECT_EQ(run.status, 0) << name;
+        ASSERT_EQ(run.output.size(), 21840u) << name << ": " << run.output.substr(0, 200);
+        EXPECT_EQ(run.output.compare(0, 4, "\x10\0\0\0", 4), 0) << "a clump chunk";
+    }
+}
+
+// A file that may be written, in a folder that may not: the save makes its
+// new file beside the old one, so it is the folder that is named, with what
+// to do, and the file stays as it was.
+TEST_F(SkydomeInFolder, AFolderThatTakesNoNewFileIsNamedWithWhatToDo) {
+    namespace fs = std::filesystem;
+    fs::create_directory(dir / "locked");
+    std::ofstream(dir / "locked" / "sky.dff") << "kept";
+    fs::permissions(dir / "locked" / "sky.dff", fs::perms(0666));
+    fs::permissions(dir / "locked", fs::perms(0555));
+    fs::permissions(dir, fs::perms(0755));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(fds[1], 2);
+        close(fds[0]);
+        // A folder's mode binds only an ordinary user.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        execl(KV_SKYDOME_PROGRAM, KV_SKYDOME_PROGRAM, "--export-only", "--save-dome", "locked/sky.dff", nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    const RunResult run = Finish(pid, fds[0]);
+    fs::permissions(dir / "locked", fs::perms(0755));
+    if (run.status == 77) GTEST_SKIP() << "cannot run as an ordinary user here";
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Cannot save the dome to locked/sky.dff: its folder cannot be written to (Permission "
+                              "denied); a save writes the new file beside the old one before it takes the old one's "
+                              "place, so save into a folder you can write to, or make this one writable. The file "
+                              "there is unchanged."),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(ReadBytes(Path("locked/sky.dff")).size(), 4u);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"locked"});
+}
+
 // A folder of its own for a run's files, removed with everything in it.
 struct RunFolder {
     std::string dir;
