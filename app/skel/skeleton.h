@@ -149,9 +149,18 @@ void* PlatformGetWindow();
 // Whether the platform can show the window to a person (a headless run on an
 // offscreen or dummy video driver cannot).
 bool PlatformDisplayVisible();
-// The signal (SIGINT, SIGTERM or SIGHUP) that asked the program to quit, as
-// closing the window does; 0 when none did. A second such signal ends the
-// program at once.
+// Catches the quit signals (SIGINT, SIGTERM, SIGHUP) until the matching
+// release; calls nest. The first signal asks the program to quit, as closing
+// the window does (PlatformQuitSignal says which); from then on a wait on a
+// pipe or a device is broken off (EINTR) within a tenth of a second, by the
+// signal or by SIGALRM, which the catch takes too. A second quit signal ends
+// the program at once, by that signal, after removing the new files of saves
+// under way (the files they were to replace are untouched). ShellMain
+// catches them for its run; a program catches them itself to cover what it
+// does before and besides.
+void PlatformCatchQuitSignals();
+void PlatformReleaseQuitSignals();
+// The signal that asked the program to quit; 0 when none did.
 int32 PlatformQuitSignal();
 
 // Failures people can see. The skeleton's report hook (installed by the

@@ -7,6 +7,7 @@
 
 #include "app/skel/skeleton.h"
 #include "app/skydome/options.h"
+#include "app/skydome/panorama.h"
 #include "app/skydome/skydome.h"
 #include "app/skydome/batch_run.h"
 
@@ -16,6 +17,11 @@ int main(int argc, char** argv) {
     // Past a file-size limit a write then fails (and is reported, keeping the
     // file saved before) instead of the signal ending the program mid-save.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A quit signal is honoured from here on, in every phase: start-up, the
+    // frames, --export-only, the saves at the end. A panorama in the making
+    // stops at it.
+    kv::PlatformCatchQuitSignals();
+    kv::PanoramaSetStop(kv::SkydomeInterruption);
     std::vector<char*> args(argv, argv + argc);
     std::string error;
     kv::SkydomeOptions* options = kv::SkydomeGetOptions();

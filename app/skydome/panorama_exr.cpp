@@ -65,7 +65,8 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         Imf::RgbaOutputFile file(path, width, height, Imf::WRITE_RGB);
         ExrRows rows{&file, row, width, {}};
         if (!PanoramaEvaluate(width, WriteRow, &rows)) {
-            *why = rows.why.empty() ? "out of memory" : rows.why;
+            const char* stopped = PanoramaStopReason();
+            *why = stopped != nullptr ? stopped : rows.why.empty() ? "out of memory" : rows.why;
         } else {
             // Below the horizon the last sky row (still in row[]) again.
             for (int32 y = PanoramaSkyRows(width); y < height; ++y) {

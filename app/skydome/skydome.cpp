@@ -497,6 +497,14 @@ const SkydomeApp* SkydomeGetApp() { return &app; }
 
 void SkydomeSetClock(SkydomeClock c) { clock = c; }
 
+const char* SkydomeInterruption() {
+    static char text[40];
+    const int32 signal = PlatformQuitSignal();
+    if (signal == 0) return nullptr;
+    std::snprintf(text, sizeof text, "interrupted by %s", SignalName(signal));
+    return text;
+}
+
 bool SkydomeSave() {
     std::string message;
     const bool saved = SaveDome(kDomeFileName, true, &message);

@@ -55,6 +55,10 @@ int32 SkydomeEventHandler(int32 event, void* data);
 using SkydomeClock = uint32 (*)();
 void SkydomeSetClock(SkydomeClock clock);
 
+// "interrupted by SIGTERM" once a quit signal has come, else null: the reason
+// long work (a panorama) gives for stopping.
+const char* SkydomeInterruption();
+
 // "Save dome_X": the dome to "skydome.dff" in the current folder through the
 // safe save; the outcome goes on screen for a few seconds and to stderr.
 bool SkydomeSave();

@@ -3,7 +3,6 @@
 // rest of the program asks of the platform.
 #include <SDL.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,38 +39,6 @@ PlatformRecord record = {nullptr, nullptr, 0, 0.0f, 0.0f, 0};
 ShellState state = {0, 1, 0, 0, 0, 0, false, false, {0, 0.0f, 0.0f, 0}, {}};
 
 SDL_Window* Window() { return static_cast<SDL_Window*>(record.window); }
-
-// Interrupt, terminate and hang-up end the run the way closing the window
-// does, so the application still shuts down in order (and saves what it was
-// asked to save). The second one is not waited for: the default action ends
-// the program, should the shut-down itself hang.
-constexpr int kQuitSignals[] = {SIGINT, SIGTERM, SIGHUP};
-volatile std::sig_atomic_t quitSignal = 0;
-struct sigaction previousActions[3];
-
-extern "C" void OnQuitSignal(int signal) {
-    if (quitSignal != 0) {
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        return;
-    }
-    quitSignal = signal;
-}
-
-void CatchQuitSignals() {
-    quitSignal = 0;
-    struct sigaction action {};
-    action.sa_handler = OnQuitSignal;
-    // A save under way when the signal comes goes on: its reads and writes
-    // are restarted, not failed.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < 3; ++i) sigaction(kQuitSignals[i], &action, &previousActions[i]);
-}
-
-void ReleaseQuitSignals() {
-    for (std::size_t i = 0; i < 3; ++i) sigaction(kQuitSignals[i], &previousActions[i], nullptr);
-}
 
 const char* Title() {
     const char* t = ShellGetSettings()->title;
@@ -264,7 +231,7 @@ void Dispatch(const SDL_Event& e) {
 void MainLoop() {
     const ShellSettings* settings = ShellGetSettings();
     SDL_Event e;
-    while (settings->quit == 0 && !state.quitMessage && quitSignal == 0) {
+    while (settings->quit == 0 && !state.quitMessage && PlatformQuitSignal() == 0) {
         if (SDL_PollEvent(&e) != 0) {
             Dispatch(e);
         } else if (state.foreground != 0) {
@@ -303,11 +270,12 @@ int ShellMain(int argc, char** argv) {
     ShellSettings* settings = ShellGetSettings();
 
     // The shell catches the quit signals itself (SDL would catch only two of
-    // them, and only once its event loop runs).
+    // them, and only once its event loop runs); a program may have caught
+    // them before, to cover its own start.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    CatchQuitSignals();
+    PlatformCatchQuitSignals();
     struct Release {
-        ~Release() { ReleaseQuitSignals(); }
+        ~Release() { PlatformReleaseQuitSignals(); }
     } release;
 
     // X11 takes the class from the environment (a user's own setting wins),
@@ -409,7 +377,9 @@ void PlatformErrorMessage(const char* text) {
         visible = !IsHeadlessDriver(SDL_getenv("SDL_VIDEODRIVER")) &&
                   (SDL_getenv("DISPLAY") != nullptr || SDL_getenv("WAYLAND_DISPLAY") != nullptr);
     }
-    if (visible) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, Title(), text, nullptr);
+    // A program asked to quit by a signal does not wait for anyone to close
+    // a box.
+    if (visible && PlatformQuitSignal() == 0) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, Title(), text, nullptr);
 }
 
 char* PlatformPathCreate(const char* path) {
@@ -467,8 +437,6 @@ void PlatformResetRecord() {
 }
 
 void* PlatformGetWindow() { return record.window; }
-
-int32 PlatformQuitSignal() { return static_cast<int32>(quitSignal); }
 
 const char* PlatformDataFolder(int32 index) {
     // Worked out once: the executable's folder (where the build puts the

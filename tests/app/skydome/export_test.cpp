@@ -339,5 +339,29 @@ TEST_F(ExportTest, RefusedAndFailedExportsKeepThePreviousFileAndLeaveNothingBehi
     EXPECT_NE(ReadText(png), "yesterday's");
 }
 
+// A panorama asked to stop (a quit signal, in the program) stops at the next
+// row, says why, and leaves the old file as it was and nothing beside it.
+int rowsAllowed = 0;
+const char* StopAfterRows() { return rowsAllowed-- > 0 ? nullptr : "interrupted by SIGTERM"; }
+
+TEST_F(ExportTest, APanoramaAskedToStopStopsAtTheNextRowAndLeavesNothing) {
+    const fs::path png = dir / "sky.png", exr = dir / "sky.exr";
+    for (const fs::path& f : {png, exr}) WriteText(f, "yesterday's");
+    PanoramaSetStop(StopAfterRows);
+    std::string message;
+    for (const fs::path& f : {png, exr}) {
+        rowsAllowed = 5;
+        EXPECT_FALSE(PanoramaWrite(f.c_str(), 64, 0.1f, &message)) << f;
+        EXPECT_EQ(message, "Cannot write the panorama to " + f.string() + ": interrupted by SIGTERM.");
+        EXPECT_STREQ(PanoramaStopReason(), "interrupted by SIGTERM");
+        EXPECT_EQ(rowsAllowed, -1) << "asked once per row, and once more";
+    }
+    PanoramaSetStop(nullptr);
+    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"sky.exr", "sky.png"}));
+    for (const fs::path& f : {png, exr}) EXPECT_EQ(ReadText(f), "yesterday's");
+    ASSERT_TRUE(PanoramaWrite(exr.c_str(), 64, 0.1f, &message)) << message;
+    EXPECT_EQ(PanoramaStopReason(), nullptr);
+}
+
 }  // namespace
 }  // namespace kv::test
