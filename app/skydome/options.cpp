@@ -490,8 +490,10 @@ const OptionSpec kOptions[] = {
      .needs = "LATITUDE,LONGITUDE in degrees, for example --location 48.8566,2.3522"},
     {.name = "--time",
      .value = "ISO8601",
-     .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS] with the clock's\n"
-             "UTC offset, for example 2026-06-21T18:00+02:00 (Z for UTC)",
+     .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS[.fff]] with the\n"
+             "clock's UTC offset, for example 2026-06-21T18:00+02:00 (Z for UTC);\n"
+             "the other forms of ISO 8601 and RFC 3339 too (a space or t for\n"
+             "the T, 23:59:60 leap seconds, week and ordinal dates)",
      .apply = ApplyTime,
      .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
     {.name = "--export-gltf",

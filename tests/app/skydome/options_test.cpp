@@ -193,7 +193,7 @@ TEST(SkydomeExportOptions, BadValuesAndMismatchedOptionsAreRefusedByName) {
         {{"--location", "48.8,2.3,7"}, "--location needs LATITUDE,LONGITUDE"},
         {{"--location", "north,2"}, "--location needs LATITUDE,LONGITUDE"},
         {{"--time", "2026-06-21T18:00"}, "--time: the time has no UTC offset"},
-        {{"--time", "yesterday"}, "--time: expected YYYY-MM-DD"},
+        {{"--time", "yesterday"}, "--time: expected a date and time as ISO 8601 writes them"},
         {{"--location", "1,2"}, "--location needs --time"},
         {{"--time", "2026-06-21T18:00Z"}, "--time needs --location"},
         {{"--sun", "30,30", "--location", "1,2", "--time", "2026-06-21T18:00Z"}, "--sun and --location"},
