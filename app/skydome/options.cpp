@@ -647,7 +647,9 @@ std::string MakeUsage() {
         "for a forgotten value: write ./--name for a file of that name.\n"
         "\n"
         "Escape or closing the window quits; so do SIGINT (Ctrl-C), SIGTERM and\n"
-        "SIGHUP, which still save the dome asked for with --save-dome.\n";
+        "SIGHUP, in every phase, which still save the dome asked for with\n"
+        "--save-dome (a panorama being made stops); a second one ends the\n"
+        "program at once. No partial file is left either way.\n";
     return text;
 }
 
