@@ -131,6 +131,11 @@ class Menu : public TextTest {
     static void WriteFile(const std::string& name, const std::string& text) {
         std::ofstream(name, std::ios::binary) << text;
     }
+    // The help is read when the menu opens.
+    static void Reopen() {
+        MenuClose();
+        ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
+    }
 
     int32 resolution = 9, preview = 0, detail = 1;
     float exposure = 0.1f;
@@ -430,17 +435,13 @@ TEST_F(Menu, HelpComesFromReadmeElseWinInTheUsersFolderElseTheDataFolders) {
     const std::string folder = data.string() + "/";
     const char* const folders[] = {"/nonexistent/", folder.c_str(), nullptr};
     ShellSetDataFolders(folders);
-    auto reopen = [] {
-        MenuClose();
-        ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
-    };
-    reopen();
+    Reopen();
     EXPECT_STREQ(MenuHelpLine(0), "from the data folder");
     WriteFile("win.txt", "from win\n");
-    reopen();
+    Reopen();
     EXPECT_STREQ(MenuHelpLine(0), "from win");
     WriteFile("readme.txt", "from readme\nsecond\tline\x01\xE9!\r\n\nfourth");
-    reopen();
+    Reopen();
     ASSERT_EQ(MenuHelpLineCount(), 4);
     EXPECT_STREQ(MenuHelpLine(0), "from readme");
     EXPECT_STREQ(MenuHelpLine(1), "second line  !") << "control and 8-bit characters become spaces";
@@ -502,12 +503,8 @@ TEST_F(Menu, HelpLongerThanTheTableStopsThereAndSaysSo) {
 // seconds): the bytes are capped too, and a NUL counts like any character.
 TEST_F(Menu, HelpStopsAtItsSizeCapWhateverTheBytes) {
     const std::size_t over = kMenuHelpMaxBytes + 4096;
-    const auto open = [] {
-        MenuClose();
-        ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
-    };
     WriteFile("readme.txt", std::string(over, '\0'));
-    open();
+    Reopen();
     ASSERT_EQ(MenuHelpLineCount(), 2);
     EXPECT_STREQ(MenuHelpLine(0), "") << "one line of blanks";
     EXPECT_STREQ(MenuHelpLine(1), "[The help stops here: the file is larger than 1 MB.]");
@@ -516,7 +513,7 @@ TEST_F(Menu, HelpStopsAtItsSizeCapWhateverTheBytes) {
     std::string text(start, sizeof start - 1);
     text += std::string(over, ' ') + "\nnever shown\n";
     WriteFile("readme.txt", text);
-    open();
+    Reopen();
     ASSERT_EQ(MenuHelpLineCount(), 4);
     EXPECT_STREQ(MenuHelpLine(0), "first");
     EXPECT_STREQ(MenuHelpLine(1), "x y") << "a NUL is a character, shown as a space";
@@ -526,11 +523,11 @@ TEST_F(Menu, HelpStopsAtItsSizeCapWhateverTheBytes) {
     // Exactly the cap: all of it, no note; a byte more, and the note.
     const std::string end = "\nlast line\n";
     WriteFile("readme.txt", std::string(kMenuHelpMaxBytes - end.size(), ' ') + end);
-    open();
+    Reopen();
     ASSERT_EQ(MenuHelpLineCount(), 2);
     EXPECT_STREQ(MenuHelpLine(1), "last line");
     WriteFile("readme.txt", std::string(kMenuHelpMaxBytes - end.size() + 1, ' ') + end);
-    open();
+    Reopen();
     ASSERT_EQ(MenuHelpLineCount(), 3);
     EXPECT_STREQ(MenuHelpLine(1), "last line");
     EXPECT_STREQ(MenuHelpLine(2), "[The help stops here: the file is larger than 1 MB.]");
@@ -540,21 +537,17 @@ TEST_F(Menu, HelpStopsAtItsSizeCapWhateverTheBytes) {
 // open() for ever, a device never ends, a folder reads as nothing. Each is
 // passed over like a missing file.
 TEST_F(Menu, HelpThatIsNoRegularFileIsPassedOver) {
-    const auto open = [] {
-        MenuClose();
-        ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
-    };
     fs::create_directory(dir / "readme.txt");
-    open();
+    Reopen();
     ASSERT_EQ(MenuHelpLineCount(), 1);
     EXPECT_STREQ(MenuHelpLine(0), "Cannot open help file");
     WriteFile("win.txt", "from win\n");
-    open();
+    Reopen();
     EXPECT_STREQ(MenuHelpLine(0), "from win");
 
     fs::remove(dir / "readme.txt");
     ASSERT_EQ(mkfifo((dir / "readme.txt").c_str(), 0600), 0);
-    open();
+    Reopen();
     EXPECT_STREQ(MenuHelpLine(0), "from win");
 
     fs::remove(dir / "readme.txt");
@@ -566,7 +559,7 @@ TEST_F(Menu, HelpThatIsNoRegularFileIsPassedOver) {
     const std::string folder = data.string() + "/";
     const char* const folders[] = {folder.c_str(), nullptr};
     ShellSetDataFolders(folders);
-    open();
+    Reopen();
     EXPECT_STREQ(MenuHelpLine(0), "the program's own");
 }
 
