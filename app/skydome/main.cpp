@@ -44,9 +44,16 @@ int main(int argc, char** argv) {
     }
     if (!sun.empty()) std::printf("%s\n", sun.c_str());
     std::fflush(stdout);
-    if (options->exportOnly) return kv::SkydomeExportOnly(options);
-    args.push_back(nullptr);
-    const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
-    if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) return 1;
+    int status = 0;
+    if (options->exportOnly) {
+        status = kv::SkydomeExportOnly(options);
+    } else {
+        args.push_back(nullptr);
+        status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
+        if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) status = 1;
+    }
+    // The run is over: nothing is left to end in order, and the wake-ups that
+    // break off waits after a quit signal stop.
+    kv::PlatformReleaseQuitSignals();
     return status;
 }

@@ -423,7 +423,8 @@ bool PlatformSelectDevice(int32 useDialog) {
     // Without the dialog ("-vms", or no display to show it on) the current
     // choices are taken as they are.
     if (useDialog != 0 && PlatformDisplayVisible() && DeviceDialogRun(&dialog) == DialogClosedExit) {
-        ShellNoteFailure("the device selection was closed with EXIT");
+        ShellNoteFailure(PlatformQuitSignal() != 0 ? "the device selection was ended by a quit signal"
+                                                   : "the device selection was closed with EXIT");
         return false;
     }
     return DeviceDialogApply(&dialog, ShellGetSettings(), &record.fullScreen);
