@@ -531,10 +531,11 @@ TEST_F(SkydomeInFolder, AnInterruptedRunSavesTheDomeButFailsForThePictureItDidNo
     EXPECT_EQ(ReadBytes(Path("hup.dff")).size(), 21840u);
 }
 
-// Polls until ready() or about ten seconds have passed.
+// Polls until ready() or about a minute has passed (a sanitizer build takes
+// seconds to reach a large panorama's compression).
 template <typename Ready>
 bool WaitFor(Ready ready) {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 6000; ++i) {
         if (ready()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
