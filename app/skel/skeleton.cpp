@@ -177,6 +177,7 @@ void ShellSetUserDataFolder(const char* folder) {
     userDataFolder = folder != nullptr ? folder : "";
     if (!userDataFolder.empty() && userDataFolder.back() != '/') userDataFolder += '/';
 }
+
 int32 ShellDeviceDialogFlag() { return deviceDialogFlag; }
 
 int32 ShellEvent(int32 event, void* data) {

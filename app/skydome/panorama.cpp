@@ -19,9 +19,6 @@ namespace {
 PanoramaStopFn stopFn = nullptr;
 const char* stopReason = nullptr;
 
-// Asks the stop function, keeping its reason.
-bool Stopped() { return stopFn != nullptr && (stopReason = stopFn()) != nullptr; }
-
 struct Buffers {
     SkyColorCache cache{};
     double* phi = nullptr;
@@ -65,6 +62,8 @@ void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* p
 
 void PanoramaSetStop(PanoramaStopFn stop) { stopFn = stop; }
 
+bool PanoramaStopAsked() { return stopFn != nullptr && (stopReason = stopFn()) != nullptr; }
+
 const char* PanoramaStopReason() { return stopReason; }
 
 bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
@@ -81,7 +80,7 @@ bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
     const double thetaS = sky->sunTheta * kSkyDegToRad;
     const double phiS = sky->sunPhi * kSkyDegToRad;
     for (int32 y = 0; y < PanoramaSkyRows(width); ++y) {
-        if (Stopped()) return false;
+        if (PanoramaStopAsked()) return false;
         double phi = 0.0;
         PanoramaPixelAngles(width, 0, y, &theta, &phi);
         SkyColorCacheSetZenith(&b.cache, theta);
@@ -132,7 +131,7 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
     }
     // Compressing the largest panorama takes seconds too.
     FileWriteStatus status{};
-    ImageSetWriteStop(Stopped);
+    ImageSetWriteStop(PanoramaStopAsked);
     const bool written = ImageWritePNG(image, target.c_str(), false, &status);
     ImageSetWriteStop(nullptr);
     ImageDestroy(image);

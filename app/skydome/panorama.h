@@ -40,6 +40,9 @@ void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* p
 // to quit does not wait for it. No function (the default) never stops.
 using PanoramaStopFn = const char* (*)();
 void PanoramaSetStop(PanoramaStopFn stop);
+// Asks the stop function now (for work outside PanoramaEvaluate's rows);
+// true when it says stop.
+bool PanoramaStopAsked();
 // Why the last panorama stopped early; null when nothing stopped it.
 const char* PanoramaStopReason();
 

@@ -38,7 +38,7 @@ const char* KindOf(mode_t mode) {
     if (S_ISCHR(mode)) return "a character device";
     if (S_ISBLK(mode)) return "a block device";
     if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
+    return "a special file";
 }
 
 std::FILE* Refuse(const char* name, mode_t mode, int fd) {
