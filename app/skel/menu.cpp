@@ -34,6 +34,7 @@ constexpr uint32 kRepeatGiveUp = 1000;
 constexpr const char* kNoHelp = "Cannot open help file";
 constexpr const char* kHelpOutOfMemory = "Out of memory - not all of help loaded";
 constexpr const char* kHelpCut = "[The help stops here: the file is longer than 1500 lines.]";
+constexpr const char* kHelpCutSize = "[The help stops here: the file is larger than 1 MB.]";
 
 // The value names of a separator: one, empty.
 const char* const kSeparatorNames[] = {""};
@@ -588,8 +589,15 @@ bool AddHelpLine(const char* text, int32 length) {
     return true;
 }
 
-// The program's data folders in their order (the current folder first), so
-// that a program started from another folder still finds its help.
+// The page's last line becomes a note when the table is full.
+void AddHelpNote(const char* note, bool* outOfMemory) {
+    if (menu.helpCount == kMenuHelpMaxLines) KvFree(menu.help[--menu.helpCount]);
+    if (!AddHelpLine(note, TextLength(note))) *outOfMemory = true;
+}
+
+// The program's data folders in their order, so that a program started from
+// any folder finds its own help (and only a folder given with --data can
+// offer another).
 void* OpenHelpFile() {
     const FileFunctions& f = EngineInstanceGet()->fileFuncs;
     for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
@@ -660,8 +668,7 @@ class HelpReader {
         while (length > 0 && pending_[length - 1] == ' ') --length;
         if (menu.helpCount == kMenuHelpMaxLines) {
             // The table is full and there is more: its last line says so.
-            KvFree(menu.help[--menu.helpCount]);
-            if (!AddHelpLine(kHelpCut, TextLength(kHelpCut))) outOfMemory = true;
+            AddHelpNote(kHelpCut, &outOfMemory);
             return false;
         }
         if (!AddHelpLine(pending_, length)) {
@@ -685,12 +692,24 @@ bool LoadHelp() {
     FreeHelp();
     const FileFunctions& f = EngineInstanceGet()->fileFuncs;
     HelpReader reader;
+    // Read in blocks, every byte counted (a NUL too), and no further than the
+    // size cap: a file of blanks or NULs makes no lines, so the line cap alone
+    // would never stop it.
     char chunk[256];
-    bool reading = true;
-    while (reading && f.kvfgets(chunk, sizeof chunk, file) != nullptr) {
-        for (const char* c = chunk; *c != '\0' && reading; ++c) reading = reader.Put(*c);
+    std::size_t total = 0;
+    bool reading = true, tooLarge = false;
+    while (reading) {
+        const std::size_t room = kMenuHelpMaxBytes + 1 - total;
+        const std::size_t n = f.kvfread(chunk, 1, room < sizeof chunk ? room : sizeof chunk, file);
+        if (n == 0) break;
+        total += n;
+        tooLarge = total > kMenuHelpMaxBytes;
+        const std::size_t use = tooLarge ? n - 1 : n;
+        for (std::size_t i = 0; i < use && reading; ++i) reading = reader.Put(chunk[i]);
+        if (tooLarge) break;
     }
-    if (reading) reader.Finish();
+    if (reading) reading = reader.Finish();
+    if (reading && tooLarge) AddHelpNote(kHelpCutSize, &reader.outOfMemory);
     f.kvfclose(file);
     if (reader.outOfMemory) PlatformErrorMessage(kHelpOutOfMemory);
     return menu.helpCount > 0;

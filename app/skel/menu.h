@@ -87,9 +87,12 @@ using MenuClock = uint32 (*)();
 void MenuSetClock(MenuClock clock);
 
 // The help text: "readme.txt", else "win.txt", in the first of the program's
-// data folders (ShellDataFolder: the current folder, then where the program's
-// data lives) that has one. Read when the menu opens.
+// data folders (ShellDataFolder: the user's --data folder, then where the
+// program's data lives) that has one as a regular file. Read when the menu
+// opens, at most kMenuHelpMaxBytes of it.
 constexpr int32 kMenuHelpMaxLines = 1500;
+// Bytes read at most: past them the page says that the file is too large.
+constexpr std::size_t kMenuHelpMaxBytes = 1 << 20;
 constexpr int32 kMenuHelpColumns = 78;
 int32 MenuHelpLineCount();
 const char* MenuHelpLine(int32 index);

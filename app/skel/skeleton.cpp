@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "engine/assembly/standard_modules.h"
@@ -25,6 +26,8 @@ ShellSettings settings = {"Kelvane Application", 0, 0, 0, 0};
 InputDevice inputDevices[3] = {{InputKeyboard, 0, nullptr}, {InputMouse, 0, nullptr}, {InputOther, 0, nullptr}};
 int32 deviceDialogFlag = 1;
 const char* const* dataFolders = nullptr;  // null: the platform's
+std::string userDataFolder;                // --data, with its '/'; empty for none
+std::set<std::string> refusedFiles;        // warned about once each
 
 // The engine errors behind the next failure report.
 struct ErrorTrail {
@@ -44,6 +47,15 @@ void KeepError(const ErrorRecord* error, int64_t detail, void*) {
     }
     trail.last = *error;
     trail.lastDetail = detail;
+}
+
+// The program's data is read only from regular files; one that is something
+// else is passed over like a missing one, but the person who put it there is
+// told which it was.
+void WarnRefused(const char* name, const char* kind) {
+    if (!refusedFiles.insert(name).second) return;
+    const char* title = settings.title != nullptr ? settings.title : "";
+    std::fprintf(stderr, "%s: %s is %s, not a file: skipped\n", title, name, kind);
 }
 
 // A debug line, for the program's developers.
@@ -123,6 +135,8 @@ int32 Default(int32 event, void* data) {
             PlatformResetRecord();
             ErrorSetReportHook(KeepError, nullptr);
             ShellErrorTrailClear();
+            refusedFiles.clear();
+            FileSetRefusedHook(WarnRefused);
             return EventHandled;
         case EventPreOption:
             // The whole argument must match: one that merely begins with the
@@ -149,16 +163,25 @@ ShellSettings* ShellGetSettings() { return &settings; }
 
 const char* ShellDataFolder(int32 index) {
     if (index < 0) return nullptr;
-    if (index == 0) return "./";
-    if (dataFolders == nullptr) return PlatformDataFolder(index - 1);
+    if (!userDataFolder.empty()) {
+        if (index == 0) return userDataFolder.c_str();
+        --index;
+    }
+    if (dataFolders == nullptr) return PlatformDataFolder(index);
     // The list ends at its first null: nothing is read past it.
     for (int32 i = 0; dataFolders[i] != nullptr; ++i) {
-        if (i == index - 1) return dataFolders[i];
+        if (i == index) return dataFolders[i];
     }
     return nullptr;
 }
 
 void ShellSetDataFolders(const char* const* folders) { dataFolders = folders; }
+
+void ShellSetUserDataFolder(const char* folder) {
+    userDataFolder = folder != nullptr ? folder : "";
+    if (!userDataFolder.empty() && userDataFolder.back() != '/') userDataFolder += '/';
+}
+
 int32 ShellDeviceDialogFlag() { return deviceDialogFlag; }
 
 int32 ShellEvent(int32 event, void* data) {

@@ -154,9 +154,18 @@ bool PlatformSetWindowIcon(const char* fileName);
 // Whether the platform can show the window to a person (a headless run on an
 // offscreen or dummy video driver cannot).
 bool PlatformDisplayVisible();
-// The signal (SIGINT, SIGTERM or SIGHUP) that asked the program to quit, as
-// closing the window does; 0 when none did. A second such signal ends the
-// program at once.
+// Catches the quit signals (SIGINT, SIGTERM, SIGHUP) until the matching
+// release; calls nest. The first signal asks the program to quit, as closing
+// the window does (PlatformQuitSignal says which); from then on a wait on a
+// pipe or a device is broken off (EINTR) within a tenth of a second, by the
+// signal or by SIGALRM, which the catch takes too. A second quit signal ends
+// the program at once, by that signal, after removing the new files of saves
+// under way (the files they were to replace are untouched). ShellMain
+// catches them for its run; a program catches them itself to cover what it
+// does before and besides.
+void PlatformCatchQuitSignals();
+void PlatformReleaseQuitSignals();
+// The signal that asked the program to quit; 0 when none did.
 int32 PlatformQuitSignal();
 
 // Failures people can see. The skeleton's report hook (installed by the
@@ -189,17 +198,24 @@ void ShellNoteFailure(const char* reason);
 void ShellErrorTrailClear();
 // The errors kept: how many, and the first and last (either may be null).
 int32 ShellErrorTrail(ErrorRecord* first, ErrorRecord* last);
-// The folders where the program's data lives besides the current one, in
-// the order they are searched: the executable's folder (the build tree), then
-// the installed data folders. Each ends in '/'; null past the last.
+// The folders where the program's own data lives, in the order they are
+// searched: the executable's folder (the build tree), then the installed data
+// folders. Each ends in '/'; null past the last.
 const char* PlatformDataFolder(int32 index);
 // The one lookup of the program's data (the help text, textures/): the
-// current folder ("./") first, then the platform's data folders, or the
-// folders a test set in their place. Each ends in '/'; null past the last.
+// user's folder given with --data first, when there is one, then the
+// platform's data folders, or the folders a test set in their place. The
+// current folder is not searched: a program started in someone's project
+// must not take that project's readme.txt or textures/ for its own. Each ends
+// in '/'; null past the last. Only regular files are read there; anything
+// else is passed over with a warning naming it.
 const char* ShellDataFolder(int32 index);
 // Puts these folders (a list ending with null) in place of the platform's
 // data folders; null puts the platform's back.
 void ShellSetDataFolders(const char* const* folders);
+// The user's own data folder (--data DIR), searched before the program's;
+// null or "" for none. A '/' is added when it lacks one.
+void ShellSetUserDataFolder(const char* folder);
 
 // The whole program: start-up, main loop and shut-down. Returns the exit code.
 int ShellMain(int argc, char** argv);

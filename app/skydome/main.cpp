@@ -7,6 +7,7 @@
 
 #include "app/skel/skeleton.h"
 #include "app/skydome/options.h"
+#include "app/skydome/panorama.h"
 #include "app/skydome/skydome.h"
 #include "app/skydome/batch_run.h"
 
@@ -16,6 +17,11 @@ int main(int argc, char** argv) {
     // Past a file-size limit a write then fails (and is reported, keeping the
     // file saved before) instead of the signal ending the program mid-save.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A quit signal is honoured from here on, in every phase: start-up, the
+    // frames, --export-only, the saves at the end. A panorama in the making
+    // stops at it.
+    kv::PlatformCatchQuitSignals();
+    kv::PanoramaSetStop(kv::SkydomeInterruption);
     std::vector<char*> args(argv, argv + argc);
     std::string error;
     kv::SkydomeOptions* options = kv::SkydomeGetOptions();
@@ -39,13 +45,20 @@ int main(int argc, char** argv) {
     if (!sun.empty()) std::printf("%s\n", sun.c_str());
     std::fflush(stdout);
     kv::ShellSetVerbose(options->verbose);
-    if (options->exportOnly) return kv::SkydomeExportOnly(options);
-    // Nothing but a person ends a run without --frames: without a display
-    // nobody could, and it would run unseen until interrupted.
-    static const std::string noDisplay = kv::SkydomeNoDisplayMessage();
-    if (options->frames < 0) kv::ShellSetNoDisplayMessage(noDisplay.c_str());
-    args.push_back(nullptr);
-    const int status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
-    if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) return 1;
+    int status = 0;
+    if (options->exportOnly) {
+        status = kv::SkydomeExportOnly(options);
+    } else {
+        // Nothing but a person ends a run without --frames: without a display
+        // nobody could, and it would run unseen until interrupted.
+        static const std::string noDisplay = kv::SkydomeNoDisplayMessage();
+        if (options->frames < 0) kv::ShellSetNoDisplayMessage(noDisplay.c_str());
+        args.push_back(nullptr);
+        status = kv::ShellMain(static_cast<int>(args.size()) - 1, args.data());
+        if (status == 0 && (options->screenshotFailed || options->saveFailed || options->exportFailed)) status = 1;
+    }
+    // The run is over: nothing is left to end in order, and the wake-ups that
+    // break off waits after a quit signal stop.
+    kv::PlatformReleaseQuitSignals();
     return status;
 }

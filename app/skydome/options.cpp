@@ -407,6 +407,21 @@ bool ApplyScreenshot(const OptionSpec& spec, const char* value, SkydomeOptions* 
     return ApplyFile(spec, value, o, error);
 }
 
+// A folder that is there: a mistyped name would quietly fall back on the
+// program's own data.
+bool ApplyData(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    struct stat info;
+    const bool there = value != nullptr && *value != '\0' && stat(value, &info) == 0;
+    if (!there || !S_ISDIR(info.st_mode)) {
+        *error = Refuse(spec, value);
+        if (value != nullptr && *value != '\0')
+            *error += there ? " (it is not a folder)" : " (there is no such folder)";
+        return false;
+    }
+    o->dataFolder = value;
+    return true;
+}
+
 bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     if (value == nullptr || *value == '\0') {
         *error = Refuse(spec, nullptr);
@@ -493,8 +508,9 @@ const OptionSpec kOptions[] = {
      .needs = "LATITUDE,LONGITUDE in degrees, for example --location 48.8566,2.3522"},
     {.name = "--time",
      .value = "ISO8601",
-     .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS] with the clock's UTC offset, for example "
-             "2026-06-21T18:00+02:00 (Z for UTC)",
+     .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS[.fff]] with the clock's UTC offset, for example "
+             "2026-06-21T18:00+02:00 (Z for UTC); the other forms of ISO 8601 and RFC 3339 too (a space or t for "
+             "the T, 23:59:60 leap seconds, week and ordinal dates)",
      .apply = ApplyTime,
      .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
     {.name = "--export-gltf",
@@ -531,6 +547,14 @@ const OptionSpec kOptions[] = {
      .apply = ApplyShow,
      .needs = "a list of overlays: ground, wire, normals, flares, data, fps, menu or none (for example --show "
               "none,wire)"},
+    {.name = "--data",
+     .value = "DIR",
+     .help = "read the help text (readme.txt) and the pictures (textures/)\n"
+             "from DIR first; what DIR lacks comes from the program's own data.\n"
+             "Without it only the program's own data is read, never the\n"
+             "current folder's",
+     .apply = ApplyData,
+     .needs = "a folder that holds readme.txt or textures/"},
     {.name = "--software-pipelines",
      .help = "draw with the engine's own software transform, clipping and lighting instead of the driver's, to "
              "compare the two",
@@ -669,7 +693,9 @@ std::string MakeUsage() {
         "file of that name.\n"
         "\n"
         "Escape or closing the window quits; so do SIGINT (Ctrl-C), SIGTERM and\n"
-        "SIGHUP, which still save the dome asked for with --save-dome. Without a\n"
+        "SIGHUP, in every phase, which still save the dome asked for with\n"
+        "--save-dome (a panorama being made stops); a second one ends the\n"
+        "program at once. No partial file is left either way. Without a\n"
         "display, give the run an end: --frames N (with SDL_VIDEODRIVER=offscreen)\n"
         "or --export-only.\n"
         "\n"

@@ -52,6 +52,9 @@ struct SkydomeOptions {
     // The software object and immediate-mode pipelines draw instead of the driver's.
     bool softwarePipelines = false;
     bool verbose = false;  // the engine's codes behind failures, the platform's own messages
+    // --data: a folder of the user's own help text and pictures, looked in
+    // before the program's own data; empty for none.
+    std::string dataFolder;
 };
 
 // Takes the program's own options out of argv; what remains ("-vms", the

@@ -16,6 +16,9 @@ namespace kv {
 
 namespace {
 
+PanoramaStopFn stopFn = nullptr;
+const char* stopReason = nullptr;
+
 struct Buffers {
     SkyColorCache cache{};
     double* phi = nullptr;
@@ -57,7 +60,14 @@ void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* p
     *phi = degrees * kSkyDegToRad;
 }
 
+void PanoramaSetStop(PanoramaStopFn stop) { stopFn = stop; }
+
+bool PanoramaStopAsked() { return stopFn != nullptr && (stopReason = stopFn()) != nullptr; }
+
+const char* PanoramaStopReason() { return stopReason; }
+
 bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
+    stopReason = nullptr;
     if (width < 1) return false;
     Buffers b;
     b.phi = static_cast<double*>(KvMalloc(sizeof(double) * static_cast<std::size_t>(width)));
@@ -70,6 +80,7 @@ bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
     const double thetaS = sky->sunTheta * kSkyDegToRad;
     const double phiS = sky->sunPhi * kSkyDegToRad;
     for (int32 y = 0; y < PanoramaSkyRows(width); ++y) {
+        if (PanoramaStopAsked()) return false;
         double phi = 0.0;
         PanoramaPixelAngles(width, 0, y, &theta, &phi);
         SkyColorCacheSetZenith(&b.cache, theta);
@@ -107,7 +118,7 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
     PngRows rows{image, exposure};
     if (!PanoramaEvaluate(width, ToneMapRow, &rows)) {
         ImageDestroy(image);
-        return fail("out of memory");
+        return fail(stopReason != nullptr ? stopReason : "out of memory");
     }
     // Below the horizon the last sky row again.
     uint8* pixels = ImageGetPixels(image);
@@ -118,10 +129,13 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
                     pixels + static_cast<std::ptrdiff_t>(last) * stride,
                     sizeof(RGBA) * static_cast<std::size_t>(width));
     }
+    // Compressing the largest panorama takes seconds too.
     FileWriteStatus status{};
+    ImageSetWriteStop(PanoramaStopAsked);
     const bool written = ImageWritePNG(image, target.c_str(), false, &status);
+    ImageSetWriteStop(nullptr);
     ImageDestroy(image);
-    if (!written) return fail(ExportFileProblem(status));
+    if (!written) return fail(stopReason != nullptr ? stopReason : ExportFileProblem(status));
     return true;
 }
 

@@ -35,10 +35,21 @@ inline int32 PanoramaSkyRows(int32 width) { return PanoramaHeight(width) / 2; }
 // the program's azimuth in [0, 2 pi), radians (degrees times kSkyDegToRad).
 void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* phi);
 
+// Asked before each row of a panorama: null to go on, or why it stops
+// ("interrupted by SIGTERM"). The largest panorama takes seconds; a run asked
+// to quit does not wait for it. No function (the default) never stops.
+using PanoramaStopFn = const char* (*)();
+void PanoramaSetStop(PanoramaStopFn stop);
+// Asks the stop function now (for work outside PanoramaEvaluate's rows);
+// true when it says stop.
+bool PanoramaStopAsked();
+// Why the last panorama stopped early; null when nothing stopped it.
+const char* PanoramaStopReason();
+
 // Linear sky colours (as SkyColor gives them, bit for bit) for the current
 // sky state's sun, one row at a time from the top down to the last row above
 // the horizon. The row function returns false to stop. False when memory runs
-// out or the row function stopped.
+// out, the row function stopped or the stop function said to stop.
 using PanoramaRowFn = bool (*)(int32 y, const RGBAReal* colours, int32 width, void* data);
 bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data);
 

@@ -76,14 +76,19 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         Imf::RgbaOutputFile file(path, width, height, Imf::WRITE_RGB);
         ExrRows rows{&file, row, width, {}};
         if (!PanoramaEvaluate(width, WriteRow, &rows)) {
-            *why = rows.why.empty() ? "out of memory" : rows.why;
+            const char* stopped = PanoramaStopReason();
+            *why = stopped != nullptr ? stopped : rows.why.empty() ? "out of memory" : rows.why;
         } else {
             // Below the horizon the last sky row (still in row[]) again.
-            for (int32 y = PanoramaSkyRows(width); y < height; ++y) {
-                SetRow(&rows, y);
-                file.writePixels(1);
-            }
             ok = true;
+            for (int32 y = PanoramaSkyRows(width); y < height && ok; ++y) {
+                ok = !PanoramaStopAsked();
+                if (ok) {
+                    SetRow(&rows, y);
+                    file.writePixels(1);
+                }
+            }
+            if (!ok) *why = PanoramaStopReason();
         }
     } catch (const std::exception& e) {
         *why = WriteFailure(e.what());

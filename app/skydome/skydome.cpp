@@ -75,8 +75,8 @@ int32 Fail(const std::string& message) {
 
 // --- Data files ---------------------------------------------------------------
 
-// The picture path: textures/ in each of the program's data folders, the
-// current folder first.
+// The picture path: textures/ in each of the program's data folders, in
+// their order.
 std::string TexturePath() {
     std::string path;
     for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
@@ -386,7 +386,7 @@ int32 Initialise(void* window) {
     DomeSetCameraFrame(CameraGetFrame(app.camera));
     DomeUpdateViewer();
 
-    // The pictures: textures/ here, then where the program's data lives.
+    // The pictures: textures/ where the program's data lives.
     char* path = PlatformPathCreate(TexturePath().c_str());
     if (path != nullptr) {
         ImageSetPath(path);
@@ -575,6 +575,14 @@ const SkydomeApp* SkydomeGetApp() { return &app; }
 
 void SkydomeSetClock(SkydomeClock c) { clock = c; }
 
+const char* SkydomeInterruption() {
+    static char text[40];
+    const int32 signal = PlatformQuitSignal();
+    if (signal == 0) return nullptr;
+    std::snprintf(text, sizeof text, "interrupted by %s", SignalName(signal));
+    return text;
+}
+
 bool SkydomeSave() {
     std::string message;
     const bool saved = SaveDome(kDomeFileName, true, &message);
@@ -593,6 +601,8 @@ int32 SkydomeEventHandler(int32 event, void* data) {
         case EventPreInitialise: {
             ShellDefaultEvent(EventPreInitialise, nullptr);
             EngineSetDevice(GlDeviceGetInterface);
+            // A folder of the user's own help and pictures, when one was given.
+            ShellSetUserDataFolder(SkydomeGetOptions()->dataFolder.c_str());
             app = SkydomeApp{};
             // The menu's defaults: lens effect and data display on, the rest off.
             app.lensEffect = 1;

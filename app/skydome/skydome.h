@@ -61,6 +61,10 @@ void SkydomeSetClock(SkydomeClock clock);
 // finds no display: why, and how to run it unattended instead.
 std::string SkydomeNoDisplayMessage();
 
+// "interrupted by SIGTERM" once a quit signal has come, else null: the reason
+// long work (a panorama) gives for stopping.
+const char* SkydomeInterruption();
+
 // "Save dome_X": the dome to "skydome.dff" in the current folder through the
 // safe save; the outcome goes on screen for a few seconds and to stderr.
 bool SkydomeSave();

@@ -60,38 +60,173 @@ double Refraction(double elevation) {
 
 }  // namespace
 
+namespace {
+
+constexpr const char* kForm =
+    "expected a date and time as ISO 8601 writes them, YYYY-MM-DDTHH:MM[:SS[.fff]], and a UTC offset, for "
+    "example 2026-06-21T18:00+02:00";
+
+int32 DaysInYear(int32 y) { return LeapYear(y) ? 366 : 365; }
+
+// The month and day of a day of the year (1 up to DaysInYear).
+void FromOrdinal(int32 year, int32 ordinal, SolarTime* t) {
+    t->year = year;
+    t->month = 1;
+    while (ordinal > DaysInMonth(year, t->month)) ordinal -= DaysInMonth(year, t->month++);
+    t->day = ordinal;
+}
+
+// Monday 0 to Sunday 6.
+int32 Weekday(int32 year, int32 month, int32 day) {
+    const SolarTime midnight{year, month, day, 0, 0, 0.0, 0};
+    return static_cast<int32>(static_cast<int64_t>(std::floor(SolarJulianDay(midnight) + 0.5)) % 7);
+}
+
+// ISO 8601 week dates: week 1 is the one that holds 4 January; a week belongs
+// to the year that holds its Thursday.
+bool FromWeekDate(int32 year, int32 week, int32 weekday, SolarTime* t) {
+    const int32 firstMonday = 4 - Weekday(year, 1, 4);
+    const int32 thursday = firstMonday + (week - 1) * 7 + 3;
+    if (week < 1 || weekday < 1 || weekday > 7 || thursday < 1 || thursday > DaysInYear(year)) return false;
+    int32 ordinal = firstMonday + (week - 1) * 7 + (weekday - 1);
+    if (ordinal < 1) {
+        --year;
+        ordinal += DaysInYear(year);
+    } else if (ordinal > DaysInYear(year)) {
+        ordinal -= DaysInYear(year);
+        ++year;
+    }
+    FromOrdinal(year, ordinal, t);
+    return true;
+}
+
+// The digits that follow, without moving.
+int32 DigitRun(const char* p) {
+    int32 n = 0;
+    while (IsDigit(p[n])) ++n;
+    return n;
+}
+
+// A separator that the extended format writes and the basic one leaves out.
+void Skip(const char** p, char c) {
+    if (**p == c) ++*p;
+}
+
+// A calendar date (YYYY-MM-DD), an ordinal date (YYYY-DDD) or a week date
+// (YYYY-Www-D), each also without its hyphens. 0: malformed; -1: no such date.
+int32 ReadDate(const char** p, SolarTime* t) {
+    int32 year = 0;
+    if (!Digits(p, 4, &year)) return 0;
+    Skip(p, '-');
+    t->year = year;
+    if (**p == 'W') {
+        ++*p;
+        int32 week = 0, weekday = 0;
+        if (!Digits(p, 2, &week)) return 0;
+        Skip(p, '-');
+        if (!Digits(p, 1, &weekday)) return 0;
+        return FromWeekDate(year, week, weekday, t) ? 1 : -1;
+    }
+    // After the year a run of three digits is a day of the year.
+    if (DigitRun(*p) == 3) {
+        int32 ordinal = 0;
+        Digits(p, 3, &ordinal);
+        if (ordinal < 1 || ordinal > DaysInYear(year)) return -1;
+        FromOrdinal(year, ordinal, t);
+        return 1;
+    }
+    if (!Digits(p, 2, &t->month)) return 0;
+    Skip(p, '-');
+    return Digits(p, 2, &t->day) ? 1 : 0;
+}
+
+// A decimal fraction after ',' or '.', of which nine digits count: more only
+// rounded 59.9999999999 up to 60.
+bool ReadFraction(const char** p, double* fraction) {
+    *fraction = 0.0;
+    if (**p != '.' && **p != ',') return true;
+    ++*p;
+    if (!IsDigit(**p)) return false;
+    int64_t nanos = 0;
+    int32 n = 0;
+    for (; IsDigit(**p); ++*p, ++n) {
+        if (n < 9) nanos = nanos * 10 + (**p - '0');
+    }
+    for (; n < 9; ++n) nanos *= 10;
+    *fraction = static_cast<double>(nanos) * 1e-9;
+    return true;
+}
+
+// The next component of a time, after its colon when there is one: false
+// when none follows.
+bool NextComponent(const char** p) {
+    const char* q = *p;
+    Skip(&q, ':');
+    if (!IsDigit(*q)) return false;
+    *p = q;
+    return true;
+}
+
+// HH[:MM[:SS]] (colons optional), with a decimal fraction of the last one
+// given.
+bool ReadClock(const char** p, SolarTime* t) {
+    t->minute = 0;
+    t->second = 0.0;
+    double fraction = 0.0;
+    if (!Digits(p, 2, &t->hour)) return false;
+    if (!NextComponent(p)) {
+        if (!ReadFraction(p, &fraction)) return false;
+        const double seconds = fraction * 3600.0;
+        t->minute = static_cast<int32>(seconds / 60.0);
+        t->second = seconds - t->minute * 60.0;
+        return true;
+    }
+    if (!Digits(p, 2, &t->minute)) return false;
+    if (!NextComponent(p)) {
+        if (!ReadFraction(p, &fraction)) return false;
+        t->second = fraction * 60.0;
+        return true;
+    }
+    int32 whole = 0;
+    if (!Digits(p, 2, &whole) || !ReadFraction(p, &fraction)) return false;
+    t->second = whole + fraction;
+    return true;
+}
+
+// A leap second is the 61st second of 23:59 UTC on the last day of a month.
+bool LeapSecondAllowed(const SolarTime& t) {
+    const int32 utc = t.hour * 60 + t.minute - t.offsetMinutes;
+    if (utc == 23 * 60 + 59) return t.day == DaysInMonth(t.year, t.month);
+    if (utc == 23 * 60 + 59 - 1440) return t.day == 1;                                 // the day before
+    if (utc == 23 * 60 + 59 + 1440) return t.day + 1 == DaysInMonth(t.year, t.month);  // the day after
+    return false;
+}
+
+}  // namespace
+
 bool SolarParseTime(const char* text, SolarTime* out, std::string* error) {
-    constexpr const char* kForm = "expected YYYY-MM-DDTHH:MM[:SS] and a UTC offset, for example 2026-06-21T18:00+02:00";
     if (text == nullptr) {
         *error = kForm;
         return false;
     }
     const char* p = text;
     SolarTime t{};
-    if (!Digits(&p, 4, &t.year) || *p++ != '-' || !Digits(&p, 2, &t.month) || *p++ != '-' || !Digits(&p, 2, &t.day) ||
-        *p++ != 'T' || !Digits(&p, 2, &t.hour) || *p++ != ':' || !Digits(&p, 2, &t.minute)) {
+    const int32 date = ReadDate(&p, &t);
+    if (date == 0) {
         *error = kForm;
         return false;
     }
-    t.second = 0.0;
-    if (*p == ':') {
-        ++p;
-        int32 whole = 0;
-        if (!Digits(&p, 2, &whole)) {
-            *error = kForm;
-            return false;
-        }
-        t.second = whole;
-        if (*p == '.' || *p == ',') {
-            ++p;
-            if (!IsDigit(*p)) {
-                *error = kForm;
-                return false;
-            }
-            for (double scale = 0.1; IsDigit(*p); ++p, scale *= 0.1) t.second += (*p - '0') * scale;
-        }
+    // RFC 3339 lets a space stand for the T, and either may be lower case.
+    if (*p != 'T' && *p != 't' && *p != ' ') {
+        *error = kForm;
+        return false;
     }
-    if (*p == 'Z') {
+    ++p;
+    if (!ReadClock(&p, &t)) {
+        *error = kForm;
+        return false;
+    }
+    if (*p == 'Z' || *p == 'z') {
         ++p;
         t.offsetMinutes = 0;
     } else if (*p == '+' || *p == '-') {
@@ -127,16 +262,24 @@ bool SolarParseTime(const char* text, SolarTime* out, std::string* error) {
                       kSolarFirstYear, kSolarLastYear);
         return false;
     }
+    if (date < 0) {
+        *error = "the day of the year or the week in " + std::string(text) + " is not a date of that year";
+        return false;
+    }
     if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysInMonth(t.year, t.month)) {
         *error = Text("%04d-%02d-%02d is not a date", t.year, t.month, t.day);
         return false;
     }
-    if (t.hour > 23 || t.minute > 59) {
+    // 24:00 is the end of the day, the midnight that starts the next.
+    const bool endOfDay = t.hour == 24 && t.minute == 0 && t.second == 0.0;
+    if ((t.hour > 23 && !endOfDay) || t.minute > 59) {
         *error = Text("%02d:%02d is not a time of day", t.hour, t.minute);
         return false;
     }
-    if (t.second >= 60.0) {
-        *error = "a minute has seconds 0 to 59";
+    if (t.second >= 60.0 && (t.second >= 61.0 || !LeapSecondAllowed(t))) {
+        *error =
+            "a minute has seconds 0 to 59; the 60th is a leap second, which comes only at 23:59:60 UTC on the "
+            "last day of a month";
         return false;
     }
     *out = t;
@@ -188,16 +331,15 @@ SolarPosition SolarCompute(double latitude, double longitude, double julianDay) 
         Clamp1(Sin(latitude) * Sin(declination) + Cos(latitude) * Cos(declination) * Cos(hourAngle));
     const double zenith = std::acos(cosZenith) / kRad;
 
-    double azimuth;
-    const double denominator = Cos(latitude) * Sin(zenith);
-    if (std::fabs(denominator) > 0.001) {
-        const double a = Clamp1((Sin(latitude) * Cos(zenith) - Sin(declination)) / denominator);
-        azimuth = 180.0 - std::acos(a) / kRad;
-        if (hourAngle > 0.0) azimuth = -azimuth;
-    } else {
-        // At a pole, or with the sun overhead: no bearing to speak of.
-        azimuth = latitude > 0.0 ? 180.0 : 0.0;
-    }
+    // The bearing from the sun's east and north components in the horizon
+    // frame (Meeus, Astronomical Algorithms, 2nd ed. 1998, chapter 13, the
+    // azimuth by its tangent): defined up to the poles, where the acos of the
+    // NOAA sheet divides by cos(latitude) sin(zenith) and loses the hour.
+    // At a pole itself north is taken along the given meridian, the limit
+    // of coming up to it there.
+    const double east = -Cos(declination) * Sin(hourAngle);
+    const double north = Cos(latitude) * Sin(declination) - Sin(latitude) * Cos(declination) * Cos(hourAngle);
+    double azimuth = std::atan2(east, north) / kRad;
     azimuth = std::fmod(azimuth + 360.0, 360.0);
 
     SolarPosition p;

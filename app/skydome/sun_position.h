@@ -31,10 +31,14 @@ struct SolarTime {
     int32 offsetMinutes;  // east of UTC positive
 };
 
-// "YYYY-MM-DDTHH:MM[:SS[.fff]]" followed by "Z" or an offset "+HH:MM",
-// "-HH:MM", "+HHMM" or "+HH". A moment without an offset is refused: it
-// would mean a different sun in every time zone. False with *error saying
-// what is wrong.
+// A moment as ISO 8601 and RFC 3339 write it: a date (YYYY-MM-DD, the day of
+// the year YYYY-DDD, or the week date YYYY-Www-D, each also without its
+// hyphens), "T" (or "t", or a space), a time HH:MM[:SS] (colons optional)
+// with a decimal fraction ("." or ",") of its last part, 24:00 for the end
+// of the day and :60 for a leap second (at 23:59:60 UTC on the last day of a
+// month), then "Z" (or "z") or an offset "+HH:MM", "-HH:MM", "+HHMM" or
+// "+HH". A moment without an offset is refused: it would mean a different
+// sun in every time zone. False with *error saying what is wrong.
 bool SolarParseTime(const char* text, SolarTime* out, std::string* error);
 // The Julian day (UT, with its fraction) of the moment.
 double SolarJulianDay(const SolarTime& time);

@@ -1,6 +1,11 @@
 #include "string_file_functions.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 namespace kv {
@@ -25,9 +30,61 @@ char* StrLwr(char* s) {
 
 namespace {
 
+FileRefusedHook refusedHook = nullptr;
+
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a special file";
+}
+
+std::FILE* Refuse(const char* name, mode_t mode, int fd) {
+    if (fd >= 0) close(fd);
+    if (refusedHook != nullptr) refusedHook(name, KindOf(mode));
+    errno = S_ISDIR(mode) ? EISDIR : ENODEV;
+    return nullptr;
+}
+
+bool ReadOnly(const char* access) { return access[0] == 'r' && std::strchr(access, '+') == nullptr; }
+
+// Looked at before it is opened, so that no device is ever opened (opening
+// some has effects of its own), and again once open, in case the name was
+// given to something else in between; the open itself never waits.
+std::FILE* OpenForReading(const char* name) {
+    struct stat info;
+    if (stat(name, &info) != 0) return nullptr;
+    if (!S_ISREG(info.st_mode)) return Refuse(name, info.st_mode, -1);
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::FILE* file = nullptr;
+    if (fstat(fd, &info) == 0) {
+        if (!S_ISREG(info.st_mode)) return Refuse(name, info.st_mode, fd);
+        // Reads of the file itself wait as usual.
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1) file = fdopen(fd, "r");
+    }
+    if (file == nullptr) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+    }
+    return file;
+}
+
+std::FILE* OpenFile(const char* name, const char* access) {
+    if (name == nullptr || access == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return ReadOnly(access) ? OpenForReading(name) : std::fopen(name, access);
+}
+
 // The path test opens the file for reading: it exists when it can be read.
 bool FileExists(const char* name) {
-    std::FILE* f = std::fopen(name, "rb");
+    std::FILE* f = OpenFile(name, "rb");
     if (f == nullptr) return false;
     std::fclose(f);
     return true;
@@ -54,7 +111,7 @@ const StringFunctions kStrings = {
 
 const FileFunctions kFiles = {
     FileExists,
-    [](const char* name, const char* access) -> void* { return std::fopen(name, access); },
+    [](const char* name, const char* access) -> void* { return OpenFile(name, access); },
     [](void* f) { return std::fclose(static_cast<std::FILE*>(f)); },
     [](void* a, std::size_t s, std::size_t n, void* f) { return std::fread(a, s, n, static_cast<std::FILE*>(f)); },
     [](const void* a, std::size_t s, std::size_t n, void* f) {
@@ -80,5 +137,7 @@ const FileFunctions kFiles = {
 
 const StringFunctions* StringFunctionsDefault() { return &kStrings; }
 const FileFunctions* FileFunctionsDefault() { return &kFiles; }
+
+void FileSetRefusedHook(FileRefusedHook hook) { refusedHook = hook; }
 
 }  // namespace kv

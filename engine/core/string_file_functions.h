@@ -43,7 +43,18 @@ struct FileFunctions {
 };
 
 const StringFunctions* StringFunctionsDefault();
+// The default file functions are the C library's, but for one thing: a file
+// opened for reading (an access of "r" or "rb", no "+") is opened only when it
+// is a regular file. Nothing the engine reads can then hold it up: a named
+// pipe would wait for a writer in open(), and a device such as /dev/zero
+// never ends. Others fail with errno EISDIR (a folder) or ENODEV.
 const FileFunctions* FileFunctionsDefault();
+
+// Told about every name a read open of the default functions refused for not
+// being a regular file, with what it is in words ("a named pipe"), so that a
+// program can say why it passed over a file that is there. Null for none.
+using FileRefusedHook = void (*)(const char* name, const char* kind);
+void FileSetRefusedHook(FileRefusedHook hook);
 
 // The engine's own small helpers behind the tables.
 int StrICmp(const char* a, const char* b);

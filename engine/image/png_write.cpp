@@ -30,6 +30,8 @@ struct WriteContext {
 
 const FileFunctions& Files() { return EngineInstanceGet()->fileFuncs; }
 
+ImageWriteStopFn stopFn = nullptr;
+
 void PngError(png_structp png, png_const_charp /*message*/) { png_longjmp(png, 1); }
 void PngWarning(png_structp, png_const_charp) {}
 png_voidp PngMalloc(png_structp, png_alloc_size_t size) { return KvMalloc(size); }
@@ -81,7 +83,13 @@ bool WriteImage(WriteContext* ctx) {
                  ctx->keepAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(ctx->png, ctx->info);
-    for (int32 y = 0; y < ctx->image->height; ++y) png_write_row(ctx->png, RowOf(ctx, y));
+    for (int32 y = 0; y < ctx->image->height; ++y) {
+        if (stopFn != nullptr && stopFn()) {
+            ctx->ioError = EINTR;
+            return false;
+        }
+        png_write_row(ctx->png, RowOf(ctx, y));
+    }
     png_write_end(ctx->png, ctx->info);
     return true;
 }
@@ -143,6 +151,8 @@ bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, Fil
     if (!ok) return Fail(kIdImageModule, kErrPngWrite);
     return true;
 }
+
+void ImageSetWriteStop(ImageWriteStopFn stop) { stopFn = stop; }
 
 bool RasterWritePNG(Raster* raster, const char* fileName, FileWriteStatus* status) {
     if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0, 0};

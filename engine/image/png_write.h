@@ -17,6 +17,11 @@ struct FileWriteStatus;
 // under fileName (an earlier file of that name stays as it was). *status (may
 // be null) tells which step of the file's writing failed, and why.
 bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, FileWriteStatus* status = nullptr);
+// Asked before each row is compressed: true gives the write up (the status
+// says FileWriteData, EINTR). A large image takes seconds to compress; a
+// program asked to quit need not wait for it. Null (the default) never stops.
+using ImageWriteStopFn = bool (*)();
+void ImageSetWriteStop(ImageWriteStopFn stop);
 // Copies the raster's pixels into an image (the device's image-from-raster)
 // and writes them without alpha.
 bool RasterWritePNG(Raster* raster, const char* fileName, FileWriteStatus* status = nullptr);

@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +69,50 @@ std::size_t FolderLength(const char* path) {
     return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
 }
 
+// The new files on disk not yet committed, for FileWriteRemoveTemporaries.
+// Enough for every write a program has under way at once; a write that finds
+// the table full is still safe, only not removed by a signal handler.
+constexpr int kPendingSlots = 8;
+std::atomic<const char*> pending[kPendingSlots];
+static_assert(std::atomic<const char*>::is_always_lock_free, "a signal handler reads the table");
+
+// Every signal held back while a new file and the table change together.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &previous_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
+void Remember(const char* temp) {
+    for (std::atomic<const char*>& slot : pending) {
+        const char* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, temp)) return;
+    }
+}
+
+void Forget(const char* temp) {
+    for (std::atomic<const char*>& slot : pending) {
+        const char* held = temp;
+        slot.compare_exchange_strong(held, nullptr);
+    }
+}
+
+void RemoveTemp(FileWrite* w) {
+    if (w->temp == nullptr) return;
+    const SignalsHeld held;
+    sys->unlink(w->temp);
+    Forget(w->temp);
+}
+
 void Release(FileWrite* w) {
     KvFree(w->target);
     KvFree(w->temp);
@@ -76,7 +123,7 @@ void Release(FileWrite* w) {
 bool Fail(FileWrite* w, int32 step, int error, int32 code) {
     FileWriteFail(w, step, error);
     ErrorRaiseDetail(kModuleNone, code, error);
-    if (w->temp != nullptr) sys->unlink(w->temp);
+    RemoveTemp(w);
     Release(w);
     return false;
 }
@@ -148,9 +195,9 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
     *w = FileWrite{nullptr, nullptr, {FileWriteOk, 0, 0}};
     if (path == nullptr || *path == '\0') return Fail(w, FileWriteCreate, ENOENT, kErrNullArgument);
 
-    // A device or a pipe is written in place by the name given: some are
-    // reached through links only the kernel can follow (/dev/stdout names
-    // /proc/self/fd/1, whose target "pipe:[...]" is no path).
+    // A device or a pipe takes the data as it comes; renaming a file over it
+    // would destroy it. Asked of the name itself, so that links the kernel
+    // alone can follow (/proc/self/fd/1 -> "pipe:[N]") lead to the pipe.
     struct stat info;
     if (stat(path, &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
         w->target = CopyOf(path, std::strlen(path));
@@ -163,8 +210,7 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
     if (w->target == nullptr) return Fail(w, FileWriteFollow, error, kErrFileOpen);
     if (exists) {
         if (S_ISDIR(info.st_mode)) return Fail(w, FileWriteFolder, EISDIR, kErrFileOpen);
-        // A device or a pipe takes the data as it comes; renaming a file over
-        // it would destroy it.
+        // Made a device or a pipe since it was looked at.
         if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) return true;
         if (!S_ISREG(info.st_mode)) return Fail(w, FileWriteKind, 0, kErrFileOpen);
         w->status.kept = 1;
@@ -174,12 +220,20 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
     if (w->temp == nullptr) return Fail(w, FileWriteCreate, ENOMEM, kErrNoMemory);
     // Exclusively, under a name nobody else holds: a file or link planted
     // under a guessable name is never written through.
-    const int fd = sys->makeTemp(w->temp);
+    int fd = -1;
+    int e = 0;
+    {
+        const SignalsHeld held;
+        fd = sys->makeTemp(w->temp);
+        e = errno;
+        if (fd >= 0) Remember(w->temp);
+    }
     if (fd < 0) {
-        const int e = errno;
         KvFree(w->temp);
         w->temp = nullptr;
-        return Fail(w, FileWriteCreate, e, kErrFileOpen);
+        // The file may be writable, but the new one goes beside it.
+        const bool locked = e == EACCES || e == EPERM || e == EROFS;
+        return Fail(w, locked ? FileWriteFolderLocked : FileWriteCreate, e, kErrFileOpen);
     }
     if (exists) {
         // Best effort: only an administrator can give the file back to
@@ -229,7 +283,15 @@ bool FileWriteCommit(FileWrite* w, int64_t expectedSize) {
         return Fail(w, FileWriteData, e, kErrWriteFailed);
     }
     sys->close(fd);
-    if (sys->rename(w->temp, w->target) != 0) return Fail(w, FileWriteReplace, errno, kErrWriteFailed);
+    int renamed = 0;
+    int e = 0;
+    {
+        const SignalsHeld held;
+        renamed = sys->rename(w->temp, w->target);
+        e = errno;
+        if (renamed == 0) Forget(w->temp);
+    }
+    if (renamed != 0) return Fail(w, FileWriteReplace, e, kErrWriteFailed);
     // The rename itself survives a crash once its folder is synced.
     const std::size_t folder = FolderLength(w->target);
     if (folder == 0) {
@@ -244,8 +306,15 @@ bool FileWriteCommit(FileWrite* w, int64_t expectedSize) {
 
 void FileWriteAbort(FileWrite* w) {
     if (w == nullptr) return;
-    if (w->temp != nullptr) sys->unlink(w->temp);
+    RemoveTemp(w);
     Release(w);
+}
+
+void FileWriteRemoveTemporaries() {
+    for (std::atomic<const char*>& slot : pending) {
+        const char* temp = slot.exchange(nullptr);
+        if (temp != nullptr) unlink(temp);
+    }
 }
 
 void FileWriteSetSystem(const FileWriteSystem* system) { sys = system != nullptr ? system : &kRealSystem; }
@@ -268,6 +337,8 @@ const char* FileWriteStepText(int32 step) {
             return "the file was not written whole";
         case FileWriteReplace:
             return "the file could not be replaced";
+        case FileWriteFolderLocked:
+            return "its folder cannot be written to";
         default:
             return "the file could not be written";
     }
@@ -285,10 +356,13 @@ const char* FileWriteReason(const FileWriteStatus* status) {
             return "it is a folder";
         case FileWriteKind:
             return "it is a block device or a socket, not a file";
+        case FileWriteFolderLocked:
+            if (status->osError != EROFS) return "its folder cannot be written to";
+            break;
         default:
             break;
     }
-    const bool making = status->step == FileWriteCreate;
+    const bool making = status->step == FileWriteCreate || status->step == FileWriteFolderLocked;
     switch (status->osError) {
         case ENOENT:
             return making ? "the folder it would go in does not exist" : "the file was removed while it was written";
@@ -332,6 +406,13 @@ const char* FileWriteAdvice(const FileWriteStatus* status) {
             return "Give the name of a file, not of a folder";
         case FileWriteKind:
             return "Give the name of a file";
+        case FileWriteFolderLocked:
+            // The file itself may be writable: say why that is not enough.
+            if (status->kept != 0) {
+                return "A save writes the new file beside the old one before it takes the old one's place, so save "
+                       "into a folder you can write to, or make this one writable";
+            }
+            break;
         case FileWriteShort:
             return "Check that the disk has room, and try again";
         case FileWriteData:

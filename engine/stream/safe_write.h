@@ -3,7 +3,8 @@
 // disk, so a failed write leaves the old file as it was. Links are followed to
 // the file they name; devices and pipes are written in place (nothing can be
 // renamed over them without destroying them). The writer itself opens
-// FileWritePath with the instance's file functions.
+// FileWritePath with the instance's file functions. The new files not yet
+// committed are known, so that a program ended by a signal can remove them.
 #pragma once
 
 #include "engine/core/types.h"
@@ -13,13 +14,14 @@ namespace kv {
 // The step of a write that failed; each has a text for messages.
 enum FileWriteStep : int32 {
     FileWriteOk = 0,
-    FileWriteFollow = 1,   // the links to the file cannot be followed (a loop)
-    FileWriteFolder = 2,   // the name is a folder
-    FileWriteKind = 3,     // a block device or a socket: neither a file nor a stream
-    FileWriteCreate = 4,   // the file (or the device) cannot be opened
-    FileWriteData = 5,     // the data could not be written
-    FileWriteShort = 6,    // fewer bytes reached the file than were written
-    FileWriteReplace = 7,  // the new file could not take the old one's place
+    FileWriteFollow = 1,        // the links to the file cannot be followed (a loop)
+    FileWriteFolder = 2,        // the name is a folder
+    FileWriteKind = 3,          // a block device or a socket: neither a file nor a stream
+    FileWriteCreate = 4,        // the file (or the device) cannot be opened
+    FileWriteData = 5,          // the data could not be written
+    FileWriteShort = 6,         // fewer bytes reached the file than were written
+    FileWriteReplace = 7,       // the new file could not take the old one's place
+    FileWriteFolderLocked = 8,  // no new file can be made in the target's folder (not writable)
 };
 
 struct FileWriteStatus {
@@ -34,10 +36,12 @@ struct FileWrite {
     FileWriteStatus status;
 };
 
-// Prepares a write of path. A dangling link makes the file it names. Fails
-// (status set, kErrFileOpen raised) on a link loop, a folder, a block device
-// or socket, or when no file can be made beside the target; nothing is left
-// behind then. The new file is empty, created exclusively under a short
+// Prepares a write of path. What the name reaches decides: a device or a pipe
+// (through links, /dev/stdout and /proc/self/fd/N included) is written in
+// place under the name given; otherwise links are followed to the file they
+// name, and a dangling link makes that file. Fails (status set, kErrFileOpen
+// raised) on a link loop, a folder, a block device or socket, or when no file
+// can be made beside the target; nothing is left behind then. The new file is empty, created exclusively under a short
 // unique name, and has the target's permissions (a new target's: 0666 less
 // the umask).
 bool FileWriteBegin(FileWrite* write, const char* path);
@@ -66,6 +70,13 @@ struct FileWriteSystem {
     int (*unlink)(const char* path);
 };
 void FileWriteSetSystem(const FileWriteSystem* system);
+
+// Removes every new file begun and not yet committed or given up, for a
+// signal handler about to end the program: it only reads a fixed table and
+// calls unlink, so it is safe in a handler. The writer makes, renames and
+// removes its new files with all signals blocked, so the table is never
+// behind the disk.
+void FileWriteRemoveTemporaries();
 
 // "it is a folder", "the file could not be written"... for a message that
 // names the path and adds the system's reason.

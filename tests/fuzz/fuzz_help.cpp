@@ -1,6 +1,6 @@
 // libFuzzer target: the help-file loader on arbitrary bytes. The engine's
-// file table opens the input as the current folder's readme.txt; no data
-// folder is searched. Whatever the file holds, the page must be at most 1500
+// file table opens the input as readme.txt in the user's data folder; no
+// other folder is searched. Whatever the file holds, the page must be at most 1500
 // lines of at most 78 printable characters with no trailing blanks.
 #include <cstdint>
 #include <cstdio>
@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     static const char* const noFolders[] = {nullptr};
     kv::ShellSetDataFolders(noFolders);
+    kv::ShellSetUserDataFolder("./");
     return 0;
 }
 

@@ -4,7 +4,6 @@
 #include <SDL.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,38 +42,6 @@ PlatformRecord record = {nullptr, nullptr, 0, 0.0f, 0.0f, 0};
 ShellState state = {0, 1, 0, 0, 0, 0, false, false, {0, 0.0f, 0.0f, 0}, {}};
 
 SDL_Window* Window() { return static_cast<SDL_Window*>(record.window); }
-
-// Interrupt, terminate and hang-up end the run the way closing the window
-// does, so the application still shuts down in order (and saves what it was
-// asked to save). The second one is not waited for: the default action ends
-// the program, should the shut-down itself hang.
-constexpr int kQuitSignals[] = {SIGINT, SIGTERM, SIGHUP};
-volatile std::sig_atomic_t quitSignal = 0;
-struct sigaction previousActions[3];
-
-extern "C" void OnQuitSignal(int signal) {
-    if (quitSignal != 0) {
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        return;
-    }
-    quitSignal = signal;
-}
-
-void CatchQuitSignals() {
-    quitSignal = 0;
-    struct sigaction action {};
-    action.sa_handler = OnQuitSignal;
-    // A save under way when the signal comes goes on: its reads and writes
-    // are restarted, not failed.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < 3; ++i) sigaction(kQuitSignals[i], &action, &previousActions[i]);
-}
-
-void ReleaseQuitSignals() {
-    for (std::size_t i = 0; i < 3; ++i) sigaction(kQuitSignals[i], &previousActions[i], nullptr);
-}
 
 const char* Title() {
     const char* t = ShellGetSettings()->title;
@@ -267,7 +234,7 @@ void Dispatch(const SDL_Event& e) {
 void MainLoop() {
     const ShellSettings* settings = ShellGetSettings();
     SDL_Event e;
-    while (settings->quit == 0 && !state.quitMessage && quitSignal == 0) {
+    while (settings->quit == 0 && !state.quitMessage && PlatformQuitSignal() == 0) {
         if (SDL_PollEvent(&e) != 0) {
             Dispatch(e);
         } else if (state.foreground != 0) {
@@ -333,11 +300,12 @@ int ShellMain(int argc, char** argv) {
     ShellSettings* settings = ShellGetSettings();
 
     // The shell catches the quit signals itself (SDL would catch only two of
-    // them, and only once its event loop runs).
+    // them, and only once its event loop runs); a program may have caught
+    // them before, to cover its own start.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    CatchQuitSignals();
+    PlatformCatchQuitSignals();
     struct Release {
-        ~Release() { ReleaseQuitSignals(); }
+        ~Release() { PlatformReleaseQuitSignals(); }
     } release;
 
     // X11 takes the class from the environment (a user's own setting wins),
@@ -456,7 +424,9 @@ void PlatformErrorMessage(const char* text) {
         visible = !IsHeadlessDriver(SDL_getenv("SDL_VIDEODRIVER")) &&
                   (SDL_getenv("DISPLAY") != nullptr || SDL_getenv("WAYLAND_DISPLAY") != nullptr);
     }
-    if (visible) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, Title(), text, nullptr);
+    // A program asked to quit by a signal does not wait for anyone to close
+    // a box.
+    if (visible && PlatformQuitSignal() == 0) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, Title(), text, nullptr);
 }
 
 char* PlatformPathCreate(const char* path) {
@@ -500,7 +470,8 @@ bool PlatformSelectDevice(int32 useDialog) {
     // Without the dialog ("-vms", or no display to show it on) the current
     // choices are taken as they are.
     if (useDialog != 0 && PlatformDisplayVisible() && DeviceDialogRun(&dialog) == DialogClosedExit) {
-        ShellNoteFailure("the device selection was closed with EXIT");
+        ShellNoteFailure(PlatformQuitSignal() != 0 ? "the device selection was ended by a quit signal"
+                                                   : "the device selection was closed with EXIT");
         return false;
     }
     return DeviceDialogApply(&dialog, ShellGetSettings(), &record.fullScreen);
@@ -517,10 +488,9 @@ void* PlatformGetWindow() { return record.window; }
 
 bool PlatformSetWindowIcon(const char* fileName) {
     if (Window() == nullptr || fileName == nullptr || EngineInstanceGet() == nullptr) return false;
-    // Where the program's data lives, not the current folder: a picture of
-    // that name there is the user's own.
+    // The program's own picture, never one of the user's (--data).
     std::string path;
-    for (int32 i = 1; const char* folder = ShellDataFolder(i); ++i) {
+    for (int32 i = 0; const char* folder = PlatformDataFolder(i); ++i) {
         SDL_RWops* probe = SDL_RWFromFile((std::string(folder) + fileName).c_str(), "rb");
         if (probe == nullptr) continue;
         SDL_RWclose(probe);
@@ -550,8 +520,6 @@ bool PlatformSetWindowIcon(const char* fileName) {
     SDL_FreeSurface(icon);
     return true;
 }
-
-int32 PlatformQuitSignal() { return static_cast<int32>(quitSignal); }
 
 const char* PlatformDataFolder(int32 index) {
     // Worked out once: the executable's folder (where the build puts the

@@ -101,6 +101,26 @@ TEST_F(Installed, TheProgramRunFromAnotherFolderSavesTheDomeAndTheScreenshot) {
     EXPECT_NE(picture.output.find("640 x 480"), std::string::npos) << picture.output;
 }
 
+// Started in a project that has a readme.txt and a textures/ of its own, the
+// installed program takes neither: here a pipe, which would hold it up in
+// open() for ever, and a link to /dev/zero. Given that folder with --data it
+// looks there first, passes over what is no file, and says so.
+TEST_F(Installed, AProjectsOwnHelpAndPicturesAreReadOnlyWhenAskedFor) {
+    ASSERT_EQ(mkfifo((elsewhere / "readme.txt").c_str(), 0600), 0);
+    fs::create_directories(elsewhere / "textures");
+    fs::create_symlink("/dev/zero", elsewhere / "textures" / "ground.png");
+    RunResult run = RunThere("skydome", "-vms --frames 2 --save-dome x.dff");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("skipped"), std::string::npos) << run.output;
+    run = RunThere("skydome", "-vms --frames 2 --data .");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find(": ./readme.txt is a named pipe, not a file: skipped"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(": ./textures/ground.png is a character device, not a file: skipped"),
+              std::string::npos)
+        << run.output;
+}
+
 TEST_F(Installed, VersionIsTheBuildsOwn) {
     const RunResult run = RunThere("skydome", "--version");
     EXPECT_EQ(run.status, 0);

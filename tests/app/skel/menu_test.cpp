@@ -4,6 +4,8 @@
 // modes, the help text and page, and the colours of the character sets.
 #include "app/skel/menu.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -54,20 +56,23 @@ class Menu : public TextTest {
         Calls::Reset();
         fakeNow = 5000;
         MenuSetClock(FakeClock);
-        // Each test in a folder of its own, with no help file unless it writes
-        // one, and no other folder searched.
+        // Each test in a folder of its own, given as the user's data folder
+        // (--data .), with no help file unless it writes one, and no other
+        // folder searched.
         home = fs::current_path();
         dir = fs::temp_directory_path() / ("kv_menu_test_" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         fs::current_path(dir);
         ShellSetDataFolders(noFolders);
+        ShellSetUserDataFolder(".");
         ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
     }
     void TearDown() override {
         MenuClose();
         MenuSetClock(nullptr);
         ShellSetDataFolders(nullptr);
+        ShellSetUserDataFolder(nullptr);
         appHandler = nullptr;
         fs::current_path(home);
         fs::remove_all(dir);
@@ -128,6 +133,11 @@ class Menu : public TextTest {
     }
     static void WriteFile(const std::string& name, const std::string& text) {
         std::ofstream(name, std::ios::binary) << text;
+    }
+    // The help is read when the menu opens.
+    static void Reopen() {
+        MenuClose();
+        ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
     }
 
     int32 resolution = 9, preview = 0, detail = 1;
@@ -543,7 +553,7 @@ TEST_F(Menu, ARasterUnderThreeRowsHighShowsNoMenu) {
 
 // --- The help text and page ---------------------------------------------------
 
-TEST_F(Menu, HelpComesFromReadmeElseWinInTheFolderElseTheDataFolders) {
+TEST_F(Menu, HelpComesFromReadmeElseWinInTheUsersFolderElseTheDataFolders) {
     EXPECT_EQ(MenuHelpLineCount(), 1);
     EXPECT_STREQ(MenuHelpLine(0), "Cannot open help file");
 
@@ -553,17 +563,13 @@ TEST_F(Menu, HelpComesFromReadmeElseWinInTheFolderElseTheDataFolders) {
     const std::string folder = data.string() + "/";
     const char* const folders[] = {"/nonexistent/", folder.c_str(), nullptr};
     ShellSetDataFolders(folders);
-    auto reopen = [] {
-        MenuClose();
-        ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
-    };
-    reopen();
+    Reopen();
     EXPECT_STREQ(MenuHelpLine(0), "from the data folder");
     WriteFile("win.txt", "from win\n");
-    reopen();
+    Reopen();
     EXPECT_STREQ(MenuHelpLine(0), "from win");
     WriteFile("readme.txt", "from readme\nsecond\tline\x01\xE9!\r\n\nfourth");
-    reopen();
+    Reopen();
     ASSERT_EQ(MenuHelpLineCount(), 4);
     EXPECT_STREQ(MenuHelpLine(0), "from readme");
     EXPECT_STREQ(MenuHelpLine(1), "second line  !") << "control and 8-bit characters become spaces";
@@ -655,6 +661,71 @@ TEST_F(Menu, HelpLongerThanTheTableStopsThereAndSaysSo) {
     ASSERT_TRUE(MenuOpen(1, &kFg, &kBg));
     ASSERT_EQ(MenuHelpLineCount(), 1500);
     EXPECT_STREQ(MenuHelpLine(1499), "line 1499");
+}
+
+// A file of NULs or blanks makes no lines, so the line cap alone never ends
+// it (a link to /dev/zero would be read for ever, a file of gigabytes for
+// seconds): the bytes are capped too, and a NUL counts like any character.
+TEST_F(Menu, HelpStopsAtItsSizeCapWhateverTheBytes) {
+    const std::size_t over = kMenuHelpMaxBytes + 4096;
+    WriteFile("readme.txt", std::string(over, '\0'));
+    Reopen();
+    ASSERT_EQ(MenuHelpLineCount(), 2);
+    EXPECT_STREQ(MenuHelpLine(0), "") << "one line of blanks";
+    EXPECT_STREQ(MenuHelpLine(1), "[The help stops here: the file is larger than 1 MB.]");
+
+    const char start[] = "first\nx\0y\n";
+    std::string text(start, sizeof start - 1);
+    text += std::string(over, ' ') + "\nnever shown\n";
+    WriteFile("readme.txt", text);
+    Reopen();
+    ASSERT_EQ(MenuHelpLineCount(), 4);
+    EXPECT_STREQ(MenuHelpLine(0), "first");
+    EXPECT_STREQ(MenuHelpLine(1), "x y") << "a NUL is a character, shown as a space";
+    EXPECT_STREQ(MenuHelpLine(2), "");
+    EXPECT_STREQ(MenuHelpLine(3), "[The help stops here: the file is larger than 1 MB.]");
+
+    // Exactly the cap: all of it, no note; a byte more, and the note.
+    const std::string end = "\nlast line\n";
+    WriteFile("readme.txt", std::string(kMenuHelpMaxBytes - end.size(), ' ') + end);
+    Reopen();
+    ASSERT_EQ(MenuHelpLineCount(), 2);
+    EXPECT_STREQ(MenuHelpLine(1), "last line");
+    WriteFile("readme.txt", std::string(kMenuHelpMaxBytes - end.size() + 1, ' ') + end);
+    Reopen();
+    ASSERT_EQ(MenuHelpLineCount(), 3);
+    EXPECT_STREQ(MenuHelpLine(1), "last line");
+    EXPECT_STREQ(MenuHelpLine(2), "[The help stops here: the file is larger than 1 MB.]");
+}
+
+// Only a regular file is a help file: a pipe would hold the program up in
+// open() for ever, a device never ends, a folder reads as nothing. Each is
+// passed over like a missing file.
+TEST_F(Menu, HelpThatIsNoRegularFileIsPassedOver) {
+    fs::create_directory(dir / "readme.txt");
+    Reopen();
+    ASSERT_EQ(MenuHelpLineCount(), 1);
+    EXPECT_STREQ(MenuHelpLine(0), "Cannot open help file");
+    WriteFile("win.txt", "from win\n");
+    Reopen();
+    EXPECT_STREQ(MenuHelpLine(0), "from win");
+
+    fs::remove(dir / "readme.txt");
+    ASSERT_EQ(mkfifo((dir / "readme.txt").c_str(), 0600), 0);
+    Reopen();
+    EXPECT_STREQ(MenuHelpLine(0), "from win");
+
+    fs::remove(dir / "readme.txt");
+    fs::remove(dir / "win.txt");
+    fs::create_symlink("/dev/zero", dir / "readme.txt");
+    const fs::path data = dir / "data";
+    fs::create_directories(data);
+    std::ofstream(data / "readme.txt") << "the program's own\n";
+    const std::string folder = data.string() + "/";
+    const char* const folders[] = {folder.c_str(), nullptr};
+    ShellSetDataFolders(folders);
+    Reopen();
+    EXPECT_STREQ(MenuHelpLine(0), "the program's own");
 }
 
 int32 releasedKeys = 0;
@@ -750,26 +821,32 @@ TEST(PlatformDataFolder, FirstBesideTheProgramThenTheInstalledData) {
     EXPECT_EQ(installed.substr(installed.size() - 12), "/kv3skydome/");
 }
 
-// The one order the program's data is looked up in: the current folder, then
-// the platform's folders, or a test's in their place.
-TEST(ShellDataFolder, TheCurrentFolderFirstThenTheDataFolders) {
-    EXPECT_STREQ(ShellDataFolder(0), "./");
-    for (int32 i = 0; PlatformDataFolder(i) != nullptr; ++i)
-        EXPECT_STREQ(ShellDataFolder(i + 1), PlatformDataFolder(i));
+// The one order the program's data is looked up in: the user's folder given
+// with --data, when there is one, then the platform's folders (or a test's in
+// their place). The current folder is never searched of itself.
+TEST(ShellDataFolder, TheUsersFolderWhenGivenThenTheProgramsOwn) {
+    ShellSetUserDataFolder(nullptr);
     int32 n = 0;
-    while (PlatformDataFolder(n) != nullptr) ++n;
-    EXPECT_EQ(ShellDataFolder(n + 1), nullptr);
+    for (; PlatformDataFolder(n) != nullptr; ++n) EXPECT_STREQ(ShellDataFolder(n), PlatformDataFolder(n));
+    EXPECT_EQ(ShellDataFolder(n), nullptr);
     EXPECT_EQ(ShellDataFolder(-1), nullptr);
 
     const char* const mine[] = {"/a/", "/b/", nullptr};
     ShellSetDataFolders(mine);
-    EXPECT_STREQ(ShellDataFolder(0), "./");
+    EXPECT_STREQ(ShellDataFolder(0), "/a/");
+    EXPECT_STREQ(ShellDataFolder(1), "/b/");
+    EXPECT_EQ(ShellDataFolder(2), nullptr);
+    EXPECT_EQ(ShellDataFolder(40), nullptr) << "nothing is read past the list's end";
+
+    ShellSetUserDataFolder("/home/me/project");
+    EXPECT_STREQ(ShellDataFolder(0), "/home/me/project/") << "a folder's name gets its slash";
     EXPECT_STREQ(ShellDataFolder(1), "/a/");
     EXPECT_STREQ(ShellDataFolder(2), "/b/");
     EXPECT_EQ(ShellDataFolder(3), nullptr);
-    EXPECT_EQ(ShellDataFolder(40), nullptr) << "nothing is read past the list's end";
+    ShellSetUserDataFolder("");
+    EXPECT_STREQ(ShellDataFolder(0), "/a/");
     ShellSetDataFolders(nullptr);
-    EXPECT_STREQ(ShellDataFolder(1), PlatformDataFolder(0));
+    EXPECT_STREQ(ShellDataFolder(0), PlatformDataFolder(0));
 }
 
 // --- With the logo -----------------------------------------------------------

@@ -339,5 +339,33 @@ TEST_F(ExportTest, RefusedAndFailedExportsKeepThePreviousFileAndLeaveNothingBehi
     EXPECT_NE(ReadText(png), "yesterday's");
 }
 
+// A panorama asked to stop (a quit signal, in the program) stops at the next
+// row, says why, and leaves the old file as it was and nothing beside it.
+int rowsAllowed = 0;
+const char* StopAfterRows() { return rowsAllowed-- > 0 ? nullptr : "interrupted by SIGTERM"; }
+
+TEST_F(ExportTest, APanoramaAskedToStopStopsAtTheNextRowAndLeavesNothing) {
+    const fs::path png = dir / "sky.png", exr = dir / "sky.exr";
+    for (const fs::path& f : {png, exr}) WriteText(f, "yesterday's");
+    PanoramaSetStop(StopAfterRows);
+    std::string message;
+    // Of 64 x 32, 16 rows are sky: stopped while the sky is computed, or
+    // after (the PNG's compression, the EXR's rows below the horizon).
+    for (const fs::path& f : {png, exr}) {
+        for (int rows : {5, 20}) {
+            rowsAllowed = rows;
+            EXPECT_FALSE(PanoramaWrite(f.c_str(), 64, 0.1f, &message)) << f << " " << rows;
+            EXPECT_EQ(message, "Cannot write the panorama to " + f.string() + ": interrupted by SIGTERM.");
+            EXPECT_STREQ(PanoramaStopReason(), "interrupted by SIGTERM");
+            EXPECT_EQ(rowsAllowed, -1) << "asked once per row, and once more";
+        }
+    }
+    PanoramaSetStop(nullptr);
+    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"sky.exr", "sky.png"}));
+    for (const fs::path& f : {png, exr}) EXPECT_EQ(ReadText(f), "yesterday's");
+    ASSERT_TRUE(PanoramaWrite(exr.c_str(), 64, 0.1f, &message)) << message;
+    EXPECT_EQ(PanoramaStopReason(), nullptr);
+}
+
 }  // namespace
 }  // namespace kv::test

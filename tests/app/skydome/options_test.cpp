@@ -96,6 +96,40 @@ TEST(SkydomeSkyOptions, OutOfRangeOrUnreadableValuesAreRefusedByName) {
     }
 }
 
+// --data names the user's own folder of help and pictures; a name that is no
+// folder is refused, or the program would quietly use its own data instead.
+TEST(SkydomeDataOption, AFolderThatIsThereAndNothingElse) {
+    char pattern[] = "/tmp/kvdataopt.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    std::ofstream(dir / "readme.txt") << "mine\n";
+    SkydomeOptions o;
+    std::string error;
+    EXPECT_TRUE(o.dataFolder.empty());
+    ASSERT_TRUE(Parse({"skydome", "--data", pattern}, &o, &error)) << error;
+    EXPECT_EQ(o.dataFolder, pattern);
+    const std::string missing = (dir / "missing").string(), file = (dir / "readme.txt").string();
+    const struct {
+        std::vector<const char*> args;
+        std::string message;
+    } cases[] = {
+        {{"--data", missing.c_str()},
+         "--data needs a folder that holds readme.txt or textures/, not \"" + missing + "\" (there is no such folder)"},
+        {{"--data", file.c_str()},
+         "--data needs a folder that holds readme.txt or textures/, not \"" + file + "\" (it is not a folder)"},
+        {{"--data", ""}, "--data needs a folder"},
+        {{"--data"}, "--data needs a folder"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"skydome"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SkydomeOptions refused;
+        EXPECT_FALSE(Parse(argv, &refused, &error)) << c.message;
+        EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 TEST(SkydomeViewOptions, TheViewItsLookAndItsFieldOfViewAtTheEndsOfTheirRanges) {
     SkydomeOptions o;
     std::string error;
@@ -159,7 +193,7 @@ TEST(SkydomeExportOptions, BadValuesAndMismatchedOptionsAreRefusedByName) {
         {{"--location", "48.8,2.3,7"}, "--location needs LATITUDE,LONGITUDE"},
         {{"--location", "north,2"}, "--location needs LATITUDE,LONGITUDE"},
         {{"--time", "2026-06-21T18:00"}, "--time: the time has no UTC offset"},
-        {{"--time", "yesterday"}, "--time: expected YYYY-MM-DD"},
+        {{"--time", "yesterday"}, "--time: expected a date and time as ISO 8601 writes them"},
         {{"--location", "1,2"}, "--location needs --time"},
         {{"--time", "2026-06-21T18:00Z"}, "--time needs --location"},
         {{"--sun", "30,30", "--location", "1,2", "--time", "2026-06-21T18:00Z"}, "--sun and --location"},

@@ -320,8 +320,9 @@ TEST(SkydomeRun, AMissingPictureIsNamedWithWhereItWasLookedFor) {
         const std::string stem = fs::path(c.missing).stem().string();
         EXPECT_NE(run.output.find(stem + ".png"), std::string::npos) << run.output;
         EXPECT_NE(run.output.find(stem + ".bmp"), std::string::npos) << run.output;
-        EXPECT_NE(run.output.find(" in ./textures/, " + (dir / "bin").string() + "/textures/, "), std::string::npos)
+        EXPECT_NE(run.output.find(" in " + (dir / "bin").string() + "/textures/, "), std::string::npos)
             << run.output;
+        EXPECT_EQ(run.output.find("./textures/"), std::string::npos) << "the current folder is not the program's";
         EXPECT_EQ(run.output.find("skydome: no display"), std::string::npos) << "no frame is drawn";
     }
 }
@@ -550,6 +551,131 @@ TEST_F(SkydomeInFolder, AnInterruptedRunSavesTheDomeButFailsForThePictureItDidNo
     EXPECT_EQ(ReadBytes(Path("hup.dff")).size(), 21840u);
 }
 
+// Polls until ready() or about a minute has passed (a sanitizer build takes
+// seconds to reach a large panorama's compression).
+template <typename Ready>
+bool WaitFor(Ready ready) {
+    for (int i = 0; i < 6000; ++i) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A quit signal sent at a chosen moment: the run's end, how long it took from
+// the signal, and what the folder holds then.
+struct Interrupted {
+    RunResult run;
+    double seconds = 0.0;
+};
+
+// A quit signal ends the program in every phase, in order, within about a
+// second (the bound here only tells an end from a hang, sanitizer builds
+// included), and leaves no new file behind.
+constexpr double kQuitBound = 5.0;
+
+class SkydomeInterrupted : public SkydomeInFolder {
+  protected:
+    // Starts the program, waits until atMoment() (false: the test fails),
+    // sends the signals, and collects the end.
+    template <typename Moment>
+    Interrupted Interrupt(const std::vector<std::string>& args, Moment atMoment, std::vector<int> signals = {SIGTERM}) {
+        Interrupted i;
+        int output = -1;
+        const pid_t pid = Start(args, &output);
+        EXPECT_GT(pid, 0);
+        if (pid <= 0) return i;
+        EXPECT_TRUE(WaitFor([&] { return atMoment(pid); })) << "the moment never came";
+        const auto sent = std::chrono::steady_clock::now();
+        for (std::size_t k = 0; k < signals.size(); ++k) {
+            if (k > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            kill(pid, signals[k]);
+        }
+        i.run = Finish(pid, output);
+        i.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        std::printf("  ended %.3f s after the signal, status %d\n", i.seconds, i.run.status);
+        return i;
+    }
+    bool HasNewFile() const {
+        for (const std::string& name : Entries()) {
+            if (name.rfind(".kvsave-", 0) == 0) return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(SkydomeInterrupted, AtStartUpTheRunEndsInOrderAndSavesTheDome) {
+    // The signal is caught from the program's first steps; start-up goes on
+    // to its end, the frames do not begin, the dome is saved.
+    const Interrupted i = Interrupt({"-vms", "--frames", "1000000", "--save-dome", "sky.dff"},
+                                    [](pid_t pid) { return Catches(pid, SIGTERM); });
+    EXPECT_EQ(i.run.status, 0) << i.run.output;
+    EXPECT_LT(i.seconds, kQuitBound);
+    EXPECT_EQ(ReadBytes(Path("sky.dff")).size(), 21840u);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"sky.dff"});
+}
+
+TEST_F(SkydomeInterrupted, ExportOnlyStopsThePanoramaAndLeavesTheOldFile) {
+    // The sky is computed and written a row at a time (EXR), or computed and
+    // then compressed (PNG): the new file exists in both phases.
+    for (const char* name : {"big.exr", "big.png"}) {
+        SCOPED_TRACE(name);
+        std::filesystem::remove(dir / "d.dff");
+        std::ofstream(dir / name) << "old";
+        const Interrupted i =
+            Interrupt({"--export-only", "--export-panorama", name, "--panorama-size", "8192", "--save-dome", "d.dff"},
+                      [this](pid_t) { return HasNewFile(); });
+        EXPECT_EQ(i.run.status, 1) << i.run.output;
+        EXPECT_LT(i.seconds, kQuitBound);
+        EXPECT_NE(i.run.output.find(std::string("skydome: Cannot write the panorama to ") + name +
+                                    ": interrupted by SIGTERM."),
+                  std::string::npos)
+            << i.run.output;
+        // The dome takes no time: it is still saved, as a windowed run saves it.
+        EXPECT_FALSE(HasNewFile());
+        EXPECT_TRUE(std::filesystem::exists(dir / "d.dff"));
+        EXPECT_EQ(ReadBytes(Path(name)).size(), 3u);
+    }
+}
+
+TEST_F(SkydomeInterrupted, AWaitOnAPipeNobodyReadsIsBrokenOff) {
+    // Blocked in open() on the pipe when the signal comes (the glTF, written
+    // first, says the save is next)...
+    ASSERT_EQ(mkfifo(Path("out").c_str(), 0600), 0);
+    Interrupted i = Interrupt({"--export-only", "--export-gltf", "d.glb", "--save-dome", "out"}, [this](pid_t) {
+        if (!std::filesystem::exists(dir / "d.glb")) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return true;
+    });
+    EXPECT_EQ(i.run.status, 1) << i.run.output;
+    EXPECT_LT(i.seconds, kQuitBound);
+    EXPECT_NE(i.run.output.find("Cannot save the dome to out: "), std::string::npos) << i.run.output;
+    // ... or beginning the wait after it: the windowed run's save at its end.
+    i = Interrupt({"-vms", "--frames", "1000000", "--save-dome", "out"},
+                  [](pid_t pid) { return Catches(pid, SIGTERM); });
+    EXPECT_EQ(i.run.status, 1) << i.run.output;
+    EXPECT_LT(i.seconds, kQuitBound);
+    EXPECT_NE(i.run.output.find("Cannot save the dome to out: "), std::string::npos) << i.run.output;
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"d.glb", "out"}));
+}
+
+// Two signals in quick succession, as an impatient person or a supervisor
+// sends them: whichever ends the program, no new file is left, and the file
+// that was there stays as it was.
+TEST_F(SkydomeInterrupted, TwoSignalsLeaveNoNewFileBehind) {
+    for (const char* name : {"big.exr", "big.png"}) {
+        SCOPED_TRACE(name);
+        std::ofstream(dir / name) << "old";
+        const Interrupted i = Interrupt({"--export-only", "--export-panorama", name, "--panorama-size", "8192"},
+                                        [this](pid_t) { return HasNewFile(); }, {SIGINT, SIGTERM});
+        EXPECT_LT(i.seconds, kQuitBound);
+        // In order (the first signal's), or at once by the second.
+        EXPECT_TRUE(i.run.status == 1 || i.run.status == 128 + SIGTERM) << i.run.status << " " << i.run.output;
+        EXPECT_FALSE(HasNewFile());
+        EXPECT_EQ(ReadBytes(Path(name)).size(), 3u);
+    }
+}
+
 TEST_F(SkydomeInFolder, NamesAreTakenAsGivenAndLinksWrittenThrough) {
     std::filesystem::create_directory(dir / "pictures");
     std::filesystem::create_symlink("pictures/shot.png", dir / "latest.png");
@@ -617,6 +743,102 @@ TEST_F(SkydomeInFolder, DevicesAreWrittenInPlaceNeverReplaced) {
     EXPECT_TRUE(std::filesystem::is_character_file(dir / "full"));
     EXPECT_TRUE(std::filesystem::is_character_file(dir / "null"));
     EXPECT_EQ(Entries(), (std::vector<std::string>{"full", "null"}));
+}
+
+// Started in someone's project, the program takes its help and pictures from
+// its own data, never from that folder: not its readme.txt (here a link to
+// /dev/zero, which would never end), not its textures/ (a pipe, which would
+// hold open() up for ever, and a ground that is no picture). Only --data
+// names a folder of the user's own, where what is no regular file is passed
+// over with a warning naming it.
+TEST_F(SkydomeInFolder, TheProgramsDataIsItsOwnUnlessDataNamesAFolder) {
+    namespace fs = std::filesystem;
+    fs::create_symlink("/dev/zero", dir / "readme.txt");
+    fs::create_directory(dir / "textures");
+    ASSERT_EQ(mkfifo(Path("textures/ground.png").c_str(), 0600), 0);
+    std::ofstream(dir / "textures" / "flare0.png") << "not a picture";
+    RunResult run = Run({"-vms", "--frames", "2", "--save-dome", "sky.dff"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("skipped"), std::string::npos) << run.output;
+    EXPECT_EQ(ReadBytes(Path("sky.dff")).size(), 21840u);
+
+    fs::remove(dir / "textures" / "flare0.png");
+    run = Run({"-vms", "--frames", "2", "--data", "."});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find(": ./textures/ground.png is a named pipe, not a file: skipped\n"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(": ./readme.txt is a character device, not a file: skipped\n"), std::string::npos)
+        << run.output;
+
+    // A ground of the user's own, red, is the ground only with --data.
+    fs::remove(dir / "textures" / "ground.png");
+    png_image red{};
+    red.version = PNG_IMAGE_VERSION;
+    red.width = red.height = 16;
+    red.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> pixels(16 * 16 * 3, 0);
+    for (std::size_t i = 0; i < pixels.size(); i += 3) pixels[i] = 255;
+    ASSERT_NE(png_image_write_to_file(&red, Path("textures/ground.png").c_str(), 0, pixels.data(), 0, nullptr), 0);
+    const auto redPixels = [&](const std::vector<std::string>& args) {
+        const RunResult shot = Run(args);
+        EXPECT_EQ(shot.status, 0) << shot.output;
+        const Picture p = ReadPng(Path("shot.png"));
+        std::size_t n = 0;
+        for (std::size_t i = 0; i + 2 < p.rgb.size(); i += 3)
+            n += p.rgb[i] > 120 && p.rgb[i + 1] < 40 && p.rgb[i + 2] < 40;
+        return n;
+    };
+    EXPECT_EQ(redPixels({"-vms", "--frames", "2", "--screenshot", "shot.png"}), 0u);
+    EXPECT_GT(redPixels({"-vms", "--frames", "2", "--screenshot", "shot.png", "--data", "."}), 1000u);
+}
+
+// /dev/stdout, when standard output is a pipe, is a link the kernel alone can
+// follow (/proc/self/fd/1 -> "pipe:[N]"): the dome goes down the pipe.
+TEST(SkydomeRun, TheDomeIsSavedToStandardOutputWhenItIsAPipe) {
+    for (const char* name : {"/dev/stdout", "/proc/self/fd/1"}) {
+        const RunResult run = RunSkydome(std::string("--export-only --save-dome ") + name);
+        EXPECT_EQ(run.status, 0) << name;
+        ASSERT_EQ(run.output.size(), 21840u) << name << ": " << run.output.substr(0, 200);
+        EXPECT_EQ(run.output.compare(0, 4, "\x10\0\0\0", 4), 0) << "a clump chunk";
+    }
+}
+
+// A file that may be written, in a folder that may not: the save makes its
+// new file beside the old one, so it is the folder that is named, with what
+// to do, and the file stays as it was.
+TEST_F(SkydomeInFolder, AFolderThatTakesNoNewFileIsNamedWithWhatToDo) {
+    namespace fs = std::filesystem;
+    fs::create_directory(dir / "locked");
+    std::ofstream(dir / "locked" / "sky.dff") << "kept";
+    fs::permissions(dir / "locked" / "sky.dff", fs::perms(0666));
+    fs::permissions(dir / "locked", fs::perms(0555));
+    fs::permissions(dir, fs::perms(0755));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(fds[1], 2);
+        close(fds[0]);
+        // A folder's mode binds only an ordinary user.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        execl(KV_SKYDOME_PROGRAM, KV_SKYDOME_PROGRAM, "--export-only", "--save-dome", "locked/sky.dff", nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    const RunResult run = Finish(pid, fds[0]);
+    fs::permissions(dir / "locked", fs::perms(0755));
+    if (run.status == 77) GTEST_SKIP() << "cannot run as an ordinary user here";
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Cannot save the dome to locked/sky.dff: its folder cannot be written to (Permission "
+                              "denied); a save writes the new file beside the old one before it takes the old one's "
+                              "place, so save into a folder you can write to, or make this one writable. The file "
+                              "there is unchanged."),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(ReadBytes(Path("locked/sky.dff")).size(), 4u);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"locked"});
 }
 
 // A folder of its own for a run's files, removed with everything in it.

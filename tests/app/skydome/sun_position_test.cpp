@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 namespace kv {
@@ -106,6 +107,41 @@ TEST(SunPosition, PolesAtTheSeasonsOf2024) {
     }
 }
 
+// Near a pole the bearing turns with the hour, a quarter turn every six hours,
+// up to the pole itself (there north is taken along the given meridian). At
+// midnight UTC on the meridian of Greenwich the sun stands over the opposite
+// one: due north seen from the north, due south from the south.
+TEST(SunPosition, TheBearingTurnsWithTheHourUpToThePoles) {
+    struct Pole {
+        double latitude;
+        const char* day;
+        double azimuthAtMidnight;
+        double turn;  // degrees per six hours, clockwise seen from above
+    };
+    const Pole poles[] = {
+        {89.99, "2024-06-21", 0.0, 90.0},
+        {90.0, "2024-06-21", 0.0, 90.0},
+        {-89.99, "2024-12-21", 180.0, -90.0},
+        {-90.0, "2024-12-21", 180.0, -90.0},
+    };
+    for (const Pole& pole : poles) {
+        for (int hour = 0; hour < 24; hour += 6) {
+            char moment[32];
+            std::snprintf(moment, sizeof moment, "%sT%02d:00Z", pole.day, hour);
+            const SolarPosition p = At(moment, pole.latitude, 0.0);
+            const double expected = std::fmod(pole.azimuthAtMidnight + pole.turn * hour / 6 + 720.0, 360.0);
+            // The equation of time puts the sun a few minutes off the hour.
+            const double off = std::fabs(std::remainder(p.azimuth - expected, 360.0));
+            EXPECT_LT(off, 1.0) << pole.latitude << " " << moment << ": " << p.azimuth;
+            // A kilometre short of the pole the bearing is the pole's own
+            // within a tenth of a degree: it neither jumps nor freezes.
+            const SolarPosition at = At(moment, pole.latitude > 0 ? 90.0 : -90.0, 0.0);
+            EXPECT_LT(std::fabs(std::remainder(p.azimuth - at.azimuth, 360.0)), 0.1) << moment;
+            EXPECT_NEAR(p.trueZenith, 90.0 - std::fabs(p.declination), 0.02) << moment;
+        }
+    }
+}
+
 TEST(SunPosition, RefractionLiftsTheSunMostNearTheHorizon) {
     // Refraction tables for a standard atmosphere give about half a degree
     // at the horizon (29 to 35 arc minutes) and about 1 arc minute at 45
@@ -145,7 +181,8 @@ TEST(SunTime, MalformedImpossibleOrUnzonedMomentsAreRefusedWithAReason) {
         {"2026-06-21T18:00", "no UTC offset"},
         {"2026-06-21", "expected"},
         {"2026-6-21T18:00Z", "expected"},
-        {"2026-06-21 18:00Z", "expected"},
+        {"2026-06-21_18:00Z", "expected"},
+        {"2026-06-21  18:00Z", "expected"},
         {"2026-06-21T18:00+02:", "expected"},
         {"2026-06-21T18:00+2", "expected"},
         {"2026-06-21T18:00:5Z", "expected"},
@@ -156,9 +193,16 @@ TEST(SunTime, MalformedImpossibleOrUnzonedMomentsAreRefusedWithAReason) {
         {"2026-02-29T12:00Z", "not a date"},
         {"2026-13-01T12:00Z", "not a date"},
         {"2026-04-31T12:00Z", "not a date"},
-        {"2026-06-21T24:00Z", "not a time of day"},
+        {"2026-06-21T24:01Z", "not a time of day"},
+        {"2026-06-21T24:00:00.5Z", "not a time of day"},
         {"2026-06-21T12:60Z", "not a time of day"},
-        {"2026-06-21T12:00:60Z", "seconds"},
+        {"2026-06-21T12:00:60Z", "leap second"},
+        {"2016-12-31T23:59:61Z", "seconds"},
+        {"2016-12-31T23:59:60+01:00", "leap second"},
+        {"2026-366T12:00Z", "not a date"},
+        {"2025-W53-1T12:00Z", "not a date"},
+        {"2026-W00-1T12:00Z", "not a date"},
+        {"2026-W01-8T12:00Z", "not a date"},
         {"1900-06-21T12:00Z", "1901 to 2099"},
         {"2100-06-21T12:00Z", "1901 to 2099"},
         {"", "expected"},
@@ -172,9 +216,56 @@ TEST(SunTime, MalformedImpossibleOrUnzonedMomentsAreRefusedWithAReason) {
     SolarTime t{};
     std::string error;
     EXPECT_FALSE(SolarParseTime(nullptr, &t, &error));
-    EXPECT_TRUE(SolarParseTime("2024-02-29T12:00:00,25z", &t, &error) == false);  // a lower-case zone letter
     ASSERT_TRUE(SolarParseTime("2024-02-29T12:00:07,25Z", &t, &error)) << error;
     EXPECT_DOUBLE_EQ(t.second, 7.25);
+}
+
+TEST(SunTime, EveryFormOfIso8601AndRfc3339IsTheMomentItNames) {
+    const auto jd = [](const char* iso) {
+        SolarTime t{};
+        std::string error;
+        EXPECT_TRUE(SolarParseTime(iso, &t, &error)) << iso << ": " << error;
+        return SolarJulianDay(t);
+    };
+    constexpr double kSecond = 1.0 / 86400.0;
+    // RFC 3339's own examples (section 5.8), leap seconds included.
+    EXPECT_NEAR(jd("1985-04-12T23:20:50.52Z"), jd("1985-04-12T23:20:50Z") + 0.52 * kSecond, 1e-9);
+    EXPECT_DOUBLE_EQ(jd("1996-12-19T16:39:57-08:00"), jd("1996-12-20T00:39:57Z"));
+    EXPECT_DOUBLE_EQ(jd("1990-12-31T23:59:60Z"), jd("1991-01-01T00:00Z"));
+    EXPECT_DOUBLE_EQ(jd("1990-12-31T15:59:60-08:00"), jd("1991-01-01T00:00Z"));
+    EXPECT_NEAR(jd("1937-01-01T12:00:27.87+00:20"), jd("1937-01-01T11:40:27.87Z"), 1e-9);
+    // A leap second a day apart in local time; the end of June too.
+    EXPECT_DOUBLE_EQ(jd("2017-01-01T00:59:60+01:00"), jd("2017-01-01T00:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2015-06-30T23:59:60.5Z"), jd("2015-07-01T00:00:00.5Z"));
+    // Lower-case letters and a space, as RFC 3339 allows.
+    EXPECT_DOUBLE_EQ(jd("2026-06-21t18:00z"), jd("2026-06-21T18:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2026-06-21 18:00+02:00"), jd("2026-06-21T16:00Z"));
+    // A fraction that rounds to 60 in a double is still within its second.
+    SolarTime t{};
+    std::string error;
+    ASSERT_TRUE(SolarParseTime("2024-02-29T23:59:59.99999999999999999999Z", &t, &error)) << error;
+    EXPECT_EQ(t.minute, 59);
+    EXPECT_LT(t.second, 60.0);
+    EXPECT_GT(t.second, 59.999999);
+    // ISO 8601's basic format, reduced precision, fractions of the last part
+    // given, and the end of the day.
+    EXPECT_DOUBLE_EQ(jd("20260621T180000Z"), jd("2026-06-21T18:00Z"));
+    EXPECT_DOUBLE_EQ(jd("20260621T1830+0200"), jd("2026-06-21T16:30Z"));
+    EXPECT_DOUBLE_EQ(jd("2026-06-21T18Z"), jd("2026-06-21T18:00Z"));
+    EXPECT_NEAR(jd("2026-06-21T18.5Z"), jd("2026-06-21T18:30Z"), 1e-9);
+    EXPECT_NEAR(jd("2026-06-21T18:30,5Z"), jd("2026-06-21T18:30:30Z"), 1e-9);
+    EXPECT_DOUBLE_EQ(jd("2026-06-21T24:00Z"), jd("2026-06-22T00:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2024-02-29T24:00:00Z"), jd("2024-03-01T00:00Z"));
+    // Ordinal and week dates: 21 June 2026 is day 172, the Sunday of week 25;
+    // 29 December 2008 is the Monday of week 1 of 2009, and 3 January 2010
+    // the Sunday of week 53 of 2009.
+    EXPECT_DOUBLE_EQ(jd("2026-172T12:00Z"), jd("2026-06-21T12:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2026172T12:00Z"), jd("2026-06-21T12:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2024-366T12:00Z"), jd("2024-12-31T12:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2026-W25-7T12:00Z"), jd("2026-06-21T12:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2026W257T12:00Z"), jd("2026-06-21T12:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2009-W01-1T00:00Z"), jd("2008-12-29T00:00Z"));
+    EXPECT_DOUBLE_EQ(jd("2009-W53-7T00:00Z"), jd("2010-01-03T00:00Z"));
 }
 
 TEST(SunAzimuth, CompassBearingsMapOntoTheProgramsAzimuth) {

@@ -2,12 +2,14 @@
 // written in place, refused), links lead to their files, and nothing is left
 // beside the target whatever happens.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -220,6 +222,15 @@ TEST_F(FileWriteTest, AFailedOrShortWriteKeepsTheOldFile) {
 namespace watched {
 std::vector<std::string> calls;
 int syncResult = 0;
+int makeTempError = 0;  // errno for the making of the new file to fail with
+// Whether every call that makes, renames or removes the new file ran with the
+// quit signals held back.
+bool signalsHeld = true;
+void CheckHeld() {
+    sigset_t now;
+    pthread_sigmask(SIG_SETMASK, nullptr, &now);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signalsHeld = signalsHeld && sigismember(&now, s) == 1;
+}
 std::vector<std::pair<int, std::string>> open;  // fd -> what it is
 std::string NameOf(int fd) {
     for (auto it = open.rbegin(); it != open.rend(); ++it)
@@ -227,6 +238,11 @@ std::string NameOf(int fd) {
     return "?";
 }
 int MakeTemp(char* pattern) {
+    CheckHeld();
+    if (makeTempError != 0) {
+        errno = makeTempError;
+        return -1;
+    }
     const int fd = mkstemp(pattern);
     calls.push_back("make temp");
     open.push_back({fd, "temp"});
@@ -249,10 +265,12 @@ int Sync(int fd) {
 }
 int Close(int fd) { return ::close(fd); }
 int Rename(const char* from, const char* to) {
+    CheckHeld();
     calls.push_back("rename");
     return std::rename(from, to);
 }
 int Unlink(const char* path) {
+    CheckHeld();
     calls.push_back("remove temp");
     return ::unlink(path);
 }
@@ -328,25 +346,99 @@ TEST_F(FileWriteTest, AFailureIsToldInWordsAndTheKeptFileOnlyWhenThereWasOne) {
     char small[12];
     EXPECT_STREQ(FileWriteProblem(&tooLarge, small, sizeof small), "it would gr");
 }
+}
 
-// /dev/stdout is a link to /proc/self/fd/1, whose own target ("pipe:[...]")
-// is no path: a pipe reached that way is written in place by its name.
-TEST_F(FileWriteTest, APipeBehindTheKernelsOwnLinksIsWrittenInPlace) {
+// What a signal handler ending the program removes: the new files of the
+// writes under way, never a target, never a committed file. The writer makes,
+// renames and removes them with the signals held back, so the handler never
+// sees a table behind the disk.
+TEST_F(FileWriteTest, NewFilesUnderWayAreKnownToASignalHandler) {
+    const fs::path kept = dir / "kept", fresh = dir / "fresh", done = dir / "done";
+    WriteText(kept, "old");
+    watched::signalsHeld = true;
+    watched::syncResult = 0;
+    FileWriteSetSystem(&watched::kSystem);
+    FileWrite a, b, c;
+    ASSERT_TRUE(FileWriteBegin(&a, kept.c_str()));
+    ASSERT_TRUE(FileWriteBegin(&b, fresh.c_str()));
+    WriteText(FileWritePath(&a), "half of it");
+    ASSERT_TRUE(Write(done, "whole"));
+    ASSERT_TRUE(FileWriteBegin(&c, done.c_str()));
+    FileWriteAbort(&c);
+    EXPECT_EQ(Entries().size(), 4u) << "kept, done and two new files under way";
+
+    FileWriteRemoveTemporaries();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"done", "kept"}));
+    EXPECT_EQ(ReadText(kept), "old");
+    EXPECT_EQ(ReadText(done), "whole");
+    // What the handler removed is gone for the writer too: nothing replaces
+    // the target, nothing is left.
+    EXPECT_FALSE(FileWriteCommit(&a, -1));
+    FileWriteAbort(&b);
+    FileWriteSetSystem(nullptr);
+    EXPECT_TRUE(watched::signalsHeld);
+    FileWriteRemoveTemporaries();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"done", "kept"}));
+    EXPECT_EQ(ReadText(kept), "old");
+}
+
+// The new file is made beside the target: a writable file in a folder that is
+// not (or on a read-only mount) cannot be saved, and the message must say it
+// is the folder, and what to do, not that the file cannot be made.
+TEST_F(FileWriteTest, AFolderThatTakesNoNewFileIsNamedAsTheProblem) {
+    const fs::path target = dir / "sky.dff";
+    WriteText(target, "old");
+    watched::syncResult = 0;
+    FileWriteSetSystem(&watched::kSystem);
+    for (int error : {EACCES, EROFS}) {
+        watched::makeTempError = error;
+        FileWriteStatus status{};
+        EXPECT_FALSE(Write(target, "new", &status));
+        EXPECT_EQ(status.step, FileWriteFolderLocked) << error;
+        EXPECT_EQ(status.osError, error);
+    }
+    watched::makeTempError = ENOSPC;
+    FileWriteStatus status{};
+    EXPECT_FALSE(Write(target, "new", &status));
+    EXPECT_EQ(status.step, FileWriteCreate) << "no room is no folder's fault";
+    watched::makeTempError = 0;
+    FileWriteSetSystem(nullptr);
+    EXPECT_STREQ(FileWriteStepText(FileWriteFolderLocked), "its folder cannot be written to");
+    char text[512];
+    const FileWriteStatus locked{FileWriteFolderLocked, EACCES, 1};
+    const std::string problem = FileWriteProblem(&locked, text, sizeof text);
+    EXPECT_EQ(problem.find("its folder cannot be written to (Permission denied)"), 0u) << problem;
+    EXPECT_NE(problem.find("beside the old one"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("save into a folder you can write to"), std::string::npos) << problem;
+    // With no file there before, there is no old one to keep beside.
+    const FileWriteStatus fresh{FileWriteFolderLocked, EACCES, 0};
+    EXPECT_STREQ(FileWriteAdvice(&fresh), "Give a name in a folder you can write in");
+    const FileWriteStatus readOnly{FileWriteFolderLocked, EROFS, 1};
+    EXPECT_STREQ(FileWriteReason(&readOnly), "its folder is on a read-only file system");
+    EXPECT_EQ(ReadText(target), "old");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"sky.dff"});
+}
+
+// /dev/stdout is a link to /proc/self/fd/1, itself a link the kernel alone
+// can follow when it names a pipe ("pipe:[N]"): what the name reaches is
+// asked of the kernel, and a pipe is written in place under the name given.
+TEST_F(FileWriteTest, APipeReachedThroughTheKernelsOwnLinksIsWrittenInPlace) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    const std::string name = "/proc/self/fd/" + std::to_string(fds[1]);
+    const fs::path out = dir / "stdout";
+    fs::create_symlink("/proc/self/fd/" + std::to_string(fds[1]), out);
     FileWrite w;
-    ASSERT_TRUE(FileWriteBegin(&w, name.c_str()));
+    ASSERT_TRUE(FileWriteBegin(&w, out.c_str()));
     EXPECT_TRUE(FileWriteInPlace(&w));
-    EXPECT_EQ(std::string(FileWritePath(&w)), name);
+    EXPECT_STREQ(FileWritePath(&w), out.c_str());
     FileWriteAbort(&w);
-    ASSERT_TRUE(Write(name, "piped"));
-    char got[6] = {};
-    ASSERT_EQ(read(fds[0], got, 5), 5);
-    EXPECT_STREQ(got, "piped");
-    close(fds[0]);
+    ASSERT_TRUE(Write(out, "down the pipe"));
     close(fds[1]);
-    EXPECT_TRUE(Entries().empty());
+    char got[32] = {};
+    EXPECT_EQ(read(fds[0], got, sizeof got), 13);
+    EXPECT_STREQ(got, "down the pipe");
+    close(fds[0]);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"stdout"});
 }
 
 }  // namespace
