@@ -1,6 +1,7 @@
 #include "panorama.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -118,7 +119,11 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
     PngRows rows{image, exposure};
     if (!PanoramaEvaluate(width, ToneMapRow, &rows)) {
         ImageDestroy(image);
-        return fail(stopReason != nullptr ? stopReason : "out of memory");
+        if (stopReason == nullptr) return fail("out of memory");
+        // Stopped before anything was written: a file there was not touched.
+        struct stat info;
+        const bool kept = stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        return fail(std::string(stopReason) + (kept ? ". The file there is unchanged" : ""));
     }
     // Below the horizon the last sky row again.
     uint8* pixels = ImageGetPixels(image);
@@ -135,7 +140,10 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
     const bool written = ImageWritePNG(image, target.c_str(), false, &status);
     ImageSetWriteStop(nullptr);
     ImageDestroy(image);
-    if (!written) return fail(stopReason != nullptr ? stopReason : ExportFileProblem(status));
+    if (!written && stopReason != nullptr) {
+        return fail(std::string(stopReason) + (status.kept != 0 ? ". The file there is unchanged" : ""));
+    }
+    if (!written) return fail(ExportFileProblem(status));
     return true;
 }
 

@@ -832,7 +832,7 @@ TEST_F(SkydomeInFolder, AFolderThatTakesNoNewFileIsNamedWithWhatToDo) {
     if (run.status == 77) GTEST_SKIP() << "cannot run as an ordinary user here";
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("Cannot save the dome to locked/sky.dff: its folder cannot be written to (Permission "
-                              "denied); a save writes the new file beside the old one before it takes the old one's "
+                              "denied). A save writes the new file beside the old one before it takes the old one's "
                               "place, so save into a folder you can write to, or make this one writable. The file "
                               "there is unchanged."),
               std::string::npos)

@@ -346,7 +346,6 @@ TEST_F(FileWriteTest, AFailureIsToldInWordsAndTheKeptFileOnlyWhenThereWasOne) {
     char small[12];
     EXPECT_STREQ(FileWriteProblem(&tooLarge, small, sizeof small), "it would gr");
 }
-}
 
 // What a signal handler ending the program removes: the new files of the
 // writes under way, never a target, never a committed file. The writer makes,
