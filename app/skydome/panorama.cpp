@@ -2,11 +2,17 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
+#include "app/skydome/atmosphere_medium.h"
 #include "app/skydome/export_file.h"
 #include "app/skydome/sky.h"
 #include "app/skydome/sky_colours.h"
+#include "app/skydome/sky_model.h"
 #include "engine/core/memory.h"
 #include "engine/image/image.h"
 #include "engine/image/png_write.h"
@@ -16,12 +22,19 @@ namespace kv {
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+// Rows evaluated together, half on each core, before they are handed on.
+constexpr int32 kBlockRows = 64;
+// Each pixel near the sun is sampled n x n times, evenly in solid angle, for
+// the part of it the disc covers.
+constexpr int32 kSunSamples = 16;
+
 struct Buffers {
-    SkyColorCache cache{};
+    SkyColorCache cache[2]{};
     double* phi = nullptr;
     RGBAReal* colours = nullptr;
     ~Buffers() {
-        SkyColorCacheRelease(&cache);
+        for (SkyColorCache& c : cache) SkyColorCacheRelease(&c);
         if (phi != nullptr) KvFree(phi);
         if (colours != nullptr) KvFree(colours);
     }
@@ -46,6 +59,23 @@ bool ToneMapRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
     return true;
 }
 
+V3d Direction(double theta, double phi) {
+    return V3d{static_cast<real>(std::sin(theta) * std::sin(phi)), static_cast<real>(std::cos(theta)),
+               static_cast<real>(std::sin(theta) * std::cos(phi))};
+}
+
+// Rows [first, first + count) of the block, every other one from the
+// thread's own.
+void EvaluateRows(SkyColorCache* cache, const double* phi, int32 width, int32 first, int32 count, int32 start,
+                  RGBAReal* block) {
+    for (int32 i = start; i < count; i += 2) {
+        double theta = 0.0;
+        double unused = 0.0;
+        PanoramaPixelAngles(width, 0, first + i, &theta, &unused);
+        SkyModelRowColors(cache, theta, phi, width, block + static_cast<std::ptrdiff_t>(i) * width);
+    }
+}
+
 }  // namespace
 
 void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* phi) {
@@ -57,24 +87,117 @@ void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* p
     *phi = degrees * kSkyDegToRad;
 }
 
+double PanoramaPixelSolidAngle(int32 width, int32 y) {
+    const double dTheta = kPi / PanoramaHeight(width);
+    return (std::cos(y * dTheta) - std::cos((y + 1) * dTheta)) * (2.0 * kPi / width);
+}
+
+std::vector<PanoramaSunPixel> PanoramaSunPixels(int32 width) {
+    std::vector<PanoramaSunPixel> pixels;
+    const int32 height = PanoramaHeight(width);
+    if (height < 1) return pixels;
+    const SkyState* s = SkyGetState();
+    const double thetaS = s->sunTheta * kSkyDegToRad;
+    const double phiS = s->sunPhi * kSkyDegToRad;
+    const V3d sun = Direction(thetaS, phiS);
+    const double cosRadius = std::cos(kSunAngularRadius);
+    const double cosHorizon = std::cos(SkyModelHorizon());
+    const double dTheta = kPi / height;
+    const double dPhi = 2.0 * kPi / width;
+    // Beyond this from a pixel's centre no part of the pixel can reach.
+    const double reach = kSunAngularRadius + 0.5 * std::sqrt(dTheta * dTheta + dPhi * dPhi);
+    const int32 firstRow = std::max(0, static_cast<int32>((thetaS - reach) / dTheta));
+    const int32 lastRow = std::min(height - 1, static_cast<int32>((thetaS + reach) / dTheta));
+    double inDisc = 0.0;  // solid angle of the samples within the disc, hidden or not
+    for (int32 y = firstRow; y <= lastRow; ++y) {
+        const double cosTop = std::cos(y * dTheta);
+        const double cosBottom = std::cos((y + 1) * dTheta);
+        const double sampleSolidAngle = PanoramaPixelSolidAngle(width, y) / (kSunSamples * kSunSamples);
+        for (int32 x = 0; x < width; ++x) {
+            double theta = 0.0;
+            double phi = 0.0;
+            PanoramaPixelAngles(width, x, y, &theta, &phi);
+            const V3d c = Direction(theta, phi);
+            const double centre =
+                std::acos(std::clamp(static_cast<double>(c.x * sun.x + c.y * sun.y + c.z * sun.z), -1.0, 1.0));
+            if (centre > reach) continue;
+            int32 hits = 0;
+            int32 seen = 0;
+            for (int32 i = 0; i < kSunSamples; ++i) {
+                const double u = cosTop + (cosBottom - cosTop) * (i + 0.5) / kSunSamples;
+                const double sinT = std::sqrt(std::max(0.0, 1.0 - u * u));
+                for (int32 j = 0; j < kSunSamples; ++j) {
+                    const double p = phi + dPhi * ((j + 0.5) / kSunSamples - 0.5);
+                    const double cosToSun = sinT * std::sin(p) * sun.x + u * sun.y + sinT * std::cos(p) * sun.z;
+                    if (cosToSun < cosRadius) continue;
+                    ++hits;
+                    if (u > cosHorizon) ++seen;
+                }
+            }
+            inDisc += hits * sampleSolidAngle;
+            if (seen > 0) {
+                pixels.push_back(PanoramaSunPixel{x, y, static_cast<double>(seen) / (kSunSamples * kSunSamples)});
+            }
+        }
+    }
+    const double disc = SunSolidAngle();
+    if (inDisc > 0.0) {
+        // The samples' count of the disc, made exact.
+        for (PanoramaSunPixel& p : pixels) p.cover *= disc / inDisc;
+    } else if (thetaS < SkyModelHorizon()) {
+        // A disc smaller than the samples' spacing: all of it in its centre's pixel.
+        const int32 y = std::min(height - 1, static_cast<int32>(thetaS / dTheta));
+        double compass = 180.0 - s->sunPhi;  // the program's azimuth to the compass's, then to the column
+        compass = std::fmod(compass + 360.0, 360.0);
+        const int32 x = std::min(width - 1, static_cast<int32>(compass / 360.0 * width));
+        pixels.push_back(PanoramaSunPixel{x, y, disc / PanoramaPixelSolidAngle(width, y)});
+    }
+    return pixels;
+}
+
 bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
-    if (width < 1) return false;
+    if (width < 2) return false;
+    const int32 height = PanoramaHeight(width);
+    SkyModelPrepare();
+    const RGBAReal sun = SkyModelLight()->sun;
+    const std::vector<PanoramaSunPixel> sunPixels = PanoramaSunPixels(width);
+    const int32 blockRows = std::min(kBlockRows, height);
     Buffers b;
     b.phi = static_cast<double*>(KvMalloc(sizeof(double) * static_cast<std::size_t>(width)));
-    b.colours = static_cast<RGBAReal*>(KvMalloc(sizeof(RGBAReal) * static_cast<std::size_t>(width)));
+    b.colours = static_cast<RGBAReal*>(KvMalloc(sizeof(RGBAReal) * static_cast<std::size_t>(width) * blockRows));
     if (b.phi == nullptr || b.colours == nullptr) return false;
     double theta = 0.0;
     for (int32 x = 0; x < width; ++x) PanoramaPixelAngles(width, x, 0, &theta, &b.phi[x]);
-    if (!SkyColorCacheSetAzimuths(&b.cache, b.phi, width)) return false;
-    const SkyState* sky = SkyGetState();
-    const double thetaS = sky->sunTheta * kSkyDegToRad;
-    const double phiS = sky->sunPhi * kSkyDegToRad;
-    for (int32 y = 0; y < PanoramaSkyRows(width); ++y) {
-        double phi = 0.0;
-        PanoramaPixelAngles(width, 0, y, &theta, &phi);
-        SkyColorCacheSetZenith(&b.cache, theta);
-        SkyColorCacheCompute(&b.cache, thetaS, phiS, b.colours);
-        if (!row(y, b.colours, width, data)) return false;
+    for (SkyColorCache& c : b.cache) {
+        if (!SkyColorCacheSetAzimuths(&c, b.phi, width)) return false;
+    }
+    for (int32 first = 0; first < height; first += blockRows) {
+        const int32 count = std::min(blockRows, height - first);
+        // The other core takes every other row; without a thread this one
+        // takes them all.
+        bool helped = false;
+        try {
+            std::thread helper(EvaluateRows, &b.cache[1], b.phi, width, first, count, 1, b.colours);
+            EvaluateRows(&b.cache[0], b.phi, width, first, count, 0, b.colours);
+            helper.join();
+            helped = true;
+        } catch (const std::system_error&) {
+            helped = false;
+        }
+        if (!helped) {
+            EvaluateRows(&b.cache[0], b.phi, width, first, count, 0, b.colours);
+            EvaluateRows(&b.cache[0], b.phi, width, first, count, 1, b.colours);
+        }
+        for (const PanoramaSunPixel& p : sunPixels) {
+            if (p.y < first || p.y >= first + count) continue;
+            RGBAReal& c = b.colours[static_cast<std::ptrdiff_t>(p.y - first) * width + p.x];
+            c.red += static_cast<real>(sun.red * p.cover);
+            c.green += static_cast<real>(sun.green * p.cover);
+            c.blue += static_cast<real>(sun.blue * p.cover);
+        }
+        for (int32 i = 0; i < count; ++i) {
+            if (!row(first + i, b.colours + static_cast<std::ptrdiff_t>(i) * width, width, data)) return false;
+        }
     }
     return true;
 }
@@ -83,6 +206,7 @@ PanoramaFormat PanoramaFormatOf(const char* path) {
     if (path == nullptr) return PanoramaFormatNone;
     if (EndsWith(path, ".png")) return PanoramaFormatPNG;
     if (EndsWith(path, ".exr")) return PanoramaFormatEXR;
+    if (EndsWith(path, ".hdr")) return PanoramaFormatHDR;
     return PanoramaFormatNone;
 }
 
@@ -109,15 +233,6 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
         ImageDestroy(image);
         return fail("out of memory");
     }
-    // Below the horizon the last sky row again.
-    uint8* pixels = ImageGetPixels(image);
-    const int32 stride = ImageGetStride(image);
-    const int32 last = PanoramaSkyRows(width) - 1;
-    for (int32 y = last + 1; y < height; ++y) {
-        std::memcpy(pixels + static_cast<std::ptrdiff_t>(y) * stride,
-                    pixels + static_cast<std::ptrdiff_t>(last) * stride,
-                    sizeof(RGBA) * static_cast<std::size_t>(width));
-    }
     FileWriteStatus status{};
     const bool written = ImageWritePNG(image, target.c_str(), false, &status);
     ImageDestroy(image);
@@ -131,10 +246,12 @@ bool PanoramaWrite(const char* path, int32 width, float exposure, std::string* m
             return PanoramaWritePNG(path, width, exposure, message);
         case PanoramaFormatEXR:
             return PanoramaWriteEXR(path, width, message);
+        case PanoramaFormatHDR:
+            return PanoramaWriteHDR(path, width, message);
         default:
             if (message != nullptr) {
                 *message = std::string("Cannot write the panorama to ") + (path != nullptr ? path : "") +
-                           ": the name must end in .png or .exr.";
+                           ": the name must end in .png, .exr or .hdr.";
             }
             return false;
     }
