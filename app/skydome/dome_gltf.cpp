@@ -81,8 +81,9 @@ void AddSun(tinygltf::Model* m, tinygltf::Scene* scene, const GltfSun& sun) {
     light.name = "sun";
     light.type = "directional";
     light.color = {rgb[0] / largest, rgb[1] / largest, rgb[2] / largest};
-    // The colour at luminance 1 scaled down by its largest channel.
-    light.intensity = sun.illuminance * largest;
+    // Rec. 709 luminance, as engines weigh the colour.
+    const double luminance = 0.2126 * light.color[0] + 0.7152 * light.color[1] + 0.0722 * light.color[2];
+    light.intensity = sun.illuminance / luminance;
     m->lights.push_back(light);
     tinygltf::Node node;
     node.name = "sun";

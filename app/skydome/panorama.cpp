@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <system_error>
@@ -23,12 +24,14 @@ namespace kv {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-// Rows evaluated together, half on each core, before they are handed on.
+// Rows evaluated together, on both cores, before they are handed on.
 constexpr int32 kBlockRows = 64;
 // Each pixel near the sun is sampled n x n times, evenly in solid angle, for
 // the part of it the disc covers.
 constexpr int32 kSunSamples = 16;
 
+// Two blocks of rows: one handed to the row function while the other is
+// evaluated.
 struct Buffers {
     SkyColorCache cache[2]{};
     double* phi = nullptr;
@@ -64,15 +67,24 @@ V3d Direction(double theta, double phi) {
                static_cast<real>(std::sin(theta) * std::cos(phi))};
 }
 
-// Rows [first, first + count) of the block, every other one from the
-// thread's own.
-void EvaluateRows(SkyColorCache* cache, const double* phi, int32 width, int32 first, int32 count, int32 start,
-                  RGBAReal* block) {
-    for (int32 i = start; i < count; i += 2) {
+// A block of rows being evaluated: each thread takes the next row not yet
+// taken, so that a thread busy elsewhere (writing the block before) leaves
+// them all to the other.
+struct Block {
+    int32 width = 0;
+    int32 first = 0;
+    int32 count = 0;
+    const double* phi = nullptr;
+    RGBAReal* colours = nullptr;
+    std::atomic<int32> next{0};
+};
+
+void EvaluateRows(Block* b, SkyColorCache* cache) {
+    for (int32 i = b->next.fetch_add(1); i < b->count; i = b->next.fetch_add(1)) {
         double theta = 0.0;
         double unused = 0.0;
-        PanoramaPixelAngles(width, 0, first + i, &theta, &unused);
-        SkyModelRowColors(cache, theta, phi, width, block + static_cast<std::ptrdiff_t>(i) * width);
+        PanoramaPixelAngles(b->width, 0, b->first + i, &theta, &unused);
+        SkyModelRowColors(cache, theta, b->phi, b->width, b->colours + static_cast<std::ptrdiff_t>(i) * b->width);
     }
 }
 
@@ -162,44 +174,66 @@ bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
     const RGBAReal sun = SkyModelLight()->sun;
     const std::vector<PanoramaSunPixel> sunPixels = PanoramaSunPixels(width);
     const int32 blockRows = std::min(kBlockRows, height);
+    const std::size_t blockSize = static_cast<std::size_t>(width) * blockRows;
     Buffers b;
     b.phi = static_cast<double*>(KvMalloc(sizeof(double) * static_cast<std::size_t>(width)));
-    b.colours = static_cast<RGBAReal*>(KvMalloc(sizeof(RGBAReal) * static_cast<std::size_t>(width) * blockRows));
+    b.colours = static_cast<RGBAReal*>(KvMalloc(sizeof(RGBAReal) * blockSize * 2));
     if (b.phi == nullptr || b.colours == nullptr) return false;
     double theta = 0.0;
     for (int32 x = 0; x < width; ++x) PanoramaPixelAngles(width, x, 0, &theta, &b.phi[x]);
     for (SkyColorCache& c : b.cache) {
         if (!SkyColorCacheSetAzimuths(&c, b.phi, width)) return false;
     }
-    for (int32 first = 0; first < height; first += blockRows) {
-        const int32 count = std::min(blockRows, height - first);
-        // The other core takes every other row; without a thread this one
-        // takes them all.
-        bool helped = false;
-        try {
-            std::thread helper(EvaluateRows, &b.cache[1], b.phi, width, first, count, 1, b.colours);
-            EvaluateRows(&b.cache[0], b.phi, width, first, count, 0, b.colours);
-            helper.join();
-            helped = true;
-        } catch (const std::system_error&) {
-            helped = false;
-        }
-        if (!helped) {
-            EvaluateRows(&b.cache[0], b.phi, width, first, count, 0, b.colours);
-            EvaluateRows(&b.cache[0], b.phi, width, first, count, 1, b.colours);
-        }
+    auto addSun = [&](const Block& block) {
         for (const PanoramaSunPixel& p : sunPixels) {
-            if (p.y < first || p.y >= first + count) continue;
-            RGBAReal& c = b.colours[static_cast<std::ptrdiff_t>(p.y - first) * width + p.x];
+            if (p.y < block.first || p.y >= block.first + block.count) continue;
+            RGBAReal& c = block.colours[static_cast<std::ptrdiff_t>(p.y - block.first) * width + p.x];
             c.red += static_cast<real>(sun.red * p.cover);
             c.green += static_cast<real>(sun.green * p.cover);
             c.blue += static_cast<real>(sun.blue * p.cover);
         }
-        for (int32 i = 0; i < count; ++i) {
-            if (!row(first + i, b.colours + static_cast<std::ptrdiff_t>(i) * width, width, data)) return false;
+    };
+    // Block k + 1 is evaluated by the other core while this one hands block
+    // k on (tone-mapped, converted, compressed, written), then joins in.
+    Block blocks[2];
+    bool stopped = false;
+    int32 ready = -1;  // the block evaluated and waiting to be handed on
+    for (int32 k = 0, first = 0; !stopped && (first < height || ready >= 0); ++k, first += blockRows) {
+        Block* next = nullptr;
+        if (first < height) {
+            next = &blocks[k % 2];
+            next->width = width;
+            next->first = first;
+            next->count = std::min(blockRows, height - first);
+            next->phi = b.phi;
+            next->colours = b.colours + blockSize * static_cast<std::size_t>(k % 2);
+            next->next.store(0);
+        }
+        std::thread helper;
+        if (next != nullptr) {
+            try {
+                helper = std::thread(EvaluateRows, next, &b.cache[1]);
+            } catch (const std::system_error&) {
+                // No second thread: this one evaluates every row.
+            }
+        }
+        if (ready >= 0) {
+            const Block& done = blocks[ready % 2];
+            for (int32 i = 0; i < done.count && !stopped; ++i) {
+                stopped = !row(done.first + i, done.colours + static_cast<std::ptrdiff_t>(i) * width, width, data);
+            }
+            ready = -1;
+        }
+        if (next != nullptr) {
+            // After a stop the rows left are taken unevaluated: the helper ends soon.
+            if (stopped) next->next.store(next->count);
+            EvaluateRows(next, &b.cache[0]);
+            if (helper.joinable()) helper.join();
+            addSun(*next);
+            ready = k;
         }
     }
-    return true;
+    return !stopped;
 }
 
 PanoramaFormat PanoramaFormatOf(const char* path) {

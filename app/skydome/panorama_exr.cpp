@@ -1,8 +1,8 @@
 // The panorama as OpenEXR, for lighting: 32-bit float linear Rec. 709 RGB
 // (the sun's disc is far past what half floats hold), with the standard
 // attributes that say so: chromaticities, whiteLuminance (cd/m^2 of
-// (1, 1, 1)) and envmap (latitude-longitude). Written in blocks of rows that
-// the library compresses on both cores, losslessly with its wavelet coder:
+// (1, 1, 1)) and envmap (latitude-longitude). Written in blocks of rows,
+// compressed while the next are evaluated, losslessly with the wavelet coder:
 // for the sky's floats it is both the smallest and the fastest of its
 // lossless ones (30.7 MB and 1.0 s of processor time at 4096 x 2048, where
 // zlib takes 39.9 MB and 1.8 s).
@@ -11,7 +11,6 @@
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
-#include <ImfThreading.h>
 
 #include <cstdint>
 #include <cstring>
@@ -26,10 +25,8 @@ namespace kv {
 
 namespace {
 
-// Rows handed to the library at once: enough blocks of its compression for
-// both cores.
+// Rows handed to the library at once: two blocks of its compression.
 constexpr int32 kExrRows = 64;
-constexpr int kExrThreads = 2;
 
 struct ExrRows {
     Imf::OutputFile* file;
@@ -102,9 +99,9 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         Imf::addChromaticities(header, Imf::Chromaticities());  // Rec. 709 primaries, D65 white
         Imf::addWhiteLuminance(header, static_cast<float>(kPanoramaExrWhiteLuminance));
         Imf::addEnvmap(header, Imf::ENVMAP_LATLONG);
-        // The library's compression runs on its own pool of threads.
-        if (Imf::globalThreadCount() < kExrThreads) Imf::setGlobalThreadCount(kExrThreads);
-        Imf::OutputFile file(path, header, kExrThreads);
+        // The library's own pool of threads stays off: it does not survive a
+        // fork, and the other core is busy with the next rows meanwhile.
+        Imf::OutputFile file(path, header, 0);
         ExrRows e{&file, rows, width, height, 0, 0, {}};
         if (!PanoramaEvaluate(width, WriteRow, &e)) {
             *why = e.why.empty() ? "out of memory" : e.why;
