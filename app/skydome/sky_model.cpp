@@ -294,17 +294,17 @@ double SkyModelLuminance(const RGBAReal& c) {
 }
 
 void SkyModelToRec709(RGBAReal* colours, int32 count) {
-    // One matrix from the model's RGB: identity for the physical model.
+    // The physical model's colours are Rec. 709 already, out-of-gamut
+    // channels cut.
+    if (Physical()) return;
     double m[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
-    if (!Physical()) {
-        double toXYZ[3][3];
-        if (AnalyticToXYZ(toXYZ)) {
-            for (int c = 0; c < 3; ++c) {
-                const double column[3] = {toXYZ[0][c], toXYZ[1][c], toXYZ[2][c]};
-                double rgb[3];
-                XYZToRec709(column, rgb);
-                for (int r = 0; r < 3; ++r) m[r][c] = rgb[r];
-            }
+    double toXYZ[3][3];
+    if (AnalyticToXYZ(toXYZ)) {
+        for (int c = 0; c < 3; ++c) {
+            const double column[3] = {toXYZ[0][c], toXYZ[1][c], toXYZ[2][c]};
+            double rgb[3];
+            XYZToRec709(column, rgb);
+            for (int r = 0; r < 3; ++r) m[r][c] = rgb[r];
         }
     }
     for (int32 i = 0; i < count; ++i) {
