@@ -72,8 +72,9 @@ struct ToneRow {
 };
 
 // The colours of every pixel (sky, sun and ground), as the EXR takes them.
-void BM_PanoramaColours(benchmark::State& state) {
-    Engine engine;
+template <typename Setup>
+void Colours(benchmark::State& state) {
+    Setup engine;
     for (auto _ : state) {
         PanoramaEvaluate(
             kWidth,
@@ -85,6 +86,7 @@ void BM_PanoramaColours(benchmark::State& state) {
     }
     PerDirection(state, kWidth);
 }
+void BM_PanoramaColours(benchmark::State& state) { Colours<Engine>(state); }
 BENCHMARK(BM_PanoramaColours)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Colours and bytes, as the PNG takes them: beside bench_sky's BM_SkyRecolour.
@@ -106,81 +108,48 @@ void BM_PanoramaColoursAndBytes(benchmark::State& state) {
 }
 BENCHMARK(BM_PanoramaColoursAndBytes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_PanoramaExportPNG(benchmark::State& state) {
-    Engine engine;
-    const std::string file = engine.dir + "/sky.png";
+// Writes the file again and again in the engine (and sky) the type sets up.
+template <typename Setup>
+void WriteEach(benchmark::State& state, const char* name, bool (*write)(const char* path)) {
+    Setup engine;
+    const std::string file = engine.dir + name;
     for (auto _ : state) {
-        if (!PanoramaWritePNG(file.c_str(), kWidth, kExposure, nullptr)) state.SkipWithError("write failed");
+        if (!write(file.c_str())) state.SkipWithError("write failed");
     }
 }
+
+bool WritePNG(const char* path) { return PanoramaWritePNG(path, kWidth, kExposure, nullptr); }
+bool WriteEXR(const char* path) { return PanoramaWriteEXR(path, kWidth, nullptr); }
+bool WriteHDR(const char* path) { return PanoramaWriteHDR(path, kWidth, nullptr); }
+
+void BM_PanoramaExportPNG(benchmark::State& state) { WriteEach<Engine>(state, "/sky.png", WritePNG); }
 BENCHMARK(BM_PanoramaExportPNG)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-void BM_PanoramaExportEXR(benchmark::State& state) {
-    Engine engine;
-    const std::string file = engine.dir + "/sky.exr";
-    for (auto _ : state) {
-        if (!PanoramaWriteEXR(file.c_str(), kWidth, nullptr)) state.SkipWithError("write failed");
-    }
-}
+void BM_PanoramaExportEXR(benchmark::State& state) { WriteEach<Engine>(state, "/sky.exr", WriteEXR); }
 BENCHMARK(BM_PanoramaExportEXR)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-void BM_PanoramaExportHDR(benchmark::State& state) {
-    Engine engine;
-    const std::string file = engine.dir + "/sky.hdr";
-    for (auto _ : state) {
-        if (!PanoramaWriteHDR(file.c_str(), kWidth, nullptr)) state.SkipWithError("write failed");
-    }
-}
+void BM_PanoramaExportHDR(benchmark::State& state) { WriteEach<Engine>(state, "/sky.hdr", WriteHDR); }
 BENCHMARK(BM_PanoramaExportHDR)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // The physical sky's panorama: every pixel's colour, then the whole EXR
-// (the goal: 3 s on two cores, with the half second of the model's set-up
-// that bench_atmosphere measures).
-void BM_PhysicalPanoramaColours(benchmark::State& state) {
-    PhysicalEngine engine;
-    for (auto _ : state) {
-        PanoramaEvaluate(
-            kWidth,
-            [](int32, const RGBAReal* c, int32, void*) {
-                benchmark::DoNotOptimize(c);
-                return true;
-            },
-            nullptr);
-    }
-    PerDirection(state, kWidth);
-}
+// (the goal: 3 s on two cores, with the half second of the model's set-up).
+void BM_PhysicalPanoramaColours(benchmark::State& state) { Colours<PhysicalEngine>(state); }
 BENCHMARK(BM_PhysicalPanoramaColours)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-void BM_PhysicalPanoramaExportEXR(benchmark::State& state) {
-    PhysicalEngine engine;
-    const std::string file = engine.dir + "/sky.exr";
-    for (auto _ : state) {
-        if (!PanoramaWriteEXR(file.c_str(), kWidth, nullptr)) state.SkipWithError("write failed");
-    }
-}
+void BM_PhysicalPanoramaExportEXR(benchmark::State& state) { WriteEach<PhysicalEngine>(state, "/sky.exr", WriteEXR); }
 BENCHMARK(BM_PhysicalPanoramaExportEXR)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // As a run of the program makes it: the model set up, then the file.
+bool SetUpAndWriteEXR(const char* path) {
+    SkyModelRelease();
+    return SkyModelConfigure(SkyModelPhysical, kSkyTurbidity, 0.3f, 0.0f) && WriteEXR(path);
+}
 void BM_PhysicalPanoramaExportEXRWithSetup(benchmark::State& state) {
-    Engine engine;
-    const std::string file = engine.dir + "/sky.exr";
-    for (auto _ : state) {
-        SkyModelRelease();
-        if (!SkyModelConfigure(SkyModelPhysical, kSkyTurbidity, 0.3f, 0.0f) ||
-            !PanoramaWriteEXR(file.c_str(), kWidth, nullptr)) {
-            state.SkipWithError("write failed");
-        }
-    }
+    WriteEach<Engine>(state, "/sky.exr", SetUpAndWriteEXR);
 }
 BENCHMARK(BM_PhysicalPanoramaExportEXRWithSetup)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-void BM_PhysicalPanoramaExportHDR(benchmark::State& state) {
-    PhysicalEngine engine;
-    const std::string file = engine.dir + "/sky.hdr";
-    for (auto _ : state) {
-        if (!PanoramaWriteHDR(file.c_str(), kWidth, nullptr)) state.SkipWithError("write failed");
-    }
-}
+void BM_PhysicalPanoramaExportHDR(benchmark::State& state) { WriteEach<PhysicalEngine>(state, "/sky.hdr", WriteHDR); }
 BENCHMARK(BM_PhysicalPanoramaExportHDR)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // The finest dome as glTF.

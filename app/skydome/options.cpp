@@ -317,27 +317,25 @@ bool ReadSun(const OptionSpec& spec, SkydomeOptions* o, std::string* error) {
     return ReadAnglePair(spec, o->sunText.c_str(), sun, &o->sunZenith, &o->sunAzimuth, error);
 }
 
-bool ApplySky(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    for (int32 kind = SkyModelPreetham; kind <= SkyModelPhysical; ++kind) {
-        if (value != nullptr && std::strcmp(value, kSkyModelNames[kind]) == 0) {
-            o->sky = static_cast<SkyModelKind>(kind);
-            return true;
-        }
+// Which of two names the value is: 0 or 1, or -1 (refused) for neither.
+int Choice(const OptionSpec& spec, const char* value, const char* first, const char* second, std::string* error) {
+    for (int i = 0; i < 2; ++i) {
+        if (value != nullptr && std::strcmp(value, i == 0 ? first : second) == 0) return i;
     }
     *error = Refuse(spec, value);
-    return false;
+    return -1;
+}
+
+bool ApplySky(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const int kind = Choice(spec, value, kSkyModelNames[SkyModelPreetham], kSkyModelNames[SkyModelPhysical], error);
+    if (kind >= 0) o->sky = kind == 0 ? SkyModelPreetham : SkyModelPhysical;
+    return kind >= 0;
 }
 
 bool ApplyDomeFacing(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    if (value != nullptr && std::strcmp(value, "inward") == 0) {
-        o->domeFacing = DomeFacingInward;
-    } else if (value != nullptr && std::strcmp(value, "outward") == 0) {
-        o->domeFacing = DomeFacingOutward;
-    } else {
-        *error = Refuse(spec, value);
-        return false;
-    }
-    return true;
+    const int side = Choice(spec, value, "inward", "outward", error);
+    if (side >= 0) o->domeFacing = side == 0 ? DomeFacingInward : DomeFacingOutward;
+    return side >= 0;
 }
 
 // "ELEVATION,AZIMUTH"

@@ -236,6 +236,56 @@ bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
     return !stopped;
 }
 
+bool PanoramaLinearRowsInit(PanoramaLinearRows* rows, int32 width, int32 capacity) {
+    *rows = PanoramaLinearRows{};
+    rows->width = width;
+    rows->height = PanoramaHeight(width);
+    rows->capacity = capacity;
+    rows->rgb = static_cast<float*>(KvMalloc(sizeof(float) * 3 * static_cast<std::size_t>(width) * capacity));
+    rows->scratch = static_cast<RGBAReal*>(KvMalloc(sizeof(RGBAReal) * static_cast<std::size_t>(width)));
+    if (rows->rgb != nullptr && rows->scratch != nullptr) return true;
+    PanoramaLinearRowsRelease(rows);
+    return false;
+}
+
+void PanoramaLinearRowsRelease(PanoramaLinearRows* rows) {
+    if (rows->rgb != nullptr) KvFree(rows->rgb);
+    if (rows->scratch != nullptr) KvFree(rows->scratch);
+    rows->rgb = nullptr;
+    rows->scratch = nullptr;
+}
+
+bool PanoramaLinearRowsAdd(PanoramaLinearRows* rows, const RGBAReal* colours, double scale) {
+    const int32 width = rows->width;
+    std::memcpy(static_cast<void*>(rows->scratch), colours, sizeof(RGBAReal) * static_cast<std::size_t>(width));
+    SkyModelToRec709(rows->scratch, width);
+    float* out = rows->rgb + static_cast<std::ptrdiff_t>(rows->held) * 3 * width;
+    for (int32 x = 0; x < width; ++x) {
+        out[3 * x] = static_cast<float>(rows->scratch[x].red * scale);
+        out[3 * x + 1] = static_cast<float>(rows->scratch[x].green * scale);
+        out[3 * x + 2] = static_cast<float>(rows->scratch[x].blue * scale);
+    }
+    ++rows->held;
+    return rows->held == rows->capacity || rows->first + rows->held == rows->height;
+}
+
+void PanoramaLinearRowsNext(PanoramaLinearRows* rows) {
+    rows->first += rows->held;
+    rows->held = 0;
+}
+
+bool PanoramaWriteFile(const char* path, int32 width, ExportWriterFn writer, std::string* message) {
+    const std::string target = path != nullptr ? path : "";
+    std::string why;
+    if (!PanoramaWidthValid(width)) {
+        why = "the width is not an even number from 16 to 8192";
+    } else if (ExportFileWrite(target.c_str(), writer, &width, &why)) {
+        return true;
+    }
+    if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
+    return false;
+}
+
 PanoramaFormat PanoramaFormatOf(const char* path) {
     if (path == nullptr) return PanoramaFormatNone;
     if (EndsWith(path, ".png")) return PanoramaFormatPNG;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/skydome/export_file.h"
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 
@@ -57,6 +58,30 @@ std::vector<PanoramaSunPixel> PanoramaSunPixels(int32 width);
 // runs out or the row function stopped.
 using PanoramaRowFn = bool (*)(int32 y, const RGBAReal* colours, int32 width, void* data);
 bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data);
+
+// Blocks of rows of linear Rec. 709 RGB floats, for the files that hold
+// light (EXR, .hdr): the sky model's colours turned into Rec. 709 and scaled
+// to the file's unit a row at a time.
+struct PanoramaLinearRows {
+    int32 width = 0;
+    int32 height = 0;
+    int32 capacity = 0;    // rows a block holds
+    int32 first = 0;       // the picture's row the block starts at
+    int32 held = 0;        // rows in the block
+    float* rgb = nullptr;  // capacity x width x (red, green, blue)
+    RGBAReal* scratch = nullptr;
+};
+// False when memory runs out.
+bool PanoramaLinearRowsInit(PanoramaLinearRows* rows, int32 width, int32 capacity);
+void PanoramaLinearRowsRelease(PanoramaLinearRows* rows);
+// Adds the next row; true when the block is full or holds the last row.
+bool PanoramaLinearRowsAdd(PanoramaLinearRows* rows, const RGBAReal* colours, double scale);
+// Once the block is written: the next one starts empty after it.
+void PanoramaLinearRowsNext(PanoramaLinearRows* rows);
+// The safe write (export_file.h) of a panorama file of that width, by the
+// writer (handed a pointer to the width); false with *message as
+// PanoramaWrite's.
+bool PanoramaWriteFile(const char* path, int32 width, ExportWriterFn writer, std::string* message);
 
 enum PanoramaFormat : int32 {
     PanoramaFormatNone = 0,

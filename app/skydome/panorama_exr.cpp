@@ -13,13 +13,9 @@
 #include <ImfStandardAttributes.h>
 
 #include <cstdint>
-#include <cstring>
 #include <exception>
 
-#include "app/skydome/export_file.h"
 #include "app/skydome/panorama.h"
-#include "app/skydome/sky_model.h"
-#include "engine/core/memory.h"
 
 namespace kv {
 
@@ -30,44 +26,29 @@ constexpr int32 kExrRows = 64;
 
 struct ExrRows {
     Imf::OutputFile* file;
-    float* rows;  // kExrRows rows of RGB
-    int32 width;
-    int32 height;
-    int32 first;  // the row rows[0] holds
-    int32 held;   // rows held
+    PanoramaLinearRows* rows;
     std::string why;
 };
 
 // Hands the rows held to the library.
 void Flush(ExrRows* e) {
-    if (e->held == 0) return;
+    const PanoramaLinearRows& r = *e->rows;
     const std::size_t pixel = 3 * sizeof(float);
-    const std::size_t line = pixel * static_cast<std::size_t>(e->width);
-    const Imath::V2i origin(0, e->first);
+    const std::size_t line = pixel * static_cast<std::size_t>(r.width);
+    const Imath::V2i origin(0, r.first);
     Imf::FrameBuffer buffer;
     const char* names[3] = {"R", "G", "B"};
     for (int c = 0; c < 3; ++c) {
-        buffer.insert(names[c], Imf::Slice::Make(Imf::FLOAT, e->rows + c, origin, e->width, e->held, pixel, line));
+        buffer.insert(names[c], Imf::Slice::Make(Imf::FLOAT, r.rgb + c, origin, r.width, r.held, pixel, line));
     }
     e->file->setFrameBuffer(buffer);
-    e->file->writePixels(e->held);
-    e->first += e->held;
-    e->held = 0;
+    e->file->writePixels(r.held);
+    PanoramaLinearRowsNext(e->rows);
 }
 
-bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 width, void* data) {
+bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 /*width*/, void* data) {
     auto* e = static_cast<ExrRows*>(data);
-    float* out = e->rows + static_cast<std::ptrdiff_t>(e->held) * 3 * width;
-    RGBAReal* linear = reinterpret_cast<RGBAReal*>(e->rows + static_cast<std::ptrdiff_t>(kExrRows) * 3 * width);
-    std::memcpy(static_cast<void*>(linear), colours, sizeof(RGBAReal) * static_cast<std::size_t>(width));
-    SkyModelToRec709(linear, width);
-    for (int32 x = 0; x < width; ++x) {
-        out[3 * x] = linear[x].red;
-        out[3 * x + 1] = linear[x].green;
-        out[3 * x + 2] = linear[x].blue;
-    }
-    ++e->held;
-    if (e->held < kExrRows && e->first + e->held < e->height) return true;
+    if (!PanoramaLinearRowsAdd(e->rows, colours, 1.0)) return true;
     try {
         Flush(e);
     } catch (const std::exception& ex) {
@@ -77,23 +58,16 @@ bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 width, void* data) {
     return true;
 }
 
-struct ExrJob {
-    int32 width;
-};
-
 bool WriteExr(const char* path, void* data, std::string* why) {
-    const int32 width = static_cast<ExrJob*>(data)->width;
-    const int32 height = PanoramaHeight(width);
-    // The rows, then one row of the model's colours to convert.
-    auto* rows = static_cast<float*>(KvMalloc(sizeof(float) * 3 * static_cast<std::size_t>(width) * kExrRows +
-                                              sizeof(RGBAReal) * static_cast<std::size_t>(width)));
-    if (rows == nullptr) {
+    const int32 width = *static_cast<const int32*>(data);
+    PanoramaLinearRows rows;
+    if (!PanoramaLinearRowsInit(&rows, width, kExrRows)) {
         *why = "out of memory";
         return false;
     }
     bool ok = false;
     try {
-        Imf::Header header(width, height);
+        Imf::Header header(width, PanoramaHeight(width));
         header.compression() = Imf::PIZ_COMPRESSION;
         for (const char* name : {"R", "G", "B"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
         Imf::addChromaticities(header, Imf::Chromaticities());  // Rec. 709 primaries, D65 white
@@ -102,7 +76,7 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         // The library's own pool of threads stays off: it does not survive a
         // fork, and the other core is busy with the next rows meanwhile.
         Imf::OutputFile file(path, header, 0);
-        ExrRows e{&file, rows, width, height, 0, 0, {}};
+        ExrRows e{&file, &rows, {}};
         if (!PanoramaEvaluate(width, WriteRow, &e)) {
             *why = e.why.empty() ? "out of memory" : e.why;
         } else {
@@ -115,23 +89,14 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         *why = "the file could not be written";
         ok = false;
     }
-    KvFree(rows);
+    PanoramaLinearRowsRelease(&rows);
     return ok;
 }
 
 }  // namespace
 
 bool PanoramaWriteEXR(const char* path, int32 width, std::string* message) {
-    const std::string target = path != nullptr ? path : "";
-    std::string why;
-    if (!PanoramaWidthValid(width)) {
-        why = "the width is not an even number from 16 to 8192";
-    } else {
-        ExrJob job{width};
-        if (ExportFileWrite(target.c_str(), WriteExr, &job, &why)) return true;
-    }
-    if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
-    return false;
+    return PanoramaWriteFile(path, width, WriteExr, message);
 }
 
 }  // namespace kv

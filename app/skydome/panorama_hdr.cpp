@@ -4,14 +4,11 @@
 // size while the rows are encoded a block at a time.
 #include <stb_image_write.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "app/skydome/export_file.h"
 #include "app/skydome/panorama.h"
-#include "app/skydome/sky_model.h"
-#include "engine/core/memory.h"
 
 namespace kv {
 
@@ -23,11 +20,7 @@ constexpr double kHdrScale = 1000.0 / kPanoramaHdrUnit;
 
 struct HdrRows {
     ExportFileOut* out;
-    float* rows;  // kHdrRows rows of RGB, then one row of the model's colours
-    int32 width;
-    int32 height;
-    int32 done;  // rows encoded
-    int32 held;
+    PanoramaLinearRows* rows;
     // The library starts every call with a header of its own (ending in the
     // "-Y height +X width" line), left out after ours.
     std::string header;
@@ -53,29 +46,17 @@ void Put(void* context, void* data, int size) {
 }
 
 bool Flush(HdrRows* h) {
-    if (h->held == 0) return true;
+    const PanoramaLinearRows& r = *h->rows;
     h->header.clear();
     h->inHeader = true;
-    const bool encoded = stbi_write_hdr_to_func(Put, h, h->width, h->held, 3, h->rows) != 0;
-    h->done += h->held;
-    h->held = 0;
+    const bool encoded = stbi_write_hdr_to_func(Put, h, r.width, r.held, 3, r.rgb) != 0;
+    PanoramaLinearRowsNext(h->rows);
     return encoded && !h->inHeader && h->out->why.empty();
 }
 
-bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 width, void* data) {
+bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 /*width*/, void* data) {
     auto* h = static_cast<HdrRows*>(data);
-    float* out = h->rows + static_cast<std::ptrdiff_t>(h->held) * 3 * width;
-    auto* linear = reinterpret_cast<RGBAReal*>(h->rows + static_cast<std::ptrdiff_t>(kHdrRows) * 3 * width);
-    std::memcpy(static_cast<void*>(linear), colours, sizeof(RGBAReal) * static_cast<std::size_t>(width));
-    SkyModelToRec709(linear, width);
-    for (int32 x = 0; x < width; ++x) {
-        out[3 * x] = static_cast<float>(linear[x].red * kHdrScale);
-        out[3 * x + 1] = static_cast<float>(linear[x].green * kHdrScale);
-        out[3 * x + 2] = static_cast<float>(linear[x].blue * kHdrScale);
-    }
-    ++h->held;
-    if (h->held < kHdrRows && h->done + h->held < h->height) return true;
-    return Flush(h);
+    return !PanoramaLinearRowsAdd(h->rows, colours, kHdrScale) || Flush(h);
 }
 
 bool WriteHdr(const char* path, void* data, std::string* why) {
@@ -98,16 +79,16 @@ bool WriteHdr(const char* path, void* data, std::string* why) {
                       "\n"
                       "-Y %d +X %d\n",
                       kPanoramaHdrUnit, kPanoramaHdrUnit, static_cast<int>(height), static_cast<int>(width));
-    auto* rows = static_cast<float*>(KvMalloc(sizeof(float) * 3 * static_cast<std::size_t>(width) * kHdrRows +
-                                              sizeof(RGBAReal) * static_cast<std::size_t>(width)));
-    bool ok = rows != nullptr && ExportFilePut(&out, header, static_cast<std::size_t>(length));
+    PanoramaLinearRows rows;
+    const bool memory = PanoramaLinearRowsInit(&rows, width, kHdrRows);
+    bool ok = memory && ExportFilePut(&out, header, static_cast<std::size_t>(length));
     if (ok) {
-        HdrRows h{&out, rows, width, height, 0, 0, {}, false};
-        ok = PanoramaEvaluate(width, WriteRow, &h) && h.done == height;
+        HdrRows h{&out, &rows, {}, false};
+        ok = PanoramaEvaluate(width, WriteRow, &h) && rows.first == height;
     }
-    if (rows != nullptr) KvFree(rows);
+    PanoramaLinearRowsRelease(&rows);
     const bool closed = ExportFileClose(&out);
-    if (rows == nullptr) {
+    if (!memory) {
         *why = "out of memory";
     } else if (!out.why.empty()) {
         *why = out.why;
@@ -120,15 +101,7 @@ bool WriteHdr(const char* path, void* data, std::string* why) {
 }  // namespace
 
 bool PanoramaWriteHDR(const char* path, int32 width, std::string* message) {
-    const std::string target = path != nullptr ? path : "";
-    std::string why;
-    if (!PanoramaWidthValid(width)) {
-        why = "the width is not an even number from 16 to 8192";
-    } else if (ExportFileWrite(target.c_str(), WriteHdr, &width, &why)) {
-        return true;
-    }
-    if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
-    return false;
+    return PanoramaWriteFile(path, width, WriteHdr, message);
 }
 
 }  // namespace kv

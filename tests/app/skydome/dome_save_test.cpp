@@ -14,9 +14,9 @@
 #include <iterator>
 
 #include "dome_fixture.h"
+#include "engine/frame/frame.h"
 #include "engine/image/texture.h"
 #include "engine/stream/chunk.h"
-#include "engine/frame/frame.h"
 #include "engine/world/clump_stream.h"
 #include "engine/world/geometry_stream.h"
 #include "engine/world/material.h"
@@ -246,7 +246,8 @@ TEST_F(DomeSaveTest, TheDomeIsSavedInItsOwnFrameWhateverTheViewAndFacesAsAsked) 
     EXPECT_NE(RootFrame(placedBytes), identity);
     // Only the first frame's record differs: its 12 numbers and its flags.
     const ChunkTree tree = dump::ChunkWalk(orbit);
-    const std::size_t record = tree.nodes[tree.FindChild(tree.FindChild(0, ChunkFrameList), ChunkStruct)].BodyOffset() + 4;
+    const std::size_t record =
+        tree.nodes[tree.FindChild(tree.FindChild(0, ChunkFrameList), ChunkStruct)].BodyOffset() + 4;
     for (std::size_t i = 0; i < orbit.size(); ++i) {
         if (i >= record && i < record + 56) continue;
         ASSERT_EQ(orbit[i], placedBytes[i]) << i;

@@ -483,9 +483,9 @@ TEST_F(ExportTest, GltfReadsBackWithTheDomesCountsColoursAndOneUnlitMaterial) {
 // The sun read back as an engine would: a directional light shining along
 // its node's -z, whose colour times intensity has the sun's illuminance.
 TEST_F(ExportTest, GltfCarriesTheSunAsADirectionalLightInTheDomesCompass) {
-    for (const auto& [model, zenith, azimuth] : {std::tuple{SkyModelPreetham, 35.0f, 250.0f},
-                                                 std::tuple{SkyModelPhysical, 88.0f, 70.0f},
-                                                 std::tuple{SkyModelPhysical, 0.0f, 0.0f}}) {
+    for (const auto& [model, zenith, azimuth] :
+         {std::tuple{SkyModelPreetham, 35.0f, 250.0f}, std::tuple{SkyModelPhysical, 88.0f, 70.0f},
+          std::tuple{SkyModelPhysical, 0.0f, 0.0f}}) {
         SCOPED_TRACE(std::string(kSkyModelNames[model]) + " " + std::to_string(zenith));
         ASSERT_TRUE(SkyModelConfigure(model, kSkyTurbidity, 0.3f, 0.0f));
         if (clump == nullptr) ASSERT_NE(MakeDome(3), nullptr);

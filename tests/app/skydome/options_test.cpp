@@ -391,8 +391,8 @@ TEST(SkydomeSkyModelOptions, TheModelSetsTheSunsRangeAndItsOwnValuesAreTakenAsGi
     EXPECT_EQ(o.altitude, 20000.0f);
     EXPECT_EQ(o.domeFacing, DomeFacingInward);
     SkydomeOptions p;
-    ASSERT_TRUE(Parse({"skydome", "--sky", "physical", "--sun", "92.5,0", "--albedo", "1", "--dome-facing",
-                       "outward", "--sky", "preetham", "--sky", "physical"},
+    ASSERT_TRUE(Parse({"skydome", "--sky", "physical", "--sun", "92.5,0", "--albedo", "1", "--dome-facing", "outward",
+                       "--sky", "preetham", "--sky", "physical"},
                       &p, &error))
         << error;
     EXPECT_EQ(p.sunZenith, 92.5f);
@@ -435,14 +435,7 @@ TEST(SkydomeSkyModelOptions, SunsBeyondTheModelsRangeAndBadValuesAreRefusedByNam
         {{"--export-panorama", "sky.hdri"}, "--export-panorama needs a file name ending in .png"},
     };
     for (const auto& c : cases) {
-        std::vector<const char*> argv{"skydome"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        SkydomeOptions o;
-        std::string error;
-        EXPECT_FALSE(Parse(argv, &o, &error)) << c.message;
-        EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
-        EXPECT_EQ(o.sunZenith, 50.0f);
-        EXPECT_EQ(o.sky, SkyModelPreetham);
+        EXPECT_EQ(Refusal(c.args).rfind(c.message, 0), 0u) << Refusal(c.args);
     }
     const std::string usage = SkydomeUsage();
     for (const char* line : {"  --sky MODEL  ", "  --albedo A  ", "  --altitude M  ", "  --dome-facing SIDE\n",

@@ -143,7 +143,8 @@ TEST_F(SkyModelTest, TheAnalyticSkysSunAndGroundAreThePhysicalOnesLight) {
 // colour's light (luminance) and its chromaticity.
 TEST_F(SkyModelTest, ColoursReachRec709WithTheirLuminanceAndChromaticity) {
     ASSERT_NE(MakeDome(2, 40.0f, 0.0f), nullptr);
-    const std::vector<RGBAReal> analytic = {{1.0f, 1.0f, 1.0f, 0.0f}, {5.2f, 6.1f, 9.7f, 0.0f}, {0.3f, 0.2f, 0.1f, 0.0f}};
+    const std::vector<RGBAReal> analytic = {
+        {1.0f, 1.0f, 1.0f, 0.0f}, {5.2f, 6.1f, 9.7f, 0.0f}, {0.3f, 0.2f, 0.1f, 0.0f}};
     for (RGBAReal c : analytic) {
         const double y = SkyModelLuminance(c);
         const double m[3] = {c.red, c.green, c.blue};
