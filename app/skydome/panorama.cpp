@@ -62,10 +62,14 @@ bool ToneMapRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
     return true;
 }
 
-V3d Direction(double theta, double phi) {
-    return V3d{static_cast<real>(std::sin(theta) * std::sin(phi)), static_cast<real>(std::cos(theta)),
-               static_cast<real>(std::sin(theta) * std::cos(phi))};
-}
+// A direction in double precision: the sun's disc is a few thousandths of a
+// radian across.
+struct Direction {
+    double x, y, z;
+    Direction(double theta, double phi)
+        : x(std::sin(theta) * std::sin(phi)), y(std::cos(theta)), z(std::sin(theta) * std::cos(phi)) {}
+    double Dot(const Direction& o) const { return x * o.x + y * o.y + z * o.z; }
+};
 
 // A block of rows being evaluated: each thread takes the next row not yet
 // taken, so that a thread busy elsewhere (writing the block before) leaves
@@ -111,7 +115,7 @@ std::vector<PanoramaSunPixel> PanoramaSunPixels(int32 width) {
     const SkyState* s = SkyGetState();
     const double thetaS = s->sunTheta * kSkyDegToRad;
     const double phiS = s->sunPhi * kSkyDegToRad;
-    const V3d sun = Direction(thetaS, phiS);
+    const Direction sun(thetaS, phiS);
     const double cosRadius = std::cos(kSunAngularRadius);
     const double cosHorizon = std::cos(SkyModelHorizon());
     const double dTheta = kPi / height;
@@ -129,9 +133,7 @@ std::vector<PanoramaSunPixel> PanoramaSunPixels(int32 width) {
             double theta = 0.0;
             double phi = 0.0;
             PanoramaPixelAngles(width, x, y, &theta, &phi);
-            const V3d c = Direction(theta, phi);
-            const double centre =
-                std::acos(std::clamp(static_cast<double>(c.x * sun.x + c.y * sun.y + c.z * sun.z), -1.0, 1.0));
+            const double centre = std::acos(std::clamp(Direction(theta, phi).Dot(sun), -1.0, 1.0));
             if (centre > reach) continue;
             int32 hits = 0;
             int32 seen = 0;
