@@ -309,7 +309,9 @@ TEST_F(ExportTest, ThePanoramasLightOnTheGroundIsTheSkysAndTheSuns) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(kSkyModelNames[c.model]) + " " + std::to_string(c.zenith));
         ASSERT_TRUE(SkyModelConfigure(c.model, kSkyTurbidity, 0.3f, 0.0f));
-        if (clump == nullptr) ASSERT_NE(MakeDome(2), nullptr);
+        if (clump == nullptr) {
+            ASSERT_NE(MakeDome(2), nullptr);
+        }
         SkyMoveSun(c.zenith - SkyGetState()->sunTheta, 140.0f - SkyGetState()->sunPhi);
         ASSERT_EQ(SkyGetState()->sunTheta, c.zenith);
         const fs::path file = dir / "light.exr";
@@ -488,7 +490,9 @@ TEST_F(ExportTest, GltfCarriesTheSunAsADirectionalLightInTheDomesCompass) {
           std::tuple{SkyModelPhysical, 0.0f, 0.0f}}) {
         SCOPED_TRACE(std::string(kSkyModelNames[model]) + " " + std::to_string(zenith));
         ASSERT_TRUE(SkyModelConfigure(model, kSkyTurbidity, 0.3f, 0.0f));
-        if (clump == nullptr) ASSERT_NE(MakeDome(3), nullptr);
+        if (clump == nullptr) {
+            ASSERT_NE(MakeDome(3), nullptr);
+        }
         SkyMoveSun(zenith - SkyGetState()->sunTheta, azimuth - SkyGetState()->sunPhi);
         const SkyLight* light = SkyModelLight();
         const GltfSun sun{SkyGetState()->sunDirection, light->sunColour, light->sunIlluminance};
