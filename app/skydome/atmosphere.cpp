@@ -1076,4 +1076,20 @@ void AtmosphereBandsToXYZ(const Atmosphere* a, const float relative[kAtmosphereB
     ToXYZ(a, relative, xyz);
 }
 
+bool AtmosphereSetupSunPath(Atmosphere* a, float turbidity) {
+    if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity)) {
+        ErrorRaise(kModuleNone, kErrOutOfRange);
+        return false;
+    }
+    a->turbidity = turbidity;
+    a->albedo = kAtmosphereDefaultAlbedo;
+    a->altitude = 0.0f;
+    a->r0 = kRg;
+    a->thetaHorizon = kPi / 2.0;
+    BuildBands(a);
+    a->setUp = false;
+    a->sunSet = false;
+    return true;
+}
+
 }  // namespace kv

@@ -10,6 +10,7 @@
 #include "app/skydome/panorama.h"
 #include "app/skydome/scene.h"
 #include "app/skydome/sky.h"
+#include "app/skydome/sky_model.h"
 #include "app/skydome/sun_position.h"
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
@@ -34,12 +35,15 @@ bool SkydomeResolveSun(SkydomeOptions* o, std::string* line, std::string* error)
     if (!o->location) return true;
     const SolarPosition p = SolarCompute(o->latitude, o->longitude, SolarJulianDay(o->moment));
     const double elevation = 90.0 - p.zenith;
-    const double minimum = 90.0 - kSkyMaxSunZenith;
+    const double maxZenith = SkyModelMaxSunZenith(o->sky);
+    const double minimum = 90.0 - maxZenith;
     if (elevation < minimum) {
         const std::string where = elevation < 0.0 ? Format("%.2f degrees below the horizon", -elevation)
                                                   : Format("%.2f degrees above the horizon", elevation);
         *error = "--location and --time: the sun is " + where + " there and then; the sky is made for a sun " +
-                 Format("at least %g degrees high (zenith angle up to %g)", minimum, kSkyMaxSunZenith);
+                 (minimum >= 0.0
+                      ? Format("at least %g degrees high (zenith angle up to %g)", minimum, maxZenith)
+                      : Format("at most %g degrees below the horizon (zenith angle up to %g)", -minimum, maxZenith));
         return false;
     }
     float azimuth = static_cast<float>(SolarProgramAzimuth(p.azimuth));
@@ -59,7 +63,9 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
     std::string message;
     if (!o->exportGltf.empty()) {
         const Geometry* geometry = dome != nullptr ? AtomicGetGeometry(dome) : nullptr;
-        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, o->exportGltf.c_str(), &message)) {
+        const SkyLight* light = SkyModelLight();
+        const GltfSun sun{SkyGetState()->sunDirection, light->sunColour, light->sunIlluminance};
+        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, o->exportGltf.c_str(), &message, &sun)) {
             report(message.c_str());
             ok = false;
         }
@@ -109,7 +115,9 @@ int SkydomeExportOnly(SkydomeOptions* o) {
         }
         if (!o->saveDome.empty()) {
             std::string message;
-            if (!DomeSave(clump, o->saveDome.c_str(), &message)) {
+            DomeSaveOptions save;
+            save.facing = o->domeFacing;
+            if (!DomeSave(clump, o->saveDome.c_str(), &message, &save)) {
                 ToStderr(message.c_str());
                 o->saveFailed = true;
                 status = 1;
@@ -119,6 +127,7 @@ int SkydomeExportOnly(SkydomeOptions* o) {
     SkySetSunMovedHook(nullptr, nullptr);
     if (clump != nullptr) DomeClumpDestroy(clump);
     DomeReset();
+    SkyModelRelease();
     if (world != nullptr) WorldDestroy(world);
     EngineStop();
     EngineClose();

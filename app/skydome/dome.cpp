@@ -6,6 +6,7 @@
 
 #include "app/skydome/sky.h"
 #include "app/skydome/sky_colours.h"
+#include "app/skydome/sky_model.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/frame/frame.h"
@@ -73,8 +74,8 @@ bool CacheDirections(const V3d* positions, int32 count) {
     return true;
 }
 
-void SunMoved(float thetaDegrees, float phiDegrees, void* /*data*/) {
-    if (dome.atomic != nullptr) DomeComputeColors(thetaDegrees, phiDegrees, dome.atomic);
+void SunMoved(float /*thetaDegrees*/, float /*phiDegrees*/, void* /*data*/) {
+    if (dome.atomic != nullptr) DomeComputeColors(dome.atomic);
 }
 
 }  // namespace
@@ -183,8 +184,7 @@ bool DomeTessellate() {
         return false;
     }
     GeometryDestroy(geometry);  // the atomic keeps it; the old one goes with its last reference
-    const SkyState* sky = SkyGetState();
-    DomeComputeColors(sky->sunTheta, sky->sunPhi, dome.atomic);
+    DomeComputeColors(dome.atomic);
     // A new dome faces outwards.
     if (dome.settings.preview != 0) DomeInvert();
     dome.tessellation = DomeTessellation{rings, 4 * rings};
@@ -215,20 +215,15 @@ void DomeFreeColors() {
 int32 DomeGetColorCapacity() { return dome.capacity; }
 const RGBAReal* DomeGetColors() { return dome.colours; }
 
-void DomeComputeColors(float thetaDegrees, float phiDegrees, Atomic* atomic) {
+void DomeComputeColors(Atomic* atomic) {
     Geometry* geometry = DomeGeometry(atomic);
     if (geometry == nullptr) return;
     const int32 n = GeometryGetNumVertices(geometry);
     if (!DomeReserveColors(n)) return;
     const V3d* positions = MorphTargetGetVertices(GeometryGetMorphTarget(geometry, 0));
-    const double thetaS = static_cast<double>(thetaDegrees) * kSkyDegToRad;
-    const double phiS = static_cast<double>(phiDegrees) * kSkyDegToRad;
-    if (CacheDirections(positions, n)) {
-        SkyColorCacheCompute(&dome.cache, thetaS, phiS, dome.colours);
-    } else {
-        // Same colours, without the per-direction tables that could not grow.
-        SkyComputeColorsPlain(positions, n, thetaS, phiS, dome.colours);
-    }
+    // Without the per-direction tables, when they could not grow, the same
+    // colours come more slowly.
+    SkyModelColors(positions, n, CacheDirections(positions, n) ? &dome.cache : nullptr, dome.colours);
     DomeApplyColors(atomic, dome.settings.sky != 0);
 }
 

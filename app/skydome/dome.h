@@ -69,9 +69,10 @@ void DomeFreeColors();
 int32 DomeGetColorCapacity();
 const RGBAReal* DomeGetColors();
 
-// Sky colours of every vertex of the atomic's geometry for the sun (degrees),
-// then DomeApplyColors(atomic, settings' sky).
-void DomeComputeColors(float thetaDegrees, float phiDegrees, Atomic* atomic);
+// Sky colours of every vertex of the atomic's geometry from the sky model in
+// use (sky_model.h) for the current sun, then DomeApplyColors(atomic,
+// settings' sky).
+void DomeComputeColors(Atomic* atomic);
 // Tone-maps the buffer into the prelit colours with the settings' exposure,
 // or paints them opaque black when off.
 void DomeApplyColors(Atomic* atomic, bool on);
@@ -105,6 +106,10 @@ void DomeClumpDestroy(Clump* clump);
 void DomeDrawGround();
 void DomeDrawWire();
 void DomeDrawNormals();
+// The sun's disc (0.53 degrees across) towards direction (the dome's frame)
+// in that colour, the part past the horizon left out; with the same states
+// as the wire.
+void DomeDrawSun(V3d direction, RGBA colour);
 // The scratch buffers of the overlays: they grow to what is asked (both or
 // neither) and never shrink; false when they cannot.
 bool DomeReserveImmediate(int32 numVertices, int32 numIndices);

@@ -1,10 +1,7 @@
 #include "dome_gltf.h"
 
-#include <fcntl.h>
 #include <tiny_gltf.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -52,27 +49,51 @@ int AddAccessor(tinygltf::Model* m, int view, int componentType, int type, std::
 
 bool WriteBytes(const char* path, void* data, std::string* why) {
     const auto* bytes = static_cast<const std::string*>(data);
-    const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
-        *why = ExportFileProblem(FileWriteStatus{FileWriteCreate, errno, 0});
-        return false;
+    ExportFileOut out;
+    const bool ok =
+        ExportFileOpen(&out, path) && ExportFilePut(&out, bytes->data(), bytes->size()) && ExportFileClose(&out);
+    if (!ok) *why = out.why;
+    return ok;
+}
+
+// The light's node turns its -z away from the sun: the rotation that takes
+// +z to the direction towards the sun.
+std::vector<double> TowardsSun(const V3d& s) {
+    const double length =
+        std::sqrt(static_cast<double>(s.x) * s.x + static_cast<double>(s.y) * s.y + static_cast<double>(s.z) * s.z);
+    const double x = s.x / length, y = s.y / length, z = s.z / length;
+    // Half way between +z and the sun: axis z x s, scaled by sin, and 1 + z.s.
+    double q[4] = {-y, x, 0.0, 1.0 + z};
+    if (q[3] < 1e-9) {
+        // The sun straight along -z: half a turn about x.
+        q[0] = 1.0;
+        q[1] = 0.0;
+        q[3] = 0.0;
     }
-    std::size_t done = 0;
-    while (done < bytes->size()) {
-        const ssize_t n = write(fd, bytes->data() + done, bytes->size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *why = ExportFileProblem(FileWriteStatus{FileWriteData, n < 0 ? errno : ENOSPC, 0});
-            close(fd);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (close(fd) != 0) {
-        *why = ExportFileProblem(FileWriteStatus{FileWriteData, errno, 0});
-        return false;
-    }
-    return true;
+    const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    return {q[0] / n, q[1] / n, q[2] / n, q[3] / n};
+}
+
+void AddSun(tinygltf::Model* m, tinygltf::Scene* scene, const GltfSun& sun) {
+    const double rgb[3] = {sun.colour.red, sun.colour.green, sun.colour.blue};
+    const double largest = std::fmax(rgb[0], std::fmax(rgb[1], rgb[2]));
+    if (!(largest > 0.0)) return;
+    tinygltf::Light light;
+    light.name = "sun";
+    light.type = "directional";
+    light.color = {rgb[0] / largest, rgb[1] / largest, rgb[2] / largest};
+    // Rec. 709 luminance, as engines weigh the colour.
+    const double luminance = 0.2126 * light.color[0] + 0.7152 * light.color[1] + 0.0722 * light.color[2];
+    light.intensity = sun.illuminance / luminance;
+    m->lights.push_back(light);
+    tinygltf::Node node;
+    node.name = "sun";
+    node.rotation = TowardsSun(sun.direction);
+    tinygltf::Value::Object link;
+    link["light"] = tinygltf::Value(static_cast<int>(m->lights.size()) - 1);
+    node.extensions[kGltfLights] = tinygltf::Value(link);
+    m->nodes.push_back(node);
+    scene->nodes.push_back(static_cast<int>(m->nodes.size()) - 1);
 }
 
 }  // namespace
@@ -82,7 +103,7 @@ float GltfLinearFromSrgb(uint8 byte) {
     return static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
 }
 
-bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message) {
+bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message, const GltfSun* sun) {
     const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
         if (message != nullptr) *message = "Cannot export the dome to " + target + ": " + why + ".";
@@ -178,6 +199,7 @@ bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std
         m.nodes.push_back(node);
         tinygltf::Scene scene;
         scene.nodes.push_back(0);
+        if (sun != nullptr && sun->illuminance > 0.0) AddSun(&m, &scene, *sun);
         m.scenes.push_back(scene);
         m.defaultScene = 0;
 

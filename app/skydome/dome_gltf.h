@@ -1,11 +1,15 @@
 // The dome as a glTF 2.0 binary (.glb), for modellers, engines and web
 // viewers: positions, normals, vertex colours, indices and one unlit,
-// double-sided material, y up (the dome's own frame: +z north, +x west).
+// double-sided material, y up (the dome's own frame: +z north, +x west),
+// and the sun as a directional light (KHR_lights_punctual), so that an
+// engine that loads the sky gets its sun.
 #pragma once
 
 #include <string>
 
 #include "engine/core/types.h"
+#include "engine/math/rgba.h"
+#include "engine/math/vector.h"
 
 namespace kv {
 
@@ -16,11 +20,28 @@ constexpr const char* kGltfUnlit = "KHR_materials_unlit";
 // sRGB-encoded byte to linear (the colours viewers blend and light with).
 float GltfLinearFromSrgb(uint8 byte);
 
+constexpr const char* kGltfLights = "KHR_lights_punctual";
+
+// The sun as a light: towards it (a unit vector in the dome's frame), its
+// linear Rec. 709 colour at luminance 1, and its illuminance in lux on a
+// surface facing it.
+struct GltfSun {
+    V3d direction;
+    RGBAReal colour;
+    double illuminance;
+};
+
 // Writes the geometry's first morph target with its prelit colours decoded
 // from sRGB as COLOR_0. The dome is written facing outwards whichever way it
 // faces now: inward says that it is turned inside out (the preview) and is
-// turned back in the file. On failure nothing is left under path (an earlier
-// file there stays as it was) and *message (may be null) names the problem.
-bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message);
+// turned back in the file. A sun (may be null; none either when its
+// illuminance is 0, the sun set) becomes a second node holding a directional
+// light that shines along its -z, away from the sun: its colour is the sun's
+// scaled to a largest channel of 1, and its intensity such that intensity
+// times the colour's luminance is the sun's illuminance. On failure nothing
+// is left under path (an earlier file there stays as it was) and *message
+// (may be null) names the problem.
+bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message,
+                    const GltfSun* sun = nullptr);
 
 }  // namespace kv

@@ -1,7 +1,10 @@
-// The dome's overlays: the ground square under it, its wire mesh and its
-// vertex normals, drawn through the 3D immediate mode in the dome's frame.
+// The dome's overlays: the ground square under it, its wire mesh, its
+// vertex normals and the sun's disc, drawn through the 3D immediate mode in
+// the dome's frame.
+#include <cmath>
 #include <cstring>
 
+#include "app/skydome/atmosphere_medium.h"
 #include "app/skydome/dome.h"
 #include "engine/core/engine.h"
 #include "engine/core/memory.h"
@@ -20,6 +23,10 @@ constexpr RGBA kWireColour = {160, 64, 0, 255};
 constexpr RGBA kNormalColour = {64, 160, 0, 255};
 constexpr real kNormalLength = 0.2f;
 constexpr real kGroundHalf = 1.1f;
+// The sun's disc lies just inside the dome, so that it covers the dome's
+// colour there; a fan of this many triangles.
+constexpr real kSunDistance = 0.95f;
+constexpr int32 kSunSegments = 24;
 
 // Corners of the ground square (y = 0 in the dome's frame) and their texture
 // coordinates.
@@ -201,6 +208,38 @@ void DomeDrawNormals() {
     }
     if (n < 2) return;
     DrawList(n, dome.matrix, Im3DTransformNoAlpha, PrimTypeLineList, nullptr, 0);
+}
+
+void DomeDrawSun(V3d direction, RGBA colour) {
+    DomeView dome;
+    if (!GetDome(&dome) || !DomeReserveImmediate(3 * kSunSegments, 0)) return;
+    V3d d;
+    if (V3dDotProduct(direction, direction) <= 0.0f) return;
+    V3dNormalize(&d, &direction);
+    // Two axes across the disc.
+    const V3d helper = std::fabs(d.y) < 0.9f ? V3d{0.0f, 1.0f, 0.0f} : V3d{1.0f, 0.0f, 0.0f};
+    V3d u;
+    const V3d across = V3dCrossProduct(helper, d);
+    V3dNormalize(&u, &across);
+    const V3d w = V3dCrossProduct(d, u);
+    const V3d centre = V3dScale(d, kSunDistance);
+    const real radius = kSunDistance * static_cast<real>(std::tan(kSunAngularRadius));
+    auto rim = [&](int32 i) {
+        const real a = 6.2831855f * static_cast<real>(i) / kSunSegments;
+        V3d p = V3dIncrementScaled(V3dIncrementScaled(centre, u, radius * std::cos(a)), w, radius * std::sin(a));
+        // What the ground hides of a setting sun is not drawn below the horizon.
+        if (p.y < 0.0f) p.y = 0.0f;
+        return p;
+    };
+    const V3d normal = V3dNegate(d);
+    Im3DVertex* v = scratch.vertices;
+    // Counter-clockwise seen from the dome's centre, where the preview looks from.
+    for (int32 i = 0; i < kSunSegments; ++i) {
+        v[3 * i] = Vertex(centre, normal, colour);
+        v[3 * i + 1] = Vertex(rim(i + 1), normal, colour);
+        v[3 * i + 2] = Vertex(rim(i), normal, colour);
+    }
+    DrawList(3 * kSunSegments, dome.matrix, Im3DTransformNoAlpha, PrimTypeTriList, nullptr, 0);
 }
 
 }  // namespace kv

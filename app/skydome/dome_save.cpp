@@ -3,12 +3,44 @@
 #include <cerrno>
 
 #include "app/skydome/export_file.h"
+#include "app/skydome/dome.h"
+#include "engine/frame/frame.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/safe_write.h"
 #include "engine/stream/stream.h"
+#include "engine/world/clump.h"
 #include "engine/world/clump_stream.h"
 
 namespace kv {
+
+namespace {
+
+// While it lives, the clump stands in the dome's own frame and the dome
+// faces the way asked.
+struct OwnFrame {
+    Frame* frame = nullptr;
+    Matrix placed{};
+    bool turned = false;
+    OwnFrame(Clump* clump, DomeFacing facing) : frame(ClumpGetFrame(clump)) {
+        if (frame != nullptr) {
+            placed = *FrameGetMatrix(frame);
+            Matrix identity;
+            MatrixSetIdentity(&identity);
+            FrameTransform(frame, &identity, CombineReplace);
+        }
+        const Atomic* dome = DomeGetAtomic();
+        const bool inward = DomeGetSettings()->preview != 0;
+        turned = facing != DomeFacingAsShown && dome != nullptr && AtomicGetClump(dome) == clump &&
+                 (facing == DomeFacingInward) != inward;
+        if (turned) DomeInvert();
+    }
+    ~OwnFrame() {
+        if (turned) DomeInvert();
+        if (frame != nullptr) FrameTransform(frame, &placed, CombineReplace);
+    }
+};
+
+}  // namespace
 
 bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSaveOptions* options,
               FileWriteStatus* status) {
@@ -23,6 +55,7 @@ bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSa
         if (message != nullptr) *message = "Cannot save the dome to " + target + ": nothing to save.";
         return false;
     }
+    const OwnFrame own(clump, options != nullptr ? options->facing : DomeFacingAsShown);
     const uint32 expected = ClumpStreamGetSize(clump);
     if (expected == 0) {
         if (message != nullptr) *message = "Cannot save the dome to " + target + ": the dome cannot be measured.";

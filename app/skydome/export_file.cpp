@@ -1,5 +1,8 @@
 #include "export_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "engine/stream/safe_write.h"
@@ -35,6 +38,45 @@ bool ExportFileWrite(const char* target, ExportWriterFn writer, void* data, std:
         return false;
     }
     return true;
+}
+
+
+bool ExportFileOpen(ExportFileOut* out, const char* path) {
+    out->fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out->fd < 0) {
+        out->why = ExportFileProblem(FileWriteStatus{FileWriteCreate, errno, 0});
+        return false;
+    }
+    return true;
+}
+
+bool ExportFilePut(ExportFileOut* out, const void* bytes, std::size_t count) {
+    if (out->fd < 0) return false;
+    const auto* p = static_cast<const char*>(bytes);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = write(out->fd, p + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (out->why.empty()) out->why = ExportFileProblem(FileWriteStatus{FileWriteData, n < 0 ? errno : ENOSPC, 0});
+            close(out->fd);
+            out->fd = -1;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool ExportFileClose(ExportFileOut* out) {
+    if (out->fd < 0) return false;
+    const int fd = out->fd;
+    out->fd = -1;
+    if (close(fd) != 0) {
+        out->why = ExportFileProblem(FileWriteStatus{FileWriteData, errno, 0});
+        return false;
+    }
+    return out->why.empty();
 }
 
 }  // namespace kv

@@ -4,6 +4,7 @@
 // a partial file and never costs the user the file that was there.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "engine/core/types.h"
@@ -25,5 +26,17 @@ bool ExportFileWrite(const char* target, ExportWriterFn writer, void* data, std:
 // file was there before, that it is unchanged. "the disk is full (No space
 // left on device). Free some space, or write to another disk".
 std::string ExportFileProblem(const FileWriteStatus& status);
+
+// The file a writer writes, in pieces: opened by its name (the new file
+// ExportFileWrite made), each piece written whole, closed; *why keeps the
+// first failure.
+struct ExportFileOut {
+    int fd = -1;
+    std::string why;
+};
+bool ExportFileOpen(ExportFileOut* out, const char* path);
+bool ExportFilePut(ExportFileOut* out, const void* bytes, std::size_t count);
+// False when the close, or anything before it, failed.
+bool ExportFileClose(ExportFileOut* out);
 
 }  // namespace kv

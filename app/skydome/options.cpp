@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/skydome/atmosphere.h"
+#include "app/skydome/atmosphere_medium.h"
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/panorama.h"
@@ -36,6 +38,10 @@ constexpr NumberRule kFramesRule = {0, 2147483647, false, true, "0 to 2147483647
 constexpr NumberRule kResolutionRule = {kDomeMinResolution, kDomeMaxResolution, false, true, "1 to 32"};
 constexpr NumberRule kExposureRule = {kDomeMinExposure, kDomeMaxExposure, false, false, "0.01 to 1"};
 constexpr NumberRule kZenithRule = {0, kSkyMaxSunZenith, false, false, "0 to 85 degrees"};
+constexpr NumberRule kTwilightZenithRule = {0, kAtmosphereMaxSunZenith, false, false, "0 to 100 degrees"};
+constexpr NumberRule kAlbedoRule = {0, 1, false, false, "0 to 1"};
+constexpr NumberRule kAltitudeRule = {kAtmosphereMinAltitude, kAtmosphereMaxAltitude, false, false,
+                                      "0 to 20000 metres"};
 constexpr NumberRule kAzimuthRule = {0, 360, true, false, "0 up to, not including, 360 degrees"};
 constexpr NumberRule kElevationRule = {-kViewMaxElevation, kViewMaxElevation, false, false, "-89.9 to 89.9 degrees"};
 constexpr NumberRule kFovRule = {kViewMinFov, kViewMaxFov, false, false, "1 to 179 degrees"};
@@ -302,10 +308,42 @@ bool ApplyPanorama(const OptionSpec& spec, const char* value, SkydomeOptions* o,
     return ApplyFile(spec, value, o, error);
 }
 
-// "ZENITH,AZIMUTH"
+// "ZENITH,AZIMUTH", read by ReadSun once the sky model is known: the
+// physical sky takes a sun below the horizon.
 bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    constexpr AnglePair kSun = {&kZenithRule, &kAzimuthRule, "the zenith angle ", "the azimuth "};
-    return ReadAnglePair(spec, value, kSun, &o->sunZenith, &o->sunAzimuth, error);
+    if (value == nullptr || *value == '\0') {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    o->sunText = value;
+    return true;
+}
+
+bool ReadSun(const OptionSpec& spec, SkydomeOptions* o, std::string* error) {
+    const NumberRule* zenith = o->sky == SkyModelPhysical ? &kTwilightZenithRule : &kZenithRule;
+    const AnglePair sun = {zenith, &kAzimuthRule, "the zenith angle ", "the azimuth "};
+    return ReadAnglePair(spec, o->sunText.c_str(), sun, &o->sunZenith, &o->sunAzimuth, error);
+}
+
+// Which of two names the value is: 0 or 1, or -1 (refused) for neither.
+int Choice(const OptionSpec& spec, const char* value, const char* first, const char* second, std::string* error) {
+    for (int i = 0; i < 2; ++i) {
+        if (value != nullptr && std::strcmp(value, i == 0 ? first : second) == 0) return i;
+    }
+    *error = Refuse(spec, value);
+    return -1;
+}
+
+bool ApplySky(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const int kind = Choice(spec, value, kSkyModelNames[SkyModelPreetham], kSkyModelNames[SkyModelPhysical], error);
+    if (kind >= 0) o->sky = kind == 0 ? SkyModelPreetham : SkyModelPhysical;
+    return kind >= 0;
+}
+
+bool ApplyDomeFacing(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const int side = Choice(spec, value, "inward", "outward", error);
+    if (side >= 0) o->domeFacing = side == 0 ? DomeFacingInward : DomeFacingOutward;
+    return side >= 0;
 }
 
 // "ELEVATION,AZIMUTH"
@@ -456,7 +494,10 @@ const OptionSpec kOptions[] = {
      .needs = "a file name"},
     {.name = "--sun",
      .value = "ZENITH,AZIMUTH",
-     .help = "the sun's position in degrees: zenith angle 0 to 85, azimuth 0 up to 360 (default 50,20)",
+     .help = "the sun's position in degrees: zenith angle 0 to 85 (to 100, 10 degrees below the horizon, with "
+             "--sky physical), and azimuth 0 up to 360, the program's own: from north towards west, so 0 is "
+             "north, 90 west, 180 south and 270 east (the compass azimuth is 360 less it). --sun 40,90 puts the "
+             "sun 50 degrees high in the west (default 50,20)",
      .apply = ApplySun,
      .needs = "ZENITH,AZIMUTH in degrees, for example --sun 50,20"},
     {.name = "--exposure",
@@ -493,17 +534,49 @@ const OptionSpec kOptions[] = {
      .needs = "a number of degrees from 1 to 179"},
     {.name = "--turbidity",
      .value = "T",
-     .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2)",
+     .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2). In the physical\n"
+             "sky it sets the aerosols: their vertical optical depth is\n"
+             "B (nm / 1000)^-1.3 with B = 0.04608 T - 0.04586 (0.10 at 550 nm\n"
+             "for T = 2)",
      .apply = ApplyTurbidity,
      .rule = &kTurbidityRule,
      .needs = "a number from 1.7 to 10"},
+    {.name = "--sky",
+     .value = "MODEL",
+     .help = "the sky model: preetham (the analytic daylight model, the\n"
+             "default) or physical (a physical atmosphere of air, aerosols\n"
+             "and ozone with multiple scattering: twilight down to 10 degrees\n"
+             "below the horizon; about half a second to set up)",
+     .apply = ApplySky,
+     .needs = "preetham or physical"},
+    {.name = "--albedo",
+     .value = "A",
+     .help = "the ground's albedo, 0 to 1 (default 0.3): the ground below\n"
+             "the horizon in the panoramas, and in the physical sky the\n"
+             "light the ground sends back into the air",
+     .apply = ApplyReal,
+     .rule = &kAlbedoRule,
+     .real = &SkydomeOptions::albedo,
+     .needs = "a number from 0 to 1"},
+    {.name = "--altitude",
+     .value = "M",
+     .help = "the viewer's height above the ground in metres, 0 to 20000\n"
+             "(default 0), with --sky physical",
+     .apply = ApplyReal,
+     .rule = &kAltitudeRule,
+     .real = &SkydomeOptions::altitude,
+     .needs = "a number of metres from 0 to 20000"},
     {.name = "--location",
      .value = "LATITUDE,LONGITUDE",
-     .help = "with --time, instead of --sun: the sun as seen from that place (degrees, north and east positive) "
-             "at that moment. NOAA's solar equations with their refraction correction, for the years 1901 to "
-             "2099: good to about 0.01 degrees away from the horizon. The program prints the zenith angle, the "
-             "compass azimuth (from north, clockwise) and its own azimuth, which is 360 minus the compass azimuth "
-             "(the dome's +z is north, +x west). A sun lower than 5 degrees, or set, is refused",
+     .help = "with --time, instead of --sun: the sun as seen from that place "
+             "(degrees, north and east positive) at that moment. NOAA's solar "
+             "equations with their refraction correction, for the years 1901 "
+             "to 2099: good to about 0.01 degrees away from the horizon. The "
+             "program prints the zenith angle, the compass azimuth (from north, "
+             "clockwise) and its own azimuth, which is 360 minus the compass "
+             "azimuth (the dome's +z is north, +x west). A sun lower than 5 "
+             "degrees, or set, is refused; with --sky physical one more than "
+             "10 degrees below the horizon",
      .apply = ApplyLocation,
      .needs = "LATITUDE,LONGITUDE in degrees, for example --location 48.8566,2.3522"},
     {.name = "--time",
@@ -515,25 +588,36 @@ const OptionSpec kOptions[] = {
      .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
     {.name = "--export-gltf",
      .value = "FILE.glb",
-     .help = "write the dome as glTF 2.0 binary when the run ends (vertex colours in linear light, one unlit "
-             "material, y up)",
+     .help = "write the dome as glTF 2.0 binary when the run ends (vertex "
+             "colours in linear light, one unlit material, y up, +z north) "
+             "with the sun as a directional light (KHR_lights_punctual)",
      .apply = ApplyGltf,
      .file = &SkydomeOptions::exportGltf,
      .needs = "a file name ending in .glb (glTF binary)"},
     {.name = "--export-panorama",
-     .value = "FILE.png|FILE.exr",
-     .help = "write the sky as an equirectangular panorama when the run ends: PNG with the program's colours, or "
-             "OpenEXR with half-float linear colours for lighting. Zenith at the top, north in the centre, east "
-             "three quarters across; below the horizon the horizon's colour",
+     .value = "FILE.png|.exr|.hdr",
+     .help = "write the sky as an equirectangular panorama when the run ends: "
+             "PNG with the program's colours, or for lighting linear Rec. 709 "
+             "with the sun: OpenEXR in 32-bit floats (1 = 1000 cd/m^2) or "
+             "Radiance .hdr (1 = 179 cd/m^2). Zenith at the top, north in the "
+             "centre, east three quarters across; below the horizon the ground",
      .apply = ApplyPanorama,
      .file = &SkydomeOptions::exportPanorama,
-     .needs = "a file name ending in .png (the program's colours) or .exr (linear, for lighting)"},
+     .needs = "a file name ending in .png (the program's colours), .exr or .hdr (linear, for lighting)"},
     {.name = "--panorama-size",
      .value = "W",
      .help = "the panorama's width in pixels, even, 16 to 8192; its height is W/2 (default 2048)",
      .apply = ApplyPanoramaSize,
      .rule = &kPanoramaRule,
      .needs = "an even width in pixels from 16 to 8192"},
+    {.name = "--dome-facing",
+     .value = "SIDE",
+     .help = "which way the faces of the dome --save-dome writes point:\n"
+             "inward (as the preview shows it, the way an engine draws a sky\n"
+             "from inside) or outward (default: as the view shows it when\n"
+             "the run ends)",
+     .apply = ApplyDomeFacing,
+     .needs = "inward or outward"},
     {.name = "--export-only",
      .help = "write the files asked for (the exports, --save-dome) without opening a window or using OpenGL, and "
              "exit; runs with no display at all",
@@ -728,6 +812,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
     SkydomeOptions parsed = *options;
     bool sunGiven = false;
     bool widthGiven = false;
+    bool altitudeGiven = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const char* a = args[i];
         if (std::strcmp(a, kNoDialog) == 0) {
@@ -768,9 +853,11 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         }
         if (!spec->apply(*spec, value, &parsed, error)) return false;
         sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
+        altitudeGiven = altitudeGiven || std::strcmp(spec->name, "--altitude") == 0;
         widthGiven = widthGiven || std::strcmp(spec->name, "--panorama-size") == 0;
     }
     if (!parsed.help && !parsed.version) {
+        if (sunGiven && !ReadSun(*FindOption("--sun"), &parsed, error)) return false;
         if (!parsed.screenshot.empty() && parsed.frames < 1) {
             *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
             return false;
@@ -781,6 +868,10 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
             return false;
         }
         if (!CheckExports(parsed, sunGiven, widthGiven, error)) return false;
+        if (altitudeGiven && parsed.sky != SkyModelPhysical) {
+            *error = "--altitude needs --sky physical: the default sky has no viewer's altitude";
+            return false;
+        }
     }
     *options = parsed;
     args = rest;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/skydome/dome_save.h"
+#include "app/skydome/sky_model.h"
 #include "app/skydome/sun_position.h"
 
 namespace kv {
@@ -11,17 +13,23 @@ namespace kv {
 struct SkydomeOptions {
     long frames = -1;  // quit after this many frames; -1 runs until the user quits
     bool help = false;
-    bool version = false;  // print the version and exit
+    bool version = false;           // print the version and exit
     std::string screenshot;         // PNG written after the last frame of a --frames run
     bool screenshotFailed = false;  // set when it could not be written
     std::string saveDome;           // the dome is saved here at the end of the run
     bool saveFailed = false;        // set when it could not be saved
     // The sky and the dome at start-up (the menu's ranges).
-    float sunZenith = 50.0f;   // degrees, 0 to 85
+    float sunZenith = 50.0f;   // degrees, 0 to 85 (100 in the physical sky)
     float sunAzimuth = 20.0f;  // degrees, 0 up to 360
+    std::string sunText;       // --sun as given: read once the sky model (its range) is known
     float exposure = 0.1f;     // 0.01 to 1
     int resolution = 9;        // rings, 1 to 32
     float turbidity = 2.0f;    // haze, 1.7 to 10
+    // The sky model and what only some skies use.
+    SkyModelKind sky = SkyModelPreetham;
+    float albedo = 0.3f;                        // the ground's, 0 to 1
+    float altitude = 0.0f;                      // the viewer's, metres, 0 to 20000 (the physical sky)
+    DomeFacing domeFacing = DomeFacingAsShown;  // of the dome --save-dome writes
     // The sun from a place and a moment (both or neither), instead of --sun.
     bool location = false;
     double latitude = 0.0;   // degrees north

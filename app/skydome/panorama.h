@@ -1,6 +1,6 @@
 // Equirectangular panoramas of the sky, for tools that light or surround a
 // scene with an environment map: width x width/2 pixels, every pixel coloured
-// by the sky model for its own direction.
+// by the sky model in use (sky_model.h) for its own direction.
 //
 // Mapping: the top row looks at the zenith, the middle of the image at the
 // horizon. Columns run with the compass: the image's centre looks north, a
@@ -10,12 +10,16 @@
 // (from +z towards +x, +z north, +x west): centre 0, a quarter from the left
 // edge 90, the edges 180, a quarter from the right edge 270. Pixel (x, y)
 // looks at its centre: zenith angle (y + 0.5) * 180 / height degrees, compass
-// azimuth (x + 0.5) * 360 / width - 180. Rows whose centre lies at or below
-// the horizon repeat the last row above it.
+// azimuth (x + 0.5) * 360 / width - 180. Past the horizon the ground shows
+// (Lambertian, lit by the sun and the sky). The sun's disc adds its radiance
+// to each pixel in proportion to the part of the pixel it covers, so that the
+// picture holds the sun's light whatever its size.
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "app/skydome/export_file.h"
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 
@@ -46,20 +50,65 @@ bool PanoramaStopAsked();
 // Why the last panorama stopped early; null when nothing stopped it.
 const char* PanoramaStopReason();
 
-// Linear sky colours (as SkyColor gives them, bit for bit) for the current
-// sky state's sun, one row at a time from the top down to the last row above
-// the horizon. The row function returns false to stop. False when memory runs
-// out, the row function stopped or the stop function said to stop.
+// The solid angle (sr) of a pixel of row y.
+double PanoramaPixelSolidAngle(int32 width, int32 y);
+
+// The pixels the sun's disc covers for the current sun, and the part of each
+// it covers: cover * the pixel's solid angle summed over them is the disc's
+// solid angle, less what the ground hides.
+struct PanoramaSunPixel {
+    int32 x;
+    int32 y;
+    double cover;
+};
+std::vector<PanoramaSunPixel> PanoramaSunPixels(int32 width);
+
+// Linear colours in the sky model's RGB (sky_model.h) for the current sun,
+// the sun's disc included, one row at a time from the top down, evaluated on
+// two threads. The row function returns false to stop. False when memory
+// runs out, the row function stopped or the stop function said to stop.
 using PanoramaRowFn = bool (*)(int32 y, const RGBAReal* colours, int32 width, void* data);
 bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data);
+
+// Blocks of rows of linear Rec. 709 RGB floats, for the files that hold
+// light (EXR, .hdr): the sky model's colours turned into Rec. 709 and scaled
+// to the file's unit a row at a time.
+struct PanoramaLinearRows {
+    int32 width = 0;
+    int32 height = 0;
+    int32 capacity = 0;    // rows a block holds
+    int32 first = 0;       // the picture's row the block starts at
+    int32 held = 0;        // rows in the block
+    float* rgb = nullptr;  // capacity x width x (red, green, blue)
+    RGBAReal* scratch = nullptr;
+};
+// False when memory runs out.
+bool PanoramaLinearRowsInit(PanoramaLinearRows* rows, int32 width, int32 capacity);
+void PanoramaLinearRowsRelease(PanoramaLinearRows* rows);
+// Adds the next row; true when the block is full or holds the last row.
+bool PanoramaLinearRowsAdd(PanoramaLinearRows* rows, const RGBAReal* colours, double scale);
+// Once the block is written: the next one starts empty after it.
+void PanoramaLinearRowsNext(PanoramaLinearRows* rows);
+// The safe write (export_file.h) of a panorama file of that width, by the
+// writer (handed a pointer to the width); false with *message as
+// PanoramaWrite's.
+bool PanoramaWriteFile(const char* path, int32 width, ExportWriterFn writer, std::string* message);
 
 enum PanoramaFormat : int32 {
     PanoramaFormatNone = 0,
     PanoramaFormatPNG = 1,  // the tone-mapped bytes the program shows
-    PanoramaFormatEXR = 2,  // half-float linear RGB, before tone mapping
+    PanoramaFormatEXR = 2,  // 32-bit float linear Rec. 709 RGB, 1 = kPanoramaExrWhiteLuminance cd/m^2
+    PanoramaFormatHDR = 3,  // Radiance RGBE, linear Rec. 709, 1 = kPanoramaHdrUnit cd/m^2
 };
-// By the file name's extension, ".png" or ".exr" in any case.
+// By the file name's extension, ".png", ".exr" or ".hdr" in any case.
 PanoramaFormat PanoramaFormatOf(const char* path);
+
+// The luminance (cd/m^2) of (1, 1, 1) in the EXR: the models' kcd/m^2.
+constexpr double kPanoramaExrWhiteLuminance = 1000.0;
+// The luminance (cd/m^2) of (1, 1, 1) in the Radiance file: its own
+// convention, radiance in W sr^-1 m^-2 at 179 lm/W (Ward Larson and
+// Shakespeare 1998, "Rendering with Radiance").
+constexpr double kPanoramaHdrUnit = 179.0;
 
 // Write the panorama of the current sky to path. On failure nothing is left
 // under path (an earlier file there stays as it was) and *message (may be
@@ -67,6 +116,7 @@ PanoramaFormat PanoramaFormatOf(const char* path);
 // [kPanoramaMinWidth, kPanoramaMaxWidth].
 bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string* message);
 bool PanoramaWriteEXR(const char* path, int32 width, std::string* message);
+bool PanoramaWriteHDR(const char* path, int32 width, std::string* message);
 // The format chosen by the extension.
 bool PanoramaWrite(const char* path, int32 width, float exposure, std::string* message);
 

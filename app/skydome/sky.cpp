@@ -15,6 +15,7 @@ constexpr double kPiSingle = 3.1415927410125732;
 SkyState skyState{};
 double conversion[3][3] = {};
 float turbidity = kSkyTurbidity;
+float maxSunZenith = kSkyMaxSunZenith;
 SkySunMovedHook sunHook = nullptr;
 void* sunHookData = nullptr;
 
@@ -161,8 +162,8 @@ RGBA SkyToneMap(const RGBAReal* c, float k) {
 void SkyMoveSun(float dThetaDegrees, float dPhiDegrees) {
     SkyState& s = skyState;
     float theta = s.sunTheta + dThetaDegrees;
-    if (theta > kSkyMaxSunZenith) {
-        theta = kSkyMaxSunZenith;
+    if (theta > maxSunZenith) {
+        theta = maxSunZenith;
     } else if (theta < 0.0f) {
         theta = 0.0f;
     }
@@ -186,6 +187,9 @@ bool SkySetTurbidity(float t) {
 }
 
 float SkyGetTurbidity() { return turbidity; }
+
+void SkySetMaxSunZenith(float degrees) { maxSunZenith = degrees; }
+float SkyGetMaxSunZenith() { return maxSunZenith; }
 
 void SkySetSunMovedHook(SkySunMovedHook hook, void* data) {
     sunHook = hook;

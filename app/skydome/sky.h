@@ -62,10 +62,14 @@ RGBAReal SkyXYZToRGB(double x, double y, double z);
 // 255; a colour with a negative (or undefined) channel is opaque black.
 RGBA SkyToneMap(const RGBAReal* colour, float k);
 
-// Moves the sun by the given degrees (zenith clamped to [0, 85], azimuth
-// wrapped into [0, 360)), recomputes the model with the current turbidity and
-// calls the sun hook.
+// Moves the sun by the given degrees (zenith clamped to [0, SkyGetMaxSunZenith()],
+// azimuth wrapped into [0, 360)), recomputes the model with the current
+// turbidity and calls the sun hook.
 void SkyMoveSun(float dThetaDegrees, float dPhiDegrees);
+// How far from overhead SkyMoveSun lets the sun go: kSkyMaxSunZenith until
+// the sky in use holds a lower sun (sky_model.h sets it).
+void SkySetMaxSunZenith(float degrees);
+float SkyGetMaxSunZenith();
 
 // The turbidity SkyMoveSun computes the sky for (kSkyTurbidity until set).
 // Values outside 1.7 to 10 are refused (kErrOutOfRange raised, false).

@@ -19,6 +19,7 @@
 #include "app/skydome/options.h"
 #include "app/skydome/scene.h"
 #include "app/skydome/sky.h"
+#include "app/skydome/sky_model.h"
 #include "app/skydome/batch_run.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
@@ -178,7 +179,7 @@ bool UseSoftwarePipelines() {
 // platform's path form) and --save-dome (the user's name, as given: a
 // backslash there is part of a file name). The menu's save says "Cannot open
 // stream." first when no file could be opened; *message is the rest.
-bool SaveDome(const char* file, bool ownName, std::string* message) {
+bool SaveDome(const char* file, bool ownName, DomeFacing facing, std::string* message) {
     char* converted = nullptr;
     if (ownName) {
         converted = PlatformPathCreate(file);
@@ -190,7 +191,9 @@ bool SaveDome(const char* file, bool ownName, std::string* message) {
         }
     }
     FileWriteStatus status{};
-    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, message, nullptr, &status);
+    DomeSaveOptions options;
+    options.facing = facing;
+    const bool saved = DomeSave(app.domeClump, ownName ? converted : file, message, &options, &status);
     PlatformPathDestroy(converted);
     if (!saved) {
         const bool opening = ownName && DomeSaveCouldNotOpen(status);
@@ -243,6 +246,14 @@ int32 LensAvailable(int32 query) {
 
 int32 SpinAvailable(int32 query) { return query == kMenuQueryAvailable ? Answer(Preview()) : 1; }
 
+// The menu flipped the model; a model that cannot be made leaves the one in use.
+int32 SkyModelChanged(int32 query) {
+    if (query == kMenuQueryAvailable) return 1;
+    const bool changed = SkyModelSelect(static_cast<SkyModelKind>(app.skyModel));
+    app.skyModel = SkyModelInUse();
+    return Answer(changed);
+}
+
 // Only the sky's colours are worth saving.
 int32 SaveAction(int32 query) {
     if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0);
@@ -263,7 +274,9 @@ bool BuildMenu() {
            MenuAddSeparator() && MenuAddToggle("Lens effect_L", &app.lensEffect, LensAvailable) &&
            MenuAddToggle("Camera spin_C", &view->spin, SpinAvailable) && MenuAddAction("Save dome_X", SaveAction) &&
            MenuAddSeparator() && MenuAddToggle("Display data_D", &app.displayData, nullptr) &&
-           MenuAddToggle("FPS_F", &app.showFps, nullptr);
+           MenuAddToggle("FPS_F", &app.showFps, nullptr) && MenuAddSeparator() &&
+           MenuAddInt("Sky model_M", &app.skyModel, SkyModelChanged, SkyModelPreetham, SkyModelPhysical, 1,
+                      kSkyModelNames);
 }
 
 // --- Start-up and shut-down -----------------------------------------------------
@@ -378,6 +391,7 @@ int32 Initialise(void* window) {
     const char* failure = nullptr;
     app.domeClump = SkydomeSceneCreate(app.world, options, &failure);
     if (app.domeClump == nullptr) return Fail(failure);
+    app.skyModel = SkyModelInUse();
     DomeSettings* settings = Settings();
     settings->ground = options->showGround ? 1 : 0;
     settings->wire = options->showWire ? 1 : 0;
@@ -430,7 +444,8 @@ void Terminate() {
     }
     if (!options->saveDome.empty()) {
         std::string message;
-        options->saveFailed = !app.sceneReady || !SaveDome(options->saveDome.c_str(), false, &message);
+        options->saveFailed =
+            !app.sceneReady || !SaveDome(options->saveDome.c_str(), false, options->domeFacing, &message);
     }
     ReportScreenshotNotTaken();
     app.sceneReady = false;
@@ -448,7 +463,11 @@ void Terminate() {
     if (app.domeClump != nullptr) DomeClumpDestroy(app.domeClump);
     app.domeClump = nullptr;
     ViewSetScene(nullptr, nullptr);
-    if (app.engineStarted) DomeReset();  // its buffers are the engine's memory
+    if (app.engineStarted) {
+        // Their buffers and tables are the engine's memory.
+        DomeReset();
+        SkyModelRelease();
+    }
     if (app.camera != nullptr) {
         if (app.world != nullptr) WorldRemoveCamera(app.world, app.camera);
         CameraDestroyWithRasters(app.camera);
@@ -521,7 +540,17 @@ void DrawScene() {
         if (s->wire != 0) DomeDrawWire();
         if (normals) DomeDrawNormals();
     }
-    if (Preview() && app.lensEffect != 0 && s->sky != 0 &&
+    // The sun's disc and its flares in the preview, while the sun is up.
+    const RGBAReal sun = Preview() && s->sky != 0 ? SkyModelSunRadiance() : RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
+    const bool sunUp = sun.red > 0.0f || sun.green > 0.0f || sun.blue > 0.0f;
+    if (sunUp) {
+        RenderStateSet(StateTextureRaster, 0);
+        RenderStateSet(StateShadeMode, 1);
+        RenderStateSet(StateZTestEnable, 0);
+        RenderStateSet(StateZWriteEnable, 0);
+        DomeDrawSun(SkyGetState()->sunDirection, SkyToneMap(&sun, s->exposure));
+    }
+    if (Preview() && app.lensEffect != 0 && s->sky != 0 && sunUp &&
         FlaresPlace(FrameGetWorldMatrix(CameraGetFrame(app.camera)), &SkyGetState()->sunDirection)) {
         RenderStateSet(StateZTestEnable, 0);
         RenderStateSet(StateZWriteEnable, 0);
@@ -585,7 +614,7 @@ const char* SkydomeInterruption() {
 
 bool SkydomeSave() {
     std::string message;
-    const bool saved = SaveDome(kDomeFileName, true, &message);
+    const bool saved = SaveDome(kDomeFileName, true, DomeFacingAsShown, &message);
     if (saved) {
         std::fprintf(stderr, "skydome: saved the dome to %s\n", kDomeFileName);
         SetStatus((std::string("Saved the dome to ") + kDomeFileName).c_str());

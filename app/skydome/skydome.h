@@ -35,6 +35,7 @@ struct SkydomeApp {
     int32 lensEffect;   // "Lens effect_L"
     int32 displayData;  // "Display data_D"
     int32 showFps;      // "FPS_F"
+    int32 skyModel;     // "Sky model_M": the SkyModelKind shown
     // Frames per second: frames counted since the time base, and the count of
     // the last period of just over a second.
     uint32 frameCounter;

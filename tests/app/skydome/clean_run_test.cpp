@@ -29,7 +29,8 @@ struct Case {
 // Both views with what they start with, with nothing, with each overlay
 // alone and with all of them; the preview looking at the sun (default
 // 50,20), where the lens flares are drawn; and the engine's own software
-// pipelines in both views.
+// pipelines in both views; the physical sky by day with its sun's disc and
+// flares, and in twilight with its exports.
 const Case kCases[] = {
     {"Orbit", ""},
     {"OrbitNothing", "--show none"},
@@ -46,6 +47,11 @@ const Case kCases[] = {
     {"PreviewEverything", "--view preview --look 40,20 --fov 60 --show wire,normals,fps"},
     {"OrbitSoftwarePipelines", "--software-pipelines --show wire,normals,fps"},
     {"PreviewSoftwarePipelines", "--view preview --look 40,20 --software-pipelines --show wire,normals,fps"},
+    {"PhysicalOrbit", "--sky physical --show wire,normals,fps"},
+    {"PhysicalPreviewAtTheSun", "--sky physical --view preview --look 40,20 --show none,flares"},
+    {"PhysicalTwilightExports",
+     "--sky physical --sun 95,20 --view preview --look 5,20 --export-panorama sky.hdr --panorama-size 64 "
+     "--export-gltf sky.glb"},
 };
 
 class CleanRun : public ::testing::TestWithParam<Case> {

@@ -9,6 +9,7 @@
 
 #include "app/skydome/dome.h"
 #include "app/skydome/sky.h"
+#include "app/skydome/sky_model.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine_fixture.h"
@@ -40,6 +41,7 @@ class DomeTest : public StartedEngine {
         SkySetSunMovedHook(nullptr, nullptr);
         if (clump != nullptr) DomeClumpDestroy(clump);
         DomeReset();
+        SkyModelRelease();
         DomeSetMessageFunction(nullptr);
         StartedEngine::TearDown();
     }

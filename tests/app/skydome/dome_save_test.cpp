@@ -14,9 +14,11 @@
 #include <iterator>
 
 #include "dome_fixture.h"
+#include "engine/frame/frame.h"
 #include "engine/image/texture.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/safe_write.h"
+#include "engine/world/clump_stream.h"
 #include "engine/world/geometry_stream.h"
 #include "engine/world/material.h"
 #include "engine/world/material_list.h"
@@ -200,6 +202,87 @@ TEST_F(DomeSaveTest, EveryResolutionSavesWithItsSizesAndItsMeshesReadBack) {
         }
         MeshesDestroy(read);
     }
+}
+
+// The first frame's twelve numbers (right, up, at, pos) in a saved file.
+std::vector<float> RootFrame(const std::vector<uint8>& bytes) {
+    const ChunkTree tree = dump::ChunkWalk(bytes);
+    const int frames = tree.FindChild(0, ChunkFrameList);
+    const auto& body = tree.nodes[tree.FindChild(frames, ChunkStruct)];
+    std::vector<float> m(12);
+    std::memcpy(m.data(), bytes.data() + body.BodyOffset() + 4, sizeof(float) * 12);
+    return m;
+}
+
+// A dome turned in the orbit view, or shown from inside in the preview, is
+// saved in its own frame, y up and +z north: the frame's matrix is the only
+// part of the file the view changes, and the faces point as asked.
+TEST_F(DomeSaveTest, TheDomeIsSavedInItsOwnFrameWhateverTheViewAndFacesAsAsked) {
+    ASSERT_NE(MakeDome(5), nullptr);
+    DomeClumpPlaceOrbit(clump);
+    Frame* frame = ClumpGetFrame(clump);
+    const V3d up{0.0f, 1.0f, 0.0f};
+    FrameRotate(frame, &up, 33.0f, CombinePostConcat);  // the user turned it
+    const Matrix placed = *FrameGetMatrix(frame);
+    const auto indices = [&] {
+        const Triangle* t = GeometryGetTriangles(DomeGeometry());
+        return std::vector<Triangle>(t, t + GeometryGetNumTriangles(DomeGeometry()));
+    };
+    const std::vector<Triangle> outward = indices();
+
+    // What the clump holds as it is placed, written directly.
+    const fs::path asPlaced = dir / "placed.dff";
+    Stream* stream = StreamOpen(StreamTypeFileName, StreamAccessWrite, asPlaced.c_str());
+    ASSERT_NE(stream, nullptr);
+    ASSERT_NE(ClumpStreamWrite(clump, stream), nullptr);
+    StreamClose(stream, nullptr);
+    const std::vector<uint8> placedBytes = ReadFile(asPlaced);
+
+    std::string message;
+    ASSERT_TRUE(Save(&message)) << message;
+    const std::vector<uint8> orbit = ReadFile(target);
+    ASSERT_EQ(orbit.size(), placedBytes.size());
+    const std::vector<float> identity = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    EXPECT_EQ(RootFrame(orbit), identity);
+    EXPECT_NE(RootFrame(placedBytes), identity);
+    // Only the first frame's record differs: its 12 numbers and its flags.
+    const ChunkTree tree = dump::ChunkWalk(orbit);
+    const std::size_t record =
+        tree.nodes[tree.FindChild(tree.FindChild(0, ChunkFrameList), ChunkStruct)].BodyOffset() + 4;
+    for (std::size_t i = 0; i < orbit.size(); ++i) {
+        if (i >= record && i < record + 56) continue;
+        ASSERT_EQ(orbit[i], placedBytes[i]) << i;
+    }
+    // The view is as it was.
+    EXPECT_EQ(std::memcmp(FrameGetMatrix(frame), &placed, sizeof placed), 0);
+
+    // The preview: the dome turned inside out at the identity.
+    DomeGetSettings()->preview = 1;
+    DomeInvert();
+    FrameSetIdentity(frame);
+    ASSERT_TRUE(Save(&message)) << message;
+    const std::vector<uint8> preview = ReadFile(target);
+    EXPECT_EQ(RootFrame(preview), identity);
+    EXPECT_NE(preview, orbit);  // the faces' order
+    // Asked to face outwards it is the orbit view's file, and stays inverted.
+    const std::vector<Triangle> inward = indices();
+    DomeSaveOptions facing;
+    facing.facing = DomeFacingOutward;
+    ASSERT_TRUE(Save(&message, &facing)) << message;
+    EXPECT_EQ(ReadFile(target), orbit);
+    EXPECT_EQ(std::memcmp(indices().data(), inward.data(), sizeof(Triangle) * inward.size()), 0);
+    facing.facing = DomeFacingInward;
+    ASSERT_TRUE(Save(&message, &facing)) << message;
+    EXPECT_EQ(ReadFile(target), preview);
+
+    // Back outside, asked to face inwards it is the preview's file.
+    DomeGetSettings()->preview = 0;
+    DomeInvert();
+    FrameTransform(frame, &placed, CombineReplace);
+    ASSERT_TRUE(Save(&message, &facing)) << message;
+    EXPECT_EQ(ReadFile(target), preview);
+    EXPECT_EQ(std::memcmp(indices().data(), outward.data(), sizeof(Triangle) * outward.size()), 0);
+    EXPECT_EQ(std::memcmp(FrameGetMatrix(frame), &placed, sizeof placed), 0);
 }
 
 // A disk that takes a given number of bytes and refuses the rest.

@@ -22,6 +22,7 @@
 #include "app/skydome/dome.h"
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
+#include "app/skydome/sky_model.h"
 #include "app/skydome/skydome.h"
 #include "engine/camera/camera.h"
 #include "engine/frame/frame.h"
@@ -245,6 +246,52 @@ TEST_F(Program, ControlLeftDragMovesTheSunByTheTableInBothViews) {
             EXPECT_EQ(Sun()->sunTheta, 0.0f);
             PushButton(SDL_BUTTON_LEFT, false, 320, -400);
             PushKey(SDL_SCANCODE_RCTRL, false);
+        },
+    };
+    EXPECT_EQ(Run({}), 0);
+}
+
+// M flips the sky model; the sun's drag stops where the model in use stops:
+// 85 degrees in the default sky, 100 in the physical one, and back at 85
+// when the default sky returns.
+TEST_F(Program, TheSkyModelKeyFlipsTheModelAndTheSunsDragFollowsItsRange) {
+    static std::vector<RGBA> before;
+    steps = {
+        [] {
+            EXPECT_EQ(SkyModelInUse(), SkyModelPreetham);
+            EXPECT_EQ(SkydomeGetApp()->skyModel, SkyModelPreetham);
+            PushKey(SDL_SCANCODE_LCTRL, true);
+            BeginDrag(SDL_BUTTON_LEFT, 300, 100, 0, 400);  // 40 degrees down
+        },
+        [] {
+            EXPECT_EQ(Sun()->sunTheta, 85.0f);
+            PushButton(SDL_BUTTON_LEFT, false, 300, 500);
+            const RGBA* prelit = GeometryGetPrelitColors(Dome());
+            before.assign(prelit, prelit + GeometryGetNumVertices(Dome()));
+            Press(SDL_SCANCODE_M);
+        },
+        [] {
+            EXPECT_EQ(SkyModelInUse(), SkyModelPhysical);
+            EXPECT_EQ(SkydomeGetApp()->skyModel, SkyModelPhysical);
+            EXPECT_NE(std::memcmp(GeometryGetPrelitColors(Dome()), before.data(), sizeof(RGBA) * before.size()), 0)
+                << "the dome shows the physical sky";
+            BeginDrag(SDL_BUTTON_LEFT, 300, 100, 0, 100);  // 10 degrees down
+        },
+        [] {
+            EXPECT_NEAR(Sun()->sunTheta, 95.0f, 1e-4f);
+            PushMove(300, 400);
+        },
+        [] {
+            EXPECT_EQ(Sun()->sunTheta, 100.0f);
+            PushButton(SDL_BUTTON_LEFT, false, 300, 400);
+            PushKey(SDL_SCANCODE_LCTRL, false);
+            Press(SDL_SCANCODE_M);
+        },
+        [] {
+            EXPECT_EQ(SkyModelInUse(), SkyModelPreetham);
+            EXPECT_EQ(Sun()->sunTheta, 85.0f);
+            EXPECT_EQ(std::memcmp(GeometryGetPrelitColors(Dome()), before.data(), sizeof(RGBA) * before.size()), 0)
+                << "the default sky's colours again";
         },
     };
     EXPECT_EQ(Run({}), 0);

@@ -477,3 +477,82 @@ TEST(SkydomeShowOptions, OverlaysAreTurnedOnByNameAndNoneTurnsThemOff) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+// The sky model's options, and the sun's range that follows the model,
+// whatever the order of the options.
+TEST(SkydomeSkyModelOptions, TheModelSetsTheSunsRangeAndItsOwnValuesAreTakenAsGiven) {
+    SkydomeOptions o;
+    std::string error;
+    EXPECT_EQ(o.sky, SkyModelPreetham);
+    EXPECT_EQ(o.albedo, 0.3f);
+    EXPECT_EQ(o.altitude, 0.0f);
+    EXPECT_EQ(o.domeFacing, DomeFacingAsShown);
+    ASSERT_TRUE(Parse({"skydome", "--sun", "100,90", "--sky", "physical", "--albedo", "0", "--altitude", "20000",
+                       "--dome-facing", "inward"},
+                      &o, &error))
+        << error;
+    EXPECT_EQ(o.sky, SkyModelPhysical);
+    EXPECT_EQ(o.sunZenith, 100.0f);
+    EXPECT_EQ(o.sunAzimuth, 90.0f);
+    EXPECT_EQ(o.albedo, 0.0f);
+    EXPECT_EQ(o.altitude, 20000.0f);
+    EXPECT_EQ(o.domeFacing, DomeFacingInward);
+    SkydomeOptions p;
+    ASSERT_TRUE(Parse({"skydome", "--sky", "physical", "--sun", "92.5,0", "--albedo", "1", "--dome-facing", "outward",
+                       "--sky", "preetham", "--sky", "physical"},
+                      &p, &error))
+        << error;
+    EXPECT_EQ(p.sunZenith, 92.5f);
+    EXPECT_EQ(p.albedo, 1.0f);
+    EXPECT_EQ(p.domeFacing, DomeFacingOutward);
+    SkydomeOptions q;
+    ASSERT_TRUE(Parse({"skydome", "--sky", "preetham", "--albedo", "0.7", "--sun", "85,10"}, &q, &error)) << error;
+    EXPECT_EQ(q.sky, SkyModelPreetham);
+    EXPECT_EQ(q.albedo, 0.7f);
+    EXPECT_EQ(q.sunZenith, 85.0f);
+}
+
+// With the default sky a sun below 85 degrees is refused as it always was,
+// whichever side of it --sky stands; the physical sky stops at 100.
+TEST(SkydomeSkyModelOptions, SunsBeyondTheModelsRangeAndBadValuesAreRefusedByName) {
+    const struct {
+        std::vector<const char*> args;
+        const char* message;
+    } cases[] = {
+        {{"--sun", "86,20"}, "--sun: the zenith angle 86 is out of range (0 to 85 degrees)"},
+        {{"--sun", "100,20", "--sky", "preetham"}, "--sun: the zenith angle 100 is out of range (0 to 85 degrees)"},
+        {{"--sky", "physical", "--sky", "preetham", "--sun", "90,0"},
+         "--sun: the zenith angle 90 is out of range (0 to 85 degrees)"},
+        {{"--sun", "100.5,20", "--sky", "physical"},
+         "--sun: the zenith angle 100.5 is out of range (0 to 100 degrees)"},
+        {{"--sky", "physical", "--sun", "-0.5,20"}, "--sun: the zenith angle -0.5 is out of range (0 to 100 degrees)"},
+        {{"--sky", "physical", "--sun", "95"}, "--sun needs ZENITH,AZIMUTH"},
+        {{"--sky", "Physical"}, "--sky needs preetham or physical, not \"Physical\""},
+        {{"--sky", "hosek"}, "--sky needs preetham or physical"},
+        {{"--sky"}, "--sky needs preetham or physical"},
+        {{"--albedo", "1.01"}, "--albedo: 1.01 is out of range (0 to 1)"},
+        {{"--albedo", "-0.1"}, "--albedo: -0.1 is out of range"},
+        {{"--albedo", "grey"}, "--albedo needs a number from 0 to 1"},
+        {{"--sky", "physical", "--altitude", "20001"}, "--altitude: 20001 is out of range (0 to 20000 metres)"},
+        {{"--sky", "physical", "--altitude", "-1"}, "--altitude: -1 is out of range"},
+        {{"--altitude", "1000"}, "--altitude needs --sky physical"},
+        {{"--altitude", "0", "--sky", "preetham"}, "--altitude needs --sky physical"},
+        {{"--dome-facing", "up"}, "--dome-facing needs inward or outward, not \"up\""},
+        {{"--dome-facing"}, "--dome-facing needs inward or outward"},
+        {{"--export-panorama", "sky.hdri"}, "--export-panorama needs a file name ending in .png"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Refusal(c.args).rfind(c.message, 0), 0u) << Refusal(c.args);
+    }
+    const std::string usage = SkydomeUsage();
+    for (const char* line : {"  --sky MODEL  ", "  --albedo A  ", "  --altitude M  ", "  --dome-facing SIDE\n",
+                             "0.04608 T - 0.04586", ".hdr"}) {
+        EXPECT_NE(usage.find(line), std::string::npos) << line;
+    }
+}
+
+}  // namespace
+}  // namespace kv

@@ -221,7 +221,10 @@ TEST(SkydomeRun, SaveDomeWritesTheSkyItWasAskedFor) {
 
 // Saved files are what other programs read: the defaults and the largest dome
 // stay byte for byte what this program has always written. A change here is a
-// change of the file format or of the sky, never a side effect.
+// change of the file format or of the sky, never a side effect. The last
+// change: the dome is saved in its own frame (the identity) where it was
+// saved placed and turned as the orbit view shows it (at 0, 0, 4.5, turned
+// half round and tilted); only the first frame's matrix and flags changed.
 TEST(SkydomeRun, SavedDomesKeepTheirBytes) {
     const auto fnv1a = [](const std::vector<uint8_t>& bytes) {
         uint64_t h = 0xcbf29ce484222325ull;
@@ -239,7 +242,7 @@ TEST(SkydomeRun, SavedDomesKeepTheirBytes) {
         const char* options;
         std::size_t size;
         uint64_t hash;
-    } cases[] = {{"", 21840, 0x06cc694450f68870ull}, {"--resolution 32", 276496, 0xa27790527bf320cbull}};
+    } cases[] = {{"", 21840, 0x7029788213e3d8fdull}, {"--resolution 32", 276496, 0x597480b695c93b66ull}};
     for (const auto& c : cases) {
         const std::string file = dir + "/sky.dff";
         const RunResult run = RunSkydome(std::string("-vms --frames 1 ") + c.options + " --save-dome " + file);
@@ -917,7 +920,69 @@ TEST(SkydomeRun, LocationAndTimePlaceTheSunOrAreRefusedWithTheElevation) {
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.output.find("4.4"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("degrees above the horizon"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("at least 5 degrees high (zenith angle up to 85)"), std::string::npos) << run.output;
     EXPECT_EQ(f.Entries(), std::vector<std::string>{"paris.glb"});
+}
+
+// The default sky refuses every sun below 5 degrees, as it always has; the
+// physical one takes twilight down to 10 degrees below the horizon.
+TEST(SkydomeRun, TheDefaultSkyRefusesALowSunAndThePhysicalOneTakesTwilight) {
+    RunFolder f;
+    const std::string paris = "--location 48.8566,2.3522 --time 2026-06-21T";
+    const struct {
+        std::string options;
+        int status;
+        const char* said;
+    } cases[] = {
+        {"--sun 85.01,20 --export-only --save-dome " + (f / "a.dff"), 2,
+         "--sun: the zenith angle 85.01 is out of range (0 to 85 degrees)"},
+        {"--sun 95,20 -vms --frames 1", 2, "--sun: the zenith angle 95 is out of range (0 to 85 degrees)"},
+        {"--sun 95,20 --sky preetham --export-only --save-dome " + (f / "a.dff"), 2, "(0 to 85 degrees)"},
+        {paris + "22:10+02:00 --export-only --save-dome " + (f / "a.dff"), 2,
+         "the sun is 2.23 degrees below the horizon there and then; the sky is made for a sun at least 5 degrees"},
+        {paris + "22:10+02:00 --sky preetham -vms --frames 1", 2, "2.23 degrees below the horizon"},
+        {"--sun 100.5,20 --sky physical --export-only --save-dome " + (f / "a.dff"), 2, "(0 to 100 degrees)"},
+        {paris + "23:30+02:00 --sky physical --export-only --save-dome " + (f / "a.dff"), 2,
+         "the sun is 10.99 degrees below the horizon there and then; the sky is made for a sun at most 10 degrees "
+         "below the horizon (zenith angle up to 100)"},
+        {paris + "23:00+02:00 --sky physical --export-only --save-dome " + (f / "b.dff"), 0, "zenith angle 98.07"},
+        {"--sun 100,20 --sky physical -vms --frames 1 --save-dome " + (f / "c.dff"), 0, ""},
+    };
+    for (const auto& c : cases) {
+        const RunResult run = RunSkydome(c.options);
+        EXPECT_EQ(run.status, c.status) << c.options << "\n" << run.output;
+        EXPECT_NE(run.output.find(c.said), std::string::npos) << c.options << "\n" << run.output;
+    }
+    EXPECT_EQ(f.Entries(), (std::vector<std::string>{"b.dff", "c.dff"}));
+}
+
+// Looking at the sun through a narrow view at a low exposure, its disc,
+// 0.53 degrees across, is a white disc in the middle of the picture in both
+// skies; the physical sky writes every export as the default one does.
+TEST(SkydomeRun, ThePreviewShowsTheSunsDiscInBothSkies) {
+    RunFolder f;
+    for (const std::string sky : {"preetham", "physical"}) {
+        SCOPED_TRACE(sky);
+        const std::string shot = f / (sky + ".png");
+        const RunResult run = RunSkydome("--sky " + sky +
+                                         " -vms --frames 2 --sun 60,30 --view preview --look 30,30 --fov 5 "
+                                         "--exposure 0.02 --show none --screenshot " +
+                                         shot + " --export-panorama " + (f / (sky + ".hdr")) +
+                                         " --panorama-size 64 --export-gltf " + (f / (sky + ".glb")));
+        ASSERT_EQ(run.status, 0) << run.output;
+        const Picture p = ReadPng(shot);
+        ASSERT_TRUE(p.ok);
+        // 640 pixels for 5 degrees: the disc is 68 pixels across.
+        auto white = [&](int x, int y) {
+            const unsigned char* c = Pixel(p, x, y);
+            return c[0] == 255 && c[1] == 255 && c[2] == 255;
+        };
+        EXPECT_TRUE(white(320, 240));
+        EXPECT_TRUE(white(320 + 30, 240) && white(320, 240 - 30) && white(320 - 30, 240 + 5));
+        EXPECT_FALSE(white(320 + 40, 240) || white(320, 240 + 40) || white(320 - 28, 240 - 28));
+        EXPECT_GT(ReadBytes(f / (sky + ".hdr")).size(), 64u * 32u);
+        EXPECT_GT(ReadBytes(f / (sky + ".glb")).size(), 1000u);
+    }
 }
 
 TEST(SkydomeRun, AFailedExportNamesTheFileFailsTheRunAndLeavesNothingBehind) {

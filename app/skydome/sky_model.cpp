@@ -1,0 +1,322 @@
+#include "sky_model.h"
+
+#include <cmath>
+
+#include "app/skydome/atmosphere.h"
+#include "app/skydome/atmosphere_medium.h"
+#include "app/skydome/colour_matching.h"
+#include "app/skydome/sky.h"
+#include "app/skydome/sky_colours.h"
+#include "engine/core/error.h"
+
+namespace kv {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// The analytic sky's integral over the hemisphere: cells of 1 degree of
+// zenith angle by 2 of azimuth, within 0.1% of finer ones.
+constexpr int kIrradianceRows = 90;
+constexpr int kIrradianceColumns = 180;
+
+// What a light was made for.
+struct LightKey {
+    SkyModelKind kind;
+    float sunTheta, sunPhi, turbidity, albedo;
+    uint32 generation;  // of the physical model's tables
+    bool operator==(const LightKey&) const = default;
+};
+
+struct ModelState {
+    SkyModelKind kind = SkyModelPreetham;
+    float albedo = kAtmosphereDefaultAlbedo;
+    float altitude = 0.0f;
+    // The physical model, and what its tables were built for.
+    Atmosphere* physical = nullptr;
+    bool physicalReady = false;
+    float physicalTurbidity = 0.0f, physicalAlbedo = 0.0f, physicalAltitude = 0.0f;
+    uint32 generation = 0;
+    bool physicalSunSet = false;
+    float physicalSunTheta = 0.0f, physicalSunPhi = 0.0f;
+    // The analytic model's sun: the same atmosphere's path at its turbidity.
+    Atmosphere* sunPath = nullptr;
+    float sunPathTurbidity = 0.0f;
+    // The last light and the last disc, with what they were made for.
+    bool lightValid = false;
+    LightKey lightKey{};
+    SkyLight light{};
+    bool discValid = false;
+    LightKey discKey{};
+    RGBAReal disc{};
+};
+ModelState model;
+
+LightKey CurrentKey() {
+    const SkyState* s = SkyGetState();
+    return LightKey{model.kind, s->sunTheta, s->sunPhi, SkyGetTurbidity(), model.albedo, model.generation};
+}
+
+bool InRange(float v, float lo, float hi) { return v >= lo && v <= hi; }
+
+// The physical model's tables for these values, built when they differ from
+// the ones it has.
+bool SetUpPhysical(float turbidity, float albedo, float altitude) {
+    if (model.physicalReady && model.physicalTurbidity == turbidity && model.physicalAlbedo == albedo &&
+        model.physicalAltitude == altitude) {
+        return true;
+    }
+    if (model.physical == nullptr) {
+        model.physical = AtmosphereCreate();
+        if (model.physical == nullptr) return false;
+    }
+    if (!AtmosphereSetup(model.physical, turbidity, albedo, altitude)) return false;
+    model.physicalReady = true;
+    model.physicalTurbidity = turbidity;
+    model.physicalAlbedo = albedo;
+    model.physicalAltitude = altitude;
+    model.physicalSunSet = false;
+    ++model.generation;
+    return true;
+}
+
+// The analytic model's sun path at the current turbidity; null when memory
+// runs out.
+Atmosphere* SunPath() {
+    const float turbidity = SkyGetTurbidity();
+    if (model.sunPath != nullptr && model.sunPathTurbidity == turbidity) return model.sunPath;
+    if (model.sunPath == nullptr) model.sunPath = AtmosphereCreate();
+    if (model.sunPath == nullptr || !AtmosphereSetupSunPath(model.sunPath, turbidity)) return nullptr;
+    model.sunPathTurbidity = turbidity;
+    return model.sunPath;
+}
+
+void PhysicalFollowSun() {
+    const SkyState* s = SkyGetState();
+    if (model.physicalSunSet && model.physicalSunTheta == s->sunTheta && model.physicalSunPhi == s->sunPhi) return;
+    AtmosphereSetSun(model.physical, s->sunTheta, s->sunPhi);
+    model.physicalSunSet = true;
+    model.physicalSunTheta = s->sunTheta;
+    model.physicalSunPhi = s->sunPhi;
+}
+
+bool Physical() { return model.kind == SkyModelPhysical && model.physicalReady; }
+
+// The analytic model's RGB to XYZ: the inverse of its conversion.
+bool AnalyticToXYZ(double m[3][3]) { return Matrix3Invert(SkyGetConversionMatrix(), m); }
+
+RGBAReal Colour(const double rgb[3]) {
+    return RGBAReal{static_cast<real>(rgb[0]), static_cast<real>(rgb[1]), static_cast<real>(rgb[2]), 0.0f};
+}
+
+// A linear Rec. 709 colour in the model's RGB.
+RGBAReal FromRec709(const RGBAReal& c) {
+    if (Physical()) return c;
+    const double rgb[3] = {c.red, c.green, c.blue};
+    double xyz[3];
+    Rec709ToXYZ(rgb, xyz);
+    return SkyXYZToRGB(xyz[0], xyz[1], xyz[2]);
+}
+
+double Rec709Luminance(const RGBAReal& c) { return 0.2126 * c.red + 0.7152 * c.green + 0.0722 * c.blue; }
+
+// The analytic model's sun disc in linear Rec. 709; black past the horizon.
+RGBAReal AnalyticSunRec709() {
+    Atmosphere* path = SunPath();
+    if (path == nullptr) return RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
+    return AtmosphereSunRadianceAt(path, SkyGetState()->sunTheta);
+}
+
+// The analytic sky's irradiance on the horizontal (model's RGB, klux per
+// channel): its radiance times the cosine over the hemisphere.
+void AnalyticSkyIrradiance(double e[3]) {
+    const SkyState* s = SkyGetState();
+    const double thetaS = s->sunTheta * kSkyDegToRad;
+    const double phiS = s->sunPhi * kSkyDegToRad;
+    const double dTheta = kPi / 2.0 / kIrradianceRows;
+    const double dPhi = 2.0 * kPi / kIrradianceColumns;
+    e[0] = e[1] = e[2] = 0.0;
+    for (int i = 0; i < kIrradianceRows; ++i) {
+        const double theta = (i + 0.5) * dTheta;
+        // The exact solid angle of the cell, times the cosine at its centre.
+        const double weight = (std::cos(i * dTheta) - std::cos((i + 1) * dTheta)) * dPhi * std::cos(theta);
+        for (int j = 0; j < kIrradianceColumns; ++j) {
+            const RGBAReal c = SkyColor(thetaS, phiS, theta, (j + 0.5) * dPhi);
+            e[0] += c.red * weight;
+            e[1] += c.green * weight;
+            e[2] += c.blue * weight;
+        }
+    }
+}
+
+void MakeLight(SkyLight* l) {
+    if (Physical()) {
+        PhysicalFollowSun();
+        l->sun = AtmosphereSunRadiance(model.physical);
+        l->sunIlluminance = AtmosphereSunIlluminance(model.physical, &l->sunColour);
+        l->ground = AtmosphereGroundRadiance(model.physical);
+        l->horizontal = AtmosphereHorizontalIlluminance(model.physical, &l->fromSky);
+        return;
+    }
+    const RGBAReal sun709 = AnalyticSunRec709();
+    const double y = Rec709Luminance(sun709);
+    const double omega = SunSolidAngle();
+    l->sun = FromRec709(sun709);
+    l->sunIlluminance = y * 1e3 * omega;
+    l->sunColour = y > 0.0 ? RGBAReal{static_cast<real>(sun709.red / y), static_cast<real>(sun709.green / y),
+                                      static_cast<real>(sun709.blue / y), 0.0f}
+                           : RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
+    double e[3];
+    AnalyticSkyIrradiance(e);
+    const double cosSun = std::fmax(0.0, std::cos(SkyGetState()->sunTheta * kSkyDegToRad));
+    const double sunRgb[3] = {l->sun.red, l->sun.green, l->sun.blue};
+    double ground[3];
+    for (int c = 0; c < 3; ++c) ground[c] = (e[c] + sunRgb[c] * omega * cosSun) * model.albedo / kPi;
+    l->ground = Colour(ground);
+    l->fromSky = SkyModelLuminance(Colour(e)) * 1e3;
+    l->horizontal = l->fromSky + l->sunIlluminance * cosSun;
+}
+
+}  // namespace
+
+float SkyModelMaxSunZenith(SkyModelKind kind) {
+    return kind == SkyModelPhysical ? kAtmosphereMaxSunZenith : kSkyMaxSunZenith;
+}
+
+bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude) {
+    if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity) || !InRange(albedo, 0.0f, 1.0f) ||
+        !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude) ||
+        (kind != SkyModelPreetham && kind != SkyModelPhysical)) {
+        ErrorRaise(kModuleNone, kErrOutOfRange);
+        return false;
+    }
+    if (kind == SkyModelPhysical && !SetUpPhysical(turbidity, albedo, altitude)) return false;
+    SkySetTurbidity(turbidity);
+    model.kind = kind;
+    model.albedo = albedo;
+    model.altitude = altitude;
+    model.lightValid = false;
+    model.discValid = false;
+    SkySetMaxSunZenith(SkyModelMaxSunZenith(kind));
+    return true;
+}
+
+bool SkyModelSelect(SkyModelKind kind) {
+    if (kind == SkyModelPhysical && !SetUpPhysical(SkyGetTurbidity(), model.albedo, model.altitude)) return false;
+    model.kind = kind;
+    SkySetMaxSunZenith(SkyModelMaxSunZenith(kind));
+    // In the new model's range, and the dome recoloured by it.
+    SkyMoveSun(0.0f, 0.0f);
+    return true;
+}
+
+SkyModelKind SkyModelInUse() { return model.kind; }
+float SkyModelAlbedo() { return model.albedo; }
+float SkyModelAltitude() { return model.altitude; }
+
+void SkyModelRelease() {
+    AtmosphereDestroy(model.physical);
+    AtmosphereDestroy(model.sunPath);
+    model = ModelState{};
+    SkySetMaxSunZenith(kSkyMaxSunZenith);
+}
+
+void SkyModelPrepare() {
+    if (Physical()) PhysicalFollowSun();
+}
+
+void SkyModelColors(const V3d* directions, int32 count, SkyColorCache* cache, RGBAReal* colours) {
+    if (Physical()) {
+        PhysicalFollowSun();
+        AtmosphereColors(model.physical, directions, count, colours, AtmosphereSkyOnly);
+        return;
+    }
+    const SkyState* s = SkyGetState();
+    const double thetaS = s->sunTheta * kSkyDegToRad;
+    const double phiS = s->sunPhi * kSkyDegToRad;
+    if (cache != nullptr) {
+        SkyColorCacheCompute(cache, thetaS, phiS, colours);
+    } else {
+        SkyComputeColorsPlain(directions, count, thetaS, phiS, colours);
+    }
+}
+
+void SkyModelRowColors(SkyColorCache* cache, double theta, const double* phi, int32 count, RGBAReal* colours) {
+    if (Physical()) {
+        AtmosphereRowColors(model.physical, theta, phi, count, colours, AtmosphereSkyOnly);
+        return;
+    }
+    // At and past the horizon the analytic sky has no values: the ground.
+    if (theta >= 90.0 * kSkyDegToRad) {
+        for (int32 i = 0; i < count; ++i) colours[i] = model.light.ground;
+        return;
+    }
+    const SkyState* s = SkyGetState();
+    SkyColorCacheSetZenith(cache, theta);
+    SkyColorCacheCompute(cache, s->sunTheta * kSkyDegToRad, s->sunPhi * kSkyDegToRad, colours);
+}
+
+const SkyLight* SkyModelLight() {
+    const LightKey key = CurrentKey();
+    if (!model.lightValid || !(model.lightKey == key)) {
+        MakeLight(&model.light);
+        model.lightKey = key;
+        model.lightValid = true;
+    }
+    return &model.light;
+}
+
+RGBAReal SkyModelSunRadiance() {
+    const LightKey key = CurrentKey();
+    if (model.lightValid && model.lightKey == key) return model.light.sun;
+    if (!model.discValid || !(model.discKey == key)) {
+        if (Physical()) {
+            PhysicalFollowSun();
+            model.disc = AtmosphereSunRadiance(model.physical);
+        } else {
+            model.disc = FromRec709(AnalyticSunRec709());
+        }
+        model.discKey = key;
+        model.discValid = true;
+    }
+    return model.disc;
+}
+
+double SkyModelHorizon() {
+    if (!Physical()) return kPi / 2.0;
+    return kPi / 2.0 + std::acos(kAtmospherePlanetRadius / (kAtmospherePlanetRadius + model.physicalAltitude));
+}
+
+double SkyModelLuminance(const RGBAReal& c) {
+    if (Physical()) return Rec709Luminance(c);
+    double m[3][3];
+    if (!AnalyticToXYZ(m)) return 0.0;
+    return m[1][0] * c.red + m[1][1] * c.green + m[1][2] * c.blue;
+}
+
+void SkyModelToRec709(RGBAReal* colours, int32 count) {
+    // The physical model's colours are Rec. 709 already, out-of-gamut
+    // channels cut.
+    if (Physical()) return;
+    double m[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+    double toXYZ[3][3];
+    if (AnalyticToXYZ(toXYZ)) {
+        for (int c = 0; c < 3; ++c) {
+            const double column[3] = {toXYZ[0][c], toXYZ[1][c], toXYZ[2][c]};
+            double rgb[3];
+            XYZToRec709(column, rgb);
+            for (int r = 0; r < 3; ++r) m[r][c] = rgb[r];
+        }
+    }
+    for (int32 i = 0; i < count; ++i) {
+        RGBAReal& c = colours[i];
+        const double in[3] = {c.red, c.green, c.blue};
+        real out[3];
+        for (int r = 0; r < 3; ++r) {
+            const double v = m[r][0] * in[0] + m[r][1] * in[1] + m[r][2] * in[2];
+            out[r] = v > 0.0 ? static_cast<real>(v) : 0.0f;
+        }
+        c = RGBAReal{out[0], out[1], out[2], c.alpha};
+    }
+}
+
+}  // namespace kv

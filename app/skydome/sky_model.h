@@ -1,0 +1,89 @@
+// Which sky the program shows, and the one place that sends every request for
+// its light to it: the analytic model of sky.h (the default) or the physical
+// atmosphere of atmosphere.h. The dome, the preview's sun, the panoramas and
+// the glTF ask here and never choose for themselves.
+//
+// Colours come in the model's own RGB: the analytic model's display primaries
+// (SkyColorInit), or linear Rec. 709 for the physical one; luminance in
+// kcd/m^2 in both, so that one exposure curve (SkyToneMap) shows either.
+// SkyModelToRec709 turns them into the linear Rec. 709 that files state.
+//
+// The sun is the program's one sun (SkyGetState, moved by SkyMoveSun); the
+// physical model follows it when asked for colours.
+#pragma once
+
+#include "engine/core/types.h"
+#include "engine/math/rgba.h"
+#include "engine/math/vector.h"
+
+namespace kv {
+
+struct SkyColorCache;
+
+enum SkyModelKind : int32 {
+    SkyModelPreetham = 0,  // the analytic daylight model, the default
+    SkyModelPhysical = 1,  // the physical atmosphere
+};
+// The names --sky and the menu use, by kind.
+constexpr const char* kSkyModelNames[] = {"preetham", "physical"};
+
+// How far from overhead each model lets the sun go: 85 and 100 degrees.
+float SkyModelMaxSunZenith(SkyModelKind kind);
+
+// The model and what it is made for: the turbidity (both models, as
+// SkySetTurbidity), the ground's albedo (both models' ground) and the
+// viewer's altitude (the physical model's). The physical model's tables are
+// built here (about half a second) when it is chosen. Does not move the sun.
+// False, with the error raised and nothing changed, for a value out of range
+// or when memory runs out.
+bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude);
+// Changes the model only (the menu): builds the physical model's tables the
+// first time, then moves the sun into the model's range (SkyMoveSun, which
+// recolours the dome). False, nothing changed, when the tables cannot be made.
+bool SkyModelSelect(SkyModelKind kind);
+SkyModelKind SkyModelInUse();
+float SkyModelAlbedo();
+float SkyModelAltitude();
+// Frees both models' tables and returns to the default model and values;
+// before the engine whose memory they hold closes.
+void SkyModelRelease();
+
+// Brings the model in use to the current sun; evaluations may then run on
+// several threads at once (each with its own cache) until the sun moves.
+void SkyModelPrepare();
+
+// Colours of unit directions (the dome's vertices), after SkyModelPrepare
+// or not. The cache, when not null, holds these directions
+// (SkyColorCacheSetDirections) and makes the analytic model fast.
+void SkyModelColors(const V3d* directions, int32 count, SkyColorCache* cache, RGBAReal* colours);
+// A panorama's row at zenith angle theta (radians, as PanoramaPixelAngles):
+// the sky above the horizon, the ground below it; no sun disc. The cache
+// holds the row's azimuths (SkyColorCacheSetAzimuths). Needs SkyModelLight
+// (made after the sun's last move) and is safe on several threads.
+void SkyModelRowColors(SkyColorCache* cache, double theta, const double* phi, int32 count, RGBAReal* colours);
+
+// The sun and the ground of the current sky.
+struct SkyLight {
+    RGBAReal sun;           // the disc's radiance (model's RGB, kcd/m^2); black when the planet hides it
+    double sunIlluminance;  // lux on a surface facing the sun
+    RGBAReal sunColour;     // the sun's linear Rec. 709 colour at luminance 1
+    RGBAReal ground;        // radiance of the ground (model's RGB): Lambertian, albedo * horizontal / pi
+    double horizontal;      // lux on the horizontal ground, from the sun and the sky
+    double fromSky;         // the sky's part of it
+};
+// Computed for the current sun on first use after it moved (a few
+// milliseconds for the analytic model's sky integral); not thread-safe.
+const SkyLight* SkyModelLight();
+// Only the sun's disc (model's RGB), cheaper, for every frame of the preview.
+RGBAReal SkyModelSunRadiance();
+
+// Zenith angle (radians) past which the viewer sees the ground: 90 degrees,
+// less the horizon's dip for a physical viewer above the ground.
+double SkyModelHorizon();
+// Luminance (kcd/m^2) of a colour in the model's RGB.
+double SkyModelLuminance(const RGBAReal& colour);
+// The model's RGB to linear Rec. 709, in place; negative channels (out of
+// the Rec. 709 gamut) become 0.
+void SkyModelToRec709(RGBAReal* colours, int32 count);
+
+}  // namespace kv
