@@ -343,7 +343,7 @@ TEST(SkydomeOptionValues, HelpListsEveryOptionInLinesThatFitThePage) {
                              "  --location LATITUDE,LONGITUDE\n",
                              "  --time ISO8601  ",
                              "  --export-gltf FILE.glb\n",
-                             "  --export-panorama FILE.png|FILE.exr\n",
+                             "  --export-panorama FILE.png|.exr|.hdr\n",
                              "  --panorama-size W  ",
                              "  --export-only  ",
                              "  --verbose  ",
@@ -548,7 +548,7 @@ TEST(SkydomeSkyModelOptions, SunsBeyondTheModelsRangeAndBadValuesAreRefusedByNam
         EXPECT_EQ(Refusal(c.args).rfind(c.message, 0), 0u) << Refusal(c.args);
     }
     const std::string usage = SkydomeUsage();
-    for (const char* line : {"  --sky MODEL  ", "  --albedo A  ", "  --altitude M  ", "  --dome-facing SIDE\n",
+    for (const char* line : {"  --sky MODEL  ", "  --albedo A  ", "  --altitude M  ", "  --dome-facing SIDE  ",
                              "0.04608 T - 0.04586", ".hdr"}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
     }

@@ -307,12 +307,12 @@ TEST_F(X11Program, APersonWorksTheMenuWithTheMouse) {
     XdoTool("mousemove --window " + window + " 300 250");
     XdoTool("mousemove --window " + window + " 320 240 mouseup 1");
     // Exposure is the third line; its value ends the line.
-    XdoTool("mousemove --window " + window + " 200 49 click 4 click 4");
+    XdoTool("mousemove --window " + window + " 232 49 click 4 click 4");
     const Picture after = ShotOnce("wheel.xwd", [&](const Picture& p) { return Near(p.At(320, 240), brighter, 6); });
     ASSERT_TRUE(after.ok);
     ExpectColour(after.At(320, 240), brighter, 6, "the dome unturned, at exposure 0.12");
 
-    XdoTool("mousemove --window " + window + " 200 63 click 1");
+    XdoTool("mousemove --window " + window + " 232 63 click 1");
     const RGBA ground{7, 77, 48, 255};
     const Picture inside = ShotOnce("preview.xwd", [&](const Picture& p) { return Near(p.At(320, 470), ground, 0); });
     ASSERT_TRUE(inside.ok);
