@@ -84,10 +84,10 @@ struct Columns {
 struct RaySample {
     float rayleigh[K];  // transmittance from the ray's start times scattering coefficient times step
     float mie[K];
-    double a, b;        // the sun's zenith cosine here: a cos(sun zenith at the start) + b cos(angle to the sun)
-    double r;           // radius
-    double rr;          // r^2
-    double horizonMu;   // below this cosine the planet hides the sun
+    double a, b;       // the sun's zenith cosine here: a cos(sun zenith at the start) + b cos(angle to the sun)
+    double r;          // radius
+    double rr;         // r^2
+    double horizonMu;  // below this cosine the planet hides the sun
     double txDMin, txDScale;
     int txRow;
     float txW;
@@ -906,7 +906,8 @@ void StorePoint(Field* f, int ir, int im, const PointField& p) {
         float* dest = f->shape[ir][im][o / kAnPhi][o % kAnPhi][0];
         for (int part = 0; part < 2; ++part) {
             for (int q = 0; q < kAnGroups; ++q) {
-                dest[part * kAnGroups + q] = p.group[q] > 0.0 ? static_cast<float>(p.directed[o][part][q] / p.group[q]) : 1.0f;
+                dest[part * kAnGroups + q] =
+                    p.group[q] > 0.0 ? static_cast<float>(p.directed[o][part][q] / p.group[q]) : 1.0f;
             }
         }
     }
@@ -968,8 +969,8 @@ void BuildMultiple(Atmosphere* a) {
                 const double scale = p.group[q] > 0.0 ? rest[q] / p.group[q] : 0.0;
                 for (int o = 0; o < kAnDirections; ++o) {
                     for (int part = 0; part < 2; ++part) {
-                        p.directed[o][part][q] = static_cast<float>(second.directed[o][part][q] + third.directed[o][part][q] +
-                                                                    p.directed[o][part][q] * scale);
+                        p.directed[o][part][q] = static_cast<float>(
+                            second.directed[o][part][q] + third.directed[o][part][q] + p.directed[o][part][q] * scale);
                     }
                 }
                 p.group[q] = second.group[q] + third.group[q] + rest[q];
@@ -986,7 +987,8 @@ void BuildSkyIrradiance(Atmosphere* a) {
     BuildIrradiance(a, &a->multiple, e);
     for (int i = 0; i < kIrrMu; ++i) {
         for (int k = 0; k < K; ++k) {
-            a->logSkyIrradiance[i][k] = static_cast<float>(std::log(Clamp(e[i][k] + a->singleIrradiance[i][k], 1e-30, 1.0)));
+            a->logSkyIrradiance[i][k] =
+                static_cast<float>(std::log(Clamp(e[i][k] + a->singleIrradiance[i][k], 1e-30, 1.0)));
         }
     }
 }
@@ -1033,7 +1035,8 @@ void BuildViewMultiple(Atmosphere* a) {
                 float wp;
                 Place(dphi, 0.0, kPi, kAnPhi, &ip, &wp);
                 float l[K] = {};
-                MultipleAlong(a->multiple, a->rows[j], a->samples[j], muS, ct * muS + st * sinS * std::cos(dphi), ip, wp, l);
+                MultipleAlong(a->multiple, a->rows[j], a->samples[j], muS, ct * muS + st * sinS * std::cos(dphi), ip,
+                              wp, l);
                 double xyz[3];
                 ToXYZ(a, l, xyz);
                 for (int ch = 0; ch < 3; ++ch) {
@@ -1148,9 +1151,11 @@ void Evaluate(const Atmosphere* a, double cosT, double cosDphi, double nu, int32
     const double pr = AtmosphereRayleighPhase(nu);
     const double pm = AtmosphereMiePhase(nu);
     for (int ch = 0; ch < 3; ++ch) {
-        const double r = w00 * t00.rayleigh[ch] + w01 * t01.rayleigh[ch] + w10 * t10.rayleigh[ch] + w11 * t11.rayleigh[ch];
+        const double r =
+            w00 * t00.rayleigh[ch] + w01 * t01.rayleigh[ch] + w10 * t10.rayleigh[ch] + w11 * t11.rayleigh[ch];
         const double m = w00 * t00.mie[ch] + w01 * t01.mie[ch] + w10 * t10.mie[ch] + w11 * t11.mie[ch];
-        const double ms = w00 * t00.multiple[ch] + w01 * t01.multiple[ch] + w10 * t10.multiple[ch] + w11 * t11.multiple[ch];
+        const double ms =
+            w00 * t00.multiple[ch] + w01 * t01.multiple[ch] + w10 * t10.multiple[ch] + w11 * t11.multiple[ch];
         const double g = w00 * t00.ground[ch] + w01 * t01.ground[ch] + w10 * t10.ground[ch] + w11 * t11.ground[ch];
         xyz[ch] = pr * r + pm * m + ms + g;
     }
@@ -1183,8 +1188,8 @@ void AtmosphereDestroy(Atmosphere* a) {
 }
 
 bool AtmosphereSetup(Atmosphere* a, float turbidity, float albedo, float altitude) {
-    if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity) ||
-        !InRange(albedo, 0.0f, 1.0f) || !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude)) {
+    if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity) || !InRange(albedo, 0.0f, 1.0f) ||
+        !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude)) {
         ErrorRaise(kModuleNone, kErrOutOfRange);
         return false;
     }
