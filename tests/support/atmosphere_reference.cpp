@@ -25,26 +25,16 @@ constexpr int kGuides[3] = {7, 17, 27};
 // e^-x for x >= 0 to about 1e-15, written so that loops over the
 // wavelengths vectorise (the library's exp does not): x = k ln 2 - r with k
 // rounded by the 1.5 * 2^52 trick, 2^-k by the exponent's bits, e^r on
-// |r| <= ln 2 / 2 by its Taylor polynomial of degree 12.
+// |r| <= ln 2 / 2 by its Taylor series to r^12 / 12!, nested as
+// 1 + r (1 + r / 2 (1 + r / 3 (...))).
 inline double ExpMinus(double x) {
-    constexpr double kShift = 6755399441055744.0;  // 1.5 * 2^52
+    constexpr double kShift = 6755399441055744.0;     // 1.5 * 2^52
     x -= 0.5 * ((x - 700.0) + std::fabs(x - 700.0));  // at most 700, without a branch
     const double shifted = x * 1.4426950408889634 + kShift;
     const double k = shifted - kShift;
     const double r = (k * 0.6931471803691238 - x) + k * 1.9082149292705877e-10;
-    double p = 1.0 / 479001600.0;
-    p = p * r + 1.0 / 39916800.0;
-    p = p * r + 1.0 / 3628800.0;
-    p = p * r + 1.0 / 362880.0;
-    p = p * r + 1.0 / 40320.0;
-    p = p * r + 1.0 / 5040.0;
-    p = p * r + 1.0 / 720.0;
-    p = p * r + 1.0 / 120.0;
-    p = p * r + 1.0 / 24.0;
-    p = p * r + 1.0 / 6.0;
-    p = p * r + 0.5;
-    p = p * r + 1.0;
-    p = p * r + 1.0;
+    double p = 1.0;
+    for (int n = 12; n >= 1; --n) p = 1.0 + p * r * (1.0 / n);
     const int64_t scale = (1023 - (std::bit_cast<int64_t>(shifted) & 0xFFFFF)) << 52;
     return p * std::bit_cast<double>(scale);
 }
@@ -132,14 +122,13 @@ struct RayNodes {
     std::vector<double> dt;        // length each stands for
     std::vector<double> rayleigh;  // densities
     std::vector<double> mie;
-    std::vector<double> columns;       // 3 per node: air, aerosols and ozone from the start
+    std::vector<double> columns;  // 3 per node: air, aerosols and ozone from the start
     ReferenceSpectrum groundT{};
     std::vector<double> weight;  // what each scatters at the guide wavelength, then the ground's
     double total = 0.0;
 };
 
-AtmosphereReference::AtmosphereReference(float turbidity, float albedo, float altitude,
-                                         const ReferenceOptions& options)
+AtmosphereReference::AtmosphereReference(float turbidity, float albedo, float altitude, const ReferenceOptions& options)
     : options_(options), albedo_(albedo), r0_(kRg + altitude) {
     for (int i = 0; i < N; ++i) {
         AtmosphereOptics o;
@@ -279,7 +268,8 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
         if (lit) {
             for (int k = 0; k < N; ++k) {
                 const double tau = rayleigh_[k] * (columns[0] + sunColumns[0]) +
-                                   mieExtinction_[k] * (columns[1] + sunColumns[1]) + ozone_[k] * (columns[2] + sunColumns[2]);
+                                   mieExtinction_[k] * (columns[1] + sunColumns[1]) +
+                                   ozone_[k] * (columns[2] + sunColumns[2]);
                 (*single)[k] += ExpMinus(tau) * (rayleigh_[k] * d.rayleigh * pr + mieScattering_[k] * d.mie * pm) * dt;
             }
         }
@@ -303,7 +293,8 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
             Transmit(sunColumns, &sunT);
             for (int k = 0; k < N; ++k) (*single)[k] += nodes->groundT[k] * albedo_ / kPi * sunT[k] * muS;
         }
-        nodes->weight[n] = (nodes->groundT[kGuides[0]] + nodes->groundT[kGuides[1]] + nodes->groundT[kGuides[2]]) / 3.0 * albedo_;
+        nodes->weight[n] =
+            (nodes->groundT[kGuides[0]] + nodes->groundT[kGuides[1]] + nodes->groundT[kGuides[2]]) / 3.0 * albedo_;
         nodes->total += nodes->weight[n];
     }
 }
@@ -426,7 +417,8 @@ ReferenceRadiance AtmosphereReference::One(const V3d& direction, uint64_t seed) 
                 ReferenceSpectrum t;
                 Transmit(&ray->columns[3 * static_cast<std::size_t>(j)], &t);
                 for (int k = 0; k < N; ++k) {
-                    throughput[k] *= t[k] * (rayleigh_[k] * ray->rayleigh[j] * pr + mieScattering_[k] * ray->mie[j] * pm) *
+                    throughput[k] *= t[k] *
+                                     (rayleigh_[k] * ray->rayleigh[j] * pr + mieScattering_[k] * ray->mie[j] * pm) *
                                      ray->dt[j] / (pdf * chosen);
                 }
             }
