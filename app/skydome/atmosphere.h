@@ -13,13 +13,13 @@
 // degrees from +z towards +x, zenith angles degrees from +y.
 //
 // How: the light is computed in kAtmosphereBins spectral bands and converted
-// with the CIE 1931 observer. AtmosphereSetup builds a table of
-// transmittance (after Hillaire 2020, "A Scalable and Production Ready Sky
-// and Atmosphere Rendering Technique"); the multiply scattered light at every
-// altitude and angle of the sun, order by order: the second, third and
-// fourth each gathered from every direction and scattered by the phase
-// functions of air and aerosols into every direction, the further ones a
-// geometric series of the fourth with Hillaire's ratio f; the sky's
+// with the CIE 1931 observer. In the manner of Hillaire 2020 ("A Scalable
+// and Production Ready Sky and Atmosphere Rendering Technique"),
+// AtmosphereSetup builds a table of transmittance; the multiply scattered
+// light at every altitude and angle of the sun, order by order: the second,
+// third and fourth each gathered from every direction and scattered by the
+// phase functions of air and aerosols into every direction, the further ones
+// a geometric series of the fourth with Hillaire's ratio f; the sky's
 // irradiance on the ground; the paths of the viewer's rays; and the
 // multiply scattered light along those rays for a range of suns.
 // AtmosphereSetSun then builds a sky-view table (view zenith by azimuth
