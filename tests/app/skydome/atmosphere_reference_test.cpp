@@ -1,9 +1,13 @@
 // The slow reference against itself. The cache of its fine run, which the
 // physical sky's tests read, must be what it gives: a fresh coarse run agrees
-// with it within the noise of both. On request (KV_ATMOSPHERE_FINE) the fine
-// run again, with the figures of its convergence: its own noise, and how much
-// another seed, twice the steps along every ray and a table of columns twice
-// as fine change it; KV_ATMOSPHERE_WRITE names a file to write the cache to.
+// with it within the noise of both. On request the fine run again, with the
+// figures of its convergence: its own noise, and how much another seed,
+// twice the steps along every ray and a table of columns twice as fine
+// change it and the model's figures against it. To make the cache again, in
+// the source folder (about 15 minutes on two cores), run
+//   build/tests/app/skydome/test_app_atmosphere --gtest_filter='AtmosphereReferenceFine.*'
+// with KV_ATMOSPHERE_FINE=65536 and
+// KV_ATMOSPHERE_WRITE=tests/app/skydome/atmosphere_reference_sky.cpp.
 #include "atmosphere_reference.h"
 
 #include <gtest/gtest.h>
@@ -147,7 +151,8 @@ TEST(AtmosphereReferenceFine, ConvergesAndMatchesItsCache) {
         "// The slow reference's radiance over the skies of atmosphere_sky_cases.h, from its\n"
         "// fine run: written by AtmosphereReferenceFine.ConvergesAndMatchesItsCache\n"
         "// (atmosphere_reference_test.cpp) with KV_ATMOSPHERE_WRITE; not edited by hand.\n"
-        "#include \"atmosphere_sky_cases.h\"\n\nnamespace kv {\n\n// clang-format off\nconst CachedSky kCachedSky[kCachedSkies] = {\n";
+        "#include \"atmosphere_sky_cases.h\"\n\nnamespace kv {\n\n// clang-format off\nconst CachedSky "
+        "kCachedSky[kCachedSkies] = {\n";
     for (int s = 0; s < kCachedSkies; ++s) {
         const SkyCase& sky = kCachedSky[s].sky;
         const ReferenceOptions base = Options(paths, 1);
