@@ -30,26 +30,30 @@ constexpr double kDegToRad = kPi / 180.0;
 constexpr int kTxR = 64;
 constexpr int kTxMu = 256;
 constexpr int kTxSteps = 40;
-// Multiply scattered light over (altitude, cosine of the sun's zenith angle).
+// Multiply scattered light over (altitude, cosine of the sun's zenith
+// angle): at each point light arrives from the directions of a quadrature
+// of the sphere (zenith bands times azimuths over half a turn, the rest by
+// symmetry), each gathered along a ray of kMsSteps samples.
 constexpr int kMsR = 16;
 constexpr int kMsMu = 48;
-constexpr int kMsZenith = 16;  // directions over the sphere: zenith bands...
-constexpr int kMsAzimuth = 8;  // ...times azimuths over half a turn (the rest by symmetry)
+constexpr int kMsZenith = 16;
+constexpr int kMsAzimuth = 8;
 constexpr int kMsDirections = kMsZenith * 2 * kMsAzimuth;
+constexpr int kMsHalf = kMsDirections / 2;
 constexpr int kMsSteps = 20;
-// How the light scattered a second time depends on the direction it leaves
-// in: the cosine of that direction's zenith angle, and its azimuth from the
-// sun's (0 to pi).
+// The directions scattered light leaves in: the cosine of their zenith
+// angle, and their azimuth from the sun's (0 to pi).
 constexpr int kAnMu = 16;
 constexpr int kAnPhi = 9;
 constexpr int kAnDirections = kAnMu * kAnPhi;
-// The anisotropy is kept for groups of neighbouring bands: blue light
-// arrives more evenly from the whole sky than red.
+// How that light depends on its direction is kept for groups of
+// neighbouring bands: blue light arrives more evenly from the whole sky
+// than red.
 constexpr int kAnGroups = 4;
 constexpr int kAnGroupBands = kAtmosphereBins / kAnGroups;
 // The sky's irradiance on the ground over the cosine of the sun's zenith
-// angle, from kIrrLowMu up.
-constexpr int kIrrMu = 32;
+// angle, from kIrrLowMu up, gathered over zenith bands and azimuths.
+constexpr int kIrrMu = 64;
 constexpr double kIrrLowMu = -0.3;
 constexpr int kIrrZenith = 16;
 constexpr int kIrrAzimuth = 12;
@@ -64,6 +68,10 @@ constexpr int kRows = kUpRows + kDownRows;
 constexpr int kSamples = 40;
 constexpr int kCols = 20;
 constexpr int kSunSteps = 256;
+// The multiply scattered light of each texel of the sky-view table, for
+// suns from overhead to kAtmosphereMaxSunZenith: placing the sun only
+// interpolates it.
+constexpr int kSunSlices = 40;
 
 struct Columns {
     double rayleigh;
@@ -71,29 +79,40 @@ struct Columns {
     double ozone;
 };
 
-// One sample of a viewer's ray, with what the sky-view table needs of it.
+// One sample of a ray from a point (the viewer, a point of the tables, the
+// ground), with what the integrals along the ray need of it.
 struct RaySample {
-    float rayleigh[K];  // transmittance from the viewer times scattering coefficient times step
+    float rayleigh[K];  // transmittance from the ray's start times scattering coefficient times step
     float mie[K];
-    double a, b;        // the sun's zenith cosine here: a cos(sun zenith) + b cos(angle to the sun)
-    double r;           // radius
-    double rr;          // r^2
-    double horizonMu;   // below this cosine the planet hides the sun
+    double a, b;       // the sun's zenith cosine here: a cos(sun zenith at the start) + b cos(angle to the sun)
+    double r;          // radius
+    double rr;         // r^2
+    double horizonMu;  // below this cosine the planet hides the sun
     double txDMin, txDScale;
     int txRow;
     float txW;
     int msRow;
     float msW;
-    int anMu;  // the ray's zenith cosine here, in the anisotropy table
+    int anMu;  // the ray's zenith cosine here, in the tables of directions
     float anMuW;
 };
 
-struct ViewRow {
-    double theta;
-    int count;              // samples
-    bool ground;            // the ray ends on the ground
+struct Ray {
+    int count;                // samples
+    bool ground;              // the ray ends on the ground
     double groundA, groundB;  // the sun's zenith cosine at the ground, as for RaySample
-    float groundT[K];       // transmittance to the ground
+    float groundT[K];         // transmittance to the ground
+};
+
+// Multiply scattered light at the points of the tables, per steradian, unit
+// scattering coefficient and extraterrestrial irradiance: the mean over the
+// directions it leaves in (the isotropic part), in logs, since it fades by
+// orders of magnitude as the sun sinks; and the factor by which the phase
+// functions of air and of aerosols make it brighter or darker in each
+// direction than that mean.
+struct Field {
+    float logMean[kMsR][kMsMu][K];
+    float shape[kMsR][kMsMu][kAnMu][kAnPhi][2][kAnGroups];
 };
 
 // Per texel of the sky-view table, XYZ (cd/m^2) of single scattering by air
@@ -124,20 +143,34 @@ struct Atmosphere {
     float ozone[K];
     double toXYZ[3][K];
     float transmittance[kTxR][kTxMu][K];
-    // Light scattered twice, the second time isotropically, per steradian
-    // and per unit scattering coefficient; what all further orders add to it;
-    // and the factor (grey) by which the real phase functions make the second
-    // order brighter or darker in a direction than the isotropic one.
-    float second[kMsR][kMsMu][K];
-    float further[kMsR][kMsMu][K];
-    float anisotropy[2][kMsR][kMsMu][kAnMu][kAnPhi][kAnGroups];  // for air, for aerosols
-    // Phase functions between the directions of the anisotropy table and
-    // those of the sphere's quadrature, each row normalised to 1.
-    float kernel[2][kAnDirections][kMsDirections];
-    float quadratureWeight[kMsDirections];  // solid angle over 4 pi
-    float skyIrradiance[kIrrMu][K];
-    ViewRow rows[kRows];
+    // Multiple scattering: the tables' rays, one per altitude and zenith band
+    // of the quadrature; the phase functions (air, aerosols) between the
+    // directions light leaves in and those it arrives from, each row
+    // normalised to 1; the share of isotropic light of unit radiance the
+    // surroundings of a point send back to it (f of Hillaire 2020); the
+    // field of the order being built; and the field of all orders past the
+    // first.
+    Ray tableRays[kMsR][kMsZenith];
+    RaySample tableSamples[kMsR][kMsZenith][kMsSteps];
+    float kernel[kAnDirections][kMsHalf][2];
+    double quadrature[kMsHalf][4];  // direction, and its share of the sphere
+    float transfer[kMsR][K];
+    Field order;
+    Field multiple;
+    // The ground's rays up into the sky, and its irradiance from the sky: by
+    // single scattering, by the order of light before the one being built,
+    // and by everything, in logs.
+    Ray groundRays[kIrrZenith];
+    RaySample groundSamples[kIrrZenith][kIrrSteps];
+    float singleIrradiance[kIrrMu][K];
+    float orderIrradiance[kIrrMu][K];
+    float logSkyIrradiance[kIrrMu][K];
+    // The viewer's rays, and the multiply scattered light they see per
+    // slice of the sun's zenith angle (logs of XYZ in cd/m^2).
+    double rowTheta[kRows];
+    Ray rows[kRows];
     RaySample samples[kRows][kSamples];
+    float viewMultiple[kSunSlices][kRows][kCols][3];
     // The sun.
     float sunZenith;
     float sunAzimuth;
@@ -261,6 +294,20 @@ void MarchRay(double r, double mu, double length, int n, March* m) {
 
 // ---- Look-ups.
 
+// The transmittance table between rows ir and ir + 1 (weight wr of the
+// second) at column coordinate fm.
+inline void TransmittanceBetween(const Atmosphere* a, int ir, float wr, double fm, float* __restrict out) {
+    const int im = fm >= kTxMu - 1 ? kTxMu - 2 : static_cast<int>(fm);
+    const auto wm = static_cast<float>(fm - im);
+    const float* t00 = a->transmittance[ir][im];
+    const float* t01 = a->transmittance[ir][im + 1];
+    const float* t10 = a->transmittance[ir + 1][im];
+    const float* t11 = a->transmittance[ir + 1][im + 1];
+    for (int k = 0; k < K; ++k) {
+        out[k] = (t00[k] * (1.0f - wm) + t01[k] * wm) * (1.0f - wr) + (t10[k] * (1.0f - wm) + t11[k] * wm) * wr;
+    }
+}
+
 void TransmittanceLookup(const Atmosphere* a, double r, double mu, float* __restrict out) {
     const double rho = SafeSqrt(r * r - kRg * kRg);
     if (mu < -rho / r) {
@@ -274,25 +321,21 @@ void TransmittanceLookup(const Atmosphere* a, double r, double mu, float* __rest
     const double fr = Clamp(rho / h, 0.0, 1.0) * (kTxR - 1);
     const double fm = Clamp(xMu, 0.0, 1.0) * (kTxMu - 1);
     const int ir = fr >= kTxR - 1 ? kTxR - 2 : static_cast<int>(fr);
-    const int im = fm >= kTxMu - 1 ? kTxMu - 2 : static_cast<int>(fm);
-    const auto wr = static_cast<float>(fr - ir);
-    const auto wm = static_cast<float>(fm - im);
-    const float* t00 = a->transmittance[ir][im];
-    const float* t01 = a->transmittance[ir][im + 1];
-    const float* t10 = a->transmittance[ir + 1][im];
-    const float* t11 = a->transmittance[ir + 1][im + 1];
-    for (int k = 0; k < K; ++k) {
-        out[k] = (t00[k] * (1.0f - wm) + t01[k] * wm) * (1.0f - wr) + (t10[k] * (1.0f - wm) + t11[k] * wm) * wr;
-    }
+    TransmittanceBetween(a, ir, static_cast<float>(fr - ir), fm, out);
 }
 
-// Row coordinate of the multiple-scattering table for a radius: crowded
+// Row coordinate of the tables of multiple scattering for a radius: crowded
 // near the ground.
 double MultipleRow(double r) { return std::sqrt(Clamp((r - kRg) / (kRt - kRg), 0.0, 1.0)) * (kMsR - 1); }
 
-// Column coordinate of the multiple-scattering table for the cosine of the
-// sun's zenith angle: crowded round the horizon, where twilight fades
-// quickly (u = sign(mu) sqrt(|mu|) in equal steps).
+double MultipleRowRadius(int ir) {
+    const double x = static_cast<double>(ir) / (kMsR - 1);
+    return kRg + std::fmax(x * x * (kRt - kRg), 1.0);
+}
+
+// Column coordinate of those tables for the cosine of the sun's zenith
+// angle: crowded round the horizon, where twilight fades quickly (u =
+// sign(mu) sqrt(|mu|) in equal steps).
 double MultipleColumn(double muS) {
     const double u = muS < 0.0 ? -std::sqrt(std::fmin(-muS, 1.0)) : std::sqrt(std::fmin(muS, 1.0));
     return (u + 1.0) * 0.5 * (kMsMu - 1);
@@ -303,19 +346,6 @@ double MultipleColumnMu(int im) {
     return u < 0.0 ? -u * u : u * u;
 }
 
-struct MultipleAt {
-    int ir;
-    float wr;
-    int im;
-    float wm;
-};
-
-MultipleAt MultiplePlace(int ir, float wr, double muS) {
-    const double fm = MultipleColumn(muS);
-    const int im = fm >= kMsMu - 1 ? kMsMu - 2 : static_cast<int>(fm);
-    return MultipleAt{ir, wr, im, static_cast<float>(fm - im)};
-}
-
 // Index and weight of a value v in [lo, hi] on n equal steps.
 void Place(double v, double lo, double hi, int n, int* i, float* w) {
     const double f = Clamp((v - lo) / (hi - lo), 0.0, 1.0) * (n - 1);
@@ -323,58 +353,64 @@ void Place(double v, double lo, double hi, int n, int* i, float* w) {
     *w = static_cast<float>(f - *i);
 }
 
-void Anisotropy(const Atmosphere* a, int part, const MultipleAt& p, int iv, float wv, int ip, float wp,
-                float out[kAnGroups]) {
-    for (int g = 0; g < kAnGroups; ++g) out[g] = 0.0f;
-    for (int dr = 0; dr < 2; ++dr) {
-        for (int dm = 0; dm < 2; ++dm) {
-            const float w = (dr ? p.wr : 1.0f - p.wr) * (dm ? p.wm : 1.0f - p.wm);
-            const float(*t)[kAnPhi][kAnGroups] = a->anisotropy[part][p.ir + dr][p.im + dm];
-            const float w00 = w * (1.0f - wv) * (1.0f - wp);
-            const float w01 = w * (1.0f - wv) * wp;
-            const float w10 = w * wv * (1.0f - wp);
-            const float w11 = w * wv * wp;
-            for (int g = 0; g < kAnGroups; ++g) {
-                out[g] += w00 * t[iv][ip][g] + w01 * t[iv][ip + 1][g] + w10 * t[iv + 1][ip][g] + w11 * t[iv + 1][ip + 1][g];
-            }
-        }
-    }
+// Where a field is looked up: radius, the sun's zenith cosine, and the
+// zenith cosine and azimuth of the direction the light leaves in.
+struct FieldPlace {
+    int ir;
+    float wr;
+    int im;
+    float wm;
+    int iv;
+    float wv;
+    int ip;
+    float wp;
+};
+
+void PlaceSun(FieldPlace* p, double muS) {
+    const double fm = MultipleColumn(muS);
+    p->im = fm >= kMsMu - 1 ? kMsMu - 2 : static_cast<int>(fm);
+    p->wm = static_cast<float>(fm - p->im);
 }
 
-// Multiply scattered light per unit scattering coefficient of air and of
-// aerosols at a place, leaving in a direction (its zenith cosine's and
-// azimuth's places in the anisotropy table). The further orders keep half
-// the second order's anisotropy: they are more diffuse, yet still brighter
-// along the horizon, where the paths are long.
-void MultipleLookup(const Atmosphere* a, const MultipleAt& p, int iv, float wv, int ip, float wp,
-                    float* __restrict air, float* __restrict aerosols) {
-    float ag[kAnGroups];
-    float mg[kAnGroups];
-    Anisotropy(a, 0, p, iv, wv, ip, wp, ag);
-    Anisotropy(a, 1, p, iv, wv, ip, wp, mg);
-    float ar[K];
-    float am[K];
-    for (int k = 0; k < K; ++k) {
-        ar[k] = ag[k / kAnGroupBands];
-        am[k] = mg[k / kAnGroupBands];
-    }
-    const float w00 = (1.0f - p.wr) * (1.0f - p.wm);
-    const float w01 = (1.0f - p.wr) * p.wm;
-    const float w10 = p.wr * (1.0f - p.wm);
-    const float w11 = p.wr * p.wm;
-    const float* s00 = a->second[p.ir][p.im];
-    const float* s01 = a->second[p.ir][p.im + 1];
-    const float* s10 = a->second[p.ir + 1][p.im];
-    const float* s11 = a->second[p.ir + 1][p.im + 1];
-    const float* f00 = a->further[p.ir][p.im];
-    const float* f01 = a->further[p.ir][p.im + 1];
-    const float* f10 = a->further[p.ir + 1][p.im];
-    const float* f11 = a->further[p.ir + 1][p.im + 1];
-    for (int k = 0; k < K; ++k) {
-        const float second = w00 * s00[k] + w01 * s01[k] + w10 * s10[k] + w11 * s11[k];
-        const float further = w00 * f00[k] + w01 * f01[k] + w10 * f10[k] + w11 * f11[k];
-        air[k] = second * ar[k] + further * (0.5f + 0.5f * ar[k]);
-        aerosols[k] = second * am[k] + further * (0.5f + 0.5f * am[k]);
+// The direction dependence at one point of the tables, between its four
+// nearest directions, added to shape.
+inline void AddShape(const float (*t)[kAnPhi][2][kAnGroups], const FieldPlace& p, const float w[4],
+                     float* __restrict shape) {
+    const float* c00 = t[p.iv][p.ip][0];
+    const float* c01 = c00 + 2 * kAnGroups;
+    const float* c10 = t[p.iv + 1][p.ip][0];
+    const float* c11 = c10 + 2 * kAnGroups;
+    for (int g = 0; g < 2 * kAnGroups; ++g) shape[g] += w[0] * c00[g] + w[1] * c01[g] + w[2] * c10[g] + w[3] * c11[g];
+}
+
+// Multiply scattered light of a field per unit scattering coefficient of air
+// and of aerosols, at a place and leaving in a direction.
+void FieldLookup(const Field& f, const FieldPlace& p, float* __restrict air, float* __restrict aerosols) {
+    const float v[4] = {(1.0f - p.wv) * (1.0f - p.wp), (1.0f - p.wv) * p.wp, p.wv * (1.0f - p.wp), p.wv * p.wp};
+    const float c[4] = {(1.0f - p.wr) * (1.0f - p.wm), (1.0f - p.wr) * p.wm, p.wr * (1.0f - p.wm), p.wr * p.wm};
+    float shape[2 * kAnGroups] = {};
+    float w[4];
+    for (int i = 0; i < 4; ++i) w[i] = c[0] * v[i];
+    AddShape(f.shape[p.ir][p.im], p, w, shape);
+    for (int i = 0; i < 4; ++i) w[i] = c[1] * v[i];
+    AddShape(f.shape[p.ir][p.im + 1], p, w, shape);
+    for (int i = 0; i < 4; ++i) w[i] = c[2] * v[i];
+    AddShape(f.shape[p.ir + 1][p.im], p, w, shape);
+    for (int i = 0; i < 4; ++i) w[i] = c[3] * v[i];
+    AddShape(f.shape[p.ir + 1][p.im + 1], p, w, shape);
+    const float* m00 = f.logMean[p.ir][p.im];
+    const float* m01 = f.logMean[p.ir][p.im + 1];
+    const float* m10 = f.logMean[p.ir + 1][p.im];
+    const float* m11 = f.logMean[p.ir + 1][p.im + 1];
+    float mean[K];
+    for (int k = 0; k < K; ++k) mean[k] = ExpNeg(c[0] * m00[k] + c[1] * m01[k] + c[2] * m10[k] + c[3] * m11[k]);
+    for (int q = 0; q < kAnGroups; ++q) {
+        const float sa = shape[q];
+        const float sm = shape[kAnGroups + q];
+        for (int b = 0; b < kAnGroupBands; ++b) {
+            air[q * kAnGroupBands + b] = mean[q * kAnGroupBands + b] * sa;
+            aerosols[q * kAnGroupBands + b] = mean[q * kAnGroupBands + b] * sm;
+        }
     }
 }
 
@@ -388,28 +424,58 @@ double IrradianceMu(int i) {
     return u * std::fabs(u);
 }
 
-void SkyIrradianceLookup(const Atmosphere* a, double muS, float out[K]) {
+// The entry below muS and the weight of the one above; false below the
+// table, where the sky is dark.
+bool IrradiancePlace(double muS, int* i, float* w) {
     const double lo = IrradianceU(kIrrLowMu);
     const double f = muS < kIrrLowMu ? -1.0 : (IrradianceU(muS) - lo) / (1.0 - lo) * (kIrrMu - 1);
-    if (!(f >= 0.0)) {
+    if (!(f >= 0.0)) return false;
+    const double fc = f > kIrrMu - 1 ? kIrrMu - 1 : f;
+    *i = fc >= kIrrMu - 1 ? kIrrMu - 2 : static_cast<int>(fc);
+    *w = static_cast<float>(fc - *i);
+    return true;
+}
+
+// Interpolated between the entries' logs: in twilight the irradiance falls
+// by a large factor from one entry to the next, and linearly it would be
+// overestimated between them.
+void SkyIrradianceLookup(const Atmosphere* a, double muS, float out[K]) {
+    int i;
+    float w;
+    if (!IrradiancePlace(muS, &i, &w)) {
         for (int k = 0; k < K; ++k) out[k] = 0.0f;
         return;
     }
-    const double fc = f > kIrrMu - 1 ? kIrrMu - 1 : f;
-    const int i = fc >= kIrrMu - 1 ? kIrrMu - 2 : static_cast<int>(fc);
-    const auto w = static_cast<float>(fc - i);
-    for (int k = 0; k < K; ++k) out[k] = a->skyIrradiance[i][k] * (1.0f - w) + a->skyIrradiance[i + 1][k] * w;
+    const float* l0 = a->logSkyIrradiance[i];
+    const float* l1 = a->logSkyIrradiance[i + 1];
+    for (int k = 0; k < K; ++k) out[k] = ExpNeg(l0[k] * (1.0f - w) + l1[k] * w);
+}
+
+// The same of a table kept as it is, for the irradiance of one order.
+void IrradianceLookup(const float table[kIrrMu][K], double muS, float out[K]) {
+    int i;
+    float w;
+    if (!IrradiancePlace(muS, &i, &w)) {
+        for (int k = 0; k < K; ++k) out[k] = 0.0f;
+        return;
+    }
+    for (int k = 0; k < K; ++k) out[k] = table[i][k] * (1.0f - w) + table[i + 1][k] * w;
+}
+
+// Direct sunlight on the ground, relative to the extraterrestrial (its
+// centre's cosine muS), added to out.
+void AddSunOnGround(const Atmosphere* a, double muS, float out[K]) {
+    if (muS <= 0.0) return;
+    float t[K];
+    TransmittanceLookup(a, kRg, muS, t);
+    for (int k = 0; k < K; ++k) out[k] += t[k] * static_cast<float>(muS);
 }
 
 // Irradiance on the ground relative to the extraterrestrial, from the sun
-// (its centre's cosine muS) and the sky.
+// and the sky.
 void GroundIrradiance(const Atmosphere* a, double muS, float out[K]) {
     SkyIrradianceLookup(a, muS, out);
-    if (muS > 0.0) {
-        float t[K];
-        TransmittanceLookup(a, kRg, muS, t);
-        for (int k = 0; k < K; ++k) out[k] += t[k] * static_cast<float>(muS);
-    }
+    AddSunOnGround(a, muS, out);
 }
 
 void ToXYZ(const Atmosphere* a, const float relative[K], double xyz[3]) {
@@ -417,6 +483,107 @@ void ToXYZ(const Atmosphere* a, const float relative[K], double xyz[3]) {
         double s = 0.0;
         for (int k = 0; k < K; ++k) s += a->toXYZ[c][k] * relative[k];
         xyz[c] = s;
+    }
+}
+
+// ---- Rays and what is gathered along them.
+
+// A ray from radius r with zenith cosine mu, to the ground or the top of the
+// atmosphere, in n samples (see MarchRay).
+void BuildRay(const Atmosphere* a, double r, double mu, bool ground, int n, Ray* ray, RaySample* samples) {
+    const double h = std::sqrt(kRt * kRt - kRg * kRg);
+    const double length = ground ? DistanceToGround(r, mu) : DistanceToTop(r, mu);
+    ray->ground = ground;
+    ray->count = length > 0.0 ? n : 0;
+    March m;
+    MarchRay(r, mu, length, ray->count, &m);
+    float t[K];
+    for (int i = 0; i < m.n; ++i) {
+        RaySample& s = samples[i];
+        BandTransmittance(a, m.columns[i], t);
+        const auto dr = static_cast<float>(m.density[i].rayleigh * m.dt[i]);
+        const auto dm = static_cast<float>(m.density[i].mie * m.dt[i]);
+        for (int k = 0; k < K; ++k) {
+            s.rayleigh[k] = t[k] * a->rayleigh[k] * dr;
+            s.mie[k] = t[k] * a->mieScattering[k] * dm;
+        }
+        const double ri = m.r[i];
+        s.r = ri;
+        s.rr = ri * ri;
+        s.a = r / ri;
+        s.b = m.t[i] / ri;
+        const double rho = SafeSqrt(ri * ri - kRg * kRg);
+        s.horizonMu = -rho / ri;
+        s.txDMin = kRt - ri;
+        s.txDScale = (kTxMu - 1) / (rho + h - s.txDMin);
+        const double fr = Clamp(rho / h, 0.0, 1.0) * (kTxR - 1);
+        s.txRow = fr >= kTxR - 1 ? kTxR - 2 : static_cast<int>(fr);
+        s.txW = static_cast<float>(fr - s.txRow);
+        const double fm = MultipleRow(ri);
+        s.msRow = fm >= kMsR - 1 ? kMsR - 2 : static_cast<int>(fm);
+        s.msW = static_cast<float>(fm - s.msRow);
+        Place((r * mu + m.t[i]) / ri, -1.0, 1.0, kAnMu, &s.anMu, &s.anMuW);
+    }
+    ray->groundA = r / kRg;
+    ray->groundB = length / kRg;
+    if (ground) {
+        Columns c = m.n > 0 ? m.columns[m.n - 1] : Columns{};
+        if (m.n > 0) AddColumns(&c, m.density[m.n - 1], DensityAtRadius(kRg), m.r[m.n - 1], kRg, length - m.t[m.n - 1]);
+        BandTransmittance(a, c, ray->groundT);
+    }
+}
+
+// Transmittance from a sample to the sun, whose zenith cosine there is muS;
+// false where the planet hides the sun.
+inline bool SunTransmittance(const Atmosphere* a, const RaySample& s, double muS, float* __restrict t) {
+    if (muS < s.horizonMu) return false;
+    const double d = -s.r * muS + SafeSqrt(s.rr * (muS * muS - 1.0) + kRt * kRt);
+    TransmittanceBetween(a, s.txRow, s.txW, Clamp((d - s.txDMin) * s.txDScale, 0.0, kTxMu - 1), t);
+    return true;
+}
+
+// Sunlight scattered once along a ray towards its start, per band and
+// relative to the extraterrestrial irradiance, by air and by aerosols (their
+// phase functions still to be applied). muS0 is the sun's zenith cosine at
+// the ray's start, nu the cosine of the angle between the ray and the sun.
+void SingleAlong(const Atmosphere* a, const Ray& ray, const RaySample* samples, double muS0, double nu,
+                 float* __restrict sr, float* __restrict sm) {
+    for (int k = 0; k < K; ++k) sr[k] = sm[k] = 0.0f;
+    float t[K];
+    for (int i = 0; i < ray.count; ++i) {
+        const RaySample& s = samples[i];
+        if (!SunTransmittance(a, s, s.a * muS0 + s.b * nu, t)) continue;
+        for (int k = 0; k < K; ++k) {
+            sr[k] += s.rayleigh[k] * t[k];
+            sm[k] += s.mie[k] * t[k];
+        }
+    }
+}
+
+// The light of a field scattered along a ray towards its start, added to
+// out. Its azimuth from the sun's (place ip, wp) is taken as at the ray's
+// start all along it. The field changes slowly along a ray: it is looked up
+// at the middle of each pair of samples and used for both.
+void MultipleAlong(const Field& f, const Ray& ray, const RaySample* samples, double muS0, double nu, int ip, float wp,
+                   float* __restrict out) {
+    float air[K];
+    float aerosols[K];
+    FieldPlace p{0, 0.0f, 0, 0.0f, 0, 0.0f, ip, wp};
+    for (int i = 0; i < ray.count; i += 2) {
+        const RaySample& s = samples[i];
+        const int last = i + 1 < ray.count ? i + 1 : i;
+        const RaySample& next = samples[last];
+        const float wr = 0.5f * (s.msRow + s.msW + next.msRow + next.msW);
+        p.ir = std::min(static_cast<int>(wr), kMsR - 2);
+        p.wr = wr - p.ir;
+        const float wv = 0.5f * (s.anMu + s.anMuW + next.anMu + next.anMuW);
+        p.iv = std::min(static_cast<int>(wv), kAnMu - 2);
+        p.wv = wv - p.iv;
+        PlaceSun(&p, 0.5 * ((s.a + next.a) * muS0 + (s.b + next.b) * nu));
+        FieldLookup(f, p, air, aerosols);
+        for (int j = i; j <= last; ++j) {
+            for (int k = 0; k < K; ++k) out[k] += samples[j].rayleigh[k] * air[k] + samples[j].mie[k] * aerosols[k];
+        }
     }
 }
 
@@ -463,85 +630,8 @@ void BuildTransmittance(Atmosphere* a) {
     }
 }
 
-// Single scattering of sunlight and multiple scattering (from the table,
-// once built) along a ray, per band, relative to the extraterrestrial
-// irradiance: air's and aerosols' parts without their phase functions, and
-// what the ground at the ray's end sends back towards its start.
-struct Scattered {
-    float rayleigh[K];
-    float mie[K];
-    float multiple[K];
-    float ground[K];
-    float scattering[K];  // scattering coefficient times transmittance, summed along the ray
-};
-
-void ScatterAlong(const Atmosphere* a, double r, double mu, double muS, double nu, int steps, bool withMultiple,
-                  Scattered* out) {
-    std::memset(out, 0, sizeof *out);
-    const bool ground = HitsGround(r, mu);
-    const double length = ground ? DistanceToGround(r, mu) : DistanceToTop(r, mu);
-    March m;
-    MarchRay(r, mu, length, steps, &m);
-    float t[K];
-    float sunT[K];
-    float msR[K] = {};
-    float msM[K] = {};
-    // The azimuth from the sun's, taken as at the ray's start all along it.
-    const double sinProduct = SafeSqrt((1.0 - mu * mu) * (1.0 - muS * muS));
-    const double cosPhi = sinProduct > 1e-9 ? Clamp((nu - mu * muS) / sinProduct, -1.0, 1.0) : 1.0;
-    int ip;
-    float wp;
-    Place(std::acos(cosPhi), 0.0, kPi, kAnPhi, &ip, &wp);
-    for (int i = 0; i < m.n; ++i) {
-        BandTransmittance(a, m.columns[i], t);
-        const double muSi = (r * muS + m.t[i] * nu) / m.r[i];
-        TransmittanceLookup(a, m.r[i], muSi, sunT);
-        const auto dr = static_cast<float>(m.density[i].rayleigh * m.dt[i]);
-        const auto dm = static_cast<float>(m.density[i].mie * m.dt[i]);
-        if (withMultiple) {
-            const double fr = MultipleRow(m.r[i]);
-            const int ir = fr >= kMsR - 1 ? kMsR - 2 : static_cast<int>(fr);
-            const MultipleAt p = MultiplePlace(ir, static_cast<float>(fr - ir), muSi);
-            int iv;
-            float wv;
-            Place((r * mu + m.t[i]) / m.r[i], -1.0, 1.0, kAnMu, &iv, &wv);
-            MultipleLookup(a, p, iv, wv, ip, wp, msR, msM);
-        }
-        for (int k = 0; k < K; ++k) {
-            out->rayleigh[k] += t[k] * a->rayleigh[k] * dr * sunT[k];
-            out->mie[k] += t[k] * a->mieScattering[k] * dm * sunT[k];
-            const float scattering = t[k] * (a->rayleigh[k] * dr + a->mieScattering[k] * dm);
-            out->multiple[k] += t[k] * (a->rayleigh[k] * dr * msR[k] + a->mieScattering[k] * dm * msM[k]);
-            out->scattering[k] += scattering;
-        }
-    }
-    if (ground) {
-        const double muG = (r * muS + length * nu) / kRg;
-        Columns c = m.n > 0 ? m.columns[m.n - 1] : Columns{};
-        if (m.n > 0) AddColumns(&c, m.density[m.n - 1], DensityAtRadius(kRg), m.r[m.n - 1], kRg, length - m.t[m.n - 1]);
-        BandTransmittance(a, c, t);
-        float e[K];
-        if (withMultiple) {
-            GroundIrradiance(a, muG, e);
-        } else {
-            for (int k = 0; k < K; ++k) e[k] = 0.0f;
-            if (muG > 0.0) {
-                TransmittanceLookup(a, kRg, muG, sunT);
-                for (int k = 0; k < K; ++k) e[k] = sunT[k] * static_cast<float>(muG);
-            }
-        }
-        const auto lambert = static_cast<float>(a->albedo / kPi);
-        for (int k = 0; k < K; ++k) {
-            out->ground[k] = t[k] * lambert * e[k];
-            // Isotropic light of radiance L gives the ground an irradiance of
-            // pi L, which it sends back as a radiance of albedo x L.
-            out->scattering[k] += t[k] * a->albedo;
-        }
-    }
-}
-
-// The directions of the sphere's quadrature and of the anisotropy table, in
-// a frame with y up and the sun in the x-y plane. The quadrature's zenith
+// The directions of the sphere's quadrature and of the tables of directions,
+// in a frame with y up and the sun in the x-y plane. The quadrature's zenith
 // bands are equal in u, where mu = u |u|: narrow round the horizon, where
 // the light arriving changes fastest; then equal in azimuth over a whole
 // turn, from the sun's. Returns the direction's share of the sphere.
@@ -568,151 +658,337 @@ void AnisotropyDirection(int i, double v[3]) {
     v[2] = s * std::sin(phi);
 }
 
+// The light arriving from a direction and from its mirror image across the
+// sun's plane is the same: the kernel adds the two, over the half of the
+// quadrature on one side (azimuths 0 to pi).
+int HalfIndex(int iz, int ia) { return iz * kMsAzimuth + ia; }
+
 void BuildKernels(Atmosphere* a) {
-    for (int i = 0; i < kMsDirections; ++i) {
-        double w[3];
-        a->quadratureWeight[i] = static_cast<float>(QuadratureDirection(i, w));
+    for (int iz = 0; iz < kMsZenith; ++iz) {
+        for (int ia = 0; ia < kMsAzimuth; ++ia) {
+            double* q = a->quadrature[HalfIndex(iz, ia)];
+            q[3] = QuadratureDirection(iz * 2 * kMsAzimuth + ia, q);
+        }
     }
     for (int o = 0; o < kAnDirections; ++o) {
         double v[3];
         AnisotropyDirection(o, v);
         double sums[2] = {};
+        double k[kMsHalf][2] = {};
         for (int i = 0; i < kMsDirections; ++i) {
             double w[3];
             const double weight = QuadratureDirection(i, w);
             const double c = v[0] * w[0] + v[1] * w[1] + v[2] * w[2];
-            a->kernel[0][o][i] = static_cast<float>(AtmosphereRayleighPhase(c) * weight);
-            a->kernel[1][o][i] = static_cast<float>(AtmosphereMiePhase(c) * weight);
-            sums[0] += a->kernel[0][o][i];
-            sums[1] += a->kernel[1][o][i];
+            const int iz = i / (2 * kMsAzimuth);
+            const int ia = i % (2 * kMsAzimuth);
+            const int h = HalfIndex(iz, ia < kMsAzimuth ? ia : 2 * kMsAzimuth - 1 - ia);
+            const double kr = AtmosphereRayleighPhase(c) * weight;
+            const double km = AtmosphereMiePhase(c) * weight;
+            k[h][0] += kr;
+            k[h][1] += km;
+            sums[0] += kr;
+            sums[1] += km;
         }
         // Normalised, so that the coarse quadrature neither gains nor loses light.
-        for (int part = 0; part < 2; ++part) {
-            for (int i = 0; i < kMsDirections; ++i) {
-                a->kernel[part][o][i] = static_cast<float>(a->kernel[part][o][i] / sums[part]);
-            }
+        for (int h = 0; h < kMsHalf; ++h) {
+            for (int part = 0; part < 2; ++part) a->kernel[o][h][part] = static_cast<float>(k[h][part] / sums[part]);
         }
     }
 }
 
-// Multiple scattering after Hillaire 2020: the light scattered twice, the
-// second time isotropically, from every direction round a point, and the
-// further orders as a geometric series of the fraction f of isotropic light
-// the surroundings scatter back. The second order's dependence on the
-// direction it leaves in (the phase functions applied to the light arriving
-// from every direction) is kept as a factor for air and one for aerosols.
-void BuildMultiple(Atmosphere* a) {
-    BuildKernels(a);
-    float incoming[kMsDirections][kAnGroups];
+// The tables' rays, and what the surroundings of each point send back of
+// isotropic light of unit radiance: what air and aerosols scatter along
+// every ray, and what the ground reflects (isotropic light of radiance L
+// gives it an irradiance of pi L, which it sends back as a radiance of albedo
+// times L).
+void BuildTableRays(Atmosphere* a) {
     for (int ir = 0; ir < kMsR; ++ir) {
-        const double x = static_cast<double>(ir) / (kMsR - 1);
-        const double r = kRg + std::fmax(x * x * (kRt - kRg), 1.0);
-        for (int im = 0; im < kMsMu; ++im) {
-            const double muS = MultipleColumnMu(im);
-            const double sinS = SafeSqrt(1.0 - muS * muS);
-            double second[K] = {};
-            double fraction[K] = {};
-            double mean[kAnGroups] = {};
-            for (int iz = 0; iz < kMsZenith; ++iz) {
-                for (int ia = 0; ia < kMsAzimuth; ++ia) {
-                    double w[3];
-                    const int index = iz * 2 * kMsAzimuth + ia;
-                    // Twice: the mirror image across the sun's plane sees the same.
-                    const double weight = 2.0 * QuadratureDirection(index, w);
-                    const double nu = w[0] * sinS + w[1] * muS;
-                    Scattered s;
-                    ScatterAlong(a, r, w[1], muS, nu, kMsSteps, false, &s);
-                    const auto pr = static_cast<float>(AtmosphereRayleighPhase(nu));
-                    const auto pm = static_cast<float>(AtmosphereMiePhase(nu));
-                    float* in = incoming[index];
-                    for (int g = 0; g < kAnGroups; ++g) in[g] = 0.0f;
-                    for (int k = 0; k < K; ++k) {
-                        const float l = pr * s.rayleigh[k] + pm * s.mie[k] + s.ground[k];
-                        second[k] += l * weight;
-                        fraction[k] += s.scattering[k] * weight;
-                        in[k / kAnGroupBands] += l;
-                    }
-                    for (int g = 0; g < kAnGroups; ++g) {
-                        incoming[iz * 2 * kMsAzimuth + 2 * kMsAzimuth - 1 - ia][g] = in[g];
-                        mean[g] += in[g] * weight;
-                    }
-                }
-            }
-            // The weights are shares of the sphere: the isotropic phase
-            // function's 1 / (4 pi) times the solid angle.
+        const double r = MultipleRowRadius(ir);
+        double transfer[K] = {};
+        for (int iz = 0; iz < kMsZenith; ++iz) {
+            double w[3];
+            // A whole zenith band: its share of the sphere times the azimuths.
+            const double weight = QuadratureDirection(iz * 2 * kMsAzimuth, w) * 2 * kMsAzimuth;
+            Ray& ray = a->tableRays[ir][iz];
+            RaySample* samples = a->tableSamples[ir][iz];
+            BuildRay(a, r, w[1], HitsGround(r, w[1]), kMsSteps, &ray, samples);
             for (int k = 0; k < K; ++k) {
-                const double f = std::fmin(fraction[k], 0.99);
-                a->second[ir][im][k] = static_cast<float>(second[k]);
-                a->further[ir][im][k] = static_cast<float>(second[k] * f / (1.0 - f));
-            }
-            for (int part = 0; part < 2; ++part) {
-                for (int o = 0; o < kAnDirections; ++o) {
-                    float j[kAnGroups] = {};
-                    for (int i = 0; i < kMsDirections; ++i) {
-                        for (int g = 0; g < kAnGroups; ++g) j[g] += a->kernel[part][o][i] * incoming[i][g];
-                    }
-                    float* dest = a->anisotropy[part][ir][im][o / kAnPhi][o % kAnPhi];
-                    for (int g = 0; g < kAnGroups; ++g) dest[g] = mean[g] > 0.0 ? static_cast<float>(j[g] / mean[g]) : 1.0f;
-                }
+                double s = ray.ground ? ray.groundT[k] * a->albedo : 0.0;
+                for (int i = 0; i < ray.count; ++i) s += samples[i].rayleigh[k] + samples[i].mie[k];
+                transfer[k] += s * weight;
             }
         }
+        for (int k = 0; k < K; ++k) a->transfer[ir][k] = static_cast<float>(std::fmin(transfer[k], 0.99));
     }
 }
 
-// The sky's irradiance on the ground: its radiance over the upper
-// hemisphere, weighted by the cosine. Zenith bands are equal in sqrt(mu),
-// narrow along the horizon. The weights of each phase function are scaled to
-// give its cosine-weighted integral over the hemisphere as a far finer grid
-// does, which keeps the aerosols' narrow forward peak from being missed or
-// counted twice.
-void BuildSkyIrradiance(Atmosphere* a) {
+// The ground's rays up into the sky: zenith bands equal in sqrt(mu), narrow
+// along the horizon.
+double GroundRayMu(int iz) {
+    const double u = (iz + 0.5) / kIrrZenith;
+    return u * u;
+}
+
+void BuildGroundRays(Atmosphere* a) {
+    for (int iz = 0; iz < kIrrZenith; ++iz) {
+        BuildRay(a, kRg, GroundRayMu(iz), false, kIrrSteps, &a->groundRays[iz], a->groundSamples[iz]);
+    }
+}
+
+// The irradiance on the ground, relative to the extraterrestrial, from the
+// sky's light: of a field along the ground's rays, or (null) of sunlight
+// scattered once. Over the upper hemisphere, cosine weighted; for single
+// scattering the weights of each phase function are scaled to give its
+// cosine-weighted integral over the hemisphere as a far finer grid does,
+// which keeps the aerosols' narrow forward peak from being missed or counted
+// twice.
+void BuildIrradiance(const Atmosphere* a, const Field* field, float out[kIrrMu][K]) {
     for (int i = 0; i < kIrrMu; ++i) {
         const double muS = IrradianceMu(i);
         const double sinS = SafeSqrt(1.0 - muS * muS);
         double coarse[2] = {};
-        double er[K] = {};
-        double em[K] = {};
-        double e[K] = {};
+        float er[K] = {};
+        float em[K] = {};
+        float e[K] = {};
+        float sr[K];
+        float sm[K];
         for (int iz = 0; iz < kIrrZenith; ++iz) {
             const double u = (iz + 0.5) / kIrrZenith;
-            const double mu = u * u;
+            const double mu = GroundRayMu(iz);
             const double sinT = SafeSqrt(1.0 - mu * mu);
             for (int ia = 0; ia < kIrrAzimuth; ++ia) {
                 const double phi = kPi * (ia + 0.5) / kIrrAzimuth;
                 const double weight = mu * (2.0 * u / kIrrZenith) * (kPi / kIrrAzimuth);
                 const double nu = mu * muS + sinT * sinS * std::cos(phi);
+                if (field != nullptr) {
+                    int ip;
+                    float wp;
+                    Place(phi, 0.0, kPi, kAnPhi, &ip, &wp);
+                    float l[K] = {};
+                    MultipleAlong(*field, a->groundRays[iz], a->groundSamples[iz], muS, nu, ip, wp, l);
+                    for (int k = 0; k < K; ++k) e[k] += static_cast<float>(weight) * l[k];
+                    continue;
+                }
                 const double pr = AtmosphereRayleighPhase(nu);
                 const double pm = AtmosphereMiePhase(nu);
                 coarse[0] += pr * weight;
                 coarse[1] += pm * weight;
-                Scattered s;
-                ScatterAlong(a, kRg, mu, muS, nu, kIrrSteps, true, &s);
+                SingleAlong(a, a->groundRays[iz], a->groundSamples[iz], muS, nu, sr, sm);
                 for (int k = 0; k < K; ++k) {
-                    er[k] += pr * s.rayleigh[k] * weight;
-                    em[k] += pm * s.mie[k] * weight;
-                    e[k] += s.multiple[k] * weight;
+                    er[k] += static_cast<float>(pr * weight) * sr[k];
+                    em[k] += static_cast<float>(pm * weight) * sm[k];
                 }
             }
         }
-        double fine[2] = {};
-        constexpr int kFine = 8;
-        for (int iz = 0; iz < kIrrZenith * kFine; ++iz) {
-            const double u = (iz + 0.5) / (kIrrZenith * kFine);
-            const double mu = u * u;
-            const double sinT = SafeSqrt(1.0 - mu * mu);
-            for (int ia = 0; ia < kIrrAzimuth * kFine; ++ia) {
-                const double phi = kPi * (ia + 0.5) / (kIrrAzimuth * kFine);
-                const double weight = mu * (2.0 * u / (kIrrZenith * kFine)) * (kPi / (kIrrAzimuth * kFine));
-                const double nu = mu * muS + sinT * sinS * std::cos(phi);
-                fine[0] += AtmosphereRayleighPhase(nu) * weight;
-                fine[1] += AtmosphereMiePhase(nu) * weight;
+        double scaleR = 1.0;
+        double scaleM = 1.0;
+        if (field == nullptr) {
+            double fine[2] = {};
+            constexpr int kFine = 8;
+            for (int iz = 0; iz < kIrrZenith * kFine; ++iz) {
+                const double u = (iz + 0.5) / (kIrrZenith * kFine);
+                const double mu = u * u;
+                const double sinT = SafeSqrt(1.0 - mu * mu);
+                for (int ia = 0; ia < kIrrAzimuth * kFine; ++ia) {
+                    const double phi = kPi * (ia + 0.5) / (kIrrAzimuth * kFine);
+                    const double weight = mu * (2.0 * u / (kIrrZenith * kFine)) * (kPi / (kIrrAzimuth * kFine));
+                    const double nu = mu * muS + sinT * sinS * std::cos(phi);
+                    fine[0] += AtmosphereRayleighPhase(nu) * weight;
+                    fine[1] += AtmosphereMiePhase(nu) * weight;
+                }
+            }
+            scaleR = coarse[0] > 0.0 ? fine[0] / coarse[0] : 1.0;
+            scaleM = coarse[1] > 0.0 ? fine[1] / coarse[1] : 1.0;
+        }
+        // Over a whole turn by symmetry.
+        for (int k = 0; k < K; ++k) out[i][k] = static_cast<float>(2.0 * (e[k] + er[k] * scaleR + em[k] * scaleM));
+    }
+}
+
+// Multiple scattering, order by order. The light of each order arriving at
+// a point from every direction is what the order before scattered along
+// the ray from that direction (for the first, sunlight), with the ground at
+// the ray's end lit by the order before's light (for the first, the sun);
+// its mean over the directions and, through the phase functions, its
+// dependence on the direction it is scattered into make the next order's
+// field. Orders 2 to 4 are built so, each from the one before; the further
+// orders are a geometric series of the fourth with the ratio f of
+// Hillaire 2020 ("A Scalable and Production Ready Sky and Atmosphere
+// Rendering Technique"), by then a fair measure of how much of each order
+// the next one returns. Isotropic scattering of every order past the first,
+// as Hillaire assumes, makes the sky too bright overhead and too dark along
+// the horizon, where the light of further orders comes from.
+
+// One point's field, before it is stored: the mean per band and the
+// direction dependence per group, both still summed over the directions.
+struct PointField {
+    double mean[K];
+    double group[kAnGroups];
+    float directed[kAnDirections][2][kAnGroups];
+};
+
+// The light of the given order (1: single scattering; past it, of the
+// field `from`, with the ground lit by orderIrradiance) arriving at point
+// (ir, im) from every direction of the quadrature, scattered into the
+// directions of the tables.
+void GatherPoint(const Atmosphere* a, int ir, int im, const Field* from, PointField* out) {
+    const double muS = MultipleColumnMu(im);
+    const double sinS = SafeSqrt(1.0 - muS * muS);
+    const auto lambert = static_cast<float>(a->albedo / kPi);
+    alignas(16) float in[kMsHalf][kAnGroups];
+    for (int k = 0; k < K; ++k) out->mean[k] = 0.0;
+    float sr[K];
+    float sm[K];
+    for (int iz = 0; iz < kMsZenith; ++iz) {
+        const Ray& ray = a->tableRays[ir][iz];
+        const RaySample* samples = a->tableSamples[ir][iz];
+        for (int ia = 0; ia < kMsAzimuth; ++ia) {
+            const double* w = a->quadrature[HalfIndex(iz, ia)];
+            // Twice: the mirror image across the sun's plane sees the same.
+            const double weight = 2.0 * w[3];
+            const double nu = w[0] * sinS + w[1] * muS;
+            const double muG = ray.groundA * muS + ray.groundB * nu;
+            float l[K] = {};
+            float e[K] = {};
+            if (from == nullptr) {
+                SingleAlong(a, ray, samples, muS, nu, sr, sm);
+                const auto pr = static_cast<float>(AtmosphereRayleighPhase(nu));
+                const auto pm = static_cast<float>(AtmosphereMiePhase(nu));
+                for (int k = 0; k < K; ++k) l[k] = pr * sr[k] + pm * sm[k];
+                if (ray.ground) AddSunOnGround(a, muG, e);
+            } else {
+                int ip;
+                float wp;
+                Place(kPi * (ia + 0.5) / kMsAzimuth, 0.0, kPi, kAnPhi, &ip, &wp);
+                MultipleAlong(*from, ray, samples, muS, nu, ip, wp, l);
+                if (ray.ground) IrradianceLookup(a->orderIrradiance, muG, e);
+            }
+            if (ray.ground) {
+                for (int k = 0; k < K; ++k) l[k] += ray.groundT[k] * lambert * e[k];
+            }
+            for (int k = 0; k < K; ++k) out->mean[k] += l[k] * weight;
+            float* g = in[HalfIndex(iz, ia)];
+            for (int q = 0; q < kAnGroups; ++q) {
+                float sum = 0.0f;
+                for (int b = 0; b < kAnGroupBands; ++b) sum += l[q * kAnGroupBands + b];
+                g[q] = sum;
             }
         }
-        const double scaleR = coarse[0] > 0.0 ? fine[0] / coarse[0] : 1.0;
-        const double scaleM = coarse[1] > 0.0 ? fine[1] / coarse[1] : 1.0;
-        // Over a whole turn by symmetry.
+    }
+    for (int q = 0; q < kAnGroups; ++q) out->group[q] = 0.0;
+    for (int k = 0; k < K; ++k) out->group[k / kAnGroupBands] += out->mean[k];
+    for (int o = 0; o < kAnDirections; ++o) {
+        float jr[kAnGroups] = {};
+        float jm[kAnGroups] = {};
+        const float(*kernel)[2] = a->kernel[o];
+        for (int h = 0; h < kMsHalf; ++h) {
+            const float kr = kernel[h][0];
+            const float km = kernel[h][1];
+            for (int q = 0; q < kAnGroups; ++q) {
+                jr[q] += kr * in[h][q];
+                jm[q] += km * in[h][q];
+            }
+        }
+        for (int q = 0; q < kAnGroups; ++q) {
+            out->directed[o][0][q] = jr[q];
+            out->directed[o][1][q] = jm[q];
+        }
+    }
+}
+
+void StorePoint(Field* f, int ir, int im, const PointField& p) {
+    for (int k = 0; k < K; ++k) {
+        // Below 1e-30 the light is none; the mean of a radiance relative to
+        // the extraterrestrial irradiance never reaches 1 sr^-1.
+        f->logMean[ir][im][k] = static_cast<float>(std::log(Clamp(p.mean[k], 1e-30, 1.0)));
+    }
+    for (int o = 0; o < kAnDirections; ++o) {
+        float* dest = f->shape[ir][im][o / kAnPhi][o % kAnPhi][0];
+        for (int part = 0; part < 2; ++part) {
+            for (int q = 0; q < kAnGroups; ++q) {
+                dest[part * kAnGroups + q] =
+                    p.group[q] > 0.0 ? static_cast<float>(p.directed[o][part][q] / p.group[q]) : 1.0f;
+            }
+        }
+    }
+}
+
+// A stored point's field back in the form GatherPoint gives.
+void LoadPoint(const Field& f, int ir, int im, PointField* p) {
+    for (int k = 0; k < K; ++k) p->mean[k] = f.logMean[ir][im][k] > -69.0f ? std::exp(f.logMean[ir][im][k]) : 0.0;
+    for (int q = 0; q < kAnGroups; ++q) p->group[q] = 0.0;
+    for (int k = 0; k < K; ++k) p->group[k / kAnGroupBands] += p->mean[k];
+    for (int o = 0; o < kAnDirections; ++o) {
+        const float* shape = f.shape[ir][im][o / kAnPhi][o % kAnPhi][0];
+        for (int part = 0; part < 2; ++part) {
+            for (int q = 0; q < kAnGroups; ++q) {
+                p->directed[o][part][q] = static_cast<float>(shape[part * kAnGroups + q] * p->group[q]);
+            }
+        }
+    }
+}
+
+void BuildMultiple(Atmosphere* a) {
+    BuildKernels(a);
+    BuildTableRays(a);
+    BuildGroundRays(a);
+    PointField p;
+    // The second order, from single scattering.
+    for (int ir = 0; ir < kMsR; ++ir) {
+        for (int im = 0; im < kMsMu; ++im) {
+            GatherPoint(a, ir, im, nullptr, &p);
+            StorePoint(&a->multiple, ir, im, p);
+        }
+    }
+    BuildIrradiance(a, nullptr, a->singleIrradiance);
+    std::memcpy(a->orderIrradiance, a->singleIrradiance, sizeof a->orderIrradiance);
+    // The third, from the second.
+    for (int ir = 0; ir < kMsR; ++ir) {
+        for (int im = 0; im < kMsMu; ++im) {
+            GatherPoint(a, ir, im, &a->multiple, &p);
+            StorePoint(&a->order, ir, im, p);
+        }
+    }
+    BuildIrradiance(a, &a->multiple, a->orderIrradiance);
+    // The fourth from the third, and with it the rest; all of them summed
+    // where the second was.
+    PointField second;
+    PointField third;
+    for (int ir = 0; ir < kMsR; ++ir) {
+        for (int im = 0; im < kMsMu; ++im) {
+            GatherPoint(a, ir, im, &a->order, &p);
+            LoadPoint(a->multiple, ir, im, &second);
+            LoadPoint(a->order, ir, im, &third);
+            double rest[kAnGroups] = {};
+            for (int k = 0; k < K; ++k) {
+                const double further = p.mean[k] / (1.0 - a->transfer[ir][k]);
+                rest[k / kAnGroupBands] += further;
+                p.mean[k] = second.mean[k] + third.mean[k] + further;
+            }
+            for (int q = 0; q < kAnGroups; ++q) {
+                const double scale = p.group[q] > 0.0 ? rest[q] / p.group[q] : 0.0;
+                for (int o = 0; o < kAnDirections; ++o) {
+                    for (int part = 0; part < 2; ++part) {
+                        p.directed[o][part][q] = static_cast<float>(
+                            second.directed[o][part][q] + third.directed[o][part][q] + p.directed[o][part][q] * scale);
+                    }
+                }
+                p.group[q] = second.group[q] + third.group[q] + rest[q];
+            }
+            StorePoint(&a->multiple, ir, im, p);
+        }
+    }
+}
+
+// The sky's irradiance on the ground: single scattering and the field of
+// every further order.
+void BuildSkyIrradiance(Atmosphere* a) {
+    float e[kIrrMu][K];
+    BuildIrradiance(a, &a->multiple, e);
+    for (int i = 0; i < kIrrMu; ++i) {
         for (int k = 0; k < K; ++k) {
-            a->skyIrradiance[i][k] = static_cast<float>(2.0 * (e[k] + er[k] * scaleR + em[k] * scaleM));
+            a->logSkyIrradiance[i][k] =
+                static_cast<float>(std::log(Clamp(e[i][k] + a->singleIrradiance[i][k], 1e-30, 1.0)));
         }
     }
 }
@@ -727,130 +1003,92 @@ double RowTheta(const Atmosphere* a, int j) {
     return a->thetaHorizon + (kPi - a->thetaHorizon) * u * u;
 }
 
-// The viewer's rays: where each sample is and how much of what it scatters
-// reaches the viewer.
+// The viewer's rays. Of the horizon's two rows the one above passes the
+// ground, the one below grazes it.
 void BuildRows(Atmosphere* a) {
-    const double r0 = a->r0;
-    const double h = std::sqrt(kRt * kRt - kRg * kRg);
     for (int j = 0; j < kRows; ++j) {
-        ViewRow& row = a->rows[j];
-        row.theta = RowTheta(a, j);
-        const double mu = std::cos(row.theta);
-        // The horizon's two rows: the one above passes the ground, the one
-        // below grazes it.
-        row.ground = j >= kUpRows;
-        const double length = row.ground ? DistanceToGround(r0, mu) : DistanceToTop(r0, mu);
-        row.count = length > 0.0 ? kSamples : 0;
-        March m;
-        MarchRay(r0, mu, length, row.count, &m);
-        float t[K];
-        for (int i = 0; i < m.n; ++i) {
-            RaySample& s = a->samples[j][i];
-            BandTransmittance(a, m.columns[i], t);
-            const auto dr = static_cast<float>(m.density[i].rayleigh * m.dt[i]);
-            const auto dm = static_cast<float>(m.density[i].mie * m.dt[i]);
-            for (int k = 0; k < K; ++k) {
-                s.rayleigh[k] = t[k] * a->rayleigh[k] * dr;
-                s.mie[k] = t[k] * a->mieScattering[k] * dm;
+        a->rowTheta[j] = RowTheta(a, j);
+        BuildRay(a, a->r0, std::cos(a->rowTheta[j]), j >= kUpRows, kSamples, &a->rows[j], a->samples[j]);
+    }
+}
+
+// Slices of the sun's zenith cosine, equal in u, where mu = u |u|: crowded
+// round the horizon, where twilight fades quickly.
+double SliceLowU() { return -std::sqrt(-std::cos(kAtmosphereMaxSunZenith * kDegToRad)); }
+
+double SliceMu(int n) {
+    const double lo = SliceLowU();
+    const double u = lo + (1.0 - lo) * n / (kSunSlices - 1);
+    return u * std::fabs(u);
+}
+
+void BuildViewMultiple(Atmosphere* a) {
+    for (int n = 0; n < kSunSlices; ++n) {
+        const double muS = SliceMu(n);
+        const double sinS = SafeSqrt(1.0 - muS * muS);
+        for (int j = 0; j < kRows; ++j) {
+            const double ct = std::cos(a->rowTheta[j]);
+            const double st = std::sin(a->rowTheta[j]);
+            for (int c = 0; c < kCols; ++c) {
+                const double dphi = kPi * c / (kCols - 1);
+                int ip;
+                float wp;
+                Place(dphi, 0.0, kPi, kAnPhi, &ip, &wp);
+                float l[K] = {};
+                MultipleAlong(a->multiple, a->rows[j], a->samples[j], muS, ct * muS + st * sinS * std::cos(dphi), ip,
+                              wp, l);
+                double xyz[3];
+                ToXYZ(a, l, xyz);
+                for (int ch = 0; ch < 3; ++ch) {
+                    a->viewMultiple[n][j][c][ch] = static_cast<float>(std::log(Clamp(xyz[ch], 1e-30, 1e30)));
+                }
             }
-            const double r = m.r[i];
-            s.r = r;
-            s.rr = r * r;
-            s.a = r0 / r;
-            s.b = m.t[i] / r;
-            const double rho = SafeSqrt(r * r - kRg * kRg);
-            s.horizonMu = -rho / r;
-            s.txDMin = kRt - r;
-            s.txDScale = (kTxMu - 1) / (rho + h - s.txDMin);
-            const double fr = Clamp(rho / h, 0.0, 1.0) * (kTxR - 1);
-            s.txRow = fr >= kTxR - 1 ? kTxR - 2 : static_cast<int>(fr);
-            s.txW = static_cast<float>(fr - s.txRow);
-            const double fm = MultipleRow(r);
-            s.msRow = fm >= kMsR - 1 ? kMsR - 2 : static_cast<int>(fm);
-            s.msW = static_cast<float>(fm - s.msRow);
-            Place((r0 * mu + m.t[i]) / r, -1.0, 1.0, kAnMu, &s.anMu, &s.anMuW);
-        }
-        if (row.ground) {
-            row.groundA = r0 / kRg;
-            row.groundB = length / kRg;
-            Columns c = m.n > 0 ? m.columns[m.n - 1] : Columns{};
-            if (m.n > 0) AddColumns(&c, m.density[m.n - 1], DensityAtRadius(kRg), m.r[m.n - 1], kRg, length - m.t[m.n - 1]);
-            BandTransmittance(a, c, row.groundT);
         }
     }
 }
 
 // ---- What depends on the sun.
 
-void BuildTexel(Atmosphere* a, int j, double nu, double dphi, Texel* out) {
-    int ip;
-    float wp;
-    Place(dphi, 0.0, kPi, kAnPhi, &ip, &wp);
-    const ViewRow& row = a->rows[j];
+void BuildTexel(Atmosphere* a, int j, int c, double nu, int slice, float ws, Texel* out) {
+    const Ray& row = a->rows[j];
     const double muS0 = a->sun[1];
-    float sr[K] = {};
-    float sm[K] = {};
-    float sms[K] = {};
-    float t[K];
-    float msR[K];
-    float msM[K];
-    for (int i = 0; i < row.count; ++i) {
-        const RaySample& s = a->samples[j][i];
-        const double muS = s.a * muS0 + s.b * nu;
-        // Multiple scattering changes slowly along a ray: looked up at every
-        // other sample (the midpoint of the pair), used for both.
-        if ((i & 1) == 0) {
-            const RaySample& next = a->samples[j][i + 1 < row.count ? i + 1 : i];
-            const double muMid = 0.5 * (muS + next.a * muS0 + next.b * nu);
-            const float wr = 0.5f * (s.msRow + s.msW + next.msRow + next.msW);
-            const int ir = std::min(static_cast<int>(wr), kMsR - 2);
-            const float wv = 0.5f * (s.anMu + s.anMuW + next.anMu + next.anMuW);
-            const int iv = std::min(static_cast<int>(wv), kAnMu - 2);
-            const MultipleAt p = MultiplePlace(ir, wr - ir, muMid);
-            MultipleLookup(a, p, iv, wv - iv, ip, wp, msR, msM);
-        }
-        for (int k = 0; k < K; ++k) sms[k] += s.rayleigh[k] * msR[k] + s.mie[k] * msM[k];
-        if (muS < s.horizonMu) continue;
-        const double d = -s.r * muS + SafeSqrt(s.rr * (muS * muS - 1.0) + kRt * kRt);
-        const double fm = Clamp((d - s.txDMin) * s.txDScale, 0.0, kTxMu - 1);
-        const int im = fm >= kTxMu - 1 ? kTxMu - 2 : static_cast<int>(fm);
-        const auto wm = static_cast<float>(fm - im);
-        const float wr = s.txW;
-        const float* t00 = a->transmittance[s.txRow][im];
-        const float* t01 = a->transmittance[s.txRow][im + 1];
-        const float* t10 = a->transmittance[s.txRow + 1][im];
-        const float* t11 = a->transmittance[s.txRow + 1][im + 1];
-        for (int k = 0; k < K; ++k) {
-            t[k] = (t00[k] * (1.0f - wm) + t01[k] * wm) * (1.0f - wr) + (t10[k] * (1.0f - wm) + t11[k] * wm) * wr;
-            sr[k] += s.rayleigh[k] * t[k];
-            sm[k] += s.mie[k] * t[k];
-        }
-    }
+    float sr[K];
+    float sm[K];
+    SingleAlong(a, row, a->samples[j], muS0, nu, sr, sm);
     float g[K] = {};
     if (row.ground) {
-        const double muG = row.groundA * muS0 + row.groundB * nu;
-        GroundIrradiance(a, muG, g);
+        GroundIrradiance(a, row.groundA * muS0 + row.groundB * nu, g);
         const auto lambert = static_cast<float>(a->albedo / kPi);
         for (int k = 0; k < K; ++k) g[k] *= lambert * row.groundT[k];
     }
-    const float* parts[4] = {sr, sm, sms, g};
-    float* dest[4] = {out->rayleigh, out->mie, out->multiple, out->ground};
-    for (int p = 0; p < 4; ++p) {
+    const float* parts[3] = {sr, sm, g};
+    float* dest[3] = {out->rayleigh, out->mie, out->ground};
+    for (int p = 0; p < 3; ++p) {
         double xyz[3];
         ToXYZ(a, parts[p], xyz);
-        for (int c = 0; c < 3; ++c) dest[p][c] = static_cast<float>(xyz[c]);
+        for (int ch = 0; ch < 3; ++ch) dest[p][ch] = static_cast<float>(xyz[ch]);
     }
+    // Between the slices by their logs: in twilight the light fades by a
+    // large factor from one slice to the next.
+    const float* m0 = a->viewMultiple[slice][j][c];
+    const float* m1 = a->viewMultiple[slice + 1][j][c];
+    for (int ch = 0; ch < 3; ++ch) out->multiple[ch] = std::exp(m0[ch] * (1.0f - ws) + m1[ch] * ws);
 }
 
 void BuildSkyView(Atmosphere* a) {
     const double muS = a->sun[1];
     const double sinS = SafeSqrt(1.0 - muS * muS);
+    const double lo = SliceLowU();
+    const double u = muS < 0.0 ? -std::sqrt(-muS) : std::sqrt(muS);
+    const double fs = Clamp((u - lo) / (1.0 - lo), 0.0, 1.0) * (kSunSlices - 1);
+    const int slice = fs >= kSunSlices - 1 ? kSunSlices - 2 : static_cast<int>(fs);
+    const auto ws = static_cast<float>(fs - slice);
     for (int j = 0; j < kRows; ++j) {
-        const double ct = std::cos(a->rows[j].theta);
-        const double st = std::sin(a->rows[j].theta);
+        const double ct = std::cos(a->rowTheta[j]);
+        const double st = std::sin(a->rowTheta[j]);
         for (int c = 0; c < kCols; ++c) {
             const double dphi = kPi * c / (kCols - 1);
-            BuildTexel(a, j, ct * muS + st * sinS * std::cos(dphi), dphi, &a->table[j][c]);
+            BuildTexel(a, j, c, ct * muS + st * sinS * std::cos(dphi), slice, ws, &a->table[j][c]);
         }
     }
 }
@@ -913,9 +1151,11 @@ void Evaluate(const Atmosphere* a, double cosT, double cosDphi, double nu, int32
     const double pr = AtmosphereRayleighPhase(nu);
     const double pm = AtmosphereMiePhase(nu);
     for (int ch = 0; ch < 3; ++ch) {
-        const double r = w00 * t00.rayleigh[ch] + w01 * t01.rayleigh[ch] + w10 * t10.rayleigh[ch] + w11 * t11.rayleigh[ch];
+        const double r =
+            w00 * t00.rayleigh[ch] + w01 * t01.rayleigh[ch] + w10 * t10.rayleigh[ch] + w11 * t11.rayleigh[ch];
         const double m = w00 * t00.mie[ch] + w01 * t01.mie[ch] + w10 * t10.mie[ch] + w11 * t11.mie[ch];
-        const double ms = w00 * t00.multiple[ch] + w01 * t01.multiple[ch] + w10 * t10.multiple[ch] + w11 * t11.multiple[ch];
+        const double ms =
+            w00 * t00.multiple[ch] + w01 * t01.multiple[ch] + w10 * t10.multiple[ch] + w11 * t11.multiple[ch];
         const double g = w00 * t00.ground[ch] + w01 * t01.ground[ch] + w10 * t10.ground[ch] + w11 * t11.ground[ch];
         xyz[ch] = pr * r + pm * m + ms + g;
     }
@@ -948,8 +1188,8 @@ void AtmosphereDestroy(Atmosphere* a) {
 }
 
 bool AtmosphereSetup(Atmosphere* a, float turbidity, float albedo, float altitude) {
-    if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity) ||
-        !InRange(albedo, 0.0f, 1.0f) || !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude)) {
+    if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity) || !InRange(albedo, 0.0f, 1.0f) ||
+        !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude)) {
         ErrorRaise(kModuleNone, kErrOutOfRange);
         return false;
     }
@@ -963,6 +1203,7 @@ bool AtmosphereSetup(Atmosphere* a, float turbidity, float albedo, float altitud
     BuildMultiple(a);
     BuildSkyIrradiance(a);
     BuildRows(a);
+    BuildViewMultiple(a);
     a->setUp = true;
     a->sunSet = false;
     return true;

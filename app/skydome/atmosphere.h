@@ -13,15 +13,19 @@
 // degrees from +z towards +x, zenith angles degrees from +y.
 //
 // How: the light is computed in kAtmosphereBins spectral bands and converted
-// with the CIE 1931 observer. After Hillaire 2020 ("A Scalable and Production
-// Ready Sky and Atmosphere Rendering Technique"): AtmosphereSetup builds a
-// table of transmittance, one of multiply scattered light (the second order
-// exactly, further orders as a geometric series, with the ground's albedo),
-// the sky's irradiance on the ground, and the paths of the viewer's rays;
-// AtmosphereSetSun then builds a sky-view table (view zenith by azimuth from
-// the sun) of single and multiple scattering with the phase functions left
-// out, and each direction reads it and applies the phase functions of its
-// angle to the sun.
+// with the CIE 1931 observer. In the manner of Hillaire 2020 ("A Scalable
+// and Production Ready Sky and Atmosphere Rendering Technique"),
+// AtmosphereSetup builds a table of transmittance; the multiply scattered
+// light at every altitude and angle of the sun, order by order: the second,
+// third and fourth each gathered from every direction and scattered by the
+// phase functions of air and aerosols into every direction, the further ones
+// a geometric series of the fourth with Hillaire's ratio f; the sky's
+// irradiance on the ground; the paths of the viewer's rays; and the
+// multiply scattered light along those rays for a range of suns.
+// AtmosphereSetSun then builds a sky-view table (view zenith by azimuth
+// from the sun) of single scattering with the phase functions left out, the
+// ground, and the multiple scattering of its sun; each direction reads it
+// and applies the phase functions of its angle to the sun.
 //
 // Threads: after AtmosphereSetup and AtmosphereSetSun the evaluations read
 // the model only, and may run on several threads at once.
@@ -39,7 +43,7 @@ constexpr float kAtmosphereMaxSunZenith = 100.0f;
 struct Atmosphere;
 
 // A model with nothing set up yet; null when memory
-// runs out. It holds about 2 MB of tables.
+// runs out. It holds about 11 MB of tables.
 Atmosphere* AtmosphereCreate();
 void AtmosphereDestroy(Atmosphere* atmosphere);
 

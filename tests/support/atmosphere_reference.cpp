@@ -1,6 +1,7 @@
 #include "atmosphere_reference.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numeric>
 #include <thread>
@@ -20,6 +21,23 @@ constexpr double kRt = kAtmosphereTopRadius;
 // by their mean; all follow with weights, which the mean keeps within a
 // small factor of 1 for every wavelength.
 constexpr int kGuides[3] = {7, 17, 27};
+
+// e^-x for x >= 0 to about 1e-15, written so that loops over the
+// wavelengths vectorise (the library's exp does not): x = k ln 2 - r with k
+// rounded by the 1.5 * 2^52 trick, 2^-k by the exponent's bits, e^r on
+// |r| <= ln 2 / 2 by its Taylor series to r^12 / 12!, nested as
+// 1 + r (1 + r / 2 (1 + r / 3 (...))).
+inline double ExpMinus(double x) {
+    constexpr double kShift = 6755399441055744.0;     // 1.5 * 2^52
+    x -= 0.5 * ((x - 700.0) + std::fabs(x - 700.0));  // at most 700, without a branch
+    const double shifted = x * 1.4426950408889634 + kShift;
+    const double k = shifted - kShift;
+    const double r = (k * 0.6931471803691238 - x) + k * 1.9082149292705877e-10;
+    double p = 1.0;
+    for (int n = 12; n >= 1; --n) p = 1.0 + p * r * (1.0 / n);
+    const int64_t scale = (1023 - (std::bit_cast<int64_t>(shifted) & 0xFFFFF)) << 52;
+    return p * std::bit_cast<double>(scale);
+}
 
 double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 double Length(const double a[3]) { return std::sqrt(Dot(a, a)); }
@@ -104,14 +122,13 @@ struct RayNodes {
     std::vector<double> dt;        // length each stands for
     std::vector<double> rayleigh;  // densities
     std::vector<double> mie;
-    std::vector<double> columns;       // 3 per node: air, aerosols and ozone from the start
+    std::vector<double> columns;  // 3 per node: air, aerosols and ozone from the start
     ReferenceSpectrum groundT{};
     std::vector<double> weight;  // what each scatters at the guide wavelength, then the ground's
     double total = 0.0;
 };
 
-AtmosphereReference::AtmosphereReference(float turbidity, float albedo, float altitude,
-                                         const ReferenceOptions& options)
+AtmosphereReference::AtmosphereReference(float turbidity, float albedo, float altitude, const ReferenceOptions& options)
     : options_(options), albedo_(albedo), r0_(kRg + altitude) {
     for (int i = 0; i < N; ++i) {
         AtmosphereOptics o;
@@ -122,8 +139,8 @@ AtmosphereReference::AtmosphereReference(float turbidity, float albedo, float al
         ozone_[i] = o.ozone;
         solar_[i] = o.solarIrradiance;
     }
-    tableR_ = 96;
-    tableMu_ = 384;
+    tableR_ = options.tableRows;
+    tableMu_ = options.tableCols;
     columns_.assign(static_cast<std::size_t>(tableR_) * tableMu_ * 3, 0.0);
     const double h = std::sqrt(kRt * kRt - kRg * kRg);
     for (int ir = 0; ir < tableR_; ++ir) {
@@ -178,7 +195,7 @@ bool AtmosphereReference::SunColumns(double r, double muS, double c[3]) const {
 }
 
 void AtmosphereReference::Transmit(const double c[3], ReferenceSpectrum* t) const {
-    for (int i = 0; i < N; ++i) (*t)[i] = std::exp(-(rayleigh_[i] * c[0] + mieExtinction_[i] * c[1] + ozone_[i] * c[2]));
+    for (int i = 0; i < N; ++i) (*t)[i] = ExpMinus(rayleigh_[i] * c[0] + mieExtinction_[i] * c[1] + ozone_[i] * c[2]);
 }
 
 void AtmosphereReference::SetSun(float zenithDegrees, float azimuthDegrees) {
@@ -251,13 +268,14 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
         if (lit) {
             for (int k = 0; k < N; ++k) {
                 const double tau = rayleigh_[k] * (columns[0] + sunColumns[0]) +
-                                   mieExtinction_[k] * (columns[1] + sunColumns[1]) + ozone_[k] * (columns[2] + sunColumns[2]);
-                (*single)[k] += std::exp(-tau) * (rayleigh_[k] * d.rayleigh * pr + mieScattering_[k] * d.mie * pm) * dt;
+                                   mieExtinction_[k] * (columns[1] + sunColumns[1]) +
+                                   ozone_[k] * (columns[2] + sunColumns[2]);
+                (*single)[k] += ExpMinus(tau) * (rayleigh_[k] * d.rayleigh * pr + mieScattering_[k] * d.mie * pm) * dt;
             }
         }
         double guide = 0.0;
         for (int g : kGuides) {
-            guide += std::exp(-(rayleigh_[g] * columns[0] + mieExtinction_[g] * columns[1] + ozone_[g] * columns[2])) *
+            guide += ExpMinus(rayleigh_[g] * columns[0] + mieExtinction_[g] * columns[1] + ozone_[g] * columns[2]) *
                      (rayleigh_[g] * d.rayleigh + mieScattering_[g] * d.mie) * dt / 3.0;
         }
         nodes->weight[i] = guide;
@@ -275,19 +293,61 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
             Transmit(sunColumns, &sunT);
             for (int k = 0; k < N; ++k) (*single)[k] += nodes->groundT[k] * albedo_ / kPi * sunT[k] * muS;
         }
-        nodes->weight[n] = (nodes->groundT[kGuides[0]] + nodes->groundT[kGuides[1]] + nodes->groundT[kGuides[2]]) / 3.0 * albedo_;
+        nodes->weight[n] =
+            (nodes->groundT[kGuides[0]] + nodes->groundT[kGuides[1]] + nodes->groundT[kGuides[2]]) / 3.0 * albedo_;
         nodes->total += nodes->weight[n];
     }
 }
 
+namespace {
+
+// The colour matching functions at the wavelengths, times the trapezoid's
+// width (nm) and the luminous efficacy.
+struct Observer {
+    double weight[kReferenceWavelengths][3];
+    Observer() {
+        for (int i = 0; i < N; ++i) {
+            ColourMatching(AtmosphereReference::Wavelength(i), weight[i]);
+            const double w = (i == 0 || i == N - 1) ? 5.0 : 10.0;
+            for (double& c : weight[i]) c *= kLuminousEfficacy * w;
+        }
+    }
+};
+
+const Observer& TheObserver() {
+    static const Observer observer;
+    return observer;
+}
+
+// Sums of a path's luminance and its square, for the standard error of the mean.
+struct Tally {
+    double sum = 0.0;
+    double squares = 0.0;
+    void Add(double y) {
+        sum += y;
+        squares += y * y;
+    }
+    double Error(int n) const {
+        const double mean = sum / n;
+        return n > 1 ? std::sqrt(std::max(0.0, squares / n - mean * mean) / (n - 1)) : 0.0;
+    }
+};
+
+}  // namespace
+
 void AtmosphereReference::SpectrumToXYZ(const ReferenceSpectrum& radiance, double xyz[3]) {
+    const Observer& o = TheObserver();
     xyz[0] = xyz[1] = xyz[2] = 0.0;
     for (int i = 0; i < N; ++i) {
-        double cmf[3];
-        ColourMatching(Wavelength(i), cmf);
-        const double w = (i == 0 || i == N - 1) ? 5.0 : 10.0;  // trapezoid, nm
-        for (int c = 0; c < 3; ++c) xyz[c] += kLuminousEfficacy * radiance[i] * cmf[c] * w;
+        for (int c = 0; c < 3; ++c) xyz[c] += radiance[i] * o.weight[i][c];
     }
+}
+
+double AtmosphereReference::Luminance(const ReferenceSpectrum& relative) const {
+    const Observer& o = TheObserver();
+    double y = 0.0;
+    for (int i = 0; i < N; ++i) y += relative[i] * solar_[i] * o.weight[i][1];
+    return y;
 }
 
 ReferenceRadiance AtmosphereReference::One(const V3d& direction, uint64_t seed) const {
@@ -307,13 +367,16 @@ ReferenceRadiance AtmosphereReference::One(const V3d& direction, uint64_t seed) 
     for (int i = paths - 1; i > 0; --i) std::swap(order[i], order[static_cast<int>(rng.Next() * (i + 1))]);
 
     ReferenceSpectrum further{};
-    double sumY = 0.0;
-    double sumY2 = 0.0;
+    ReferenceSpectrum secondSum{};
+    Tally all;
+    Tally second;
+    Tally past;
     RayNodes a;
     RayNodes b;
     ReferenceSpectrum s;
     for (int p = 0; p < paths; ++p) {
         ReferenceSpectrum path{};
+        ReferenceSpectrum pathSecond{};
         ReferenceSpectrum throughput;
         throughput.fill(1.0);
         const RayNodes* ray = &view;
@@ -354,7 +417,8 @@ ReferenceRadiance AtmosphereReference::One(const V3d& direction, uint64_t seed) 
                 ReferenceSpectrum t;
                 Transmit(&ray->columns[3 * static_cast<std::size_t>(j)], &t);
                 for (int k = 0; k < N; ++k) {
-                    throughput[k] *= t[k] * (rayleigh_[k] * ray->rayleigh[j] * pr + mieScattering_[k] * ray->mie[j] * pm) *
+                    throughput[k] *= t[k] *
+                                     (rayleigh_[k] * ray->rayleigh[j] * pr + mieScattering_[k] * ray->mie[j] * pm) *
                                      ray->dt[j] / (pdf * chosen);
                 }
             }
@@ -367,29 +431,29 @@ ReferenceRadiance AtmosphereReference::One(const V3d& direction, uint64_t seed) 
             }
             TraceRay(start, w, options_.raySteps, &s, next);
             for (int k = 0; k < N; ++k) path[k] += throughput[k] * s[k];
+            if (first) pathSecond = path;
             ray = next;
             next = next == &a ? &b : &a;
         }
         for (int k = 0; k < N; ++k) further[k] += path[k];
-        ReferenceSpectrum radiance;
-        for (int k = 0; k < N; ++k) radiance[k] = path[k] * solar_[k];
-        double xyz[3];
-        SpectrumToXYZ(radiance, xyz);
-        sumY += xyz[1];
-        sumY2 += xyz[1] * xyz[1];
+        for (int k = 0; k < N; ++k) secondSum[k] += pathSecond[k];
+        const double y = Luminance(path);
+        const double y2 = Luminance(pathSecond);
+        all.Add(y);
+        second.Add(y2);
+        past.Add(y - y2);
     }
     ReferenceRadiance out;
-    ReferenceSpectrum first;
     for (int k = 0; k < N; ++k) {
         out.spectrum[k] = (single[k] + further[k] / paths) * solar_[k];
-        first[k] = single[k] * solar_[k];
+        out.single[k] = single[k] * solar_[k];
+        out.second[k] = secondSum[k] / paths * solar_[k];
     }
     SpectrumToXYZ(out.spectrum, out.xyz);
-    double firstXYZ[3];
-    SpectrumToXYZ(first, firstXYZ);
-    out.firstOrderY = firstXYZ[1];
-    const double mean = sumY / paths;
-    out.luminanceError = paths > 1 ? std::sqrt(std::max(0.0, sumY2 / paths - mean * mean) / (paths - 1)) : 0.0;
+    out.firstOrderY = Luminance(single);
+    out.luminanceError = all.Error(paths);
+    out.secondError = second.Error(paths);
+    out.furtherError = past.Error(paths);
     return out;
 }
 

@@ -30,6 +30,8 @@ struct ReferenceOptions {
     int viewSteps = 240;  // quadrature samples along a viewer's ray
     int raySteps = 24;    // and along the rays of further orders
     int paths = 128;      // paths per direction for the orders past the first
+    int tableRows = 96;   // the table of columns to the top: radii
+    int tableCols = 384;  // and directions
     int maxOrder = 60;
     int threads = 2;
     uint64_t seed = 1;
@@ -40,6 +42,10 @@ struct ReferenceRadiance {
     double xyz[3];               // cd/m^2
     double firstOrderY;          // the luminance of single scattering alone
     double luminanceError;       // standard error of the luminance from the paths
+    ReferenceSpectrum single;    // single scattering alone, W m^-2 sr^-1 nm^-1
+    ReferenceSpectrum second;    // the second order alone
+    double secondError;          // standard errors of the luminance of the second order
+    double furtherError;         // and of the orders past it
 };
 
 struct RayNodes;
@@ -70,6 +76,8 @@ class AtmosphereReference {
     bool SunColumns(double r, double muS, double columns[3]) const;
     void Transmit(const double columns[3], ReferenceSpectrum* t) const;
     ReferenceRadiance One(const V3d& direction, uint64_t seed) const;
+    // Luminance (cd/m^2) of a spectrum relative to the extraterrestrial irradiance.
+    double Luminance(const ReferenceSpectrum& relative) const;
 
     ReferenceOptions options_;
     float albedo_;

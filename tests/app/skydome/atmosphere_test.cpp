@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
-#include <array>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -14,7 +14,7 @@
 #include "app/skydome/atmosphere_medium.h"
 #include "app/skydome/colour_matching.h"
 #include "app/skydome/sky.h"
-#include "atmosphere_reference.h"
+#include "atmosphere_sky_cases.h"
 #include "engine/core/error.h"
 #include "error_log.h"
 
@@ -34,19 +34,6 @@ AtmospherePtr MakeAtmosphere(float turbidity, float albedo, float altitude) {
     return a;
 }
 
-// Directions of equal solid angle over the sky above the horizon: uniform in
-// the cosine of the zenith angle, azimuths by the golden angle.
-std::vector<V3d> SkyDirections(int n) {
-    std::vector<V3d> d;
-    for (int i = 0; i < n; ++i) {
-        const double mu = 1.0 - (i + 0.5) / n;
-        const double s = std::sqrt(1.0 - mu * mu);
-        const double phi = i * 2.399963229728653;
-        d.push_back(V3d{static_cast<real>(s * std::sin(phi)), static_cast<real>(mu), static_cast<real>(s * std::cos(phi))});
-    }
-    return d;
-}
-
 double AngleDegrees(V3d a, V3d b) {
     const double c = a.x * b.x + a.y * b.y + a.z * b.z;
     return std::acos(std::fmax(-1.0, std::fmin(1.0, c))) * 180.0 / kPi;
@@ -63,82 +50,69 @@ double DeltaUV(const double a[3], const double b[3]) {
 }
 
 struct Comparison {
-    double rms;        // relative, of the luminance
-    double worstUV;    // largest delta u'v'
-    double worstRel;   // largest relative luminance difference
-    double noise;      // RMS relative standard error of the reference
-    int count;
+    double rms;       // relative, of the luminance
+    double worstUV;   // largest delta u'v'
+    double worstRel;  // largest relative luminance difference
+    double noise;     // RMS relative standard error of the reference
 };
 
-// The fast model and the reference over the sky, directions within 3 degrees
-// of the sun left out.
-Comparison Compare(float elevation, float turbidity, float albedo, float altitude, const ReferenceOptions& options,
-                   int directions) {
-    const float zenith = 90.0f - elevation;
-    AtmospherePtr fast = MakeAtmosphere(turbidity, albedo, altitude);
-    AtmosphereSetSun(fast.get(), zenith, 30.0f);
-    AtmosphereReference reference(turbidity, albedo, altitude, options);
-    reference.SetSun(zenith, 30.0f);
+// The fast model against the reference's fine run over a sky (the cache of
+// atmosphere_reference_sky.cpp, which atmosphere_reference_test.cpp checks
+// against the reference), directions within 3 degrees of the sun left out.
+Comparison Compare(const CachedSky& cached) {
+    const SkyCase& sky = cached.sky;
+    AtmospherePtr fast = MakeAtmosphere(sky.turbidity, sky.albedo, sky.altitude);
+    AtmosphereSetSun(fast.get(), 90.0f - sky.elevation, kSkySunAzimuth);
     const V3d sun = AtmosphereSunDirection(fast.get());
-    std::vector<V3d> dirs;
-    for (V3d d : SkyDirections(directions)) {
-        if (AngleDegrees(d, sun) > 3.0) dirs.push_back(d);
-    }
-    const std::vector<ReferenceRadiance> ref = reference.Radiance(dirs);
-    Comparison c{0.0, 0.0, 0.0, 0.0, static_cast<int>(dirs.size())};
-    for (std::size_t i = 0; i < dirs.size(); ++i) {
+    const std::vector<V3d> dirs = SkyDirections();
+    Comparison c{0.0, 0.0, 0.0, 0.0};
+    int n = 0;
+    for (int i = 0; i < kSkyDirections; ++i) {
+        if (AngleDegrees(dirs[i], sun) <= 3.0) continue;
+        const CachedDirection& ref = cached.directions[i];
         double xyz[3];
         AtmosphereXYZ(fast.get(), dirs[i], AtmosphereSkyOnly, xyz);
-        const double rel = (xyz[1] - ref[i].xyz[1]) / ref[i].xyz[1];
+        const double rel = (xyz[1] - ref.xyz[1]) / ref.xyz[1];
         c.rms += rel * rel;
         c.worstRel = std::fmax(c.worstRel, std::fabs(rel));
-        c.worstUV = std::fmax(c.worstUV, DeltaUV(xyz, ref[i].xyz));
-        const double noise = ref[i].luminanceError / ref[i].xyz[1];
-        c.noise += noise * noise;
+        c.worstUV = std::fmax(c.worstUV, DeltaUV(xyz, ref.xyz));
+        c.noise += (ref.error / ref.xyz[1]) * (ref.error / ref.xyz[1]);
+        ++n;
     }
-    c.rms = std::sqrt(c.rms / c.count);
-    c.noise = std::sqrt(c.noise / c.count);
-    std::printf("sun elevation %5.1f turbidity %.1f albedo %.2f altitude %5.0f: %d directions, luminance RMS %.2f%% "
-                "(worst %.2f%%), worst du'v' %.4f, reference noise %.2f%%\n",
-                elevation, turbidity, albedo, altitude, c.count, 100.0 * c.rms, 100.0 * c.worstRel, c.worstUV,
-                100.0 * c.noise);
+    c.rms = std::sqrt(c.rms / n);
+    c.noise = std::sqrt(c.noise / n);
+    std::printf(
+        "sun elevation %5.1f turbidity %.1f albedo %.2f altitude %5.0f: %d directions, luminance RMS %.2f%% "
+        "(worst %.2f%%), worst du'v' %.4f, reference noise %.2f%%\n",
+        sky.elevation, sky.turbidity, sky.albedo, sky.altitude, n, 100.0 * c.rms, 100.0 * c.worstRel, c.worstUV,
+        100.0 * c.noise);
     return c;
 }
 
-// Where the fast model stands against the reference, per sun elevation: the
-// aim is 3% RMS and du'v' 0.01 everywhere; these bounds (the figures measured
-// with 96 directions and 2048 paths, plus the reference's noise at the
-// settings used here) keep it from getting worse. The measured figures are
-// printed.
-struct Case {
-    float elevation;
-    double rms;
-    double uv;
-};
+// The goals: luminance within 3% RMS over the sky and colour within delta
+// u'v' 0.01, at every elevation of the sun from 60 degrees to 4 below the
+// horizon (turbidity 2, albedo 0.3, at the ground), and from 12 km up. The
+// reference's own noise is a small part of what is measured.
+class AtmosphereVersusReference : public ::testing::TestWithParam<int> {};
 
-class AtmosphereVersusReference : public ::testing::TestWithParam<Case> {};
-
-TEST_P(AtmosphereVersusReference, LuminanceAndColourAgree) {
-    ReferenceOptions options;
-    options.paths = 1024;
-    const Comparison c = Compare(GetParam().elevation, kSkyTurbidity, kAtmosphereDefaultAlbedo, 0.0f, options, 64);
-    EXPECT_LE(c.rms, GetParam().rms);
-    EXPECT_LE(c.worstUV, GetParam().uv);
-    // The reference's own noise must leave the comparison meaningful.
-    EXPECT_LE(c.noise, 0.035);
+TEST_P(AtmosphereVersusReference, LuminanceWithin3PercentAndColourWithinAHundredth) {
+    const Comparison c = Compare(kCachedSky[GetParam()]);
+    EXPECT_LE(c.rms, 0.03);
+    EXPECT_LE(c.worstUV, 0.01);
+    EXPECT_LE(c.noise, 0.006);
 }
 
-INSTANTIATE_TEST_SUITE_P(SunElevations, AtmosphereVersusReference,
-                         ::testing::Values(Case{60.0f, 0.05, 0.012}, Case{20.0f, 0.05, 0.012}, Case{5.0f, 0.065, 0.025},
-                                           Case{0.0f, 0.085, 0.025}, Case{-4.0f, 0.095, 0.04}));
+INSTANTIATE_TEST_SUITE_P(SunElevationsAndAloft, AtmosphereVersusReference, ::testing::Range(0, kGoalSkies + 1));
 
-// Seen from 12 km over a bright ground, under a hazy sky.
-TEST(AtmosphereVersusReferenceAloft, LuminanceAndColourAgree) {
-    ReferenceOptions options;
-    options.paths = 1024;
-    const Comparison c = Compare(20.0f, 5.0f, 0.8f, 12000.0f, options, 32);
-    EXPECT_LE(c.rms, 0.16);
-    EXPECT_LE(c.worstUV, 0.025);
+// A hazy sky (turbidity 6) falls short of the goals: the aerosols' narrow
+// forward peak is resolved only coarsely by the model's directions, and
+// their many further orders are more than the geometric series gives.
+// These bounds (the figures measured, with a margin) keep it from getting
+// worse.
+TEST(AtmosphereVersusReferenceHazy, WithinItsMeasuredBounds) {
+    const Comparison c = Compare(kCachedSky[kGoalSkies + 1]);
+    EXPECT_LE(c.rms, 0.075);
+    EXPECT_LE(c.worstUV, 0.01);
 }
 
 // The sun's disc: its radiance is the extraterrestrial sun through the
@@ -153,8 +127,8 @@ TEST(AtmosphereSun, DiscRadianceIlluminanceAndSize) {
     const double top = kAtmosphereTopRadius - kAtmospherePlanetRadius;
     const double air = kAtmosphereRayleighScaleHeight * (std::exp(-h / kAtmosphereRayleighScaleHeight) -
                                                          std::exp(-top / kAtmosphereRayleighScaleHeight));
-    const double aerosols =
-        kAtmosphereMieScaleHeight * (std::exp(-h / kAtmosphereMieScaleHeight) - std::exp(-top / kAtmosphereMieScaleHeight));
+    const double aerosols = kAtmosphereMieScaleHeight *
+                            (std::exp(-h / kAtmosphereMieScaleHeight) - std::exp(-top / kAtmosphereMieScaleHeight));
     const double ozone = 0.5 * (kAtmosphereOzoneTop - kAtmosphereOzoneBottom);
     double expected = 0.0;
     double outside = 0.0;
@@ -213,8 +187,8 @@ TEST(AtmosphereSun, DiscRadianceIlluminanceAndSize) {
 // the sky, over pi; and that illuminance is what the sky the model shows
 // and its sun give a horizontal surface.
 TEST(AtmosphereGround, RadianceIsAlbedoTimesIlluminanceOverPi) {
-    for (float zenith : {30.0f, 80.0f, 93.0f}) {
-        AtmospherePtr a = MakeAtmosphere(2.0f, 0.4f, 0.0f);
+    AtmospherePtr a = MakeAtmosphere(2.0f, 0.4f, 0.0f);
+    for (float zenith : {30.0f, 80.0f, 91.5f, 93.0f, 96.0f}) {
         AtmosphereSetSun(a.get(), zenith, 100.0f);
         double sky = 0.0;
         const double e = AtmosphereHorizontalIlluminance(a.get(), &sky);
@@ -228,16 +202,16 @@ TEST(AtmosphereGround, RadianceIsAlbedoTimesIlluminanceOverPi) {
             for (int j = 0; j < na; ++j) {
                 const double phi = 2.0 * kPi * (j + 0.5) / na;
                 double xyz[3];
-                AtmosphereXYZ(a.get(), V3d{static_cast<real>(s * std::sin(phi)), static_cast<real>(mu),
-                                           static_cast<real>(s * std::cos(phi))},
+                AtmosphereXYZ(a.get(),
+                              V3d{static_cast<real>(s * std::sin(phi)), static_cast<real>(mu),
+                                  static_cast<real>(s * std::cos(phi))},
                               AtmosphereSkyOnly, xyz);
                 integral += xyz[1] * mu * (1.0 / nz) * (2.0 * kPi / na);
             }
         }
-        // Within 3% by day; in twilight the setup's table of the sky's
-        // irradiance is still 10% brighter than the sky shown (not yet found).
-        EXPECT_NEAR(sky, integral, (zenith > 90.0f ? 0.12 : 0.03) * integral) << "sun zenith " << zenith;
-        const double direct = AtmosphereSunIlluminance(a.get(), nullptr) * std::fmax(0.0, std::cos(zenith * kPi / 180.0));
+        EXPECT_NEAR(sky, integral, 0.03 * integral) << "sun zenith " << zenith;
+        const double direct =
+            AtmosphereSunIlluminance(a.get(), nullptr) * std::fmax(0.0, std::cos(zenith * kPi / 180.0));
         EXPECT_NEAR(e, sky + direct, 0.01 * e) << "sun zenith " << zenith;
         const RGBAReal g = AtmosphereGroundRadiance(a.get());
         const double luminance = (0.2126 * g.red + 0.7152 * g.green + 0.0722 * g.blue) * 1e3;
@@ -251,23 +225,37 @@ TEST(AtmosphereGround, RadianceIsAlbedoTimesIlluminanceOverPi) {
 
 // Twilight: the zenith stays blue (ozone's Chappuis band takes the orange
 // out of the long, grazing sunlight); the sky darkens steadily as the sun
-// sets; it is symmetric about the sun's azimuth.
+// sets (the zenith all along, the horizon towards and away from the sun
+// once it is down), with no step
+// where setting the sun passes from one of the model's tabulated suns to the
+// next (the second difference of the log of luminance over quarter degrees
+// stays below 0.1: a step of 10% would pass it); it is symmetric about the
+// sun's azimuth.
 TEST(AtmosphereTwilight, BlueZenithSteadyDarkeningAndSymmetry) {
     AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 0.0f);
-    double previous = 1e300;
-    for (float zenith = 0.0f; zenith <= 100.0f; zenith += 2.0f) {
-        AtmosphereSetSun(a.get(), zenith, 200.0f);
-        double xyz[3];
-        AtmosphereXYZ(a.get(), V3d{0.0f, 1.0f, 0.0f}, AtmosphereSkyOnly, xyz);
-        EXPECT_LT(xyz[1], previous) << "sun zenith " << zenith;
-        previous = xyz[1];
-        if (zenith == 94.0f) {
-            double u;
-            double v;
-            XYZToUV(xyz, &u, &v);
-            // Bluer than D65 (u' 0.1978, v' 0.4683).
-            EXPECT_LT(v, 0.44);
-            EXPECT_LT(u, 0.195);
+    const V3d looks[3] = {V3d{0.0f, 1.0f, 0.0f}, V3d{0.0f, 0.0872f, -0.9962f}, V3d{0.0f, 0.0872f, 0.9962f}};
+    double log[3][401];
+    for (int i = 0; i <= 400; ++i) {
+        const float zenith = 0.25f * i;
+        AtmosphereSetSun(a.get(), zenith, 180.0f);
+        for (int d = 0; d < 3; ++d) {
+            double xyz[3];
+            AtmosphereXYZ(a.get(), looks[d], AtmosphereSkyOnly, xyz);
+            log[d][i] = std::log(xyz[1]);
+            if (i > 0 && (d == 0 || zenith > 90.0f)) {
+                EXPECT_LT(log[d][i], log[d][i - 1]) << "sun zenith " << zenith << ", look " << d;
+            }
+            if (i > 1) {
+                EXPECT_LT(std::fabs(log[d][i] - 2.0 * log[d][i - 1] + log[d][i - 2]), 0.1) << "sun zenith " << zenith;
+            }
+            if (d == 0 && zenith == 94.0f) {
+                double u;
+                double v;
+                XYZToUV(xyz, &u, &v);
+                // Bluer than D65 (u' 0.1978, v' 0.4683).
+                EXPECT_LT(v, 0.44);
+                EXPECT_LT(u, 0.195);
+            }
         }
     }
     AtmosphereSetSun(a.get(), 60.0f, 200.0f);
