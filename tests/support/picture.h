@@ -3,7 +3,10 @@
 // its pixels.
 #pragma once
 
+#include <png.h>
+
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "engine/math/rgba.h"
@@ -27,5 +30,20 @@ struct Picture {
         return n;
     }
 };
+
+// The PNG file as RGB; ok is false when it cannot be read.
+inline Picture PictureReadPng(const std::string& file) {
+    Picture p;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, file.c_str()) == 0) return p;
+    image.format = PNG_FORMAT_RGB;
+    p.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr) == 0) return p;
+    p.ok = true;
+    p.width = static_cast<int>(image.width);
+    p.height = static_cast<int>(image.height);
+    return p;
+}
 
 }  // namespace kv::test

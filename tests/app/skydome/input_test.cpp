@@ -164,16 +164,8 @@ class Program : public ::testing::Test {
         args.push_back(nullptr);
         EXPECT_EQ(ShellMain(static_cast<int>(args.size()) - 1, args.data()), 0);
         EXPECT_EQ(stepAt, steps.size()) << "every step ran";
-        Picture p;
-        png_image image{};
-        image.version = PNG_IMAGE_VERSION;
-        if (png_image_begin_read_from_file(&image, file.c_str()) == 0) return p;
-        image.format = PNG_FORMAT_RGB;
-        p.rgb.resize(PNG_IMAGE_SIZE(image));
-        if (png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr) == 0) return p;
-        p.ok = true;
-        p.width = static_cast<int>(image.width);
-        p.height = static_cast<int>(image.height);
+        Picture p = test::PictureReadPng(file);
+        if (!p.ok) return p;
         if (const char* keep = std::getenv("KV_TEST_PICTURES")) {
             std::error_code ignored;
             fs::copy_file(file, fs::path(keep) / name, fs::copy_options::overwrite_existing, ignored);

@@ -24,6 +24,7 @@
 
 #include "app/skydome/options.h"
 #include "app/skydome/sky.h"
+#include "picture.h"
 #include "run_command.h"
 #include "tools/kvdump/chunk_walk.h"
 
@@ -31,35 +32,11 @@ namespace kv {
 namespace {
 
 using RunResult = test::CommandRun;
+using test::Picture;
 
 // environment: a prefix such as "env -u DISPLAY".
 RunResult RunSkydome(const std::string& arguments, const std::string& environment = "") {
     return test::RunCommand(environment + " '" + KV_SKYDOME_PROGRAM + "' " + arguments + " 2>&1");
-}
-
-struct Picture {
-    bool ok = false;
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-};
-
-Picture ReadPng(const std::string& file) {
-    Picture p;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, file.c_str()) == 0) return p;
-    image.format = PNG_FORMAT_RGB;
-    p.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr) == 0) return p;
-    p.ok = true;
-    p.width = static_cast<int>(image.width);
-    p.height = static_cast<int>(image.height);
-    return p;
-}
-
-// The pixel at (x, y), red, green, blue.
-const unsigned char* Pixel(const Picture& p, int x, int y) {
-    return &p.rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x))];
 }
 
 TEST(SkydomeRun, TheHelpTextLiesBesideTheProgram) {
@@ -87,7 +64,7 @@ TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     std::remove(file.c_str());
     const RunResult run = RunSkydome("-vms --frames 2 --screenshot " + file);
     ASSERT_EQ(run.status, 0) << run.output;
-    const Picture p = ReadPng(file);
+    const Picture p = test::PictureReadPng(file);
     ASSERT_TRUE(p.ok);
     ASSERT_EQ(p.width, 640);
     ASSERT_EQ(p.height, 480);
@@ -100,14 +77,14 @@ TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     for (int y : {0, 300, 479}) {
         for (int x : {0, 60, 579, 639}) {
             if (inLogo(x, y)) continue;
-            const unsigned char* c = Pixel(p, x, y);
+            const unsigned char* c = p.At(x, y);
             EXPECT_TRUE(c[0] == 64 && c[1] == 64 && c[2] == 64) << x << "," << y;
         }
     }
     std::size_t logoPixels = 0;
     for (int y = 435; y < 475; ++y) {
         for (int x = 5; x < 69; ++x) {
-            const unsigned char* c = Pixel(p, x, y);
+            const unsigned char* c = p.At(x, y);
             logoPixels += c[0] == 64 && c[1] == 64 && c[2] == 64 ? 0 : 1;
         }
     }
@@ -116,7 +93,7 @@ TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     std::size_t cleared = 0;
     for (int y = 160; y < 320; ++y) {
         for (int x = 220; x < 420; ++x) {
-            const unsigned char* c = Pixel(p, x, y);
+            const unsigned char* c = p.At(x, y);
             cleared += c[0] == 64 && c[1] == 64 && c[2] == 64 ? 1 : 0;
         }
     }
@@ -130,7 +107,7 @@ TEST(SkydomeRun, ScreenshotShowsTheDomeInSkyColoursOnTheClearColour) {
     SkyDirectionAngles(&towardsCamera, &theta, &phi);
     const RGBAReal linear = SkyColor(50.0f * kSkyDegToRad, 20.0f * kSkyDegToRad, theta, phi);
     const RGBA sky = SkyToneMap(&linear, 0.1f);
-    const unsigned char* centre = Pixel(p, 320, 240);
+    const unsigned char* centre = p.At(320, 240);
     EXPECT_NEAR(centre[0], sky.red, 6);
     EXPECT_NEAR(centre[1], sky.green, 6);
     EXPECT_NEAR(centre[2], sky.blue, 6);
@@ -335,7 +312,7 @@ Picture Shoot(const std::string& arguments, const std::string& file) {
     std::remove(file.c_str());
     const RunResult run = RunSkydome("-vms --frames 2 --screenshot " + file + " " + arguments);
     EXPECT_EQ(run.status, 0) << arguments << "\n" << run.output;
-    Picture p = ReadPng(file);
+    Picture p = test::PictureReadPng(file);
     std::remove(file.c_str());
     return p;
 }
@@ -382,8 +359,8 @@ TEST(SkydomeRun, LensFlaresAddLightTowardsTheSunOnly) {
     EXPECT_EQ(darker, 0u);
     // The middle of the view lies on the line: the small flares near the
     // centre light it.
-    const unsigned char* a = Pixel(plain, 320, 240);
-    const unsigned char* b = Pixel(flares, 320, 240);
+    const unsigned char* a = plain.At(320, 240);
+    const unsigned char* b = flares.At(320, 240);
     EXPECT_GT(b[0] + b[1] + b[2], a[0] + a[1] + a[2]);
 
     const std::string away = "--view preview --look 20,200 --show none";
@@ -404,8 +381,8 @@ TEST(SkydomeRun, TheOverlaysShowWhereTheyBelong) {
         std::set<int> greens;
         for (auto [x, y] : {std::pair{110, 390}, std::pair{530, 390}, std::pair{120, 300}, std::pair{520, 330},
                             std::pair{160, 380}, std::pair{500, 370}}) {
-            EXPECT_TRUE(Within(Pixel(plain, x, y), 64, 64, 64, 0)) << x << "," << y;
-            const unsigned char* c = Pixel(*p, x, y);
+            EXPECT_TRUE(Within(plain.At(x, y), 64, 64, 64, 0)) << x << "," << y;
+            const unsigned char* c = p->At(x, y);
             EXPECT_TRUE(c[1] > c[0] && c[1] > c[2]) << x << "," << y;
             greens.insert(c[1]);
         }
@@ -413,14 +390,14 @@ TEST(SkydomeRun, TheOverlaysShowWhereTheyBelong) {
         std::size_t wire = 0, normals = 0, normalsOff = 0, wireAbove = 0;
         for (int y = 0; y < p->height; ++y) {
             for (int x = 0; x < p->width; ++x) {
-                const unsigned char* c = Pixel(*p, x, y);
+                const unsigned char* c = p->At(x, y);
                 if (Within(c, 160, 64, 0, 12)) {
                     ++wire;
                     if (y < 60) ++wireAbove;
                 }
                 if (Within(c, 64, 160, 0, 12)) {
                     ++normals;
-                    if (Within(Pixel(plain, x, y), 64, 64, 64, 0)) ++normalsOff;
+                    if (Within(plain.At(x, y), 64, 64, 64, 0)) ++normalsOff;
                 }
             }
         }
@@ -686,7 +663,7 @@ TEST_F(SkydomeInFolder, NamesAreTakenAsGivenAndLinksWrittenThrough) {
     RunResult run = Run({"-vms", "--frames", "1", "--screenshot", "latest.png", "--save-dome", "a\\b.dff"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "latest.png"));
-    EXPECT_TRUE(ReadPng(Path("pictures/shot.png")).ok);
+    EXPECT_TRUE(test::PictureReadPng(Path("pictures/shot.png")).ok);
     // The backslash is part of the user's name, not a separator.
     EXPECT_EQ(ReadBytes(Path("a\\b.dff")).size(), 21840u);
     EXPECT_FALSE(std::filesystem::exists(dir / "a"));
@@ -785,7 +762,7 @@ TEST_F(SkydomeInFolder, TheProgramsDataIsItsOwnUnlessDataNamesAFolder) {
     const auto redPixels = [&](const std::vector<std::string>& args) {
         const RunResult shot = Run(args);
         EXPECT_EQ(shot.status, 0) << shot.output;
-        const Picture p = ReadPng(Path("shot.png"));
+        const Picture p = test::PictureReadPng(Path("shot.png"));
         std::size_t n = 0;
         for (std::size_t i = 0; i + 2 < p.rgb.size(); i += 3)
             n += p.rgb[i] > 120 && p.rgb[i + 1] < 40 && p.rgb[i + 2] < 40;
@@ -871,7 +848,7 @@ TEST(SkydomeRun, ExportOnlyWritesEveryFileWithNoDisplayAtAll) {
                                      "env -u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=none");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(f.Entries(), (std::vector<std::string>{"d.dff", "d.glb", "p.png"}));
-    const Picture p = ReadPng(f / "p.png");
+    const Picture p = test::PictureReadPng(f / "p.png");
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.width, 128);
     EXPECT_EQ(p.height, 64);
@@ -881,7 +858,7 @@ TEST(SkydomeRun, ExportOnlyWritesEveryFileWithNoDisplayAtAll) {
     const RGBAReal zenith = SkyColor(40.0f * kSkyDegToRad, 250.0f * kSkyDegToRad, 0.5 * 180.0 / 64 * kSkyDegToRad,
                                      (180.0 - 0.5 * 360.0 / 128) * kSkyDegToRad);
     const RGBA want = SkyToneMap(&zenith, 0.1f);
-    EXPECT_TRUE(Pixel(p, 0, 0)[0] == want.red && Pixel(p, 0, 0)[1] == want.green && Pixel(p, 0, 0)[2] == want.blue);
+    EXPECT_TRUE(p.At(0, 0)[0] == want.red && p.At(0, 0)[1] == want.green && p.At(0, 0)[2] == want.blue);
 
     // The dome it saves is the one a windowed run saves with the same options.
     const RunResult windowed =
@@ -970,11 +947,11 @@ TEST(SkydomeRun, ThePreviewShowsTheSunsDiscInBothSkies) {
                                          shot + " --export-panorama " + (f / (sky + ".hdr")) +
                                          " --panorama-size 64 --export-gltf " + (f / (sky + ".glb")));
         ASSERT_EQ(run.status, 0) << run.output;
-        const Picture p = ReadPng(shot);
+        const Picture p = test::PictureReadPng(shot);
         ASSERT_TRUE(p.ok);
         // 640 pixels for 5 degrees: the disc is 68 pixels across.
         auto white = [&](int x, int y) {
-            const unsigned char* c = Pixel(p, x, y);
+            const unsigned char* c = p.At(x, y);
             return c[0] == 255 && c[1] == 255 && c[2] == 255;
         };
         EXPECT_TRUE(white(320, 240));
