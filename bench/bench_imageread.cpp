@@ -16,8 +16,8 @@
 
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
-#include "engine/image/image.h"
 #include "engine/image/bmp_read.h"
+#include "engine/image/image.h"
 #include "engine/image/png_read.h"
 #include "engine/image/png_write.h"
 #include "engine/image/quantiser.h"

@@ -11,9 +11,9 @@
 #include "engine/core/engine.h"
 #include "engine/core/memory.h"
 #include "engine/stream/stream.h"
-#include "engine/world/geometry_stream.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
+#include "engine/world/geometry_stream.h"
 #include "engine/world/mesh.h"
 #include "engine/world/world.h"
 

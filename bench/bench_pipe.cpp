@@ -10,8 +10,8 @@
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
 #include "engine/image/resource_arena.h"
-#include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/pipeline.h"
+#include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/render_heap.h"
 #include "engine/pipe/standard_clusters.h"
 

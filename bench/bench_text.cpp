@@ -16,15 +16,15 @@
 
 #include "app/skel/menu.h"
 #include "app/skel/skeleton.h"
-#include "engine/camera/camera.h"
 #include "engine/assembly/standard_modules.h"
+#include "engine/camera/camera.h"
 #include "engine/core/engine.h"
 #include "engine/frame/frame.h"
-#include "engine/image/raster.h"
 #include "engine/image/charset.h"
-#include "engine/opengl/gl_internal.h"
+#include "engine/image/raster.h"
 #include "engine/opengl/gl_device.h"
 #include "engine/opengl/gl_functions.h"
+#include "engine/opengl/gl_internal.h"
 #include "engine/world/logo.h"
 
 namespace kv {

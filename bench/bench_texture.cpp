@@ -12,11 +12,11 @@
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
 #include "engine/image/image.h"
+#include "engine/image/image_readers.h"
 #include "engine/image/raster.h"
 #include "engine/image/texture.h"
-#include "engine/image/image_readers.h"
-#include "engine/opengl/gl_internal.h"
 #include "engine/opengl/gl_device.h"
+#include "engine/opengl/gl_internal.h"
 
 namespace {
 

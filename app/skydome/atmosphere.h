@@ -71,12 +71,11 @@ enum AtmosphereFlags : int32 {
 };
 
 // Colours for many directions (unit vectors, as the dome's vertices).
-void AtmosphereColors(const Atmosphere* atmosphere, const V3d* directions, int32 count, RGBAReal* colours,
-                      int32 flags);
+void AtmosphereColors(const Atmosphere* atmosphere, const V3d* directions, int32 count, RGBAReal* colours, int32 flags);
 // Colours of a panorama's row: one zenith angle and many azimuths, radians
 // in the program's convention (as PanoramaPixelAngles gives them).
-void AtmosphereRowColors(const Atmosphere* atmosphere, double theta, const double* phi, int32 count,
-                         RGBAReal* colours, int32 flags);
+void AtmosphereRowColors(const Atmosphere* atmosphere, double theta, const double* phi, int32 count, RGBAReal* colours,
+                         int32 flags);
 // CIE XYZ in cd/m^2 of one direction (unit vector), before any gamut clamp.
 void AtmosphereXYZ(const Atmosphere* atmosphere, V3d direction, int32 flags, double xyz[3]);
 

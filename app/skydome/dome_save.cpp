@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "app/skydome/export_file.h"
 #include "app/skydome/dome.h"
+#include "app/skydome/export_file.h"
 #include "engine/frame/frame.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/safe_write.h"

@@ -40,7 +40,6 @@ bool ExportFileWrite(const char* target, ExportWriterFn writer, void* data, std:
     return true;
 }
 
-
 bool ExportFileOpen(ExportFileOut* out, const char* path) {
     out->fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (out->fd < 0) {
@@ -58,7 +57,8 @@ bool ExportFilePut(ExportFileOut* out, const void* bytes, std::size_t count) {
         const ssize_t n = write(out->fd, p + done, count - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            if (out->why.empty()) out->why = ExportFileProblem(FileWriteStatus{FileWriteData, n < 0 ? errno : ENOSPC, 0});
+            if (out->why.empty())
+                out->why = ExportFileProblem(FileWriteStatus{FileWriteData, n < 0 ? errno : ENOSPC, 0});
             close(out->fd);
             out->fd = -1;
             return false;

@@ -11,6 +11,7 @@
 
 #include "app/skel/camera_helpers.h"
 #include "app/skel/menu.h"
+#include "app/skydome/batch_run.h"
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/dome_save.h"
@@ -20,21 +21,20 @@
 #include "app/skydome/scene.h"
 #include "app/skydome/sky.h"
 #include "app/skydome/sky_model.h"
-#include "app/skydome/batch_run.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
-#include "engine/image/image.h"
-#include "engine/image/texture.h"
 #include "engine/image/charset.h"
+#include "engine/image/image.h"
 #include "engine/image/image_readers.h"
 #include "engine/image/png_write.h"
+#include "engine/image/texture.h"
+#include "engine/nodes/immediate_3d.h"
 #include "engine/opengl/gl_device.h"
 #include "engine/opengl/gl_pipelines.h"
-#include "engine/nodes/immediate_3d.h"
 #include "engine/stream/safe_write.h"
 #include "engine/world/clump.h"
-#include "engine/world/world.h"
 #include "engine/world/logo.h"
+#include "engine/world/world.h"
 
 namespace kv {
 

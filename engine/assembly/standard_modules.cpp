@@ -6,12 +6,12 @@
 #include "engine/frame/frame.h"
 #include "engine/image/image.h"
 #include "engine/image/raster.h"
-#include "engine/image/texture.h"
 #include "engine/image/resource_arena.h"
+#include "engine/image/texture.h"
 #include "engine/math/matrix.h"
 #include "engine/math/vector.h"
-#include "engine/pipe/pipeline_module.h"
 #include "engine/nodes/immediate_3d.h"
+#include "engine/pipe/pipeline_module.h"
 #include "engine/stream/stream.h"
 
 namespace kv {

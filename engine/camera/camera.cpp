@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
 #include "engine/image/raster.h"
 #include "engine/image/screen_view.h"
 
@@ -361,8 +361,7 @@ void* CameraModuleClose(void* instance, int32 offset, int32 /*size*/) {
 }
 
 CoreModule CameraModuleEntry() {
-    return {"camera", static_cast<int32>(sizeof(CameraModule)), kIdCameraModule, CameraModuleOpen,
-            CameraModuleClose};
+    return {"camera", static_cast<int32>(sizeof(CameraModule)), kIdCameraModule, CameraModuleOpen, CameraModuleClose};
 }
 
 }  // namespace kv

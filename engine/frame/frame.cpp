@@ -3,9 +3,9 @@
 #include <cstddef>
 
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
 
 namespace kv {
 
@@ -349,8 +349,7 @@ void* FrameModuleClose(void* instance, int32 offset, int32 /*size*/) {
 }
 
 CoreModule FrameModuleEntry() {
-    return {"frame", static_cast<int32>(sizeof(FrameModuleGlobals)), kIdFrameModule, FrameModuleOpen,
-            FrameModuleClose};
+    return {"frame", static_cast<int32>(sizeof(FrameModuleGlobals)), kIdFrameModule, FrameModuleOpen, FrameModuleClose};
 }
 
 }  // namespace kv

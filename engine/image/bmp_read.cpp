@@ -3,10 +3,10 @@
 #include <bit>
 #include <cstring>
 
-#include "image.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/stream/stream.h"
+#include "image.h"
 #include "image_readers.h"
 
 namespace kv {

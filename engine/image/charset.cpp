@@ -3,12 +3,12 @@
 
 #include <cstring>
 
-#include "image.h"
-#include "raster.h"
-#include "screen_view.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "image.h"
+#include "raster.h"
+#include "screen_view.h"
 
 namespace kv {
 

@@ -1,9 +1,9 @@
 #include "image_readers.h"
 
-#include "image.h"
+#include "bmp_read.h"
 #include "engine/core/error.h"
 #include "engine/stream/stream.h"
-#include "bmp_read.h"
+#include "image.h"
 #include "png_read.h"
 
 namespace kv {

@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstring>
 
-#include "image.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/stream/stream.h"
+#include "image.h"
 #include "image_readers.h"
 
 namespace kv {

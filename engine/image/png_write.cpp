@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "image.h"
-#include "raster.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/stream/safe_write.h"
+#include "image.h"
+#include "raster.h"
 
 namespace kv {
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "image.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "image.h"
 
 namespace kv {
 

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "image.h"
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
+#include "image.h"
 #include "resource_arena.h"
 
 namespace kv {
@@ -219,8 +219,7 @@ void* RasterModuleClose(void* instance, int32 offset, int32 /*size*/) {
 }
 
 CoreModule RasterModuleEntry() {
-    return {"raster", static_cast<int32>(sizeof(RasterModule)), kIdRasterModule, RasterModuleOpen,
-            RasterModuleClose};
+    return {"raster", static_cast<int32>(sizeof(RasterModule)), kIdRasterModule, RasterModuleOpen, RasterModuleClose};
 }
 
 }  // namespace kv

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "raster.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/core/module_slot.h"
+#include "raster.h"
 
 namespace kv {
 

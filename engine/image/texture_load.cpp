@@ -3,12 +3,12 @@
 // and the names of mip-level files.
 #include <cstring>
 
-#include "image.h"
-#include "raster.h"
-#include "texture.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "image.h"
 #include "quantiser.h"
+#include "raster.h"
+#include "texture.h"
 
 namespace kv {
 

@@ -1,8 +1,8 @@
 #include "texture_stream.h"
 
+#include "engine/stream/chunk.h"
 #include "raster.h"
 #include "texture.h"
-#include "engine/stream/chunk.h"
 
 namespace kv {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
 
 namespace kv {
 

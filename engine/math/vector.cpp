@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "matrix.h"
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
+#include "matrix.h"
 
 namespace kv {
 

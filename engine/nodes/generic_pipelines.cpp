@@ -14,24 +14,25 @@ namespace kv {
 
 Pipeline* GenericMaterialPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return PipelineFinish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetTransform(),
-                                            NodeDefinitionGetCullTriangle(), NodeDefinitionGetPreLight(),
-                                            NodeDefinitionGetLight(), NodeDefinitionGetPostLight(),
-                                            NodeDefinitionGetClipTriangle(), NodeDefinitionGetSubmitTriangle()));
+    return PipelineFinish(
+        created,
+        PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetTransform(), NodeDefinitionGetCullTriangle(),
+                         NodeDefinitionGetPreLight(), NodeDefinitionGetLight(), NodeDefinitionGetPostLight(),
+                         NodeDefinitionGetClipTriangle(), NodeDefinitionGetSubmitTriangle()));
 }
 
 Pipeline* GenericAtomicPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return PipelineFinish(created,
-                  PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetAtomicInstance(),
-                                   NodeDefinitionGetAtomicEnumerateLights(), NodeDefinitionGetMaterialScatter()));
+    return PipelineFinish(
+        created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetAtomicInstance(),
+                                  NodeDefinitionGetAtomicEnumerateLights(), NodeDefinitionGetMaterialScatter()));
 }
 
 Pipeline* GenericWorldSectorPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return PipelineFinish(created,
-                  PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetWorldSectorInstance(),
-                                   NodeDefinitionGetWorldSectorEnumerateLights(), NodeDefinitionGetMaterialScatter()));
+    return PipelineFinish(
+        created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetWorldSectorInstance(),
+                                  NodeDefinitionGetWorldSectorEnumerateLights(), NodeDefinitionGetMaterialScatter()));
 }
 
 bool GenericWorldPipelinesBuild(WorldPipelineSet* set) {

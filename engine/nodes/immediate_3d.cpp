@@ -87,7 +87,7 @@ bool Render(Im3DModule* m, int32 type, const uint32* indices, uint32 numIndices)
 Pipeline* Im3DGenericTransformPipelineCreate() {
     Pipeline* created = PipelineCreate();
     return PipelineFinish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetImmInstance(),
-                                            NodeDefinitionGetTransform(), NodeDefinitionGetImmStash()));
+                                                    NodeDefinitionGetTransform(), NodeDefinitionGetImmStash()));
 }
 
 Pipeline* Im3DGenericTrianglePipelineCreate() {

@@ -5,10 +5,10 @@
 
 #include <cstddef>
 
+#include "cluster_layouts.h"
 #include "engine/image/resource_arena.h"
 #include "engine/pipe/render_state.h"
 #include "engine/world/mesh.h"
-#include "cluster_layouts.h"
 
 namespace kv {
 

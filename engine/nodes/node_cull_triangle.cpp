@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "clip.h"
 #include "engine/camera/camera.h"
 #include "engine/pipe/standard_clusters.h"
-#include "clip.h"
 
 namespace kv {
 

@@ -52,7 +52,8 @@ Layout PlanLayout(const MeshHeader* header, int32 numVertices, bool planes) {
 GenInstance* Allocate(void* owner, ResEntry** ownerRef, const Layout& layout, const MeshHeader* header) {
     void* base = InstanceCacheAllocate(owner, ownerRef, layout.size, DestroyNotify);
     if (base == nullptr) return nullptr;
-    auto* instance = InstanceCacheStart<GenInstance>(base, header, layout.numMeshes, layout.numVertices, layout.verticesAt);
+    auto* instance =
+        InstanceCacheStart<GenInstance>(base, header, layout.numMeshes, layout.numVertices, layout.verticesAt);
     instance->meshes = reinterpret_cast<GenInstanceMesh*>(static_cast<uint8*>(base) + layout.meshesAt);
     return instance;
 }

@@ -1,12 +1,12 @@
 #include "node_immediate.h"
 
-#include "immediate_3d.h"
+#include "clip.h"
 #include "engine/camera/camera.h"
 #include "engine/core/error.h"
 #include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/render_heap.h"
 #include "engine/pipe/standard_clusters.h"
-#include "clip.h"
+#include "immediate_3d.h"
 
 namespace kv {
 

@@ -1,10 +1,10 @@
 #include "node_lighting.h"
 
+#include "clip.h"
 #include "engine/frame/frame.h"
 #include "engine/nodes/light_list.h"
 #include "engine/pipe/standard_clusters.h"
 #include "engine/world/light.h"
-#include "clip.h"
 
 namespace kv {
 

@@ -1,9 +1,9 @@
 #include "node_material_scatter.h"
 
+#include "cluster_layouts.h"
 #include "engine/core/error.h"
 #include "engine/pipe/standard_clusters.h"
 #include "engine/world/world.h"
-#include "cluster_layouts.h"
 
 namespace kv {
 

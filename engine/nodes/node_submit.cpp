@@ -1,8 +1,8 @@
 #include "node_submit.h"
 
+#include "clip.h"
 #include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/standard_clusters.h"
-#include "clip.h"
 
 namespace kv {
 

@@ -3,9 +3,9 @@
 // packet's texture and blending.
 #pragma once
 
+#include "cluster_layouts.h"
 #include "engine/pipe/pipeline.h"
 #include "engine/pipe/render_state.h"
-#include "cluster_layouts.h"
 
 namespace kv {
 

@@ -1,7 +1,7 @@
 #include "node_transform.h"
 
-#include "engine/pipe/standard_clusters.h"
 #include "clip.h"
+#include "engine/pipe/standard_clusters.h"
 
 namespace kv {
 

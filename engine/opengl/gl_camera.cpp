@@ -1,6 +1,6 @@
 // Camera begin and end update, clear and show: what frames every picture.
-#include "gl_internal.h"
 #include "engine/camera/camera.h"
+#include "gl_internal.h"
 
 namespace kv {
 

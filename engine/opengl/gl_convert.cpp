@@ -1,9 +1,9 @@
 // Pixels between images and rasters, and the raster format an image needs.
 #include <cstring>
 
-#include "gl_internal.h"
 #include "engine/image/image.h"
 #include "engine/image/quantiser.h"
+#include "gl_internal.h"
 
 namespace kv {
 

@@ -8,9 +8,9 @@
 
 #include <cstring>
 
+#include "engine/core/error.h"
 #include "gl_internal.h"
 #include "gl_node_immediate.h"
-#include "engine/core/error.h"
 
 namespace kv {
 

@@ -4,13 +4,13 @@
 
 #include <SDL.h>
 
-#include "gl_modes_arena.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/image/raster.h"
 #include "engine/math/matrix.h"
 #include "engine/math/rgba.h"
 #include "gl_functions.h"
+#include "gl_modes_arena.h"
 
 namespace kv {
 

@@ -1,10 +1,10 @@
 #include "gl_node_immediate.h"
 
-#include "gl_internal.h"
-#include "engine/pipe/pipeline_module.h"
 #include "engine/nodes/node_immediate.h"
 #include "engine/nodes/node_submit.h"
+#include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/standard_clusters.h"
+#include "gl_internal.h"
 
 namespace kv {
 

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "gl_internal.h"
 #include "engine/frame/frame.h"
 #include "engine/nodes/instance.h"
 #include "engine/pipe/standard_clusters.h"
 #include "engine/world/clump.h"
 #include "engine/world/world.h"
+#include "gl_internal.h"
 
 namespace kv {
 
@@ -61,7 +61,8 @@ void DestroyNotify(ResEntry* entry) {
 GlInstance* AllocateInstance(void* owner, ResEntry** ownerRef, const Layout& layout, const MeshHeader* header) {
     void* base = InstanceCacheAllocate(owner, ownerRef, layout.size, DestroyNotify);
     if (base == nullptr) return nullptr;
-    auto* instance = InstanceCacheStart<GlInstance>(base, header, layout.numMeshes, layout.numVertices, layout.verticesAt);
+    auto* instance =
+        InstanceCacheStart<GlInstance>(base, header, layout.numMeshes, layout.numVertices, layout.verticesAt);
     auto* bytes = static_cast<uint8*>(base);
     instance->uv2 = layout.uv2 ? reinterpret_cast<TexCoords*>(bytes + layout.uv2At) : nullptr;
     instance->rangeCopy = nullptr;

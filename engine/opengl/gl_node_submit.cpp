@@ -1,12 +1,12 @@
 #include "gl_node_submit.h"
 
-#include "gl_internal.h"
 #include "engine/frame/frame.h"
-#include "engine/pipe/pipeline_module.h"
 #include "engine/nodes/light_list.h"
+#include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/standard_clusters.h"
-#include "engine/world/light.h"
 #include "engine/world/hardware_light.h"
+#include "engine/world/light.h"
+#include "gl_internal.h"
 
 #ifndef GL_VERTEX_ARRAY_RANGE_NV
 #define GL_VERTEX_ARRAY_RANGE_NV 0x851D

@@ -2,8 +2,8 @@
 
 #include "engine/image/texture.h"
 #include "engine/nodes/generic_pipelines.h"
-#include "engine/nodes/node_atomic_enumerate_lights.h"
 #include "engine/nodes/instance.h"
+#include "engine/nodes/node_atomic_enumerate_lights.h"
 #include "engine/nodes/node_material_scatter.h"
 #include "engine/nodes/node_world_sector_enumerate_lights.h"
 #include "engine/pipe/standard_clusters.h"
@@ -42,7 +42,8 @@ void ReadTexture(const Texture* texture, RenderStateRecord* record) {
 
 Pipeline* GlMaterialPipelineCreate() {
     Pipeline* created = PipelineCreate();
-    return PipelineFinish(created, PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetOpenGLSubmitWithLight()));
+    return PipelineFinish(created,
+                          PipelineAddNodes(PipelineLock(created), nullptr, NodeDefinitionGetOpenGLSubmitWithLight()));
 }
 
 Pipeline* GlAtomicPipelineCreate() {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "gl_internal.h"
 #include "engine/image/image.h"
 #include "engine/image/texture.h"
+#include "gl_internal.h"
 
 namespace kv {
 
@@ -299,8 +299,8 @@ bool UnlockCamera(Raster* r) {
         gl.PushMatrix();
         gl.LoadIdentity();
         // Pixels drawn back are the picture itself: nothing may test or blend them.
-        for (uint32 cap : {GlCapDepthTest, GlCapBlend, GlCapAlphaTest, GlCapTexture2D, GlCapFog, GlCapStencil,
-                           GlCapScissor}) {
+        for (uint32 cap :
+             {GlCapDepthTest, GlCapBlend, GlCapAlphaTest, GlCapTexture2D, GlCapFog, GlCapStencil, GlCapScissor}) {
             GlStateEnable(cap, false);
         }
         GlStateDepthMask(false);

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "cluster_resolve.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
-#include "cluster_resolve.h"
 
 namespace kv {
 

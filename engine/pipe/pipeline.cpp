@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "pipeline_module.h"
+#include "cluster_resolve.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
-#include "cluster_resolve.h"
-#include "render_heap.h"
 #include "node_sort.h"
+#include "pipeline_module.h"
+#include "render_heap.h"
 
 namespace kv {
 

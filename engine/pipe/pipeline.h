@@ -158,7 +158,6 @@ struct Pipeline {
     int32 entryPoint;
 };
 
-
 // Editing. Every editing call passes nothing on when handed nothing, so a
 // construction chain needs one test at its end.
 Pipeline* PipelineCreate();

@@ -1,9 +1,9 @@
 #include "render_state.h"
 
-#include "pipeline_module.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "pipeline_module.h"
 
 namespace kv {
 

@@ -3,9 +3,9 @@
 // reader can find what it wants by type and skip the rest.
 #pragma once
 
-#include "stream.h"
 #include "engine/core/plugin_registry.h"
 #include "engine/core/types.h"
+#include "stream.h"
 
 namespace kv {
 

@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "stream.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "stream.h"
 
 namespace kv {
 

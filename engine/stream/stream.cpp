@@ -3,11 +3,11 @@
 #include <bit>
 #include <cstring>
 
-#include "file_system.h"
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
+#include "file_system.h"
 
 namespace kv {
 

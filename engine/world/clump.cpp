@@ -4,15 +4,15 @@
 #include <cstddef>
 #include <cstring>
 
-#include "world_internal.h"
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
 #include "engine/image/resource_arena.h"
 #include "engine/pipe/pipeline.h"
 #include "engine/world/geometry.h"
 #include "engine/world/world_sector.h"
+#include "world_internal.h"
 
 namespace kv {
 
@@ -360,8 +360,8 @@ PluginRegistry* ClumpGetRegistry() { return &clumpRegistry; }
 bool worldp::AtomicClumpPluginAttach() {
     const bool atomics = atomicLive.Registered(RegistryRegister(&atomicRegistry, sizeof(LLLink), kIdWorldObjectsModule,
                                                                 LiveAtomicConstruct, LiveDestruct, nullptr));
-    const bool clumps = clumpLive.Registered(
-        RegistryRegister(&clumpRegistry, sizeof(LLLink), kIdWorldObjectsModule, LiveClumpConstruct, LiveDestruct, nullptr));
+    const bool clumps = clumpLive.Registered(RegistryRegister(&clumpRegistry, sizeof(LLLink), kIdWorldObjectsModule,
+                                                              LiveClumpConstruct, LiveDestruct, nullptr));
     return atomics && clumps;
 }
 

@@ -2,9 +2,9 @@
 
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
-#include "engine/world/geometry_stream.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
+#include "engine/world/geometry_stream.h"
 
 namespace kv {
 

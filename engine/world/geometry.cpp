@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
 #include "engine/image/resource_arena.h"
 
 namespace kv {

@@ -6,14 +6,14 @@
 // through the geometry registry.
 #pragma once
 
-#include "material.h"
-#include "material_list.h"
-#include "mesh.h"
 #include "engine/camera/camera.h"
 #include "engine/core/plugin_registry.h"
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 #include "engine/math/vector.h"
+#include "material.h"
+#include "material_list.h"
+#include "mesh.h"
 
 namespace kv {
 

@@ -2,15 +2,15 @@
 
 #include <cstring>
 
-#include "geometry.h"
-#include "material.h"
-#include "material_list.h"
-#include "mesh.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/image/texture_stream.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/stream.h"
+#include "geometry.h"
+#include "material.h"
+#include "material_list.h"
+#include "mesh.h"
 
 namespace kv {
 

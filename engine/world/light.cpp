@@ -3,12 +3,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "world_internal.h"
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
 #include "engine/world/world_sector.h"
+#include "world_internal.h"
 
 namespace kv {
 

@@ -1,8 +1,8 @@
 #include "material_list.h"
 
-#include "material.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "material.h"
 
 namespace kv {
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "material.h"
-#include "mesh_strips.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/image/raster.h"
 #include "engine/image/texture.h"
+#include "material.h"
+#include "mesh_strips.h"
 
 namespace kv {
 

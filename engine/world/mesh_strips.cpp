@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "mesh.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "mesh.h"
 
 namespace kv {
 

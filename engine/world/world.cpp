@@ -4,18 +4,18 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "world_internal.h"
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
 #include "engine/image/resource_arena.h"
 #include "engine/pipe/pipeline.h"
-#include "engine/world/geometry_stream.h"
 #include "engine/world/geometry.h"
+#include "engine/world/geometry_stream.h"
+#include "engine/world/hardware_light.h"
 #include "engine/world/light.h"
 #include "engine/world/mesh.h"
-#include "engine/world/hardware_light.h"
+#include "world_internal.h"
 
 namespace kv {
 
@@ -784,12 +784,12 @@ bool WorldPluginAttach() {
         if (EngineRegisterPlugin(m.size, m.id, m.open, m.close) < 0) return false;
     }
     if (!worldp::AtomicClumpPluginAttach() || !worldp::LightPluginAttach()) return false;
-    const bool cameras = cameraExt.Registered(
-        CameraRegisterPlugin(sizeof(CameraWorldExt), kIdWorldExtension, CameraExtConstruct, CameraExtDestruct, nullptr));
+    const bool cameras = cameraExt.Registered(CameraRegisterPlugin(sizeof(CameraWorldExt), kIdWorldExtension,
+                                                                   CameraExtConstruct, CameraExtDestruct, nullptr));
     const bool clumps = clumpExt.Registered(
         ClumpRegisterPlugin(sizeof(ClumpWorldExt), kIdWorldExtension, ClumpExtConstruct, ClumpExtDestruct, nullptr));
-    const bool atomics = atomicExt.Registered(
-        AtomicRegisterPlugin(sizeof(AtomicWorldExt), kIdWorldExtension, AtomicExtConstruct, AtomicExtDestruct, nullptr));
+    const bool atomics = atomicExt.Registered(AtomicRegisterPlugin(sizeof(AtomicWorldExt), kIdWorldExtension,
+                                                                   AtomicExtConstruct, AtomicExtDestruct, nullptr));
     const bool lights = lightExt.Registered(
         LightRegisterPlugin(sizeof(LightWorldExt), kIdWorldExtension, LightExtConstruct, LightExtDestruct, nullptr));
     if (!cameras || !clumps || !atomics || !lights) return false;

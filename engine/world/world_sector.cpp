@@ -1,11 +1,11 @@
 #include "world_sector.h"
 
-#include "world_internal.h"
 #include "engine/core/engine.h"
-#include "engine/core/module_slot.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/module_slot.h"
 #include "engine/world/geometry_stream.h"
+#include "world_internal.h"
 
 namespace kv {
 

@@ -18,9 +18,9 @@ struct EngineSetup {
     const MemoryFunctions* memory = nullptr;  // null: the C library's
     uint32 initFlags = 0;
     std::function<bool()> plugins = {};  // registrations between init and open
-    void* window = nullptr;         // what the device is opened on; null: no window
+    void* window = nullptr;              // what the device is opened on; null: no window
     std::function<bool()> opened = {};   // between open and start (a video mode, pipelines)
-    bool start = true;              // false: left opened
+    bool start = true;                   // false: left opened
 };
 
 // Init, the registrations, open and start, as the setup says; the step that

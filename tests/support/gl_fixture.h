@@ -12,8 +12,8 @@
 #include "engine/frame/frame.h"
 #include "engine/image/image.h"
 #include "engine/image/raster.h"
-#include "engine/opengl/gl_internal.h"
 #include "engine/opengl/gl_device.h"
+#include "engine/opengl/gl_internal.h"
 #include "engine_fixture.h"
 #include "error_log.h"
 
@@ -39,10 +39,11 @@ class GlTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_NE(window, nullptr);
         ASSERT_TRUE(EngineUp({.device = GlDeviceGetInterface,
-                              .plugins = [this] {
-                                  BeforeOpen();
-                                  return true;
-                              },
+                              .plugins =
+                                  [this] {
+                                      BeforeOpen();
+                                      return true;
+                                  },
                               .window = window,
                               .opened = [] { return EngineSetVideoMode(0); }}))
             << SDL_GetError();

@@ -32,8 +32,8 @@
 #if __has_include("engine/image/image.h")
 #include "engine/image/image.h"
 #include "engine/image/raster.h"
-#include "engine/image/texture.h"
 #include "engine/image/resource_arena.h"
+#include "engine/image/texture.h"
 #define KV_TEST_IMAGE 1
 #endif
 #if __has_include("engine/camera/camera.h")

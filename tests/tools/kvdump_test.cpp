@@ -15,9 +15,9 @@
 #include "engine/core/engine.h"
 #include "engine/core/memory.h"
 #include "engine/stream/chunk.h"
-#include "tools/kvdump/chunk_walk.h"
 #include "engine_fixture.h"
 #include "run_command.h"
+#include "tools/kvdump/chunk_walk.h"
 
 namespace kv {
 namespace {

@@ -11,8 +11,8 @@
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/image/image.h"
-#include "engine/image/png_write.h"
 #include "engine/image/image_readers.h"
+#include "engine/image/png_write.h"
 #include "engine/stream/safe_write.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include "app/skel/menu.h"
 #include "engine/image/charset.h"
 #include "engine/image/png_write.h"
-#include "gl_fixture.h"
 #include "engine/world/logo.h"
+#include "gl_fixture.h"
 
 namespace kv::test {
 namespace {

@@ -12,11 +12,11 @@
 #include "app/skydome/sky_model.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
-#include "engine_fixture.h"
-#include "stream_fixture.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
 #include "engine/world/world.h"
+#include "engine_fixture.h"
+#include "stream_fixture.h"
 
 namespace kv::test {
 

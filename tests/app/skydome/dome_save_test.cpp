@@ -409,8 +409,9 @@ TEST_F(DomeSaveTest, AnUnwritableFolderKeepsThePreviousFile) {
         std::string message;
         const bool saved = DomeSave(clump, target.c_str(), &message);
         // The file itself could be written: the folder is named, and what to do.
-        const bool told = message.find(": its folder cannot be written to (Permission denied). A save writes the new "
-                                       "file beside the old one") != std::string::npos &&
+        const bool told = message.find(
+                              ": its folder cannot be written to (Permission denied). A save writes the new "
+                              "file beside the old one") != std::string::npos &&
                           message.find("save into a folder you can write to") != std::string::npos &&
                           message.find("The file there is unchanged.") != std::string::npos;
         _exit(saved ? 1 : told ? 0 : 2);

@@ -611,8 +611,8 @@ TEST_F(ExportTest, APanoramaAskedToStopStopsAtTheNextRowAndLeavesNothing) {
         for (int rows : {5, 20}) {
             rowsAllowed = rows;
             EXPECT_FALSE(PanoramaWrite(f.c_str(), 64, 0.1f, &message)) << f << " " << rows;
-            EXPECT_EQ(message,
-                      "Cannot write the panorama to " + f.string() + ": interrupted by SIGTERM. The file there is unchanged.");
+            EXPECT_EQ(message, "Cannot write the panorama to " + f.string() +
+                                   ": interrupted by SIGTERM. The file there is unchanged.");
             EXPECT_STREQ(PanoramaStopReason(), "interrupted by SIGTERM");
             EXPECT_EQ(rowsAllowed, -1) << "asked once per row, and once more";
         }

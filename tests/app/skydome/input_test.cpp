@@ -871,7 +871,8 @@ TEST_F(Program, TheTextStaysReadableOverTheBrightestSky) {
     int bright = 0;
     const int right = kMenuLeft + kMenuChars * 8 + 16;
     for (int y = 20; y < 240; ++y) {
-        for (int x = right; x < 360; ++x) bright += p.At(x, y)[0] >= 245 && p.At(x, y)[1] >= 245 && p.At(x, y)[2] >= 245;
+        for (int x = right; x < 360; ++x)
+            bright += p.At(x, y)[0] >= 245 && p.At(x, y)[1] >= 245 && p.At(x, y)[2] >= 245;
     }
     EXPECT_GT(bright, (360 - right) * 220 * 95 / 100);
 
@@ -883,7 +884,8 @@ TEST_F(Program, TheTextStaysReadableOverTheBrightestSky) {
         int x0, x1, y;
     };
     std::vector<Line> lines;
-    for (int row = 0; row < 16; ++row) lines.push_back({"menu", kMenuLeft, kMenuLeft + kMenuChars * 8, kRow * (row + 1)});
+    for (int row = 0; row < 16; ++row)
+        lines.push_back({"menu", kMenuLeft, kMenuLeft + kMenuChars * 8, kRow * (row + 1)});
     for (int row : {1, 2, 4, 5, 6}) lines.push_back({"data", 640 - 34 - 29 * 8, 640 - 34, kRow * row});
     for (int y : {480 - 2 * kRow - 20, 480 - kRow - 20}) lines.push_back({"counts", 640 - 135, 640 - 135 + 14 * 8, y});
     lines.push_back({"fps", (640 - 64) / 2, (640 + 64) / 2, kRow});
@@ -895,8 +897,10 @@ TEST_F(Program, TheTextStaysReadableOverTheBrightestSky) {
     }
     // Ground and Normals are dimmed in the preview, Sky and Wire mesh not.
     const int menuEnd = kMenuLeft + kMenuChars * 8;
-    for (int row : {6, 8}) EXPECT_GT(p.Count(palette->disabled, kMenuLeft, kRow * (row + 1), menuEnd, kRow * (row + 2)), 40);
-    for (int row : {5, 7}) EXPECT_GT(p.Count(palette->text, kMenuLeft, kRow * (row + 1), menuEnd, kRow * (row + 2)), 40);
+    for (int row : {6, 8})
+        EXPECT_GT(p.Count(palette->disabled, kMenuLeft, kRow * (row + 1), menuEnd, kRow * (row + 2)), 40);
+    for (int row : {5, 7})
+        EXPECT_GT(p.Count(palette->text, kMenuLeft, kRow * (row + 1), menuEnd, kRow * (row + 2)), 40);
 }
 
 }  // namespace

@@ -300,8 +300,7 @@ TEST(SkydomeRun, AMissingPictureIsNamedWithWhereItWasLookedFor) {
         const std::string stem = fs::path(c.missing).stem().string();
         EXPECT_NE(run.output.find(stem + ".png"), std::string::npos) << run.output;
         EXPECT_NE(run.output.find(stem + ".bmp"), std::string::npos) << run.output;
-        EXPECT_NE(run.output.find(" in " + (dir / "bin").string() + "/textures/, "), std::string::npos)
-            << run.output;
+        EXPECT_NE(run.output.find(" in " + (dir / "bin").string() + "/textures/, "), std::string::npos) << run.output;
         EXPECT_EQ(run.output.find("./textures/"), std::string::npos) << "the current folder is not the program's";
         EXPECT_EQ(run.output.find("skydome: no display"), std::string::npos) << "no frame is drawn";
     }

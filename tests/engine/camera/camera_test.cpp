@@ -1,8 +1,9 @@
+#include "engine/camera/camera.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "engine/camera/camera.h"
 #include "engine/frame/frame.h"
 #include "error_log.h"
 #include "raster_memory.h"

@@ -1,10 +1,11 @@
+#include "engine/core/engine.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "error_log.h"
 #include "test_device.h"
@@ -109,11 +110,12 @@ TEST_F(Engine, RegisteringWhileOpenIsRefused) {
 TEST_F(Engine, CloseOfAStartedEngineIsRefusedAndStopRunsOnce) {
     static int32 closes = 0;
     closes = 0;
-    const CoreModule table[] = {ErrorModuleEntry(), {"m", 8, 0x7003, [](void* i, int32, int32) { return i; },
-                                                     [](void* i, int32, int32) {
-                                                         ++closes;
-                                                         return i;
-                                                     }}};
+    const CoreModule table[] = {ErrorModuleEntry(),
+                                {"m", 8, 0x7003, [](void* i, int32, int32) { return i; },
+                                 [](void* i, int32, int32) {
+                                     ++closes;
+                                     return i;
+                                 }}};
     EngineSetModules(table, 2);
     Up();
     ErrorLog log;

@@ -1,11 +1,11 @@
+#include "engine/core/memory.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <set>
 #include <vector>
-
-#include "engine/core/memory.h"
 
 namespace kv {
 namespace {

@@ -1,3 +1,5 @@
+#include "engine/core/plugin_registry.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "engine/core/engine.h"
-#include "engine/core/plugin_registry.h"
 
 namespace kv {
 namespace {

@@ -1,12 +1,13 @@
 // The tests' device itself: what it is not told to answer must be the null
 // device's answer, and what it is told must reach the engine, or every test
 // built on it checks something other than it says.
+#include "test_device.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "engine/core/engine.h"
-#include "test_device.h"
 
 namespace kv {
 namespace {

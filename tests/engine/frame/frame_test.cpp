@@ -1,10 +1,11 @@
+#include "engine/frame/frame.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "engine/frame/frame.h"
 #include "engine_fixture.h"
 #include "error_log.h"
 

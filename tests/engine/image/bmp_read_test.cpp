@@ -1,12 +1,13 @@
 // The BMP reader: headers of every size, palettes, run-length rows, bit
 // fields, and headers that lie.
+#include "engine/image/bmp_read.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
 #include <vector>
 
-#include "engine/image/bmp_read.h"
 #include "engine/image/image_readers.h"
 #include "engine/stream/stream.h"
 #include "reader_fixture.h"

@@ -1,5 +1,7 @@
 // The image search path and the registry of image file formats, tried with a
 // format of our own: a file holds width, height and then RGBA bytes.
+#include "engine/image/image_readers.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,7 +13,6 @@
 
 #include "engine/core/error.h"
 #include "engine/image/image.h"
-#include "engine/image/image_readers.h"
 #include "raster_memory.h"
 
 namespace kv {

@@ -1,8 +1,9 @@
+#include "engine/image/image.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "engine/image/image.h"
 #include "error_log.h"
 #include "raster_memory.h"
 

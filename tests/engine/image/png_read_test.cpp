@@ -1,6 +1,8 @@
 // The PNG reader: the colour-type table, palettes and their transparency,
 // 16-bit and packed samples, interlacing, and failures that give back all
 // they took.
+#include "engine/image/png_read.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
@@ -9,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/image/png_read.h"
 #include "engine/image/image_readers.h"
 #include "engine/stream/stream.h"
 #include "reader_fixture.h"

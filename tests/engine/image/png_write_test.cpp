@@ -1,3 +1,5 @@
+#include "engine/image/png_write.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/resource.h>
@@ -17,7 +19,6 @@
 
 #include "engine/image/image.h"
 #include "engine/image/raster.h"
-#include "engine/image/png_write.h"
 #include "engine/stream/safe_write.h"
 #include "raster_memory.h"
 

@@ -1,7 +1,8 @@
+#include "engine/image/raster.h"
+
 #include <gtest/gtest.h>
 
 #include "engine/image/image.h"
-#include "engine/image/raster.h"
 #include "error_log.h"
 #include "raster_memory.h"
 

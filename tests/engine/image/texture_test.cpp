@@ -2,6 +2,8 @@
 // reference counts, names, the loader's fitting of pictures to what the
 // device asks for, level names, shared palettes, the module's close and the
 // texture chunk.
+#include "engine/image/texture.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "engine/image/texture_stream.h"
-#include "engine/image/texture.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/stream.h"
 #include "raster_memory.h"

@@ -1,9 +1,10 @@
+#include "engine/math/matrix.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "engine/math/matrix.h"
 #include "engine_fixture.h"
 #include "error_log.h"
 

@@ -1,3 +1,5 @@
+#include "engine/math/vector.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,7 +7,6 @@
 
 #include "engine/math/bbox.h"
 #include "engine/math/matrix.h"
-#include "engine/math/vector.h"
 #include "engine_fixture.h"
 #include "error_log.h"
 

@@ -17,14 +17,14 @@
 #include "engine/core/error.h"
 #include "engine/frame/frame.h"
 #include "engine/image/raster.h"
-#include "engine/pipe/pipeline_module.h"
+#include "engine/nodes/clip.h"
 #include "engine/nodes/immediate_3d.h"
-#include "engine_fixture.h"
 #include "engine/nodes/node_clip_triangle.h"
 #include "engine/nodes/node_cull_triangle.h"
 #include "engine/nodes/node_immediate.h"
-#include "engine/nodes/clip.h"
+#include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/standard_clusters.h"
+#include "engine_fixture.h"
 #include "error_log.h"
 
 namespace kv::test {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "engine/image/png_write.h"
-#include "engine/opengl/gl_node_immediate.h"
 #include "engine/nodes/immediate_3d.h"
 #include "engine/nodes/node_generic_instance.h"
+#include "engine/opengl/gl_node_immediate.h"
 #include "gl_pipelines_fixture.h"
 
 namespace kv::test {

@@ -1,11 +1,11 @@
 // The OpenGL device's pieces that need no context: mode-table rules,
 // extension-name matching and the vertex-arena allocator on plain memory.
+#include "engine/opengl/gl_modes_arena.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
-
-#include "engine/opengl/gl_modes_arena.h"
 
 namespace kv {
 namespace {

@@ -13,18 +13,18 @@
 #include "engine/core/error.h"
 #include "engine/frame/frame.h"
 #include "engine/image/raster.h"
-#include "engine/opengl/gl_internal.h"
-#include "engine/opengl/gl_device.h"
-#include "engine/opengl/gl_pipelines.h"
-#include "engine/opengl/gl_node_instance.h"
 #include "engine/nodes/instance.h"
 #include "engine/nodes/light_list.h"
+#include "engine/opengl/gl_device.h"
+#include "engine/opengl/gl_internal.h"
+#include "engine/opengl/gl_node_instance.h"
+#include "engine/opengl/gl_pipelines.h"
 #include "engine/pipe/render_state.h"
 #include "engine/pipe/standard_clusters.h"
 #include "engine/world/clump.h"
+#include "engine/world/hardware_light.h"
 #include "engine/world/light.h"
 #include "engine/world/world.h"
-#include "engine/world/hardware_light.h"
 #include "engine_fixture.h"
 
 namespace kv::test {
@@ -63,11 +63,12 @@ class GlPipesTest : public ::testing::Test {
         ASSERT_TRUE(EngineUp({.device = GlDeviceGetInterface,
                               .plugins = WorldPluginAttach,
                               .window = window,
-                              .opened = [] {
-                                  if (!EngineSetVideoMode(0)) return false;
-                                  GlWorldPipelinesInstall();
-                                  return true;
-                              }}))
+                              .opened =
+                                  [] {
+                                      if (!EngineSetVideoMode(0)) return false;
+                                      GlWorldPipelinesInstall();
+                                      return true;
+                                  }}))
             << SDL_GetError();
         colour = RasterCreate(kWidth, kHeight, 0, RasterTypeCamera);
         depth = RasterCreate(kWidth, kHeight, 0, RasterTypeZBuffer);

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "engine/image/image.h"
-#include "engine/image/texture.h"
 #include "engine/image/png_write.h"
+#include "engine/image/texture.h"
 #include "gl_pipelines_fixture.h"
 
 namespace kv::test {

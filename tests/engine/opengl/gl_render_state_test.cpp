@@ -281,9 +281,9 @@ TEST_F(GlRenderState, TheDevicesOwnWorkLeavesGlAsTheRenderStatesKnowIt) {
 
     const GlStateHeld held = GlStateSave();
     const std::pair<uint32, GLenum> caps[] = {
-        {GlCapBlend, GL_BLEND},     {GlCapAlphaTest, GL_ALPHA_TEST}, {GlCapTexture2D, GL_TEXTURE_2D},
-        {GlCapFog, GL_FOG},         {GlCapStencil, GL_STENCIL_TEST}, {GlCapScissor, GL_SCISSOR_TEST},
-        {GlCapCull, GL_CULL_FACE},  {GlCapDepthTest, GL_DEPTH_TEST},
+        {GlCapBlend, GL_BLEND},    {GlCapAlphaTest, GL_ALPHA_TEST}, {GlCapTexture2D, GL_TEXTURE_2D},
+        {GlCapFog, GL_FOG},        {GlCapStencil, GL_STENCIL_TEST}, {GlCapScissor, GL_SCISSOR_TEST},
+        {GlCapCull, GL_CULL_FACE}, {GlCapDepthTest, GL_DEPTH_TEST},
     };
     for (const auto& [cap, name] : caps) {
         EXPECT_EQ(gl.IsEnabled(name) == GL_TRUE, (held.caps & cap) != 0) << "cap " << cap;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "engine/core/error.h"
-#include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/pipeline.h"
+#include "engine/pipe/pipeline_module.h"
 #include "engine/pipe/render_heap.h"
 #include "pipeline_fixture.h"
 

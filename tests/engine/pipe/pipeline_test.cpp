@@ -1,3 +1,5 @@
+#include "engine/pipe/pipeline.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "engine/core/error.h"
-#include "engine/pipe/pipeline.h"
 #include "engine/pipe/cluster_resolve.h"
 #include "pipeline_fixture.h"
 

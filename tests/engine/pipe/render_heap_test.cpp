@@ -1,3 +1,5 @@
+#include "engine/pipe/render_heap.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "engine/core/error.h"
-#include "engine/pipe/render_heap.h"
 #include "pipeline_fixture.h"
 
 namespace kv {

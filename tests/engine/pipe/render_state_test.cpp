@@ -1,3 +1,5 @@
+#include "engine/pipe/render_state.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +8,6 @@
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/pipe/pipeline_module.h"
-#include "engine/pipe/render_state.h"
 #include "error_log.h"
 #include "test_device.h"
 

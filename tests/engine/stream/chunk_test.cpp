@@ -1,10 +1,11 @@
+#include "engine/stream/chunk.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "engine/stream/chunk.h"
 #include "stream_fixture.h"
 
 namespace kv {

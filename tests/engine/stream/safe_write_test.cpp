@@ -1,6 +1,8 @@
 // Safe file writes: what the target is decides how it is written (replaced,
 // written in place, refused), links lead to their files, and nothing is left
 // beside the target whatever happens.
+#include "engine/stream/safe_write.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -18,7 +20,6 @@
 #include <vector>
 
 #include "engine/core/string_file_functions.h"
-#include "engine/stream/safe_write.h"
 #include "stream_fixture.h"
 
 namespace kv::test {

@@ -1,10 +1,11 @@
+#include "engine/world/clump_stream.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "engine/stream/chunk.h"
 #include "engine/world/geometry_stream.h"
-#include "engine/world/clump_stream.h"
 #include "tools/kvdump/chunk_walk.h"
 #include "world_fixture.h"
 

@@ -8,11 +8,11 @@
 
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
-#include "stream_fixture.h"
-#include "engine/world/geometry_stream.h"
 #include "engine/world/geometry.h"
+#include "engine/world/geometry_stream.h"
 #include "engine/world/material.h"
 #include "engine/world/mesh.h"
+#include "stream_fixture.h"
 
 namespace kv::test {
 

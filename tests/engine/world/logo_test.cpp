@@ -2,6 +2,7 @@
 // picture, when it is drawn, with which render states, and that the camera's
 // own end update still runs after it.
 #include "engine/world/logo.h"
+
 #include "text_fixture.h"
 
 namespace kv::test {

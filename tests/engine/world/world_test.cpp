@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "engine/world/hardware_light.h"
 #include "engine/world/light.h"
 #include "engine/world/world_sector.h"
-#include "engine/world/hardware_light.h"
 #include "world_fixture.h"
 
 namespace kv {
