@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/skydome/atmosphere.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_colours.h"
 #include "atmosphere_reference.h"
+#include "sky/analytic_sky.h"
+#include "sky/atmosphere.h"
+#include "sky/sky_colours.h"
 
 namespace {
 

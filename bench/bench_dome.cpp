@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "app/skydome/dome.h"
-#include "app/skydome/sky.h"
 #include "engine/assembly/standard_modules.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
@@ -16,11 +15,11 @@
 #include "engine/nodes/immediate_3d.h"
 #include "engine/opengl/gl_device.h"
 #include "engine/opengl/gl_functions.h"
-#include "engine/opengl/gl_internal.h"
 #include "engine/opengl/gl_pipelines.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
 #include "engine/world/world.h"
+#include "sky/analytic_sky.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "app/skydome/dome.h"
-#include "app/skydome/dome_gltf.h"
-#include "app/skydome/panorama.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_colours.h"
-#include "app/skydome/sky_model.h"
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
 #include "engine/world/geometry.h"
 #include "engine/world/world.h"
+#include "export/gltf.h"
+#include "export/panorama.h"
+#include "sky/analytic_sky.h"
+#include "sky/sky_colours.h"
+#include "sky/sky_model.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/skydome/sky_colours.h"
+#include "sky/sky_colours.h"
 
 namespace {
 

@@ -24,7 +24,6 @@
 #include "engine/image/raster.h"
 #include "engine/opengl/gl_device.h"
 #include "engine/opengl/gl_functions.h"
-#include "engine/opengl/gl_internal.h"
 #include "engine/world/logo.h"
 
 namespace kv {

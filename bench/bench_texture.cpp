@@ -16,7 +16,6 @@
 #include "engine/image/raster.h"
 #include "engine/image/texture.h"
 #include "engine/opengl/gl_device.h"
-#include "engine/opengl/gl_internal.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "dome_gltf.h"
+#include "gltf.h"
 
 #include <tiny_gltf.h>
 
@@ -7,10 +7,10 @@
 #include <exception>
 #include <sstream>
 
-#include "app/skydome/export_file.h"
 #include "engine/math/rgba.h"
 #include "engine/stream/safe_write.h"
 #include "engine/world/geometry.h"
+#include "export/export_file.h"
 
 namespace kv {
 

@@ -10,15 +10,15 @@
 #include <system_error>
 #include <thread>
 
-#include "app/skydome/atmosphere_medium.h"
-#include "app/skydome/export_file.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_colours.h"
-#include "app/skydome/sky_model.h"
 #include "engine/core/memory.h"
 #include "engine/image/image.h"
 #include "engine/image/png_write.h"
 #include "engine/stream/safe_write.h"
+#include "export/export_file.h"
+#include "sky/analytic_sky.h"
+#include "sky/atmosphere_medium.h"
+#include "sky/sky_colours.h"
+#include "sky/sky_model.h"
 
 namespace kv {
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "app/skydome/export_file.h"
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
+#include "export/export_file.h"
 
 namespace kv {
 

@@ -16,9 +16,9 @@
 #include <cstdint>
 #include <exception>
 
-#include "app/skydome/export_file.h"
-#include "app/skydome/panorama.h"
 #include "engine/stream/safe_write.h"
+#include "export/export_file.h"
+#include "export/panorama.h"
 
 namespace kv {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/skydome/export_file.h"
-#include "app/skydome/panorama.h"
+#include "export/export_file.h"
+#include "export/panorama.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "sky.h"
+#include "analytic_sky.h"
 
 #include <cmath>
 

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/skydome/atmosphere_medium.h"
-#include "app/skydome/colour_matching.h"
-#include "app/skydome/sky.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "sky/analytic_sky.h"
+#include "sky/atmosphere_medium.h"
+#include "sky/colour_matching.h"
 
 namespace kv {
 

@@ -8,7 +8,7 @@
 // SkyDirectionAngles and SkyColor, and the bytes those of SkyToneMap.
 #pragma once
 
-#include "app/skydome/sky.h"
+#include "sky/analytic_sky.h"
 
 namespace kv {
 

@@ -2,12 +2,12 @@
 
 #include <cmath>
 
-#include "app/skydome/atmosphere.h"
-#include "app/skydome/atmosphere_medium.h"
-#include "app/skydome/colour_matching.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_colours.h"
 #include "engine/core/error.h"
+#include "sky/analytic_sky.h"
+#include "sky/atmosphere.h"
+#include "sky/atmosphere_medium.h"
+#include "sky/colour_matching.h"
+#include "sky/sky_colours.h"
 
 namespace kv {
 

@@ -4,18 +4,18 @@
 #include <cstdio>
 
 #include "app/skydome/dome.h"
-#include "app/skydome/dome_gltf.h"
 #include "app/skydome/dome_save.h"
 #include "app/skydome/options.h"
-#include "app/skydome/panorama.h"
 #include "app/skydome/scene.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_model.h"
-#include "app/skydome/sun_position.h"
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
 #include "engine/world/clump.h"
 #include "engine/world/world.h"
+#include "export/gltf.h"
+#include "export/panorama.h"
+#include "sky/analytic_sky.h"
+#include "sky/sky_model.h"
+#include "sky/sun_position.h"
 
 namespace kv {
 

@@ -7,13 +7,13 @@
 #include "app/skel/text_panel.h"
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
-#include "app/skydome/sky.h"
 #include "app/skydome/skydome.h"
 #include "engine/camera/camera.h"
 #include "engine/image/charset.h"
 #include "engine/image/raster.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
+#include "sky/analytic_sky.h"
 
 namespace kv {
 

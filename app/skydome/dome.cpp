@@ -4,9 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_colours.h"
-#include "app/skydome/sky_model.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/frame/frame.h"
@@ -14,6 +11,9 @@
 #include "engine/world/geometry.h"
 #include "engine/world/material.h"
 #include "engine/world/world.h"
+#include "sky/analytic_sky.h"
+#include "sky/sky_colours.h"
+#include "sky/sky_model.h"
 
 namespace kv {
 

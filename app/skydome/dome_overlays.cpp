@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/skydome/atmosphere_medium.h"
 #include "app/skydome/dome.h"
 #include "engine/core/engine.h"
 #include "engine/core/memory.h"
@@ -12,6 +11,7 @@
 #include "engine/nodes/immediate_3d.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
+#include "sky/atmosphere_medium.h"
 
 namespace kv {
 

@@ -3,13 +3,13 @@
 #include <cerrno>
 
 #include "app/skydome/dome.h"
-#include "app/skydome/export_file.h"
 #include "engine/frame/frame.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/safe_write.h"
 #include "engine/stream/stream.h"
 #include "engine/world/clump.h"
 #include "engine/world/clump_stream.h"
+#include "export/export_file.h"
 
 namespace kv {
 

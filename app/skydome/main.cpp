@@ -8,8 +8,8 @@
 #include "app/skel/skeleton.h"
 #include "app/skydome/batch_run.h"
 #include "app/skydome/options.h"
-#include "app/skydome/panorama.h"
 #include "app/skydome/skydome.h"
+#include "export/panorama.h"
 
 int32_t kv::AppEventHandler(int32_t event, void* data) { return kv::SkydomeEventHandler(event, data); }
 

@@ -9,15 +9,15 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/skydome/atmosphere.h"
-#include "app/skydome/atmosphere_medium.h"
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
-#include "app/skydome/panorama.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sun_position.h"
 #include "engine/core/types.h"
 #include "engine/image/png_write.h"
+#include "export/panorama.h"
+#include "sky/analytic_sky.h"
+#include "sky/atmosphere.h"
+#include "sky/atmosphere_medium.h"
+#include "sky/sun_position.h"
 
 namespace kv {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/skydome/dome_save.h"
-#include "app/skydome/sky_model.h"
-#include "app/skydome/sun_position.h"
+#include "sky/sky_model.h"
+#include "sky/sun_position.h"
 
 namespace kv {
 

@@ -2,8 +2,8 @@
 
 #include "app/skydome/dome.h"
 #include "app/skydome/options.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_model.h"
+#include "sky/analytic_sky.h"
+#include "sky/sky_model.h"
 
 namespace kv {
 

@@ -15,12 +15,9 @@
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/dome_save.h"
-#include "app/skydome/export_file.h"
 #include "app/skydome/flares.h"
 #include "app/skydome/options.h"
 #include "app/skydome/scene.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_model.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
 #include "engine/image/charset.h"
@@ -35,6 +32,9 @@
 #include "engine/world/clump.h"
 #include "engine/world/logo.h"
 #include "engine/world/world.h"
+#include "export/export_file.h"
+#include "sky/analytic_sky.h"
+#include "sky/sky_model.h"
 
 namespace kv {
 

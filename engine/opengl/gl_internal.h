@@ -9,18 +9,11 @@
 #include "engine/image/raster.h"
 #include "engine/math/matrix.h"
 #include "engine/math/rgba.h"
+#include "gl_device.h"
 #include "gl_functions.h"
 #include "gl_modes_arena.h"
 
 namespace kv {
-
-// Makes a window the device can draw in. The pixel format is fixed when the
-// window is made, so the device's format is asked for here: double-buffered
-// with a compatibility context, no stencil, depth 32 bits, else 24, else 16.
-// When no OpenGL window can be made at all (a video driver without OpenGL) a
-// plain one is returned; starting the device on it then fails. (The device
-// record's windowCreate makes a hidden, resizable one.)
-SDL_Window* GlWindowCreate(const char* title, int x, int y, int width, int height, uint32 flags);
 
 struct Camera;
 

@@ -25,11 +25,11 @@
 #include <random>
 #include <tuple>
 
-#include "app/skydome/dome_gltf.h"
-#include "app/skydome/panorama.h"
-#include "app/skydome/sky_model.h"
 #include "dome_fixture.h"
 #include "engine/world/geometry.h"
+#include "export/gltf.h"
+#include "export/panorama.h"
+#include "sky/sky_model.h"
 
 namespace kv::test {
 namespace {

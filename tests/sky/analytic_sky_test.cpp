@@ -1,4 +1,4 @@
-#include "app/skydome/sky.h"
+#include "sky/analytic_sky.h"
 
 #include <gtest/gtest.h>
 

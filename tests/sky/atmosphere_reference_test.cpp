@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app/skydome/atmosphere.h"
-#include "app/skydome/colour_matching.h"
 #include "atmosphere_sky_cases.h"
+#include "sky/atmosphere.h"
+#include "sky/colour_matching.h"
 
 namespace kv {
 namespace {

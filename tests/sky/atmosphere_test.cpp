@@ -1,6 +1,6 @@
 // The physical sky against a slow reference of the same atmosphere, and the
 // physics it must keep: the sun's disc, the ground, twilight.
-#include "app/skydome/atmosphere.h"
+#include "sky/atmosphere.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/skydome/atmosphere_medium.h"
-#include "app/skydome/colour_matching.h"
-#include "app/skydome/sky.h"
 #include "atmosphere_sky_cases.h"
 #include "engine/core/error.h"
 #include "error_log.h"
+#include "sky/analytic_sky.h"
+#include "sky/atmosphere_medium.h"
+#include "sky/colour_matching.h"
 
 namespace kv {
 namespace {

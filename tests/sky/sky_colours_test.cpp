@@ -1,4 +1,4 @@
-#include "app/skydome/sky_colours.h"
+#include "sky/sky_colours.h"
 
 #include <gtest/gtest.h>
 

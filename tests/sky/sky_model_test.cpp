@@ -1,15 +1,15 @@
 // The sky model in use: the dome takes its colours from it, the sun's range
 // follows it, and the analytic model's sun, ground and primaries are the
 // physical model's where both describe the same thing.
-#include "app/skydome/sky_model.h"
+#include "sky/sky_model.h"
 
 #include <cmath>
 #include <tuple>
 #include <vector>
 
-#include "app/skydome/atmosphere.h"
-#include "app/skydome/colour_matching.h"
 #include "dome_fixture.h"
+#include "sky/atmosphere.h"
+#include "sky/colour_matching.h"
 
 namespace kv::test {
 namespace {

@@ -1,6 +1,6 @@
 // Solar positions against published values, the reading of ISO 8601 moments
 // and the mapping of compass bearings onto the program's azimuth.
-#include "app/skydome/sun_position.h"
+#include "sky/sun_position.h"
 
 #include <gtest/gtest.h>
 

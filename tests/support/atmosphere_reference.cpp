@@ -6,8 +6,8 @@
 #include <numeric>
 #include <thread>
 
-#include "app/skydome/atmosphere_medium.h"
-#include "app/skydome/colour_matching.h"
+#include "sky/atmosphere_medium.h"
+#include "sky/colour_matching.h"
 
 namespace kv {
 

@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "app/skydome/dome.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_model.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
 #include "engine/world/world.h"
 #include "engine_fixture.h"
+#include "sky/analytic_sky.h"
+#include "sky/sky_model.h"
 #include "stream_fixture.h"
 
 namespace kv::test {

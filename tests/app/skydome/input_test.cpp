@@ -21,8 +21,6 @@
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/options.h"
-#include "app/skydome/sky.h"
-#include "app/skydome/sky_model.h"
 #include "app/skydome/skydome.h"
 #include "engine/camera/camera.h"
 #include "engine/frame/frame.h"
@@ -30,6 +28,8 @@
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
 #include "picture.h"
+#include "sky/analytic_sky.h"
+#include "sky/sky_model.h"
 
 namespace kv {
 

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "app/skydome/options.h"
-#include "app/skydome/sky.h"
 #include "picture.h"
 #include "run_command.h"
+#include "sky/analytic_sky.h"
 #include "tools/kvdump/chunk_walk.h"
 
 namespace kv {

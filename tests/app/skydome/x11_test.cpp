@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/skydome/sky.h"
 #include "picture.h"
 #include "run_command.h"
+#include "sky/analytic_sky.h"
 
 namespace kv {
 namespace {
