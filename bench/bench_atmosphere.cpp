@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/skydome/program_sky.h"
 #include "atmosphere_reference.h"
 #include "sky/analytic_sky.h"
 #include "sky/atmosphere.h"
@@ -88,7 +89,7 @@ void BM_AnalyticRecolour(benchmark::State& state) {
         const float p = static_cast<float>((step * 7) % 360);
         ++step;
         SkySetSun(t, p, kSkyTurbidity);
-        SkyColorCacheCompute(&cache, t * kSkyDegToRad, p * kSkyDegToRad, dome.colours.data());
+        SkyColorCacheCompute(&cache, *SkyGetState(), t * kSkyDegToRad, p * kSkyDegToRad, dome.colours.data());
         SkyToneMapColors(dome.colours.data(), dome.bytes.data(), kVertices, kExposure);
         benchmark::DoNotOptimize(dome.bytes.data());
     }

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/skydome/dome.h"
+#include "app/skydome/program_sky.h"
 #include "engine/assembly/standard_modules.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/skydome/dome.h"
+#include "app/skydome/program_sky.h"
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
 #include "engine/world/geometry.h"
@@ -77,7 +78,7 @@ void Colours(benchmark::State& state) {
     Setup engine;
     for (auto _ : state) {
         PanoramaEvaluate(
-            kWidth,
+            ProgramSky(), kWidth,
             [](int32, const RGBAReal* c, int32, void*) {
                 benchmark::DoNotOptimize(c);
                 return true;
@@ -95,7 +96,7 @@ void BM_PanoramaColoursAndBytes(benchmark::State& state) {
     ToneRow row;
     for (auto _ : state) {
         PanoramaEvaluate(
-            kWidth,
+            ProgramSky(), kWidth,
             [](int32, const RGBAReal* c, int32 width, void* data) {
                 auto* r = static_cast<ToneRow*>(data);
                 SkyToneMapColors(c, r->bytes.data(), width, kExposure);
@@ -118,9 +119,9 @@ void WriteEach(benchmark::State& state, const char* name, bool (*write)(const ch
     }
 }
 
-bool WritePNG(const char* path) { return PanoramaWritePNG(path, kWidth, kExposure, nullptr); }
-bool WriteEXR(const char* path) { return PanoramaWriteEXR(path, kWidth, nullptr); }
-bool WriteHDR(const char* path) { return PanoramaWriteHDR(path, kWidth, nullptr); }
+bool WritePNG(const char* path) { return PanoramaWritePNG(ProgramSky(), path, kWidth, kExposure, nullptr); }
+bool WriteEXR(const char* path) { return PanoramaWriteEXR(ProgramSky(), path, kWidth, nullptr); }
+bool WriteHDR(const char* path) { return PanoramaWriteHDR(ProgramSky(), path, kWidth, nullptr); }
 
 void BM_PanoramaExportPNG(benchmark::State& state) { WriteEach<Engine>(state, "/sky.png", WritePNG); }
 BENCHMARK(BM_PanoramaExportPNG)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

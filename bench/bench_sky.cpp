@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "app/skydome/program_sky.h"
 #include "sky/sky_colours.h"
 
 namespace {
@@ -56,7 +57,8 @@ void BM_SkyRecolourPlain(benchmark::State& state) {
         state.PauseTiming();
         sun.Next();
         state.ResumeTiming();
-        SkyComputeColorsPlain(dome.directions.data(), kVertices, sun.theta, sun.phi, dome.colours.data());
+        SkyComputeColorsPlain(*SkyGetState(), dome.directions.data(), kVertices, sun.theta, sun.phi,
+                              dome.colours.data());
         SkyToneMapColorsPlain(dome.colours.data(), dome.bytes.data(), kVertices, kExposure);
         benchmark::DoNotOptimize(dome.bytes.data());
     }
@@ -71,7 +73,7 @@ void BM_SkyRecolour(benchmark::State& state) {
         state.PauseTiming();
         sun.Next();
         state.ResumeTiming();
-        SkyColorCacheCompute(&dome.cache, sun.theta, sun.phi, dome.colours.data());
+        SkyColorCacheCompute(&dome.cache, *SkyGetState(), sun.theta, sun.phi, dome.colours.data());
         SkyToneMapColors(dome.colours.data(), dome.bytes.data(), kVertices, kExposure);
         benchmark::DoNotOptimize(dome.bytes.data());
     }
@@ -86,7 +88,7 @@ void BM_SkyColoursOnly(benchmark::State& state) {
         state.PauseTiming();
         sun.Next();
         state.ResumeTiming();
-        SkyColorCacheCompute(&dome.cache, sun.theta, sun.phi, dome.colours.data());
+        SkyColorCacheCompute(&dome.cache, *SkyGetState(), sun.theta, sun.phi, dome.colours.data());
         benchmark::DoNotOptimize(dome.colours.data());
     }
     Report(state);
@@ -97,7 +99,7 @@ void BM_SkyToneMapOnly(benchmark::State& state) {
     Dome dome;
     Sun sun;
     sun.Next();
-    SkyColorCacheCompute(&dome.cache, sun.theta, sun.phi, dome.colours.data());
+    SkyColorCacheCompute(&dome.cache, *SkyGetState(), sun.theta, sun.phi, dome.colours.data());
     float k = 0.01f;
     for (auto _ : state) {
         SkyToneMapColors(dome.colours.data(), dome.bytes.data(), kVertices, k);
@@ -115,7 +117,7 @@ void BM_SkyCacheDirections(benchmark::State& state) {
     sun.Next();
     for (auto _ : state) {
         SkyColorCacheSetDirections(&dome.cache, dome.directions.data(), kVertices);
-        SkyColorCacheCompute(&dome.cache, sun.theta, sun.phi, dome.colours.data());
+        SkyColorCacheCompute(&dome.cache, *SkyGetState(), sun.theta, sun.phi, dome.colours.data());
         benchmark::DoNotOptimize(dome.colours.data());
     }
     Report(state);

@@ -4,11 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #include "engine/core/memory.h"
 #include "engine/image/image.h"
@@ -16,7 +13,6 @@
 #include "engine/stream/safe_write.h"
 #include "export/export_file.h"
 #include "sky/analytic_sky.h"
-#include "sky/atmosphere_medium.h"
 #include "sky/sky_colours.h"
 #include "sky/sky_model.h"
 
@@ -24,28 +20,8 @@ namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-// Rows evaluated together, on both cores, before they are handed on.
-constexpr int32 kBlockRows = 64;
-// Each pixel near the sun is sampled n x n times, evenly in solid angle, for
-// the part of it the disc covers.
-constexpr int32 kSunSamples = 16;
-
 PanoramaStopFn stopFn = nullptr;
 const char* stopReason = nullptr;
-
-// Two blocks of rows: one handed to the row function while the other is
-// evaluated.
-struct Buffers {
-    SkyColorCache cache[2]{};
-    double* phi = nullptr;
-    RGBAReal* colours = nullptr;
-    ~Buffers() {
-        for (SkyColorCache& c : cache) SkyColorCacheRelease(&c);
-        if (phi != nullptr) KvFree(phi);
-        if (colours != nullptr) KvFree(colours);
-    }
-};
 
 bool EndsWith(const char* path, const char* extension) {
     const std::size_t n = std::strlen(path);
@@ -66,46 +42,19 @@ bool ToneMapRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
     return true;
 }
 
-// A direction in double precision: the sun's disc is a few thousandths of a
-// radian across.
-struct Direction {
-    double x, y, z;
-    Direction(double theta, double phi)
-        : x(std::sin(theta) * std::sin(phi)), y(std::cos(theta)), z(std::sin(theta) * std::cos(phi)) {}
-    double Dot(const Direction& o) const { return x * o.x + y * o.y + z * o.z; }
+// A row handed on unless the run was asked to stop.
+struct Stoppable {
+    PanoramaRowFn row;
+    void* data;
 };
 
-// A block of rows being evaluated: each thread takes the next row not yet
-// taken, so that a thread busy elsewhere (writing the block before) leaves
-// them all to the other.
-struct Block {
-    int32 width = 0;
-    int32 first = 0;
-    int32 count = 0;
-    const double* phi = nullptr;
-    RGBAReal* colours = nullptr;
-    std::atomic<int32> next{0};
-};
-
-void EvaluateRows(Block* b, SkyColorCache* cache) {
-    for (int32 i = b->next.fetch_add(1); i < b->count; i = b->next.fetch_add(1)) {
-        double theta = 0.0;
-        double unused = 0.0;
-        PanoramaPixelAngles(b->width, 0, b->first + i, &theta, &unused);
-        SkyModelRowColors(cache, theta, b->phi, b->width, b->colours + static_cast<std::ptrdiff_t>(i) * b->width);
-    }
+bool RowUnlessStopped(int32 y, const RGBAReal* colours, int32 width, void* data) {
+    auto* s = static_cast<Stoppable*>(data);
+    // A run asked to quit does not wait for the rest.
+    return !PanoramaStopAsked() && s->row(y, colours, width, s->data);
 }
 
 }  // namespace
-
-void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* phi) {
-    const int32 height = PanoramaHeight(width);
-    *theta = (y + 0.5) * 180.0 / height * kSkyDegToRad;
-    // Compass azimuth (x + 0.5) * 360 / width - 180; the program's is 360 less it.
-    double degrees = 180.0 - (x + 0.5) * 360.0 / width;
-    if (degrees < 0.0) degrees += 360.0;
-    *phi = degrees * kSkyDegToRad;
-}
 
 void PanoramaSetStop(PanoramaStopFn stop) { stopFn = stop; }
 
@@ -113,146 +62,15 @@ bool PanoramaStopAsked() { return stopFn != nullptr && (stopReason = stopFn()) !
 
 const char* PanoramaStopReason() { return stopReason; }
 
-double PanoramaPixelSolidAngle(int32 width, int32 y) {
-    const double dTheta = kPi / PanoramaHeight(width);
-    return (std::cos(y * dTheta) - std::cos((y + 1) * dTheta)) * (2.0 * kPi / width);
-}
-
-std::vector<PanoramaSunPixel> PanoramaSunPixels(int32 width) {
-    std::vector<PanoramaSunPixel> pixels;
-    const int32 height = PanoramaHeight(width);
-    if (height < 1) return pixels;
-    const SkyState* s = SkyGetState();
-    const double thetaS = s->sunTheta * kSkyDegToRad;
-    const double phiS = s->sunPhi * kSkyDegToRad;
-    const Direction sun(thetaS, phiS);
-    const double cosRadius = std::cos(kSunAngularRadius);
-    const double cosHorizon = std::cos(SkyModelHorizon());
-    const double dTheta = kPi / height;
-    const double dPhi = 2.0 * kPi / width;
-    // Beyond this from a pixel's centre no part of the pixel can reach.
-    const double reach = kSunAngularRadius + 0.5 * std::sqrt(dTheta * dTheta + dPhi * dPhi);
-    const int32 firstRow = std::max(0, static_cast<int32>((thetaS - reach) / dTheta));
-    const int32 lastRow = std::min(height - 1, static_cast<int32>((thetaS + reach) / dTheta));
-    double inDisc = 0.0;  // solid angle of the samples within the disc, hidden or not
-    for (int32 y = firstRow; y <= lastRow; ++y) {
-        const double cosTop = std::cos(y * dTheta);
-        const double cosBottom = std::cos((y + 1) * dTheta);
-        const double sampleSolidAngle = PanoramaPixelSolidAngle(width, y) / (kSunSamples * kSunSamples);
-        for (int32 x = 0; x < width; ++x) {
-            double theta = 0.0;
-            double phi = 0.0;
-            PanoramaPixelAngles(width, x, y, &theta, &phi);
-            const double centre = std::acos(std::clamp(Direction(theta, phi).Dot(sun), -1.0, 1.0));
-            if (centre > reach) continue;
-            int32 hits = 0;
-            int32 seen = 0;
-            for (int32 i = 0; i < kSunSamples; ++i) {
-                const double u = cosTop + (cosBottom - cosTop) * (i + 0.5) / kSunSamples;
-                const double sinT = std::sqrt(std::max(0.0, 1.0 - u * u));
-                for (int32 j = 0; j < kSunSamples; ++j) {
-                    const double p = phi + dPhi * ((j + 0.5) / kSunSamples - 0.5);
-                    const double cosToSun = sinT * std::sin(p) * sun.x + u * sun.y + sinT * std::cos(p) * sun.z;
-                    if (cosToSun < cosRadius) continue;
-                    ++hits;
-                    if (u > cosHorizon) ++seen;
-                }
-            }
-            inDisc += hits * sampleSolidAngle;
-            if (seen > 0) {
-                pixels.push_back(PanoramaSunPixel{x, y, static_cast<double>(seen) / (kSunSamples * kSunSamples)});
-            }
-        }
-    }
-    const double disc = SunSolidAngle();
-    if (inDisc > 0.0) {
-        // The samples' count of the disc, made exact.
-        for (PanoramaSunPixel& p : pixels) p.cover *= disc / inDisc;
-    } else if (thetaS < SkyModelHorizon()) {
-        // A disc smaller than the samples' spacing: all of it in its centre's pixel.
-        const int32 y = std::min(height - 1, static_cast<int32>(thetaS / dTheta));
-        double compass = 180.0 - s->sunPhi;  // the program's azimuth to the compass's, then to the column
-        compass = std::fmod(compass + 360.0, 360.0);
-        const int32 x = std::min(width - 1, static_cast<int32>(compass / 360.0 * width));
-        pixels.push_back(PanoramaSunPixel{x, y, disc / PanoramaPixelSolidAngle(width, y)});
-    }
-    return pixels;
-}
-
-bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data) {
+bool PanoramaEvaluateUnlessStopped(Sky* sky, int32 width, PanoramaRowFn row, void* data) {
     stopReason = nullptr;
-    if (width < 2) return false;
-    const int32 height = PanoramaHeight(width);
-    SkyModelPrepare();
-    const RGBAReal sun = SkyModelLight()->sun;
-    const std::vector<PanoramaSunPixel> sunPixels = PanoramaSunPixels(width);
-    const int32 blockRows = std::min(kBlockRows, height);
-    const std::size_t blockSize = static_cast<std::size_t>(width) * blockRows;
-    Buffers b;
-    b.phi = static_cast<double*>(KvMalloc(sizeof(double) * static_cast<std::size_t>(width)));
-    b.colours = static_cast<RGBAReal*>(KvMalloc(sizeof(RGBAReal) * blockSize * 2));
-    if (b.phi == nullptr || b.colours == nullptr) return false;
-    double theta = 0.0;
-    for (int32 x = 0; x < width; ++x) PanoramaPixelAngles(width, x, 0, &theta, &b.phi[x]);
-    for (SkyColorCache& c : b.cache) {
-        if (!SkyColorCacheSetAzimuths(&c, b.phi, width)) return false;
-    }
-    auto addSun = [&](const Block& block) {
-        for (const PanoramaSunPixel& p : sunPixels) {
-            if (p.y < block.first || p.y >= block.first + block.count) continue;
-            RGBAReal& c = block.colours[static_cast<std::ptrdiff_t>(p.y - block.first) * width + p.x];
-            c.red += static_cast<real>(sun.red * p.cover);
-            c.green += static_cast<real>(sun.green * p.cover);
-            c.blue += static_cast<real>(sun.blue * p.cover);
-        }
-    };
-    // Block k + 1 is evaluated by the other core while this one hands block
-    // k on (tone-mapped, converted, compressed, written), then joins in.
-    Block blocks[2];
-    bool stopped = false;
-    int32 ready = -1;  // the block evaluated and waiting to be handed on
-    for (int32 k = 0, first = 0; !stopped && (first < height || ready >= 0); ++k, first += blockRows) {
-        Block* next = nullptr;
-        if (first < height) {
-            next = &blocks[k % 2];
-            next->width = width;
-            next->first = first;
-            next->count = std::min(blockRows, height - first);
-            next->phi = b.phi;
-            next->colours = b.colours + blockSize * static_cast<std::size_t>(k % 2);
-            next->next.store(0);
-        }
-        std::thread helper;
-        if (next != nullptr) {
-            try {
-                helper = std::thread(EvaluateRows, next, &b.cache[1]);
-            } catch (const std::system_error&) {
-                // No second thread: this one evaluates every row.
-            }
-        }
-        if (ready >= 0) {
-            const Block& done = blocks[ready % 2];
-            for (int32 i = 0; i < done.count && !stopped; ++i) {
-                // A run asked to quit does not wait for the rest.
-                stopped = PanoramaStopAsked() ||
-                          !row(done.first + i, done.colours + static_cast<std::ptrdiff_t>(i) * width, width, data);
-            }
-            ready = -1;
-        }
-        if (next != nullptr) {
-            // After a stop the rows left are taken unevaluated: the helper ends soon.
-            if (stopped) next->next.store(next->count);
-            EvaluateRows(next, &b.cache[0]);
-            if (helper.joinable()) helper.join();
-            addSun(*next);
-            ready = k;
-        }
-    }
-    return !stopped;
+    Stoppable stoppable{row, data};
+    return PanoramaEvaluate(sky, width, RowUnlessStopped, &stoppable);
 }
 
-bool PanoramaLinearRowsInit(PanoramaLinearRows* rows, int32 width, int32 capacity) {
+bool PanoramaLinearRowsInit(PanoramaLinearRows* rows, const Sky* sky, int32 width, int32 capacity) {
     *rows = PanoramaLinearRows{};
+    rows->sky = sky;
     rows->width = width;
     rows->height = PanoramaHeight(width);
     rows->capacity = capacity;
@@ -273,7 +91,7 @@ void PanoramaLinearRowsRelease(PanoramaLinearRows* rows) {
 bool PanoramaLinearRowsAdd(PanoramaLinearRows* rows, const RGBAReal* colours, double scale) {
     const int32 width = rows->width;
     std::memcpy(static_cast<void*>(rows->scratch), colours, sizeof(RGBAReal) * static_cast<std::size_t>(width));
-    SkyModelToRec709(rows->scratch, width);
+    SkyModelToRec709(rows->sky, rows->scratch, width);
     float* out = rows->rgb + static_cast<std::ptrdiff_t>(rows->held) * 3 * width;
     for (int32 x = 0; x < width; ++x) {
         out[3 * x] = static_cast<float>(rows->scratch[x].red * scale);
@@ -289,12 +107,13 @@ void PanoramaLinearRowsNext(PanoramaLinearRows* rows) {
     rows->held = 0;
 }
 
-bool PanoramaWriteFile(const char* path, int32 width, ExportWriterFn writer, std::string* message) {
+bool PanoramaWriteFile(Sky* sky, const char* path, int32 width, ExportWriterFn writer, std::string* message) {
     const std::string target = path != nullptr ? path : "";
     std::string why;
+    PanoramaJob job{sky, width};
     if (!PanoramaWidthValid(width)) {
         why = "the width is not an even number from 16 to 8192";
-    } else if (ExportFileWrite(target.c_str(), writer, &width, &why)) {
+    } else if (ExportFileWrite(target.c_str(), writer, &job, &why)) {
         return true;
     }
     if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
@@ -313,7 +132,7 @@ bool PanoramaWidthValid(int32 width) {
     return width >= kPanoramaMinWidth && width <= kPanoramaMaxWidth && width % 2 == 0;
 }
 
-bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string* message) {
+bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, std::string* message) {
     const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
         if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
@@ -328,7 +147,7 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
         return fail("out of memory");
     }
     PngRows rows{image, exposure};
-    if (!PanoramaEvaluate(width, ToneMapRow, &rows)) {
+    if (!PanoramaEvaluateUnlessStopped(sky, width, ToneMapRow, &rows)) {
         ImageDestroy(image);
         if (stopReason == nullptr) return fail("out of memory");
         // Stopped before anything was written: a file there was not touched.
@@ -349,14 +168,14 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
     return true;
 }
 
-bool PanoramaWrite(const char* path, int32 width, float exposure, std::string* message) {
+bool PanoramaWrite(Sky* sky, const char* path, int32 width, float exposure, std::string* message) {
     switch (PanoramaFormatOf(path)) {
         case PanoramaFormatPNG:
-            return PanoramaWritePNG(path, width, exposure, message);
+            return PanoramaWritePNG(sky, path, width, exposure, message);
         case PanoramaFormatEXR:
-            return PanoramaWriteEXR(path, width, message);
+            return PanoramaWriteEXR(sky, path, width, message);
         case PanoramaFormatHDR:
-            return PanoramaWriteHDR(path, width, message);
+            return PanoramaWriteHDR(sky, path, width, message);
         default:
             if (message != nullptr) {
                 *message = std::string("Cannot write the panorama to ") + (path != nullptr ? path : "") +

@@ -1,6 +1,6 @@
-// Equirectangular panoramas of the sky, for tools that light or surround a
-// scene with an environment map: width x width/2 pixels, every pixel coloured
-// by the sky model in use (sky_model.h) for its own direction.
+// Equirectangular panoramas of the sky as files, for tools that light or
+// surround a scene with an environment map (the pixels and their evaluation:
+// sky/panorama_rows.h).
 //
 // Mapping: the top row looks at the zenith, the middle of the image at the
 // horizon. Columns run with the compass: the image's centre looks north, a
@@ -22,22 +22,12 @@
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 #include "export/export_file.h"
+#include "sky/panorama_rows.h"
 
 namespace kv {
 
-constexpr int32 kPanoramaDefaultWidth = 2048;
-constexpr int32 kPanoramaMinWidth = 16;
-constexpr int32 kPanoramaMaxWidth = 8192;
-
 // An even width from kPanoramaMinWidth to kPanoramaMaxWidth.
 bool PanoramaWidthValid(int32 width);
-inline int32 PanoramaHeight(int32 width) { return width / 2; }
-// Rows 0 up to this one (excluded) look above the horizon.
-inline int32 PanoramaSkyRows(int32 width) { return PanoramaHeight(width) / 2; }
-
-// The direction pixel (x, y) looks at, as SkyColor takes it: zenith angle and
-// the program's azimuth in [0, 2 pi), radians (degrees times kSkyDegToRad).
-void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* phi);
 
 // Asked before each row of a panorama: null to go on, or why it stops
 // ("interrupted by SIGTERM"). The largest panorama takes seconds; a run asked
@@ -50,30 +40,14 @@ bool PanoramaStopAsked();
 // Why the last panorama stopped early; null when nothing stopped it.
 const char* PanoramaStopReason();
 
-// The solid angle (sr) of a pixel of row y.
-double PanoramaPixelSolidAngle(int32 width, int32 y);
-
-// The pixels the sun's disc covers for the current sun, and the part of each
-// it covers: cover * the pixel's solid angle summed over them is the disc's
-// solid angle, less what the ground hides.
-struct PanoramaSunPixel {
-    int32 x;
-    int32 y;
-    double cover;
-};
-std::vector<PanoramaSunPixel> PanoramaSunPixels(int32 width);
-
-// Linear colours in the sky model's RGB (sky_model.h) for the current sun,
-// the sun's disc included, one row at a time from the top down, evaluated on
-// two threads. The row function returns false to stop. False when memory
-// runs out, the row function stopped or the stop function said to stop.
-using PanoramaRowFn = bool (*)(int32 y, const RGBAReal* colours, int32 width, void* data);
-bool PanoramaEvaluate(int32 width, PanoramaRowFn row, void* data);
+// PanoramaEvaluate, asking the stop function before each row.
+bool PanoramaEvaluateUnlessStopped(Sky* sky, int32 width, PanoramaRowFn row, void* data);
 
 // Blocks of rows of linear Rec. 709 RGB floats, for the files that hold
 // light (EXR, .hdr): the sky model's colours turned into Rec. 709 and scaled
 // to the file's unit a row at a time.
 struct PanoramaLinearRows {
+    const Sky* sky = nullptr;
     int32 width = 0;
     int32 height = 0;
     int32 capacity = 0;    // rows a block holds
@@ -83,16 +57,21 @@ struct PanoramaLinearRows {
     RGBAReal* scratch = nullptr;
 };
 // False when memory runs out.
-bool PanoramaLinearRowsInit(PanoramaLinearRows* rows, int32 width, int32 capacity);
+bool PanoramaLinearRowsInit(PanoramaLinearRows* rows, const Sky* sky, int32 width, int32 capacity);
 void PanoramaLinearRowsRelease(PanoramaLinearRows* rows);
 // Adds the next row; true when the block is full or holds the last row.
 bool PanoramaLinearRowsAdd(PanoramaLinearRows* rows, const RGBAReal* colours, double scale);
 // Once the block is written: the next one starts empty after it.
 void PanoramaLinearRowsNext(PanoramaLinearRows* rows);
-// The safe write (export_file.h) of a panorama file of that width, by the
-// writer (handed a pointer to the width); false with *message as
+// What a panorama file's writer is handed.
+struct PanoramaJob {
+    Sky* sky;
+    int32 width;
+};
+// The safe write (export_file.h) of a panorama file of that sky and width,
+// by the writer (handed a PanoramaJob); false with *message as
 // PanoramaWrite's.
-bool PanoramaWriteFile(const char* path, int32 width, ExportWriterFn writer, std::string* message);
+bool PanoramaWriteFile(Sky* sky, const char* path, int32 width, ExportWriterFn writer, std::string* message);
 
 enum PanoramaFormat : int32 {
     PanoramaFormatNone = 0,
@@ -110,14 +89,14 @@ constexpr double kPanoramaExrWhiteLuminance = 1000.0;
 // Shakespeare 1998, "Rendering with Radiance").
 constexpr double kPanoramaHdrUnit = 179.0;
 
-// Write the panorama of the current sky to path. On failure nothing is left
+// Write the panorama of the sky to path. On failure nothing is left
 // under path (an earlier file there stays as it was) and *message (may be
 // null) names the file and the problem. The width must be even and within
 // [kPanoramaMinWidth, kPanoramaMaxWidth].
-bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string* message);
-bool PanoramaWriteEXR(const char* path, int32 width, std::string* message);
-bool PanoramaWriteHDR(const char* path, int32 width, std::string* message);
+bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, std::string* message);
+bool PanoramaWriteEXR(Sky* sky, const char* path, int32 width, std::string* message);
+bool PanoramaWriteHDR(Sky* sky, const char* path, int32 width, std::string* message);
 // The format chosen by the extension.
-bool PanoramaWrite(const char* path, int32 width, float exposure, std::string* message);
+bool PanoramaWrite(Sky* sky, const char* path, int32 width, float exposure, std::string* message);
 
 }  // namespace kv

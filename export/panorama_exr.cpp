@@ -70,9 +70,10 @@ bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 /*width*/, void* data)
 }
 
 bool WriteExr(const char* path, void* data, std::string* why) {
-    const int32 width = *static_cast<const int32*>(data);
+    const PanoramaJob& job = *static_cast<const PanoramaJob*>(data);
+    const int32 width = job.width;
     PanoramaLinearRows rows;
-    if (!PanoramaLinearRowsInit(&rows, width, kExrRows)) {
+    if (!PanoramaLinearRowsInit(&rows, job.sky, width, kExrRows)) {
         *why = "out of memory";
         return false;
     }
@@ -89,7 +90,7 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         // fork, and the other core is busy with the next rows meanwhile.
         Imf::OutputFile file(path, header, 0);
         ExrRows e{&file, &rows, {}};
-        if (!PanoramaEvaluate(width, WriteRow, &e)) {
+        if (!PanoramaEvaluateUnlessStopped(job.sky, width, WriteRow, &e)) {
             const char* stopped = PanoramaStopReason();
             *why = stopped != nullptr ? stopped : e.why.empty() ? "out of memory" : e.why;
         } else {
@@ -108,8 +109,8 @@ bool WriteExr(const char* path, void* data, std::string* why) {
 
 }  // namespace
 
-bool PanoramaWriteEXR(const char* path, int32 width, std::string* message) {
-    return PanoramaWriteFile(path, width, WriteExr, message);
+bool PanoramaWriteEXR(Sky* sky, const char* path, int32 width, std::string* message) {
+    return PanoramaWriteFile(sky, path, width, WriteExr, message);
 }
 
 }  // namespace kv

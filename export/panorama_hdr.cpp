@@ -60,7 +60,8 @@ bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 /*width*/, void* data)
 }
 
 bool WriteHdr(const char* path, void* data, std::string* why) {
-    const int32 width = *static_cast<const int32*>(data);
+    const PanoramaJob& job = *static_cast<const PanoramaJob*>(data);
+    const int32 width = job.width;
     const int32 height = PanoramaHeight(width);
     ExportFileOut out;
     if (!ExportFileOpen(&out, path)) {
@@ -80,11 +81,11 @@ bool WriteHdr(const char* path, void* data, std::string* why) {
                       "-Y %d +X %d\n",
                       kPanoramaHdrUnit, kPanoramaHdrUnit, static_cast<int>(height), static_cast<int>(width));
     PanoramaLinearRows rows;
-    const bool memory = PanoramaLinearRowsInit(&rows, width, kHdrRows);
+    const bool memory = PanoramaLinearRowsInit(&rows, job.sky, width, kHdrRows);
     bool ok = memory && ExportFilePut(&out, header, static_cast<std::size_t>(length));
     if (ok) {
         HdrRows h{&out, &rows, {}, false};
-        ok = PanoramaEvaluate(width, WriteRow, &h) && rows.first == height;
+        ok = PanoramaEvaluateUnlessStopped(job.sky, width, WriteRow, &h) && rows.first == height;
     }
     PanoramaLinearRowsRelease(&rows);
     const bool closed = ExportFileClose(&out);
@@ -102,8 +103,8 @@ bool WriteHdr(const char* path, void* data, std::string* why) {
 
 }  // namespace
 
-bool PanoramaWriteHDR(const char* path, int32 width, std::string* message) {
-    return PanoramaWriteFile(path, width, WriteHdr, message);
+bool PanoramaWriteHDR(Sky* sky, const char* path, int32 width, std::string* message) {
+    return PanoramaWriteFile(sky, path, width, WriteHdr, message);
 }
 
 }  // namespace kv

@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "engine/core/error.h"
-
 namespace kv {
 
 namespace {
@@ -12,20 +10,9 @@ namespace {
 constexpr double kTwoPiSingle = 6.2831854820251465;
 constexpr double kPiSingle = 3.1415927410125732;
 
-SkyState skyState{};
-double conversion[3][3] = {};
-float turbidity = kSkyTurbidity;
-float maxSunZenith = kSkyMaxSunZenith;
-SkySunMovedHook sunHook = nullptr;
-void* sunHookData = nullptr;
-
 double Clamp(double v) { return v > 1.0 ? 1.0 : (v < -1.0 ? -1.0 : v); }
 
 }  // namespace
-
-SkyState* SkyGetState() { return &skyState; }
-
-const double (*SkyGetConversionMatrix())[3] { return conversion; }
 
 bool Matrix3Invert(const double s[3][3], double d[3][3]) {
     const double c00 = s[1][1] * s[2][2] - s[1][2] * s[2][1];
@@ -45,7 +32,10 @@ bool Matrix3Invert(const double s[3][3], double d[3][3]) {
     return true;
 }
 
-bool SkyColorInit() {
+namespace {
+
+// The display primaries and white point give the conversion.
+bool MakeConversion(double conversion[3][3]) {
     // Display primaries and white point as chromaticities (x, y, z).
     const double red[3] = {0.625, 0.34, 0.035};
     const double green[3] = {0.285, 0.605, 0.11};
@@ -68,8 +58,28 @@ bool SkyColorInit() {
     return Matrix3Invert(p, conversion);
 }
 
-void SkySetSun(float thetaDegrees, float phiDegrees, float turbidity) {
-    SkyState& s = skyState;
+struct Conversion {
+    double m[3][3] = {};
+    bool made = false;
+};
+
+const Conversion& TheConversion() {
+    static const Conversion conversion = [] {
+        Conversion c;
+        c.made = MakeConversion(c.m);
+        return c;
+    }();
+    return conversion;
+}
+
+}  // namespace
+
+bool SkyColorInit() { return TheConversion().made; }
+
+const double (*SkyGetConversionMatrix())[3] { return TheConversion().m; }
+
+void SkyStateSetSun(SkyState* state, float thetaDegrees, float phiDegrees, float turbidity) {
+    SkyState& s = *state;
     const double t = thetaDegrees * kSkyDegToRad;
     const double p = phiDegrees * kSkyDegToRad;
     const double T = turbidity;
@@ -100,11 +110,11 @@ void SkySetSun(float thetaDegrees, float phiDegrees, float turbidity) {
     const double chi = (0.4444444444444444 - T * 0.008333333333333333) * (kPiSingle - 2.0 * t);
     s.zenith[SkyChannelLum] = (4.0453 * T - 4.9710) * std::tan(chi) - 0.2155 * T + 2.4192;
 
-    for (int c = 0; c < 3; ++c) s.normaliser[c] = SkyPerez(0.0, t, c);
+    for (int c = 0; c < 3; ++c) s.normaliser[c] = SkyPerez(s, 0.0, t, c);
 }
 
-double SkyPerez(double theta, double gamma, int32 channel) {
-    const double* k = skyState.perez[channel];
+double SkyPerez(const SkyState& state, double theta, double gamma, int32 channel) {
+    const double* k = state.perez[channel];
     const double cosGamma = std::cos(gamma);
     const double f = (1.0 + k[0] * std::exp(k[1] / std::cos(theta))) *
                      (1.0 + k[2] * std::exp(k[3] * gamma) + k[4] * cosGamma * cosGamma);
@@ -127,22 +137,21 @@ void SkyDirectionAngles(const V3d* v, double* theta, double* phi) {
     if (hx < 0.0) *phi = kTwoPiSingle - *phi;
 }
 
-RGBAReal SkyColor(double thetaS, double phiS, double theta, double phi) {
+RGBAReal SkyColor(const SkyState& s, double thetaS, double phiS, double theta, double phi) {
     // Rounding can carry the cosine of a direction next to the sun past 1.
     const double cosGamma =
         Clamp(std::cos(phi - phiS) * std::sin(thetaS) * std::sin(theta) + std::cos(thetaS) * std::cos(theta));
     const double gamma = std::acos(cosGamma);
-    const SkyState& s = skyState;
-    const double x = SkyPerez(theta, gamma, SkyChannelX) * (s.zenith[SkyChannelX] / s.normaliser[SkyChannelX]);
-    const double y = SkyPerez(theta, gamma, SkyChannelY) * (s.zenith[SkyChannelY] / s.normaliser[SkyChannelY]);
-    const double Y = SkyPerez(theta, gamma, SkyChannelLum) * (s.zenith[SkyChannelLum] / s.normaliser[SkyChannelLum]);
+    const double x = SkyPerez(s, theta, gamma, SkyChannelX) * (s.zenith[SkyChannelX] / s.normaliser[SkyChannelX]);
+    const double y = SkyPerez(s, theta, gamma, SkyChannelY) * (s.zenith[SkyChannelY] / s.normaliser[SkyChannelY]);
+    const double Y = SkyPerez(s, theta, gamma, SkyChannelLum) * (s.zenith[SkyChannelLum] / s.normaliser[SkyChannelLum]);
     const double X = (1.0 / y) * Y * x;
     const double Z = Y / y - X - Y;
     return SkyXYZToRGB(X, Y, Z);
 }
 
 RGBAReal SkyXYZToRGB(double x, double y, double z) {
-    const double(*m)[3] = conversion;
+    const double(*m)[3] = TheConversion().m;
     return RGBAReal{static_cast<real>(m[0][0] * x + m[0][1] * y + m[0][2] * z),
                     static_cast<real>(m[1][0] * x + m[1][1] * y + m[1][2] * z),
                     static_cast<real>(m[2][0] * x + m[2][1] * y + m[2][2] * z), 0.0f};
@@ -157,43 +166,6 @@ RGBA SkyToneMap(const RGBAReal* c, float k) {
         return static_cast<uint8>(mapped);
     };
     return RGBA{byte(c->red), byte(c->green), byte(c->blue), 255};
-}
-
-void SkyMoveSun(float dThetaDegrees, float dPhiDegrees) {
-    SkyState& s = skyState;
-    float theta = s.sunTheta + dThetaDegrees;
-    if (theta > maxSunZenith) {
-        theta = maxSunZenith;
-    } else if (theta < 0.0f) {
-        theta = 0.0f;
-    }
-    float phi = s.sunPhi + dPhiDegrees;
-    if (phi >= 360.0f) {
-        phi -= 360.0f;
-    } else if (phi < 0.0f) {
-        phi += 360.0f;
-    }
-    SkySetSun(theta, phi, turbidity);
-    if (sunHook != nullptr) sunHook(theta, phi, sunHookData);
-}
-
-bool SkySetTurbidity(float t) {
-    if (!(t >= kSkyMinTurbidity && t <= kSkyMaxTurbidity)) {
-        ErrorRaise(kModuleNone, kErrOutOfRange);
-        return false;
-    }
-    turbidity = t;
-    return true;
-}
-
-float SkyGetTurbidity() { return turbidity; }
-
-void SkySetMaxSunZenith(float degrees) { maxSunZenith = degrees; }
-float SkyGetMaxSunZenith() { return maxSunZenith; }
-
-void SkySetSunMovedHook(SkySunMovedHook hook, void* data) {
-    sunHook = hook;
-    sunHookData = data;
 }
 
 }  // namespace kv

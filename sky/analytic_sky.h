@@ -1,6 +1,7 @@
 // The clear-sky model: Perez distributions of luminance and chromaticity
 // scaled by zenith values that depend on turbidity and the sun's zenith angle,
-// converted from CIE XYZ to linear RGB and tone-mapped to bytes.
+// converted from CIE XYZ to linear RGB and tone-mapped to bytes. A sky is a
+// SkyState value its owner keeps; nothing here holds one.
 //
 // Angles at the interface are degrees; everything inside is radians, with
 // degrees converted by kSkyDegToRad.
@@ -37,48 +38,28 @@ struct SkyState {
     double normaliser[3];  // each channel's Perez function at the zenith
 };
 
-// The process-wide model state (zero until the first SkySetSun).
-SkyState* SkyGetState();
-
 // Builds the XYZ-to-RGB conversion matrix; false when a matrix is singular.
+// The matrix is a constant of the model, made once for the process.
 bool SkyColorInit();
 // Row r gives output channel r (red, green, blue) from X, Y, Z.
 const double (*SkyGetConversionMatrix())[3];
 // dst := src^-1; false (dst untouched) when the determinant is exactly 0.
 bool Matrix3Invert(const double src[3][3], double dst[3][3]);
 
-// Recomputes every derived field for that sun (degrees) and turbidity.
-void SkySetSun(float thetaDegrees, float phiDegrees, float turbidity);
-// One channel's Perez function; 0 when it is not finite.
-double SkyPerez(double theta, double gamma, int32 channel);
+// Fills every derived field of a sky state for that sun (degrees) and
+// turbidity.
+void SkyStateSetSun(SkyState* state, float thetaDegrees, float phiDegrees, float turbidity);
+// One channel's Perez function of that state; 0 when it is not finite.
+double SkyPerez(const SkyState& state, double theta, double gamma, int32 channel);
 // Zenith angle and azimuth (radians, azimuth in [0, 2 pi)) of a direction;
 // v is used as given.
 void SkyDirectionAngles(const V3d* v, double* theta, double* phi);
-// Linear RGB (alpha 0) for a direction, all angles in radians; the sun angles
-// must be those of the last SkySetSun.
-RGBAReal SkyColor(double thetaS, double phiS, double theta, double phi);
+// Linear RGB (alpha 0) of a state's sky for a direction, all angles in
+// radians; the sun angles must be the state's.
+RGBAReal SkyColor(const SkyState& state, double thetaS, double phiS, double theta, double phi);
 RGBAReal SkyXYZToRGB(double x, double y, double z);
 // Exposure curve: each channel c becomes trunc((1 - e^(-k c)) * 255), alpha
 // 255; a colour with a negative (or undefined) channel is opaque black.
 RGBA SkyToneMap(const RGBAReal* colour, float k);
-
-// Moves the sun by the given degrees (zenith clamped to [0, SkyGetMaxSunZenith()],
-// azimuth wrapped into [0, 360)), recomputes the model with the current
-// turbidity and calls the sun hook.
-void SkyMoveSun(float dThetaDegrees, float dPhiDegrees);
-// How far from overhead SkyMoveSun lets the sun go: kSkyMaxSunZenith until
-// the sky in use holds a lower sun (sky_model.h sets it).
-void SkySetMaxSunZenith(float degrees);
-float SkyGetMaxSunZenith();
-
-// The turbidity SkyMoveSun computes the sky for (kSkyTurbidity until set).
-// Values outside 1.7 to 10 are refused (kErrOutOfRange raised, false).
-bool SkySetTurbidity(float turbidity);
-float SkyGetTurbidity();
-
-// Called by SkyMoveSun after the model is recomputed: where the dome
-// recolours itself. Null for none.
-using SkySunMovedHook = void (*)(float thetaDegrees, float phiDegrees, void* data);
-void SkySetSunMovedHook(SkySunMovedHook hook, void* data);
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #include "sky_colours.h"
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -117,8 +118,8 @@ constexpr double kRoundError = 2e-15;  // rounding differences of the XYZ and RG
 // Where direction i's zenith-angle terms are: a row shares one.
 inline int32 ThetaIndex(const SkyColorCache* c, int32 i) { return c->row ? 0 : i; }
 
-inline void Plain(const SkyColorCache* c, int32 i, double thetaS, double phiS, RGBAReal* out) {
-    out[i] = SkyColor(thetaS, phiS, c->theta[ThetaIndex(c, i)], c->phi[i]);
+inline void Plain(const SkyState& s, const SkyColorCache* c, int32 i, double thetaS, double phiS, RGBAReal* out) {
+    out[i] = SkyColor(s, thetaS, phiS, c->theta[ThetaIndex(c, i)], c->phi[i]);
 }
 
 void MakeZenithFactors(SkyColorCache* c, const SkyState& s) {
@@ -152,6 +153,7 @@ bool FactorsCurrent(const SkyColorCache* c, const SkyState& s) {
 
 // What a pass needs of the sun and the model, fixed for the whole pass.
 struct SunTerms {
+    const SkyState* state;
     double thetaS, phiS;
     double sinTs, cosTs, cosPs, sinPs;
     double C[3], D[3], E[3], K[3];
@@ -165,6 +167,7 @@ struct SunTerms {
 // unbounded: every direction is then evaluated plainly.
 bool MakeSunTerms(SunTerms* t, const SkyState& s, double thetaS, double phiS) {
     constexpr double kPi = 3.14159265358979323846;
+    t->state = &s;
     t->thetaS = thetaS;
     t->phiS = phiS;
     t->alpha = 0.0;
@@ -257,7 +260,8 @@ constexpr double kToneMargin = 1e-9;
 inline uint8 PlainToneByte(double k, real c) { return static_cast<uint8>((1.0 - std::exp(-k * c)) * 255.0); }
 
 #if KV_SKY_AVX2
-bool vectorUnitsAllowed = true;
+// A setting of the process (which instructions to use), not of any sky.
+std::atomic<bool> vectorUnitsAllowed{true};
 
 bool UseAvx2() {
     static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
@@ -399,7 +403,7 @@ KV_AVX2 int32 ComputeAvx2(SkyColorCache* cache, const SunTerms& t, RGBAReal* col
         if (mask != 0xF) {
             for (int lane = 0; lane < 4; ++lane) {
                 if ((mask & (1 << lane)) == 0) {
-                    Plain(cache, i + lane, t.thetaS, t.phiS, colours);
+                    Plain(*t.state, cache, i + lane, t.thetaS, t.phiS, colours);
                     ++cache->plainCount;
                 }
             }
@@ -571,15 +575,14 @@ void SkyColorCacheSetZenith(SkyColorCache* cache, double theta) {
     cache->factorsValid = false;
 }
 
-void SkyColorCacheCompute(SkyColorCache* cache, double thetaS, double phiS, RGBAReal* colours) {
-    const SkyState& s = *SkyGetState();
+void SkyColorCacheCompute(SkyColorCache* cache, const SkyState& s, double thetaS, double phiS, RGBAReal* colours) {
     const int32 n = cache->count;
     cache->plainCount = 0;
     if (!FactorsCurrent(cache, s)) MakeZenithFactors(cache, s);
 
     SunTerms sun;
     if (!MakeSunTerms(&sun, s, thetaS, phiS)) {
-        for (int32 i = 0; i < n; ++i) Plain(cache, i, thetaS, phiS, colours);
+        for (int32 i = 0; i < n; ++i) Plain(s, cache, i, thetaS, phiS, colours);
         cache->plainCount = n;
         return;
     }
@@ -589,7 +592,7 @@ void SkyColorCacheCompute(SkyColorCache* cache, double thetaS, double phiS, RGBA
 #endif
     for (int32 i = done; i < n; ++i) {
         if (!ComputeOne(cache, sun, i, &colours[i])) {
-            Plain(cache, i, thetaS, phiS, colours);
+            Plain(s, cache, i, thetaS, phiS, colours);
             ++cache->plainCount;
         }
     }
@@ -642,12 +645,13 @@ bool SkyColorsVectorUnitsActive() {
 #endif
 }
 
-void SkyComputeColorsPlain(const V3d* directions, int32 count, double thetaS, double phiS, RGBAReal* colours) {
+void SkyComputeColorsPlain(const SkyState& state, const V3d* directions, int32 count, double thetaS, double phiS,
+                           RGBAReal* colours) {
     for (int32 i = 0; i < count; ++i) {
         double theta;
         double phi;
         SkyDirectionAngles(&directions[i], &theta, &phi);
-        colours[i] = SkyColor(thetaS, phiS, theta, phi);
+        colours[i] = SkyColor(state, thetaS, phiS, theta, phi);
     }
 }
 

@@ -40,9 +40,9 @@ void SkyColorCacheRelease(SkyColorCache* cache);
 // memory runs out (the cache then holds no directions).
 bool SkyColorCacheSetAzimuths(SkyColorCache* cache, const double* phi, int32 count);
 void SkyColorCacheSetZenith(SkyColorCache* cache, double theta);
-// colours[i] := SkyColor(thetaS, phiS, angles of direction i) for the current
-// sky state, bit for bit. Sun angles in radians, as for SkyColor.
-void SkyColorCacheCompute(SkyColorCache* cache, double thetaS, double phiS, RGBAReal* colours);
+// colours[i] := SkyColor(state, thetaS, phiS, angles of direction i), bit for
+// bit. Sun angles in radians, as for SkyColor.
+void SkyColorCacheCompute(SkyColorCache* cache, const SkyState& state, double thetaS, double phiS, RGBAReal* colours);
 
 // out[i] := SkyToneMap(&colours[i], k), bit for bit.
 void SkyToneMapColors(const RGBAReal* colours, RGBA* out, int32 count, float k);
@@ -53,7 +53,8 @@ void SkyColorsSetVectorUnits(bool allowed);
 bool SkyColorsVectorUnitsActive();
 
 // The plain evaluations the fast ones must equal.
-void SkyComputeColorsPlain(const V3d* directions, int32 count, double thetaS, double phiS, RGBAReal* colours);
+void SkyComputeColorsPlain(const SkyState& state, const V3d* directions, int32 count, double thetaS, double phiS,
+                           RGBAReal* colours);
 void SkyToneMapColorsPlain(const RGBAReal* colours, RGBA* out, int32 count, float k);
 
 // The unit directions of a hemisphere of the given number of rings, in the

@@ -1,6 +1,7 @@
 #include "sky_model.h"
 
 #include <cmath>
+#include <new>
 
 #include "engine/core/error.h"
 #include "sky/analytic_sky.h"
@@ -27,8 +28,13 @@ struct LightKey {
     bool operator==(const LightKey&) const = default;
 };
 
-struct ModelState {
+}  // namespace
+
+struct Sky {
     SkyModelKind kind = SkyModelPreetham;
+    float turbidity = kSkyTurbidity;
+    // The analytic model's state, which holds the sun for both models.
+    SkyState analytic{};
     float albedo = kAtmosphereDefaultAlbedo;
     float altitude = 0.0f;
     // The physical model, and what its tables were built for.
@@ -49,18 +55,19 @@ struct ModelState {
     LightKey discKey{};
     RGBAReal disc{};
 };
-ModelState model;
 
-LightKey CurrentKey() {
-    const SkyState* s = SkyGetState();
-    return LightKey{model.kind, s->sunTheta, s->sunPhi, SkyGetTurbidity(), model.albedo, model.generation};
+namespace {
+
+LightKey CurrentKey(const Sky& model) {
+    const SkyState* s = &model.analytic;
+    return LightKey{model.kind, s->sunTheta, s->sunPhi, model.turbidity, model.albedo, model.generation};
 }
 
 bool InRange(float v, float lo, float hi) { return v >= lo && v <= hi; }
 
 // The physical model's tables for these values, built when they differ from
 // the ones it has.
-bool SetUpPhysical(float turbidity, float albedo, float altitude) {
+bool SetUpPhysical(Sky& model, float turbidity, float albedo, float altitude) {
     if (model.physicalReady && model.physicalTurbidity == turbidity && model.physicalAlbedo == albedo &&
         model.physicalAltitude == altitude) {
         return true;
@@ -81,8 +88,8 @@ bool SetUpPhysical(float turbidity, float albedo, float altitude) {
 
 // The analytic model's sun path at the current turbidity; null when memory
 // runs out.
-Atmosphere* SunPath() {
-    const float turbidity = SkyGetTurbidity();
+Atmosphere* SunPath(Sky& model) {
+    const float turbidity = model.turbidity;
     if (model.sunPath != nullptr && model.sunPathTurbidity == turbidity) return model.sunPath;
     if (model.sunPath == nullptr) model.sunPath = AtmosphereCreate();
     if (model.sunPath == nullptr || !AtmosphereSetupSunPath(model.sunPath, turbidity)) return nullptr;
@@ -90,8 +97,8 @@ Atmosphere* SunPath() {
     return model.sunPath;
 }
 
-void PhysicalFollowSun() {
-    const SkyState* s = SkyGetState();
+void PhysicalFollowSun(Sky& model) {
+    const SkyState* s = &model.analytic;
     if (model.physicalSunSet && model.physicalSunTheta == s->sunTheta && model.physicalSunPhi == s->sunPhi) return;
     AtmosphereSetSun(model.physical, s->sunTheta, s->sunPhi);
     model.physicalSunSet = true;
@@ -99,7 +106,7 @@ void PhysicalFollowSun() {
     model.physicalSunPhi = s->sunPhi;
 }
 
-bool Physical() { return model.kind == SkyModelPhysical && model.physicalReady; }
+bool Physical(const Sky& model) { return model.kind == SkyModelPhysical && model.physicalReady; }
 
 // The analytic model's RGB to XYZ: the inverse of its conversion.
 bool AnalyticToXYZ(double m[3][3]) { return Matrix3Invert(SkyGetConversionMatrix(), m); }
@@ -109,8 +116,8 @@ RGBAReal Colour(const double rgb[3]) {
 }
 
 // A linear Rec. 709 colour in the model's RGB.
-RGBAReal FromRec709(const RGBAReal& c) {
-    if (Physical()) return c;
+RGBAReal FromRec709(const Sky& model, const RGBAReal& c) {
+    if (Physical(model)) return c;
     const double rgb[3] = {c.red, c.green, c.blue};
     double xyz[3];
     Rec709ToXYZ(rgb, xyz);
@@ -120,16 +127,16 @@ RGBAReal FromRec709(const RGBAReal& c) {
 double Rec709Luminance(const RGBAReal& c) { return 0.2126 * c.red + 0.7152 * c.green + 0.0722 * c.blue; }
 
 // The analytic model's sun disc in linear Rec. 709; black past the horizon.
-RGBAReal AnalyticSunRec709() {
-    Atmosphere* path = SunPath();
+RGBAReal AnalyticSunRec709(Sky& model) {
+    Atmosphere* path = SunPath(model);
     if (path == nullptr) return RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
-    return AtmosphereSunRadianceAt(path, SkyGetState()->sunTheta);
+    return AtmosphereSunRadianceAt(path, model.analytic.sunTheta);
 }
 
 // The analytic sky's irradiance on the horizontal (model's RGB, klux per
 // channel): its radiance times the cosine over the hemisphere.
-void AnalyticSkyIrradiance(double e[3]) {
-    const SkyState* s = SkyGetState();
+void AnalyticSkyIrradiance(const Sky& model, double e[3]) {
+    const SkyState* s = &model.analytic;
     const double thetaS = s->sunTheta * kSkyDegToRad;
     const double phiS = s->sunPhi * kSkyDegToRad;
     const double dTheta = kPi / 2.0 / kIrradianceRows;
@@ -140,7 +147,7 @@ void AnalyticSkyIrradiance(double e[3]) {
         // The exact solid angle of the cell, times the cosine at its centre.
         const double weight = (std::cos(i * dTheta) - std::cos((i + 1) * dTheta)) * dPhi * std::cos(theta);
         for (int j = 0; j < kIrradianceColumns; ++j) {
-            const RGBAReal c = SkyColor(thetaS, phiS, theta, (j + 0.5) * dPhi);
+            const RGBAReal c = SkyColor(*s, thetaS, phiS, theta, (j + 0.5) * dPhi);
             e[0] += c.red * weight;
             e[1] += c.green * weight;
             e[2] += c.blue * weight;
@@ -148,155 +155,188 @@ void AnalyticSkyIrradiance(double e[3]) {
     }
 }
 
-void MakeLight(SkyLight* l) {
-    if (Physical()) {
-        PhysicalFollowSun();
+void MakeLight(Sky& model, SkyLight* l) {
+    if (Physical(model)) {
+        PhysicalFollowSun(model);
         l->sun = AtmosphereSunRadiance(model.physical);
         l->sunIlluminance = AtmosphereSunIlluminance(model.physical, &l->sunColour);
         l->ground = AtmosphereGroundRadiance(model.physical);
         l->horizontal = AtmosphereHorizontalIlluminance(model.physical, &l->fromSky);
         return;
     }
-    const RGBAReal sun709 = AnalyticSunRec709();
+    const RGBAReal sun709 = AnalyticSunRec709(model);
     const double y = Rec709Luminance(sun709);
     const double omega = SunSolidAngle();
-    l->sun = FromRec709(sun709);
+    l->sun = FromRec709(model, sun709);
     l->sunIlluminance = y * 1e3 * omega;
     l->sunColour = y > 0.0 ? RGBAReal{static_cast<real>(sun709.red / y), static_cast<real>(sun709.green / y),
                                       static_cast<real>(sun709.blue / y), 0.0f}
                            : RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
     double e[3];
-    AnalyticSkyIrradiance(e);
-    const double cosSun = std::fmax(0.0, std::cos(SkyGetState()->sunTheta * kSkyDegToRad));
+    AnalyticSkyIrradiance(model, e);
+    const double cosSun = std::fmax(0.0, std::cos(model.analytic.sunTheta * kSkyDegToRad));
     const double sunRgb[3] = {l->sun.red, l->sun.green, l->sun.blue};
     double ground[3];
     for (int c = 0; c < 3; ++c) ground[c] = (e[c] + sunRgb[c] * omega * cosSun) * model.albedo / kPi;
     l->ground = Colour(ground);
-    l->fromSky = SkyModelLuminance(Colour(e)) * 1e3;
+    l->fromSky = SkyModelLuminance(&model, Colour(e)) * 1e3;
     l->horizontal = l->fromSky + l->sunIlluminance * cosSun;
 }
 
 }  // namespace
 
+Sky* SkyModelCreate() {
+    Sky* sky = new (std::nothrow) Sky;
+    if (sky == nullptr) ErrorRaise(kModuleNone, kErrNoMemory);
+    return sky;
+}
+
+void SkyModelDestroy(Sky* sky) {
+    if (sky == nullptr) return;
+    SkyModelRelease(sky);
+    delete sky;
+}
+
+SkyState* SkyModelAnalyticState(Sky* sky) { return &sky->analytic; }
+const SkyState* SkyModelAnalyticState(const Sky* sky) { return &sky->analytic; }
+
+void SkyModelSetSun(Sky* sky, float thetaDegrees, float phiDegrees) {
+    SkyStateSetSun(&sky->analytic, thetaDegrees, phiDegrees, sky->turbidity);
+}
+
+bool SkyModelSetTurbidity(Sky* sky, float turbidity) {
+    if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity)) {
+        ErrorRaise(kModuleNone, kErrOutOfRange);
+        return false;
+    }
+    sky->turbidity = turbidity;
+    return true;
+}
+
+float SkyModelTurbidity(const Sky* sky) { return sky->turbidity; }
+
 float SkyModelMaxSunZenith(SkyModelKind kind) {
     return kind == SkyModelPhysical ? kAtmosphereMaxSunZenith : kSkyMaxSunZenith;
 }
 
-bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude) {
+bool SkyModelConfigure(Sky* model, SkyModelKind kind, float turbidity, float albedo, float altitude) {
     if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity) || !InRange(albedo, 0.0f, 1.0f) ||
         !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude) ||
         (kind != SkyModelPreetham && kind != SkyModelPhysical)) {
         ErrorRaise(kModuleNone, kErrOutOfRange);
         return false;
     }
-    if (kind == SkyModelPhysical && !SetUpPhysical(turbidity, albedo, altitude)) return false;
-    SkySetTurbidity(turbidity);
-    model.kind = kind;
-    model.albedo = albedo;
-    model.altitude = altitude;
-    model.lightValid = false;
-    model.discValid = false;
-    SkySetMaxSunZenith(SkyModelMaxSunZenith(kind));
+    if (kind == SkyModelPhysical && !SetUpPhysical(*model, turbidity, albedo, altitude)) return false;
+    model->turbidity = turbidity;
+    model->kind = kind;
+    model->albedo = albedo;
+    model->altitude = altitude;
+    model->lightValid = false;
+    model->discValid = false;
     return true;
 }
 
-bool SkyModelSelect(SkyModelKind kind) {
-    if (kind == SkyModelPhysical && !SetUpPhysical(SkyGetTurbidity(), model.albedo, model.altitude)) return false;
-    model.kind = kind;
-    SkySetMaxSunZenith(SkyModelMaxSunZenith(kind));
-    // In the new model's range, and the dome recoloured by it.
-    SkyMoveSun(0.0f, 0.0f);
+bool SkyModelSetKind(Sky* model, SkyModelKind kind) {
+    if (kind == SkyModelPhysical && !SetUpPhysical(*model, model->turbidity, model->albedo, model->altitude)) {
+        return false;
+    }
+    model->kind = kind;
     return true;
 }
 
-SkyModelKind SkyModelInUse() { return model.kind; }
-float SkyModelAlbedo() { return model.albedo; }
-float SkyModelAltitude() { return model.altitude; }
+SkyModelKind SkyModelInUse(const Sky* model) { return model->kind; }
+float SkyModelAlbedo(const Sky* model) { return model->albedo; }
+float SkyModelAltitude(const Sky* model) { return model->altitude; }
 
-void SkyModelRelease() {
-    AtmosphereDestroy(model.physical);
-    AtmosphereDestroy(model.sunPath);
-    model = ModelState{};
-    SkySetMaxSunZenith(kSkyMaxSunZenith);
+void SkyModelRelease(Sky* model) {
+    AtmosphereDestroy(model->physical);
+    AtmosphereDestroy(model->sunPath);
+    // The sun and the turbidity stay: they are the sky's, not the model's.
+    const SkyState analytic = model->analytic;
+    const float turbidity = model->turbidity;
+    *model = Sky{};
+    model->analytic = analytic;
+    model->turbidity = turbidity;
 }
 
-void SkyModelPrepare() {
-    if (Physical()) PhysicalFollowSun();
+void SkyModelPrepare(Sky* model) {
+    if (Physical(*model)) PhysicalFollowSun(*model);
 }
 
-void SkyModelColors(const V3d* directions, int32 count, SkyColorCache* cache, RGBAReal* colours) {
-    if (Physical()) {
-        PhysicalFollowSun();
-        AtmosphereColors(model.physical, directions, count, colours, AtmosphereSkyOnly);
+void SkyModelColors(Sky* model, const V3d* directions, int32 count, SkyColorCache* cache, RGBAReal* colours) {
+    if (Physical(*model)) {
+        PhysicalFollowSun(*model);
+        AtmosphereColors(model->physical, directions, count, colours, AtmosphereSkyOnly);
         return;
     }
-    const SkyState* s = SkyGetState();
+    const SkyState* s = &model->analytic;
     const double thetaS = s->sunTheta * kSkyDegToRad;
     const double phiS = s->sunPhi * kSkyDegToRad;
     if (cache != nullptr) {
-        SkyColorCacheCompute(cache, thetaS, phiS, colours);
+        SkyColorCacheCompute(cache, *s, thetaS, phiS, colours);
     } else {
-        SkyComputeColorsPlain(directions, count, thetaS, phiS, colours);
+        SkyComputeColorsPlain(*s, directions, count, thetaS, phiS, colours);
     }
 }
 
-void SkyModelRowColors(SkyColorCache* cache, double theta, const double* phi, int32 count, RGBAReal* colours) {
-    if (Physical()) {
-        AtmosphereRowColors(model.physical, theta, phi, count, colours, AtmosphereSkyOnly);
+void SkyModelRowColors(const Sky* model, SkyColorCache* cache, double theta, const double* phi, int32 count,
+                       RGBAReal* colours) {
+    if (Physical(*model)) {
+        AtmosphereRowColors(model->physical, theta, phi, count, colours, AtmosphereSkyOnly);
         return;
     }
     // At and past the horizon the analytic sky has no values: the ground.
     if (theta >= 90.0 * kSkyDegToRad) {
-        for (int32 i = 0; i < count; ++i) colours[i] = model.light.ground;
+        for (int32 i = 0; i < count; ++i) colours[i] = model->light.ground;
         return;
     }
-    const SkyState* s = SkyGetState();
+    const SkyState* s = &model->analytic;
     SkyColorCacheSetZenith(cache, theta);
-    SkyColorCacheCompute(cache, s->sunTheta * kSkyDegToRad, s->sunPhi * kSkyDegToRad, colours);
+    SkyColorCacheCompute(cache, *s, s->sunTheta * kSkyDegToRad, s->sunPhi * kSkyDegToRad, colours);
 }
 
-const SkyLight* SkyModelLight() {
-    const LightKey key = CurrentKey();
-    if (!model.lightValid || !(model.lightKey == key)) {
-        MakeLight(&model.light);
-        model.lightKey = key;
-        model.lightValid = true;
+const SkyLight* SkyModelLight(Sky* model) {
+    const LightKey key = CurrentKey(*model);
+    if (!model->lightValid || !(model->lightKey == key)) {
+        MakeLight(*model, &model->light);
+        model->lightKey = key;
+        model->lightValid = true;
     }
-    return &model.light;
+    return &model->light;
 }
 
-RGBAReal SkyModelSunRadiance() {
-    const LightKey key = CurrentKey();
-    if (model.lightValid && model.lightKey == key) return model.light.sun;
-    if (!model.discValid || !(model.discKey == key)) {
-        if (Physical()) {
-            PhysicalFollowSun();
-            model.disc = AtmosphereSunRadiance(model.physical);
+RGBAReal SkyModelSunRadiance(Sky* model) {
+    const LightKey key = CurrentKey(*model);
+    if (model->lightValid && model->lightKey == key) return model->light.sun;
+    if (!model->discValid || !(model->discKey == key)) {
+        if (Physical(*model)) {
+            PhysicalFollowSun(*model);
+            model->disc = AtmosphereSunRadiance(model->physical);
         } else {
-            model.disc = FromRec709(AnalyticSunRec709());
+            model->disc = FromRec709(*model, AnalyticSunRec709(*model));
         }
-        model.discKey = key;
-        model.discValid = true;
+        model->discKey = key;
+        model->discValid = true;
     }
-    return model.disc;
+    return model->disc;
 }
 
-double SkyModelHorizon() {
-    if (!Physical()) return kPi / 2.0;
-    return kPi / 2.0 + std::acos(kAtmospherePlanetRadius / (kAtmospherePlanetRadius + model.physicalAltitude));
+double SkyModelHorizon(const Sky* model) {
+    if (!Physical(*model)) return kPi / 2.0;
+    return kPi / 2.0 + std::acos(kAtmospherePlanetRadius / (kAtmospherePlanetRadius + model->physicalAltitude));
 }
 
-double SkyModelLuminance(const RGBAReal& c) {
-    if (Physical()) return Rec709Luminance(c);
+double SkyModelLuminance(const Sky* model, const RGBAReal& c) {
+    if (Physical(*model)) return Rec709Luminance(c);
     double m[3][3];
     if (!AnalyticToXYZ(m)) return 0.0;
     return m[1][0] * c.red + m[1][1] * c.green + m[1][2] * c.blue;
 }
 
-void SkyModelToRec709(RGBAReal* colours, int32 count) {
+void SkyModelToRec709(const Sky* model, RGBAReal* colours, int32 count) {
     // The physical model's colours are Rec. 709 already, out-of-gamut
     // channels cut.
-    if (Physical()) return;
+    if (Physical(*model)) return;
     double m[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
     double toXYZ[3][3];
     if (AnalyticToXYZ(toXYZ)) {

@@ -1,5 +1,5 @@
-// Which sky the program shows, and the one place that sends every request for
-// its light to it: the analytic model of sky.h (the default) or the physical
+// A sky and the one place that sends every request for its light to its
+// model: the analytic model of analytic_sky.h (the default) or the physical
 // atmosphere of atmosphere.h. The dome, the preview's sun, the panoramas and
 // the glTF ask here and never choose for themselves.
 //
@@ -8,8 +8,9 @@
 // kcd/m^2 in both, so that one exposure curve (SkyToneMap) shows either.
 // SkyModelToRec709 turns them into the linear Rec. 709 that files state.
 //
-// The sun is the program's one sun (SkyGetState, moved by SkyMoveSun); the
-// physical model follows it when asked for colours.
+// A Sky is a value its caller owns: two skies live side by side. The sun is
+// kept in its analytic state (SkyModelAnalyticState), which the physical
+// model follows when asked for colours.
 #pragma once
 
 #include "engine/core/types.h"
@@ -19,6 +20,8 @@
 namespace kv {
 
 struct SkyColorCache;
+struct SkyState;
+struct Sky;
 
 enum SkyModelKind : int32 {
     SkyModelPreetham = 0,  // the analytic daylight model, the default
@@ -27,42 +30,60 @@ enum SkyModelKind : int32 {
 // The names --sky and the menu use, by kind.
 constexpr const char* kSkyModelNames[] = {"preetham", "physical"};
 
+// A sky of the default model and values (turbidity kSkyTurbidity, albedo
+// kAtmosphereDefaultAlbedo, altitude 0) whose sun is not yet placed; null
+// (error raised) when memory runs out. Destroying frees its tables.
+Sky* SkyModelCreate();
+void SkyModelDestroy(Sky* sky);
+
+// The analytic model's state: the sun's angles and what they give.
+SkyState* SkyModelAnalyticState(Sky* sky);
+const SkyState* SkyModelAnalyticState(const Sky* sky);
+// Places the sun (degrees; not clamped) at the sky's turbidity.
+void SkyModelSetSun(Sky* sky, float thetaDegrees, float phiDegrees);
+// The turbidity the next SkyModelSetSun uses; values outside 1.7 to 10 are
+// refused (kErrOutOfRange raised, false).
+bool SkyModelSetTurbidity(Sky* sky, float turbidity);
+float SkyModelTurbidity(const Sky* sky);
+
 // How far from overhead each model lets the sun go: 85 and 100 degrees.
 float SkyModelMaxSunZenith(SkyModelKind kind);
 
-// The model and what it is made for: the turbidity (both models, as
-// SkySetTurbidity), the ground's albedo (both models' ground) and the
-// viewer's altitude (the physical model's). The physical model's tables are
-// built here (about half a second) when it is chosen. Does not move the sun.
-// False, with the error raised and nothing changed, for a value out of range
-// or when memory runs out.
-bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude);
-// Changes the model only (the menu): builds the physical model's tables the
-// first time, then moves the sun into the model's range (SkyMoveSun, which
-// recolours the dome). False, nothing changed, when the tables cannot be made.
-bool SkyModelSelect(SkyModelKind kind);
-SkyModelKind SkyModelInUse();
-float SkyModelAlbedo();
-float SkyModelAltitude();
-// Frees both models' tables and returns to the default model and values;
-// before the engine whose memory they hold closes.
-void SkyModelRelease();
+// The model and what it is made for: the turbidity (both models), the
+// ground's albedo (both models' ground) and the viewer's altitude (the
+// physical model's). The physical model's tables are built here (about half
+// a second) when it is chosen. Does not move the sun. False, with the error
+// raised and nothing changed, for a value out of range or when memory runs
+// out.
+bool SkyModelConfigure(Sky* sky, SkyModelKind kind, float turbidity, float albedo, float altitude);
+// Changes the model only, building the physical model's tables the first
+// time. False, nothing changed, when the tables cannot be made.
+bool SkyModelSetKind(Sky* sky, SkyModelKind kind);
+SkyModelKind SkyModelInUse(const Sky* sky);
+float SkyModelAlbedo(const Sky* sky);
+float SkyModelAltitude(const Sky* sky);
+// Frees the models' tables and returns to the default model and values,
+// keeping the sun and the turbidity; before the engine whose memory they
+// hold closes.
+void SkyModelRelease(Sky* sky);
 
 // Brings the model in use to the current sun; evaluations may then run on
 // several threads at once (each with its own cache) until the sun moves.
-void SkyModelPrepare();
+void SkyModelPrepare(Sky* sky);
 
 // Colours of unit directions (the dome's vertices), after SkyModelPrepare
 // or not. The cache, when not null, holds these directions
 // (SkyColorCacheSetDirections) and makes the analytic model fast.
-void SkyModelColors(const V3d* directions, int32 count, SkyColorCache* cache, RGBAReal* colours);
+void SkyModelColors(Sky* sky, const V3d* directions, int32 count, SkyColorCache* cache, RGBAReal* colours);
 // A panorama's row at zenith angle theta (radians, as PanoramaPixelAngles):
 // the sky above the horizon, the ground below it; no sun disc. The cache
 // holds the row's azimuths (SkyColorCacheSetAzimuths). Needs SkyModelLight
-// (made after the sun's last move) and is safe on several threads.
-void SkyModelRowColors(SkyColorCache* cache, double theta, const double* phi, int32 count, RGBAReal* colours);
+// (made after the sun's last move) and SkyModelPrepare, and is then safe on
+// several threads.
+void SkyModelRowColors(const Sky* sky, SkyColorCache* cache, double theta, const double* phi, int32 count,
+                       RGBAReal* colours);
 
-// The sun and the ground of the current sky.
+// The sun and the ground of a sky.
 struct SkyLight {
     RGBAReal sun;           // the disc's radiance (model's RGB, kcd/m^2); black when the planet hides it
     double sunIlluminance;  // lux on a surface facing the sun
@@ -73,17 +94,17 @@ struct SkyLight {
 };
 // Computed for the current sun on first use after it moved (a few
 // milliseconds for the analytic model's sky integral); not thread-safe.
-const SkyLight* SkyModelLight();
+const SkyLight* SkyModelLight(Sky* sky);
 // Only the sun's disc (model's RGB), cheaper, for every frame of the preview.
-RGBAReal SkyModelSunRadiance();
+RGBAReal SkyModelSunRadiance(Sky* sky);
 
 // Zenith angle (radians) past which the viewer sees the ground: 90 degrees,
 // less the horizon's dip for a physical viewer above the ground.
-double SkyModelHorizon();
+double SkyModelHorizon(const Sky* sky);
 // Luminance (kcd/m^2) of a colour in the model's RGB.
-double SkyModelLuminance(const RGBAReal& colour);
+double SkyModelLuminance(const Sky* sky, const RGBAReal& colour);
 // The model's RGB to linear Rec. 709, in place; negative channels (out of
 // the Rec. 709 gamut) become 0.
-void SkyModelToRec709(RGBAReal* colours, int32 count);
+void SkyModelToRec709(const Sky* sky, RGBAReal* colours, int32 count);
 
 }  // namespace kv

@@ -6,6 +6,7 @@
 #include "app/skydome/dome.h"
 #include "app/skydome/dome_save.h"
 #include "app/skydome/options.h"
+#include "app/skydome/program_sky.h"
 #include "app/skydome/scene.h"
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
@@ -14,6 +15,7 @@
 #include "export/gltf.h"
 #include "export/panorama.h"
 #include "sky/analytic_sky.h"
+#include "sky/sky.h"
 #include "sky/sky_model.h"
 #include "sky/sun_position.h"
 
@@ -33,23 +35,13 @@ void ToStderr(const char* text) { std::fprintf(stderr, "skydome: %s\n", text); }
 
 bool SkydomeResolveSun(SkydomeOptions* o, std::string* line, std::string* error) {
     if (!o->location) return true;
-    const SolarPosition p = SolarCompute(o->latitude, o->longitude, SolarJulianDay(o->moment));
-    const double elevation = 90.0 - p.zenith;
-    const double maxZenith = SkyModelMaxSunZenith(o->sky);
-    const double minimum = 90.0 - maxZenith;
-    if (elevation < minimum) {
-        const std::string where = elevation < 0.0 ? Format("%.2f degrees below the horizon", -elevation)
-                                                  : Format("%.2f degrees above the horizon", elevation);
-        *error = "--location and --time: the sun is " + where + " there and then; the sky is made for a sun " +
-                 (minimum >= 0.0
-                      ? Format("at least %g degrees high (zenith angle up to %g)", minimum, maxZenith)
-                      : Format("at most %g degrees below the horizon (zenith angle up to %g)", -minimum, maxZenith));
+    SolarPosition p{};
+    std::string why;
+    if (!SkySunFromPlace(o->sky, o->latitude, o->longitude, o->moment, &o->sunZenith, &o->sunAzimuth, &p, &why)) {
+        *error = "--location and --time: " + why;
         return false;
     }
-    float azimuth = static_cast<float>(SolarProgramAzimuth(p.azimuth));
-    if (azimuth >= 360.0f) azimuth = 0.0f;  // 359.99999... rounds up in single precision
-    o->sunZenith = static_cast<float>(p.zenith);
-    o->sunAzimuth = azimuth;
+    const float azimuth = o->sunAzimuth;
     *line =
         "sun: zenith angle " +
         Format("%.2f, compass azimuth %.2f, program azimuth %.2f", p.zenith, p.azimuth, static_cast<double>(azimuth)) +
@@ -71,7 +63,8 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
         }
     }
     if (!o->exportPanorama.empty()) {
-        if (!PanoramaWrite(o->exportPanorama.c_str(), o->panoramaWidth, DomeGetSettings()->exposure, &message)) {
+        if (!PanoramaWrite(ProgramSky(), o->exportPanorama.c_str(), o->panoramaWidth, DomeGetSettings()->exposure,
+                           &message)) {
             report(message.c_str());
             ok = false;
         }

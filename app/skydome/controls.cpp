@@ -5,6 +5,7 @@
 #include "app/skel/menu.h"
 #include "app/skel/skeleton.h"
 #include "app/skydome/dome.h"
+#include "app/skydome/program_sky.h"
 #include "engine/camera/camera.h"
 #include "engine/frame/frame.h"
 #include "sky/analytic_sky.h"

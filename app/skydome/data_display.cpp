@@ -7,6 +7,7 @@
 #include "app/skel/text_panel.h"
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
+#include "app/skydome/program_sky.h"
 #include "app/skydome/skydome.h"
 #include "engine/camera/camera.h"
 #include "engine/image/charset.h"

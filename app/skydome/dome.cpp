@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/skydome/program_sky.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
 #include "engine/frame/frame.h"

@@ -11,6 +11,7 @@
 
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
+#include "app/skydome/program_sky.h"
 #include "engine/core/types.h"
 #include "engine/image/png_write.h"
 #include "export/panorama.h"

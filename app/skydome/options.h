@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/skydome/dome_save.h"
+#include "app/skydome/program_sky.h"
 #include "sky/sky_model.h"
 #include "sky/sun_position.h"
 

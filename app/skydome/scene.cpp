@@ -2,6 +2,7 @@
 
 #include "app/skydome/dome.h"
 #include "app/skydome/options.h"
+#include "app/skydome/program_sky.h"
 #include "sky/analytic_sky.h"
 #include "sky/sky_model.h"
 

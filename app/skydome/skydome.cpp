@@ -17,6 +17,7 @@
 #include "app/skydome/dome_save.h"
 #include "app/skydome/flares.h"
 #include "app/skydome/options.h"
+#include "app/skydome/program_sky.h"
 #include "app/skydome/scene.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"

@@ -25,6 +25,7 @@
 #include <random>
 #include <tuple>
 
+#include "app/skydome/program_sky.h"
 #include "dome_fixture.h"
 #include "engine/world/geometry.h"
 #include "export/gltf.h"
@@ -208,12 +209,12 @@ TEST_F(ExportTest, PngPanoramaHoldsTheToneMappedModelTheSunAndTheGround) {
         ASSERT_NE(MakeDome(2, 31.0f, 200.0f), nullptr);
         const fs::path file = dir / "sky.PNG";
         std::string message;
-        ASSERT_TRUE(PanoramaWrite(file.c_str(), kWidth, kExposure, &message)) << message;
+        ASSERT_TRUE(PanoramaWrite(ProgramSky(), file.c_str(), kWidth, kExposure, &message)) << message;
         Rgb png;
         ASSERT_TRUE(ReadPng(file, &png));
         ASSERT_EQ(png.width, kWidth);
         ASSERT_EQ(png.height, kWidth / 2);
-        const std::vector<PanoramaSunPixel> sun = PanoramaSunPixels(kWidth);
+        const std::vector<PanoramaSunPixel> sun = PanoramaSunPixels(ProgramSky(), kWidth);
         ASSERT_FALSE(sun.empty());
         for (const auto& [x, y] : Samples(kWidth, 31.0f, 200.0f)) {
             if (IsSun(sun, x, y)) continue;
@@ -249,7 +250,7 @@ TEST_F(ExportTest, ExrPanoramaHoldsLinearRec709FloatsWithTheirUnitsTheSunAndTheG
     ASSERT_NE(MakeDome(2, 64.0f, 10.0f), nullptr);
     const fs::path file = dir / "sky.exr";
     std::string message;
-    ASSERT_TRUE(PanoramaWrite(file.c_str(), kWidth, 0.1f, &message)) << message;
+    ASSERT_TRUE(PanoramaWrite(ProgramSky(), file.c_str(), kWidth, 0.1f, &message)) << message;
     const Exr exr = ReadExr(file);
     ASSERT_EQ(exr.width, kWidth);
     ASSERT_EQ(exr.height, kWidth / 2);
@@ -262,7 +263,7 @@ TEST_F(ExportTest, ExrPanoramaHoldsLinearRec709FloatsWithTheirUnitsTheSunAndTheG
         SkyModelToRec709(&c, 1);
         return c;
     };
-    const std::vector<PanoramaSunPixel> sun = PanoramaSunPixels(kWidth);
+    const std::vector<PanoramaSunPixel> sun = PanoramaSunPixels(ProgramSky(), kWidth);
     for (const auto& [x, y] : Samples(kWidth, 64.0f, 10.0f)) {
         if (IsSun(sun, x, y)) continue;
         const RGBAReal want = linear(Plain(kWidth, x, y));
@@ -315,7 +316,7 @@ TEST_F(ExportTest, ThePanoramasLightOnTheGroundIsTheSkysAndTheSuns) {
         ASSERT_EQ(SkyGetState()->sunTheta, c.zenith);
         const fs::path file = dir / "light.exr";
         std::string message;
-        ASSERT_TRUE(PanoramaWrite(file.c_str(), kWidth, 0.1f, &message)) << message;
+        ASSERT_TRUE(PanoramaWrite(ProgramSky(), file.c_str(), kWidth, 0.1f, &message)) << message;
         const Exr exr = ReadExr(file);
         ASSERT_EQ(exr.width, kWidth);
         const SkyLight light = *SkyModelLight();
@@ -331,7 +332,7 @@ TEST_F(ExportTest, ThePanoramasLightOnTheGroundIsTheSkysAndTheSuns) {
         }
         RGBAReal disc = light.sun;
         SkyModelToRec709(&disc, 1);
-        for (const PanoramaSunPixel& p : PanoramaSunPixels(kWidth)) {
+        for (const PanoramaSunPixel& p : PanoramaSunPixels(ProgramSky(), kWidth)) {
             double theta = 0.0, phi = 0.0;
             PanoramaPixelAngles(kWidth, p.x, p.y, &theta, &phi);
             sunPart += Luminance709(&disc.red) * p.cover * PanoramaPixelSolidAngle(kWidth, p.y) * std::cos(theta) * 1e3;
@@ -352,8 +353,8 @@ TEST_F(ExportTest, RadianceHdrHoldsTheExrsLightInItsOwnUnit) {
     std::string message;
     const fs::path hdr = dir / "sky.hdr";
     const fs::path exr = dir / "sky.exr";
-    ASSERT_TRUE(PanoramaWrite(hdr.c_str(), kWidth, 0.1f, &message)) << message;
-    ASSERT_TRUE(PanoramaWrite(exr.c_str(), kWidth, 0.1f, &message)) << message;
+    ASSERT_TRUE(PanoramaWrite(ProgramSky(), hdr.c_str(), kWidth, 0.1f, &message)) << message;
+    ASSERT_TRUE(PanoramaWrite(ProgramSky(), exr.c_str(), kWidth, 0.1f, &message)) << message;
     const std::string text = ReadText(hdr);
     const std::size_t blank = text.find("\n\n");
     ASSERT_NE(blank, std::string::npos);
@@ -552,14 +553,14 @@ TEST_F(ExportTest, RefusedAndFailedExportsKeepThePreviousFileAndLeaveNothingBehi
     const fs::path glb = dir / "dome.glb";
     for (const fs::path& f : {png, exr, glb}) WriteText(f, "yesterday's");
     std::string message;
-    EXPECT_FALSE(PanoramaWrite(png.c_str(), 301, 0.1f, &message));
+    EXPECT_FALSE(PanoramaWrite(ProgramSky(), png.c_str(), 301, 0.1f, &message));
     EXPECT_NE(message.find("even number"), std::string::npos) << message;
-    EXPECT_FALSE(PanoramaWrite(exr.c_str(), 8194, 0.1f, &message));
-    EXPECT_FALSE(PanoramaWrite((dir / "sky.jpg").c_str(), 64, 0.1f, &message));
+    EXPECT_FALSE(PanoramaWrite(ProgramSky(), exr.c_str(), 8194, 0.1f, &message));
+    EXPECT_FALSE(PanoramaWrite(ProgramSky(), (dir / "sky.jpg").c_str(), 64, 0.1f, &message));
     EXPECT_NE(message.find(".png, .exr or .hdr"), std::string::npos) << message;
-    EXPECT_FALSE(PanoramaWrite((dir / "no" / "sky.exr").c_str(), 64, 0.1f, &message));
+    EXPECT_FALSE(PanoramaWrite(ProgramSky(), (dir / "no" / "sky.exr").c_str(), 64, 0.1f, &message));
     EXPECT_NE(message.find(dir.string() + "/no/sky.exr"), std::string::npos) << message;
-    EXPECT_FALSE(PanoramaWrite((dir / "no" / "sky.png").c_str(), 64, 0.1f, &message));
+    EXPECT_FALSE(PanoramaWrite(ProgramSky(), (dir / "no" / "sky.png").c_str(), 64, 0.1f, &message));
     EXPECT_FALSE(DomeExportGLTF(DomeGeometry(), false, (dir / "no" / "d.glb").c_str(), &message));
     EXPECT_NE(message.find("Cannot export the dome to"), std::string::npos) << message;
     EXPECT_FALSE(DomeExportGLTF(DomeGeometry(), false, dir.c_str(), &message));
@@ -575,8 +576,8 @@ TEST_F(ExportTest, RefusedAndFailedExportsKeepThePreviousFileAndLeaveNothingBehi
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(70);
         std::string why;
         int failures = 0;
-        failures += PanoramaWrite(png.c_str(), 1024, 0.1f, &why) ? 0 : 1;
-        failures += PanoramaWrite(exr.c_str(), 1024, 0.1f, &why) ? 0 : 1;
+        failures += PanoramaWrite(ProgramSky(), png.c_str(), 1024, 0.1f, &why) ? 0 : 1;
+        failures += PanoramaWrite(ProgramSky(), exr.c_str(), 1024, 0.1f, &why) ? 0 : 1;
         failures += DomeExportGLTF(DomeGeometry(), false, glb.c_str(), &why) ? 0 : 1;
         _exit(failures);
     }
@@ -588,8 +589,8 @@ TEST_F(ExportTest, RefusedAndFailedExportsKeepThePreviousFileAndLeaveNothingBehi
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"dome.glb", "sky.exr", "sky.png"}));
 
     // With room they replace the old files.
-    ASSERT_TRUE(PanoramaWrite(png.c_str(), 64, 0.1f, &message)) << message;
-    ASSERT_TRUE(PanoramaWrite(exr.c_str(), 64, 0.1f, &message)) << message;
+    ASSERT_TRUE(PanoramaWrite(ProgramSky(), png.c_str(), 64, 0.1f, &message)) << message;
+    ASSERT_TRUE(PanoramaWrite(ProgramSky(), exr.c_str(), 64, 0.1f, &message)) << message;
     ASSERT_TRUE(DomeExportGLTF(DomeGeometry(), false, glb.c_str(), &message)) << message;
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"dome.glb", "sky.exr", "sky.png"}));
     EXPECT_NE(ReadText(png), "yesterday's");
@@ -610,7 +611,7 @@ TEST_F(ExportTest, APanoramaAskedToStopStopsAtTheNextRowAndLeavesNothing) {
     for (const fs::path& f : {png, exr}) {
         for (int rows : {5, 20}) {
             rowsAllowed = rows;
-            EXPECT_FALSE(PanoramaWrite(f.c_str(), 64, 0.1f, &message)) << f << " " << rows;
+            EXPECT_FALSE(PanoramaWrite(ProgramSky(), f.c_str(), 64, 0.1f, &message)) << f << " " << rows;
             EXPECT_EQ(message, "Cannot write the panorama to " + f.string() +
                                    ": interrupted by SIGTERM. The file there is unchanged.");
             EXPECT_STREQ(PanoramaStopReason(), "interrupted by SIGTERM");
@@ -620,7 +621,7 @@ TEST_F(ExportTest, APanoramaAskedToStopStopsAtTheNextRowAndLeavesNothing) {
     PanoramaSetStop(nullptr);
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"sky.exr", "sky.png"}));
     for (const fs::path& f : {png, exr}) EXPECT_EQ(ReadText(f), "yesterday's");
-    ASSERT_TRUE(PanoramaWrite(exr.c_str(), 64, 0.1f, &message)) << message;
+    ASSERT_TRUE(PanoramaWrite(ProgramSky(), exr.c_str(), 64, 0.1f, &message)) << message;
     EXPECT_EQ(PanoramaStopReason(), nullptr);
 }
 

@@ -22,6 +22,7 @@ template <typename T>
 // Runs every case with the four-wide kernels and with the scalar path.
 class SkyColours : public ::testing::TestWithParam<bool> {
   protected:
+    SkyState sky{};
     void SetUp() override {
         ASSERT_TRUE(SkyColorInit());
         SkyColorsSetVectorUnits(GetParam());
@@ -40,12 +41,12 @@ class SkyColours : public ::testing::TestWithParam<bool> {
     // Sets the sun, evaluates both ways and compares the colours and the
     // bytes at a few exposures.
     ::testing::AssertionResult Compare(float thetaDeg, float phiDeg, float turbidity = kSkyTurbidity) {
-        SkySetSun(thetaDeg, phiDeg, turbidity);
+        SkyStateSetSun(&sky, thetaDeg, phiDeg, turbidity);
         const double t = thetaDeg * kSkyDegToRad;
         const double p = phiDeg * kSkyDegToRad;
         const auto n = static_cast<int32>(directions.size());
-        SkyComputeColorsPlain(directions.data(), n, t, p, plain.data());
-        SkyColorCacheCompute(&cache, t, p, fast.data());
+        SkyComputeColorsPlain(sky, directions.data(), n, t, p, plain.data());
+        SkyColorCacheCompute(&cache, sky, t, p, fast.data());
         if (auto r = SameBytes(fast, plain); !r) return r << " colour, sun " << thetaDeg << " " << phiDeg;
         std::vector<RGBA> a(n);
         std::vector<RGBA> b(n);
@@ -120,8 +121,8 @@ TEST_P(SkyColours, ArbitraryDirectionsAndSunsIncludingTheSunItself) {
     for (int run = 0; run < 60; ++run) {
         const float t = std::fabs(u(rng)) * 85.0f;
         const float p = (u(rng) + 1.0f) * 180.0f;
-        SkySetSun(t, p, kSkyTurbidity);
-        d[sunSlot] = SkyGetState()->sunDirection;
+        SkyStateSetSun(&sky, t, p, kSkyTurbidity);
+        d[sunSlot] = sky.sunDirection;
         Use(d);
         ASSERT_TRUE(Compare(t, p));
     }
@@ -159,20 +160,20 @@ TEST_P(SkyColours, PanoramaRowsAtOneZenithAngleEach) {
     for (float turbidity : {kSkyMinTurbidity, kSkyTurbidity, 4.5f, kSkyMaxTurbidity}) {
         for (float sunTheta : {0.0f, 33.0f, 85.0f}) {
             const float sunPhi = 17.0f + sunTheta * 3.0f;
-            SkySetSun(sunTheta, sunPhi, turbidity);
+            SkyStateSetSun(&sky, sunTheta, sunPhi, turbidity);
             const double ts = sunTheta * kSkyDegToRad;
             const double ps = sunPhi * kSkyDegToRad;
             for (double zenithDegrees : {0.09, 20.0, 33.0, 60.0, 85.0, 89.91, 90.0}) {
                 const double theta = zenithDegrees * kSkyDegToRad;
                 SkyColorCacheSetZenith(&cache, theta);
-                SkyColorCacheCompute(&cache, ts, ps, rowFast.data());
+                SkyColorCacheCompute(&cache, sky, ts, ps, rowFast.data());
                 // 90 degrees in these units lies a hair below the horizon,
                 // where the model's exponentials overflow: the plain path's.
                 if (zenithDegrees < 90.0) {
                     plainTotal += cache.plainCount;
                     evaluated += kWidth;
                 }
-                for (int32 i = 0; i < kWidth; ++i) rowPlain[i] = SkyColor(ts, ps, theta, phi[i]);
+                for (int32 i = 0; i < kWidth; ++i) rowPlain[i] = SkyColor(sky, ts, ps, theta, phi[i]);
                 ASSERT_TRUE(SameBytes(rowFast, rowPlain)) << turbidity << " " << sunTheta << " " << zenithDegrees;
                 SkyToneMapColorsPlain(rowPlain.data(), a.data(), kWidth, 0.1f);
                 SkyToneMapColors(rowFast.data(), b.data(), kWidth, 0.1f);

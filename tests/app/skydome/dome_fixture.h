@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/skydome/dome.h"
+#include "app/skydome/program_sky.h"
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/world/clump.h"

@@ -21,6 +21,7 @@
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/options.h"
+#include "app/skydome/program_sky.h"
 #include "app/skydome/skydome.h"
 #include "engine/camera/camera.h"
 #include "engine/frame/frame.h"

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/skydome/options.h"
+#include "app/skydome/program_sky.h"
 #include "picture.h"
 #include "run_command.h"
 #include "sky/analytic_sky.h"

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/skydome/program_sky.h"
 #include "picture.h"
 #include "run_command.h"
 #include "sky/analytic_sky.h"

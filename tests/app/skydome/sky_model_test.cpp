@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/skydome/program_sky.h"
 #include "dome_fixture.h"
 #include "sky/atmosphere.h"
 #include "sky/colour_matching.h"

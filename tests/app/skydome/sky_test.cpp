@@ -1,9 +1,10 @@
-#include "sky/analytic_sky.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+
+#include "app/skydome/program_sky.h"
+#include "sky/analytic_sky.h"
 
 namespace kv {
 namespace {

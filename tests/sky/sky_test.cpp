@@ -1,0 +1,98 @@
+// A sky as a value: two skies side by side, each evaluated on any number of
+// threads, give what each gives alone.
+#include "sky/sky.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace kv {
+namespace {
+
+std::vector<V3d> Directions(int n) {
+    std::mt19937 rng(7);
+    std::normal_distribution<float> g;
+    std::vector<V3d> d;
+    for (int i = 0; i < n; ++i) {
+        V3d v{g(rng), g(rng), g(rng)};
+        const float s = 1.0f / std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+        d.push_back(V3d{v.x * s, v.y * s, v.z * s});
+    }
+    return d;
+}
+
+std::vector<RGBAReal> Radiance(Sky* sky, const std::vector<V3d>& d, int32 threads) {
+    std::vector<RGBAReal> out(d.size());
+    EXPECT_TRUE(SkyRadiance(sky, d.data(), static_cast<std::int64_t>(d.size()), out.data(), threads));
+    return out;
+}
+
+bool Same(const std::vector<RGBAReal>& a, const std::vector<RGBAReal>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(RGBAReal)) == 0;
+}
+
+TEST(SkyValue, TwoSkiesSideBySideOnAnyNumberOfThreads) {
+    const std::vector<V3d> d = Directions(20000);
+    Sky* analytic = SkyCreate(SkyParameters{SkyModelPreetham, 3.0f, 0.2f, 0.0f});
+    ASSERT_NE(analytic, nullptr);
+    ASSERT_TRUE(SkySetSunAngles(analytic, 40.0f, 100.0f));
+    const std::vector<RGBAReal> alone = Radiance(analytic, d, 1);
+
+    // A second sky of the other model, its sun elsewhere, made and used in
+    // between: the first one's light does not change.
+    Sky* physical = SkyCreate(SkyParameters{SkyModelPhysical, 2.0f, 0.3f, 0.0f});
+    ASSERT_NE(physical, nullptr);
+    ASSERT_TRUE(SkySetSunAngles(physical, 80.0f, 250.0f));
+    const std::vector<RGBAReal> physicalAlone = Radiance(physical, d, 1);
+    EXPECT_TRUE(Same(Radiance(analytic, d, 1), alone));
+    EXPECT_TRUE(Same(Radiance(analytic, d, 3), alone));
+    EXPECT_TRUE(Same(Radiance(physical, d, 0), physicalAlone));
+    EXPECT_FALSE(Same(alone, physicalAlone));
+
+    // Below the horizon the ground is one colour, lit more by the higher sun.
+    std::size_t firstGround = d.size();
+    for (std::size_t i = 0; i < d.size(); ++i) {
+        if (d[i].y >= -0.01f) continue;
+        if (firstGround == d.size()) firstGround = i;
+        EXPECT_EQ(std::memcmp(&alone[i], &alone[firstGround], sizeof(RGBAReal)), 0) << i;
+    }
+    ASSERT_LT(firstGround, d.size());
+    EXPECT_GT(alone[firstGround].green, physicalAlone[firstGround].green);
+    double fromSky = 0.0;
+    EXPECT_GT(SkyHorizontalIlluminance(analytic, &fromSky), SkyHorizontalIlluminance(physical, nullptr));
+    EXPECT_GT(fromSky, 0.0);
+    EXPECT_GT(SkySunIlluminance(analytic), SkySunIlluminance(physical));
+    SkyDestroy(physical);
+    SkyDestroy(analytic);
+}
+
+TEST(SkyValue, RefusesWhatItsModelCannotHold) {
+    EXPECT_EQ(SkyCreate(SkyParameters{SkyModelPreetham, 1.0f, 0.3f, 0.0f}), nullptr);
+    EXPECT_EQ(SkyCreate(SkyParameters{SkyModelPreetham, 2.0f, 1.5f, 0.0f}), nullptr);
+    Sky* sky = SkyCreate(SkyParameters{});
+    ASSERT_NE(sky, nullptr);
+    // 90 degrees from overhead is past what the analytic model holds; the sun stays.
+    ASSERT_TRUE(SkySetSunAngles(sky, 30.0f, 10.0f));
+    EXPECT_FALSE(SkySetSunAngles(sky, 90.0f, 10.0f));
+    EXPECT_FALSE(SkySetSunAngles(sky, 30.0f, 360.0f));
+    float zenith = 0.0f;
+    float azimuth = 0.0f;
+    SkyGetSunAngles(sky, &zenith, &azimuth);
+    EXPECT_EQ(zenith, 30.0f);
+    EXPECT_EQ(azimuth, 10.0f);
+    // Midnight in Munich at midsummer: far below what the sky holds, in words.
+    SolarTime night{};
+    std::string why;
+    ASSERT_TRUE(SolarParseTime("2026-06-21T00:00+02:00", &night, &why));
+    EXPECT_FALSE(SkySetSunAt(sky, 48.0, 11.0, night, nullptr, &why));
+    EXPECT_NE(why.find("below the horizon"), std::string::npos) << why;
+    SkyGetSunAngles(sky, &zenith, &azimuth);
+    EXPECT_EQ(zenith, 30.0f);
+    SkyDestroy(sky);
+}
+
+}  // namespace
+}  // namespace kv
