@@ -1,13 +1,21 @@
 #include "export_file.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "engine/stream/safe_write.h"
 
 namespace kv {
+
+bool EndsWith(const char* name, const char* extension) {
+    const std::size_t n = std::strlen(name);
+    const std::size_t e = std::strlen(extension);
+    return n > e && strcasecmp(name + n - e, extension) == 0;
+}
 
 std::string ExportFileProblem(const FileWriteStatus& status) {
     char text[512];

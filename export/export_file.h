@@ -11,6 +11,10 @@
 
 namespace kv {
 
+// Whether a file name ends in the extension (".png"), in any case, after at
+// least one other character.
+bool EndsWith(const char* name, const char* extension);
+
 struct FileWriteStatus;
 
 // Writes the file at path; false with *why saying what went wrong.

@@ -23,12 +23,6 @@ namespace {
 PanoramaStopFn stopFn = nullptr;
 const char* stopReason = nullptr;
 
-bool EndsWith(const char* path, const char* extension) {
-    const std::size_t n = std::strlen(path);
-    const std::size_t e = std::strlen(extension);
-    return n > e && strcasecmp(path + n - e, extension) == 0;
-}
-
 struct PngRows {
     Image* image;
     float exposure;

@@ -1,5 +1,6 @@
 #include "analytic_sky.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kv {
@@ -9,8 +10,6 @@ namespace {
 // 2 pi and pi, each first rounded to single precision.
 constexpr double kTwoPiSingle = 6.2831854820251465;
 constexpr double kPiSingle = 3.1415927410125732;
-
-double Clamp(double v) { return v > 1.0 ? 1.0 : (v < -1.0 ? -1.0 : v); }
 
 }  // namespace
 
@@ -122,7 +121,7 @@ double SkyPerez(const SkyState& state, double theta, double gamma, int32 channel
 }
 
 void SkyDirectionAngles(const V3d* v, double* theta, double* phi) {
-    const double u = Clamp(v->y);
+    const double u = std::clamp<double>(v->y, -1.0, 1.0);
     *theta = std::acos(u);
     double hx = v->x;
     double hy = v->y - u;
@@ -133,14 +132,14 @@ void SkyDirectionAngles(const V3d* v, double* theta, double* phi) {
         hy /= length;
         hz /= length;
     }
-    *phi = std::acos(Clamp(hz));
+    *phi = std::acos(std::clamp(hz, -1.0, 1.0));
     if (hx < 0.0) *phi = kTwoPiSingle - *phi;
 }
 
 RGBAReal SkyColor(const SkyState& s, double thetaS, double phiS, double theta, double phi) {
     // Rounding can carry the cosine of a direction next to the sun past 1.
-    const double cosGamma =
-        Clamp(std::cos(phi - phiS) * std::sin(thetaS) * std::sin(theta) + std::cos(thetaS) * std::cos(theta));
+    const double cosGamma = std::clamp(
+        std::cos(phi - phiS) * std::sin(thetaS) * std::sin(theta) + std::cos(thetaS) * std::cos(theta), -1.0, 1.0);
     const double gamma = std::acos(cosGamma);
     const double x = SkyPerez(s, theta, gamma, SkyChannelX) * (s.zenith[SkyChannelX] / s.normaliser[SkyChannelX]);
     const double y = SkyPerez(s, theta, gamma, SkyChannelY) * (s.zenith[SkyChannelY] / s.normaliser[SkyChannelY]);

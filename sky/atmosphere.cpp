@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
@@ -17,11 +18,11 @@ namespace kv {
 namespace {
 
 constexpr int K = kAtmosphereBins;
-constexpr double kPi = 3.14159265358979323846;
+using std::numbers::pi;
 constexpr double kRg = kAtmospherePlanetRadius;
 constexpr double kRt = kAtmosphereTopRadius;
 constexpr double kBandWidth = (kAtmosphereLastNm - kAtmosphereFirstNm) / K;
-constexpr double kDegToRad = kPi / 180.0;
+constexpr double kDegToRad = pi / 180.0;
 
 // Transmittance to the top of the atmosphere over (radius, direction), in
 // the parameterisation of Bruneton 2017 ("Precomputed Atmospheric
@@ -182,8 +183,6 @@ struct Atmosphere {
 
 namespace {
 
-double Clamp(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
-
 double SafeSqrt(double v) { return v > 0.0 ? std::sqrt(v) : 0.0; }
 
 // e^x for x <= 0 in single precision (relative error below 2e-7), written
@@ -318,15 +317,15 @@ void TransmittanceLookup(const Atmosphere* a, double r, double mu, float* __rest
     const double dMin = kRt - r;
     const double dMax = rho + h;
     const double xMu = dMax > dMin ? (DistanceToTop(r, mu) - dMin) / (dMax - dMin) : 0.0;
-    const double fr = Clamp(rho / h, 0.0, 1.0) * (kTxR - 1);
-    const double fm = Clamp(xMu, 0.0, 1.0) * (kTxMu - 1);
+    const double fr = std::clamp(rho / h, 0.0, 1.0) * (kTxR - 1);
+    const double fm = std::clamp(xMu, 0.0, 1.0) * (kTxMu - 1);
     const int ir = fr >= kTxR - 1 ? kTxR - 2 : static_cast<int>(fr);
     TransmittanceBetween(a, ir, static_cast<float>(fr - ir), fm, out);
 }
 
 // Row coordinate of the tables of multiple scattering for a radius: crowded
 // near the ground.
-double MultipleRow(double r) { return std::sqrt(Clamp((r - kRg) / (kRt - kRg), 0.0, 1.0)) * (kMsR - 1); }
+double MultipleRow(double r) { return std::sqrt(std::clamp((r - kRg) / (kRt - kRg), 0.0, 1.0)) * (kMsR - 1); }
 
 double MultipleRowRadius(int ir) {
     const double x = static_cast<double>(ir) / (kMsR - 1);
@@ -348,7 +347,7 @@ double MultipleColumnMu(int im) {
 
 // Index and weight of a value v in [lo, hi] on n equal steps.
 void Place(double v, double lo, double hi, int n, int* i, float* w) {
-    const double f = Clamp((v - lo) / (hi - lo), 0.0, 1.0) * (n - 1);
+    const double f = std::clamp((v - lo) / (hi - lo), 0.0, 1.0) * (n - 1);
     *i = f >= n - 1 ? n - 2 : static_cast<int>(f);
     *w = static_cast<float>(f - *i);
 }
@@ -516,7 +515,7 @@ void BuildRay(const Atmosphere* a, double r, double mu, bool ground, int n, Ray*
         s.horizonMu = -rho / ri;
         s.txDMin = kRt - ri;
         s.txDScale = (kTxMu - 1) / (rho + h - s.txDMin);
-        const double fr = Clamp(rho / h, 0.0, 1.0) * (kTxR - 1);
+        const double fr = std::clamp(rho / h, 0.0, 1.0) * (kTxR - 1);
         s.txRow = fr >= kTxR - 1 ? kTxR - 2 : static_cast<int>(fr);
         s.txW = static_cast<float>(fr - s.txRow);
         const double fm = MultipleRow(ri);
@@ -538,7 +537,7 @@ void BuildRay(const Atmosphere* a, double r, double mu, bool ground, int n, Ray*
 inline bool SunTransmittance(const Atmosphere* a, const RaySample& s, double muS, float* __restrict t) {
     if (muS < s.horizonMu) return false;
     const double d = -s.r * muS + SafeSqrt(s.rr * (muS * muS - 1.0) + kRt * kRt);
-    TransmittanceBetween(a, s.txRow, s.txW, Clamp((d - s.txDMin) * s.txDScale, 0.0, kTxMu - 1), t);
+    TransmittanceBetween(a, s.txRow, s.txW, std::clamp<double>((d - s.txDMin) * s.txDScale, 0.0, kTxMu - 1), t);
     return true;
 }
 
@@ -624,7 +623,7 @@ void BuildTransmittance(Atmosphere* a) {
         const double dMax = rho + h;
         for (int im = 0; im < kTxMu; ++im) {
             const double d = dMin + (dMax - dMin) * im / (kTxMu - 1);
-            const double mu = d == 0.0 ? 1.0 : Clamp((h * h - rho * rho - d * d) / (2.0 * r * d), -1.0, 1.0);
+            const double mu = d == 0.0 ? 1.0 : std::clamp((h * h - rho * rho - d * d) / (2.0 * r * d), -1.0, 1.0);
             BandTransmittance(a, ColumnsAlong(r, mu, d, kTxSteps), a->transmittance[ir][im]);
         }
     }
@@ -641,7 +640,7 @@ double QuadratureDirection(int i, double w[3]) {
     const double u = 1.0 - 2.0 * (iz + 0.5) / kMsZenith;
     const double mu = u * std::fabs(u);
     const double s = SafeSqrt(1.0 - mu * mu);
-    const double phi = kPi * (ia + 0.5) / kMsAzimuth;
+    const double phi = pi * (ia + 0.5) / kMsAzimuth;
     w[0] = s * std::cos(phi);
     w[1] = mu;
     w[2] = s * std::sin(phi);
@@ -652,7 +651,7 @@ double QuadratureDirection(int i, double w[3]) {
 void AnisotropyDirection(int i, double v[3]) {
     const double mu = -1.0 + 2.0 * (i / kAnPhi) / (kAnMu - 1);
     const double s = SafeSqrt(1.0 - mu * mu);
-    const double phi = kPi * (i % kAnPhi) / (kAnPhi - 1);
+    const double phi = pi * (i % kAnPhi) / (kAnPhi - 1);
     v[0] = s * std::cos(phi);
     v[1] = mu;
     v[2] = s * std::sin(phi);
@@ -757,13 +756,13 @@ void BuildIrradiance(const Atmosphere* a, const Field* field, float out[kIrrMu][
             const double mu = GroundRayMu(iz);
             const double sinT = SafeSqrt(1.0 - mu * mu);
             for (int ia = 0; ia < kIrrAzimuth; ++ia) {
-                const double phi = kPi * (ia + 0.5) / kIrrAzimuth;
-                const double weight = mu * (2.0 * u / kIrrZenith) * (kPi / kIrrAzimuth);
+                const double phi = pi * (ia + 0.5) / kIrrAzimuth;
+                const double weight = mu * (2.0 * u / kIrrZenith) * (pi / kIrrAzimuth);
                 const double nu = mu * muS + sinT * sinS * std::cos(phi);
                 if (field != nullptr) {
                     int ip;
                     float wp;
-                    Place(phi, 0.0, kPi, kAnPhi, &ip, &wp);
+                    Place(phi, 0.0, pi, kAnPhi, &ip, &wp);
                     float l[K] = {};
                     MultipleAlong(*field, a->groundRays[iz], a->groundSamples[iz], muS, nu, ip, wp, l);
                     for (int k = 0; k < K; ++k) e[k] += static_cast<float>(weight) * l[k];
@@ -790,8 +789,8 @@ void BuildIrradiance(const Atmosphere* a, const Field* field, float out[kIrrMu][
                 const double mu = u * u;
                 const double sinT = SafeSqrt(1.0 - mu * mu);
                 for (int ia = 0; ia < kIrrAzimuth * kFine; ++ia) {
-                    const double phi = kPi * (ia + 0.5) / (kIrrAzimuth * kFine);
-                    const double weight = mu * (2.0 * u / (kIrrZenith * kFine)) * (kPi / (kIrrAzimuth * kFine));
+                    const double phi = pi * (ia + 0.5) / (kIrrAzimuth * kFine);
+                    const double weight = mu * (2.0 * u / (kIrrZenith * kFine)) * (pi / (kIrrAzimuth * kFine));
                     const double nu = mu * muS + sinT * sinS * std::cos(phi);
                     fine[0] += AtmosphereRayleighPhase(nu) * weight;
                     fine[1] += AtmosphereMiePhase(nu) * weight;
@@ -834,7 +833,7 @@ struct PointField {
 void GatherPoint(const Atmosphere* a, int ir, int im, const Field* from, PointField* out) {
     const double muS = MultipleColumnMu(im);
     const double sinS = SafeSqrt(1.0 - muS * muS);
-    const auto lambert = static_cast<float>(a->albedo / kPi);
+    const auto lambert = static_cast<float>(a->albedo / pi);
     alignas(16) float in[kMsHalf][kAnGroups];
     for (int k = 0; k < K; ++k) out->mean[k] = 0.0;
     float sr[K];
@@ -859,7 +858,7 @@ void GatherPoint(const Atmosphere* a, int ir, int im, const Field* from, PointFi
             } else {
                 int ip;
                 float wp;
-                Place(kPi * (ia + 0.5) / kMsAzimuth, 0.0, kPi, kAnPhi, &ip, &wp);
+                Place(pi * (ia + 0.5) / kMsAzimuth, 0.0, pi, kAnPhi, &ip, &wp);
                 MultipleAlong(*from, ray, samples, muS, nu, ip, wp, l);
                 if (ray.ground) IrradianceLookup(a->orderIrradiance, muG, e);
             }
@@ -900,7 +899,7 @@ void StorePoint(Field* f, int ir, int im, const PointField& p) {
     for (int k = 0; k < K; ++k) {
         // Below 1e-30 the light is none; the mean of a radiance relative to
         // the extraterrestrial irradiance never reaches 1 sr^-1.
-        f->logMean[ir][im][k] = static_cast<float>(std::log(Clamp(p.mean[k], 1e-30, 1.0)));
+        f->logMean[ir][im][k] = static_cast<float>(std::log(std::clamp(p.mean[k], 1e-30, 1.0)));
     }
     for (int o = 0; o < kAnDirections; ++o) {
         float* dest = f->shape[ir][im][o / kAnPhi][o % kAnPhi][0];
@@ -988,7 +987,7 @@ void BuildSkyIrradiance(Atmosphere* a) {
     for (int i = 0; i < kIrrMu; ++i) {
         for (int k = 0; k < K; ++k) {
             a->logSkyIrradiance[i][k] =
-                static_cast<float>(std::log(Clamp(e[i][k] + a->singleIrradiance[i][k], 1e-30, 1.0)));
+                static_cast<float>(std::log(std::clamp<double>(e[i][k] + a->singleIrradiance[i][k], 1e-30, 1.0)));
         }
     }
 }
@@ -1000,7 +999,7 @@ double RowTheta(const Atmosphere* a, int j) {
         return a->thetaHorizon * (1.0 - u * u);
     }
     const double u = static_cast<double>(j - kUpRows) / (kDownRows - 1);
-    return a->thetaHorizon + (kPi - a->thetaHorizon) * u * u;
+    return a->thetaHorizon + (pi - a->thetaHorizon) * u * u;
 }
 
 // The viewer's rays. Of the horizon's two rows the one above passes the
@@ -1030,17 +1029,17 @@ void BuildViewMultiple(Atmosphere* a) {
             const double ct = std::cos(a->rowTheta[j]);
             const double st = std::sin(a->rowTheta[j]);
             for (int c = 0; c < kCols; ++c) {
-                const double dphi = kPi * c / (kCols - 1);
+                const double dphi = pi * c / (kCols - 1);
                 int ip;
                 float wp;
-                Place(dphi, 0.0, kPi, kAnPhi, &ip, &wp);
+                Place(dphi, 0.0, pi, kAnPhi, &ip, &wp);
                 float l[K] = {};
                 MultipleAlong(a->multiple, a->rows[j], a->samples[j], muS, ct * muS + st * sinS * std::cos(dphi), ip,
                               wp, l);
                 double xyz[3];
                 ToXYZ(a, l, xyz);
                 for (int ch = 0; ch < 3; ++ch) {
-                    a->viewMultiple[n][j][c][ch] = static_cast<float>(std::log(Clamp(xyz[ch], 1e-30, 1e30)));
+                    a->viewMultiple[n][j][c][ch] = static_cast<float>(std::log(std::clamp(xyz[ch], 1e-30, 1e30)));
                 }
             }
         }
@@ -1058,7 +1057,7 @@ void BuildTexel(Atmosphere* a, int j, int c, double nu, int slice, float ws, Tex
     float g[K] = {};
     if (row.ground) {
         GroundIrradiance(a, row.groundA * muS0 + row.groundB * nu, g);
-        const auto lambert = static_cast<float>(a->albedo / kPi);
+        const auto lambert = static_cast<float>(a->albedo / pi);
         for (int k = 0; k < K; ++k) g[k] *= lambert * row.groundT[k];
     }
     const float* parts[3] = {sr, sm, g};
@@ -1080,14 +1079,14 @@ void BuildSkyView(Atmosphere* a) {
     const double sinS = SafeSqrt(1.0 - muS * muS);
     const double lo = SliceLowU();
     const double u = muS < 0.0 ? -std::sqrt(-muS) : std::sqrt(muS);
-    const double fs = Clamp((u - lo) / (1.0 - lo), 0.0, 1.0) * (kSunSlices - 1);
+    const double fs = std::clamp((u - lo) / (1.0 - lo), 0.0, 1.0) * (kSunSlices - 1);
     const int slice = fs >= kSunSlices - 1 ? kSunSlices - 2 : static_cast<int>(fs);
     const auto ws = static_cast<float>(fs - slice);
     for (int j = 0; j < kRows; ++j) {
         const double ct = std::cos(a->rowTheta[j]);
         const double st = std::sin(a->rowTheta[j]);
         for (int c = 0; c < kCols; ++c) {
-            const double dphi = kPi * c / (kCols - 1);
+            const double dphi = pi * c / (kCols - 1);
             BuildTexel(a, j, c, ct * muS + st * sinS * std::cos(dphi), slice, ws, &a->table[j][c]);
         }
     }
@@ -1121,7 +1120,7 @@ RGBAReal XYZToColour(const double xyz[3]) {
 // the cosine of its azimuth from the sun's, and the cosine of its angle to
 // the sun.
 void Evaluate(const Atmosphere* a, double cosT, double cosDphi, double nu, int32 flags, double xyz[3]) {
-    const double theta = std::acos(Clamp(cosT, -1.0, 1.0));
+    const double theta = std::acos(std::clamp(cosT, -1.0, 1.0));
     const double th = a->thetaHorizon;
     int j0;
     int rows;
@@ -1129,15 +1128,15 @@ void Evaluate(const Atmosphere* a, double cosT, double cosDphi, double nu, int32
     if (theta <= th) {
         j0 = 0;
         rows = kUpRows;
-        fr = (1.0 - std::sqrt(Clamp((th - theta) / th, 0.0, 1.0))) * (kUpRows - 1);
+        fr = (1.0 - std::sqrt(std::clamp((th - theta) / th, 0.0, 1.0))) * (kUpRows - 1);
     } else {
         j0 = kUpRows;
         rows = kDownRows;
-        fr = std::sqrt(Clamp((theta - th) / (kPi - th), 0.0, 1.0)) * (kDownRows - 1);
+        fr = std::sqrt(std::clamp((theta - th) / (pi - th), 0.0, 1.0)) * (kDownRows - 1);
     }
     const int jr = fr >= rows - 1 ? rows - 2 : static_cast<int>(fr);
     const double wr = fr - jr;
-    const double fc = std::acos(Clamp(cosDphi, -1.0, 1.0)) / kPi * (kCols - 1);
+    const double fc = std::acos(std::clamp(cosDphi, -1.0, 1.0)) / pi * (kCols - 1);
     const int c = fc >= kCols - 1 ? kCols - 2 : static_cast<int>(fc);
     const double wc = fc - c;
     const Texel& t00 = a->table[j0 + jr][c];
@@ -1197,7 +1196,7 @@ bool AtmosphereSetup(Atmosphere* a, float turbidity, float albedo, float altitud
     a->albedo = albedo;
     a->altitude = altitude;
     a->r0 = kRg + altitude;
-    a->thetaHorizon = kPi - std::asin(Clamp(kRg / a->r0, -1.0, 1.0));
+    a->thetaHorizon = pi - std::asin(std::clamp(kRg / a->r0, -1.0, 1.0));
     BuildBands(a);
     BuildTransmittance(a);
     BuildMultiple(a);
@@ -1213,7 +1212,11 @@ float AtmosphereTurbidity(const Atmosphere* a) { return a->turbidity; }
 float AtmosphereAlbedo(const Atmosphere* a) { return a->albedo; }
 float AtmosphereAltitude(const Atmosphere* a) { return a->altitude; }
 
-void AtmosphereSetSun(Atmosphere* a, float zenithDegrees, float azimuthDegrees) {
+bool AtmosphereSetSun(Atmosphere* a, float zenithDegrees, float azimuthDegrees) {
+    if (!a->setUp) {
+        ErrorRaise(kModuleNone, kErrNotReady);
+        return false;
+    }
     float zenith = zenithDegrees;
     if (!(zenith >= 0.0f)) zenith = 0.0f;
     if (zenith > kAtmosphereMaxSunZenith) zenith = kAtmosphereMaxSunZenith;
@@ -1230,6 +1233,7 @@ void AtmosphereSetSun(Atmosphere* a, float zenithDegrees, float azimuthDegrees) 
     SunDiscXYZ(a, a->sun[1], a->sunXYZ);
     BuildSkyView(a);
     a->sunSet = true;
+    return true;
 }
 
 V3d AtmosphereSunDirection(const Atmosphere* a) {
@@ -1307,11 +1311,9 @@ double AtmosphereHorizontalIlluminance(const Atmosphere* a, double* fromSky) {
 
 RGBAReal AtmosphereGroundRadiance(const Atmosphere* a) {
     double xyz[3];
-    GroundXYZ(a, a->albedo / kPi, xyz);
+    GroundXYZ(a, a->albedo / pi, xyz);
     return XYZToColour(xyz);
 }
-
-double AtmosphereBandCentre(int band) { return kAtmosphereFirstNm + kBandWidth * (band + 0.5); }
 
 void AtmosphereBandsToXYZ(const Atmosphere* a, const float relative[kAtmosphereBins], double xyz[3]) {
     ToXYZ(a, relative, xyz);
@@ -1326,7 +1328,7 @@ bool AtmosphereSetupSunPath(Atmosphere* a, float turbidity) {
     a->albedo = kAtmosphereDefaultAlbedo;
     a->altitude = 0.0f;
     a->r0 = kRg;
-    a->thetaHorizon = kPi / 2.0;
+    a->thetaHorizon = pi / 2.0;
     BuildBands(a);
     a->setUp = false;
     a->sunSet = false;

@@ -58,9 +58,10 @@ float AtmosphereAlbedo(const Atmosphere* atmosphere);
 float AtmosphereAltitude(const Atmosphere* atmosphere);
 
 // Places the sun and builds what depends on it: zenith angle clamped to
-// [0, kAtmosphereMaxSunZenith], azimuth in degrees (any value). Needs a
-// model set up.
-void AtmosphereSetSun(Atmosphere* atmosphere, float zenithDegrees, float azimuthDegrees);
+// [0, kAtmosphereMaxSunZenith], azimuth in degrees (any value). False
+// (kErrNotReady raised, nothing changed) until AtmosphereSetup has made the
+// model's tables.
+bool AtmosphereSetSun(Atmosphere* atmosphere, float zenithDegrees, float azimuthDegrees);
 // The unit direction towards the sun's centre.
 V3d AtmosphereSunDirection(const Atmosphere* atmosphere);
 
@@ -100,10 +101,8 @@ RGBAReal AtmosphereSunRadianceAt(const Atmosphere* atmosphere, double zenithDegr
 double AtmosphereHorizontalIlluminance(const Atmosphere* atmosphere, double* fromSky);
 RGBAReal AtmosphereGroundRadiance(const Atmosphere* atmosphere);
 
-// The centre of each band in nanometres, and the luminance (cd/m^2) of a
-// radiance spectrum given per band relative to the extraterrestrial
-// irradiance of the band (sr^-1): for tests that check the bands.
-double AtmosphereBandCentre(int band);
+// The luminance (cd/m^2) of a radiance spectrum given per band relative to
+// the extraterrestrial irradiance of the band (sr^-1).
 void AtmosphereBandsToXYZ(const Atmosphere* atmosphere, const float relative[kAtmosphereBins], double xyz[3]);
 
 // Builds only what the sun's path needs, for a viewer on the ground: enough

@@ -1,12 +1,13 @@
 #include "atmosphere_medium.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using std::numbers::pi;
 
 // Tables below give means over 10 nm bands, the first from 360 to 370 nm;
 // between band centres they are interpolated linearly.
@@ -96,16 +97,16 @@ AtmosphereDensity AtmosphereDensityAt(double altitude) {
     return d;
 }
 
-double AtmosphereRayleighPhase(double c) { return 3.0 / (16.0 * kPi) * (1.0 + c * c); }
+double AtmosphereRayleighPhase(double c) { return 3.0 / (16.0 * pi) * (1.0 + c * c); }
 
 double AtmosphereMiePhase(double c) {
     const double g = kAtmosphereMieG;
     const double g2 = g * g;
-    const double k = 3.0 / (8.0 * kPi) * (1.0 - g2) / (2.0 + g2);
+    const double k = 3.0 / (8.0 * pi) * (1.0 - g2) / (2.0 + g2);
     const double d = 1.0 + g2 - 2.0 * g * c;
     return k * (1.0 + c * c) / (d * std::sqrt(d));
 }
 
-double SunSolidAngle() { return 2.0 * kPi * (1.0 - std::cos(kSunAngularRadius)); }
+double SunSolidAngle() { return 2.0 * pi * (1.0 - std::cos(kSunAngularRadius)); }
 
 }  // namespace kv

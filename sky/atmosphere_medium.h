@@ -6,6 +6,8 @@
 // Lengths are metres, angles radians, wavelengths nanometres.
 #pragma once
 
+#include <numbers>
+
 namespace kv {
 
 // Mean radius of the Earth (Moritz 1980, "Geodetic Reference System 1980"),
@@ -41,7 +43,7 @@ constexpr double kAtmosphereOzoneTop = 40.0e3;
 // value of total solar irradiance: Evidence and climate significance"), and
 // the sun's apparent diameter, 0.53 degrees.
 constexpr double kSolarConstant = 1361.0;
-constexpr double kSunAngularRadius = 0.265 * 3.14159265358979323846 / 180.0;
+constexpr double kSunAngularRadius = 0.265 * std::numbers::pi / 180.0;
 
 // The spectral range the sky is computed over: the visible, where the
 // colour matching functions are not negligible.

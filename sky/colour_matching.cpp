@@ -108,8 +108,6 @@ constexpr double kTable[kColourMatchingCount][3] = {
 
 }  // namespace
 
-const double* ColourMatchingRow(int i) { return kTable[i]; }
-
 void ColourMatching(double nm, double xyz[3]) {
     const double f = (nm - kColourMatchingFirstNm) / kColourMatchingStepNm;
     xyz[0] = xyz[1] = xyz[2] = 0.0;

@@ -18,8 +18,6 @@ constexpr double kLuminousEfficacy = 683.0;
 // x-bar, y-bar, z-bar at a wavelength, linear between the tabulated ones;
 // zero outside the table.
 void ColourMatching(double nm, double xyz[3]);
-// The tabulated row i (0 at 360 nm).
-const double* ColourMatchingRow(int i);
 
 // Linear Rec. 709 RGB (D65 white) from CIE XYZ, and back.
 void XYZToRec709(const double xyz[3], double rgb[3]);

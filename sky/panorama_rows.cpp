@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <numbers>
 #include <system_error>
 #include <thread>
 
@@ -16,7 +17,7 @@ namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using std::numbers::pi;
 // Rows evaluated together, on both cores, before they are handed on.
 constexpr int32 kBlockRows = 64;
 // Each pixel near the sun is sampled n x n times, evenly in solid angle, for
@@ -80,8 +81,8 @@ void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* p
 }
 
 double PanoramaPixelSolidAngle(int32 width, int32 y) {
-    const double dTheta = kPi / PanoramaHeight(width);
-    return (std::cos(y * dTheta) - std::cos((y + 1) * dTheta)) * (2.0 * kPi / width);
+    const double dTheta = pi / PanoramaHeight(width);
+    return (std::cos(y * dTheta) - std::cos((y + 1) * dTheta)) * (2.0 * pi / width);
 }
 
 std::vector<PanoramaSunPixel> PanoramaSunPixels(const Sky* sky, int32 width) {
@@ -94,8 +95,8 @@ std::vector<PanoramaSunPixel> PanoramaSunPixels(const Sky* sky, int32 width) {
     const Direction sun(thetaS, phiS);
     const double cosRadius = std::cos(kSunAngularRadius);
     const double cosHorizon = std::cos(SkyModelHorizon(sky));
-    const double dTheta = kPi / height;
-    const double dPhi = 2.0 * kPi / width;
+    const double dTheta = pi / height;
+    const double dPhi = 2.0 * pi / width;
     // Beyond this from a pixel's centre no part of the pixel can reach.
     const double reach = kSunAngularRadius + 0.5 * std::sqrt(dTheta * dTheta + dPhi * dPhi);
     const int32 firstRow = std::max(0, static_cast<int32>((thetaS - reach) / dTheta));

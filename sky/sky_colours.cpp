@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numbers>
 
 #include "engine/core/memory.h"
 
@@ -166,7 +167,6 @@ struct SunTerms {
 // False when the model's coefficients leave the error of the fast path
 // unbounded: every direction is then evaluated plainly.
 bool MakeSunTerms(SunTerms* t, const SkyState& s, double thetaS, double phiS) {
-    constexpr double kPi = 3.14159265358979323846;
     t->state = &s;
     t->thetaS = thetaS;
     t->phiS = phiS;
@@ -183,11 +183,11 @@ bool MakeSunTerms(SunTerms* t, const SkyState& s, double thetaS, double phiS) {
         t->K[ch] = s.zenith[ch] / s.normaliser[ch];
         // The second Perez factor's exponential over gamma in [0, pi], and
         // the factor's lowest value there.
-        const double eMax = D <= 0.0 ? 1.0 : std::exp(D * kPi);
-        const double eMin = D <= 0.0 ? std::exp(D * kPi) : 1.0;
+        const double eMax = D <= 0.0 ? 1.0 : std::exp(D * std::numbers::pi);
+        const double eMin = D <= 0.0 ? std::exp(D * std::numbers::pi) : 1.0;
         const double f2Min = 1.0 + std::fmin(0.0, std::fmin(C * eMin, C * eMax)) + std::fmin(0.0, E);
-        if (!(f2Min > 0.05) || !(std::fabs(D) * kPi < -kExpMin) || !std::isfinite(t->K[ch]) || !std::isfinite(C) ||
-            !std::isfinite(E)) {
+        if (!(f2Min > 0.05) || !(std::fabs(D) * std::numbers::pi < -kExpMin) || !std::isfinite(t->K[ch]) ||
+            !std::isfinite(C) || !std::isfinite(E)) {
             usable = false;
         }
         const double ac = std::fabs(C) * std::fabs(D) * eMax / f2Min;
@@ -634,14 +634,6 @@ void SkyColorsSetVectorUnits(bool allowed) {
     vectorUnitsAllowed = allowed;
 #else
     (void)allowed;
-#endif
-}
-
-bool SkyColorsVectorUnitsActive() {
-#if KV_SKY_AVX2
-    return UseAvx2();
-#else
-    return false;
 #endif
 }
 

@@ -50,7 +50,6 @@ void SkyToneMapColors(const RGBAReal* colours, RGBA* out, int32 count, float k);
 // Whether the four-wide kernels may be used where the processor has them
 // (default true); both paths give the same results.
 void SkyColorsSetVectorUnits(bool allowed);
-bool SkyColorsVectorUnitsActive();
 
 // The plain evaluations the fast ones must equal.
 void SkyComputeColorsPlain(const SkyState& state, const V3d* directions, int32 count, double thetaS, double phiS,

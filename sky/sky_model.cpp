@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <new>
+#include <numbers>
 
 #include "engine/core/error.h"
 #include "sky/analytic_sky.h"
@@ -14,7 +15,7 @@ namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using std::numbers::pi;
 // The analytic sky's integral over the hemisphere: cells of 1 degree of
 // zenith angle by 2 of azimuth, within 0.1% of finer ones.
 constexpr int kIrradianceRows = 90;
@@ -139,8 +140,8 @@ void AnalyticSkyIrradiance(const Sky& model, double e[3]) {
     const SkyState* s = &model.analytic;
     const double thetaS = s->sunTheta * kSkyDegToRad;
     const double phiS = s->sunPhi * kSkyDegToRad;
-    const double dTheta = kPi / 2.0 / kIrradianceRows;
-    const double dPhi = 2.0 * kPi / kIrradianceColumns;
+    const double dTheta = pi / 2.0 / kIrradianceRows;
+    const double dPhi = 2.0 * pi / kIrradianceColumns;
     e[0] = e[1] = e[2] = 0.0;
     for (int i = 0; i < kIrradianceRows; ++i) {
         const double theta = (i + 0.5) * dTheta;
@@ -177,7 +178,7 @@ void MakeLight(Sky& model, SkyLight* l) {
     const double cosSun = std::fmax(0.0, std::cos(model.analytic.sunTheta * kSkyDegToRad));
     const double sunRgb[3] = {l->sun.red, l->sun.green, l->sun.blue};
     double ground[3];
-    for (int c = 0; c < 3; ++c) ground[c] = (e[c] + sunRgb[c] * omega * cosSun) * model.albedo / kPi;
+    for (int c = 0; c < 3; ++c) ground[c] = (e[c] + sunRgb[c] * omega * cosSun) * model.albedo / pi;
     l->ground = Colour(ground);
     l->fromSky = SkyModelLuminance(&model, Colour(e)) * 1e3;
     l->horizontal = l->fromSky + l->sunIlluminance * cosSun;
@@ -322,8 +323,8 @@ RGBAReal SkyModelSunRadiance(Sky* model) {
 }
 
 double SkyModelHorizon(const Sky* model) {
-    if (!Physical(*model)) return kPi / 2.0;
-    return kPi / 2.0 + std::acos(kAtmospherePlanetRadius / (kAtmospherePlanetRadius + model->physicalAltitude));
+    if (!Physical(*model)) return pi / 2.0;
+    return pi / 2.0 + std::acos(kAtmospherePlanetRadius / (kAtmospherePlanetRadius + model->physicalAltitude));
 }
 
 double SkyModelLuminance(const Sky* model, const RGBAReal& c) {

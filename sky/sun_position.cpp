@@ -1,18 +1,19 @@
 #include "sun_position.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kRad = kPi / 180.0;
+using std::numbers::pi;
+constexpr double kRad = pi / 180.0;
 
 double Sin(double degrees) { return std::sin(degrees * kRad); }
 double Cos(double degrees) { return std::cos(degrees * kRad); }
-double Clamp1(double v) { return v > 1.0 ? 1.0 : (v < -1.0 ? -1.0 : v); }
 
 bool LeapYear(int32 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -313,7 +314,7 @@ SolarPosition SolarCompute(double latitude, double longitude, double julianDay) 
     const double lambda = trueLongitude - 0.00569 - 0.00478 * Sin(omega);  // apparent longitude
     const double meanObliquity = 23.0 + (26.0 + (21.448 - T * (46.815 + T * (0.00059 - T * 0.001813))) / 60.0) / 60.0;
     const double obliquity = meanObliquity + 0.00256 * Cos(omega);
-    const double declination = std::asin(Clamp1(Sin(obliquity) * Sin(lambda))) / kRad;
+    const double declination = std::asin(std::clamp(Sin(obliquity) * Sin(lambda), -1.0, 1.0)) / kRad;
 
     const double y = std::tan(obliquity * kRad / 2.0) * std::tan(obliquity * kRad / 2.0);
     const double eqTime = 4.0 / kRad *
@@ -328,7 +329,7 @@ SolarPosition SolarCompute(double latitude, double longitude, double julianDay) 
     if (hourAngle < -180.0) hourAngle += 360.0;
 
     const double cosZenith =
-        Clamp1(Sin(latitude) * Sin(declination) + Cos(latitude) * Cos(declination) * Cos(hourAngle));
+        std::clamp(Sin(latitude) * Sin(declination) + Cos(latitude) * Cos(declination) * Cos(hourAngle), -1.0, 1.0);
     const double zenith = std::acos(cosZenith) / kRad;
 
     // The bearing from the sun's east and north components in the horizon

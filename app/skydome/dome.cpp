@@ -243,7 +243,6 @@ void DomeApplyColors(Atomic* atomic, bool on) {
     GeometryUnlock(geometry);
 }
 
-void DomeSetAtomic(Atomic* atomic) { dome.atomic = atomic; }
 Atomic* DomeGetAtomic() { return dome.atomic; }
 void DomeSetCameraFrame(Frame* frame) { dome.cameraFrame = frame; }
 

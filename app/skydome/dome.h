@@ -78,8 +78,8 @@ void DomeComputeColors(Atomic* atomic);
 void DomeApplyColors(Atomic* atomic, bool on);
 
 // The scene the dome belongs to. The atomic is the one DomeInvert,
-// DomeTessellate and the sun hook work on; the camera frame is the viewer.
-void DomeSetAtomic(Atomic* atomic);
+// DomeTessellate and the sun hook work on (DomeClumpCreate sets it); the
+// camera frame is the viewer.
 Atomic* DomeGetAtomic();
 void DomeSetCameraFrame(Frame* frame);
 // The camera's position and viewing direction in the dome's coordinates;

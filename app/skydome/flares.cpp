@@ -50,10 +50,6 @@ void FlaresDestroy() {
     }
 }
 
-Texture* FlaresGetTexture(int32 index) {
-    return index >= 0 && index < kFlareTextureCount ? flares.textures[index] : nullptr;
-}
-
 bool FlaresPlace(const Matrix* camera, const V3d* sun) {
     const V3d& at = camera->at;
     const real d = V3dDotProduct(at, *sun);

@@ -35,7 +35,6 @@ const FlareEntry* FlaresGetTable();
 // stay until FlaresDestroy.
 bool FlaresLoad(int32* failed);
 void FlaresDestroy();
-Texture* FlaresGetTexture(int32 index);
 
 // Places the flares for a camera (its world matrix) and the sun's direction
 // (world space). False when the sun is behind the camera's plane or on it

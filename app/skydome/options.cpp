@@ -14,6 +14,7 @@
 #include "app/skydome/program_sky.h"
 #include "engine/core/types.h"
 #include "engine/image/png_write.h"
+#include "export/export_file.h"
 #include "export/panorama.h"
 #include "sky/analytic_sky.h"
 #include "sky/atmosphere.h"
@@ -282,12 +283,6 @@ bool ApplyPanoramaSize(const OptionSpec& spec, const char* value, SkydomeOptions
 bool ApplyExportOnly(const OptionSpec&, const char*, SkydomeOptions* o, std::string*) {
     o->exportOnly = true;
     return true;
-}
-
-bool EndsWith(const char* name, const char* extension) {
-    const std::size_t n = std::strlen(name);
-    const std::size_t e = std::strlen(extension);
-    return n > e && strcasecmp(name + n - e, extension) == 0;
 }
 
 bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error);

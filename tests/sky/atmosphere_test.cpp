@@ -290,8 +290,21 @@ TEST(AtmosphereSetup, RefusesValuesOutOfRangeAndClampsTheSun) {
     EXPECT_EQ(AtmosphereTurbidity(a.get()), 3.0f);
     EXPECT_EQ(AtmosphereAlbedo(a.get()), 0.2f);
     EXPECT_EQ(AtmosphereAltitude(a.get()), 100.0f);
-    AtmosphereSetSun(a.get(), 130.0f, 0.0f);
+    ASSERT_TRUE(AtmosphereSetSun(a.get(), 130.0f, 0.0f));
     EXPECT_NEAR(AtmosphereSunDirection(a.get()).y, std::cos(100.0 * kPi / 180.0), 1e-6);
+    // A sun needs the model's tables: an atmosphere never set up, or made for
+    // the sun's path alone, refuses it.
+    for (bool sunPath : {false, true}) {
+        Atmosphere* bare = AtmosphereCreate();
+        ASSERT_NE(bare, nullptr);
+        if (sunPath) {
+            ASSERT_TRUE(AtmosphereSetupSunPath(bare, 2.0f));
+        }
+        test::ErrorLog log;
+        EXPECT_FALSE(AtmosphereSetSun(bare, 30.0f, 0.0f)) << sunPath;
+        EXPECT_TRUE(log.Has(kModuleNone, kErrNotReady)) << sunPath;
+        AtmosphereDestroy(bare);
+    }
 }
 
 // A panorama row gives what the same directions give one by one, and two

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <random>
 #include <vector>
 
@@ -65,6 +66,12 @@ TEST(SkyValue, TwoSkiesSideBySideOnAnyNumberOfThreads) {
     EXPECT_GT(SkyHorizontalIlluminance(analytic, &fromSky), SkyHorizontalIlluminance(physical, nullptr));
     EXPECT_GT(fromSky, 0.0);
     EXPECT_GT(SkySunIlluminance(analytic), SkySunIlluminance(physical));
+    EXPECT_GT(SkySunRadiance(analytic).green, SkySunRadiance(physical).green);
+    const SkyParameters p = SkyGetParameters(physical);
+    EXPECT_EQ(p.model, SkyModelPhysical);
+    EXPECT_EQ(p.turbidity, 2.0f);
+    EXPECT_EQ(SkyGetParameters(analytic).albedo, 0.2f);
+    EXPECT_NEAR(SkySunDirection(physical).y, std::cos(80.0 * std::numbers::pi / 180.0), 1e-6);
     SkyDestroy(physical);
     SkyDestroy(analytic);
 }

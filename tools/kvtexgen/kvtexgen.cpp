@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -31,16 +32,15 @@ constexpr int kFlareSize = 128;
 constexpr int kLogoWidth = 128;
 constexpr int kLogoHeight = 64;
 constexpr int kIconSize = 128;
-constexpr float kPi = 3.14159265f;
+constexpr float kPi = std::numbers::pi_v<float>;
 
 struct Rgba {
     float r, g, b, a;
 };
 
-float Clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
-uint8_t Byte(float v) { return static_cast<uint8_t>(std::lround(Clamp01(v) * 255.0f)); }
+uint8_t Byte(float v) { return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); }
 float SmoothStep(float edge0, float edge1, float x) {
-    const float t = Clamp01((x - edge0) / (edge1 - edge0));
+    const float t = std::clamp((x - edge0) / (edge1 - edge0), 0.0f, 1.0f);
     return t * t * (3.0f - 2.0f * t);
 }
 float Mix(float a, float b, float t) { return a + (b - a) * t; }
@@ -259,7 +259,7 @@ bool WriteGreyBmp(const kv::Image* image, const std::string& file) {
 float SegmentDistance(float x, float y, float ax, float ay, float bx, float by) {
     const float dx = bx - ax;
     const float dy = by - ay;
-    const float t = Clamp01(((x - ax) * dx + (y - ay) * dy) / (dx * dx + dy * dy));
+    const float t = std::clamp(((x - ax) * dx + (y - ay) * dy) / (dx * dx + dy * dy), 0.0f, 1.0f);
     return std::hypot(x - ax - t * dx, y - ay - t * dy);
 }
 
@@ -301,7 +301,7 @@ Rgba Logo(float x, float y) {
     const float cy = 46.0f;
     const float r = std::hypot(x - cx, y - cy);
     if (y <= cy && r <= 22.0f) {
-        const float h = Clamp01((cy - y) / 22.0f);
+        const float h = std::clamp((cy - y) / 22.0f, 0.0f, 1.0f);
         const float edge = SmoothStep(22.0f, 21.0f, r);
         c = Rgba{Mix(c.r, Mix(0.95f, 0.20f, h), edge), Mix(c.g, Mix(0.70f, 0.45f, h), edge),
                  Mix(c.b, Mix(0.45f, 0.90f, h), edge), Mix(c.a, 1.0f, edge)};
@@ -335,7 +335,7 @@ Rgba Icon(float x, float y) {
     const float gx = (x - cx) / 60.0f, gy = (y - horizon) / 22.0f;
     const float ground = SmoothStep(1.0f, 0.97f, std::hypot(gx, gy));
     if (ground > 0.0f) {
-        const float shade = 0.75f + 0.25f * Clamp01(0.5f + 0.5f * gy);
+        const float shade = 0.75f + 0.25f * std::clamp(0.5f + 0.5f * gy, 0.0f, 1.0f);
         c = Rgba{Mix(c.r, 0.22f * shade, ground), Mix(c.g, 0.50f * shade, ground), Mix(c.b, 0.18f * shade, ground),
                  ground};
     }
@@ -343,10 +343,11 @@ Rgba Icon(float x, float y) {
     // The dome: the upper half of a disc, its front edge on the ground's
     // centre line bent a little towards the viewer.
     const float r = std::hypot(x - cx, y - horizon);
-    const float front = horizon + 8.0f * std::sqrt(Clamp01(1.0f - ((x - cx) / radius) * ((x - cx) / radius)));
+    const float front =
+        horizon + 8.0f * std::sqrt(std::clamp(1.0f - ((x - cx) / radius) * ((x - cx) / radius), 0.0f, 1.0f));
     const float inside = SmoothStep(radius + 0.5f, radius - 0.5f, r) * SmoothStep(front + 0.5f, front - 0.5f, y);
     if (inside > 0.0f) {
-        const float h = Clamp01((horizon - y) / radius);
+        const float h = std::clamp((horizon - y) / radius, 0.0f, 1.0f);
         Rgba sky{Mix(0.86f, 0.16f, h), Mix(0.90f, 0.38f, h), Mix(0.96f, 0.86f, h), 1.0f};
         const float d = std::hypot(x - 82.0f, y - 52.0f);
         const float sun = SmoothStep(8.0f, 7.0f, d);

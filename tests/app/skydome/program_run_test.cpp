@@ -2,6 +2,7 @@
 // written with --screenshot, and the dome saved with --save-dome.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -462,15 +464,38 @@ class SkydomeInFolder : public ::testing::Test {
         *output = fds[0];
         return pid;
     }
-    // Exit status, or 128 + the signal that ended it.
-    static RunResult Finish(pid_t pid, int output) {
+    // Exit status, or 128 + the signal that ended it. A run still going after
+    // the deadline is killed and reported (status -2): a hang fails its test
+    // at once instead of holding the whole suite.
+    static RunResult Finish(pid_t pid, int output, int deadlineSeconds = 60) {
         RunResult r{-1, {}};
         char buffer[256];
-        ssize_t n;
-        while ((n = read(output, buffer, sizeof buffer)) > 0) r.output.append(buffer, static_cast<std::size_t>(n));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
+        bool hung = false;
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+            pollfd p{output, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) == 0) {
+                hung = true;
+                break;
+            }
+            const ssize_t n = read(output, buffer, sizeof buffer);
+            if (n > 0) {
+                r.output.append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                break;
+            }
+        }
         close(output);
+        if (hung) kill(pid, SIGKILL);
         int status = 0;
         if (waitpid(pid, &status, 0) != pid) return r;
+        if (hung) {
+            r.status = -2;
+            r.output += "\n[the run did not end within " + std::to_string(deadlineSeconds) + " s and was killed]";
+            return r;
+        }
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
         return r;
     }
