@@ -7,7 +7,7 @@
 // the source folder (about 15 minutes on two cores), run
 //   build/tests/app/skydome/test_app_atmosphere --gtest_filter='AtmosphereReferenceFine.*'
 // with KV_ATMOSPHERE_FINE=65536 and
-// KV_ATMOSPHERE_WRITE=tests/app/skydome/atmosphere_reference_sky.cpp.
+// KV_ATMOSPHERE_WRITE=tests/sky/atmosphere_reference_sky.cpp.
 #include "atmosphere_reference.h"
 
 #include <gtest/gtest.h>
