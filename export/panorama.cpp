@@ -321,20 +321,23 @@ bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string
     };
     if (target.empty()) return fail("no file name");
     if (!PanoramaWidthValid(width)) return fail("the width is not an even number from 16 to 8192");
+    // Stopped before anything was written: a file there was not touched, as
+    // the other formats say.
+    auto untouched = [&](const std::string& why) {
+        struct stat info;
+        const bool kept = stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        return fail(why + (kept ? ". The file there is unchanged" : ""));
+    };
     const int32 height = PanoramaHeight(width);
     Image* image = ImageCreate(width, height, 32);
     if (image == nullptr || ImageAllocatePixels(image) == nullptr) {
         if (image != nullptr) ImageDestroy(image);
-        return fail("out of memory");
+        return untouched("out of memory");
     }
     PngRows rows{image, exposure};
     if (!PanoramaEvaluate(width, ToneMapRow, &rows)) {
         ImageDestroy(image);
-        if (stopReason == nullptr) return fail("out of memory");
-        // Stopped before anything was written: a file there was not touched.
-        struct stat info;
-        const bool kept = stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-        return fail(std::string(stopReason) + (kept ? ". The file there is unchanged" : ""));
+        return untouched(stopReason == nullptr ? "out of memory" : stopReason);
     }
     // Compressing the largest panorama takes seconds too.
     FileWriteStatus status{};

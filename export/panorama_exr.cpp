@@ -11,6 +11,7 @@
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -109,6 +110,19 @@ bool WriteExr(const char* path, void* data, std::string* why) {
 }  // namespace
 
 bool PanoramaWriteEXR(const char* path, int32 width, std::string* message) {
+    // The file's table of where each block of rows lies comes before the
+    // rows and is filled in once they are written: a pipe takes the bytes in
+    // order only, so nothing is sent down one.
+    struct stat info;
+    if (path != nullptr && stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) {
+        if (message != nullptr) {
+            *message = std::string("Cannot write the panorama to ") + path +
+                       ": it is a pipe, and an OpenEXR file cannot be written to a pipe (the table of where its rows "
+                       "lie is written last, at its start). Write the EXR to a file, or write a .hdr or .png "
+                       "panorama, which can go to a pipe.";
+        }
+        return false;
+    }
     return PanoramaWriteFile(path, width, WriteExr, message);
 }
 

@@ -659,17 +659,37 @@ const OptionSpec* FindOption(const char* name) {
     return nullptr;
 }
 
-// Whether two names reach one file: the same file when both exist, else the
-// same place once links and dots are resolved.
+// Where a name that reaches no file yet would make one: a link that leads
+// nowhere is followed to the name it gives (as a write follows it), then its
+// folder is resolved and the last part kept.
+std::filesystem::path PlaceOf(const std::string& name, std::error_code* error) {
+    namespace fs = std::filesystem;
+    fs::path at = fs::absolute(name, *error);
+    if (*error) return {};
+    // As many links as the kernel follows before it calls it a loop.
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(at, *error)); ++hops) {
+        const fs::path link = fs::read_symlink(at, *error);
+        if (*error) return {};
+        at = link.is_absolute() ? link : at.parent_path() / link;
+    }
+    error->clear();
+    const fs::path folder = fs::weakly_canonical(at.parent_path(), *error);
+    return *error ? fs::path{} : folder / at.filename();
+}
+
+// Whether two names reach one file: the same file (device and inode) when
+// both exist, else the same place once links and dots are resolved.
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
-    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
-        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    }
+    const bool hasA = stat(a.c_str(), &sa) == 0;
+    const bool hasB = stat(b.c_str(), &sb) == 0;
+    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    // One exists and the other not: two files.
+    if (hasA != hasB) return false;
     std::error_code ea, eb;
-    const std::filesystem::path pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
-    const std::filesystem::path pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
-    return ea ? a == b : eb ? a == b : pa == pb;
+    const std::filesystem::path pa = PlaceOf(a, &ea);
+    const std::filesystem::path pb = PlaceOf(b, &eb);
+    return ea || eb ? a == b : pa == pb;
 }
 
 // What the options of skies for other tools ask for together.
@@ -842,14 +862,14 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
             return false;
         }
         const char* value = attached;
-        if (spec->value != nullptr && attached == nullptr) {
-            value = i + 1 < args.size() ? args[++i] : nullptr;
-            // The value was forgotten and the next option taken for it.
-            if (value != nullptr && (std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
-                *error = Refuse(*spec, nullptr) + ", not the option " + value + " (write ./" + value +
-                         " for a file of that name)";
-                return false;
-            }
+        if (spec->value != nullptr && attached == nullptr) value = i + 1 < args.size() ? args[++i] : nullptr;
+        // The value was forgotten and the next option taken for it; after "="
+        // it is taken the same way, so that both forms mean one thing.
+        if (spec->value != nullptr && value != nullptr &&
+            (std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
+            *error = Refuse(*spec, nullptr) + ", not the option " + value + " (write ./" + value +
+                     " for a file of that name)";
+            return false;
         }
         if (!spec->apply(*spec, value, &parsed, error)) return false;
         sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;

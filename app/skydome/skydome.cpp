@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/skel/camera_helpers.h"
@@ -139,6 +140,23 @@ std::string LookedFor(const char* name) {
     }
     return std::string("There is no picture ") + (names.empty() ? name : Listed(names)) + " in " + Listed(folders) +
            ". Install the program again, or start it where its textures/ folder is.";
+}
+
+// The engine passes over a picture it cannot read for the next folder's, the
+// program's own: one the user put in --data DIR/textures/ would be dropped in
+// silence. The first picture found under the name must be read, or the run
+// fails naming it (LookedFor, with the reader's reason).
+bool PictureReadable(const char* name) {
+    PictureSearch search;
+    ImagePathSearch(name, 0, FindPicture, &search);
+    if (search.found.empty()) return true;  // missing: the read reports it
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::absolute(search.found, error);
+    ShellErrorTrailClear();
+    Image* image = ImageRead(error ? search.found.c_str() : file.c_str());
+    if (image == nullptr) return false;
+    ImageDestroy(image);
+    return true;
 }
 
 std::string FlareFailure(int32 index) {
@@ -406,6 +424,7 @@ int32 Initialise(void* window) {
         ImageSetPath(path);
         PlatformPathDestroy(path);
     }
+    if (!PictureReadable("ground")) return Fail(std::string("Cannot create ground texture.\n") + LookedFor("ground"));
     ShellErrorTrailClear();  // the reader's errors say why a picture was refused
     app.ground = ReadGroundTexture();
     if (app.ground == nullptr) return Fail(std::string("Cannot create ground texture.\n") + LookedFor("ground"));
@@ -415,6 +434,14 @@ int32 Initialise(void* window) {
 
     if (!BuildMenu()) return Fail("Error initializing menu.");
 
+    for (int32 i = 0; i < kFlareTextureCount; ++i) {
+        for (const char* form : {"flare%d", "flare%dm"}) {
+            char name[16];
+            std::snprintf(name, sizeof name, form, static_cast<int>(i));
+            if (!PictureReadable(name))
+                return Fail(std::string("Error initializing camera flares.\n") + LookedFor(name));
+        }
+    }
     int32 failedFlare = 0;
     ShellErrorTrailClear();
     app.flaresLoaded = true;  // what was read goes at shut-down

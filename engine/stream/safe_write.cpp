@@ -388,6 +388,10 @@ const char* FileWriteReason(const FileWriteStatus* status) {
             return "too many files are open";
         case ENOMEM:
             return "the program ran out of memory";
+        case EPIPE:
+            return "nothing reads the pipe any more (the program at its other end has ended)";
+        case ESPIPE:
+            return "it can only be written in order, as a pipe or a terminal is, and this file cannot";
         case 0:
             break;
         default:
@@ -443,6 +447,10 @@ const char* FileWriteAdvice(const FileWriteStatus* status) {
         case ENFILE:
         case ENOMEM:
             return "Close other programs, and try again";
+        case EPIPE:
+            return "Keep the reading program running until the write ends, or write to a file";
+        case ESPIPE:
+            return "Write it to a file";
         default:
             return "Check the name and its folder, and try again";
     }
