@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/core/memory.h"
+#include "engine/core/quoted_name.h"
 #include "engine/image/image.h"
 #include "engine/image/png_write.h"
 #include "engine/stream/safe_write.h"
@@ -297,7 +298,7 @@ bool PanoramaWriteFile(const char* path, int32 width, ExportWriterFn writer, std
     } else if (ExportFileWrite(target.c_str(), writer, &width, &why)) {
         return true;
     }
-    if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
+    if (message != nullptr) *message = "Cannot write the panorama to " + QuotedName(target) + ": " + why + ".";
     return false;
 }
 
@@ -316,7 +317,7 @@ bool PanoramaWidthValid(int32 width) {
 bool PanoramaWritePNG(const char* path, int32 width, float exposure, std::string* message) {
     const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
-        if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
+        if (message != nullptr) *message = "Cannot write the panorama to " + QuotedName(target) + ": " + why + ".";
         return false;
     };
     if (target.empty()) return fail("no file name");
@@ -362,7 +363,7 @@ bool PanoramaWrite(const char* path, int32 width, float exposure, std::string* m
             return PanoramaWriteHDR(path, width, message);
         default:
             if (message != nullptr) {
-                *message = std::string("Cannot write the panorama to ") + (path != nullptr ? path : "") +
+                *message = "Cannot write the panorama to " + QuotedName(path != nullptr ? path : "") +
                            ": the name must end in .png, .exr or .hdr.";
             }
             return false;

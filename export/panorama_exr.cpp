@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <exception>
 
+#include "engine/core/quoted_name.h"
 #include "engine/stream/safe_write.h"
 #include "export/export_file.h"
 #include "export/panorama.h"
@@ -116,7 +117,7 @@ bool PanoramaWriteEXR(const char* path, int32 width, std::string* message) {
     struct stat info;
     if (path != nullptr && stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) {
         if (message != nullptr) {
-            *message = std::string("Cannot write the panorama to ") + path +
+            *message = "Cannot write the panorama to " + QuotedName(path) +
                        ": it is a pipe, and an OpenEXR file cannot be written to a pipe (the table of where its rows "
                        "lie is written last, at its start). Write the EXR to a file, or write a .hdr or .png "
                        "panorama, which can go to a pipe.";

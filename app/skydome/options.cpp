@@ -11,6 +11,7 @@
 
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
+#include "engine/core/quoted_name.h"
 #include "engine/core/types.h"
 #include "engine/image/png_write.h"
 #include "export/panorama.h"
@@ -125,9 +126,16 @@ struct OptionSpec {
     const char* needs = nullptr;                  // what a malformed value is told it needs
 };
 
+// A value as messages show it: in double quotes, or quoted as ls quotes a
+// name when it holds what a terminal would obey.
+std::string Shown(const std::string& value) {
+    const std::string quoted = QuotedName(value);
+    return quoted == value ? "\"" + value + "\"" : quoted;
+}
+
 std::string Refuse(const OptionSpec& spec, const char* value) {
     std::string e = std::string(spec.name) + " needs " + spec.needs;
-    if (value != nullptr) e += std::string(", not \"") + value + "\"";
+    if (value != nullptr) e += ", not " + Shown(value);
     return e;
 }
 
@@ -258,7 +266,7 @@ bool ApplyTime(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
         return false;
     }
     if (!SolarParseTime(value, &o->moment, &why)) {
-        *error = std::string(spec.name) + ": " + why + ", not \"" + value + "\"";
+        *error = std::string(spec.name) + ": " + why + ", not " + Shown(value);
         return false;
     }
     o->time = true;
@@ -727,7 +735,7 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
             if (!files[i].second->empty() && !files[j].second->empty() &&
                 SameFile(*files[i].second, *files[j].second)) {
                 *error = std::string(files[i].first) + " and " + files[j].first + " name the same file, " +
-                         *files[j].second + ": each would overwrite the other";
+                         QuotedName(*files[j].second) + ": each would overwrite the other";
                 return false;
             }
         }
@@ -851,14 +859,14 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         const OptionSpec* spec = FindOption(name.c_str());
         if (spec == nullptr) {
             if (a[0] == '-') {
-                *error = "unknown option " + name + " (see --help)";
+                *error = "unknown option " + QuotedName(name) + " (see --help)";
             } else {
-                *error = std::string("unexpected argument \"") + a + "\": the program reads no files (see --help)";
+                *error = "unexpected argument " + Shown(a) + ": the program reads no files (see --help)";
             }
             return false;
         }
         if (attached != nullptr && spec->value == nullptr) {
-            *error = std::string(spec->name) + " takes no value, not \"" + attached + "\"";
+            *error = std::string(spec->name) + " takes no value, not " + Shown(attached);
             return false;
         }
         const char* value = attached;
@@ -867,8 +875,8 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         // it is taken the same way, so that both forms mean one thing.
         if (spec->value != nullptr && value != nullptr &&
             (std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
-            *error = Refuse(*spec, nullptr) + ", not the option " + value + " (write ./" + value +
-                     " for a file of that name)";
+            *error = Refuse(*spec, nullptr) + ", not the option " + QuotedName(value) + " (write ./" +
+                     QuotedName(value) + " for a file of that name)";
             return false;
         }
         if (!spec->apply(*spec, value, &parsed, error)) return false;
@@ -883,7 +891,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
             return false;
         }
         if (!parsed.screenshot.empty() && !parsed.saveDome.empty() && SameFile(parsed.screenshot, parsed.saveDome)) {
-            *error = "--save-dome and --screenshot name the same file, " + parsed.saveDome +
+            *error = "--save-dome and --screenshot name the same file, " + QuotedName(parsed.saveDome) +
                      ": each would overwrite the other";
             return false;
         }

@@ -21,6 +21,7 @@
 #include "app/skydome/scene.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
+#include "engine/core/quoted_name.h"
 #include "engine/image/charset.h"
 #include "engine/image/image.h"
 #include "engine/image/image_readers.h"
@@ -125,9 +126,10 @@ std::string LookedFor(const char* name) {
         ErrorRecord first{};
         const char* why =
             ShellErrorTrail(&first, nullptr) > 0 ? ImageReadErrorText(first.pluginID, first.errorCode) : nullptr;
-        return "The picture " + search.found +
+        const std::string found = QuotedName(search.found);
+        return "The picture " + found +
                " cannot be read: " + (why != nullptr ? why : "it is damaged, or not a picture the program reads") +
-               ". Put a PNG or BMP picture there (kvimage " + search.found +
+               ". Put a PNG or BMP picture there (kvimage " + found +
                " says what the program makes of it), or install the program again.";
     }
     std::string names;
@@ -136,7 +138,7 @@ std::string LookedFor(const char* name) {
     }
     std::string folders;
     for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
-        folders += (folders.empty() ? "" : ", ") + std::string(folder) + kTextureFolder;
+        folders += (folders.empty() ? "" : ", ") + QuotedName(std::string(folder) + kTextureFolder);
     }
     return std::string("There is no picture ") + (names.empty() ? name : Listed(names)) + " in " + Listed(folders) +
            ". Install the program again, or start it where its textures/ folder is.";
@@ -202,7 +204,7 @@ bool SaveDome(const char* file, bool ownName, DomeFacing facing, std::string* me
     if (ownName) {
         converted = PlatformPathCreate(file);
         if (converted == nullptr) {
-            *message = std::string("Cannot save the dome to ") + file +
+            *message = "Cannot save the dome to " + QuotedName(file) +
                        ": the program ran out of memory. Close other programs, and try again.";
             PlatformErrorMessage((std::string(kDomeCannotOpen) + "\n" + *message).c_str());
             return false;
@@ -319,8 +321,8 @@ void ReportScreenshotNotTaken() {
     if (options->screenshot.empty() || app.screenshotTaken || options->screenshotFailed) return;
     const int32 signal = PlatformQuitSignal();
     std::fprintf(stderr, "skydome: the screenshot %s was not taken: the run ended after %ld of %ld frames%s%s%s\n",
-                 options->screenshot.c_str(), app.framesDrawn, options->frames, signal != 0 ? " (interrupted by " : "",
-                 signal != 0 ? SignalName(signal) : "", signal != 0 ? ")" : "");
+                 QuotedName(options->screenshot).c_str(), app.framesDrawn, options->frames,
+                 signal != 0 ? " (interrupted by " : "", signal != 0 ? SignalName(signal) : "", signal != 0 ? ")" : "");
     options->screenshotFailed = true;
 }
 
@@ -520,9 +522,9 @@ void WriteScreenshot() {
             std::fprintf(stderr,
                          "skydome: Cannot write the screenshot %s: the video driver cannot give the picture "
                          "back. Try another one (SDL_VIDEODRIVER=offscreen draws without a display).\n",
-                         file.c_str());
+                         QuotedName(file).c_str());
         } else {
-            std::fprintf(stderr, "skydome: Cannot write the screenshot %s: %s.\n", file.c_str(),
+            std::fprintf(stderr, "skydome: Cannot write the screenshot %s: %s.\n", QuotedName(file).c_str(),
                          ExportFileProblem(status).c_str());
         }
         SkydomeGetOptions()->screenshotFailed = true;

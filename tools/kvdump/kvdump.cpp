@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "chunk_walk.h"
+#include "engine/core/quoted_name.h"
 
 namespace {
 
@@ -238,7 +239,7 @@ int main(int argc, char** argv) {
         FileBytes data;
         std::string why;
         if (!ReadAll(name, maxBytes, &data, &why)) {
-            std::cerr << "kvdump: cannot read " << name << ": " << why << "\n";
+            std::cerr << "kvdump: cannot read " << kv::QuotedName(name) << ": " << why << "\n";
             status = kExitUsage;
             continue;
         }
@@ -249,16 +250,16 @@ int main(int argc, char** argv) {
             data.Release();
             if (files.size() > 1 && !first) std::cout << "\n";
             first = false;
-            std::cout << name << ": " << tree.size << " bytes, " << tree.nodes.size() << " chunks\n";
+            std::cout << kv::QuotedName(name) << ": " << tree.size << " bytes, " << tree.nodes.size() << " chunks\n";
             kv::dump::ChunkTreePrint(std::cout, tree, print);
             if (!OutputWritten()) return kExitUsage;
             if (!tree.Ok()) {
-                kv::dump::ChunkProblemsPrint(std::cerr, tree, name);
+                kv::dump::ChunkProblemsPrint(std::cerr, tree, kv::QuotedName(name));
                 if (status == kExitOk) status = kExitMalformed;
             }
         } catch (const std::bad_alloc&) {
             std::cout.flush();
-            std::cerr << "kvdump: cannot dump " << name << ": out of memory for its chunk tree\n";
+            std::cerr << "kvdump: cannot dump " << kv::QuotedName(name) << ": out of memory for its chunk tree\n";
             status = kExitUsage;
         }
     }
