@@ -685,6 +685,15 @@ std::filesystem::path PlaceOf(const std::string& name, std::error_code* error) {
     return *error ? fs::path{} : folder / at.filename();
 }
 
+// Whether a value is one of the options, alone or with its own "=value".
+bool NamesAnOption(const char* value) {
+    if (std::strcmp(value, kNoDialog) == 0) return true;
+    if (std::strncmp(value, "--", 2) != 0) return false;
+    const char* equals = std::strchr(value, '=');
+    const std::string name = equals != nullptr ? std::string(value, equals) : std::string(value);
+    return FindOption(name.c_str()) != nullptr;
+}
+
 // Whether two names reach one file: the same file (device and inode) when
 // both exist, else the same place once links and dots are resolved.
 bool SameFile(const std::string& a, const std::string& b) {
@@ -801,8 +810,8 @@ std::string MakeUsage() {
         "\n"
         "A value follows its option as the next word or after \"=\": --sun 30,200\n"
         "and --sun=30,200 are the same. Numbers are decimal (0.25, 1e-3). A value\n"
-        "that begins with \"--\" is taken for a forgotten one: write ./--name for a\n"
-        "file of that name.\n"
+        "that begins with \"--\" is taken for a forgotten one (after \"=\", one that\n"
+        "names an option): write ./--name for a file of that name.\n"
         "\n"
         "Escape or closing the window quits; so do SIGINT (Ctrl-C), SIGTERM and\n"
         "SIGHUP, in every phase, which still save the dome asked for with\n"
@@ -871,10 +880,13 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         }
         const char* value = attached;
         if (spec->value != nullptr && attached == nullptr) value = i + 1 < args.size() ? args[++i] : nullptr;
-        // The value was forgotten and the next option taken for it; after "="
-        // it is taken the same way, so that both forms mean one thing.
+        // The value was forgotten and the next option taken for it. After "="
+        // a value is written on purpose, but one of the program's options
+        // there ("--save-dome=--sun") is refused as the next word is: no file
+        // is made under an option's name.
         if (spec->value != nullptr && value != nullptr &&
-            (std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
+            (attached != nullptr ? NamesAnOption(value)
+                                 : std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
             *error = Refuse(*spec, nullptr) + ", not the option " + QuotedName(value) + " (write ./" +
                      QuotedName(value) + " for a file of that name)";
             return false;
