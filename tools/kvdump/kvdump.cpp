@@ -55,8 +55,8 @@ void Usage(std::ostream& out) {
            "\n"
            "Exit status: 0 every file is well formed; 1 a file is malformed (each\n"
            "problem is reported on standard error with its offset); 2 bad usage, a\n"
-           "file that cannot be read or is too large, or output that cannot be\n"
-           "written.\n";
+           "file that cannot be read or is too large, memory that runs out, or\n"
+           "output that cannot be written.\n";
 }
 
 // A whole number from min to max, or -1.
