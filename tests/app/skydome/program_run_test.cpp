@@ -1311,7 +1311,7 @@ TEST_F(SkydomeInFolder, NamesAreQuotedAndOptionsAreNeverFileNames) {
     }
     EXPECT_TRUE(Entries().empty());
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(KV_SANITIZED) || defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
 #else
     // The largest PNG panorama under a memory limit: the file there is kept, and said to be.
