@@ -256,16 +256,18 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
     int e = 0;
     bool moved = false;
     {
+        // The folder the new file goes in, held from now on. Opened first:
+        // should the name lead to another folder by the time the new file is
+        // made, the new file is in the folder the name leads to, where it is
+        // removed by its name.
+        const std::size_t length = FolderLength(w->target);
+        char* folder = length == 0 ? CopyOf(".", 1) : CopyOf(w->target, length);
+        w->folder = folder != nullptr ? open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+        KvFree(folder);
         const SignalsHeld held;
         fd = sys->makeTemp(w->temp);
         e = errno;
         if (fd >= 0) {
-            // The folder it is in, held from now on; the new file must be
-            // in it (not in another the name led to in between).
-            const std::size_t length = FolderLength(w->target);
-            char* folder = length == 0 ? CopyOf(".", 1) : CopyOf(w->target, length);
-            w->folder = folder != nullptr ? open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
-            KvFree(folder);
             struct stat made, found;
             moved = w->folder >= 0 && fstat(fd, &made) == 0 &&
                     (fstatat(w->folder, BaseName(w->temp), &found, AT_SYMLINK_NOFOLLOW) != 0 ||
