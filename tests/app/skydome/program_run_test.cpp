@@ -1261,8 +1261,12 @@ TEST_F(SkydomeInFolder, TheDataFolderIsReadOnlyFromSoundFiles) {
     for (std::size_t i = 60; i < corrupt.size(); i += 7) corrupt[i] = static_cast<char>(corrupt[i] ^ 0x5a);
     std::string random(5000, '\0');
     for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>((i * 2654435761u) >> 13);
+    // The signature and a header of 60000 x 60000 pixels (its CRC with it),
+    // past what the reader takes.
+    const std::string huge("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\xea\x60\0\0\xea\x60\x08\x06\0\0\0\x80\xd2\x75\x42", 33);
     const Damage damages[] = {
         {"ground.png", flare.substr(0, 40), "Cannot create ground texture.\n"},
+        {"ground.png", huge, "Cannot create ground texture.\n"},
         {"ground.png", "", "Cannot create ground texture.\n"},
         {"flare2.png", corrupt, "Error initializing camera flares.\n"},
         {"flare2.png", random, "Error initializing camera flares.\n"},
