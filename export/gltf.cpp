@@ -7,6 +7,7 @@
 #include <exception>
 #include <sstream>
 
+#include "engine/core/quoted_name.h"
 #include "engine/math/rgba.h"
 #include "engine/stream/safe_write.h"
 #include "engine/world/geometry.h"
@@ -106,7 +107,7 @@ float GltfLinearFromSrgb(uint8 byte) {
 bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message, const GltfSun* sun) {
     const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
-        if (message != nullptr) *message = "Cannot export the dome to " + target + ": " + why + ".";
+        if (message != nullptr) *message = "Cannot export the dome to " + QuotedName(target) + ": " + why + ".";
         return false;
     };
     if (geometry == nullptr) return fail("there is no dome");

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/core/memory.h"
+#include "engine/core/quoted_name.h"
 #include "engine/image/image.h"
 #include "engine/image/png_write.h"
 #include "engine/stream/safe_write.h"
@@ -110,7 +111,7 @@ bool PanoramaWriteFile(Sky* sky, const char* path, int32 width, ExportWriterFn w
     } else if (ExportFileWrite(target.c_str(), writer, &job, &why)) {
         return true;
     }
-    if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
+    if (message != nullptr) *message = "Cannot write the panorama to " + QuotedName(target) + ": " + why + ".";
     return false;
 }
 
@@ -129,25 +130,28 @@ bool PanoramaWidthValid(int32 width) {
 bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, std::string* message) {
     const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
-        if (message != nullptr) *message = "Cannot write the panorama to " + target + ": " + why + ".";
+        if (message != nullptr) *message = "Cannot write the panorama to " + QuotedName(target) + ": " + why + ".";
         return false;
     };
     if (target.empty()) return fail("no file name");
     if (!PanoramaWidthValid(width)) return fail("the width is not an even number from 16 to 8192");
+    // Stopped before anything was written: a file there was not touched, as
+    // the other formats say.
+    auto untouched = [&](const std::string& why) {
+        struct stat info;
+        const bool kept = stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        return fail(why + (kept ? ". The file there is unchanged" : ""));
+    };
     const int32 height = PanoramaHeight(width);
     Image* image = ImageCreate(width, height, 32);
     if (image == nullptr || ImageAllocatePixels(image) == nullptr) {
         if (image != nullptr) ImageDestroy(image);
-        return fail("out of memory");
+        return untouched("out of memory");
     }
     PngRows rows{image, exposure};
     if (!PanoramaEvaluateUnlessStopped(sky, width, ToneMapRow, &rows)) {
         ImageDestroy(image);
-        if (stopReason == nullptr) return fail("out of memory");
-        // Stopped before anything was written: a file there was not touched.
-        struct stat info;
-        const bool kept = stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-        return fail(std::string(stopReason) + (kept ? ". The file there is unchanged" : ""));
+        return untouched(stopReason == nullptr ? "out of memory" : stopReason);
     }
     // Compressing the largest panorama takes seconds too.
     FileWriteStatus status{};
@@ -172,7 +176,7 @@ bool PanoramaWrite(Sky* sky, const char* path, int32 width, float exposure, std:
             return PanoramaWriteHDR(sky, path, width, message);
         default:
             if (message != nullptr) {
-                *message = std::string("Cannot write the panorama to ") + (path != nullptr ? path : "") +
+                *message = "Cannot write the panorama to " + QuotedName(path != nullptr ? path : "") +
                            ": the name must end in .png, .exr or .hdr.";
             }
             return false;

@@ -11,11 +11,13 @@
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <exception>
 
+#include "engine/core/quoted_name.h"
 #include "engine/stream/safe_write.h"
 #include "export/export_file.h"
 #include "export/panorama.h"
@@ -110,6 +112,19 @@ bool WriteExr(const char* path, void* data, std::string* why) {
 }  // namespace
 
 bool PanoramaWriteEXR(Sky* sky, const char* path, int32 width, std::string* message) {
+    // The file's table of where each block of rows lies comes before the
+    // rows and is filled in once they are written: a pipe takes the bytes in
+    // order only, so nothing is sent down one.
+    struct stat info;
+    if (path != nullptr && stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) {
+        if (message != nullptr) {
+            *message = "Cannot write the panorama to " + QuotedName(path) +
+                       ": it is a pipe, and an OpenEXR file cannot be written to a pipe (the table of where its rows "
+                       "lie is written last, at its start). Write the EXR to a file, or write a .hdr or .png "
+                       "panorama, which can go to a pipe.";
+        }
+        return false;
+    }
     return PanoramaWriteFile(sky, path, width, WriteExr, message);
 }
 

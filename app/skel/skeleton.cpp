@@ -10,6 +10,7 @@
 
 #include "engine/assembly/standard_modules.h"
 #include "engine/core/engine.h"
+#include "engine/core/quoted_name.h"
 #include "engine/image/charset.h"
 
 namespace kv {
@@ -55,7 +56,7 @@ void KeepError(const ErrorRecord* error, int64_t detail, void*) {
 void WarnRefused(const char* name, const char* kind) {
     if (!refusedFiles.insert(name).second) return;
     const char* title = settings.title != nullptr ? settings.title : "";
-    std::fprintf(stderr, "%s: %s is %s, not a file: skipped\n", title, name, kind);
+    std::fprintf(stderr, "%s: %s is %s, not a file: skipped\n", title, QuotedName(name).c_str(), kind);
 }
 
 // A debug line, for the program's developers.

@@ -160,8 +160,11 @@ bool PlatformDisplayVisible();
 // pipe or a device is broken off (EINTR) within a tenth of a second, by the
 // signal or by SIGALRM, which the catch takes too. A second quit signal ends
 // the program at once, by that signal, after removing the new files of saves
-// under way (the files they were to replace are untouched). ShellMain
-// catches them for its run; a program catches them itself to cover what it
+// under way (the files they were to replace are untouched). Every other
+// signal whose default action ends the program (SIGUSR1, SIGQUIT, SIGPIPE
+// where it is not ignored, the real-time ones...) is caught too, where it
+// has its default action: it removes those new files and ends the program by
+// that signal. ShellMain catches them for its run; a program catches them itself to cover what it
 // does before and besides.
 void PlatformCatchQuitSignals();
 void PlatformReleaseQuitSignals();

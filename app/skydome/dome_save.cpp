@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "app/skydome/dome.h"
+#include "engine/core/quoted_name.h"
 #include "engine/frame/frame.h"
 #include "engine/stream/chunk.h"
 #include "engine/stream/safe_write.h"
@@ -48,17 +49,19 @@ bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSa
     if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0, 0};
     auto fail = [&](const FileWriteStatus& failed) {
         if (status != nullptr) *status = failed;
-        if (message != nullptr) *message = "Cannot save the dome to " + target + ": " + ExportFileProblem(failed) + ".";
+        if (message != nullptr)
+            *message = "Cannot save the dome to " + QuotedName(target) + ": " + ExportFileProblem(failed) + ".";
         return false;
     };
     if (clump == nullptr || target.empty()) {
-        if (message != nullptr) *message = "Cannot save the dome to " + target + ": nothing to save.";
+        if (message != nullptr) *message = "Cannot save the dome to " + QuotedName(target) + ": nothing to save.";
         return false;
     }
     const OwnFrame own(clump, options != nullptr ? options->facing : DomeFacingAsShown);
     const uint32 expected = ClumpStreamGetSize(clump);
     if (expected == 0) {
-        if (message != nullptr) *message = "Cannot save the dome to " + target + ": the dome cannot be measured.";
+        if (message != nullptr)
+            *message = "Cannot save the dome to " + QuotedName(target) + ": the dome cannot be measured.";
         return false;
     }
 

@@ -12,6 +12,7 @@
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/program_sky.h"
+#include "engine/core/quoted_name.h"
 #include "engine/core/types.h"
 #include "engine/image/png_write.h"
 #include "export/export_file.h"
@@ -127,9 +128,16 @@ struct OptionSpec {
     const char* needs = nullptr;                  // what a malformed value is told it needs
 };
 
+// A value as messages show it: in double quotes, or quoted as ls quotes a
+// name when it holds what a terminal would obey.
+std::string Shown(const std::string& value) {
+    const std::string quoted = QuotedName(value);
+    return quoted == value ? "\"" + value + "\"" : quoted;
+}
+
 std::string Refuse(const OptionSpec& spec, const char* value) {
     std::string e = std::string(spec.name) + " needs " + spec.needs;
-    if (value != nullptr) e += std::string(", not \"") + value + "\"";
+    if (value != nullptr) e += ", not " + Shown(value);
     return e;
 }
 
@@ -260,7 +268,7 @@ bool ApplyTime(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
         return false;
     }
     if (!SolarParseTime(value, &o->moment, &why)) {
-        *error = std::string(spec.name) + ": " + why + ", not \"" + value + "\"";
+        *error = std::string(spec.name) + ": " + why + ", not " + Shown(value);
         return false;
     }
     o->time = true;
@@ -655,17 +663,46 @@ const OptionSpec* FindOption(const char* name) {
     return nullptr;
 }
 
-// Whether two names reach one file: the same file when both exist, else the
-// same place once links and dots are resolved.
+// Where a name that reaches no file yet would make one: a link that leads
+// nowhere is followed to the name it gives (as a write follows it), then its
+// folder is resolved and the last part kept.
+std::filesystem::path PlaceOf(const std::string& name, std::error_code* error) {
+    namespace fs = std::filesystem;
+    fs::path at = fs::absolute(name, *error);
+    if (*error) return {};
+    // As many links as the kernel follows before it calls it a loop.
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(at, *error)); ++hops) {
+        const fs::path link = fs::read_symlink(at, *error);
+        if (*error) return {};
+        at = link.is_absolute() ? link : at.parent_path() / link;
+    }
+    error->clear();
+    const fs::path folder = fs::weakly_canonical(at.parent_path(), *error);
+    return *error ? fs::path{} : folder / at.filename();
+}
+
+// Whether a value is one of the options, alone or with its own "=value".
+bool NamesAnOption(const char* value) {
+    if (std::strcmp(value, kNoDialog) == 0) return true;
+    if (std::strncmp(value, "--", 2) != 0) return false;
+    const char* equals = std::strchr(value, '=');
+    const std::string name = equals != nullptr ? std::string(value, equals) : std::string(value);
+    return FindOption(name.c_str()) != nullptr;
+}
+
+// Whether two names reach one file: the same file (device and inode) when
+// both exist, else the same place once links and dots are resolved.
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
-    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
-        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    }
+    const bool hasA = stat(a.c_str(), &sa) == 0;
+    const bool hasB = stat(b.c_str(), &sb) == 0;
+    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    // One exists and the other not: two files.
+    if (hasA != hasB) return false;
     std::error_code ea, eb;
-    const std::filesystem::path pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
-    const std::filesystem::path pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
-    return ea ? a == b : eb ? a == b : pa == pb;
+    const std::filesystem::path pa = PlaceOf(a, &ea);
+    const std::filesystem::path pb = PlaceOf(b, &eb);
+    return ea || eb ? a == b : pa == pb;
 }
 
 // What the options of skies for other tools ask for together.
@@ -703,7 +740,7 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
             if (!files[i].second->empty() && !files[j].second->empty() &&
                 SameFile(*files[i].second, *files[j].second)) {
                 *error = std::string(files[i].first) + " and " + files[j].first + " name the same file, " +
-                         *files[j].second + ": each would overwrite the other";
+                         QuotedName(*files[j].second) + ": each would overwrite the other";
                 return false;
             }
         }
@@ -769,8 +806,8 @@ std::string MakeUsage() {
         "\n"
         "A value follows its option as the next word or after \"=\": --sun 30,200\n"
         "and --sun=30,200 are the same. Numbers are decimal (0.25, 1e-3). A value\n"
-        "that begins with \"--\" is taken for a forgotten one: write ./--name for a\n"
-        "file of that name.\n"
+        "that begins with \"--\" is taken for a forgotten one (after \"=\", one that\n"
+        "names an option): write ./--name for a file of that name.\n"
         "\n"
         "Escape or closing the window quits; so do SIGINT (Ctrl-C), SIGTERM and\n"
         "SIGHUP, in every phase, which still save the dome asked for with\n"
@@ -827,25 +864,28 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         const OptionSpec* spec = FindOption(name.c_str());
         if (spec == nullptr) {
             if (a[0] == '-') {
-                *error = "unknown option " + name + " (see --help)";
+                *error = "unknown option " + QuotedName(name) + " (see --help)";
             } else {
-                *error = std::string("unexpected argument \"") + a + "\": the program reads no files (see --help)";
+                *error = "unexpected argument " + Shown(a) + ": the program reads no files (see --help)";
             }
             return false;
         }
         if (attached != nullptr && spec->value == nullptr) {
-            *error = std::string(spec->name) + " takes no value, not \"" + attached + "\"";
+            *error = std::string(spec->name) + " takes no value, not " + Shown(attached);
             return false;
         }
         const char* value = attached;
-        if (spec->value != nullptr && attached == nullptr) {
-            value = i + 1 < args.size() ? args[++i] : nullptr;
-            // The value was forgotten and the next option taken for it.
-            if (value != nullptr && (std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
-                *error = Refuse(*spec, nullptr) + ", not the option " + value + " (write ./" + value +
-                         " for a file of that name)";
-                return false;
-            }
+        if (spec->value != nullptr && attached == nullptr) value = i + 1 < args.size() ? args[++i] : nullptr;
+        // The value was forgotten and the next option taken for it. After "="
+        // a value is written on purpose, but one of the program's options
+        // there ("--save-dome=--sun") is refused as the next word is: no file
+        // is made under an option's name.
+        if (spec->value != nullptr && value != nullptr &&
+            (attached != nullptr ? NamesAnOption(value)
+                                 : std::strncmp(value, "--", 2) == 0 || std::strcmp(value, kNoDialog) == 0)) {
+            *error = Refuse(*spec, nullptr) + ", not the option " + QuotedName(value) + " (write ./" +
+                     QuotedName(value) + " for a file of that name)";
+            return false;
         }
         if (!spec->apply(*spec, value, &parsed, error)) return false;
         sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
@@ -859,7 +899,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
             return false;
         }
         if (!parsed.screenshot.empty() && !parsed.saveDome.empty() && SameFile(parsed.screenshot, parsed.saveDome)) {
-            *error = "--save-dome and --screenshot name the same file, " + parsed.saveDome +
+            *error = "--save-dome and --screenshot name the same file, " + QuotedName(parsed.saveDome) +
                      ": each would overwrite the other";
             return false;
         }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/skel/camera_helpers.h"
@@ -21,6 +22,7 @@
 #include "app/skydome/scene.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
+#include "engine/core/quoted_name.h"
 #include "engine/image/charset.h"
 #include "engine/image/image.h"
 #include "engine/image/image_readers.h"
@@ -125,9 +127,10 @@ std::string LookedFor(const char* name) {
         ErrorRecord first{};
         const char* why =
             ShellErrorTrail(&first, nullptr) > 0 ? ImageReadErrorText(first.pluginID, first.errorCode) : nullptr;
-        return "The picture " + search.found +
+        const std::string found = QuotedName(search.found);
+        return "The picture " + found +
                " cannot be read: " + (why != nullptr ? why : "it is damaged, or not a picture the program reads") +
-               ". Put a PNG or BMP picture there (kvimage " + search.found +
+               ". Put a PNG or BMP picture there (kvimage " + found +
                " says what the program makes of it), or install the program again.";
     }
     std::string names;
@@ -136,10 +139,27 @@ std::string LookedFor(const char* name) {
     }
     std::string folders;
     for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
-        folders += (folders.empty() ? "" : ", ") + std::string(folder) + kTextureFolder;
+        folders += (folders.empty() ? "" : ", ") + QuotedName(std::string(folder) + kTextureFolder);
     }
     return std::string("There is no picture ") + (names.empty() ? name : Listed(names)) + " in " + Listed(folders) +
            ". Install the program again, or start it where its textures/ folder is.";
+}
+
+// The engine passes over a picture it cannot read for the next folder's, the
+// program's own: one the user put in --data DIR/textures/ would be dropped in
+// silence. The first picture found under the name must be read, or the run
+// fails naming it (LookedFor, with the reader's reason).
+bool PictureReadable(const char* name) {
+    PictureSearch search;
+    ImagePathSearch(name, 0, FindPicture, &search);
+    if (search.found.empty()) return true;  // missing: the read reports it
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::absolute(search.found, error);
+    ShellErrorTrailClear();
+    Image* image = ImageRead(error ? search.found.c_str() : file.c_str());
+    if (image == nullptr) return false;
+    ImageDestroy(image);
+    return true;
 }
 
 std::string FlareFailure(int32 index) {
@@ -185,7 +205,7 @@ bool SaveDome(const char* file, bool ownName, DomeFacing facing, std::string* me
     if (ownName) {
         converted = PlatformPathCreate(file);
         if (converted == nullptr) {
-            *message = std::string("Cannot save the dome to ") + file +
+            *message = "Cannot save the dome to " + QuotedName(file) +
                        ": the program ran out of memory. Close other programs, and try again.";
             PlatformErrorMessage((std::string(kDomeCannotOpen) + "\n" + *message).c_str());
             return false;
@@ -302,8 +322,8 @@ void ReportScreenshotNotTaken() {
     if (options->screenshot.empty() || app.screenshotTaken || options->screenshotFailed) return;
     const int32 signal = PlatformQuitSignal();
     std::fprintf(stderr, "skydome: the screenshot %s was not taken: the run ended after %ld of %ld frames%s%s%s\n",
-                 options->screenshot.c_str(), app.framesDrawn, options->frames, signal != 0 ? " (interrupted by " : "",
-                 signal != 0 ? SignalName(signal) : "", signal != 0 ? ")" : "");
+                 QuotedName(options->screenshot).c_str(), app.framesDrawn, options->frames,
+                 signal != 0 ? " (interrupted by " : "", signal != 0 ? SignalName(signal) : "", signal != 0 ? ")" : "");
     options->screenshotFailed = true;
 }
 
@@ -407,6 +427,7 @@ int32 Initialise(void* window) {
         ImageSetPath(path);
         PlatformPathDestroy(path);
     }
+    if (!PictureReadable("ground")) return Fail(std::string("Cannot create ground texture.\n") + LookedFor("ground"));
     ShellErrorTrailClear();  // the reader's errors say why a picture was refused
     app.ground = ReadGroundTexture();
     if (app.ground == nullptr) return Fail(std::string("Cannot create ground texture.\n") + LookedFor("ground"));
@@ -416,6 +437,14 @@ int32 Initialise(void* window) {
 
     if (!BuildMenu()) return Fail("Error initializing menu.");
 
+    for (int32 i = 0; i < kFlareTextureCount; ++i) {
+        for (const char* form : {"flare%d", "flare%dm"}) {
+            char name[16];
+            std::snprintf(name, sizeof name, form, static_cast<int>(i));
+            if (!PictureReadable(name))
+                return Fail(std::string("Error initializing camera flares.\n") + LookedFor(name));
+        }
+    }
     int32 failedFlare = 0;
     ShellErrorTrailClear();
     app.flaresLoaded = true;  // what was read goes at shut-down
@@ -494,9 +523,9 @@ void WriteScreenshot() {
             std::fprintf(stderr,
                          "skydome: Cannot write the screenshot %s: the video driver cannot give the picture "
                          "back. Try another one (SDL_VIDEODRIVER=offscreen draws without a display).\n",
-                         file.c_str());
+                         QuotedName(file).c_str());
         } else {
-            std::fprintf(stderr, "skydome: Cannot write the screenshot %s: %s.\n", file.c_str(),
+            std::fprintf(stderr, "skydome: Cannot write the screenshot %s: %s.\n", QuotedName(file).c_str(),
                          ExportFileProblem(status).c_str());
         }
         SkydomeGetOptions()->screenshotFailed = true;

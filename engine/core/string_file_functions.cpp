@@ -1,7 +1,9 @@
 #include "string_file_functions.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -41,11 +43,34 @@ const char* KindOf(mode_t mode) {
     return "a special file";
 }
 
-std::FILE* Refuse(const char* name, mode_t mode, int fd) {
+std::FILE* Refuse(const char* name, mode_t mode, int fd, const char* kind = nullptr) {
     if (fd >= 0) close(fd);
-    if (refusedHook != nullptr) refusedHook(name, KindOf(mode));
+    if (refusedHook != nullptr) refusedHook(name, kind != nullptr ? kind : KindOf(mode));
     errno = S_ISDIR(mode) ? EISDIR : ENODEV;
     return nullptr;
+}
+
+// The files the kernel makes as they are read (/proc, /sys and the like)
+// look like regular files, but a read of some waits for ever (/proc/kmsg)
+// and others hold no data of the program's: they are not read.
+bool KernelFiles(int fd) {
+    struct statfs info;
+    if (fstatfs(fd, &info) != 0) return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+        case PROC_SUPER_MAGIC:
+        case SYSFS_MAGIC:
+        case DEBUGFS_MAGIC:
+        case TRACEFS_MAGIC:
+        case SECURITYFS_MAGIC:
+        case CGROUP_SUPER_MAGIC:
+        case CGROUP2_SUPER_MAGIC:
+        case BPF_FS_MAGIC:
+        case EFIVARFS_MAGIC:
+        case PSTOREFS_MAGIC:
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool ReadOnly(const char* access) { return access[0] == 'r' && std::strchr(access, '+') == nullptr; }
@@ -62,6 +87,7 @@ std::FILE* OpenForReading(const char* name) {
     std::FILE* file = nullptr;
     if (fstat(fd, &info) == 0) {
         if (!S_ISREG(info.st_mode)) return Refuse(name, info.st_mode, fd);
+        if (KernelFiles(fd)) return Refuse(name, info.st_mode, fd, "one of the kernel's (such as /proc's)");
         // Reads of the file itself wait as usual.
         const int flags = fcntl(fd, F_GETFL);
         if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1) file = fdopen(fd, "r");

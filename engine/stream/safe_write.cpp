@@ -74,7 +74,15 @@ std::size_t FolderLength(const char* path) {
 // the table full is still safe, only not removed by a signal handler.
 constexpr int kPendingSlots = 8;
 std::atomic<const char*> pending[kPendingSlots];
+std::atomic<int> pendingFolder[kPendingSlots];  // the folder held for each, or -1
 static_assert(std::atomic<const char*>::is_always_lock_free, "a signal handler reads the table");
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the table");
+
+// The last part of a path: the name within its folder.
+const char* BaseName(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? path : slash + 1;
+}
 
 // Every signal held back while a new file and the table change together.
 class SignalsHeld {
@@ -92,11 +100,28 @@ class SignalsHeld {
     sigset_t previous_;
 };
 
-void Remember(const char* temp) {
-    for (std::atomic<const char*>& slot : pending) {
+void Remember(const char* temp, int folder) {
+    for (int i = 0; i < kPendingSlots; ++i) {
         const char* empty = nullptr;
-        if (slot.compare_exchange_strong(empty, temp)) return;
+        if (pending[i].compare_exchange_strong(empty, temp)) {
+            pendingFolder[i].store(folder);
+            return;
+        }
     }
+}
+
+// Whether the target's folder, by its name, is no longer the folder held
+// (moved, removed, or a link on the way now leads elsewhere).
+bool FolderMoved(const FileWrite* w) {
+    if (w->folder < 0 || w->target == nullptr) return false;
+    struct stat held, now;
+    if (fstat(w->folder, &held) != 0) return false;
+    const std::size_t length = FolderLength(w->target);
+    char* folder = length == 0 ? CopyOf(".", 1) : CopyOf(w->target, length);
+    if (folder == nullptr) return false;
+    const bool moved = stat(folder, &now) != 0 || now.st_dev != held.st_dev || now.st_ino != held.st_ino;
+    KvFree(folder);
+    return moved;
 }
 
 void Forget(const char* temp) {
@@ -109,7 +134,12 @@ void Forget(const char* temp) {
 void RemoveTemp(FileWrite* w) {
     if (w->temp == nullptr) return;
     const SignalsHeld held;
-    sys->unlink(w->temp);
+    // By its name while that still leads to it; else in the folder held.
+    if (FolderMoved(w)) {
+        unlinkat(w->folder, BaseName(w->temp), 0);
+    } else {
+        sys->unlink(w->temp);
+    }
     Forget(w->temp);
 }
 
@@ -118,6 +148,8 @@ void Release(FileWrite* w) {
     KvFree(w->temp);
     w->target = nullptr;
     w->temp = nullptr;
+    if (w->folder >= 0) close(w->folder);
+    w->folder = -1;
 }
 
 bool Fail(FileWrite* w, int32 step, int error, int32 code) {
@@ -192,7 +224,7 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
         ErrorRaise(kModuleNone, kErrNullArgument);
         return false;
     }
-    *w = FileWrite{nullptr, nullptr, {FileWriteOk, 0, 0}};
+    *w = FileWrite{nullptr, nullptr, {FileWriteOk, 0, 0}, -1};
     if (path == nullptr || *path == '\0') return Fail(w, FileWriteCreate, ENOENT, kErrNullArgument);
 
     // A device or a pipe takes the data as it comes; renaming a file over it
@@ -222,11 +254,36 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
     // under a guessable name is never written through.
     int fd = -1;
     int e = 0;
+    bool moved = false;
     {
+        // The folder the new file goes in, held from now on. Opened first:
+        // should the name lead to another folder by the time the new file is
+        // made, the new file is in the folder the name leads to, where it is
+        // removed by its name.
+        const std::size_t length = FolderLength(w->target);
+        char* folder = length == 0 ? CopyOf(".", 1) : CopyOf(w->target, length);
+        w->folder = folder != nullptr ? open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+        KvFree(folder);
         const SignalsHeld held;
         fd = sys->makeTemp(w->temp);
         e = errno;
-        if (fd >= 0) Remember(w->temp);
+        if (fd >= 0) {
+            struct stat made, found;
+            moved = w->folder >= 0 && fstat(fd, &made) == 0 &&
+                    (fstatat(w->folder, BaseName(w->temp), &found, AT_SYMLINK_NOFOLLOW) != 0 ||
+                     made.st_dev != found.st_dev || made.st_ino != found.st_ino);
+            if (moved) {
+                sys->unlink(w->temp);
+            } else {
+                Remember(w->temp, w->folder);
+            }
+        }
+    }
+    if (moved) {
+        sys->close(fd);
+        KvFree(w->temp);
+        w->temp = nullptr;
+        return Fail(w, FileWriteFolderMoved, 0, kErrFileOpen);
     }
     if (fd < 0) {
         KvFree(w->temp);
@@ -272,6 +329,7 @@ bool FileWriteCommit(FileWrite* w, int64_t expectedSize) {
         Release(w);
         return true;
     }
+    if (FolderMoved(w)) return Fail(w, FileWriteFolderMoved, 0, kErrWriteFailed);
     struct stat info;
     if (stat(w->temp, &info) != 0) return Fail(w, FileWriteData, errno, kErrWriteFailed);
     if (expectedSize >= 0 && info.st_size != expectedSize) return Fail(w, FileWriteShort, 0, kErrWriteFailed);
@@ -311,9 +369,15 @@ void FileWriteAbort(FileWrite* w) {
 }
 
 void FileWriteRemoveTemporaries() {
-    for (std::atomic<const char*>& slot : pending) {
-        const char* temp = slot.exchange(nullptr);
-        if (temp != nullptr) unlink(temp);
+    for (int i = 0; i < kPendingSlots; ++i) {
+        const char* temp = pending[i].exchange(nullptr);
+        if (temp == nullptr) continue;
+        const int folder = pendingFolder[i].load();
+        if (folder >= 0) {
+            unlinkat(folder, BaseName(temp), 0);
+        } else {
+            unlink(temp);
+        }
     }
 }
 
@@ -339,6 +403,8 @@ const char* FileWriteStepText(int32 step) {
             return "the file could not be replaced";
         case FileWriteFolderLocked:
             return "its folder cannot be written to";
+        case FileWriteFolderMoved:
+            return "its folder was moved, or a link on the way to it was changed, while the file was written";
         default:
             return "the file could not be written";
     }
@@ -356,6 +422,9 @@ const char* FileWriteReason(const FileWriteStatus* status) {
             return "it is a folder";
         case FileWriteKind:
             return "it is a block device or a socket, not a file";
+        case FileWriteFolderMoved:
+            return "its folder was moved, or a link on the way to it now leads to another folder, since the write "
+                   "began; the new file was removed, and nothing was written under the name";
         case FileWriteFolderLocked:
             if (status->osError != EROFS) return "its folder cannot be written to";
             break;
@@ -388,6 +457,10 @@ const char* FileWriteReason(const FileWriteStatus* status) {
             return "too many files are open";
         case ENOMEM:
             return "the program ran out of memory";
+        case EPIPE:
+            return "nothing reads the pipe any more (the program at its other end has ended)";
+        case ESPIPE:
+            return "it can only be written in order, as a pipe or a terminal is, and this file cannot";
         case 0:
             break;
         default:
@@ -406,6 +479,8 @@ const char* FileWriteAdvice(const FileWriteStatus* status) {
             return "Give the name of a file, not of a folder";
         case FileWriteKind:
             return "Give the name of a file";
+        case FileWriteFolderMoved:
+            return "Leave the folder and the links to it as they are until the write ends, and write it again";
         case FileWriteFolderLocked:
             // The file itself may be writable: say why that is not enough.
             if (status->kept != 0) {
@@ -443,6 +518,10 @@ const char* FileWriteAdvice(const FileWriteStatus* status) {
         case ENFILE:
         case ENOMEM:
             return "Close other programs, and try again";
+        case EPIPE:
+            return "Keep the reading program running until the write ends, or write to a file";
+        case ESPIPE:
+            return "Write it to a file";
         default:
             return "Check the name and its folder, and try again";
     }

@@ -22,6 +22,7 @@ enum FileWriteStep : int32 {
     FileWriteShort = 6,         // fewer bytes reached the file than were written
     FileWriteReplace = 7,       // the new file could not take the old one's place
     FileWriteFolderLocked = 8,  // no new file can be made in the target's folder (not writable)
+    FileWriteFolderMoved = 9,   // the target's folder was moved, or a link to it changed, during the write
 };
 
 struct FileWriteStatus {
@@ -34,6 +35,10 @@ struct FileWrite {
     char* target;  // the file that is written: every link followed
     char* temp;    // the new file beside it; null when written in place
     FileWriteStatus status;
+    // The folder the new file was made in, held open, so that the new file
+    // is found and removed there whatever happens to the names on the way
+    // (a link to the folder swapped); -1 when none is held.
+    int32 folder;
 };
 
 // Prepares a write of path. What the name reaches decides: a device or a pipe
@@ -50,7 +55,9 @@ const char* FileWritePath(const FileWrite* write);
 bool FileWriteInPlace(const FileWrite* write);
 // Records a failure of the writer itself (FileWriteData with its errno).
 void FileWriteFail(FileWrite* write, int32 step, int32 osError);
-// After the writer has closed the file: checks its size (expectedSize < 0:
+// After the writer has closed the file: checks that the target's folder is
+// still the one the new file was made in (else the new file is removed and
+// FileWriteFolderMoved reported), checks its size (expectedSize < 0:
 // not checked), syncs it, renames it over the target and syncs the folder.
 // On failure the new file is removed and the target is as it was. Frees what
 // FileWriteBegin allocated either way.
@@ -73,7 +80,7 @@ void FileWriteSetSystem(const FileWriteSystem* system);
 
 // Removes every new file begun and not yet committed or given up, for a
 // signal handler about to end the program: it only reads a fixed table and
-// calls unlink, so it is safe in a handler. The writer makes, renames and
+// calls unlinkat in the folders held, so it is safe in a handler. The writer makes, renames and
 // removes its new files with all signals blocked, so the table is never
 // behind the disk.
 void FileWriteRemoveTemporaries();

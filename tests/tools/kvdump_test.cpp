@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -400,6 +403,74 @@ TEST(KvdumpTool, UsageAndUnreadableFiles) {
     const ToolRun missing = Dump("/nonexistent/kvdump.dff");
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("cannot read /nonexistent/kvdump.dff"), std::string::npos) << missing.err;
+}
+
+// The tool run in a child of its own, for what the shell cannot tell: the
+// most memory it held (KiB), and its exit status under a limit on its
+// address space (0: none).
+struct MemoryRun {
+    int status = -1;
+    long peakKiB = 0;
+    std::string err;
+};
+MemoryRun DumpWithin(const std::vector<std::string>& args, rlim_t addressSpace) {
+    const std::filesystem::path errors = TempFile("kvdump_memory_stderr");
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open("/dev/null", O_WRONLY);
+        const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+        if (addressSpace > 0) {
+            const rlimit limit{addressSpace, addressSpace};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        std::vector<char*> argv{const_cast<char*>(KVDUMP_PATH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KVDUMP_PATH, argv.data());
+        _exit(127);
+    }
+    MemoryRun run;
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.peakKiB = usage.ru_maxrss;
+    std::ifstream in(errors);
+    run.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::filesystem::remove(errors);
+    return run;
+}
+
+// A file is held once, not copied as it grows; when memory runs out, for the
+// file or for a tree of many small chunks, the file is reported (status 2, as
+// the help says), never an abort.
+TEST(KvdumpTool, AFileIsHeldOnceAndMemoryRunningOutIsReported) {
+    constexpr std::size_t kSize = 96u << 20;
+    const std::string zeros = TempFile("kvdump_zeros.dff").string();
+    std::ofstream(zeros, std::ios::binary).write(std::vector<char>(kSize, 0).data(), kSize);
+    MemoryRun run = DumpWithin({zeros}, 0);
+    EXPECT_EQ(run.status, 1) << run.err;  // read whole, and no chunk file
+    EXPECT_LT(run.peakKiB * 1024, static_cast<long>(kSize + kSize / 2)) << "held more than once";
+#if defined(KV_SANITIZED) || defined(__SANITIZE_ADDRESS__)
+    std::filesystem::remove(zeros);
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
+#else
+    run = DumpWithin({zeros}, 48u << 20);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(run.err, "kvdump: cannot read " + zeros + ": out of memory (Cannot allocate memory)\n");
+    // A million empty chunks, 12 MB: the tree of them is ten times that.
+    Bytes tiny;
+    for (int i = 0; i < 1000000; ++i) Put32(tiny, 2), Put32(tiny, 0), Put32(tiny, 0x310);
+    const std::string many = Save("kvdump_many.dff", tiny);
+    run = DumpWithin({"--brief", many, zeros}, 100000000);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("kvdump: cannot dump " + many + ": out of memory for its chunk tree\n"), std::string::npos)
+        << run.err;
+    std::filesystem::remove(many);
+#endif
+    std::filesystem::remove(zeros);
 }
 
 // Both forms of a value, as the other programs take them; the version the

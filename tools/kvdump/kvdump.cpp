@@ -1,6 +1,7 @@
 // kvdump: prints the chunk tree of files in the engine's chunked binary
 // format, such as a saved dome.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,17 +12,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "chunk_walk.h"
+#include "engine/core/quoted_name.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitMalformed = 1;
 constexpr int kExitUsage = 2;
-// Files are read whole into memory; larger ones (or endless ones, such as a
+// Files are read whole into memory (once: see FileBytes); larger ones (or endless ones, such as a
 // device that never ends) are refused at this size.
 constexpr std::size_t kDefaultMaxMiB = 256;
 
@@ -52,8 +55,8 @@ void Usage(std::ostream& out) {
            "\n"
            "Exit status: 0 every file is well formed; 1 a file is malformed (each\n"
            "problem is reported on standard error with its offset); 2 bad usage, a\n"
-           "file that cannot be read or is too large, or output that cannot be\n"
-           "written.\n";
+           "file that cannot be read or is too large, memory that runs out, or\n"
+           "output that cannot be written.\n";
 }
 
 // A whole number from min to max, or -1.
@@ -65,9 +68,52 @@ long WholeNumber(const char* text, long min, long max) {
     return *end != '\0' || errno != 0 || n < min || n > max ? -1 : n;
 }
 
+// The bytes of a file, in memory mapped for them alone: it grows without
+// copying what it holds (mremap), so that a file of n bytes takes n bytes,
+// never twice that while it is read.
+class FileBytes {
+  public:
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes() { Release(); }
+
+    const uint8_t* data() const { return static_cast<const uint8_t*>(base_); }
+    std::size_t size() const { return size_; }
+    // Room for at least n bytes; false (errno set) when memory runs out.
+    bool Reserve(std::size_t n) {
+        const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        n = (n + page - 1) / page * page;
+        if (n <= capacity_) return true;
+        void* grown = base_ == nullptr ? mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                       : mremap(base_, capacity_, n, MREMAP_MAYMOVE);
+        if (grown == MAP_FAILED) return false;
+        base_ = grown;
+        capacity_ = n;
+        return true;
+    }
+    // Reads once into the room after the bytes held: read()'s result.
+    ssize_t ReadFrom(int fd) {
+        const ssize_t n = read(fd, static_cast<uint8_t*>(base_) + size_, capacity_ - size_);
+        if (n > 0) size_ += static_cast<std::size_t>(n);
+        return n;
+    }
+    bool Full() const { return size_ == capacity_; }
+    void Release() {
+        if (base_ != nullptr) munmap(base_, capacity_);
+        base_ = nullptr;
+        capacity_ = size_ = 0;
+    }
+
+  private:
+    void* base_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::size_t size_ = 0;
+};
+
 // Reads the whole file (standard input for "-"). False with *why set when it
-// cannot be read or is larger than limit bytes.
-bool ReadAll(const std::string& name, std::size_t limit, std::vector<uint8_t>* data, std::string* why) {
+// cannot be read, memory runs out, or it is larger than limit bytes.
+bool ReadAll(const std::string& name, std::size_t limit, FileBytes* data, std::string* why) {
     const bool standardInput = name == "-";
     const int fd = standardInput ? STDIN_FILENO : open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -76,32 +122,29 @@ bool ReadAll(const std::string& name, std::size_t limit, std::vector<uint8_t>* d
     }
     constexpr std::size_t kPiece = 1 << 20;
     bool ok = true;
-    data->clear();
-    // A regular file says its size: one block of it, no copies on the way.
+    // A regular file says its size: room for all of it (and the byte that
+    // tells whether it grew) at once.
     struct stat info;
+    std::size_t room = kPiece;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        data->reserve(std::min(static_cast<std::size_t>(info.st_size), limit) + 1);
+        room = std::min(static_cast<std::size_t>(info.st_size), limit) + 1;
     }
     for (;;) {
-        const std::size_t have = data->size();
-        // One byte past the limit tells a file of exactly the limit from a larger one.
-        const std::size_t want = std::min(kPiece, limit + 1 - have);
-        // Grown by doubling, but never past what the limit can need.
-        if (have + want > data->capacity())
-            data->reserve(std::min(std::max(2 * data->capacity(), have + want), limit + 1));
-        data->resize(have + want);
-        const ssize_t n = read(fd, data->data() + have, want);
-        if (n < 0 && errno == EINTR) {
-            data->resize(have);
-            continue;
+        // Grown by doubling, but never past what the limit can need: one
+        // byte past it tells a file of exactly the limit from a larger one.
+        if ((data->Full() || data->size() == 0) &&
+            !data->Reserve(std::min(std::max(room, 2 * data->size()), limit + 1))) {
+            *why = std::string("out of memory (") + std::strerror(errno) + ")";
+            ok = false;
+            break;
         }
+        const ssize_t n = data->ReadFrom(fd);
+        if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             *why = std::strerror(errno);
             ok = false;
-            data->resize(have);
             break;
         }
-        data->resize(have + static_cast<std::size_t>(n));
         if (n == 0) break;
         if (data->size() > limit) {
             *why = "larger than " + std::to_string(limit >> 20) + " MiB (see --max-size); not dumped";
@@ -110,10 +153,7 @@ bool ReadAll(const std::string& name, std::size_t limit, std::vector<uint8_t>* d
         }
     }
     if (!standardInput) close(fd);
-    if (!ok) {
-        data->clear();
-        data->shrink_to_fit();
-    }
+    if (!ok) data->Release();
     return ok;
 }
 
@@ -196,22 +236,31 @@ int main(int argc, char** argv) {
     int status = kExitOk;
     bool first = true;
     for (const std::string& name : files) {
-        std::vector<uint8_t> data;
+        FileBytes data;
         std::string why;
         if (!ReadAll(name, maxBytes, &data, &why)) {
-            std::cerr << "kvdump: cannot read " << name << ": " << why << "\n";
+            std::cerr << "kvdump: cannot read " << kv::QuotedName(name) << ": " << why << "\n";
             status = kExitUsage;
             continue;
         }
-        const kv::dump::ChunkTree tree = kv::dump::ChunkWalk(data, walk);
-        if (files.size() > 1 && !first) std::cout << "\n";
-        first = false;
-        std::cout << name << ": " << data.size() << " bytes, " << tree.nodes.size() << " chunks\n";
-        kv::dump::ChunkTreePrint(std::cout, tree, print);
-        if (!OutputWritten()) return kExitUsage;
-        if (!tree.Ok()) {
-            kv::dump::ChunkProblemsPrint(std::cerr, tree, name);
-            if (status == kExitOk) status = kExitMalformed;
+        // A file of many small chunks makes a tree larger than itself: when
+        // memory runs out for it, that file is not dumped, as the help says.
+        try {
+            const kv::dump::ChunkTree tree = kv::dump::ChunkWalk(data.data(), data.size(), walk);
+            data.Release();
+            if (files.size() > 1 && !first) std::cout << "\n";
+            first = false;
+            std::cout << kv::QuotedName(name) << ": " << tree.size << " bytes, " << tree.nodes.size() << " chunks\n";
+            kv::dump::ChunkTreePrint(std::cout, tree, print);
+            if (!OutputWritten()) return kExitUsage;
+            if (!tree.Ok()) {
+                kv::dump::ChunkProblemsPrint(std::cerr, tree, kv::QuotedName(name));
+                if (status == kExitOk) status = kExitMalformed;
+            }
+        } catch (const std::bad_alloc&) {
+            std::cout.flush();
+            std::cerr << "kvdump: cannot dump " << kv::QuotedName(name) << ": out of memory for its chunk tree\n";
+            status = kExitUsage;
         }
     }
     // A close can still fail where the data is written late (a network file).

@@ -1,5 +1,6 @@
 // The skydome program run whole: options, the picture of its last frame
 // written with --screenshot, and the dome saved with --save-dome.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <poll.h>
@@ -439,8 +440,9 @@ class SkydomeInFolder : public ::testing::Test {
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
-    // fileLimit > 0: the file-size limit (bytes) the program runs under.
-    pid_t Start(const std::vector<std::string>& args, int* output, long fileLimit = 0) {
+    // fileLimit > 0: the file-size limit (bytes) the program runs under;
+    // addressSpace > 0: the limit on its memory (bytes).
+    pid_t Start(const std::vector<std::string>& args, int* output, long fileLimit = 0, long addressSpace = 0) {
         int fds[2];
         if (pipe(fds) != 0) return -1;
         const pid_t pid = fork();
@@ -453,6 +455,10 @@ class SkydomeInFolder : public ::testing::Test {
             if (fileLimit > 0) {
                 const rlimit limit{static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
                 setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (addressSpace > 0) {
+                const rlimit limit{static_cast<rlim_t>(addressSpace), static_cast<rlim_t>(addressSpace)};
+                setrlimit(RLIMIT_AS, &limit);
             }
             std::vector<char*> argv{const_cast<char*>(KV_SKYDOME_PROGRAM)};
             for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -499,9 +505,9 @@ class SkydomeInFolder : public ::testing::Test {
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
         return r;
     }
-    RunResult Run(const std::vector<std::string>& args, long fileLimit = 0) {
+    RunResult Run(const std::vector<std::string>& args, long fileLimit = 0, long addressSpace = 0) {
         int output = -1;
-        const pid_t pid = Start(args, &output, fileLimit);
+        const pid_t pid = Start(args, &output, fileLimit, addressSpace);
         if (pid < 0) return {-1, "cannot start"};
         return Finish(pid, output);
     }
@@ -1100,6 +1106,252 @@ TEST(SkydomeRun, AScreenshotUnderANameThatIsNotPngIsRefused) {
                       (f / name) + "\"\n");
     }
     EXPECT_TRUE(f.Entries().empty());
+}
+
+// Every signal whose default action ends the program, not only the three
+// that ask it to quit: the new file of the save under way goes, the file it
+// was to replace stays, and the program ends by that signal as before.
+TEST_F(SkydomeInterrupted, EveryFatalSignalLeavesNoNewFileBehind) {
+    for (const int signal : {SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF, SIGRTMIN + 3}) {
+        SCOPED_TRACE(strsignal(signal));
+        std::ofstream(dir / "big.exr") << "old";
+        const Interrupted i = Interrupt({"--export-only", "--export-panorama", "big.exr", "--panorama-size", "8192"},
+                                        [this](pid_t) { return HasNewFile(); }, {signal});
+        EXPECT_EQ(i.run.status, 128 + signal) << i.run.output;
+        EXPECT_FALSE(HasNewFile());
+        EXPECT_EQ(Entries(), std::vector<std::string>{"big.exr"});
+        EXPECT_EQ(ReadBytes(Path("big.exr")).size(), 3u);
+    }
+}
+
+// Runs the program with its standard output a pipe nobody reads any more
+// (the reader gone before the first write), its messages kept apart.
+RunResult RunIntoDeadPipe(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+    const std::filesystem::path messages = dir / "messages";
+    int fds[2];
+    if (pipe(fds) != 0) return {-1, "no pipe"};
+    close(fds[0]);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int err = open(messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err < 0 || dup2(fds[1], 1) < 0 || dup2(err, 2) < 0 || chdir(dir.c_str()) != 0) _exit(126);
+        // As a shell starts it: SIGPIPE at its default, which ends a program.
+        std::signal(SIGPIPE, SIG_DFL);
+        std::vector<char*> argv{const_cast<char*>(KV_SKYDOME_PROGRAM)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KV_SKYDOME_PROGRAM, argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    RunResult r{-1, {}};
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::ifstream in(messages);
+    r.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::filesystem::remove(messages);
+    return r;
+}
+
+// Pipes and standard output that cannot take what is written: never a silent
+// end by SIGPIPE, never a status 0 with output lost; an EXR, which cannot
+// stream, is refused for a pipe before anything is written, while .hdr and
+// PNG go down one.
+TEST_F(SkydomeInFolder, PipesAndOutputsThatTakeNothingFailInWords) {
+    // The sun's line into a pipe whose reader has gone: said, and the
+    // panorama still written whole.
+    RunResult run = RunIntoDeadPipe(dir, {"--export-only", "--location", "48,11", "--time", "2026-06-21T12:00Z",
+                                          "--export-panorama", "p.hdr", "--panorama-size", "64"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(run.output,
+              "skydome: cannot write to standard output: nothing reads the pipe any more (the program at its other "
+              "end has ended) (Broken pipe)\n");
+    EXPECT_GT(ReadBytes(Path("p.hdr")).size(), 1000u);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"p.hdr"});
+    // The dome saved down it.
+    run = RunIntoDeadPipe(dir, {"--export-only", "--save-dome", "/dev/stdout"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(run.output,
+              "skydome: Cannot save the dome to /dev/stdout: nothing reads the pipe any more (the program at its "
+              "other end has ended) (Broken pipe). Keep the reading program running until the write ends, or write "
+              "to a file.\n");
+
+    // Standard output on a full disk: help, version, the sun's line.
+    const std::string program = std::string("'") + KV_SKYDOME_PROGRAM + "' ";
+    for (const std::string& args :
+         {std::string("--help"), std::string("--version"),
+          "--export-only --location 48,11 --time 2026-06-21T12:00Z --save-dome '" + Path("d.dff") + "'"}) {
+        SCOPED_TRACE(args);
+        const RunResult full = test::RunCommand(program + args + " 2>&1 >/dev/full");
+        EXPECT_EQ(full.status, 1);
+        EXPECT_EQ(full.output,
+                  "skydome: cannot write to standard output: the disk is full (No space left on device)\n");
+    }
+    EXPECT_EQ(ReadBytes(Path("d.dff")).size(), 21840u);
+
+    // An EXR to a named pipe: refused before the pipe is opened (without the
+    // refusal the open would wait for a reader for ever: the run is bounded).
+    ASSERT_EQ(mkfifo(Path("p.exr").c_str(), 0600), 0);
+    run = RunSkydome("--export-only --export-panorama '" + Path("p.exr") + "' --panorama-size 16", "timeout 60");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(run.output, "skydome: Cannot write the panorama to " + Path("p.exr") +
+                              ": it is a pipe, and an OpenEXR file cannot be written to a pipe (the table of where its "
+                              "rows lie is written last, at its start). Write the EXR to a file, or write a .hdr or "
+                              ".png panorama, which can go to a pipe.\n");
+    // A .hdr and a PNG go down one whole.
+    for (const char* name : {"q.hdr", "q.png"}) {
+        ASSERT_EQ(mkfifo(Path(name).c_str(), 0600), 0);
+        run = test::RunCommand("cd '" + dir.string() + "' && { cat " + name + " > got & } && " + program +
+                               "--export-only --export-panorama " + name +
+                               " --panorama-size 16 2>&1; s=$?; wait; "
+                               "exit $s");
+        EXPECT_EQ(run.status, 0) << name << ": " << run.output;
+        const std::vector<uint8_t> got = ReadBytes(Path("got"));
+        EXPECT_GT(got.size(), 100u) << name;
+        std::filesystem::remove(dir / "got");
+    }
+}
+
+// A link that moves while a file is written through it, or two outputs that
+// meet through a link: nothing is left in the folder the link led to, and
+// the user is told what happened.
+TEST_F(SkydomeInFolder, LinksThatMoveOrMeetAreCaught) {
+    namespace fs = std::filesystem;
+    fs::create_directory(dir / "A");
+    fs::create_directory(dir / "B");
+    // The write's folder swapped for another while the panorama is made:
+    // once to its end, once ended by a signal.
+    for (const int signal : {0, SIGUSR1}) {
+        SCOPED_TRACE(signal);
+        fs::remove(dir / "cur");
+        fs::create_directory_symlink("A", dir / "cur");
+        int output = -1;
+        const pid_t pid =
+            Start({"--export-only", "--export-panorama", "cur/p.exr", "--panorama-size", "4096"}, &output);
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(WaitFor([&] { return !fs::is_empty(dir / "A"); })) << "the new file never came";
+        fs::create_directory_symlink("B", dir / "cur.new");
+        fs::rename(dir / "cur.new", dir / "cur");
+        if (signal != 0) kill(pid, signal);
+        const RunResult run = Finish(pid, output);
+        if (signal == 0) {
+            EXPECT_EQ(run.status, 1) << run.output;
+            EXPECT_EQ(run.output,
+                      "skydome: Cannot write the panorama to cur/p.exr: its folder was moved, or a link on the way to "
+                      "it now leads to another folder, since the write began; the new file was removed, and nothing "
+                      "was written under the name. Leave the folder and the links to it as they are until the write "
+                      "ends, and write it again.\n");
+        } else {
+            EXPECT_EQ(run.status, 128 + signal) << run.output;
+        }
+        EXPECT_TRUE(fs::is_empty(dir / "A"));
+        EXPECT_TRUE(fs::is_empty(dir / "B"));
+    }
+
+    // Two outputs naming one file through a link to a file not yet made, or
+    // through a link and a folder's dots.
+    fs::create_symlink("a.hdr", dir / "link.hdr");
+    RunResult run = Run({"--export-only", "--save-dome", "a.hdr", "--export-panorama", "link.hdr"});
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_EQ(run.output,
+              "skydome: --save-dome and --export-panorama name the same file, link.hdr: each would overwrite the "
+              "other\n");
+    fs::create_symlink("B/../x.glb", dir / "l.glb");
+    run = Run({"--export-only", "--export-gltf", "l.glb", "--save-dome", "./x.glb"});
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_NE(run.output.find("name the same file"), std::string::npos) << run.output;
+    // Two names of two files are two files.
+    run = Run({"--export-only", "--export-gltf", "y.glb", "--save-dome", "l.glb"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadBytes(Path("x.glb")).size(), 21840u);
+}
+
+// What the program reads from a folder given with --data: a damaged picture
+// there fails the run naming it and what is wrong (never passed over for the
+// program's own), and a file of the kernel's is not read at all (a read of
+// /proc/kmsg would wait for ever).
+TEST_F(SkydomeInFolder, TheDataFolderIsReadOnlyFromSoundFiles) {
+    namespace fs = std::filesystem;
+    fs::create_directory(dir / "textures");
+    const fs::path own = fs::path(KV_SKYDOME_PROGRAM).parent_path() / "textures";
+    struct Damage {
+        const char* file;
+        std::string bytes;
+        const char* failure;
+    };
+    std::ifstream in(own / "flare2.png", std::ios::binary);
+    const std::string flare((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string corrupt = flare;
+    for (std::size_t i = 60; i < corrupt.size(); i += 7) corrupt[i] = static_cast<char>(corrupt[i] ^ 0x5a);
+    std::string random(5000, '\0');
+    for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>((i * 2654435761u) >> 13);
+    // The signature and a header of 60000 x 60000 pixels (its CRC with it),
+    // past what the reader takes.
+    const std::string huge("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\xea\x60\0\0\xea\x60\x08\x06\0\0\0\x80\xd2\x75\x42", 33);
+    const Damage damages[] = {
+        {"ground.png", flare.substr(0, 40), "Cannot create ground texture.\n"},
+        {"ground.png", huge, "Cannot create ground texture.\n"},
+        {"ground.png", "", "Cannot create ground texture.\n"},
+        {"flare2.png", corrupt, "Error initializing camera flares.\n"},
+        {"flare2.png", random, "Error initializing camera flares.\n"},
+        {"flare5m.bmp", "BM", "Error initializing camera flares.\n"},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(std::string(d.file) + ", " + std::to_string(d.bytes.size()) + " bytes");
+        std::ofstream(dir / "textures" / d.file, std::ios::binary) << d.bytes;
+        const RunResult run = Run({"-vms", "--frames", "1", "--data", "."});
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find(std::string("KV3 Skydome Creator: ") + d.failure + "The picture ./textures/" +
+                                  d.file + " cannot be read: "),
+                  std::string::npos)
+            << run.output;
+        fs::remove(dir / "textures" / d.file);
+    }
+    fs::create_symlink("/proc/self/status", dir / "readme.txt");
+    const RunResult run = Run({"-vms", "--frames", "1", "--data", "."});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output,
+              "KV3 Skydome Creator: ./readme.txt is one of the kernel's (such as /proc's), not a file: "
+              "skipped\n");
+}
+
+// Names as messages show them, values after "=" as after a space, and a PNG
+// panorama that runs out of memory.
+TEST_F(SkydomeInFolder, NamesAreQuotedAndOptionsAreNeverFileNames) {
+    // An escape sequence in a name reaches the terminal as text.
+    const std::string red = "no/a\033[31mred.png";
+    RunResult run = Run({"--export-only", "--export-panorama", red});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(run.output.find('\033'), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.rfind("skydome: Cannot write the panorama to 'no/a'$'\\033''[31mred.png': the folder", 0), 0u)
+        << run.output;
+    run = Run({"-vms", "--frames", "1", "--data", "\033]0;x\007"});
+    EXPECT_EQ(run.output.find('\033'), std::string::npos) << run.output;
+
+    // An option's name after "=" is no file name, as after a space.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--export-only", "--save-dome=--sun"},
+                                                 std::vector<std::string>{"--export-only", "--save-dome", "--sun"}}) {
+        run = Run(args);
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_EQ(run.output,
+                  "skydome: --save-dome needs a file name, not the option --sun (write ./--sun for a file of that "
+                  "name)\n");
+    }
+    EXPECT_TRUE(Entries().empty());
+
+#if defined(KV_SANITIZED) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
+#else
+    // The largest PNG panorama under a memory limit: the file there is kept, and said to be.
+    std::ofstream(dir / "big.png") << "old";
+    run = Run({"--export-only", "--export-panorama", "big.png", "--panorama-size", "8192"}, 0, 100000000);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(run.output,
+              "skydome: Cannot write the panorama to big.png: out of memory. The file there is unchanged.\n");
+    EXPECT_EQ(ReadBytes(Path("big.png")).size(), 3u);
+#endif
 }
 
 }  // namespace
