@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sky/moon.h"
+#include "sky/night_glow.h"
 #include "sky/planet_series.h"
 #include "sky/planets.h"
 #include "sky/stars.h"
@@ -96,6 +97,40 @@ TEST(Ephemeris, StarCatalogueKeepsItsStarsAndRefusesDamage) {
     EXPECT_FALSE(StarCatalogueParseText("12.0 5.0 3.0 \"x\" 1\n95.0 1.0 2.0 \"y\" 2\n", &stars, &error));
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
     EXPECT_FALSE(StarCatalogueParseText("12.0 5.0 3.0 no name\n", &stars, &error));
+}
+
+// The night sky's own light: a dark site's moonless zenith as observers
+// measure it, brighter towards the horizon, and a town's sky set by its
+// zenith brightness.
+TEST(NightGlow, DarkZenithHorizonAndBrighterSites) {
+    // Midnight at mid-northern and mid-southern latitudes through a year.
+    int checked = 0;
+    for (int month = 0; month < 12; ++month) {
+        const SkyMoment moment = SkyMomentAt(2460676.5 + month * 30.44);
+        for (const double latitude : {45.0, -35.0}) {
+            // The longitude that puts local midnight at this moment.
+            const SunPlace sun = SunApparent(moment);
+            const double longitude = std::remainder(sun.rightAscension + 180.0 - moment.apparentSiderealTime, 360.0);
+            const SkyPlace place{latitude, longitude, 0.0};
+            const NightGlow glow = NightGlowAt(moment, place, NightGlowSettings{});
+            const NightGlowSample zenith = NightGlowSampleAt(glow, 90.0, 0.0);
+            // Away from the Milky Way, whose faint stars add up to some
+            // 200 S10 where it stands overhead.
+            if (zenith.starlight < 40.0) {
+                EXPECT_GE(NightGlowMagnitude(zenith.Total()), 21.5) << month << " " << latitude;
+                EXPECT_LE(NightGlowMagnitude(zenith.Total()), 22.0) << month << " " << latitude;
+                ++checked;
+            }
+            // Airglow seen edge-on: the horizon several times the zenith.
+            EXPECT_GT(NightGlowSampleAt(glow, 5.0, 0.0).airglow, 2.0 * NightGlowSampleAt(glow, 90.0, 0.0).airglow);
+
+            const NightGlow town = NightGlowAt(moment, place, NightGlowSettings{18.0});
+            EXPECT_NEAR(NightGlowMagnitude(NightGlowSampleAt(town, 90.0, 0.0).Total()), 18.0, 1e-9);
+        }
+    }
+    EXPECT_GE(checked, 12);
+    // 21.9 mag/arcsec^2, about 220 S10, is some 1.9e-4 cd/m^2.
+    EXPECT_NEAR(NightGlowLuminance(NightGlowFromMagnitude(21.9)), 1.86e-4, 0.02e-4);
 }
 
 }  // namespace
