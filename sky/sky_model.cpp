@@ -1,5 +1,6 @@
 #include "sky_model.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/core/error.h"
@@ -279,6 +280,24 @@ RGBAReal SkyModelSunRadiance() {
         model.discValid = true;
     }
     return model.disc;
+}
+
+RGBAReal SkyModelThroughAir(double zenithDegrees) {
+    Atmosphere* air = Physical() ? model.physical : SunPath();
+    if (air == nullptr) return RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
+    float through[kAtmosphereBins];
+    float outside[kAtmosphereBins];
+    AtmosphereTransmittance(air, zenithDegrees, through);
+    for (float& v : outside) v = 1.0f;
+    double xyz[3], xyz0[3];
+    AtmosphereBandsToXYZ(air, through, xyz);
+    AtmosphereBandsToXYZ(air, outside, xyz0);
+    if (!(xyz0[1] > 0.0)) return RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
+    for (double& v : xyz) v /= xyz0[1];
+    double rgb[3];
+    XYZToRec709(xyz, rgb);
+    for (double& v : rgb) v = std::max(v, 0.0);
+    return FromRec709(Colour(rgb));
 }
 
 double SkyModelHorizon() {
