@@ -1,5 +1,6 @@
 #include "ephemeris.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kv {
@@ -114,11 +115,15 @@ void SkyNutate(const SkyMoment& m, double* ra, double* dec) {
 }
 
 double SkyRefraction(double h) {
-    if (h < -1.0) h = -1.0;
     if (h > 89.9) return 0.0;
+    // Below -1 degree the formula runs away; a body there is out of sight
+    // anyway, so its refraction fades out by -5 degrees, keeping the seen
+    // altitude rising steadily with the true one.
+    const double fade = h < -1.0 ? std::max(0.0, 1.0 + (h + 1.0) / 4.0) : 1.0;
+    h = std::max(h, -1.0);
     const double arcMinutes = 1.02 / std::tan((h + 10.3 / (h + 5.11)) * kRad);
     // Meeus's small correction that makes R vanish at the zenith.
-    return (arcMinutes + 0.0019279) / 60.0;
+    return fade * (arcMinutes + 0.0019279) / 60.0;
 }
 
 SkyHorizontal SkyTopocentric(const SkyMoment& m, const SkyPlace& place, double ra, double dec, double distance,

@@ -69,8 +69,8 @@ SkyHorizontal SkyTopocentric(const SkyMoment& moment, const SkyPlace& place, dou
 
 // Refraction in degrees for a true altitude, a standard atmosphere of
 // 1010 hPa and 10 degrees C: Saemundsson (1986, Sky & Telescope 72, 70),
-// Meeus eq. 16.4; near and below the horizon it is held at its value for
-// -1 degree so that a body sinking out of sight keeps rising smoothly.
+// Meeus eq. 16.4; below -1 degree, where a body is out of sight, it fades
+// out by -5 degrees.
 double SkyRefraction(double trueAltitude);
 
 // Angle between two directions given as (longitude, latitude) pairs.
