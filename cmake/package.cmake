@@ -71,6 +71,15 @@ file(WRITE ${KV_DOC_DIR}/copyright
      "Copyright: ${KV_COPYRIGHT_HOLDERS}\n"
      "License: Expat\n"
      "\n"
+     "Files: usr/share/kv3skydome/stars.dat\n"
+     "Copyright: public domain\n"
+     "License: public-domain\n"
+     " The Yale Bright Star Catalogue, 5th revised edition (Hoffleit & Warren 1991;\n"
+     " catalogue V/50 of the astronomical data centres), is a public-domain data\n"
+     " set. The build turns the copy that Debian's xplanet package carries\n"
+     " (usr/share/xplanet/stars/BSC: the places, V magnitudes and HR numbers)\n"
+     " into this file.\n"
+     "\n"
      "License: Expat\n"
      "${KV_LICENSE_TEXT}\n")
 

@@ -146,12 +146,122 @@ std::vector<PanoramaSunPixel> PanoramaSunPixels(const Sky* sky, int32 width) {
     return pixels;
 }
 
+void PanoramaSetBodies(Sky* sky, const std::vector<PanoramaPoint>& points, const PanoramaMoon& moon) {
+    PanoramaBodies* bodies = SkyModelBodies(sky);
+    bodies->points = points;
+    bodies->moon = moon;
+}
+
+namespace {
+
+// The column and row of a direction (radians, as PanoramaPixelAngles).
+void PixelOf(int32 width, double theta, double phi, int32* x, int32* y) {
+    const int32 height = PanoramaHeight(width);
+    *y = std::clamp(static_cast<int32>(theta / (pi / height)), 0, height - 1);
+    double compass = std::fmod(pi - phi, 2.0 * pi);
+    if (compass < 0.0) compass += 2.0 * pi;
+    *x = std::clamp(static_cast<int32>(compass / (2.0 * pi) * width), 0, width - 1);
+}
+
+void AddScaled(RGBAReal* to, const RGBAReal& c, double k) {
+    to->red += static_cast<real>(c.red * k);
+    to->green += static_cast<real>(c.green * k);
+    to->blue += static_cast<real>(c.blue * k);
+}
+
+// The moon's lit part sampled n x n times in each pixel near it, as the
+// sun's disc is: the flux shared out by the solid angle of the lit samples.
+void AddMoon(const Sky* sky, int32 width, std::vector<PanoramaBodyPixel>* out) {
+    const PanoramaMoon& m = SkyModelBodies(sky)->moon;
+    const int32 height = PanoramaHeight(width);
+    const Direction centre(m.theta, m.phi);
+    const double cosHorizon = std::cos(SkyModelHorizon(sky));
+    const double dTheta = pi / height;
+    const double dPhi = 2.0 * pi / width;
+    const double reach = m.radius + 0.5 * std::sqrt(dTheta * dTheta + dPhi * dPhi);
+    const int32 firstRow = std::max(0, static_cast<int32>((m.theta - reach) / dTheta));
+    const int32 lastRow = std::min(height - 1, static_cast<int32>((m.theta + reach) / dTheta));
+    struct Share {
+        int32 x, y;
+        double seen;
+    };
+    std::vector<Share> shares;
+    double lit = 0.0;  // solid angle of the lit samples, hidden or not
+    for (int32 y = firstRow; y <= lastRow; ++y) {
+        const double cosTop = std::cos(y * dTheta);
+        const double cosBottom = std::cos((y + 1) * dTheta);
+        const double sample = PanoramaPixelSolidAngle(width, y) / (kSunSamples * kSunSamples);
+        for (int32 x = 0; x < width; ++x) {
+            double theta = 0.0, phi = 0.0;
+            PanoramaPixelAngles(width, x, y, &theta, &phi);
+            if (std::acos(std::clamp(Direction(theta, phi).Dot(centre), -1.0, 1.0)) > reach) continue;
+            double seen = 0.0;
+            for (int32 i = 0; i < kSunSamples; ++i) {
+                const double u = cosTop + (cosBottom - cosTop) * (i + 0.5) / kSunSamples;
+                const double sinT = std::sqrt(std::max(0.0, 1.0 - u * u));
+                for (int32 j = 0; j < kSunSamples; ++j) {
+                    const double p = phi + dPhi * ((j + 0.5) / kSunSamples - 0.5);
+                    // The sample's offset from the disc's centre in disc
+                    // radii, and the moon's surface there: lit when it faces
+                    // the sun.
+                    const double dx = (sinT * std::sin(p) - centre.x) / m.radius;
+                    const double dy = (u - centre.y) / m.radius;
+                    const double dz = (sinT * std::cos(p) - centre.z) / m.radius;
+                    const double rho2 = dx * dx + dy * dy + dz * dz;
+                    if (rho2 > 1.0) continue;
+                    const double depth = std::sqrt(1.0 - rho2);
+                    const double facing = (dx - depth * centre.x) * m.toSunX + (dy - depth * centre.y) * m.toSunY +
+                                          (dz - depth * centre.z) * m.toSunZ;
+                    if (facing <= 0.0) continue;
+                    lit += sample;
+                    if (u > cosHorizon) seen += sample;
+                }
+            }
+            if (seen > 0.0) shares.push_back(Share{x, y, seen});
+        }
+    }
+    if (lit > 0.0) {
+        for (const Share& s : shares) {
+            RGBAReal add{};
+            AddScaled(&add, m.flux, s.seen / lit / PanoramaPixelSolidAngle(width, s.y));
+            out->push_back(PanoramaBodyPixel{s.x, s.y, add});
+        }
+    } else if (m.theta < SkyModelHorizon(sky)) {
+        // A disc (or crescent) finer than the samples: all in its centre's pixel.
+        int32 x = 0, y = 0;
+        PixelOf(width, m.theta, m.phi, &x, &y);
+        RGBAReal add{};
+        AddScaled(&add, m.flux, 1.0 / PanoramaPixelSolidAngle(width, y));
+        out->push_back(PanoramaBodyPixel{x, y, add});
+    }
+}
+
+}  // namespace
+
+std::vector<PanoramaBodyPixel> PanoramaBodyPixels(const Sky* sky, int32 width) {
+    std::vector<PanoramaBodyPixel> out;
+    if (PanoramaHeight(width) < 1) return out;
+    const double horizon = SkyModelHorizon(sky);
+    const PanoramaBodies* bodies = SkyModelBodies(sky);
+    for (const PanoramaPoint& p : bodies->points) {
+        if (!(p.theta < horizon)) continue;
+        int32 x = 0, y = 0;
+        PixelOf(width, p.theta, p.phi, &x, &y);
+        RGBAReal add{};
+        AddScaled(&add, p.flux, 1.0 / PanoramaPixelSolidAngle(width, y));
+        out.push_back(PanoramaBodyPixel{x, y, add});
+    }
+    if (bodies->moon.shown && bodies->moon.radius > 0.0) AddMoon(sky, width, &out);
+    return out;
+}
+
 bool PanoramaEvaluate(Sky* sky, int32 width, PanoramaRowFn row, void* data) {
     if (width < 2) return false;
     const int32 height = PanoramaHeight(width);
     SkyModelPrepare(sky);
     const RGBAReal sun = SkyModelLight(sky)->sun;
     const std::vector<PanoramaSunPixel> sunPixels = PanoramaSunPixels(sky, width);
+    const std::vector<PanoramaBodyPixel> bodyPixels = PanoramaBodyPixels(sky, width);
     const int32 blockRows = std::min(kBlockRows, height);
     const std::size_t blockSize = static_cast<std::size_t>(width) * blockRows;
     Buffers b;
@@ -170,6 +280,10 @@ bool PanoramaEvaluate(Sky* sky, int32 width, PanoramaRowFn row, void* data) {
             c.red += static_cast<real>(sun.red * p.cover);
             c.green += static_cast<real>(sun.green * p.cover);
             c.blue += static_cast<real>(sun.blue * p.cover);
+        }
+        for (const PanoramaBodyPixel& p : bodyPixels) {
+            if (p.y < block.first || p.y >= block.first + block.count) continue;
+            AddScaled(&block.colours[static_cast<std::ptrdiff_t>(p.y - block.first) * width + p.x], p.radiance, 1.0);
         }
     };
     // Block k + 1 is evaluated by the other core while this one hands block

@@ -53,8 +53,44 @@ struct PanoramaSunPixel {
 };
 std::vector<PanoramaSunPixel> PanoramaSunPixels(const Sky* sky, int32 width);
 
+// The night's bodies the panorama adds to the sky: points of light (stars,
+// planets) and the moon's disc, lit on the side that faces the sun. Each
+// keeps its flux: a point's falls on the pixel it lands on, the moon's is
+// spread over the pixels its lit part covers in proportion to the part of
+// each it covers; what lies past the horizon is hidden. Directions as
+// PanoramaPixelAngles gives them (zenith angle, the program's azimuth,
+// radians); flux in the model's RGB times steradians (klux for the
+// physical sky), as it arrives through the atmosphere.
+struct PanoramaPoint {
+    double theta = 0.0;
+    double phi = 0.0;
+    RGBAReal flux{};
+};
+struct PanoramaMoon {
+    bool shown = false;
+    double theta = 0.0;
+    double phi = 0.0;
+    double radius = 0.0;                              // angular radius, radians
+    double toSunX = 0.0, toSunY = 0.0, toSunZ = 0.0;  // unit vector from the moon to the sun (x west, y up, z north)
+    RGBAReal flux{};
+};
+struct PanoramaBodies {
+    std::vector<PanoramaPoint> points;
+    PanoramaMoon moon;
+};
+// Kept with the sky until changed: every panorama of it after this shows
+// them. No points and a moon not shown (a new sky's) add nothing.
+void PanoramaSetBodies(Sky* sky, const std::vector<PanoramaPoint>& points, const PanoramaMoon& moon);
+// The radiance each body adds to the pixels it lands on, at that width.
+struct PanoramaBodyPixel {
+    int32 x;
+    int32 y;
+    RGBAReal radiance;
+};
+std::vector<PanoramaBodyPixel> PanoramaBodyPixels(const Sky* sky, int32 width);
+
 // Linear colours in the sky model's RGB (sky_model.h) for the sky's sun,
-// the sun's disc included, one row at a time from the top down, evaluated on
+// the sun's disc and the night's bodies included, one row at a time from the top down, evaluated on
 // two threads. The row function returns false to stop. False when memory
 // runs out or the row function stopped.
 using PanoramaRowFn = bool (*)(int32 y, const RGBAReal* colours, int32 width, void* data);

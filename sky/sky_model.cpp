@@ -1,5 +1,6 @@
 #include "sky_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <numbers>
@@ -9,6 +10,7 @@
 #include "sky/atmosphere.h"
 #include "sky/atmosphere_medium.h"
 #include "sky/colour_matching.h"
+#include "sky/panorama_rows.h"
 #include "sky/sky_colours.h"
 
 namespace kv {
@@ -55,6 +57,8 @@ struct Sky {
     bool discValid = false;
     LightKey discKey{};
     RGBAReal disc{};
+    // What its panoramas show of the night: stars, planets, the moon.
+    PanoramaBodies bodies;
 };
 
 namespace {
@@ -321,6 +325,27 @@ RGBAReal SkyModelSunRadiance(Sky* model) {
     }
     return model->disc;
 }
+
+RGBAReal SkyModelThroughAir(Sky* model, double zenithDegrees) {
+    Atmosphere* air = Physical(*model) ? model->physical : SunPath(*model);
+    if (air == nullptr) return RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
+    float through[kAtmosphereBins];
+    float outside[kAtmosphereBins];
+    AtmosphereTransmittance(air, zenithDegrees, through);
+    for (float& v : outside) v = 1.0f;
+    double xyz[3], xyz0[3];
+    AtmosphereBandsToXYZ(air, through, xyz);
+    AtmosphereBandsToXYZ(air, outside, xyz0);
+    if (!(xyz0[1] > 0.0)) return RGBAReal{0.0f, 0.0f, 0.0f, 0.0f};
+    for (double& v : xyz) v /= xyz0[1];
+    double rgb[3];
+    XYZToRec709(xyz, rgb);
+    for (double& v : rgb) v = std::max(v, 0.0);
+    return FromRec709(*model, Colour(rgb));
+}
+
+PanoramaBodies* SkyModelBodies(Sky* model) { return &model->bodies; }
+const PanoramaBodies* SkyModelBodies(const Sky* model) { return &model->bodies; }
 
 double SkyModelHorizon(const Sky* model) {
     if (!Physical(*model)) return pi / 2.0;

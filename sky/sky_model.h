@@ -98,6 +98,23 @@ const SkyLight* SkyModelLight(Sky* sky);
 // Only the sun's disc (model's RGB), cheaper, for every frame of the preview.
 RGBAReal SkyModelSunRadiance(Sky* sky);
 
+// The colour (model's RGB) at which a point of light with the sun's
+// spectrum and a luminance of 1 outside the atmosphere arrives from a zenith
+// angle (degrees): the model's own transmittance along that path. Black
+// where the path meets the ground.
+RGBAReal SkyModelThroughAir(double zenithDegrees);
+
+// The colour (model's RGB) at which a point of light with the sun's
+// spectrum and a luminance of 1 outside the atmosphere arrives from a zenith
+// angle (degrees): the model's own transmittance along that path. Black
+// where the path meets the ground.
+RGBAReal SkyModelThroughAir(Sky* sky, double zenithDegrees);
+
+// The night's bodies a sky's panoramas show (panorama_rows.h).
+struct PanoramaBodies;
+PanoramaBodies* SkyModelBodies(Sky* sky);
+const PanoramaBodies* SkyModelBodies(const Sky* sky);
+
 // Zenith angle (radians) past which the viewer sees the ground: 90 degrees,
 // less the horizon's dip for a physical viewer above the ground.
 double SkyModelHorizon(const Sky* sky);

@@ -5,6 +5,7 @@
 
 #include "app/skydome/dome.h"
 #include "app/skydome/dome_save.h"
+#include "app/skydome/night_bodies.h"
 #include "app/skydome/options.h"
 #include "app/skydome/program_sky.h"
 #include "app/skydome/scene.h"
@@ -63,6 +64,9 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
         }
     }
     if (!o->exportPanorama.empty()) {
+        std::string warning;
+        SkydomeSetNightBodies(*o, &warning);
+        if (!warning.empty()) report(warning.c_str());
         if (!PanoramaWrite(ProgramSky(), o->exportPanorama.c_str(), o->panoramaWidth, DomeGetSettings()->exposure,
                            &message)) {
             report(message.c_str());

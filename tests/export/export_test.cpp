@@ -626,4 +626,58 @@ TEST_F(ExportTest, APanoramaAskedToStopStopsAtTheNextRowAndLeavesNothing) {
 }
 
 }  // namespace
+// The night's bodies keep their flux at any width: a star's all in the pixel
+// it lands on, the moon's over the pixels its lit side covers, none of
+// either past the horizon; the lit side faces the sun.
+TEST(Panorama, NightBodiesKeepTheirFluxOnThePixelsTheyLandOn) {
+    const double rad = 3.14159265358979323846 / 180.0;
+    std::vector<PanoramaPoint> points(2);
+    points[0].theta = 40.0 * rad;
+    points[0].phi = 1.0;
+    points[0].flux = RGBAReal{1e-9f, 2e-9f, 3e-9f, 0.0f};
+    points[1].theta = 100.0 * rad;  // below the horizon
+    points[1].flux = RGBAReal{1.0f, 1.0f, 1.0f, 0.0f};
+    PanoramaMoon moon;
+    moon.shown = true;
+    moon.theta = 60.0 * rad;
+    moon.phi = 2.0;
+    moon.radius = 0.26 * rad;
+    // A quarter moon: the sun off to the side, square to the line of sight.
+    moon.toSunX = std::cos(moon.phi);
+    moon.toSunZ = -std::sin(moon.phi);
+    moon.flux = RGBAReal{3e-4f, 3e-4f, 3e-4f, 0.0f};
+    PanoramaSetBodies(ProgramSky(), points, moon);
+    const double cx = std::sin(moon.theta) * std::sin(moon.phi), cz = std::sin(moon.theta) * std::cos(moon.phi);
+    for (const int width : {512, 2048, 8192}) {
+        double star[3] = {0, 0, 0}, moonFlux = 0.0, towardsSun = 0.0;
+        int moonPixels = 0;
+        for (const PanoramaBodyPixel& p : PanoramaBodyPixels(ProgramSky(), width)) {
+            ASSERT_LT(p.y, PanoramaSkyRows(width));
+            double theta = 0.0, phi = 0.0;
+            PanoramaPixelAngles(width, p.x, p.y, &theta, &phi);
+            const double omega = PanoramaPixelSolidAngle(width, p.y);
+            if (theta < 50.0 * rad) {
+                star[0] += p.radiance.red * omega;
+                star[1] += p.radiance.green * omega;
+                star[2] += p.radiance.blue * omega;
+                continue;
+            }
+            ++moonPixels;
+            moonFlux += p.radiance.green * omega;
+            const double dx = std::sin(theta) * std::sin(phi) - cx, dz = std::sin(theta) * std::cos(phi) - cz;
+            towardsSun += p.radiance.green * omega * (dx * moon.toSunX + dz * moon.toSunZ);
+        }
+        EXPECT_NEAR(star[0], 1e-9, 1e-14) << width;
+        EXPECT_NEAR(star[1], 2e-9, 1e-14) << width;
+        EXPECT_NEAR(star[2], 3e-9, 1e-14) << width;
+        EXPECT_NEAR(moonFlux, 3e-4, 3e-9) << width;
+        EXPECT_GT(towardsSun, 0.0) << width;
+        if (width == 8192) {
+            EXPECT_GT(moonPixels, 40);
+        }
+    }
+    PanoramaSetBodies(ProgramSky(), {}, PanoramaMoon{});
+    EXPECT_TRUE(PanoramaBodyPixels(ProgramSky(), 512).empty());
+}
+
 }  // namespace kv::test

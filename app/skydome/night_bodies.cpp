@@ -1,0 +1,116 @@
+#include "night_bodies.h"
+
+#include <cmath>
+#include <vector>
+
+#include "app/skel/skeleton.h"
+#include "export/panorama.h"
+#include "sky/analytic_sky.h"
+#include "sky/ephemeris.h"
+#include "sky/moon.h"
+#include "sky/planets.h"
+#include "sky/sky_model.h"
+#include "sky/stars.h"
+#include "sky/sun_position.h"
+
+namespace kv {
+
+namespace {
+
+constexpr double kAuKm = 149597870.7;
+constexpr double kEarthRadiiPerAu = kAuKm / 6378.14;
+constexpr const char* kStarFile = "stars.dat";
+
+struct Unit {
+    double x, y, z;
+};
+
+// The program's frame (x west, y up, z north) for an altitude and a compass
+// azimuth in degrees.
+Unit Towards(const SkyHorizontal& h) {
+    const double theta = (90.0 - h.altitude) * kSkyDegToRad;
+    const double phi = SolarProgramAzimuth(h.azimuth) * kSkyDegToRad;
+    return Unit{std::sin(theta) * std::sin(phi), std::cos(theta), std::sin(theta) * std::cos(phi)};
+}
+
+// A point of light of illuminance lux outside the atmosphere, seen through
+// the model's air along its path.
+PanoramaPoint Point(const SkyHorizontal& h, double lux) {
+    PanoramaPoint p;
+    p.theta = (90.0 - h.altitude) * kSkyDegToRad;
+    p.phi = SolarProgramAzimuth(h.azimuth) * kSkyDegToRad;
+    const RGBAReal air = SkyModelThroughAir(ProgramSky(), 90.0 - h.altitude);
+    // lux to the model's kcd/m^2 times steradians.
+    const double k = lux / 1000.0;
+    p.flux = RGBAReal{static_cast<real>(air.red * k), static_cast<real>(air.green * k), static_cast<real>(air.blue * k),
+                      0.0f};
+    return p;
+}
+
+bool LoadStars(std::vector<CatalogueStar>* stars, std::string* warning) {
+    std::string tried;
+    for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
+        const std::string path = std::string(folder) + kStarFile;
+        std::string error;
+        if (StarCatalogueLoad(path, stars, &error)) return true;
+        tried += (tried.empty() ? "" : "; ") + error;
+    }
+    *warning = "no stars in the panorama: the star catalogue cannot be read (" + tried + ")";
+    return false;
+}
+
+}  // namespace
+
+void SkydomeSetNightBodies(const SkydomeOptions& o, std::string* warning) {
+    std::vector<PanoramaPoint> points;
+    PanoramaMoon moon;
+    if (!o.location || o.sky != SkyModelPhysical) {
+        PanoramaSetBodies(ProgramSky(), points, moon);
+        return;
+    }
+    const SkyMoment moment = SkyMomentAt(SolarJulianDay(o.moment));
+    const SkyPlace place{o.latitude, o.longitude, o.altitude};
+
+    std::vector<CatalogueStar> catalogue;
+    if (LoadStars(&catalogue, warning)) {
+        std::vector<StarView> stars;
+        StarsObserve(catalogue, moment, place, &stars);
+        for (const StarView& s : stars) {
+            if (s.horizontal.altitude > -1.0) points.push_back(Point(s.horizontal, s.illuminance));
+        }
+    }
+    for (int i = 0; i < kPlanetCount; ++i) {
+        const PlanetView p = PlanetObserve(static_cast<Planet>(i), moment, place);
+        if (p.horizontal.altitude > -1.0) points.push_back(Point(p.horizontal, p.illuminance));
+    }
+
+    const MoonView m = MoonObserve(moment, place);
+    if (m.horizontal.altitude > -1.0) {
+        const PanoramaPoint centre = Point(m.horizontal, m.illuminance);
+        moon.shown = true;
+        moon.theta = centre.theta;
+        moon.phi = centre.phi;
+        moon.radius = m.angularRadius * kSkyDegToRad;
+        moon.flux = centre.flux;
+        // The sun as seen from the moon: its place from here, less the
+        // moon's.
+        const SunPlace sunPlace = SunApparent(moment);
+        const SkyHorizontal sunSky = SkyTopocentric(moment, place, sunPlace.rightAscension, sunPlace.declination,
+                                                    sunPlace.distance * kEarthRadiiPerAu);
+        SkyHorizontal sunTrue = sunSky;
+        sunTrue.altitude = sunSky.trueAltitude;
+        SkyHorizontal moonTrue = m.horizontal;
+        moonTrue.altitude = m.horizontal.trueAltitude;
+        const Unit s = Towards(sunTrue);
+        const Unit c = Towards(moonTrue);
+        const double sunKm = sunPlace.distance * kAuKm;
+        Unit d{s.x * sunKm - c.x * m.distance, s.y * sunKm - c.y * m.distance, s.z * sunKm - c.z * m.distance};
+        const double n = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        moon.toSunX = d.x / n;
+        moon.toSunY = d.y / n;
+        moon.toSunZ = d.z / n;
+    }
+    PanoramaSetBodies(ProgramSky(), points, moon);
+}
+
+}  // namespace kv

@@ -1,0 +1,17 @@
+// The moon, the planets and the stars of the place and moment given with
+// --location and --time, handed to the panoramas of the physical sky.
+#pragma once
+
+#include <string>
+
+#include "app/skydome/options.h"
+
+namespace kv {
+
+// Sets the panoramas' bodies for these options: none unless a place and a
+// moment are given and the sky is the physical one. The star catalogue is
+// read from the program's data folders; when it cannot be read, *warning
+// says so and the moon and the planets are shown without the stars.
+void SkydomeSetNightBodies(const SkydomeOptions& options, std::string* warning);
+
+}  // namespace kv
