@@ -19,10 +19,13 @@ namespace kv {
 
 namespace {
 
-// The top-right lines: wide enough for an azimuth with its compass reading,
-// with the margin the shorter lines had on the right.
-constexpr int32 kDataColumns = 29;
-constexpr int32 kDataRightMargin = 34;
+// The top-right lines start 130 pixels from the right edge; the compass
+// bearings go on lines of their own below them, a row apart, so that the
+// lines above keep their places. A block is at least this many characters
+// wide, so that its panel keeps its size as the numbers change.
+constexpr int32 kDataLeft = 130;
+constexpr int32 kDataColumns = 16;
+constexpr int32 kCompassRow = 8;
 
 // The compass reading of an azimuth: the program's azimuth runs from +z
 // (north) towards +x (west), the compass's from north towards east. Taken
@@ -76,14 +79,20 @@ void DataDisplay() {
     const SkyState* sky = SkyGetState();
     const ViewState* view = ViewGetState();
 
-    TextBlock angles(W - kDataRightMargin - kDataColumns * w, h, h, kDataColumns);
+    const int32 left = W - kDataLeft;
+    TextBlock angles(left, h, h, kDataColumns);
     angles.Add(0, "Sun ZD: %.1f", static_cast<double>(sky->sunTheta));
-    angles.Add(1, "Sun AZ: %.1f (compass %.1f)", static_cast<double>(sky->sunPhi), Compass(sky->sunPhi));
-    if (DomeGetSettings()->preview != 0) {
+    angles.Add(1, "Sun AZ: %.1f", static_cast<double>(sky->sunPhi));
+    const bool preview = DomeGetSettings()->preview != 0;
+    if (preview) {
         angles.Add(3, "Cam EL: %.1f", static_cast<double>(view->elevation));
-        angles.Add(4, "Cam AZ: %.1f (compass %.1f)", static_cast<double>(view->azimuth), Compass(view->azimuth));
+        angles.Add(4, "Cam AZ: %.1f", static_cast<double>(view->azimuth));
         angles.Add(5, "Cam HF: %.1f", static_cast<double>(view->fieldOfView));
     }
+    TextBlock compass(left, kCompassRow * h, h, kDataColumns);
+    compass.Add(0, "%s", "Compass bearings");
+    compass.Add(1, "Sun: %.1f", Compass(sky->sunPhi));
+    if (preview) compass.Add(2, "Cam: %.1f", Compass(view->azimuth));
     // The dome that exists, not the menu's resolution.
     Atomic* atomic = DomeGetAtomic();
     const Geometry* geometry = atomic != nullptr ? AtomicGetGeometry(atomic) : nullptr;
@@ -93,6 +102,7 @@ void DataDisplay() {
     counts.Add(0, " Vertices: %3d", vertices);
     counts.Add(1, "Triangles: %3d", triangles);
     angles.Draw(set, w);
+    compass.Draw(set, w);
     counts.Draw(set, w);
     if (app->showFps != 0) {
         char text[32];

@@ -584,8 +584,10 @@ void Idle() {
     CameraClear(app.camera, Preview() ? &kPreviewClearColour : &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
         // The help page covers the scene: it is not drawn.
-        if (!HelpShown()) DrawScene();
-        StatusLineDraw(now);
+        if (!HelpShown()) {
+            DrawScene();
+            StatusLineDraw(now);
+        }
         if (app.menuOpen) MenuRender(app.camera, nullptr);
         CameraEndUpdate(app.camera);
     }

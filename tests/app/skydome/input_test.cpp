@@ -558,10 +558,20 @@ TEST_F(Program, ACrossMarksTheMiddleWhileLookingRound) {
 }
 
 TEST_F(Program, TheHelpPageCoversTheScene) {
-    // The menu is shown at start: one Space shows the help.
+    // The menu is shown at start: one Space shows the help. The save's line
+    // stays off the page: the picture is the one without a save.
     steps = {[] { Press(SDL_SCANCODE_SPACE); }, [] { EXPECT_EQ(MenuGetMode(), MenuModeHelp); }, [] {}};
     const Picture p = RunFor(3, {}, "help.png");
     ASSERT_TRUE(p.ok);
+    steps = {[] {
+                 Press(SDL_SCANCODE_X);
+                 Press(SDL_SCANCODE_SPACE);
+             },
+             [] { EXPECT_NE(SkydomeGetApp()->status[0], '\0'); }, [] {}};
+    stepAt = 0;
+    const Picture saved = RunFor(3, {}, "help_saved.png");
+    ASSERT_TRUE(saved.ok);
+    EXPECT_TRUE(saved.rgb == p.rgb) << "the save's line is drawn over the help";
     // The help's first line at the top, text down the page, and nothing of
     // the dome, the data display or the logo.
     EXPECT_GT(p.Count(kText, 24, 14, 24 + 26 * 8, 28), 100);
@@ -641,12 +651,13 @@ TEST_F(Program, ADragEndsWithItsButtonWhateverTheMenuSelectsMeanwhile) {
         [] {
             ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
             EXPECT_FLOAT_EQ(DomeGetSettings()->exposure, 0.1f);
-            // The sun: Control and a drag, the selection moved off Exposure and
-            // back onto it.
+            // The sun: Control and a drag begun on Tessellate, the selection
+            // moved onto Exposure and off it again.
+            Press(SDL_SCANCODE_UP);
             PushKey(SDL_SCANCODE_LCTRL, true);
             BeginDrag(SDL_BUTTON_LEFT, 450, 330, 0, 10);
-            Press(SDL_SCANCODE_UP);
             Press(SDL_SCANCODE_DOWN);
+            Press(SDL_SCANCODE_UP);
             PushButton(SDL_BUTTON_LEFT, false, 450, 340);
             PushKey(SDL_SCANCODE_LCTRL, false);
         },
@@ -661,8 +672,8 @@ TEST_F(Program, ADragEndsWithItsButtonWhateverTheMenuSelectsMeanwhile) {
             // Looking round in the preview.
             Press(SDL_SCANCODE_P);
             BeginDrag(SDL_BUTTON_LEFT, 450, 400, 0, -20);
-            Press(SDL_SCANCODE_UP);
             Press(SDL_SCANCODE_DOWN);
+            Press(SDL_SCANCODE_UP);
             PushButton(SDL_BUTTON_LEFT, false, 450, 380);
         },
         [] {
@@ -720,12 +731,25 @@ TEST_F(Program, TheMouseOnTheMenuWorksTheMenuAndLeavesTheScene) {
             EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 50.0f, 1e-4f);
             ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
             PushButton(SDL_BUTTON_LEFT, false, kMenuLeft + 70, MenuRowY(RowExposure));
-            // Exposure stays selected; a drag in the scene turns the dome.
+            // Exposure stays selected: a left drag in the scene changes it,
+            // and the dome stays; the wheel in the scene moves the selection.
+            BeginDrag(SDL_BUTTON_LEFT, 400, 300, 0, -20);
+            PushButton(SDL_BUTTON_LEFT, false, 400, 280);
+        },
+        [] {
+            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 70.0f, 1e-4f);
+            ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
+            PushMove(400, 300);
+            PushWheel(false);
+        },
+        [] {
+            EXPECT_EQ(MenuGetSelectedIndex(), RowPreview) << "the wheel moved the selection down";
+            // Preview selected, a drag in the scene turns the dome.
             BeginDrag(SDL_BUTTON_LEFT, 400, 300, 30, 0);
             PushButton(SDL_BUTTON_LEFT, false, 430, 300);
         },
         [] {
-            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 50.0f, 1e-4f);
+            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 70.0f, 1e-4f);
             EXPECT_GT(std::fabs(DomeMatrix().right.x - dome.right.x), 0.1f) << "the dome turned";
             // Preview's value: the view changes.
             Click(kMenuValue + 8, MenuRowY(RowPreview));
@@ -768,6 +792,7 @@ TEST_F(Program, HomeBringsBackTheStartingViewsButNotTheSunOrTheExposure) {
             EXPECT_NEAR(Sun()->sunTheta, 55.0f, 1e-4f) << "the sun stays";
             EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f, 1e-5f) << "the exposure stays";
             Press(SDL_SCANCODE_P);
+            Press(SDL_SCANCODE_UP);  // off Exposure: the drags are the scene's
         },
         [] {
             // The orbit view as it started.
@@ -817,17 +842,21 @@ testing::AssertionResult ShowsText(const Picture& p, int x, int y, const std::st
     return testing::AssertionSuccess();
 }
 
-TEST_F(Program, TheDataDisplayShowsTheCompassAzimuthBesideTheProgramsOwn) {
-    // 29 cells wide, 34 pixels from the right edge.
-    constexpr int x = 640 - 34 - 29 * 8;
+// The lines at the places the data display has always had, 130 pixels from
+// the right edge; the compass bearings on lines of their own below them.
+TEST_F(Program, TheDataDisplayKeepsItsLinesAndGivesTheCompassBearingsBelow) {
+    constexpr int x = 640 - 130;
     const Picture p = RunFor(2, {"--view", "preview", "--look", "30,40", "--sun", "50,0.04"}, "compass.png");
     ASSERT_TRUE(p.ok);
     EXPECT_TRUE(ShowsText(p, x, kRow, "Sun ZD: 50.0"));
-    // +z is north and +x west: the compass turns the other way.
-    EXPECT_TRUE(ShowsText(p, x, 2 * kRow, "Sun AZ: 0.0 (compass 0.0)")) << "not 360.0";
+    EXPECT_TRUE(ShowsText(p, x, 2 * kRow, "Sun AZ: 0.0"));
     EXPECT_TRUE(ShowsText(p, x, 4 * kRow, "Cam EL: 30.0"));
-    EXPECT_TRUE(ShowsText(p, x, 5 * kRow, "Cam AZ: 40.0 (compass 320.0)"));
+    EXPECT_TRUE(ShowsText(p, x, 5 * kRow, "Cam AZ: 40.0"));
     EXPECT_TRUE(ShowsText(p, x, 6 * kRow, "Cam HF: 90.0"));
+    // +z is north and +x west: the compass turns the other way.
+    EXPECT_TRUE(ShowsText(p, x, 8 * kRow, "Compass bearings"));
+    EXPECT_TRUE(ShowsText(p, x, 9 * kRow, "Sun: 0.0")) << "not 360.0";
+    EXPECT_TRUE(ShowsText(p, x, 10 * kRow, "Cam: 320.0"));
 }
 
 // The lowest contrast between the text in [x0, x1) x [y, y + 14) (pixels of
@@ -886,7 +915,7 @@ TEST_F(Program, TheTextStaysReadableOverTheBrightestSky) {
     std::vector<Line> lines;
     for (int row = 0; row < 16; ++row)
         lines.push_back({"menu", kMenuLeft, kMenuLeft + kMenuChars * 8, kRow * (row + 1)});
-    for (int row : {1, 2, 4, 5, 6}) lines.push_back({"data", 640 - 34 - 29 * 8, 640 - 34, kRow * row});
+    for (int row : {1, 2, 4, 5, 6, 8, 9, 10}) lines.push_back({"data", 640 - 130, 640 - 2, kRow * row});
     for (int y : {480 - 2 * kRow - 20, 480 - kRow - 20}) lines.push_back({"counts", 640 - 135, 640 - 135 + 14 * 8, y});
     lines.push_back({"fps", (640 - 64) / 2, (640 + 64) / 2, kRow});
     const int status = static_cast<int>(std::strlen(SkydomeGetApp()->status)) * 8;

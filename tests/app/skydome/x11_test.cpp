@@ -320,6 +320,37 @@ TEST_F(X11Program, APersonWorksTheMenuWithTheMouse) {
     EXPECT_EQ(Quit(), 0) << Log("skydome.log");
 }
 
+// With a float entry selected, a left drag in the scene changes it (the dome
+// stays where it is), and the wheel in the scene moves the selection.
+TEST_F(X11Program, ADragInTheSceneChangesTheSelectedFloatAndTheWheelMovesTheSelection) {
+    StartProgram({"-vms", "--show", "menu"});
+    FindWindow("--class KvAppClass");
+    ASSERT_FALSE(HasFatalFailure());
+    PointerIn();
+    ASSERT_TRUE(SkyColorInit());
+    const RGBA start = SkyInTheMiddle(50.0f, 20.0f), brighter = SkyInTheMiddle(50.0f, 20.0f, 0.1f + 0.99f * 0.1f);
+    ASSERT_TRUE(ShotOnce("start.xwd", [&](const Picture& p) { return Near(p.At(320, 240), start, 6); }).ok);
+
+    // Exposure selected; 50 pixels up in the scene raise it by 0.099.
+    XdoTool("key Down key Down");
+    XdoTool("mousedown 1");
+    XdoTool("mousemove --window " + window + " 320 215");
+    XdoTool("mousemove --window " + window + " 320 190 mouseup 1");
+    const Picture after = ShotOnce("drag.xwd", [&](const Picture& p) { return Near(p.At(320, 240), brighter, 6); });
+    ASSERT_TRUE(after.ok);
+    ExpectColour(after.At(320, 240), brighter, 6, "the dome unturned, at exposure 0.199");
+
+    // The wheel backwards in the scene: Preview is selected, and Right
+    // switches it on.
+    XdoTool("mousemove --window " + window + " 320 240 click 5");
+    XdoTool("key Right");
+    const RGBA ground{7, 77, 48, 255};
+    const Picture inside = ShotOnce("preview.xwd", [&](const Picture& p) { return Near(p.At(320, 470), ground, 0); });
+    ASSERT_TRUE(inside.ok);
+    ExpectColour(inside.At(320, 470), ground, 0, "the preview's clear colour");
+    EXPECT_EQ(Quit(), 0) << Log("skydome.log");
+}
+
 // Without -vms a person picks the device and the mode: the window opens at
 // the windowed mode's size (the desktop's, 1024 x 768 here), with the
 // program's icon, in the class the desktop entry names.
