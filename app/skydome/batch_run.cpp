@@ -44,6 +44,10 @@ bool SkydomeResolveSun(SkydomeOptions* o, std::string* line, std::string* error)
                  (minimum >= 0.0
                       ? Format("at least %g degrees high (zenith angle up to %g)", minimum, maxZenith)
                       : Format("at most %g degrees below the horizon (zenith angle up to %g)", -minimum, maxZenith));
+        const double lowest = 90.0 - SkyModelMaxSunZenith(SkyModelPhysical);
+        if (o->sky != SkyModelPhysical && elevation >= lowest) {
+            *error += "; --sky physical takes a sun down to " + Format("%g", -lowest) + " degrees below the horizon";
+        }
         return false;
     }
     float azimuth = static_cast<float>(SolarProgramAzimuth(p.azimuth));
@@ -61,17 +65,17 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
     if (report == nullptr) report = ToStderr;
     bool ok = true;
     std::string message;
-    if (!o->exportGltf.empty()) {
+    for (const std::string& file : o->exportGltf) {
         const Geometry* geometry = dome != nullptr ? AtomicGetGeometry(dome) : nullptr;
         const SkyLight* light = SkyModelLight();
         const GltfSun sun{SkyGetState()->sunDirection, light->sunColour, light->sunIlluminance};
-        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, o->exportGltf.c_str(), &message, &sun)) {
+        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, file.c_str(), &message, &sun)) {
             report(message.c_str());
             ok = false;
         }
     }
-    if (!o->exportPanorama.empty()) {
-        if (!PanoramaWrite(o->exportPanorama.c_str(), o->panoramaWidth, DomeGetSettings()->exposure, &message)) {
+    for (const std::string& file : o->exportPanorama) {
+        if (!PanoramaWrite(file.c_str(), o->panoramaWidth, DomeGetSettings()->exposure, &message)) {
             report(message.c_str());
             ok = false;
         }
@@ -113,11 +117,11 @@ int SkydomeExportOnly(SkydomeOptions* o) {
             o->exportFailed = true;
             status = 1;
         }
-        if (!o->saveDome.empty()) {
+        for (const std::string& file : o->saveDome) {
             std::string message;
             DomeSaveOptions save;
             save.facing = o->domeFacing;
-            if (!DomeSave(clump, o->saveDome.c_str(), &message, &save)) {
+            if (!DomeSave(clump, file.c_str(), &message, &save)) {
                 ToStderr(message.c_str());
                 o->saveFailed = true;
                 status = 1;

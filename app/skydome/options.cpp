@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "app/skydome/controls.h"
@@ -119,10 +120,11 @@ struct OptionSpec {
     const char* value = nullptr;
     const char* help = nullptr;
     ApplyFn apply = nullptr;
-    const NumberRule* rule = nullptr;             // numeric options
-    float SkydomeOptions::*real = nullptr;        // options of one real number
-    std::string SkydomeOptions::*file = nullptr;  // file options
-    const char* needs = nullptr;                  // what a malformed value is told it needs
+    const NumberRule* rule = nullptr;                           // numeric options
+    float SkydomeOptions::*real = nullptr;                      // options of one real number
+    std::string SkydomeOptions::*file = nullptr;                // file options
+    std::vector<std::string> SkydomeOptions::*files = nullptr;  // file options that may be repeated
+    const char* needs = nullptr;                                // what a malformed value is told it needs
 };
 
 std::string Refuse(const OptionSpec& spec, const char* value) {
@@ -221,6 +223,12 @@ bool ApplyTurbidity(const OptionSpec& spec, const char* value, SkydomeOptions* o
     return OptionReal(spec, value, &o->turbidity, error);
 }
 
+std::string Trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // "LATITUDE,LONGITUDE", kept in double: the sun's place needs no rounding.
 bool ApplyLocation(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
@@ -228,8 +236,11 @@ bool ApplyLocation(const OptionSpec& spec, const char* value, SkydomeOptions* o,
         *error = Refuse(spec, value);
         return false;
     }
-    const std::string latitudeText(value, comma);
-    const char* longitudeText = comma + 1;
+    // Blanks round the numbers are let be: map applications copy a place as
+    // "40.7128, -74.0060".
+    const std::string latitudeText = Trimmed(std::string(value, comma));
+    const std::string longitudeString = Trimmed(comma + 1);
+    const char* longitudeText = longitudeString.c_str();
     double latitude = 0.0, longitude = 0.0;
     const NumberFault a = ReadNumber(latitudeText.c_str(), kLatitudeRule, &latitude);
     const NumberFault b = ReadNumber(longitudeText, kLongitudeRule, &longitude);
@@ -251,18 +262,86 @@ bool ApplyLocation(const OptionSpec& spec, const char* value, SkydomeOptions* o,
     return true;
 }
 
+// Read by ReadTime once the options are all known: --zone may follow it.
 bool ApplyTime(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    std::string why;
     if (value == nullptr) {
         *error = Refuse(spec, nullptr);
         return false;
     }
-    if (!SolarParseTime(value, &o->moment, &why)) {
-        *error = std::string(spec.name) + ": " + why + ", not \"" + value + "\"";
-        return false;
-    }
     o->time = true;
     o->timeText = value;
+    return true;
+}
+
+// A name of the tz database, as a file under its folder: no absolute path and
+// no way out of the folder (a missing zone would quietly be UTC).
+bool ZoneExists(const std::string& zone) {
+    if (zone.empty() || zone[0] == '/' || zone.find("..") != std::string::npos) return false;
+    const char* folder = std::getenv("TZDIR");
+    const std::string file =
+        std::string(folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo") + "/" + zone;
+    struct stat info;
+    return stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The UTC offset, in minutes east, of the zone's clock when it reads t (the
+// C library's reading of the tz database; the process's own TZ is put back).
+int32 ZoneOffsetMinutes(const std::string& zone, const SolarTime& t) {
+    const char* before = std::getenv("TZ");
+    const std::string saved = before != nullptr ? before : "";
+    setenv("TZ", (":" + zone).c_str(), 1);
+    tzset();
+    std::tm local{};
+    local.tm_year = t.year - 1900;
+    local.tm_mon = t.month - 1;
+    local.tm_mday = t.day;
+    local.tm_hour = t.hour;
+    local.tm_min = t.minute;
+    local.tm_sec = static_cast<int>(t.second);
+    local.tm_isdst = -1;
+    std::mktime(&local);
+    const auto offset = static_cast<int32>(local.tm_gmtoff / 60);
+    if (before != nullptr) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+    return offset;
+}
+
+bool ApplyZone(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || !ZoneExists(value)) {
+        *error = Refuse(spec, value);
+        if (value != nullptr) *error += " (the system's tz database has no such zone)";
+        return false;
+    }
+    o->zone = value;
+    return true;
+}
+
+// --time, with the offset it gives or, with --zone, the one that zone's clock
+// had then.
+bool ReadTime(SkydomeOptions* o, std::string* error) {
+    const char* name = "--time";
+    std::string why;
+    if (o->zone.empty()) {
+        if (SolarParseTime(o->timeText.c_str(), &o->moment, &why)) return true;
+        *error = std::string(name) + ": " + why + ", not \"" + o->timeText + "\"";
+        return false;
+    }
+    SolarTime t{};
+    if (!SolarParseTime((o->timeText + "Z").c_str(), &t, &why)) {
+        if (SolarParseTime(o->timeText.c_str(), &t, &why)) {
+            *error = std::string(name) + " with --zone takes the clock's reading without a UTC offset, not \"" +
+                     o->timeText + "\"";
+        } else {
+            *error = std::string(name) + ": " + why + ", not \"" + o->timeText + "\"";
+        }
+        return false;
+    }
+    t.offsetMinutes = ZoneOffsetMinutes(o->zone, t);
+    o->moment = t;
     return true;
 }
 
@@ -322,7 +401,15 @@ bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std:
 bool ReadSun(const OptionSpec& spec, SkydomeOptions* o, std::string* error) {
     const NumberRule* zenith = o->sky == SkyModelPhysical ? &kTwilightZenithRule : &kZenithRule;
     const AnglePair sun = {zenith, &kAzimuthRule, "the zenith angle ", "the azimuth "};
-    return ReadAnglePair(spec, o->sunText.c_str(), sun, &o->sunZenith, &o->sunAzimuth, error);
+    if (ReadAnglePair(spec, o->sunText.c_str(), sun, &o->sunZenith, &o->sunAzimuth, error)) return true;
+    // A sun the analytic sky cannot hold may be one the physical sky can.
+    float z = 0.0f, a = 0.0f;
+    const AnglePair twilight = {&kTwilightZenithRule, &kAzimuthRule, "", ""};
+    std::string ignored;
+    if (o->sky != SkyModelPhysical && ReadAnglePair(spec, o->sunText.c_str(), twilight, &z, &a, &ignored)) {
+        *error += "; --sky physical takes a sun down to 10 degrees below the horizon (zenith angle up to 100)";
+    }
+    return false;
 }
 
 // Which of two names the value is: 0 or 1, or -1 (refused) for neither.
@@ -465,7 +552,11 @@ bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
         *error = Refuse(spec, nullptr);
         return false;
     }
-    o->*spec.file = value;
+    if (spec.files != nullptr) {
+        (o->*spec.files).push_back(value);
+    } else {
+        o->*spec.file = value;
+    }
     return true;
 }
 
@@ -490,7 +581,7 @@ const OptionSpec kOptions[] = {
      .value = "FILE",
      .help = "save the dome to FILE when the run ends (after the last frame of a --frames run, or when interrupted)",
      .apply = ApplyFile,
-     .file = &SkydomeOptions::saveDome,
+     .files = &SkydomeOptions::saveDome,
      .needs = "a file name"},
     {.name = "--sun",
      .value = "ZENITH,AZIMUTH",
@@ -586,13 +677,19 @@ const OptionSpec kOptions[] = {
              "the T, 23:59:60 leap seconds, week and ordinal dates)",
      .apply = ApplyTime,
      .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
+    {.name = "--zone",
+     .value = "ZONE",
+     .help = "read --time on the clock of that zone of the system's tz database, for example --time 2026-06-21T18:00 "
+             "--zone Europe/Paris (the time then has no UTC offset of its own; summer time is the zone's)",
+     .apply = ApplyZone,
+     .needs = "a zone of the tz database, for example Europe/Paris"},
     {.name = "--export-gltf",
      .value = "FILE.glb",
      .help = "write the dome as glTF 2.0 binary when the run ends (vertex "
              "colours in linear light, one unlit material, y up, +z north) "
              "with the sun as a directional light (KHR_lights_punctual)",
      .apply = ApplyGltf,
-     .file = &SkydomeOptions::exportGltf,
+     .files = &SkydomeOptions::exportGltf,
      .needs = "a file name ending in .glb (glTF binary)"},
     {.name = "--export-panorama",
      .value = "FILE.png|.exr|.hdr",
@@ -602,7 +699,7 @@ const OptionSpec kOptions[] = {
              "Radiance .hdr (1 = 179 cd/m^2). Zenith at the top, north in the "
              "centre, east three quarters across; below the horizon the ground",
      .apply = ApplyPanorama,
-     .file = &SkydomeOptions::exportPanorama,
+     .files = &SkydomeOptions::exportPanorama,
      .needs = "a file name ending in .png (the program's colours), .exr or .hdr (linear, for lighting)"},
     {.name = "--panorama-size",
      .value = "W",
@@ -683,6 +780,10 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
                             : "--time needs --location: the sun's place depends on where it is seen";
         return false;
     }
+    if (!o.zone.empty() && !o.time) {
+        *error = "--zone needs --time: it says which clock the time is read on";
+        return false;
+    }
     if (widthGiven && o.exportPanorama.empty()) {
         *error = "--panorama-size needs --export-panorama";
         return false;
@@ -698,14 +799,14 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
         }
     }
     // One file for two outputs would keep only the one written last.
-    const std::pair<const char*, const std::string*> files[] = {{"--screenshot", &o.screenshot},
-                                                                {"--save-dome", &o.saveDome},
-                                                                {"--export-gltf", &o.exportGltf},
-                                                                {"--export-panorama", &o.exportPanorama}};
-    for (std::size_t i = 0; i < 4; ++i) {
-        for (std::size_t j = i + 1; j < 4; ++j) {
-            if (!files[i].second->empty() && !files[j].second->empty() &&
-                SameFile(*files[i].second, *files[j].second)) {
+    std::vector<std::pair<const char*, const std::string*>> files;
+    if (!o.screenshot.empty()) files.emplace_back("--screenshot", &o.screenshot);
+    for (const std::string& f : o.saveDome) files.emplace_back("--save-dome", &f);
+    for (const std::string& f : o.exportGltf) files.emplace_back("--export-gltf", &f);
+    for (const std::string& f : o.exportPanorama) files.emplace_back("--export-panorama", &f);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (std::size_t j = i + 1; j < files.size(); ++j) {
+            if (SameFile(*files[i].second, *files[j].second)) {
                 *error = std::string(files[i].first) + " and " + files[j].first + " name the same file, " +
                          *files[j].second + ": each would overwrite the other";
                 return false;
@@ -858,13 +959,9 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
     }
     if (!parsed.help && !parsed.version) {
         if (sunGiven && !ReadSun(*FindOption("--sun"), &parsed, error)) return false;
+        if (parsed.time && !ReadTime(&parsed, error)) return false;
         if (!parsed.screenshot.empty() && parsed.frames < 1) {
             *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
-            return false;
-        }
-        if (!parsed.screenshot.empty() && !parsed.saveDome.empty() && SameFile(parsed.screenshot, parsed.saveDome)) {
-            *error = "--save-dome and --screenshot name the same file, " + parsed.saveDome +
-                     ": each would overwrite the other";
             return false;
         }
         if (!CheckExports(parsed, sunGiven, widthGiven, error)) return false;

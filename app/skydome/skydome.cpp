@@ -442,10 +442,11 @@ void Terminate() {
     if (!options->exportGltf.empty() || !options->exportPanorama.empty()) {
         options->exportFailed = !app.sceneReady || !SkydomeRunExports(options, DomeGetAtomic(), PlatformErrorMessage);
     }
-    if (!options->saveDome.empty()) {
+    for (const std::string& file : options->saveDome) {
         std::string message;
-        options->saveFailed =
-            !app.sceneReady || !SaveDome(options->saveDome.c_str(), false, options->domeFacing, &message);
+        if (!app.sceneReady || !SaveDome(file.c_str(), false, options->domeFacing, &message)) {
+            options->saveFailed = true;
+        }
     }
     ReportScreenshotNotTaken();
     app.sceneReady = false;
