@@ -721,8 +721,8 @@ const OptionSpec kOptions[] = {
      .apply = ApplyExportOnly},
     {.name = "--show",
      .value = "LIST",
-     .help = "what to draw besides the dome, comma-separated: ground, wire (the wire mesh of the faces towards the "
-             "viewer), normals (the vertex normals), flares (the lens flares, in the preview), data (the data "
+     .help = "what to draw besides the dome, comma-separated: ground, wire (the edges of the dome's faces, those that "
+             "face the viewer), normals (the vertex normals), flares (the lens flares, in the preview), data (the data "
              "display), fps (the frames per second), menu; none turns every one off. Each name turns its overlay "
              "on beside those the program starts with (ground, flares, data and menu)",
      .apply = ApplyShow,
@@ -857,8 +857,10 @@ std::string OptionLine(const std::string& head, const char* help) {
 std::string MakeUsage() {
     std::string text =
         "Usage: skydome [OPTION]... [-vms]\n"
-        "Computes the clear daytime sky over a dome, shows it, and saves it as a\n"
-        "model for other programs, as glTF and as panoramas.\n"
+        "Computes the clear sky over a dome, shows it, and saves it as a model for\n"
+        "other programs, as glTF and as panoramas: the daytime sky of an analytic\n"
+        "daylight model, or a physical sky (--sky physical) with twilight down to\n"
+        "10 degrees below the horizon.\n"
         "\n"
         "Options:\n";
     text += OptionLine(kNoDialog,

@@ -22,6 +22,7 @@ enum FileWriteStep : int32 {
     FileWriteShort = 6,         // fewer bytes reached the file than were written
     FileWriteReplace = 7,       // the new file could not take the old one's place
     FileWriteFolderLocked = 8,  // no new file can be made in the target's folder (not writable)
+    FileWriteNoNewFiles = 9,    // the folder is there but makes no new files (a system folder such as /proc)
 };
 
 struct FileWriteStatus {
