@@ -8,6 +8,7 @@
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
 #include "app/skydome/skydome.h"
+#include "app/skydome/workshop.h"
 #include "engine/camera/camera.h"
 #include "engine/image/charset.h"
 #include "engine/image/raster.h"
@@ -93,6 +94,18 @@ void DataDisplay() {
     compass.Add(0, "%s", "Compass bearings");
     compass.Add(1, "Sun: %.1f", Compass(sky->sunPhi));
     if (preview) compass.Add(2, "Cam: %.1f", Compass(view->azimuth));
+    // The local clock of the place the sun follows.
+    const PlaceTime* place = WorkshopGetPlace();
+    TextBlock local(left, (kCompassRow + 4) * h, h, kDataColumns);
+    if (place->on != 0) {
+        const SolarTime t = PlaceTimeMoment(*place);
+        const int32 offset = t.offsetMinutes < 0 ? -t.offsetMinutes : t.offsetMinutes;
+        local.Add(0, "Date: %04d-%02d-%02d", static_cast<int>(t.year), static_cast<int>(t.month),
+                  static_cast<int>(t.day));
+        local.Add(1, "Time: %02d:%02d", static_cast<int>(t.hour), static_cast<int>(t.minute));
+        local.Add(2, "Zone: UTC%c%02d:%02d", t.offsetMinutes < 0 ? '-' : '+', static_cast<int>(offset / 60),
+                  static_cast<int>(offset % 60));
+    }
     // The dome that exists, not the menu's resolution.
     Atomic* atomic = DomeGetAtomic();
     const Geometry* geometry = atomic != nullptr ? AtomicGetGeometry(atomic) : nullptr;
@@ -103,6 +116,7 @@ void DataDisplay() {
     counts.Add(1, "Triangles: %3d", triangles);
     angles.Draw(set, w);
     compass.Draw(set, w);
+    local.Draw(set, w);
     counts.Draw(set, w);
     if (app->showFps != 0) {
         char text[32];
@@ -114,7 +128,8 @@ void DataDisplay() {
     CharsetFlush();
 }
 
-// Centred above the vertex count, clear of the logo and the data lines.
+// Centred above the vertex count, clear of the logo and the data lines; a
+// status of several lines grows upwards.
 void StatusLineDraw(uint32 now) {
     const SkydomeApp* app = SkydomeGetApp();
     if (app->status[0] == '\0' || static_cast<int32>(app->statusUntil - now) <= 0) return;
@@ -123,12 +138,23 @@ void StatusLineDraw(uint32 now) {
     const Raster* raster = CameraGetRaster(app->camera);
     if (raster == nullptr) return;
     const int32 W = RasterGetWidth(raster), H = RasterGetHeight(raster);
-    const auto length = static_cast<int32>(std::strlen(app->status));
-    int32 x = (W - length * desc.width) / 2;
-    if (x < 0) x = 0;
-    const int32 y = H - 3 * desc.height - 20;
-    TextPanelAround(x, y, length, 1, desc.width, desc.height);
-    CharsetPrintBuffered(app->charset, app->status, x, y, false);
+    char lines[8][128] = {};
+    int32 count = 0;
+    for (const char* at = app->status; count < 8;) {
+        const char* end = std::strchr(at, '\n');
+        const std::size_t n = end != nullptr ? static_cast<std::size_t>(end - at) : std::strlen(at);
+        std::snprintf(lines[count++], sizeof lines[0], "%.*s", static_cast<int>(n), at);
+        if (end == nullptr) break;
+        at = end + 1;
+    }
+    for (int32 i = 0; i < count; ++i) {
+        const auto length = static_cast<int32>(std::strlen(lines[i]));
+        int32 x = (W - length * desc.width) / 2;
+        if (x < 0) x = 0;
+        const int32 y = H - (3 + count - 1 - i) * desc.height - 20;
+        TextPanelAround(x, y, length, 1, desc.width, desc.height);
+        CharsetPrintBuffered(app->charset, lines[i], x, y, false);
+    }
     CharsetFlush();
 }
 

@@ -5,13 +5,17 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
+#include "app/skydome/place_time.h"
 #include "engine/core/types.h"
 #include "engine/image/png_write.h"
 #include "export/panorama.h"
@@ -126,6 +130,17 @@ struct OptionSpec {
     std::vector<std::string> SkydomeOptions::*files = nullptr;  // file options that may be repeated
     const char* needs = nullptr;                                // what a malformed value is told it needs
 };
+
+// What the command line and settings files gave, for the checks made once
+// every option is known.
+struct Given {
+    bool sun = false;
+    bool width = false;
+    bool altitude = false;
+};
+Given given;
+
+bool ApplyOption(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error);
 
 std::string Refuse(const OptionSpec& spec, const char* value) {
     std::string e = std::string(spec.name) + " needs " + spec.needs;
@@ -282,32 +297,6 @@ bool ZoneExists(const std::string& zone) {
         std::string(folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo") + "/" + zone;
     struct stat info;
     return stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// The UTC offset, in minutes east, of the zone's clock when it reads t (the
-// C library's reading of the tz database; the process's own TZ is put back).
-int32 ZoneOffsetMinutes(const std::string& zone, const SolarTime& t) {
-    const char* before = std::getenv("TZ");
-    const std::string saved = before != nullptr ? before : "";
-    setenv("TZ", (":" + zone).c_str(), 1);
-    tzset();
-    std::tm local{};
-    local.tm_year = t.year - 1900;
-    local.tm_mon = t.month - 1;
-    local.tm_mday = t.day;
-    local.tm_hour = t.hour;
-    local.tm_min = t.minute;
-    local.tm_sec = static_cast<int>(t.second);
-    local.tm_isdst = -1;
-    std::mktime(&local);
-    const auto offset = static_cast<int32>(local.tm_gmtoff / 60);
-    if (before != nullptr) {
-        setenv("TZ", saved.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
-    return offset;
 }
 
 bool ApplyZone(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
@@ -560,6 +549,96 @@ bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
     return true;
 }
 
+// A settings file: one JSON object whose names are the options' without
+// "--", each with the option's value (a string or a number; an array of them
+// for an option given more than once; true for an option without a value).
+// Applied in the file's order where --settings stands: options after it
+// change what it set.
+constexpr std::size_t kSettingsMaxBytes = 1 << 20;
+
+const OptionSpec* FindOption(const char* name);
+
+bool ApplySettingValue(const OptionSpec& spec, const nlohmann::json& v, SkydomeOptions* o, std::string* error) {
+    if (spec.value == nullptr) {
+        if (!v.is_boolean()) {
+            *error = "needs true or false";
+            return false;
+        }
+        return !v.get<bool>() || ApplyOption(spec, nullptr, o, error);
+    }
+    std::string text;
+    if (v.is_string()) {
+        text = v.get<std::string>();
+    } else if (v.is_number()) {
+        char number[40];
+        // Every digit of the double, so that the number read is the one written.
+        std::snprintf(number, sizeof number, "%.17g", v.get<double>());
+        text = number;
+    } else {
+        *error = "needs a string or a number";
+        return false;
+    }
+    return ApplyOption(spec, text.c_str(), o, error);
+}
+
+bool ApplySettings(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || *value == '\0') {
+        *error = Refuse(spec, nullptr);
+        return false;
+    }
+    const std::string head = std::string(spec.name) + " " + value + ": ";
+    errno = 0;
+    std::ifstream in(value, std::ios::binary);
+    struct stat info;
+    if (!in || stat(value, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = head + (errno != 0 ? std::strerror(errno) : "it cannot be read") +
+                 " (give a settings file that "
+                 "Save settings wrote, or one of your own)";
+        return false;
+    }
+    if (static_cast<std::size_t>(info.st_size) > kSettingsMaxBytes) {
+        *error = head + "it is larger than 1 MB, too large for a settings file";
+        return false;
+    }
+    nlohmann::json settings;
+    try {
+        settings = nlohmann::json::parse(in);
+    } catch (const nlohmann::json::exception& e) {
+        std::string what = e.what();
+        const std::size_t end = what.find("] ");
+        if (what.rfind("[json", 0) == 0 && end != std::string::npos) what = what.substr(end + 2);
+        *error = head + "not JSON: " + what;
+        return false;
+    }
+    if (!settings.is_object()) {
+        *error = head + "expected one JSON object of settings, {\"name\": value, ...}";
+        return false;
+    }
+    for (const auto& [name, v] : settings.items()) {
+        const OptionSpec* option = FindOption(("--" + name).c_str());
+        if (option == nullptr || option->apply == ApplySettings || option->apply == ApplyHelp ||
+            option->apply == ApplyVersion) {
+            *error = head + "unknown setting \"" + name +
+                     "\" (the settings are the options of --help, named "
+                     "without --)";
+            return false;
+        }
+        std::string why;
+        bool ok = true;
+        if (v.is_array()) {
+            for (const nlohmann::json& item : v) ok = ok && ApplySettingValue(*option, item, o, &why);
+        } else {
+            ok = ApplySettingValue(*option, v, o, &why);
+        }
+        if (!ok) {
+            // The option's own words name it with "--"; the file's name goes first.
+            *error = head + "\"" + name + "\" " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
 // The one source of the options' help: --help is made from this table, the
 // help page in the program and the manual page from --help. The help text is
 // one paragraph, wrapped where it is shown.
@@ -736,6 +815,13 @@ const OptionSpec kOptions[] = {
              "current folder's",
      .apply = ApplyData,
      .needs = "a folder that holds readme.txt or textures/"},
+    {.name = "--settings",
+     .value = "FILE.json",
+     .help = "take the settings in FILE.json (as \"Save settings\" in the menu writes them) as if they were given "
+             "here: each is an option's name without -- and its value, for example {\"sky\": \"physical\", "
+             "\"sun\": \"95,20\", \"exposure\": 0.2}; options after it change what it set",
+     .apply = ApplySettings,
+     .needs = "a settings file, FILE.json"},
     {.name = "--software-pipelines",
      .help = "draw with the engine's own software transform, clipping and lighting instead of the driver's, to "
              "compare the two",
@@ -754,6 +840,14 @@ const OptionSpec* FindOption(const char* name) {
         if (std::strcmp(spec.name, name) == 0) return &spec;
     }
     return nullptr;
+}
+
+bool ApplyOption(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (!spec.apply(spec, value, o, error)) return false;
+    given.sun = given.sun || std::strcmp(spec.name, "--sun") == 0;
+    given.altitude = given.altitude || std::strcmp(spec.name, "--altitude") == 0;
+    given.width = given.width || std::strcmp(spec.name, "--panorama-size") == 0;
+    return true;
 }
 
 // Whether two names reach one file: the same file when both exist, else the
@@ -784,7 +878,7 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
         *error = "--zone needs --time: it says which clock the time is read on";
         return false;
     }
-    if (widthGiven && o.exportPanorama.empty()) {
+    if (widthGiven && o.exportPanorama.empty() && o.exportOnly) {
         *error = "--panorama-size needs --export-panorama";
         return false;
     }
@@ -913,9 +1007,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
     std::vector<char*> rest;
     if (!args.empty()) rest.push_back(args[0]);
     SkydomeOptions parsed = *options;
-    bool sunGiven = false;
-    bool widthGiven = false;
-    bool altitudeGiven = false;
+    given = Given{};
     for (std::size_t i = 1; i < args.size(); ++i) {
         const char* a = args[i];
         if (std::strcmp(a, kNoDialog) == 0) {
@@ -954,11 +1046,9 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
                 return false;
             }
         }
-        if (!spec->apply(*spec, value, &parsed, error)) return false;
-        sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
-        altitudeGiven = altitudeGiven || std::strcmp(spec->name, "--altitude") == 0;
-        widthGiven = widthGiven || std::strcmp(spec->name, "--panorama-size") == 0;
+        if (!ApplyOption(*spec, value, &parsed, error)) return false;
     }
+    const bool sunGiven = given.sun, widthGiven = given.width, altitudeGiven = given.altitude;
     if (!parsed.help && !parsed.version) {
         if (sunGiven && !ReadSun(*FindOption("--sun"), &parsed, error)) return false;
         if (parsed.time && !ReadTime(&parsed, error)) return false;

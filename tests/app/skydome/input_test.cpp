@@ -263,6 +263,12 @@ TEST_F(Program, TheSkyModelKeyFlipsTheModelAndTheSunsDragFollowsItsRange) {
             Press(SDL_SCANCODE_M);
         },
         [] {
+            // The first switch is shown on the status line before the
+            // physical sky is set up, at the next frame.
+            EXPECT_EQ(SkyModelInUse(), SkyModelPreetham);
+            EXPECT_STREQ(SkydomeGetApp()->status, "Setting up the physical sky: a moment...");
+        },
+        [] {
             EXPECT_EQ(SkyModelInUse(), SkyModelPhysical);
             EXPECT_EQ(SkydomeGetApp()->skyModel, SkyModelPhysical);
             EXPECT_NE(std::memcmp(GeometryGetPrelitColors(Dome()), before.data(), sizeof(RGBA) * before.size()), 0)
@@ -284,6 +290,10 @@ TEST_F(Program, TheSkyModelKeyFlipsTheModelAndTheSunsDragFollowsItsRange) {
             EXPECT_EQ(Sun()->sunTheta, 85.0f);
             EXPECT_EQ(std::memcmp(GeometryGetPrelitColors(Dome()), before.data(), sizeof(RGBA) * before.size()), 0)
                 << "the default sky's colours again";
+            // Where the sun went is said.
+            EXPECT_STREQ(SkydomeGetApp()->status,
+                         "The analytic sky holds the sun at most 85 degrees from overhead:\n"
+                         "the sun went from 100.0 to 85.0 degrees");
         },
     };
     EXPECT_EQ(Run({}), 0);

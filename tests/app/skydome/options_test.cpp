@@ -206,7 +206,7 @@ TEST(SkydomeExportOptions, BadValuesAndMismatchedOptionsAreRefusedByName) {
         {{"--export-panorama", "sky.png", "--panorama-size", "8"}, "--panorama-size: 8 is out of range"},
         {{"--export-panorama", "sky.png", "--panorama-size", "wide"}, "--panorama-size needs an even width"},
         {{"--location", "--time", "2026-01-01T12:00Z"}, "--location needs LATITUDE,LONGITUDE"},
-        {{"--panorama-size", "64"}, "--panorama-size needs --export-panorama"},
+        {{"--panorama-size", "64", "--export-only", "--save-dome", "d.dff"}, "--panorama-size needs --export-panorama"},
         {{"--export-only"}, "--export-only needs something to write"},
         {{"--export-only", "--export-gltf", "d.glb", "--frames", "3"}, "--export-only shows no frames"},
         {{"--export-panorama", "same.png", "--frames", "1", "--screenshot", "same.png"},
