@@ -587,11 +587,10 @@ void Idle() {
     CameraClear(app.camera, Preview() ? &kPreviewClearColour : &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
         // The help page covers the scene: it is not drawn.
-        if (!HelpShown()) {
-            DrawScene();
-            StatusLineDraw(now);
-        }
+        if (!HelpShown()) DrawScene();
         if (app.menuOpen) MenuRender(app.camera, nullptr);
+        // Over the menu, which may reach down to it, but not over the help.
+        if (!HelpShown()) StatusLineDraw(now);
         CameraEndUpdate(app.camera);
     }
     if (!HelpShown() && ViewGetState()->drag.previewLook) DrawPointer();

@@ -144,7 +144,7 @@ int32 AltitudeChanged(int32 query) {
 
 void Rebuild() {
     w.rebuildPending = false;
-    if (!SkyModelConfigure(SkyModelPhysical, w.turbidity, w.albedo, w.altitude)) {
+    if (!SkyModelConfigure(SkyModelInUse(), w.turbidity, w.albedo, w.altitude)) {
         w.turbidity = SkyGetTurbidity();
         w.albedo = SkyModelAlbedo();
         w.altitude = SkyModelAltitude();
@@ -163,11 +163,8 @@ bool Switch(SkyModelKind kind) {
         return false;
     }
     if (kind == SkyModelPhysical) w.physicalReady = true;
-    // The physical model's values are the menu's.
-    if (!SkyModelConfigure(kind, w.turbidity, w.albedo, kind == SkyModelPhysical ? w.altitude : SkyModelAltitude())) {
-        SkydomeSetStatus("Cannot make the sky for the menu's values");
-    }
-    SkyMoveSun(0.0f, 0.0f);
+    // Values the menu changed while a rebuild waited are taken now.
+    if (w.rebuildPending) Rebuild();
     const char* name = kind == SkyModelPhysical ? "the physical sky" : "the analytic sky";
     std::string status = std::string("Now ") + name;
     const float after = SkyGetState()->sunTheta;
