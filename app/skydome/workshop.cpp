@@ -334,12 +334,13 @@ bool WorkshopExport() {
         ReportFailure(failedFile.empty() ? all.front() : failedFile);
         return false;
     }
-    std::string paths;
+    // One line for each file, so that each full path shows.
+    std::string lines = "Exported";
     for (const std::string& file : all) {
         std::fprintf(stderr, "skydome: exported %s\n", Absolute(file).c_str());
-        paths += (paths.empty() ? "" : ", ") + Absolute(file);
+        lines += "\n" + Absolute(file);
     }
-    SkydomeSetStatus(("Exported " + paths).c_str());
+    SkydomeSetStatus(lines.c_str());
     return true;
 }
 
