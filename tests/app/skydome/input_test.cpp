@@ -22,6 +22,7 @@
 #include "app/skydome/dome.h"
 #include "app/skydome/options.h"
 #include "app/skydome/skydome.h"
+#include "app/skydome/workshop.h"
 #include "engine/camera/camera.h"
 #include "engine/frame/frame.h"
 #include "engine/image/charset.h"
@@ -828,6 +829,61 @@ TEST_F(Program, HomeBringsBackTheStartingViewsButNotTheSunOrTheExposure) {
         },
     };
     EXPECT_EQ(Run({"--view", "preview", "--look", "10,100", "--fov", "60"}), 0);
+}
+
+// --- The workshop ------------------------------------------------------------------
+
+// Export writes under the first number none of its files has, and says
+// where each went; a failed one names its folder.
+TEST_F(Program, ExportNumbersItsFilesBesideTheOnesThereAndNamesAFailedFolder) {
+    std::ofstream("skydome-001.png") << "a picture of someone's";
+    steps = {[] { Press(SDL_SCANCODE_E); }, [] {}};
+    EXPECT_EQ(Run({"--panorama-size", "64"}), 0);
+    for (const char* e : {".glb", ".exr", ".png", ".dff"}) {
+        EXPECT_TRUE(fs::exists(std::string("skydome-002") + e)) << e;
+        EXPECT_FALSE(fs::exists(std::string("skydome-001") + e) && std::string(e) != ".png") << e;
+    }
+    EXPECT_EQ(std::string(SkydomeGetApp()->status),
+              "Exported\n" + (dir / "skydome-002.glb").string() + "\n" + (dir / "skydome-002.exr").string() + "\n" +
+                  (dir / "skydome-002.png").string() + "\n" + (dir / "skydome-002.dff").string());
+    steps = {[] { Press(SDL_SCANCODE_E); }, [] {}};
+    stepAt = 0;
+    EXPECT_EQ(Run({"--export-gltf", "/proc/sky.glb"}), 0);
+    EXPECT_EQ(std::string(SkydomeGetApp()->status).rfind("Cannot write in /proc: ", 0), 0u) << SkydomeGetApp()->status;
+}
+
+// ] and [ step the time of day and the sun follows the place; a hand that
+// moves the sun ends that.
+TEST_F(Program, TheTimeKeysMoveTheSunWithThePlaceUntilAHandMovesIt) {
+    static float zenith;
+    steps = {
+        [] {
+            EXPECT_EQ(WorkshopGetPlace()->on, 1);
+            zenith = Sun()->sunTheta;
+            for (int i = 0; i < 4; ++i) Press(SDL_SCANCODE_RIGHTBRACKET);
+            Press(SDL_SCANCODE_LEFTBRACKET);
+        },
+        [] {
+            EXPECT_EQ(WorkshopGetPlace()->hours, 18.75f);
+            double expected = 0.0;
+            float azimuth = 0.0f;
+            PlaceTimeSun(*WorkshopGetPlace(), &expected, &azimuth);
+            EXPECT_EQ(Sun()->sunTheta, static_cast<float>(expected));
+            EXPECT_EQ(Sun()->sunPhi, azimuth);
+            EXPECT_GT(Sun()->sunTheta, zenith) << "lower in the evening";
+            PushKey(SDL_SCANCODE_LCTRL, true);
+            BeginDrag(SDL_BUTTON_LEFT, 300, 200, 0, -30);
+            PushButton(SDL_BUTTON_LEFT, false, 300, 170);
+            PushKey(SDL_SCANCODE_LCTRL, false);
+        },
+        [] {},
+        [] {
+            EXPECT_EQ(WorkshopGetPlace()->on, 0);
+            EXPECT_STREQ(SkydomeGetApp()->status,
+                         "The sun was moved by hand: it no longer follows the place and time (O)");
+        },
+    };
+    EXPECT_EQ(Run({"--location", "48.8566, 2.3522", "--time", "2026-06-21T18:00", "--zone", "Europe/Paris"}), 0);
 }
 
 // --- The text over the scene -----------------------------------------------------

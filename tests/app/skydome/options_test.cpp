@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,62 @@ TEST(SkydomeExportOptions, CopiedPlacesNamedZonesAndRepeatedOutputsAreTaken) {
     EXPECT_NE(Refusal({"--sun", "95,20"}).find("--sky physical takes a sun down to 10 degrees below the horizon"),
               std::string::npos);
     EXPECT_EQ(Refusal({"--sun", "105,20"}).find("--sky physical"), std::string::npos);
+}
+
+// A settings file gives options as the command line does, in its place
+// among them; what it cannot give is refused with the file's name.
+TEST(SkydomeSettingsOption, ASettingsFileIsTheOptionsItNamesAndIsRefusedInWords) {
+    char pattern[] = "/tmp/kvsettings.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    std::vector<std::unique_ptr<std::string>> names;
+    const auto write = [&](const char* name, const char* text) {
+        std::ofstream(dir / name) << text;
+        names.push_back(std::make_unique<std::string>((dir / name).string()));
+        return names.back()->c_str();
+    };
+    const char* look = write("look.json",
+                             "{\"sky\": \"physical\", \"sun\": \"95,20\", \"exposure\": 0.2, \"resolution\": 12,"
+                             " \"export-panorama\": [\"a.exr\", \"a.png\"], \"software-pipelines\": true,"
+                             " \"show\": \"none,wire\"}");
+    SkydomeOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"skydome", "--settings", look, "--exposure", "0.3"}, &o, &error)) << error;
+    EXPECT_EQ(o.sky, SkyModelPhysical);
+    EXPECT_EQ(o.sunZenith, 95.0f) << "the file's sky model holds the file's sun";
+    EXPECT_EQ(o.exposure, 0.3f) << "an option after the file changes what it set";
+    EXPECT_EQ(o.resolution, 12);
+    EXPECT_EQ(o.exportPanorama, (std::vector<std::string>{"a.exr", "a.png"}));
+    EXPECT_TRUE(o.softwarePipelines);
+    EXPECT_TRUE(o.showWire);
+    EXPECT_FALSE(o.showGround);
+    SkydomeOptions before;
+    ASSERT_TRUE(Parse({"skydome", "--exposure", "0.3", "--settings", look}, &before, &error)) << error;
+    EXPECT_EQ(before.exposure, 0.2f);
+
+    const std::string head = "--settings " + (dir / "").string();
+    EXPECT_EQ(Refusal({"--settings", write("bad.json", "{\"sun\": 30,")}),
+              head + "bad.json: not JSON: " +
+                  "parse error at line 1, column 12: syntax error while parsing object key - unexpected end of input; "
+                  "expected string literal");
+    EXPECT_EQ(Refusal({"--settings", write("list.json", "[1, 2]")}),
+              head + "list.json: expected one JSON object of settings, {\"name\": value, ...}");
+    EXPECT_EQ(Refusal({"--settings", write("unknown.json", "{\"colour\": \"red\"}")}),
+              head +
+                  "unknown.json: unknown setting \"colour\" (the settings are the options of --help, named "
+                  "without --)");
+    EXPECT_EQ(Refusal({"--settings", write("self.json", "{\"settings\": \"self.json\"}")}).find("unknown setting"),
+              head.size() + 11);
+    EXPECT_EQ(Refusal({"--settings", write("range.json", "{\"exposure\": 7}")}),
+              head + "range.json: \"exposure\" --exposure: 7 is out of range (0.01 to 1)");
+    EXPECT_EQ(Refusal({"--settings", write("kind.json", "{\"exposure\": {}}")}),
+              head + "kind.json: \"exposure\" needs a string or a number");
+    EXPECT_EQ(Refusal({"--settings", write("flag.json", "{\"software-pipelines\": 1}")}),
+              head + "flag.json: \"software-pipelines\" needs true or false");
+    EXPECT_EQ(Refusal({"--settings", (dir / "missing.json").c_str()}).rfind(head + "missing.json: ", 0), 0u);
+    EXPECT_EQ(Refusal({"--settings", dir.c_str()}).rfind(head.substr(0, head.size() - 1) + ": ", 0), 0u)
+        << "a folder is not a settings file";
+    std::filesystem::remove_all(dir);
 }
 
 // A value that is the next option means the value was forgotten: it is
