@@ -42,6 +42,7 @@ struct Workshop {
     bool physicalReady = false;  // the physical sky's tables were made once
     // Work shown on the status line first, done once a frame has shown it.
     int32 pendingModel = -1;
+    int32* modelShown = nullptr;  // the menu's Sky model, put back when a switch fails
     bool rebuildPending = false;
     uint32 changedAt = 0;
     int32 framesShown = 0;
@@ -257,6 +258,7 @@ bool WorkshopAddMenuEntries() {
 
 bool WorkshopSelectModel(int32* kind) {
     const auto wanted = static_cast<SkyModelKind>(*kind);
+    w.modelShown = kind;
     if (wanted == SkyModelPhysical && !w.physicalReady) {
         // Shown first: the tables take a moment the first time.
         w.pendingModel = wanted;
@@ -275,6 +277,7 @@ void WorkshopFrame(uint32 now) {
         const auto kind = static_cast<SkyModelKind>(w.pendingModel);
         w.pendingModel = -1;
         Switch(kind);
+        if (w.modelShown != nullptr) *w.modelShown = SkyModelInUse();
     }
     if (w.rebuildPending && w.framesShown > 0 && now - w.changedAt >= kRebuildRest) Rebuild();
     // The sun moved by hand no longer follows the place.
