@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -212,10 +213,15 @@ void Collect(const char* text) { failures.emplace_back(text); }
 // Which folder a failure was in, and what the window can do about it.
 void ReportFailure(const std::string& file) {
     const std::string folder = std::filesystem::path(Absolute(file)).parent_path().string();
-    std::fprintf(stderr, "skydome: %s\n", failures.front().c_str());
-    SkydomeSetStatus(("Cannot write in " + folder +
-                      ": the terminal says why. The files go where the program was started (or where the options "
-                      "name them)")
+    for (const std::string& f : failures) std::fprintf(stderr, "skydome: %s\n", f.c_str());
+    // The message's first sentence after the file's name: why.
+    const std::string& first = failures.front();
+    const std::size_t named = first.find(": ");
+    std::string why = named == std::string::npos ? first : first.substr(named + 2);
+    // The system's own words (in brackets) are on the terminal.
+    why = why.substr(0, std::min(why.find(". "), why.find(" (")));
+    SkydomeSetStatus(("Cannot write in " + folder + ":\n" + why +
+                      "\nThe files go where the program started, or where the options say")
                          .c_str());
 }
 

@@ -849,7 +849,9 @@ TEST_F(Program, ExportNumbersItsFilesBesideTheOnesThereAndNamesAFailedFolder) {
     steps = {[] { Press(SDL_SCANCODE_E); }, [] {}};
     stepAt = 0;
     EXPECT_EQ(Run({"--export-gltf", "/proc/sky.glb"}), 0);
-    EXPECT_EQ(std::string(SkydomeGetApp()->status).rfind("Cannot write in /proc: ", 0), 0u) << SkydomeGetApp()->status;
+    EXPECT_EQ(std::string(SkydomeGetApp()->status),
+              "Cannot write in /proc:\nits folder is there, but it is a system folder that makes no new files\n"
+              "The files go where the program started, or where the options say");
 }
 
 // ] and [ step the time of day and the sun follows the place; a hand that
