@@ -38,6 +38,16 @@ std::string OffsetText(int32 minutes) {
 }  // namespace
 
 int32 ZoneOffsetMinutes(const std::string& zone, const SolarTime& t) {
+    // The data display asks every frame: the zone's file is read again only
+    // for another zone or another minute.
+    static std::string lastZone;
+    static SolarTime lastTime{};
+    static int32 lastOffset = 0;
+    static bool known = false;
+    if (known && zone == lastZone && t.year == lastTime.year && t.month == lastTime.month && t.day == lastTime.day &&
+        t.hour == lastTime.hour && t.minute == lastTime.minute && t.second == lastTime.second) {
+        return lastOffset;
+    }
     const char* before = std::getenv("TZ");
     const std::string saved = before != nullptr ? before : "";
     setenv("TZ", (":" + zone).c_str(), 1);
@@ -58,6 +68,10 @@ int32 ZoneOffsetMinutes(const std::string& zone, const SolarTime& t) {
         unsetenv("TZ");
     }
     tzset();
+    lastZone = zone;
+    lastTime = t;
+    lastOffset = offset;
+    known = true;
     return offset;
 }
 
