@@ -106,32 +106,50 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "The changelog's date \"${KV_RELEASE_DATE}\" cannot be read")
 endif()
 
-# Manual pages of the installed programs, made from their --help and
-# --version by help2man (Debian's package of it): one source for each.
-find_program(KV_HELP2MAN help2man)
-if(NOT KV_HELP2MAN)
-  message(FATAL_ERROR "help2man is missing: scripts/setup installs it (Debian's package help2man)")
-endif()
-set(KV_MAN_DIR ${CMAKE_BINARY_DIR}/man)
-set(KV_MAN_PAGES)
-foreach(page "skydome|interactive sky-dome creator on a real-time 3D engine"
-             "kvdump|print and check the chunk tree of saved domes and other chunk files"
-             "kvimage|read a picture as the sky-dome creator reads its textures, write it as PNG")
-  string(REPLACE "|" ";" page "${page}")
-  list(GET page 0 program)
-  list(GET page 1 summary)
-  add_custom_command(OUTPUT ${KV_MAN_DIR}/${program}.1.gz
+if(KV_MANUALS)
+  # Manual pages of the installed programs, made from their --help and
+  # --version by help2man (Debian's package of it): one source for each.
+  find_program(KV_HELP2MAN help2man)
+  if(NOT KV_HELP2MAN)
+    message(FATAL_ERROR "help2man is missing: scripts/setup installs it (Debian's package help2man)")
+  endif()
+  set(KV_MAN_DIR ${CMAKE_BINARY_DIR}/man)
+  set(KV_MAN_PAGES)
+  # skydome's keys, mouse, examples and files: from its help page.
+  set(KV_MAN_SECTIONS ${KV_MAN_DIR}/skydome.h2m)
+  add_custom_command(OUTPUT ${KV_MAN_SECTIONS}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${KV_MAN_DIR}
-    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KV_RELEASE_EPOCH} ${KV_HELP2MAN} --no-info
-            "--name=${summary}" --output=${KV_MAN_DIR}/${program}.1 $<TARGET_FILE:${program}>
-    COMMAND gzip -9nf ${KV_MAN_DIR}/${program}.1
-    DEPENDS ${program}
-    COMMENT "Writing the manual page of ${program} from its --help"
+    COMMAND ${CMAKE_COMMAND} -DPAGE=${KV_HELP_PAGE} -DOUTPUT=${KV_MAN_SECTIONS} -P
+            ${CMAKE_SOURCE_DIR}/cmake/man_sections.cmake
+    DEPENDS ${KV_HELP_PAGE} ${CMAKE_SOURCE_DIR}/cmake/man_sections.cmake
+    COMMENT "Writing the keys, mouse, examples and files of skydome's manual page from its help page"
     VERBATIM)
-  list(APPEND KV_MAN_PAGES ${KV_MAN_DIR}/${program}.1.gz)
-endforeach()
-add_custom_target(manual_pages ALL DEPENDS ${KV_MAN_PAGES} ${KV_DOC_DIR}/changelog.gz)
-install(FILES ${KV_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  foreach(page "skydome|interactive sky-dome creator on a real-time 3D engine"
+               "kvdump|print and check the chunk tree of saved domes and other chunk files"
+               "kvimage|read a picture as the sky-dome creator reads its textures, write it as PNG")
+    string(REPLACE "|" ";" page "${page}")
+    list(GET page 0 program)
+    list(GET page 1 summary)
+    set(include)
+    set(includeDepends)
+    if(program STREQUAL "skydome")
+      set(include "--include=${KV_MAN_SECTIONS}")
+      set(includeDepends ${KV_MAN_SECTIONS})
+    endif()
+    add_custom_command(OUTPUT ${KV_MAN_DIR}/${program}.1.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${KV_MAN_DIR}
+      COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KV_RELEASE_EPOCH} ${KV_HELP2MAN} --no-info
+              "--name=${summary}" ${include} --output=${KV_MAN_DIR}/${program}.1 $<TARGET_FILE:${program}>
+      COMMAND gzip -9nf ${KV_MAN_DIR}/${program}.1
+      DEPENDS ${program} ${includeDepends}
+      COMMENT "Writing the manual page of ${program} from its --help"
+      VERBATIM)
+    list(APPEND KV_MAN_PAGES ${KV_MAN_DIR}/${program}.1.gz)
+  endforeach()
+  add_custom_target(manual_pages ALL DEPENDS ${KV_MAN_PAGES})
+  install(FILES ${KV_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+add_custom_target(changelog ALL DEPENDS ${KV_DOC_DIR}/changelog.gz)
 install(FILES ${KV_DOC_DIR}/copyright ${KV_DOC_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/skydome)
 
 set(CPACK_GENERATOR DEB)
@@ -143,9 +161,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KV_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive sky-dome creator on a real-time 3D engine")
 # Lines of at most 80 columns, as dpkg shows them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Computes the clear daytime sky with an analytic daylight model, shows it on a\n"
-    "dome from outside or from its centre, and saves the dome, glTF models and\n"
-    "panoramas. Comes with kvdump (chunk files) and kvimage (pictures).")
+    "Computes the clear sky with an analytic daylight model, or with a physical\n"
+    "atmosphere that has twilight, shows it on a dome from outside or from its\n"
+    "centre, and saves the dome, glTF models and panoramas. Comes with kvdump\n"
+    "(chunk files) and kvimage (pictures).")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

@@ -14,6 +14,8 @@
 #include "engine/image/charset.h"
 #include "engine/image/raster.h"
 #include "engine/world/logo.h"
+#include "menu_colours.h"
+#include "menu_help.h"
 #include "text_panel.h"
 
 namespace kv {
@@ -30,11 +32,6 @@ constexpr int32 kLineMax = 512;  // bytes of one formatted menu line
 constexpr uint32 kRepeatDelay = 700;
 constexpr uint32 kRepeatInterval = 50;
 constexpr uint32 kRepeatGiveUp = 1000;
-
-constexpr const char* kNoHelp = "Cannot open help file";
-constexpr const char* kHelpOutOfMemory = "Out of memory - not all of help loaded";
-constexpr const char* kHelpCut = "[The help stops here: the file is longer than 1500 lines.]";
-constexpr const char* kHelpCutSize = "[The help stops here: the file is larger than 1 MB.]";
 
 // The value names of a separator: one, empty.
 const char* const kSeparatorNames[] = {""};
@@ -95,9 +92,7 @@ struct MenuState {
     Raster* disabledSet;
     Raster* selectedSet;
     Raster* separatorSet;
-    char* help[kMenuHelpMaxLines];
-    int32 helpCount;
-    int32 helpScroll;
+    MenuHelp help;
     KeyRepeat repeat;
     bool drag;  // the left button drags the pressed float entry
     MenuPress press;
@@ -493,20 +488,21 @@ void DrawHelp(Camera* camera, Raster* set, int32 w, int32 h) {
     CameraClear(camera, &menu.background, ClearImage | ClearZ);
     const int32 rows = menu.rows > 0 ? menu.rows : 0;
     // The last page is a full one.
-    int32 top = menu.helpCount - rows;
-    if (menu.helpScroll > top) menu.helpScroll = top;
-    if (menu.helpScroll < 0) menu.helpScroll = 0;
+    int32 top = menu.help.count - rows;
+    if (menu.help.scroll > top) menu.help.scroll = top;
+    if (menu.help.scroll < 0) menu.help.scroll = 0;
     const Raster* raster = CameraGetRaster(camera);
     const int32 width = raster != nullptr ? raster->width : 0;
     const int32 x = HelpLeft(width, w);
-    int32 shown = menu.helpCount - menu.helpScroll;
+    int32 shown = menu.help.count - menu.help.scroll;
     if (shown > rows) shown = rows;
     if (shown > 0) {
         int32 columns = kMenuHelpColumns;
         if (x + columns * w > width) columns = (width - x) / w;
         TextPanelAround(x, h, columns, shown, w, h);
     }
-    for (int32 i = 0; i < shown; ++i) CharsetPrintBuffered(set, menu.help[menu.helpScroll + i], x, (i + 1) * h, false);
+    for (int32 i = 0; i < shown; ++i)
+        CharsetPrintBuffered(set, menu.help.lines[menu.help.scroll + i], x, (i + 1) * h, false);
     CharsetFlush();
     LogoSetCamera(camera, 0);
 }
@@ -572,249 +568,6 @@ int32 Release() {
     return Change(p.entry, p.shift ? -1 : +1);
 }
 
-// --- Help text ---------------------------------------------------------------
-
-void FreeHelp() {
-    for (int32 i = 0; i < menu.helpCount; ++i) KvFree(menu.help[i]);
-    menu.helpCount = 0;
-    menu.helpScroll = 0;
-}
-
-bool AddHelpLine(const char* text, int32 length) {
-    auto* copy = static_cast<char*>(KvMalloc(static_cast<std::size_t>(length) + 1));
-    if (copy == nullptr) return false;
-    std::memcpy(copy, text, static_cast<std::size_t>(length));
-    copy[length] = '\0';
-    menu.help[menu.helpCount++] = copy;
-    return true;
-}
-
-// The page's last line becomes a note when the table is full.
-void AddHelpNote(const char* note, bool* outOfMemory) {
-    if (menu.helpCount == kMenuHelpMaxLines) KvFree(menu.help[--menu.helpCount]);
-    if (!AddHelpLine(note, TextLength(note))) *outOfMemory = true;
-}
-
-// The program's data folders in their order, so that a program started from
-// any folder finds its own help (and only a folder given with --data can
-// offer another).
-void* OpenHelpFile() {
-    const FileFunctions& f = EngineInstanceGet()->fileFuncs;
-    for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
-        for (const char* name : {"readme.txt", "win.txt"}) {
-            void* file = f.kvfopen((std::string(folder) + name).c_str(), "r");
-            if (file != nullptr) return file;
-        }
-    }
-    return nullptr;
-}
-
-// Splits the text into lines of at most 78 characters: a longer line goes on
-// in the next ones, broken after a word where it can and indented like its
-// start. Characters outside the font's printable range become spaces.
-class HelpReader {
-  public:
-    // False when the table is full or memory ran out: reading stops.
-    bool Put(char c) {
-        if (c == '\n') return EndLine();
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 32 || u >= 128) c = ' ';
-        if (atStart_) {
-            if (c != ' ') {
-                atStart_ = false;
-            } else if (indent_ < kMaxIndent) {
-                ++indent_;
-            }
-        }
-        pending_[length_++] = c;
-        return length_ <= kMenuHelpColumns || Wrap();
-    }
-    bool Finish() { return length_ == 0 || EndLine(); }
-    bool outOfMemory = false;
-
-  private:
-    static constexpr int32 kMaxIndent = 20;
-
-    bool EndLine() {
-        const bool ok = Emit(length_);
-        length_ = 0;
-        indent_ = 0;
-        atStart_ = true;
-        return ok;
-    }
-    // One character too many is pending: emit up to the last space after the
-    // indent (or 78 characters of a word that long) and keep the rest.
-    bool Wrap() {
-        int32 cut = kMenuHelpColumns;
-        for (int32 i = kMenuHelpColumns; i > indent_; --i) {
-            if (pending_[i] == ' ') {
-                cut = i;
-                break;
-            }
-        }
-        // A run of blanks is not worth a line of its own.
-        int32 used = cut;
-        while (used > 0 && pending_[used - 1] == ' ') --used;
-        if (used > 0 && !Emit(used)) return false;
-        int32 from = cut;
-        while (from < length_ && pending_[from] == ' ') ++from;
-        const int32 rest = length_ - from;
-        std::memmove(pending_ + indent_, pending_ + from, static_cast<std::size_t>(rest));
-        std::memset(pending_, ' ', static_cast<std::size_t>(indent_));
-        length_ = indent_ + rest;
-        return true;
-    }
-    bool Emit(int32 length) {
-        while (length > 0 && pending_[length - 1] == ' ') --length;
-        if (menu.helpCount == kMenuHelpMaxLines) {
-            // The table is full and there is more: its last line says so.
-            AddHelpNote(kHelpCut, &outOfMemory);
-            return false;
-        }
-        if (!AddHelpLine(pending_, length)) {
-            outOfMemory = true;
-            return false;
-        }
-        return true;
-    }
-
-    char pending_[kMenuHelpColumns + 1];
-    int32 length_ = 0;
-    int32 indent_ = 0;
-    bool atStart_ = true;
-};
-
-bool LoadHelp() {
-    FreeHelp();
-    if (!AddHelpLine(kNoHelp, TextLength(kNoHelp))) return false;
-    void* file = OpenHelpFile();
-    if (file == nullptr) return true;
-    FreeHelp();
-    const FileFunctions& f = EngineInstanceGet()->fileFuncs;
-    HelpReader reader;
-    // Read in blocks, every byte counted (a NUL too), and no further than the
-    // size cap: a file of blanks or NULs makes no lines, so the line cap alone
-    // would never stop it.
-    char chunk[256];
-    std::size_t total = 0;
-    bool reading = true, tooLarge = false;
-    while (reading) {
-        const std::size_t room = kMenuHelpMaxBytes + 1 - total;
-        const std::size_t n = f.kvfread(chunk, 1, room < sizeof chunk ? room : sizeof chunk, file);
-        if (n == 0) break;
-        total += n;
-        tooLarge = total > kMenuHelpMaxBytes;
-        const std::size_t use = tooLarge ? n - 1 : n;
-        for (std::size_t i = 0; i < use && reading; ++i) reading = reader.Put(chunk[i]);
-        if (tooLarge) break;
-    }
-    if (reading) reading = reader.Finish();
-    if (reading && tooLarge) AddHelpNote(kHelpCutSize, &reader.outOfMemory);
-    f.kvfclose(file);
-    if (reader.outOfMemory) PlatformErrorMessage(kHelpOutOfMemory);
-    return menu.helpCount > 0;
-}
-
-// --- Colours ----------------------------------------------------------------
-
-// HSV in 16.16 fixed point: hue in [0, 1), saturation in [0, 1]; value as a
-// real. Grey colours (max - min below 0.05) have no hue.
-struct Hsv {
-    int32 hue;
-    int32 saturation;
-    float value;
-};
-
-Hsv ToHsv(RGBA c) {
-    const int32 r = (c.red << 16) / 255, g = (c.green << 16) / 255, b = (c.blue << 16) / 255;
-    const int32 mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
-    const int32 mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
-    Hsv out{0, 0, static_cast<float>(mx) / 65535.0f};
-    if (mx - mn < 3276) return out;
-    out.saturation = ((mx - mn) * 256) / ((mx + 128) / 256);
-    const int32 e = (mx - mn + 128) / 256;
-    int32 h;
-    if (r == mx) {
-        h = ((g - b) * 256) / e;
-    } else if (g == mx) {
-        h = 0x20000 + ((b - r) * 256) / e;
-    } else {
-        h = 0x40000 + ((r - g) * 256) / e;
-    }
-    while (h < 0) h += 0x60000;
-    while (h >= 0x60000) h -= 0x60000;
-    out.hue = h / 6;
-    return out;
-}
-
-uint8 Channel(float v) {
-    const float c = v * 255.0f + 0.5f;
-    return c <= 0.0f ? 0 : c >= 255.0f ? 255 : static_cast<uint8>(c);
-}
-
-RGBA FromHsv(float hue, float saturation, float value) {
-    if (hue < 0.0f) hue = 0.0f;
-    if (hue > 1.0f) hue = 1.0f;
-    float r = value, g = value, b = value;
-    if (saturation > 0.0f) {
-        const float h6 = hue * 6.0f;
-        const auto sector = static_cast<int32>(h6);
-        const float f = h6 - static_cast<float>(sector);
-        const float p = value * (1.0f - saturation);
-        const float q = value * (1.0f - saturation * f);
-        const float t = value * (1.0f - saturation * (1.0f - f));
-        switch (sector % 6) {
-            case 0:
-                r = value, g = t, b = p;
-                break;
-            case 1:
-                r = q, g = value, b = p;
-                break;
-            case 2:
-                r = p, g = value, b = t;
-                break;
-            case 3:
-                r = p, g = q, b = value;
-                break;
-            case 4:
-                r = t, g = p, b = value;
-                break;
-            default:
-                r = value, g = p, b = q;
-                break;
-        }
-    }
-    return RGBA{Channel(r), Channel(g), Channel(b), 255};
-}
-
-// The dimmer texts are a mix of the text colour into the background, from
-// `start` of the way up; where that is too dark to read on the panel over a
-// white scene, the mix moves up until it is not, short of the text colour
-// itself. The bar behind the selection moves down from `start` until the
-// text reads on it.
-constexpr int32 kMixSteps = 20;          // mixes in steps of 0.05
-constexpr int32 kDimmestBrightest = 16;  // a dimmed text stays at 0.8 of the way at most
-
-RGBA Mix(RGBA fg, RGBA bg, int32 step) {
-    return ColourMix(fg, bg, static_cast<float>(step) / static_cast<float>(kMixSteps));
-}
-
-RGBA ReadableOnPanel(RGBA fg, RGBA bg, int32 step) {
-    const RGBA panel = TextPanelBrightest();
-    while (step < kDimmestBrightest && ContrastRatio(Mix(fg, bg, step), panel) < kTextMinContrast) ++step;
-    return Mix(fg, bg, step);
-}
-
-RGBA BarUnder(RGBA fg, RGBA bg, int32 step) {
-    while (step > 0 && ContrastRatio(fg, Mix(fg, bg, step)) < kTextMinContrast) --step;
-    return Mix(fg, bg, step);
-}
-
-MenuPalette MakePalette(RGBA fg, RGBA bg) {
-    // Dimmed text at 0.2 of the way, separators and the bar at half way.
-    return MenuPalette{fg, ReadableOnPanel(fg, bg, 4), ReadableOnPanel(fg, bg, 10), BarUnder(fg, bg, 10)};
-}
-
 // Toggles and integers: the variable, the range and the optional names.
 bool AddIntKind(int32 kind, const char* label, int32* variable, MenuCallback callback, int32 min, int32 max, int32 step,
                 const char* const* valueNames) {
@@ -848,12 +601,6 @@ bool AddIntKind(int32 kind, const char* label, int32* variable, MenuCallback cal
 
 }  // namespace
 
-RGBA ColourMix(RGBA a, RGBA b, float t) {
-    const Hsv ha = ToHsv(a), hb = ToHsv(b);
-    const float value = (1.0f - t) * hb.value + t * ha.value;
-    return FromHsv(static_cast<float>(ha.hue) / 65536.0f, static_cast<float>(ha.saturation) / 65536.0f * 0.6f, value);
-}
-
 void MenuSetClock(MenuClock clock) { menuClock = clock; }
 
 const MenuPalette* MenuGetPalette() { return &menu.palette; }
@@ -870,7 +617,7 @@ bool MenuOpen(int32 createMainSet, const RGBA* foreground, const RGBA* backgroun
         mainSet = CharsetCreate(&fg, &bg);
         if (mainSet == nullptr) return false;
     }
-    const MenuPalette palette = MakePalette(fg, bg);
+    const MenuPalette palette = MenuMakePalette(fg, bg);
     Raster* disabledSet = CharsetCreate(&palette.disabled, &bg);
     Raster* selectedSet = CharsetCreate(&fg, &palette.selectedBar);
     Raster* separatorSet = CharsetCreate(&palette.separator, &bg);
@@ -890,13 +637,13 @@ bool MenuOpen(int32 createMainSet, const RGBA* foreground, const RGBA* backgroun
     menu.separatorSet = separatorSet;
     menu.mode = MenuModeMenu;
     menu.open = true;
-    LoadHelp();
+    MenuHelpLoad(&menu.help);
     return true;
 }
 
 bool MenuClose() {
     if (!CheckOpen()) return false;
-    FreeHelp();
+    MenuHelpFree(&menu.help);
     FreeEntries();
     for (Raster* s : {menu.mainSet, menu.disabledSet, menu.selectedSet, menu.separatorSet}) {
         if (s != nullptr) CharsetDestroy(s);
@@ -1028,23 +775,23 @@ int32 MenuKeyboard(int32 event, void* data) {
                         ShellEvent(EventQuit, nullptr);
                         break;
                     case KeyPageUp:
-                        menu.helpScroll -= HelpPageStep();
+                        menu.help.scroll -= HelpPageStep();
                         break;
                     case KeyPageDown:
-                        menu.helpScroll += HelpPageStep();
+                        menu.help.scroll += HelpPageStep();
                         break;
                     case KeyUp:
-                        --menu.helpScroll;
+                        --menu.help.scroll;
                         break;
                     case KeyDown:
-                        ++menu.helpScroll;
+                        ++menu.help.scroll;
                         break;
                     default:
                         break;
                 }
-                if (menu.helpScroll < 0) menu.helpScroll = 0;
+                if (menu.help.scroll < 0) menu.help.scroll = 0;
                 // Far past the end is pulled back at render.
-                if (menu.helpScroll > menu.helpCount) menu.helpScroll = menu.helpCount;
+                if (menu.help.scroll > menu.help.count) menu.help.scroll = menu.help.count;
             }
             return EventHandled;
         default:
@@ -1071,9 +818,9 @@ int32 MenuMouse(int32 event, void* data) {
     if (menu.mode == MenuModeHelp) {
         if (event != EventMouseWheel) return EventNotHandled;
         const bool forward = data != nullptr && *static_cast<const int32*>(data) != 0;
-        menu.helpScroll += forward ? -2 : 2;
-        if (menu.helpScroll < 0) menu.helpScroll = 0;
-        if (menu.helpScroll > menu.helpCount) menu.helpScroll = menu.helpCount;
+        menu.help.scroll += forward ? -2 : 2;
+        if (menu.help.scroll < 0) menu.help.scroll = 0;
+        if (menu.help.scroll > menu.help.count) menu.help.scroll = menu.help.count;
         return EventHandled;
     }
     if (menu.mode != MenuModeMenu)
@@ -1094,7 +841,17 @@ int32 MenuMouse(int32 event, void* data) {
         case EventRightButtonDown: {
             if (data == nullptr) return EventNotHandled;
             const MenuHit hit = HitTest(menu.pointerX, menu.pointerY);
-            if (!hit.inPanel) return EventNotHandled;
+            if (!hit.inPanel) {
+                // Outside the panel a left press drags the selected float,
+                // wherever it goes; other presses are the scene's.
+                if (event != EventLeftButtonDown || menu.selected == nullptr || menu.selected->kind != MenuKindFloat ||
+                    !Selectable(menu.selected)) {
+                    return EventNotHandled;
+                }
+                menu.press = MenuPress{event, menu.selected, false, false, false};
+                menu.drag = true;
+                return EventHandled;
+            }
             menu.press = MenuPress{event, nullptr, false, static_cast<const MouseRecord*>(data)->shift != 0, false};
             menu.drag = false;
             if (hit.line != nullptr && Selectable(hit.line->entry)) {
@@ -1130,10 +887,14 @@ bool MenuSetMode(int32 mode) {
 
 int32 MenuGetMode() { return menu.mode; }
 
+int32 MenuGetSelectedIndex() { return menu.selectedIndex; }
+
 bool MenuCycleMode() { return MenuSetMode((menu.mode + 1) % 3); }
 
-int32 MenuHelpLineCount() { return menu.helpCount; }
+int32 MenuHelpLineCount() { return menu.help.count; }
 
-const char* MenuHelpLine(int32 index) { return index >= 0 && index < menu.helpCount ? menu.help[index] : nullptr; }
+const char* MenuHelpLine(int32 index) {
+    return index >= 0 && index < menu.help.count ? menu.help.lines[index] : nullptr;
+}
 
 }  // namespace kv

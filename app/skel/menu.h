@@ -6,6 +6,7 @@
 // end update. Space cycles off -> menu -> help -> off.
 #pragma once
 
+#include "app/skel/menu_colours.h"
 #include "app/skel/skeleton.h"
 #include "engine/math/rgba.h"
 
@@ -53,33 +54,21 @@ bool MenuRender(Camera* camera, Raster* set);
 // Shell event handlers: 1 when the menu took the event, 2 when it did not.
 // The mouse on the menu: a press on an entry selects it; a left click on its
 // value changes it as Right does (with Shift as Left); the wheel over a value
-// changes it, elsewhere it moves the selection; a left drag that starts on a
-// float entry changes it. A press anywhere on the menu is the menu's until
-// its button comes up; every other press, move and release is left to the
-// application.
+// changes it, elsewhere (in the scene too) it moves the selection; a left
+// drag that starts on a float entry changes it, and so does a left drag
+// anywhere outside the menu's panel while a float entry is selected. A press
+// the menu took is its own until its button comes up; every other press, move
+// and release is left to the application.
 int32 MenuKeyboard(int32 event, void* data);
 int32 MenuMouse(int32 event, void* data);
 
 bool MenuSetMode(int32 mode);
 int32 MenuGetMode();
+// The selected entry's display index (0 for the first entry added).
+int32 MenuGetSelectedIndex();
 bool MenuCycleMode();
 
-// The colours the menu draws in: its text, dimmed entries, separators and
-// "(more)", and the bar behind the selected entry. Each line of text keeps
-// a contrast of 4.5 : 1 on what is behind it (the bar, or the dark panel the
-// menu lies on over the brightest scene); dimmed entries stay darker than
-// the others.
-struct MenuPalette {
-    RGBA text;
-    RGBA disabled;
-    RGBA separator;
-    RGBA selectedBar;
-};
 const MenuPalette* MenuGetPalette();
-
-// A's hue with 0.6 of its saturation, at the value t of the way from b's to
-// a's; alpha 255. Worked in 16.16 fixed-point HSV.
-RGBA ColourMix(RGBA a, RGBA b, float t);
 
 // The key repeat's clock; PlatformGetTimer unless a test sets another (null
 // puts it back).

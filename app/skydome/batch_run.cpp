@@ -40,6 +40,11 @@ bool SkydomeResolveSun(SkydomeOptions* o, std::string* line, std::string* error)
     std::string why;
     if (!SkySunFromPlace(o->sky, o->latitude, o->longitude, o->moment, &o->sunZenith, &o->sunAzimuth, &p, &why)) {
         *error = "--location and --time: " + why;
+        const double elevation = 90.0 - p.zenith;
+        const double lowest = 90.0 - SkyModelMaxSunZenith(SkyModelPhysical);
+        if (o->sky != SkyModelPhysical && elevation >= lowest) {
+            *error += "; --sky physical takes a sun down to " + Format("%g", -lowest) + " degrees below the horizon";
+        }
         return false;
     }
     const float azimuth = o->sunAzimuth;
@@ -54,11 +59,11 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
     if (report == nullptr) report = ToStderr;
     bool ok = true;
     std::string message;
-    if (!o->exportGltf.empty()) {
+    for (const std::string& file : o->exportGltf) {
         const Geometry* geometry = dome != nullptr ? AtomicGetGeometry(dome) : nullptr;
         const SkyLight* light = SkyModelLight();
         const GltfSun sun{SkyGetState()->sunDirection, light->sunColour, light->sunIlluminance};
-        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, o->exportGltf.c_str(), &message, &sun)) {
+        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, file.c_str(), &message, &sun)) {
             report(message.c_str());
             ok = false;
         }
@@ -67,8 +72,9 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
         std::string warning;
         SkydomeSetNightBodies(*o, &warning);
         if (!warning.empty()) report(warning.c_str());
-        if (!PanoramaWrite(ProgramSky(), o->exportPanorama.c_str(), o->panoramaWidth, DomeGetSettings()->exposure,
-                           &message)) {
+    }
+    for (const std::string& file : o->exportPanorama) {
+        if (!PanoramaWrite(ProgramSky(), file.c_str(), o->panoramaWidth, DomeGetSettings()->exposure, &message)) {
             report(message.c_str());
             ok = false;
         }
@@ -110,11 +116,11 @@ int SkydomeExportOnly(SkydomeOptions* o) {
             o->exportFailed = true;
             status = 1;
         }
-        if (!o->saveDome.empty()) {
+        for (const std::string& file : o->saveDome) {
             std::string message;
             DomeSaveOptions save;
             save.facing = o->domeFacing;
-            if (!DomeSave(clump, o->saveDome.c_str(), &message, &save)) {
+            if (!DomeSave(clump, file.c_str(), &message, &save)) {
                 ToStderr(message.c_str());
                 o->saveFailed = true;
                 status = 1;

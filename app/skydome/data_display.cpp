@@ -9,6 +9,7 @@
 #include "app/skydome/dome.h"
 #include "app/skydome/program_sky.h"
 #include "app/skydome/skydome.h"
+#include "app/skydome/workshop.h"
 #include "engine/camera/camera.h"
 #include "engine/image/charset.h"
 #include "engine/image/raster.h"
@@ -20,10 +21,13 @@ namespace kv {
 
 namespace {
 
-// The top-right lines: wide enough for an azimuth with its compass reading,
-// with the margin the shorter lines had on the right.
-constexpr int32 kDataColumns = 29;
-constexpr int32 kDataRightMargin = 34;
+// The top-right lines start 130 pixels from the right edge; the compass
+// bearings go on lines of their own below them, a row apart, so that the
+// lines above keep their places. A block is at least this many characters
+// wide, so that its panel keeps its size as the numbers change.
+constexpr int32 kDataLeft = 130;
+constexpr int32 kDataColumns = 16;
+constexpr int32 kCompassRow = 8;
 
 // The compass reading of an azimuth: the program's azimuth runs from +z
 // (north) towards +x (west), the compass's from north towards east. Taken
@@ -77,13 +81,31 @@ void DataDisplay() {
     const SkyState* sky = SkyGetState();
     const ViewState* view = ViewGetState();
 
-    TextBlock angles(W - kDataRightMargin - kDataColumns * w, h, h, kDataColumns);
+    const int32 left = W - kDataLeft;
+    TextBlock angles(left, h, h, kDataColumns);
     angles.Add(0, "Sun ZD: %.1f", static_cast<double>(sky->sunTheta));
-    angles.Add(1, "Sun AZ: %.1f (compass %.1f)", static_cast<double>(sky->sunPhi), Compass(sky->sunPhi));
-    if (DomeGetSettings()->preview != 0) {
+    angles.Add(1, "Sun AZ: %.1f", static_cast<double>(sky->sunPhi));
+    const bool preview = DomeGetSettings()->preview != 0;
+    if (preview) {
         angles.Add(3, "Cam EL: %.1f", static_cast<double>(view->elevation));
-        angles.Add(4, "Cam AZ: %.1f (compass %.1f)", static_cast<double>(view->azimuth), Compass(view->azimuth));
+        angles.Add(4, "Cam AZ: %.1f", static_cast<double>(view->azimuth));
         angles.Add(5, "Cam HF: %.1f", static_cast<double>(view->fieldOfView));
+    }
+    TextBlock compass(left, kCompassRow * h, h, kDataColumns);
+    compass.Add(0, "%s", "Compass bearings");
+    compass.Add(1, "Sun: %.1f", Compass(sky->sunPhi));
+    if (preview) compass.Add(2, "Cam: %.1f", Compass(view->azimuth));
+    // The local clock of the place the sun follows.
+    const PlaceTime* place = WorkshopGetPlace();
+    TextBlock local(left, (kCompassRow + 4) * h, h, kDataColumns);
+    if (place->on != 0) {
+        const SolarTime t = PlaceTimeMoment(*place);
+        const int32 offset = t.offsetMinutes < 0 ? -t.offsetMinutes : t.offsetMinutes;
+        local.Add(0, "Date: %04d-%02d-%02d", static_cast<int>(t.year), static_cast<int>(t.month),
+                  static_cast<int>(t.day));
+        local.Add(1, "Time: %02d:%02d", static_cast<int>(t.hour), static_cast<int>(t.minute));
+        local.Add(2, "Zone: UTC%c%02d:%02d", t.offsetMinutes < 0 ? '-' : '+', static_cast<int>(offset / 60),
+                  static_cast<int>(offset % 60));
     }
     // The dome that exists, not the menu's resolution.
     Atomic* atomic = DomeGetAtomic();
@@ -94,6 +116,8 @@ void DataDisplay() {
     counts.Add(0, " Vertices: %3d", vertices);
     counts.Add(1, "Triangles: %3d", triangles);
     angles.Draw(set, w);
+    compass.Draw(set, w);
+    local.Draw(set, w);
     counts.Draw(set, w);
     if (app->showFps != 0) {
         char text[32];
@@ -105,7 +129,8 @@ void DataDisplay() {
     CharsetFlush();
 }
 
-// Centred above the vertex count, clear of the logo and the data lines.
+// Centred above the vertex count, clear of the logo and the data lines; a
+// status of several lines grows upwards.
 void StatusLineDraw(uint32 now) {
     const SkydomeApp* app = SkydomeGetApp();
     if (app->status[0] == '\0' || static_cast<int32>(app->statusUntil - now) <= 0) return;
@@ -114,12 +139,23 @@ void StatusLineDraw(uint32 now) {
     const Raster* raster = CameraGetRaster(app->camera);
     if (raster == nullptr) return;
     const int32 W = RasterGetWidth(raster), H = RasterGetHeight(raster);
-    const auto length = static_cast<int32>(std::strlen(app->status));
-    int32 x = (W - length * desc.width) / 2;
-    if (x < 0) x = 0;
-    const int32 y = H - 3 * desc.height - 20;
-    TextPanelAround(x, y, length, 1, desc.width, desc.height);
-    CharsetPrintBuffered(app->charset, app->status, x, y, false);
+    char lines[8][128] = {};
+    int32 count = 0;
+    for (const char* at = app->status; count < 8;) {
+        const char* end = std::strchr(at, '\n');
+        const std::size_t n = end != nullptr ? static_cast<std::size_t>(end - at) : std::strlen(at);
+        std::snprintf(lines[count++], sizeof lines[0], "%.*s", static_cast<int>(n), at);
+        if (end == nullptr) break;
+        at = end + 1;
+    }
+    for (int32 i = 0; i < count; ++i) {
+        const auto length = static_cast<int32>(std::strlen(lines[i]));
+        int32 x = (W - length * desc.width) / 2;
+        if (x < 0) x = 0;
+        const int32 y = H - (3 + count - 1 - i) * desc.height - 20;
+        TextPanelAround(x, y, length, 1, desc.width, desc.height);
+        CharsetPrintBuffered(app->charset, lines[i], x, y, false);
+    }
     CharsetFlush();
 }
 

@@ -95,7 +95,7 @@ bool DomeSave(Clump* clump, const char* path, std::string* message, const DomeSa
 
 bool DomeSaveCouldNotOpen(const FileWriteStatus& status) {
     return status.step == FileWriteFollow || status.step == FileWriteFolder || status.step == FileWriteKind ||
-           status.step == FileWriteCreate || status.step == FileWriteFolderLocked;
+           status.step == FileWriteCreate || status.step == FileWriteFolderLocked || status.step == FileWriteNoNewFiles;
 }
 
 }  // namespace kv

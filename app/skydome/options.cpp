@@ -5,12 +5,17 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
+#include "app/skydome/place_time.h"
 #include "app/skydome/program_sky.h"
 #include "engine/core/quoted_name.h"
 #include "engine/core/types.h"
@@ -122,10 +127,11 @@ struct OptionSpec {
     const char* value = nullptr;
     const char* help = nullptr;
     ApplyFn apply = nullptr;
-    const NumberRule* rule = nullptr;             // numeric options
-    float SkydomeOptions::*real = nullptr;        // options of one real number
-    std::string SkydomeOptions::*file = nullptr;  // file options
-    const char* needs = nullptr;                  // what a malformed value is told it needs
+    const NumberRule* rule = nullptr;                           // numeric options
+    float SkydomeOptions::*real = nullptr;                      // options of one real number
+    std::string SkydomeOptions::*file = nullptr;                // file options
+    std::vector<std::string> SkydomeOptions::*files = nullptr;  // file options that may be repeated
+    const char* needs = nullptr;                                // what a malformed value is told it needs
 };
 
 // A value as messages show it: in double quotes, or quoted as ls quotes a
@@ -134,6 +140,17 @@ std::string Shown(const std::string& value) {
     const std::string quoted = QuotedName(value);
     return quoted == value ? "\"" + value + "\"" : quoted;
 }
+
+// What the command line and settings files gave, for the checks made once
+// every option is known.
+struct Given {
+    bool sun = false;
+    bool width = false;
+    bool altitude = false;
+};
+Given given;
+
+bool ApplyOption(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error);
 
 std::string Refuse(const OptionSpec& spec, const char* value) {
     std::string e = std::string(spec.name) + " needs " + spec.needs;
@@ -231,6 +248,12 @@ bool ApplyTurbidity(const OptionSpec& spec, const char* value, SkydomeOptions* o
     return OptionReal(spec, value, &o->turbidity, error);
 }
 
+std::string Trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // "LATITUDE,LONGITUDE", kept in double: the sun's place needs no rounding.
 bool ApplyLocation(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
@@ -238,8 +261,11 @@ bool ApplyLocation(const OptionSpec& spec, const char* value, SkydomeOptions* o,
         *error = Refuse(spec, value);
         return false;
     }
-    const std::string latitudeText(value, comma);
-    const char* longitudeText = comma + 1;
+    // Blanks round the numbers are let be: map applications copy a place as
+    // "40.7128, -74.0060".
+    const std::string latitudeText = Trimmed(std::string(value, comma));
+    const std::string longitudeString = Trimmed(comma + 1);
+    const char* longitudeText = longitudeString.c_str();
     double latitude = 0.0, longitude = 0.0;
     const NumberFault a = ReadNumber(latitudeText.c_str(), kLatitudeRule, &latitude);
     const NumberFault b = ReadNumber(longitudeText, kLongitudeRule, &longitude);
@@ -261,18 +287,60 @@ bool ApplyLocation(const OptionSpec& spec, const char* value, SkydomeOptions* o,
     return true;
 }
 
+// Read by ReadTime once the options are all known: --zone may follow it.
 bool ApplyTime(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
-    std::string why;
     if (value == nullptr) {
         *error = Refuse(spec, nullptr);
         return false;
     }
-    if (!SolarParseTime(value, &o->moment, &why)) {
-        *error = std::string(spec.name) + ": " + why + ", not " + Shown(value);
-        return false;
-    }
     o->time = true;
     o->timeText = value;
+    return true;
+}
+
+// A name of the tz database, as a file under its folder: no absolute path and
+// no way out of the folder (a missing zone would quietly be UTC).
+bool ZoneExists(const std::string& zone) {
+    if (zone.empty() || zone[0] == '/' || zone.find("..") != std::string::npos) return false;
+    const char* folder = std::getenv("TZDIR");
+    const std::string file =
+        std::string(folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo") + "/" + zone;
+    struct stat info;
+    return stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool ApplyZone(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || !ZoneExists(value)) {
+        *error = Refuse(spec, value);
+        if (value != nullptr) *error += " (the system's tz database has no such zone)";
+        return false;
+    }
+    o->zone = value;
+    return true;
+}
+
+// --time, with the offset it gives or, with --zone, the one that zone's clock
+// had then.
+bool ReadTime(SkydomeOptions* o, std::string* error) {
+    const char* name = "--time";
+    std::string why;
+    if (o->zone.empty()) {
+        if (SolarParseTime(o->timeText.c_str(), &o->moment, &why)) return true;
+        *error = std::string(name) + ": " + why + ", not " + Shown(o->timeText);
+        return false;
+    }
+    SolarTime t{};
+    if (!SolarParseTime((o->timeText + "Z").c_str(), &t, &why)) {
+        if (SolarParseTime(o->timeText.c_str(), &t, &why)) {
+            *error = std::string(name) + " with --zone takes the clock's reading without a UTC offset, not " +
+                     Shown(o->timeText);
+        } else {
+            *error = std::string(name) + ": " + why + ", not " + Shown(o->timeText);
+        }
+        return false;
+    }
+    t.offsetMinutes = ZoneOffsetMinutes(o->zone, t);
+    o->moment = t;
     return true;
 }
 
@@ -326,7 +394,15 @@ bool ApplySun(const OptionSpec& spec, const char* value, SkydomeOptions* o, std:
 bool ReadSun(const OptionSpec& spec, SkydomeOptions* o, std::string* error) {
     const NumberRule* zenith = o->sky == SkyModelPhysical ? &kTwilightZenithRule : &kZenithRule;
     const AnglePair sun = {zenith, &kAzimuthRule, "the zenith angle ", "the azimuth "};
-    return ReadAnglePair(spec, o->sunText.c_str(), sun, &o->sunZenith, &o->sunAzimuth, error);
+    if (ReadAnglePair(spec, o->sunText.c_str(), sun, &o->sunZenith, &o->sunAzimuth, error)) return true;
+    // A sun the analytic sky cannot hold may be one the physical sky can.
+    float z = 0.0f, a = 0.0f;
+    const AnglePair twilight = {&kTwilightZenithRule, &kAzimuthRule, "", ""};
+    std::string ignored;
+    if (o->sky != SkyModelPhysical && ReadAnglePair(spec, o->sunText.c_str(), twilight, &z, &a, &ignored)) {
+        *error += "; --sky physical takes a sun down to 10 degrees below the horizon (zenith angle up to 100)";
+    }
+    return false;
 }
 
 // Which of two names the value is: 0 or 1, or -1 (refused) for neither.
@@ -469,7 +545,101 @@ bool ApplyFile(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
         *error = Refuse(spec, nullptr);
         return false;
     }
-    o->*spec.file = value;
+    if (spec.files != nullptr) {
+        (o->*spec.files).push_back(value);
+    } else {
+        o->*spec.file = value;
+    }
+    return true;
+}
+
+// A settings file: one JSON object whose names are the options' without
+// "--", each with the option's value (a string or a number; an array of them
+// for an option given more than once; true for an option without a value).
+// Applied in the file's order where --settings stands: options after it
+// change what it set.
+constexpr std::size_t kSettingsMaxBytes = 1 << 20;
+
+const OptionSpec* FindOption(const char* name);
+
+bool ApplySettingValue(const OptionSpec& spec, const nlohmann::json& v, SkydomeOptions* o, std::string* error) {
+    if (spec.value == nullptr) {
+        if (!v.is_boolean()) {
+            *error = "needs true or false";
+            return false;
+        }
+        return !v.get<bool>() || ApplyOption(spec, nullptr, o, error);
+    }
+    std::string text;
+    if (v.is_string()) {
+        text = v.get<std::string>();
+    } else if (v.is_number()) {
+        char number[40];
+        // Every digit of the double, so that the number read is the one written.
+        std::snprintf(number, sizeof number, "%.17g", v.get<double>());
+        text = number;
+    } else {
+        *error = "needs a string or a number";
+        return false;
+    }
+    return ApplyOption(spec, text.c_str(), o, error);
+}
+
+bool ApplySettings(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value == nullptr || *value == '\0') {
+        *error = Refuse(spec, nullptr);
+        return false;
+    }
+    const std::string head = std::string(spec.name) + " " + value + ": ";
+    errno = 0;
+    std::ifstream in(value, std::ios::binary);
+    struct stat info;
+    if (!in || stat(value, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = head + (errno != 0 ? std::strerror(errno) : "it cannot be read") +
+                 " (give a settings file that "
+                 "Save settings wrote, or one of your own)";
+        return false;
+    }
+    if (static_cast<std::size_t>(info.st_size) > kSettingsMaxBytes) {
+        *error = head + "it is larger than 1 MB, too large for a settings file";
+        return false;
+    }
+    nlohmann::json settings;
+    try {
+        settings = nlohmann::json::parse(in);
+    } catch (const nlohmann::json::exception& e) {
+        std::string what = e.what();
+        const std::size_t end = what.find("] ");
+        if (what.rfind("[json", 0) == 0 && end != std::string::npos) what = what.substr(end + 2);
+        *error = head + "not JSON: " + what;
+        return false;
+    }
+    if (!settings.is_object()) {
+        *error = head + "expected one JSON object of settings, {\"name\": value, ...}";
+        return false;
+    }
+    for (const auto& [name, v] : settings.items()) {
+        const OptionSpec* option = FindOption(("--" + name).c_str());
+        if (option == nullptr || option->apply == ApplySettings || option->apply == ApplyHelp ||
+            option->apply == ApplyVersion) {
+            *error = head + "unknown setting \"" + name +
+                     "\" (the settings are the options of --help, named "
+                     "without --)";
+            return false;
+        }
+        std::string why;
+        bool ok = true;
+        if (v.is_array()) {
+            for (const nlohmann::json& item : v) ok = ok && ApplySettingValue(*option, item, o, &why);
+        } else {
+            ok = ApplySettingValue(*option, v, o, &why);
+        }
+        if (!ok) {
+            // The option's own words name it with "--"; the file's name goes first.
+            *error = head + "\"" + name + "\" " + why;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -494,7 +664,7 @@ const OptionSpec kOptions[] = {
      .value = "FILE",
      .help = "save the dome to FILE when the run ends (after the last frame of a --frames run, or when interrupted)",
      .apply = ApplyFile,
-     .file = &SkydomeOptions::saveDome,
+     .files = &SkydomeOptions::saveDome,
      .needs = "a file name"},
     {.name = "--sun",
      .value = "ZENITH,AZIMUTH",
@@ -590,13 +760,19 @@ const OptionSpec kOptions[] = {
              "the T, 23:59:60 leap seconds, week and ordinal dates)",
      .apply = ApplyTime,
      .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
+    {.name = "--zone",
+     .value = "ZONE",
+     .help = "read --time on the clock of that zone of the system's tz database, for example --time 2026-06-21T18:00 "
+             "--zone Europe/Paris (the time then has no UTC offset of its own; summer time is the zone's)",
+     .apply = ApplyZone,
+     .needs = "a zone of the tz database, for example Europe/Paris"},
     {.name = "--export-gltf",
      .value = "FILE.glb",
      .help = "write the dome as glTF 2.0 binary when the run ends (vertex "
              "colours in linear light, one unlit material, y up, +z north) "
              "with the sun as a directional light (KHR_lights_punctual)",
      .apply = ApplyGltf,
-     .file = &SkydomeOptions::exportGltf,
+     .files = &SkydomeOptions::exportGltf,
      .needs = "a file name ending in .glb (glTF binary)"},
     {.name = "--export-panorama",
      .value = "FILE.png|.exr|.hdr",
@@ -606,7 +782,7 @@ const OptionSpec kOptions[] = {
              "Radiance .hdr (1 = 179 cd/m^2). Zenith at the top, north in the "
              "centre, east three quarters across; below the horizon the ground",
      .apply = ApplyPanorama,
-     .file = &SkydomeOptions::exportPanorama,
+     .files = &SkydomeOptions::exportPanorama,
      .needs = "a file name ending in .png (the program's colours), .exr or .hdr (linear, for lighting)"},
     {.name = "--panorama-size",
      .value = "W",
@@ -628,8 +804,8 @@ const OptionSpec kOptions[] = {
      .apply = ApplyExportOnly},
     {.name = "--show",
      .value = "LIST",
-     .help = "what to draw besides the dome, comma-separated: ground, wire (the wire mesh of the faces towards the "
-             "viewer), normals (the vertex normals), flares (the lens flares, in the preview), data (the data "
+     .help = "what to draw besides the dome, comma-separated: ground, wire (the edges of the dome's faces, those that "
+             "face the viewer), normals (the vertex normals), flares (the lens flares, in the preview), data (the data "
              "display), fps (the frames per second), menu; none turns every one off. Each name turns its overlay "
              "on beside those the program starts with (ground, flares, data and menu)",
      .apply = ApplyShow,
@@ -643,6 +819,13 @@ const OptionSpec kOptions[] = {
              "current folder's",
      .apply = ApplyData,
      .needs = "a folder that holds readme.txt or textures/"},
+    {.name = "--settings",
+     .value = "FILE.json",
+     .help = "take the settings in FILE.json (as \"Save settings\" in the menu writes them) as if they were given "
+             "here: each is an option's name without -- and its value, for example {\"sky\": \"physical\", "
+             "\"sun\": \"95,20\", \"exposure\": 0.2}; options after it change what it set",
+     .apply = ApplySettings,
+     .needs = "a settings file, FILE.json"},
     {.name = "--software-pipelines",
      .help = "draw with the engine's own software transform, clipping and lighting instead of the driver's, to "
              "compare the two",
@@ -690,6 +873,14 @@ bool NamesAnOption(const char* value) {
     return FindOption(name.c_str()) != nullptr;
 }
 
+bool ApplyOption(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (!spec.apply(spec, value, o, error)) return false;
+    given.sun = given.sun || std::strcmp(spec.name, "--sun") == 0;
+    given.altitude = given.altitude || std::strcmp(spec.name, "--altitude") == 0;
+    given.width = given.width || std::strcmp(spec.name, "--panorama-size") == 0;
+    return true;
+}
+
 // Whether two names reach one file: the same file (device and inode) when
 // both exist, else the same place once links and dots are resolved.
 bool SameFile(const std::string& a, const std::string& b) {
@@ -716,7 +907,11 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
                             : "--time needs --location: the sun's place depends on where it is seen";
         return false;
     }
-    if (widthGiven && o.exportPanorama.empty()) {
+    if (!o.zone.empty() && !o.time) {
+        *error = "--zone needs --time: it says which clock the time is read on";
+        return false;
+    }
+    if (widthGiven && o.exportPanorama.empty() && o.exportOnly) {
         *error = "--panorama-size needs --export-panorama";
         return false;
     }
@@ -731,14 +926,14 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
         }
     }
     // One file for two outputs would keep only the one written last.
-    const std::pair<const char*, const std::string*> files[] = {{"--screenshot", &o.screenshot},
-                                                                {"--save-dome", &o.saveDome},
-                                                                {"--export-gltf", &o.exportGltf},
-                                                                {"--export-panorama", &o.exportPanorama}};
-    for (std::size_t i = 0; i < 4; ++i) {
-        for (std::size_t j = i + 1; j < 4; ++j) {
-            if (!files[i].second->empty() && !files[j].second->empty() &&
-                SameFile(*files[i].second, *files[j].second)) {
+    std::vector<std::pair<const char*, const std::string*>> files;
+    if (!o.screenshot.empty()) files.emplace_back("--screenshot", &o.screenshot);
+    for (const std::string& f : o.saveDome) files.emplace_back("--save-dome", &f);
+    for (const std::string& f : o.exportGltf) files.emplace_back("--export-gltf", &f);
+    for (const std::string& f : o.exportPanorama) files.emplace_back("--export-panorama", &f);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (std::size_t j = i + 1; j < files.size(); ++j) {
+            if (SameFile(*files[i].second, *files[j].second)) {
                 *error = std::string(files[i].first) + " and " + files[j].first + " name the same file, " +
                          QuotedName(*files[j].second) + ": each would overwrite the other";
                 return false;
@@ -789,8 +984,10 @@ std::string OptionLine(const std::string& head, const char* help) {
 std::string MakeUsage() {
     std::string text =
         "Usage: skydome [OPTION]... [-vms]\n"
-        "Computes the clear daytime sky over a dome, shows it, and saves it as a\n"
-        "model for other programs, as glTF and as panoramas.\n"
+        "Computes the clear sky over a dome, shows it, and saves it as a model for\n"
+        "other programs, as glTF and as panoramas: the daytime sky of an analytic\n"
+        "daylight model, or a physical sky (--sky physical) with twilight down to\n"
+        "10 degrees below the horizon.\n"
         "\n"
         "Options:\n";
     text += OptionLine(kNoDialog,
@@ -843,9 +1040,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
     std::vector<char*> rest;
     if (!args.empty()) rest.push_back(args[0]);
     SkydomeOptions parsed = *options;
-    bool sunGiven = false;
-    bool widthGiven = false;
-    bool altitudeGiven = false;
+    given = Given{};
     for (std::size_t i = 1; i < args.size(); ++i) {
         const char* a = args[i];
         if (std::strcmp(a, kNoDialog) == 0) {
@@ -887,20 +1082,14 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
                      QuotedName(value) + " for a file of that name)";
             return false;
         }
-        if (!spec->apply(*spec, value, &parsed, error)) return false;
-        sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
-        altitudeGiven = altitudeGiven || std::strcmp(spec->name, "--altitude") == 0;
-        widthGiven = widthGiven || std::strcmp(spec->name, "--panorama-size") == 0;
+        if (!ApplyOption(*spec, value, &parsed, error)) return false;
     }
+    const bool sunGiven = given.sun, widthGiven = given.width, altitudeGiven = given.altitude;
     if (!parsed.help && !parsed.version) {
         if (sunGiven && !ReadSun(*FindOption("--sun"), &parsed, error)) return false;
+        if (parsed.time && !ReadTime(&parsed, error)) return false;
         if (!parsed.screenshot.empty() && parsed.frames < 1) {
             *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
-            return false;
-        }
-        if (!parsed.screenshot.empty() && !parsed.saveDome.empty() && SameFile(parsed.screenshot, parsed.saveDome)) {
-            *error = "--save-dome and --screenshot name the same file, " + QuotedName(parsed.saveDome) +
-                     ": each would overwrite the other";
             return false;
         }
         if (!CheckExports(parsed, sunGiven, widthGiven, error)) return false;

@@ -14,11 +14,11 @@ namespace kv {
 struct SkydomeOptions {
     long frames = -1;  // quit after this many frames; -1 runs until the user quits
     bool help = false;
-    bool version = false;           // print the version and exit
-    std::string screenshot;         // PNG written after the last frame of a --frames run
-    bool screenshotFailed = false;  // set when it could not be written
-    std::string saveDome;           // the dome is saved here at the end of the run
-    bool saveFailed = false;        // set when it could not be saved
+    bool version = false;               // print the version and exit
+    std::string screenshot;             // PNG written after the last frame of a --frames run
+    bool screenshotFailed = false;      // set when it could not be written
+    std::vector<std::string> saveDome;  // the dome is saved to each at the end of the run
+    bool saveFailed = false;            // set when it could not be saved
     // The sky and the dome at start-up (the menu's ranges).
     float sunZenith = 50.0f;   // degrees, 0 to 85 (100 in the physical sky)
     float sunAzimuth = 20.0f;  // degrees, 0 up to 360
@@ -37,13 +37,15 @@ struct SkydomeOptions {
     double longitude = 0.0;  // degrees east
     bool time = false;
     std::string timeText;   // as given
+    std::string zone;       // --zone: the tz database's name of the clock --time reads
     SolarTime moment = {};  // read from it
     // Exports, written at the end of the run with --save-dome.
-    std::string exportGltf;      // the dome as glTF 2.0 binary
-    std::string exportPanorama;  // .png or .exr
-    int panoramaWidth = 2048;    // even, 16 to 8192; the height is half of it
-    bool exportOnly = false;     // no window: only the files asked for are written
-    bool exportFailed = false;   // set when an export could not be written
+    // Each option may be given more than once: every file named is written.
+    std::vector<std::string> exportGltf;      // the dome as glTF 2.0 binary
+    std::vector<std::string> exportPanorama;  // .png, .exr or .hdr
+    int panoramaWidth = 2048;                 // even, 16 to 8192; the height is half of it
+    bool exportOnly = false;                  // no window: only the files asked for are written
+    bool exportFailed = false;                // set when an export could not be written
     // The view at start-up.
     bool preview = false;  // --view preview: from the dome's centre
     bool look = false;     // --look given: the preview camera's angles

@@ -20,6 +20,7 @@
 #include "app/skydome/options.h"
 #include "app/skydome/program_sky.h"
 #include "app/skydome/scene.h"
+#include "app/skydome/workshop.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
 #include "engine/core/quoted_name.h"
@@ -223,13 +224,7 @@ bool SaveDome(const char* file, bool ownName, DomeFacing facing, std::string* me
     return saved;
 }
 
-void SetStatus(const char* text) {
-    std::snprintf(app.status, sizeof app.status, "%s", text);
-    // The line is as wide as the window allows; what goes on is on stderr.
-    constexpr std::size_t kColumns = 78;
-    if (std::strlen(app.status) > kColumns) std::strcpy(app.status + kColumns - 3, "...");
-    app.statusUntil = Now() + kSkydomeStatusMillis;
-}
+void SetStatus(const char* text) { SkydomeSetStatus(text); }
 
 // --- Menu -----------------------------------------------------------------------
 
@@ -270,9 +265,7 @@ int32 SpinAvailable(int32 query) { return query == kMenuQueryAvailable ? Answer(
 // The menu flipped the model; a model that cannot be made leaves the one in use.
 int32 SkyModelChanged(int32 query) {
     if (query == kMenuQueryAvailable) return 1;
-    const bool changed = SkyModelSelect(static_cast<SkyModelKind>(app.skyModel));
-    app.skyModel = SkyModelInUse();
-    return Answer(changed);
+    return Answer(WorkshopSelectModel(&app.skyModel));
 }
 
 // Only the sky's colours are worth saving.
@@ -297,7 +290,14 @@ bool BuildMenu() {
            MenuAddSeparator() && MenuAddToggle("Display data_D", &app.displayData, nullptr) &&
            MenuAddToggle("FPS_F", &app.showFps, nullptr) && MenuAddSeparator() &&
            MenuAddInt("Sky model_M", &app.skyModel, SkyModelChanged, SkyModelPreetham, SkyModelPhysical, 1,
-                      kSkyModelNames);
+                      kSkyModelNames) &&
+           WorkshopAddMenuEntries();
+}
+
+// Keys the menu and the views leave: the time of day's.
+int32 SkydomeKeyboard(int32 event, void* data) {
+    const int32 result = ControlsKeyboard(event, data);
+    return result != EventNotHandled ? result : WorkshopKeyboard(event, data);
 }
 
 // --- Start-up and shut-down -----------------------------------------------------
@@ -435,6 +435,7 @@ int32 Initialise(void* window) {
     app.pointer = CameraPointerCreate();
     if (app.pointer == nullptr) return Fail("Cannot create camera pointer.");
 
+    WorkshopStart(*options);
     if (!BuildMenu()) return Fail("Error initializing menu.");
 
     for (int32 i = 0; i < kFlareTextureCount; ++i) {
@@ -472,10 +473,11 @@ void Terminate() {
     if (!options->exportGltf.empty() || !options->exportPanorama.empty()) {
         options->exportFailed = !app.sceneReady || !SkydomeRunExports(options, DomeGetAtomic(), PlatformErrorMessage);
     }
-    if (!options->saveDome.empty()) {
+    for (const std::string& file : options->saveDome) {
         std::string message;
-        options->saveFailed =
-            !app.sceneReady || !SaveDome(options->saveDome.c_str(), false, options->domeFacing, &message);
+        if (!app.sceneReady || !SaveDome(file.c_str(), false, options->domeFacing, &message)) {
+            options->saveFailed = true;
+        }
     }
     ReportScreenshotNotTaken();
     app.sceneReady = false;
@@ -610,19 +612,22 @@ void Idle() {
     }
     if (app.camera == nullptr) return;
     const uint32 now = Now();
+    WorkshopFrame(now);
     Tick(now);
     CameraClear(app.camera, Preview() ? &kPreviewClearColour : &kOrbitClearColour, ClearImage | ClearZ);
     if (CameraBeginUpdate(app.camera) != nullptr) {
         // The help page covers the scene: it is not drawn.
         if (!HelpShown()) DrawScene();
-        StatusLineDraw(now);
         if (app.menuOpen) MenuRender(app.camera, nullptr);
+        // Over the menu, which may reach down to it, but not over the help.
+        if (!HelpShown()) StatusLineDraw(now);
         CameraEndUpdate(app.camera);
     }
     if (!HelpShown() && ViewGetState()->drag.previewLook) DrawPointer();
     const bool last = limit >= 0 && app.framesDrawn + 1 >= limit;
     if (last) WriteScreenshot();
     PlatformCameraShowRaster(app.camera);
+    WorkshopFrameShown();
     ++app.frameCounter;
     ++app.framesDrawn;
     if (last) ShellEvent(EventQuit, nullptr);
@@ -640,6 +645,27 @@ const char* SkydomeInterruption() {
     if (signal == 0) return nullptr;
     std::snprintf(text, sizeof text, "interrupted by %s", SignalName(signal));
     return text;
+}
+
+void SkydomeSetStatus(const char* text) {
+    // Each line as wide as the window allows; what goes on is on stderr.
+    constexpr std::size_t kColumns = 78;
+    std::string lines;
+    const std::string all = text;
+    for (std::size_t at = 0; at <= all.size();) {
+        std::size_t end = all.find('\n', at);
+        if (end == std::string::npos) end = all.size();
+        std::string line = all.substr(at, end - at);
+        if (line.size() > kColumns) line = line.substr(0, kColumns - 3) + "...";
+        lines += (lines.empty() ? "" : "\n") + line;
+        at = end + 1;
+    }
+    std::snprintf(app.status, sizeof app.status, "%s", lines.c_str());
+    app.statusUntil = Now() + kSkydomeStatusMillis;
+}
+
+bool SkydomeSaveDomeFile(const char* file, std::string* message) {
+    return SaveDome(file, false, SkydomeGetOptions()->domeFacing, message);
 }
 
 bool SkydomeSave() {
@@ -679,7 +705,7 @@ int32 SkydomeEventHandler(int32 event, void* data) {
             return EventHandled;
         case EventInputDeviceAttach:
             // The menu sees keys and the mouse first (Space, shortcuts, help).
-            InputDeviceRegister(InputKeyboard, ControlsKeyboard);
+            InputDeviceRegister(InputKeyboard, SkydomeKeyboard);
             InputDeviceRegister(InputMouse, ControlsMouse);
             return EventHandled;
         case EventInitialise:

@@ -46,7 +46,7 @@ struct SkydomeApp {
     long framesDrawn;  // for --frames
     bool screenshotTaken;
     // The line that reports the last save, and until when it shows.
-    char status[256];
+    char status[1024];  // lines apart by '\n', drawn upwards from the first
     uint32 statusUntil;
 };
 const SkydomeApp* SkydomeGetApp();
@@ -69,6 +69,12 @@ const char* SkydomeInterruption();
 // "Save dome_X": the dome to "skydome.dff" in the current folder through the
 // safe save; the outcome goes on screen for a few seconds and to stderr.
 bool SkydomeSave();
+// Shows the text on the status line (each line cut to the window's width)
+// for a few seconds.
+void SkydomeSetStatus(const char* text);
+// Saves the dome as --save-dome does: to the name as given, facing as the
+// options say; *message says why not.
+bool SkydomeSaveDomeFile(const char* file, std::string* message);
 
 // The data display: the sun's angles, in the preview the camera's, the dome's
 // vertex and triangle counts, and the frames per second when asked.

@@ -48,11 +48,15 @@ bool NameFits(const char* name) {
     return true;
 }
 
-bool CopyName(char* field, const char* name) {
-    if (!NameFits(name)) return false;
+// A name set on a texture is kept as far as the field holds it, with the
+// error that says it was cut; lookups still compare whole names, so a longer
+// name never finds the cut one.
+void CopyName(char* field, const char* name) {
     if (name == nullptr) name = "";
-    std::memcpy(field, name, std::strlen(name) + 1);
-    return true;
+    std::size_t length = std::strlen(name);
+    if (!NameFits(name)) length = static_cast<std::size_t>(kTextureNameLength) - 1;
+    std::memcpy(field, name, length);
+    field[length] = '\0';
 }
 
 void Unlink(Texture* texture) {
@@ -134,11 +138,13 @@ bool TextureDestroy(Texture* texture) {
 }
 
 Texture* TextureSetName(Texture* texture, const char* name) {
-    return CopyName(texture->name, name) ? texture : nullptr;
+    CopyName(texture->name, name);
+    return texture;
 }
 
 Texture* TextureSetMaskName(Texture* texture, const char* name) {
-    return CopyName(texture->maskName, name) ? texture : nullptr;
+    CopyName(texture->maskName, name);
+    return texture;
 }
 
 Texture* TextureRead(const char* name, const char* maskName) {

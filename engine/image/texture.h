@@ -78,8 +78,8 @@ Texture* TextureAddRef(Texture* texture);
 // Drops one reference; the last destroys the raster with the texture.
 bool TextureDestroy(Texture* texture);
 
-// Names of up to 31 characters are kept; a longer one is refused (null,
-// error 0x8000001e) and the stored name stays as it was.
+// Names of up to 31 characters are kept whole; of a longer one the first 31
+// are kept and error 0x8000001e is raised.
 Texture* TextureSetName(Texture* texture, const char* name);
 Texture* TextureSetMaskName(Texture* texture, const char* name);
 inline const char* TextureGetName(const Texture* texture) { return texture->name; }

@@ -69,6 +69,23 @@ std::size_t FolderLength(const char* path) {
     return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
 }
 
+// Whether the folder the path names a file in exists: a file system such
+// as /proc answers "no such file" when asked to make one in a folder that is
+// there.
+bool FolderIsThere(const char* path) {
+    const std::size_t length = FolderLength(path);
+    char folder[PATH_MAX];
+    if (length >= sizeof folder) return false;
+    if (length == 0) {
+        std::strcpy(folder, ".");
+    } else {
+        std::memcpy(folder, path, length);
+        folder[length] = '\0';
+    }
+    struct stat info;
+    return stat(folder, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // The new files on disk not yet committed, for FileWriteRemoveTemporaries.
 // Enough for every write a program has under way at once; a write that finds
 // the table full is still safe, only not removed by a signal handler.
@@ -290,6 +307,7 @@ bool FileWriteBegin(FileWrite* w, const char* path) {
         w->temp = nullptr;
         // The file may be writable, but the new one goes beside it.
         const bool locked = e == EACCES || e == EPERM || e == EROFS;
+        if (e == ENOENT && FolderIsThere(w->target)) return Fail(w, FileWriteNoNewFiles, e, kErrFileOpen);
         return Fail(w, locked ? FileWriteFolderLocked : FileWriteCreate, e, kErrFileOpen);
     }
     if (exists) {
@@ -405,6 +423,8 @@ const char* FileWriteStepText(int32 step) {
             return "its folder cannot be written to";
         case FileWriteFolderMoved:
             return "its folder was moved, or a link on the way to it was changed, while the file was written";
+        case FileWriteNoNewFiles:
+            return "its folder is a system folder that makes no new files";
         default:
             return "the file could not be written";
     }
@@ -425,6 +445,8 @@ const char* FileWriteReason(const FileWriteStatus* status) {
         case FileWriteFolderMoved:
             return "its folder was moved, or a link on the way to it now leads to another folder, since the write "
                    "began; the new file was removed, and nothing was written under the name";
+        case FileWriteNoNewFiles:
+            return "its folder is there, but it is a system folder that makes no new files";
         case FileWriteFolderLocked:
             if (status->osError != EROFS) return "its folder cannot be written to";
             break;
@@ -481,6 +503,8 @@ const char* FileWriteAdvice(const FileWriteStatus* status) {
             return "Give the name of a file";
         case FileWriteFolderMoved:
             return "Leave the folder and the links to it as they are until the write ends, and write it again";
+        case FileWriteNoNewFiles:
+            return "Give a name in a folder of your own, such as your home folder";
         case FileWriteFolderLocked:
             // The file itself may be writable: say why that is not enough.
             if (status->kept != 0) {

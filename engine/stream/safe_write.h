@@ -23,6 +23,7 @@ enum FileWriteStep : int32 {
     FileWriteReplace = 7,       // the new file could not take the old one's place
     FileWriteFolderLocked = 8,  // no new file can be made in the target's folder (not writable)
     FileWriteFolderMoved = 9,   // the target's folder was moved, or a link to it changed, during the write
+    FileWriteNoNewFiles = 10,   // the folder is there but makes no new files (a system folder such as /proc)
 };
 
 struct FileWriteStatus {

@@ -195,6 +195,13 @@ TEST_F(Installed, TheHelpPageAndTheManualPagesAreMadeFromHelp) {
         ASSERT_EQ(man.status, 0) << man.output;
         EXPECT_NE(man.output.find(".SH SYNOPSIS\n.B " + std::string(program) + "\n"), std::string::npos) << man.output;
         EXPECT_NE(man.output.find(std::string(" \"") + program + " " + KV_VERSION + "\" "), std::string::npos);
+        // skydome's keys and mouse, examples and files, from its help page.
+        if (std::string(program) == "skydome") {
+            for (const char* section : {".SH \"KEYS AND MOUSE\"\n.nf\n  Space ", ".SH EXAMPLES\n.nf\n  skydome\n",
+                                        ".SH FILES\n.nf\n  skydome.dff "}) {
+                EXPECT_NE(man.output.find(section), std::string::npos) << section;
+            }
+        }
         const std::vector<std::string> listed = OptionsListed(own.output);
         EXPECT_GE(listed.size(), 3u);
         for (const std::string& option : listed) {

@@ -262,14 +262,22 @@ TEST_F(Menu, DraggingAFloatThatStartsOnItsLineMovesItByTwoThousandthsOfItsRangeA
     ASSERT_TRUE(Render());
     EXPECT_EQ(SelectedRow(), 2) << "the press selected it";
 
-    // Exposure selected, a drag anywhere else is the application's: its
-    // press, its moves and its release.
+    // Exposure selected, a left drag outside the panel drags it too: its
+    // press, its moves and its release are the menu's. The right button's
+    // drag there stays the application's.
     exposure = 0.5f;
     press = MouseRecord{400, 300, 0, 0, 0, 0};
-    EXPECT_EQ(MenuMouse(EventLeftButtonDown, &press), EventNotHandled);
+    EXPECT_EQ(MenuMouse(EventLeftButtonDown, &press), EventHandled);
+    move = MouseRecord{401, 300, 1, -50, 0, 0};
+    EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventHandled);
+    EXPECT_NEAR(exposure, 0.5f + 0.099f, 1e-5);
+    EXPECT_EQ(MenuMouse(EventLeftButtonUp, nullptr), EventHandled);
+    EXPECT_EQ(MenuMouse(EventRightButtonDown, &press), EventNotHandled);
     EXPECT_EQ(MenuMouse(EventMouseMove, &move), EventNotHandled);
-    EXPECT_EQ(MenuMouse(EventLeftButtonUp, nullptr), EventNotHandled);
-    EXPECT_FLOAT_EQ(exposure, 0.5f);
+    EXPECT_EQ(MenuMouse(EventRightButtonUp, nullptr), EventNotHandled);
+    EXPECT_NEAR(exposure, 0.599f, 1e-5);
+    exposure = 0.5f;
+    move = MouseRecord{0, 0, 200, 0, 0, 0};
     // A drag that starts on another entry changes nothing, and is the menu's.
     press = At(0, kOnLabel);
     EXPECT_EQ(MenuMouse(EventLeftButtonDown, &press), EventHandled);

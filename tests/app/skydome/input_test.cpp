@@ -23,6 +23,7 @@
 #include "app/skydome/options.h"
 #include "app/skydome/program_sky.h"
 #include "app/skydome/skydome.h"
+#include "app/skydome/workshop.h"
 #include "engine/camera/camera.h"
 #include "engine/frame/frame.h"
 #include "engine/image/charset.h"
@@ -264,6 +265,12 @@ TEST_F(Program, TheSkyModelKeyFlipsTheModelAndTheSunsDragFollowsItsRange) {
             Press(SDL_SCANCODE_M);
         },
         [] {
+            // The first switch is shown on the status line before the
+            // physical sky is set up, at the next frame.
+            EXPECT_EQ(SkyModelInUse(), SkyModelPreetham);
+            EXPECT_STREQ(SkydomeGetApp()->status, "Setting up the physical sky: a moment...");
+        },
+        [] {
             EXPECT_EQ(SkyModelInUse(), SkyModelPhysical);
             EXPECT_EQ(SkydomeGetApp()->skyModel, SkyModelPhysical);
             EXPECT_NE(std::memcmp(GeometryGetPrelitColors(Dome()), before.data(), sizeof(RGBA) * before.size()), 0)
@@ -285,6 +292,10 @@ TEST_F(Program, TheSkyModelKeyFlipsTheModelAndTheSunsDragFollowsItsRange) {
             EXPECT_EQ(Sun()->sunTheta, 85.0f);
             EXPECT_EQ(std::memcmp(GeometryGetPrelitColors(Dome()), before.data(), sizeof(RGBA) * before.size()), 0)
                 << "the default sky's colours again";
+            // Where the sun went is said.
+            EXPECT_STREQ(SkydomeGetApp()->status,
+                         "The analytic sky holds the sun at most 85 degrees from overhead:\n"
+                         "the sun went from 100.0 to 85.0 degrees");
         },
     };
     EXPECT_EQ(Run({}), 0);
@@ -559,10 +570,20 @@ TEST_F(Program, ACrossMarksTheMiddleWhileLookingRound) {
 }
 
 TEST_F(Program, TheHelpPageCoversTheScene) {
-    // The menu is shown at start: one Space shows the help.
+    // The menu is shown at start: one Space shows the help. The save's line
+    // stays off the page: the picture is the one without a save.
     steps = {[] { Press(SDL_SCANCODE_SPACE); }, [] { EXPECT_EQ(MenuGetMode(), MenuModeHelp); }, [] {}};
     const Picture p = RunFor(3, {}, "help.png");
     ASSERT_TRUE(p.ok);
+    steps = {[] {
+                 Press(SDL_SCANCODE_X);
+                 Press(SDL_SCANCODE_SPACE);
+             },
+             [] { EXPECT_NE(SkydomeGetApp()->status[0], '\0'); }, [] {}};
+    stepAt = 0;
+    const Picture saved = RunFor(3, {}, "help_saved.png");
+    ASSERT_TRUE(saved.ok);
+    EXPECT_TRUE(saved.rgb == p.rgb) << "the save's line is drawn over the help";
     // The help's first line at the top, text down the page, and nothing of
     // the dome, the data display or the logo.
     EXPECT_GT(p.Count(kText, 24, 14, 24 + 26 * 8, 28), 100);
@@ -642,12 +663,13 @@ TEST_F(Program, ADragEndsWithItsButtonWhateverTheMenuSelectsMeanwhile) {
         [] {
             ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
             EXPECT_FLOAT_EQ(DomeGetSettings()->exposure, 0.1f);
-            // The sun: Control and a drag, the selection moved off Exposure and
-            // back onto it.
+            // The sun: Control and a drag begun on Tessellate, the selection
+            // moved onto Exposure and off it again.
+            Press(SDL_SCANCODE_UP);
             PushKey(SDL_SCANCODE_LCTRL, true);
             BeginDrag(SDL_BUTTON_LEFT, 450, 330, 0, 10);
-            Press(SDL_SCANCODE_UP);
             Press(SDL_SCANCODE_DOWN);
+            Press(SDL_SCANCODE_UP);
             PushButton(SDL_BUTTON_LEFT, false, 450, 340);
             PushKey(SDL_SCANCODE_LCTRL, false);
         },
@@ -662,8 +684,8 @@ TEST_F(Program, ADragEndsWithItsButtonWhateverTheMenuSelectsMeanwhile) {
             // Looking round in the preview.
             Press(SDL_SCANCODE_P);
             BeginDrag(SDL_BUTTON_LEFT, 450, 400, 0, -20);
-            Press(SDL_SCANCODE_UP);
             Press(SDL_SCANCODE_DOWN);
+            Press(SDL_SCANCODE_UP);
             PushButton(SDL_BUTTON_LEFT, false, 450, 380);
         },
         [] {
@@ -721,12 +743,25 @@ TEST_F(Program, TheMouseOnTheMenuWorksTheMenuAndLeavesTheScene) {
             EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 50.0f, 1e-4f);
             ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
             PushButton(SDL_BUTTON_LEFT, false, kMenuLeft + 70, MenuRowY(RowExposure));
-            // Exposure stays selected; a drag in the scene turns the dome.
+            // Exposure stays selected: a left drag in the scene changes it,
+            // and the dome stays; the wheel in the scene moves the selection.
+            BeginDrag(SDL_BUTTON_LEFT, 400, 300, 0, -20);
+            PushButton(SDL_BUTTON_LEFT, false, 400, 280);
+        },
+        [] {
+            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 70.0f, 1e-4f);
+            ExpectMatrix(FrameGetWorldMatrix(DomeFrame()), dome);
+            PushMove(400, 300);
+            PushWheel(false);
+        },
+        [] {
+            EXPECT_EQ(MenuGetSelectedIndex(), RowPreview) << "the wheel moved the selection down";
+            // Preview selected, a drag in the scene turns the dome.
             BeginDrag(SDL_BUTTON_LEFT, 400, 300, 30, 0);
             PushButton(SDL_BUTTON_LEFT, false, 430, 300);
         },
         [] {
-            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 50.0f, 1e-4f);
+            EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f + 0.99f * 0.002f * 70.0f, 1e-4f);
             EXPECT_GT(std::fabs(DomeMatrix().right.x - dome.right.x), 0.1f) << "the dome turned";
             // Preview's value: the view changes.
             Click(kMenuValue + 8, MenuRowY(RowPreview));
@@ -769,6 +804,7 @@ TEST_F(Program, HomeBringsBackTheStartingViewsButNotTheSunOrTheExposure) {
             EXPECT_NEAR(Sun()->sunTheta, 55.0f, 1e-4f) << "the sun stays";
             EXPECT_NEAR(DomeGetSettings()->exposure, 0.11f, 1e-5f) << "the exposure stays";
             Press(SDL_SCANCODE_P);
+            Press(SDL_SCANCODE_UP);  // off Exposure: the drags are the scene's
         },
         [] {
             // The orbit view as it started.
@@ -796,6 +832,63 @@ TEST_F(Program, HomeBringsBackTheStartingViewsButNotTheSunOrTheExposure) {
     EXPECT_EQ(Run({"--view", "preview", "--look", "10,100", "--fov", "60"}), 0);
 }
 
+// --- The workshop ------------------------------------------------------------------
+
+// Export writes under the first number none of its files has, and says
+// where each went; a failed one names its folder.
+TEST_F(Program, ExportNumbersItsFilesBesideTheOnesThereAndNamesAFailedFolder) {
+    std::ofstream("skydome-001.png") << "a picture of someone's";
+    steps = {[] { Press(SDL_SCANCODE_E); }, [] {}};
+    EXPECT_EQ(Run({"--panorama-size", "64"}), 0);
+    for (const char* e : {".glb", ".exr", ".png", ".dff"}) {
+        EXPECT_TRUE(fs::exists(std::string("skydome-002") + e)) << e;
+        EXPECT_FALSE(fs::exists(std::string("skydome-001") + e) && std::string(e) != ".png") << e;
+    }
+    EXPECT_EQ(std::string(SkydomeGetApp()->status),
+              "Exported\n" + (dir / "skydome-002.glb").string() + "\n" + (dir / "skydome-002.exr").string() + "\n" +
+                  (dir / "skydome-002.png").string() + "\n" + (dir / "skydome-002.dff").string());
+    steps = {[] { Press(SDL_SCANCODE_E); }, [] {}};
+    stepAt = 0;
+    EXPECT_EQ(Run({"--export-gltf", "/proc/sky.glb"}), 0);
+    EXPECT_EQ(std::string(SkydomeGetApp()->status),
+              "Cannot write in /proc:\nits folder is there, but it is a system folder that makes no new files\n"
+              "The files go where the program started, or where the options say");
+}
+
+// ] and [ step the time of day and the sun follows the place; a hand that
+// moves the sun ends that.
+TEST_F(Program, TheTimeKeysMoveTheSunWithThePlaceUntilAHandMovesIt) {
+    static float zenith;
+    steps = {
+        [] {
+            EXPECT_EQ(WorkshopGetPlace()->on, 1);
+            zenith = Sun()->sunTheta;
+            for (int i = 0; i < 4; ++i) Press(SDL_SCANCODE_RIGHTBRACKET);
+            Press(SDL_SCANCODE_LEFTBRACKET);
+        },
+        [] {
+            EXPECT_EQ(WorkshopGetPlace()->hours, 18.75f);
+            double expected = 0.0;
+            float azimuth = 0.0f;
+            PlaceTimeSun(*WorkshopGetPlace(), &expected, &azimuth);
+            EXPECT_EQ(Sun()->sunTheta, static_cast<float>(expected));
+            EXPECT_EQ(Sun()->sunPhi, azimuth);
+            EXPECT_GT(Sun()->sunTheta, zenith) << "lower in the evening";
+            PushKey(SDL_SCANCODE_LCTRL, true);
+            BeginDrag(SDL_BUTTON_LEFT, 300, 200, 0, -30);
+            PushButton(SDL_BUTTON_LEFT, false, 300, 170);
+            PushKey(SDL_SCANCODE_LCTRL, false);
+        },
+        [] {},
+        [] {
+            EXPECT_EQ(WorkshopGetPlace()->on, 0);
+            EXPECT_STREQ(SkydomeGetApp()->status,
+                         "The sun was moved by hand: it no longer follows the place and time (O)");
+        },
+    };
+    EXPECT_EQ(Run({"--location", "48.8566, 2.3522", "--time", "2026-06-21T18:00", "--zone", "Europe/Paris"}), 0);
+}
+
 // --- The text over the scene -----------------------------------------------------
 
 // Whether text is drawn in the picture at (x, y) in the text colour, glyph
@@ -818,17 +911,21 @@ testing::AssertionResult ShowsText(const Picture& p, int x, int y, const std::st
     return testing::AssertionSuccess();
 }
 
-TEST_F(Program, TheDataDisplayShowsTheCompassAzimuthBesideTheProgramsOwn) {
-    // 29 cells wide, 34 pixels from the right edge.
-    constexpr int x = 640 - 34 - 29 * 8;
+// The lines at the places the data display has always had, 130 pixels from
+// the right edge; the compass bearings on lines of their own below them.
+TEST_F(Program, TheDataDisplayKeepsItsLinesAndGivesTheCompassBearingsBelow) {
+    constexpr int x = 640 - 130;
     const Picture p = RunFor(2, {"--view", "preview", "--look", "30,40", "--sun", "50,0.04"}, "compass.png");
     ASSERT_TRUE(p.ok);
     EXPECT_TRUE(ShowsText(p, x, kRow, "Sun ZD: 50.0"));
-    // +z is north and +x west: the compass turns the other way.
-    EXPECT_TRUE(ShowsText(p, x, 2 * kRow, "Sun AZ: 0.0 (compass 0.0)")) << "not 360.0";
+    EXPECT_TRUE(ShowsText(p, x, 2 * kRow, "Sun AZ: 0.0"));
     EXPECT_TRUE(ShowsText(p, x, 4 * kRow, "Cam EL: 30.0"));
-    EXPECT_TRUE(ShowsText(p, x, 5 * kRow, "Cam AZ: 40.0 (compass 320.0)"));
+    EXPECT_TRUE(ShowsText(p, x, 5 * kRow, "Cam AZ: 40.0"));
     EXPECT_TRUE(ShowsText(p, x, 6 * kRow, "Cam HF: 90.0"));
+    // +z is north and +x west: the compass turns the other way.
+    EXPECT_TRUE(ShowsText(p, x, 8 * kRow, "Compass bearings"));
+    EXPECT_TRUE(ShowsText(p, x, 9 * kRow, "Sun: 0.0")) << "not 360.0";
+    EXPECT_TRUE(ShowsText(p, x, 10 * kRow, "Cam: 320.0"));
 }
 
 // The lowest contrast between the text in [x0, x1) x [y, y + 14) (pixels of
@@ -887,7 +984,7 @@ TEST_F(Program, TheTextStaysReadableOverTheBrightestSky) {
     std::vector<Line> lines;
     for (int row = 0; row < 16; ++row)
         lines.push_back({"menu", kMenuLeft, kMenuLeft + kMenuChars * 8, kRow * (row + 1)});
-    for (int row : {1, 2, 4, 5, 6}) lines.push_back({"data", 640 - 34 - 29 * 8, 640 - 34, kRow * row});
+    for (int row : {1, 2, 4, 5, 6, 8, 9, 10}) lines.push_back({"data", 640 - 130, 640 - 2, kRow * row});
     for (int y : {480 - 2 * kRow - 20, 480 - kRow - 20}) lines.push_back({"counts", 640 - 135, 640 - 135 + 14 * 8, y});
     lines.push_back({"fps", (640 - 64) / 2, (640 + 64) / 2, kRow});
     const int status = static_cast<int>(std::strlen(SkydomeGetApp()->status)) * 8;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,7 @@ TEST(SkydomeSkyOptions, ValuesInTheMenusRangesAreTakenAsGiven) {
     EXPECT_EQ(o.sunAzimuth, 359.5f);
     EXPECT_EQ(o.exposure, 0.01f);
     EXPECT_EQ(o.resolution, 32);
-    EXPECT_EQ(o.saveDome, "out.dff");
+    EXPECT_EQ(o.saveDome, std::vector<std::string>{"out.dff"});
     SkydomeOptions low;
     ASSERT_TRUE(Parse({"skydome", "--sun", "0,0", "--exposure", "1", "--resolution", "1"}, &low, &error)) << error;
     EXPECT_EQ(low.sunZenith, 0.0f);
@@ -164,8 +165,8 @@ TEST(SkydomeExportOptions, PlaceMomentHazeAndExportsAreTakenAsGiven) {
     EXPECT_EQ(o.longitude, 151.2093);
     EXPECT_EQ(o.timeText, "2026-01-15T09:30+11:00");
     EXPECT_EQ(o.moment.offsetMinutes, 11 * 60);
-    EXPECT_EQ(o.exportGltf, "dome.GLB");
-    EXPECT_EQ(o.exportPanorama, "sky.exr");
+    EXPECT_EQ(o.exportGltf, std::vector<std::string>{"dome.GLB"});
+    EXPECT_EQ(o.exportPanorama, std::vector<std::string>{"sky.exr"});
     EXPECT_EQ(o.panoramaWidth, 16);
     EXPECT_TRUE(o.exportOnly);
     SkydomeOptions edges;
@@ -206,7 +207,7 @@ TEST(SkydomeExportOptions, BadValuesAndMismatchedOptionsAreRefusedByName) {
         {{"--export-panorama", "sky.png", "--panorama-size", "8"}, "--panorama-size: 8 is out of range"},
         {{"--export-panorama", "sky.png", "--panorama-size", "wide"}, "--panorama-size needs an even width"},
         {{"--location", "--time", "2026-01-01T12:00Z"}, "--location needs LATITUDE,LONGITUDE"},
-        {{"--panorama-size", "64"}, "--panorama-size needs --export-panorama"},
+        {{"--panorama-size", "64", "--export-only", "--save-dome", "d.dff"}, "--panorama-size needs --export-panorama"},
         {{"--export-only"}, "--export-only needs something to write"},
         {{"--export-only", "--export-gltf", "d.glb", "--frames", "3"}, "--export-only shows no frames"},
         {{"--export-panorama", "same.png", "--frames", "1", "--screenshot", "same.png"},
@@ -238,6 +239,104 @@ std::string Refusal(std::vector<const char*> argv) {
     return error;
 }
 
+// What a person copies from elsewhere: a place as map applications give it,
+// a time on a named zone's clock; and an output option given twice.
+TEST(SkydomeExportOptions, CopiedPlacesNamedZonesAndRepeatedOutputsAreTaken) {
+    SkydomeOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"skydome", "--location", "40.7128, -74.0060", "--time", "2026-06-21T18:00", "--zone",
+                       "Europe/Paris", "--export-panorama", "a.png", "--export-panorama", "b.exr", "--export-gltf",
+                       "a.glb", "--export-gltf", "b.glb", "--save-dome", "a.dff", "--save-dome", "b.dff"},
+                      &o, &error))
+        << error;
+    EXPECT_EQ(o.latitude, 40.7128);
+    EXPECT_EQ(o.longitude, -74.0060);
+    // Paris keeps summer time in June, and not in January.
+    EXPECT_EQ(o.moment.offsetMinutes, 120);
+    EXPECT_EQ(o.moment.hour, 18);
+    EXPECT_EQ(o.exportPanorama, (std::vector<std::string>{"a.png", "b.exr"}));
+    EXPECT_EQ(o.exportGltf, (std::vector<std::string>{"a.glb", "b.glb"}));
+    EXPECT_EQ(o.saveDome, (std::vector<std::string>{"a.dff", "b.dff"}));
+    SkydomeOptions winter;
+    ASSERT_TRUE(Parse({"skydome", "--zone", "Europe/Paris", "--location", "48.85,2.35", "--time", "2026-01-15T12:00"},
+                      &winter, &error))
+        << error;
+    EXPECT_EQ(winter.moment.offsetMinutes, 60);
+    EXPECT_EQ(std::getenv("TZ"), nullptr) << "the process's own zone is left as it was";
+
+    EXPECT_EQ(Refusal({"--location", "1,2", "--time", "2026-06-21T18:00", "--zone", "Mars/Olympus"}),
+              "--zone needs a zone of the tz database, for example Europe/Paris, not \"Mars/Olympus\" (the system's tz "
+              "database has no such zone)");
+    EXPECT_EQ(Refusal({"--location", "1,2", "--time", "2026-06-21T18:00", "--zone", "../../etc/passwd"})
+                  .rfind("--zone needs", 0),
+              0u);
+    EXPECT_EQ(Refusal({"--location", "1,2", "--time", "2026-06-21T18:00+02:00", "--zone", "Europe/Paris"}),
+              "--time with --zone takes the clock's reading without a UTC offset, not \"2026-06-21T18:00+02:00\"");
+    EXPECT_EQ(Refusal({"--zone", "Europe/Paris"}), "--zone needs --time: it says which clock the time is read on");
+    EXPECT_NE(Refusal({"--export-panorama", "a.png", "--export-panorama", "./a.png"}).find("name the same file"),
+              std::string::npos);
+    // A sun the analytic sky cannot hold is one the physical sky can.
+    EXPECT_NE(Refusal({"--sun", "95,20"}).find("--sky physical takes a sun down to 10 degrees below the horizon"),
+              std::string::npos);
+    EXPECT_EQ(Refusal({"--sun", "105,20"}).find("--sky physical"), std::string::npos);
+}
+
+// A settings file gives options as the command line does, in its place
+// among them; what it cannot give is refused with the file's name.
+TEST(SkydomeSettingsOption, ASettingsFileIsTheOptionsItNamesAndIsRefusedInWords) {
+    char pattern[] = "/tmp/kvsettings.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    std::vector<std::unique_ptr<std::string>> names;
+    const auto write = [&](const char* name, const char* text) {
+        std::ofstream(dir / name) << text;
+        names.push_back(std::make_unique<std::string>((dir / name).string()));
+        return names.back()->c_str();
+    };
+    const char* look = write("look.json",
+                             "{\"sky\": \"physical\", \"sun\": \"95,20\", \"exposure\": 0.2, \"resolution\": 12,"
+                             " \"export-panorama\": [\"a.exr\", \"a.png\"], \"software-pipelines\": true,"
+                             " \"show\": \"none,wire\"}");
+    SkydomeOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"skydome", "--settings", look, "--exposure", "0.3"}, &o, &error)) << error;
+    EXPECT_EQ(o.sky, SkyModelPhysical);
+    EXPECT_EQ(o.sunZenith, 95.0f) << "the file's sky model holds the file's sun";
+    EXPECT_EQ(o.exposure, 0.3f) << "an option after the file changes what it set";
+    EXPECT_EQ(o.resolution, 12);
+    EXPECT_EQ(o.exportPanorama, (std::vector<std::string>{"a.exr", "a.png"}));
+    EXPECT_TRUE(o.softwarePipelines);
+    EXPECT_TRUE(o.showWire);
+    EXPECT_FALSE(o.showGround);
+    SkydomeOptions before;
+    ASSERT_TRUE(Parse({"skydome", "--exposure", "0.3", "--settings", look}, &before, &error)) << error;
+    EXPECT_EQ(before.exposure, 0.2f);
+
+    const std::string head = "--settings " + (dir / "").string();
+    EXPECT_EQ(Refusal({"--settings", write("bad.json", "{\"sun\": 30,")}),
+              head + "bad.json: not JSON: " +
+                  "parse error at line 1, column 12: syntax error while parsing object key - unexpected end of input; "
+                  "expected string literal");
+    EXPECT_EQ(Refusal({"--settings", write("list.json", "[1, 2]")}),
+              head + "list.json: expected one JSON object of settings, {\"name\": value, ...}");
+    EXPECT_EQ(Refusal({"--settings", write("unknown.json", "{\"colour\": \"red\"}")}),
+              head +
+                  "unknown.json: unknown setting \"colour\" (the settings are the options of --help, named "
+                  "without --)");
+    EXPECT_EQ(Refusal({"--settings", write("self.json", "{\"settings\": \"self.json\"}")}).find("unknown setting"),
+              head.size() + 11);
+    EXPECT_EQ(Refusal({"--settings", write("range.json", "{\"exposure\": 7}")}),
+              head + "range.json: \"exposure\" --exposure: 7 is out of range (0.01 to 1)");
+    EXPECT_EQ(Refusal({"--settings", write("kind.json", "{\"exposure\": {}}")}),
+              head + "kind.json: \"exposure\" needs a string or a number");
+    EXPECT_EQ(Refusal({"--settings", write("flag.json", "{\"software-pipelines\": 1}")}),
+              head + "flag.json: \"software-pipelines\" needs true or false");
+    EXPECT_EQ(Refusal({"--settings", (dir / "missing.json").c_str()}).rfind(head + "missing.json: ", 0), 0u);
+    EXPECT_EQ(Refusal({"--settings", dir.c_str()}).rfind(head.substr(0, head.size() - 1) + ": ", 0), 0u)
+        << "a folder is not a settings file";
+    std::filesystem::remove_all(dir);
+}
+
 // A value that is the next option means the value was forgotten: it is
 // refused rather than taken as a file name or a number.
 TEST(SkydomeOptionValues, AnOptionInPlaceOfAValueAndStrayWordsAreRefused) {
@@ -250,7 +349,7 @@ TEST(SkydomeOptionValues, AnOptionInPlaceOfAValueAndStrayWordsAreRefused) {
     SkydomeOptions o;
     std::string error;
     ASSERT_TRUE(Parse({"skydome", "--save-dome", "./--frames", "-vms"}, &o, &error)) << error;
-    EXPECT_EQ(o.saveDome, "./--frames");
+    EXPECT_EQ(o.saveDome, std::vector<std::string>{"./--frames"});
     // A negative number is a value, refused for its range.
     EXPECT_EQ(Refusal({"--exposure", "-1"}), "--exposure: -1 is out of range (0.01 to 1)");
 
@@ -380,13 +479,13 @@ TEST(SkydomeOptionValues, AValueFollowsItsOptionAsTheNextWordOrAfterAnEqualsSign
     EXPECT_EQ(joined.sunZenith, 30.0f);
     EXPECT_EQ(joined.sunAzimuth, 200.0f);
     EXPECT_EQ(joined.frames, 2);
-    EXPECT_EQ(joined.saveDome, "a=b.dff");
+    EXPECT_EQ(joined.saveDome, std::vector<std::string>{"a=b.dff"});
     EXPECT_EQ(joined.turbidity, spaced.turbidity);
     EXPECT_EQ(joined.showWire, spaced.showWire);
     EXPECT_EQ(joined.showGround, spaced.showGround);
     // Given after "=", a value that begins with "--" is the value asked for.
     ASSERT_TRUE(Parse({"skydome", "--save-dome=--x.dff"}, &joined, &error)) << error;
-    EXPECT_EQ(joined.saveDome, "--x.dff");
+    EXPECT_EQ(joined.saveDome, (std::vector<std::string>{"a=b.dff", "--x.dff"}));
 
     EXPECT_EQ(Refusal({"--sun=90,20"}).rfind("--sun: the zenith angle 90 is out of range", 0), 0u);
     EXPECT_EQ(Refusal({"--save-dome="}), "--save-dome needs a file name");

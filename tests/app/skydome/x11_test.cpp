@@ -1,10 +1,14 @@
 // The program in a real X11 window, used as a person would: a virtual X
 // server of the test's own (Xvfb), keys and drags from xdotool, the window's
 // picture taken with xwd. No display is needed to run it.
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfInputFile.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <tiny_gltf.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,9 +24,12 @@
 #include <vector>
 
 #include "app/skydome/program_sky.h"
+#include "engine/image/charset.h"
+#include "export/panorama.h"
 #include "picture.h"
 #include "run_command.h"
 #include "sky/analytic_sky.h"
+#include "sky/sun_position.h"
 
 namespace kv {
 namespace {
@@ -319,6 +326,181 @@ TEST_F(X11Program, APersonWorksTheMenuWithTheMouse) {
     ASSERT_TRUE(inside.ok);
     ExpectColour(inside.At(320, 470), ground, 0, "the preview's clear colour");
     EXPECT_EQ(Quit(), 0) << Log("skydome.log");
+}
+
+// With a float entry selected, a left drag in the scene changes it (the dome
+// stays where it is), and the wheel in the scene moves the selection.
+TEST_F(X11Program, ADragInTheSceneChangesTheSelectedFloatAndTheWheelMovesTheSelection) {
+    StartProgram({"-vms", "--show", "menu"});
+    FindWindow("--class KvAppClass");
+    ASSERT_FALSE(HasFatalFailure());
+    PointerIn();
+    ASSERT_TRUE(SkyColorInit());
+    const RGBA start = SkyInTheMiddle(50.0f, 20.0f), brighter = SkyInTheMiddle(50.0f, 20.0f, 0.1f + 0.99f * 0.1f);
+    ASSERT_TRUE(ShotOnce("start.xwd", [&](const Picture& p) { return Near(p.At(320, 240), start, 6); }).ok);
+
+    // Exposure selected; 50 pixels up in the scene raise it by 0.099.
+    XdoTool("key Down key Down");
+    XdoTool("mousedown 1");
+    XdoTool("mousemove --window " + window + " 320 215");
+    XdoTool("mousemove --window " + window + " 320 190 mouseup 1");
+    const Picture after = ShotOnce("drag.xwd", [&](const Picture& p) { return Near(p.At(320, 240), brighter, 6); });
+    ASSERT_TRUE(after.ok);
+    ExpectColour(after.At(320, 240), brighter, 6, "the dome unturned, at exposure 0.199");
+
+    // The wheel backwards in the scene: Preview is selected, and Right
+    // switches it on.
+    XdoTool("mousemove --window " + window + " 320 240 click 5");
+    XdoTool("key Right");
+    const RGBA ground{7, 77, 48, 255};
+    const Picture inside = ShotOnce("preview.xwd", [&](const Picture& p) { return Near(p.At(320, 470), ground, 0); });
+    ASSERT_TRUE(inside.ok);
+    ExpectColour(inside.At(320, 470), ground, 0, "the preview's clear colour");
+    EXPECT_EQ(Quit(), 0) << Log("skydome.log");
+}
+
+// Whether the text is drawn at (x, y) in the text colour, glyph for glyph.
+bool ShowsText(const Picture& p, int x, int y, const std::string& text) {
+    const RGBA ink{200, 200, 200, 255};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const uint8* glyph = CharsetGlyph(static_cast<unsigned char>(text[i]));
+        for (int row = 0; row < 14; ++row) {
+            for (int bit = 0; bit < 8; ++bit) {
+                const int px = x + static_cast<int>(i) * 8 + bit;
+                if ((((glyph[row] >> bit) & 1) != 0) != (p.Count(ink, px, y + row, px + 1, y + row + 1) == 1)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+bool Same(const fs::path& a, const fs::path& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    const std::string ta((std::istreambuf_iterator<char>(fa)), {}), tb((std::istreambuf_iterator<char>(fb)), {});
+    return !ta.empty() && ta == tb;
+}
+
+// The angle in degrees between a direction and the one of a zenith angle and
+// the program's azimuth (degrees; +y up, azimuth from +z towards +x).
+double DegreesFrom(double x, double y, double z, double zenith, double azimuth) {
+    const double t = zenith * kSkyDegToRad, p = azimuth * kSkyDegToRad;
+    const double length = std::sqrt(x * x + y * y + z * z);
+    const double c = (x * std::sin(t) * std::sin(p) + y * std::cos(t) + z * std::sin(t) * std::cos(p)) / length;
+    return std::acos(std::min(1.0, std::max(-1.0, c))) / kSkyDegToRad;
+}
+
+// A person's path through the window: a place, a day and a time from the
+// menu (the time with its keys), the physical sky, an export and the
+// settings saved; the files agree with what the data display shows, and the
+// settings file makes the same files again without the window.
+TEST_F(X11Program, APersonSetsAPlaceAndATimeExportsAndMakesTheSameFilesFromTheSettings) {
+    StartProgram({"-vms", "--panorama-size", "256"});
+    FindWindow("--class KvAppClass");
+    ASSERT_FALSE(HasFatalFailure());
+    PointerIn();
+    const fs::path work = dir / "work";
+    // Down to Latitude (entries not offered in the orbit view are passed),
+    // 48.5 north in steps of 0.5; Longitude 2.5 east; the day of the year
+    // from 172 to 174 (23 June); ] seven hours on from noon, in quarters.
+    XdoTool("key --delay 20 --repeat 15 Down");
+    XdoTool("key --delay 10 --repeat 97 Right");
+    XdoTool("key Down");
+    XdoTool("key --delay 10 --repeat 5 Right");
+    XdoTool("key Down key Right key Right");
+    XdoTool("key --delay 10 --repeat 28 bracketright");
+    // The sun of that place and moment, as the data display shows it.
+    const SolarPosition sun = SolarCompute(48.5, 2.5, SolarJulianDay(SolarTime{2026, 6, 23, 19, 0, 0.0, 0}));
+    char zenith[32], azimuth[32];
+    std::snprintf(zenith, sizeof zenith, "Sun ZD: %.1f", sun.zenith);
+    std::snprintf(azimuth, sizeof azimuth, "Sun AZ: %.1f", SolarProgramAzimuth(sun.azimuth));
+    const Picture shown = ShotOnce("place.xwd", [&](const Picture& p) {
+        return ShowsText(p, 640 - 130, 14, zenith) && ShowsText(p, 640 - 130, 28, azimuth) &&
+               ShowsText(p, 640 - 130, 12 * 14, "Date: 2026-06-23") && ShowsText(p, 640 - 130, 13 * 14, "Time: 19:00");
+    });
+    ASSERT_TRUE(shown.ok);
+    EXPECT_TRUE(ShowsText(shown, 640 - 130, 14, zenith)) << zenith;
+    EXPECT_TRUE(ShowsText(shown, 640 - 130, 28, azimuth)) << azimuth;
+    EXPECT_TRUE(ShowsText(shown, 640 - 130, 12 * 14, "Date: 2026-06-23"));
+    EXPECT_TRUE(ShowsText(shown, 640 - 130, 13 * 14, "Time: 19:00"));
+
+    // The physical sky (set up while the status line says so), then the
+    // files: numbered, and the settings.
+    XdoTool("key m");
+    const auto physical = [](const Picture& p) {
+        return ShowsText(p, (640 - 20 * 8) / 2, 480 - 3 * 14 - 20, "Now the physical sky");
+    };
+    EXPECT_TRUE(physical(ShotOnce("physical.xwd", physical)));
+    XdoTool("key e");
+    const char* endings[] = {".glb", ".exr", ".png", ".dff"};
+    for (int i = 0; i < 200; ++i) {
+        bool all = true;
+        for (const char* e : endings) all = all && fs::exists(work / (std::string("skydome-001") + e));
+        if (all) break;
+        std::this_thread::sleep_for(50ms);
+    }
+    XdoTool("key v");
+    for (int i = 0; i < 200 && !fs::exists(work / "skydome-001.json"); ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(Quit(), 0) << Log("skydome.log");
+    const std::string log = Log("skydome.log");
+    for (const char* e : endings) {
+        EXPECT_NE(log.find("exported " + (work / (std::string("skydome-001") + e)).string()), std::string::npos) << log;
+    }
+    EXPECT_NE(log.find("saved the settings to " + (work / "skydome-001.json").string()), std::string::npos) << log;
+
+    // The glTF's sun light points away from the sun the display shows.
+    tinygltf::Model model;
+    tinygltf::TinyGLTF loader;
+    std::string error, warning;
+    ASSERT_TRUE(loader.LoadBinaryFromFile(&model, &error, &warning, (work / "skydome-001.glb").string())) << error;
+    const tinygltf::Node* light = nullptr;
+    for (const tinygltf::Node& n : model.nodes) {
+        if (n.extensions.count("KHR_lights_punctual") != 0) light = &n;
+    }
+    ASSERT_NE(light, nullptr);
+    ASSERT_EQ(light->rotation.size(), 4u);
+    // +z turned by the node's rotation: towards the sun.
+    const double qx = light->rotation[0], qy = light->rotation[1], qz = light->rotation[2], qw = light->rotation[3];
+    const double towardsX = 2.0 * (qx * qz + qw * qy), towardsY = 2.0 * (qy * qz - qw * qx),
+                 towardsZ = 1.0 - 2.0 * (qx * qx + qy * qy);
+    EXPECT_LT(DegreesFrom(towardsX, towardsY, towardsZ, sun.zenith, SolarProgramAzimuth(sun.azimuth)), 0.1);
+
+    // The EXR's brightest pixel is the sun's, within a pixel.
+    Imf::InputFile in((work / "skydome-001.exr").c_str());
+    const Imath::Box2i area = in.header().dataWindow();
+    const int width = area.max.x - area.min.x + 1, height = area.max.y - area.min.y + 1;
+    ASSERT_EQ(width, 256);
+    std::vector<float> rgb(3 * static_cast<std::size_t>(width) * height);
+    Imf::FrameBuffer buffer;
+    const char* names[3] = {"R", "G", "B"};
+    for (int c = 0; c < 3; ++c) {
+        buffer.insert(names[c], Imf::Slice::Make(Imf::FLOAT, rgb.data() + c, area, 3 * sizeof(float),
+                                                 3 * sizeof(float) * static_cast<std::size_t>(width)));
+    }
+    in.setFrameBuffer(buffer);
+    in.readPixels(area.min.y, area.max.y);
+    std::size_t brightest = 0;
+    for (std::size_t i = 0; i < rgb.size() / 3; ++i) {
+        if (rgb[3 * i] + rgb[3 * i + 1] + rgb[3 * i + 2] >
+            rgb[3 * brightest] + rgb[3 * brightest + 1] + rgb[3 * brightest + 2])
+            brightest = i;
+    }
+    double theta = 0.0, phi = 0.0;
+    PanoramaPixelAngles(width, static_cast<int32>(brightest % width), static_cast<int32>(brightest / width), &theta,
+                        &phi);
+    const double x = std::sin(theta) * std::sin(phi), y = std::cos(theta), z = std::sin(theta) * std::cos(phi);
+    EXPECT_LT(DegreesFrom(x, y, z, sun.zenith, SolarProgramAzimuth(sun.azimuth)), 1.5 * 360.0 / width);
+
+    // The settings again, without a window: the same files, byte for byte.
+    const std::string again =
+        "cd '" + work.string() + "' && '" KV_SKYDOME_PROGRAM "' --settings skydome-001.json --export-only " +
+        "--export-gltf again.glb --export-panorama again.exr --export-panorama again.png --save-dome again.dff 2>&1";
+    const auto run = test::RunCommand(again);
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const char* e : endings) {
+        EXPECT_TRUE(Same(work / (std::string("skydome-001") + e), work / (std::string("again") + e))) << e;
+    }
 }
 
 // Without -vms a person picks the device and the mode: the window opens at

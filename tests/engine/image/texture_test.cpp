@@ -173,14 +173,21 @@ TEST_F(TextureTest, NamesSharingTheirFirst31CharactersAreTwoTextures) {
     TextureDestroy(g);
     TextureDestroy(h);
 
-    // 31 characters fit; 32 are refused and the name stays as it was.
+    // 31 characters fit; a longer name set on a texture keeps its first 31,
+    // with the error that says so, and a lookup by the whole name misses it.
     ErrorClear();
     EXPECT_EQ(TextureSetName(t, std::string(31, 'x').c_str()), t);
     EXPECT_EQ(std::string(TextureGetName(t)), std::string(31, 'x'));
     EXPECT_FALSE(HasError(kModuleNone, kErrNameTooLong));
-    EXPECT_EQ(TextureSetMaskName(t, std::string(32, 'y').c_str()), nullptr);
-    EXPECT_STREQ(TextureGetMaskName(t), "");
+    EXPECT_EQ(TextureSetMaskName(t, std::string(40, 'y').c_str()), t);
+    EXPECT_EQ(std::string(TextureGetMaskName(t)), std::string(31, 'y'));
     EXPECT_TRUE(HasError(kModuleNone, kErrNameTooLong));
+    ErrorClear();
+    EXPECT_EQ(TextureSetName(t, (std::string(31, 'z') + "zz").c_str()), t);
+    EXPECT_EQ(std::string(TextureGetName(t)), std::string(31, 'z'));
+    EXPECT_TRUE(HasError(kModuleNone, kErrNameTooLong));
+    EXPECT_EQ(TexDictionaryFindNamedTexture(TexDictionaryGetCurrent(), (std::string(31, 'z') + "zz").c_str()), nullptr);
+    EXPECT_EQ(TexDictionaryFindNamedTexture(TexDictionaryGetCurrent(), std::string(31, 'z').c_str()), t);
     TextureDestroy(t);
 }
 

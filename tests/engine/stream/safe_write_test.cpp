@@ -312,6 +312,13 @@ TEST_F(FileWriteTest, AFailureIsToldInWordsAndTheKeptFileOnlyWhenThereWasOne) {
     EXPECT_STREQ(FileWriteProblem(&status, text, sizeof text),
                  "the folder it would go in does not exist (No such file or directory). Make the folder first, or "
                  "give a name in a folder that exists");
+    // A folder that is there but makes no files (/proc answers "no such
+    // file") is not said to be missing.
+    EXPECT_FALSE(Write(std::filesystem::path("/proc") / "sky.dff", "x", &status));
+    EXPECT_EQ(status.step, FileWriteNoNewFiles);
+    EXPECT_STREQ(FileWriteProblem(&status, text, sizeof text),
+                 "its folder is there, but it is a system folder that makes no new files (No such file or "
+                 "directory). Give a name in a folder of your own, such as your home folder");
 
     // No room for the new file beside one saved before.
     WriteText(dir / "sky.dff", "old");
