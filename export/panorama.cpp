@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -21,7 +22,8 @@ namespace kv {
 namespace {
 
 PanoramaStopFn stopFn = nullptr;
-const char* stopReason = nullptr;
+// Panoramas of a time-lapse are made on several threads at once.
+std::atomic<const char*> stopReason{nullptr};
 
 bool EndsWith(const char* path, const char* extension) {
     const std::size_t n = std::strlen(path);
