@@ -408,11 +408,14 @@ std::vector<LobeSample> LobeSamples(double alpha, int32 count, int32 sourceSize,
     return samples;
 }
 
-// Samples a texel of a level prefiltered with: more where the lobe is
-// wide and the level small.
+// Samples a texel of a level prefiltered with: about four million a level,
+// more a texel where the lobe is wide and the level small. Even filtered,
+// the sun's light in the coarse levels it is read from needs thousands to
+// come within 1.5% of the exact convolution at roughness 1 (16 to 512 a
+// texel: 8%).
 int32 LobeSampleCount(int32 levelSize) {
     const std::int64_t texels = 6 * static_cast<std::int64_t>(levelSize) * levelSize;
-    return static_cast<int32>(std::clamp<std::int64_t>((std::int64_t{1} << 22) / texels, 16, 512));
+    return static_cast<int32>(std::clamp<std::int64_t>((std::int64_t{1} << 22) / texels, 16, 8192));
 }
 
 RGBAReal SampleLevel(const std::vector<float>& level, int32 size, const CubeVector& lookup) {
