@@ -64,7 +64,7 @@ void BM_CubemapExportSpecularKTX2(benchmark::State& state) {
     Setup s;
     const std::string file = s.dir + "/sky.ktx2";
     for (auto _ : state) {
-        if (!CubemapWrite(s.sky, file.c_str(), kSize, CubeMipsSpecular, nullptr)) state.SkipWithError("failed");
+        if (!CubemapWrite(s.sky, file.c_str(), kSize, CubeMipsSpecular, 0.1f, nullptr)) state.SkipWithError("failed");
     }
 }
 BENCHMARK(BM_CubemapExportSpecularKTX2)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -573,17 +573,19 @@ CubemapFormat CubemapFormatOf(const char* path) {
     const std::size_t n = std::strlen(path);
     if (n > 4 && strcasecmp(path + n - 4, ".dds") == 0) return CubemapFormatDDS;
     if (n > 5 && strcasecmp(path + n - 5, ".ktx2") == 0) return CubemapFormatKTX2;
+    if (n > 4 && strcasecmp(path + n - 4, ".png") == 0) return CubemapFormatCrossPNG;
     return CubemapFormatNone;
 }
 
-bool CubemapWrite(Sky* sky, const char* path, int32 size, CubeMips mips, std::string* message) {
+bool CubemapWrite(Sky* sky, const char* path, int32 size, CubeMips mips, float exposure, std::string* message) {
     const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
         if (message != nullptr) *message = "Cannot write the cube map to " + target + ": " + why + ".";
         return false;
     };
     const CubemapFormat format = CubemapFormatOf(path);
-    if (format == CubemapFormatNone) return fail("the name must end in .dds or .ktx2");
+    if (format == CubemapFormatNone) return fail("the name must end in .dds, .ktx2 or .png");
+    if (format == CubemapFormatCrossPNG) return CubemapWriteCrossPNG(sky, path, size, exposure, message);
     if (!CubemapSizeValid(size)) return fail("the size is not a power of two from 16 to 4096");
     Cubemap cube;
     const CubeFrame frame = format == CubemapFormatDDS ? CubeFrameLeftHanded : CubeFrameRightHanded;

@@ -131,12 +131,22 @@ RGBAReal CubemapSample(const Cubemap& cube, const CubeVector& lookup, double lev
 bool CubemapWriteDDS(const Cubemap& cube, const char* path, std::string* message);
 bool CubemapWriteKTX2(const Cubemap& cube, const char* path, std::string* message);
 
-enum CubemapFormat : int32 { CubemapFormatNone = 0, CubemapFormatDDS = 1, CubemapFormatKTX2 = 2 };
-// By the extension: ".dds" or ".ktx2", in any case.
+// The six faces of the sky as a picture to look at (PNG, tone-mapped at the
+// exposure): a cross of faces in the DDS's frame, up above north, west,
+// north, east and south across, down below north.
+bool CubemapWriteCrossPNG(Sky* sky, const char* path, int32 size, float exposure, std::string* message);
+
+enum CubemapFormat : int32 {
+    CubemapFormatNone = 0,
+    CubemapFormatDDS = 1,
+    CubemapFormatKTX2 = 2,
+    CubemapFormatCrossPNG = 3,
+};
+// By the extension: ".dds", ".ktx2" or ".png", in any case.
 CubemapFormat CubemapFormatOf(const char* path);
-// The sky's cube map of that size and mips, in the frame of the format
-// the name asks for.
-bool CubemapWrite(Sky* sky, const char* path, int32 size, CubeMips mips, std::string* message);
+// The sky's cube map of that size and mips (not the picture's), in the
+// frame of the format the name asks for.
+bool CubemapWrite(Sky* sky, const char* path, int32 size, CubeMips mips, float exposure, std::string* message);
 
 // A face of a level as the files hold it: RGBA 16-bit half floats in the
 // files' unit (kCubemapUnit), alpha 1, rows from the top.

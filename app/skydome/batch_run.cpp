@@ -84,7 +84,7 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
     }
     if (!o->exportCubemap.empty()) {
         if (!CubemapWrite(ProgramSky(), o->exportCubemap.c_str(), o->cubemapSize, static_cast<CubeMips>(o->cubemapMips),
-                          &message)) {
+                          DomeGetSettings()->exposure, &message)) {
             report(message.c_str());
             ok = false;
         }
@@ -234,8 +234,9 @@ void LapseWorker(Lapse* l) {
                 !PanoramaWrite(sky, Numbered(o.exportPanorama, i).c_str(), o.panoramaWidth, l->exposure, &message)) {
                 f.failures.push_back(message);
             }
-            if (!o.exportCubemap.empty() && !CubemapWrite(sky, Numbered(o.exportCubemap, i).c_str(), o.cubemapSize,
-                                                          static_cast<CubeMips>(o.cubemapMips), &message)) {
+            if (!o.exportCubemap.empty() &&
+                !CubemapWrite(sky, Numbered(o.exportCubemap, i).c_str(), o.cubemapSize,
+                              static_cast<CubeMips>(o.cubemapMips), l->exposure, &message)) {
                 f.failures.push_back(message);
             }
             if (!o.exportIrradiance.empty() &&

@@ -709,16 +709,17 @@ const OptionSpec kOptions[] = {
      .rule = &kPanoramaRule,
      .needs = "an even width in pixels from 16 to 8192"},
     {.name = "--export-cubemap",
-     .value = "FILE.dds|.ktx2",
+     .value = "FILE.dds|.ktx2|.png",
      .help = "write the sky as a cube map for game engines when the run ends: linear Rec. 709 RGBA in 16-bit floats "
              "(1 = 100000 cd/m^2, so that the sun's disc fits), the sun's disc keeping its light. DDS (DX10 header, "
              "DXGI_FORMAT_R16G16B16A16_FLOAT) in Direct3D's left-handed frame: +X east, -X west, +Y up, -Y down, "
              "+Z north, -Z south; KTX2 (VK_FORMAT_R16G16B16A16_SFLOAT) in Vulkan's right-handed one, as glTF: +X "
              "west, -X east, +Y up, -Y down, +Z north, -Z south. The faces' order and orientation are each "
-             "format's own",
+             "format's own. PNG: the six faces to look at, in the program's colours, as a cross (up; west, north, "
+             "east, south; down)",
      .apply = ApplyCubemap,
      .file = &SkydomeOptions::exportCubemap,
-     .needs = "a file name ending in .dds (Direct3D) or .ktx2 (Vulkan)"},
+     .needs = "a file name ending in .dds (Direct3D), .ktx2 (Vulkan) or .png (a picture of the faces)"},
     {.name = "--cubemap-size",
      .value = "N",
      .help = "the cube map's faces in texels across, a power of two from 16 to 4096 (default 512)",

@@ -3,6 +3,8 @@
 // mips compare with a brute-force GGX convolution of the panorama, and how the
 // irradiance file's coefficients and sun compare with a brute-force integral
 // of it.
+#include "export/cubemap.h"
+
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
@@ -10,8 +12,8 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -20,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "export/cubemap.h"
 #include "export/irradiance.h"
 #include "export/panorama.h"
 #include "sky/sky.h"
@@ -100,7 +101,8 @@ struct Cube {
 void TakeFace(const std::vector<std::uint8_t>& b, std::size_t at, int s, std::vector<float>* level) {
     for (std::size_t i = 0; i < static_cast<std::size_t>(s) * s; ++i) {
         for (int c = 0; c < 3; ++c) {
-            level->push_back(Half(static_cast<std::uint16_t>(b[at + 8 * i + 2 * c] | (b[at + 8 * i + 2 * c + 1] << 8))));
+            level->push_back(
+                Half(static_cast<std::uint16_t>(b[at + 8 * i + 2 * c] | (b[at + 8 * i + 2 * c + 1] << 8))));
         }
         EXPECT_EQ(Half(static_cast<std::uint16_t>(b[at + 8 * i + 6] | (b[at + 8 * i + 7] << 8))), 1.0f);
     }
@@ -114,13 +116,13 @@ Cube ReadDds(const fs::path& path) {
         ADD_FAILURE() << "not a DDS";
         return cube;
     }
-    EXPECT_EQ(U32(b, 84), 0x30315844u);     // "DX10"
-    EXPECT_EQ(U32(b, 108) & 0x8u, 0x8u);    // complex
-    EXPECT_EQ(U32(b, 112), 0xFE00u);        // a cube, all six faces
-    EXPECT_EQ(U32(b, 128), 10u);            // DXGI_FORMAT_R16G16B16A16_FLOAT
-    EXPECT_EQ(U32(b, 132), 3u);             // a 2D texture
-    EXPECT_EQ(U32(b, 136) & 0x4u, 0x4u);    // ... cube
-    EXPECT_EQ(U32(b, 140), 1u);             // one cube
+    EXPECT_EQ(U32(b, 84), 0x30315844u);   // "DX10"
+    EXPECT_EQ(U32(b, 108) & 0x8u, 0x8u);  // complex
+    EXPECT_EQ(U32(b, 112), 0xFE00u);      // a cube, all six faces
+    EXPECT_EQ(U32(b, 128), 10u);          // DXGI_FORMAT_R16G16B16A16_FLOAT
+    EXPECT_EQ(U32(b, 132), 3u);           // a 2D texture
+    EXPECT_EQ(U32(b, 136) & 0x4u, 0x4u);  // ... cube
+    EXPECT_EQ(U32(b, 140), 1u);           // one cube
     cube.size = static_cast<int>(U32(b, 16));
     EXPECT_EQ(U32(b, 12), U32(b, 16));
     const int levels = std::max(1, static_cast<int>(U32(b, 28)));
@@ -290,7 +292,7 @@ TEST(CubemapFiles, TheSunLandsWhereEachFormatsConventionPutsIt) {
         SCOPED_TRACE(testing::Message() << "sun " << placed.x << ", " << placed.y << ", " << placed.z);
         std::string message;
         for (const char* name : {"s.dds", "s.ktx2"}) {
-            ASSERT_TRUE(CubemapWrite(sky, (f.dir / name).c_str(), kSize, CubeMipsNone, &message)) << message;
+            ASSERT_TRUE(CubemapWrite(sky, (f.dir / name).c_str(), kSize, CubeMipsNone, 0.1f, &message)) << message;
             const bool dds = name[2] == 'd';
             const Cube read = dds ? ReadDds(f.dir / name) : ReadKtx2(f.dir / name);
             EXPECT_EQ(Brightest(read), Expected(placed.x, placed.y, placed.z, dds, kSize)) << name;
@@ -352,8 +354,8 @@ TEST(CubemapFiles, SpecularMipsAreTheGgxConvolutionOfTheSky) {
     ASSERT_TRUE(SkySetSunAngles(sky, 55.0f, 120.0f));
     std::string message;
     ASSERT_TRUE(PanoramaWriteEXR(sky, (f.dir / "p.exr").c_str(), 1024, &message)) << message;
-    ASSERT_TRUE(CubemapWrite(sky, (f.dir / "s.ktx2").c_str(), 64, CubeMipsSpecular, &message)) << message;
-    ASSERT_TRUE(CubemapWrite(sky, (f.dir / "n.ktx2").c_str(), 64, CubeMipsNone, &message)) << message;
+    ASSERT_TRUE(CubemapWrite(sky, (f.dir / "s.ktx2").c_str(), 64, CubeMipsSpecular, 0.1f, &message)) << message;
+    ASSERT_TRUE(CubemapWrite(sky, (f.dir / "n.ktx2").c_str(), 64, CubeMipsNone, 0.1f, &message)) << message;
     const Panorama p = ReadExr(f.dir / "p.exr");
     const Cube specular = ReadKtx2(f.dir / "s.ktx2");
     const Cube plain = ReadKtx2(f.dir / "n.ktx2");
@@ -390,8 +392,7 @@ TEST(CubemapFiles, SpecularMipsAreTheGgxConvolutionOfTheSky) {
 }
 
 // The numbers after "key": [ in the JSON text, as many as asked for.
-std::vector<double> Numbers(const std::string& text, const std::string& key, std::size_t count,
-                            std::size_t from = 0) {
+std::vector<double> Numbers(const std::string& text, const std::string& key, std::size_t count, std::size_t from = 0) {
     std::vector<double> out;
     std::size_t at = text.find("\"" + key + "\":", from);
     if (at == std::string::npos) return out;
@@ -456,8 +457,7 @@ TEST(CubemapFiles, IrradianceFileLightsAsThePanoramaDoes) {
                                  0.315392 * (3 * n.z * n.z - 1),
                                  1.092548 * n.x * n.z,
                                  0.546274 * (n.x * n.x - n.y * n.y)};
-            const double facing =
-                std::max(0.0, n.x * sunDirection[0] + n.y * sunDirection[1] + n.z * sunDirection[2]);
+            const double facing = std::max(0.0, n.x * sunDirection[0] + n.y * sunDirection[1] + n.z * sunDirection[2]);
             double brute[3] = {}, file[3] = {};
             for (int c = 0; c < 3; ++c) {
                 for (int j = 0; j < 9; ++j) file[c] += e[3 * j + c] * y[j];
