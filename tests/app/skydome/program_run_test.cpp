@@ -867,6 +867,50 @@ TEST(SkydomeRun, ExportOnlyWritesEveryFileWithNoDisplayAtAll) {
     EXPECT_EQ(ReadBytes(f / "w.dff"), ReadBytes(f / "d.dff"));
 }
 
+// A morning in Paris by two hours: the moments before sunrise are listed
+// and skipped, the others written, each file of a moment with that moment's
+// sun though the moments are made at once on several threads.
+TEST(SkydomeRun, ATimeLapseWritesEveryExportForEachMomentAndAnIndex) {
+    RunFolder f;
+    ASSERT_FALSE(f.dir.empty());
+    const RunResult run = RunSkydome(
+        "--resolution 3 --location 48.8566,2.3522 --time-lapse 2026-06-21T03:00+02:00,2026-06-21T13:00+02:00,2h "
+        "--export-panorama " +
+            (f / "p.exr") + " --panorama-size 32 --export-cubemap " + (f / "c.dds") +
+            " --cubemap-size 16 --cubemap-mips specular --export-irradiance " + (f / "i.json") + " --export-gltf " +
+            (f / "d.glb"),
+        "env -u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=none");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("2 of 6 moments skipped"), std::string::npos) << run.output;
+    std::vector<std::string> expected;
+    for (const char* stem : {"c", "d", "i"}) {
+        for (int i = 2; i <= 5; ++i) {
+            const std::string ext = stem[0] == 'c' ? ".dds" : stem[0] == 'd' ? ".glb" : ".json";
+            expected.push_back(std::string(stem) + "-000" + std::to_string(i) + ext);
+        }
+    }
+    for (int i = 2; i <= 5; ++i) expected.push_back("p-000" + std::to_string(i) + ".exr");
+    expected.push_back("p-index.json");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(f.Entries(), expected);
+    std::ifstream in(f / "p-index.json");
+    const std::string index((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(index.find("\"frame\": 0, \"time\": \"2026-06-21T03:00:00+02:00\", \"shown\": false"), std::string::npos)
+        << index;
+    EXPECT_NE(index.find("\"frame\": 5, \"time\": \"2026-06-21T13:00:00+02:00\", \"shown\": true"), std::string::npos)
+        << index;
+    // Each moment's irradiance file has the sun the index gives that moment.
+    for (int i = 2; i <= 5; ++i) {
+        const std::string frame = "\"frame\": " + std::to_string(i) + ",";
+        const std::size_t at = index.find("\"direction\": [", index.find(frame));
+        ASSERT_NE(at, std::string::npos) << frame;
+        const std::string direction = index.substr(at, index.find(']', at) - at);
+        std::ifstream json(f / ("i-000" + std::to_string(i) + ".json"));
+        const std::string text((std::istreambuf_iterator<char>(json)), {});
+        EXPECT_NE(text.find(direction), std::string::npos) << direction << "\n" << text;
+    }
+}
+
 TEST(SkydomeRun, ExportsComeWithTheFramesScreenshotAndSavedDome) {
     RunFolder f;
     const RunResult run =
