@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "export/panorama.h"
 #include "sky/atmosphere_medium.h"
 #include "sky/sky.h"
 #include "sky/sky_model.h"
@@ -171,6 +172,11 @@ bool CubemapRender(const CubeScene& scene, int32 size, CubeFrame frame, Cubemap*
         std::vector<RGBAReal> radiance(static_cast<std::size_t>(block));
         std::vector<float>& level = cube->levels[0];
         for (std::int64_t first = 0; first < total; first += block) {
+            // A run asked to quit does not wait for the largest cube.
+            if (PanoramaStopAsked()) {
+                cube->levels.clear();
+                return false;
+            }
             const std::int64_t n = std::min(block, total - first);
             for (std::int64_t i = 0; i < n; ++i) {
                 const std::int64_t k = first + i;
@@ -469,9 +475,21 @@ bool CubemapMakeMips(Cubemap* cube, CubeMips mips, int32 threads) {
     if (mips == CubeMipsNone) return true;
     const int32 count = CubemapFullChain(cube->size);
     // The box chain: the mips themselves, or what the prefilter reads.
-    std::vector<std::vector<float>> box(1);
+    // Level 0 is the box chain's first and the prefiltered chain's first
+    // alike: lent to the box chain, not copied (a 4096 cube's is 1.2 GB).
+    std::vector<std::vector<float>> box;
+    box.push_back(std::move(cube->levels[0]));
+    cube->levels.clear();
+    struct GiveBack {
+        std::vector<std::vector<float>>* box;
+        Cubemap* cube;
+        ~GiveBack() {
+            if (box->empty()) return;  // the box chain became the mips, level 0 with them
+            if (cube->levels.empty()) cube->levels.emplace_back();
+            if (!(*box)[0].empty()) cube->levels[0] = std::move((*box)[0]);
+        }
+    } giveBack{&box, cube};
     try {
-        box[0] = cube->levels[0];
         for (int32 l = 1; l < count; ++l) {
             box.emplace_back();
             if (!BoxLevel(box[static_cast<std::size_t>(l - 1)], std::max(1, cube->size >> (l - 1)), &box.back())) {
@@ -485,8 +503,13 @@ bool CubemapMakeMips(Cubemap* cube, CubeMips mips, int32 threads) {
         cube->levels = std::move(box);
         return true;
     }
+    cube->levels.emplace_back();  // level 0, given back at the end
     try {
         for (int32 l = 1; l < count; ++l) {
+            if (PanoramaStopAsked()) {
+                cube->levels.resize(1);
+                return false;
+            }
             const int32 size = std::max(1, cube->size >> l);
             const double roughness = CubemapLevelRoughness(l, count);
             const std::vector<LobeSample> samples =
@@ -590,7 +613,7 @@ bool CubemapWrite(Sky* sky, const char* path, int32 size, CubeMips mips, float e
     Cubemap cube;
     const CubeFrame frame = format == CubemapFormatDDS ? CubeFrameLeftHanded : CubeFrameRightHanded;
     if (!CubemapRender(CubeSceneOfSky(sky), size, frame, &cube) || !CubemapMakeMips(&cube, mips, 0)) {
-        return fail("out of memory");
+        return fail(PanoramaStopReason() != nullptr ? PanoramaStopReason() : "out of memory");
     }
     return format == CubemapFormatDDS ? CubemapWriteDDS(cube, path, message) : CubemapWriteKTX2(cube, path, message);
 }
