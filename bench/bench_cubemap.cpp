@@ -69,7 +69,8 @@ void BM_CubemapExportSpecularKTX2(benchmark::State& state) {
 }
 BENCHMARK(BM_CubemapExportSpecularKTX2)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-// A day in Paris by the 40 minutes, as --time-lapse writes it.
+// A day in Paris by the 36 minutes, 24 moments with the sun at least 5
+// degrees high, as --time-lapse writes them.
 void BM_TimeLapse24Panoramas(benchmark::State& state) {
     Setup s;
     SkydomeOptions o;
@@ -77,9 +78,9 @@ void BM_TimeLapse24Panoramas(benchmark::State& state) {
     o.latitude = 48.8566;
     o.longitude = 2.3522;
     std::string why;
-    SolarParseTime("2026-06-21T06:00+02:00", &o.lapseStart, &why);
-    SolarParseTime("2026-06-21T21:20+02:00", &o.lapseEnd, &why);
-    o.lapseStep = 40 * 60;
+    SolarParseTime("2026-06-21T07:00+02:00", &o.lapseStart, &why);
+    SolarParseTime("2026-06-21T20:48+02:00", &o.lapseEnd, &why);
+    o.lapseStep = 36 * 60;
     o.timeLapse = true;
     o.exportPanorama = s.dir + "/sky.exr";
     o.panoramaWidth = 2048;

@@ -113,6 +113,19 @@ struct LapseFrame {
     std::vector<std::string> failures;
 };
 
+// Seconds since 1970 in UTC: calendar arithmetic, exact where the Julian
+// day's few tens of microseconds of rounding would drop an END that lies
+// exactly a whole number of steps after START.
+double MomentSeconds(const SolarTime& m) {
+    std::tm t{};
+    t.tm_year = m.year - 1900;
+    t.tm_mon = m.month - 1;
+    t.tm_mday = m.day;
+    t.tm_hour = m.hour;
+    t.tm_min = m.minute;
+    return static_cast<double>(timegm(&t)) + m.second - 60.0 * m.offsetMinutes;
+}
+
 // The moment step seconds after start, on the start's clock: calendar
 // arithmetic on the clock's own fields, the offset kept.
 SolarTime MomentAfter(const SolarTime& start, double seconds) {
@@ -320,7 +333,7 @@ bool SkydomeTimeLapse(const SkydomeOptions* o, Atomic* dome, void (*report)(cons
     l.o = o;
     l.exposure = DomeGetSettings()->exposure;
     l.progress = isatty(STDERR_FILENO) != 0;
-    const double span = (SolarJulianDay(o->lapseEnd) - SolarJulianDay(o->lapseStart)) * 86400.0;
+    const double span = MomentSeconds(o->lapseEnd) - MomentSeconds(o->lapseStart);
     const auto count = static_cast<std::size_t>(std::floor(span / o->lapseStep + 1e-9)) + 1;
     l.frames.resize(count);
     for (std::size_t i = 0; i < count; ++i) {

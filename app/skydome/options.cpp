@@ -395,8 +395,9 @@ bool ApplyTimeLapse(const OptionSpec& spec, const char* value, SkydomeOptions* o
         *error = std::string(spec.name) + ": the end " + end + " comes before the start " + start;
         return false;
     }
-    if (std::floor(span / o->lapseStep + 1e-9) + 1 > kLapseMaxFrames) {
-        *error = std::string(spec.name) + ": " + std::to_string(static_cast<long>(span / o->lapseStep + 1e-9) + 1) +
+    // The Julian days' rounding (tens of microseconds) is no moment more or less.
+    if (std::floor(span / o->lapseStep + 1e-6) + 1 > kLapseMaxFrames) {
+        *error = std::string(spec.name) + ": " + std::to_string(static_cast<long>(span / o->lapseStep + 1e-6) + 1) +
                  " moments; at most 1441 are written (a day by the minute)";
         return false;
     }

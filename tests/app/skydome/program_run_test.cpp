@@ -909,6 +909,17 @@ TEST(SkydomeRun, ATimeLapseWritesEveryExportForEachMomentAndAnIndex) {
         const std::string text((std::istreambuf_iterator<char>(json)), {});
         EXPECT_NE(text.find(direction), std::string::npos) << direction << "\n" << text;
     }
+    // An end a whole number of steps after the start is a moment of its own,
+    // whatever the rounding of the days between them.
+    RunFolder g;
+    const RunResult day = RunSkydome(
+        "--location 48.8566,2.3522 --time-lapse "
+        "2026-06-21T07:00+02:00,2026-06-21T20:48+02:00,36min --export-irradiance " +
+            (g / "i.json"),
+        "env -u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=none");
+    ASSERT_EQ(day.status, 0) << day.output;
+    EXPECT_EQ(g.Entries().size(), 25u);
+    EXPECT_TRUE(std::filesystem::exists(g / "i-0023.json"));
 }
 
 TEST(SkydomeRun, ExportsComeWithTheFramesScreenshotAndSavedDome) {
