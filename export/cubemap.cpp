@@ -59,35 +59,6 @@ void Parallel(std::int64_t count, int32 threads, const Work& work) {
     for (std::thread& h : helpers) h.join();
 }
 
-// The (u, v) of a vector's point on a face's plane, by the face's own row
-// of the table, whichever face the vector is in (outside 0 to 1 when not
-// this one); the vector points to the face's side.
-void FacePlanePoint(int32 face, const CubeVector& r, double* u, double* v) {
-    double s = 0.0, t = 0.0, major = 1.0;
-    switch (face) {
-        case 0:
-            s = -r.z, t = -r.y, major = r.x;
-            break;
-        case 1:
-            s = r.z, t = -r.y, major = -r.x;
-            break;
-        case 2:
-            s = r.x, t = r.z, major = r.y;
-            break;
-        case 3:
-            s = r.x, t = -r.z, major = -r.y;
-            break;
-        case 4:
-            s = r.x, t = -r.y, major = r.z;
-            break;
-        default:
-            s = -r.x, t = -r.y, major = -r.z;
-            break;
-    }
-    *u = 0.5 * (s / major + 1.0);
-    *v = 0.5 * (t / major + 1.0);
-}
-
 }  // namespace
 
 bool CubemapSizeValid(int32 size) {
@@ -247,7 +218,6 @@ void CubemapAddDisc(Cubemap* cube, const CubeDisc& disc) {
     // projected onto the face's plane, with a texel's margin.
     constexpr int32 kOutline = 64;
     for (int32 face = 0; face < 6; ++face) {
-        const CubeVector axis = CubeFacePoint(face, 0.5, 0.5);
         double uMin = 2.0, uMax = -1.0, vMin = 2.0, vMax = -1.0;
         CubeVector a = std::fabs(centre.y) < 0.9 ? CubeVector{0.0, 1.0, 0.0} : CubeVector{1.0, 0.0, 0.0};
         // Two unit vectors across the disc's centre.
@@ -265,19 +235,24 @@ void CubemapAddDisc(Cubemap* cube, const CubeDisc& disc) {
                 p = CubeVector{centre.x * cosRadius + e1.x * c + e2.x * s, centre.y * cosRadius + e1.y * c + e2.y * s,
                                centre.z * cosRadius + e1.z * c + e2.z * s};
             }
-            if (Dot(p, axis) <= 1e-9) continue;
+            // Only the points in this face: one in another, seen on this
+            // face's plane, could lie anywhere out to infinity.
+            int32 in = 0;
             double u = 0.0, v = 0.0;
-            FacePlanePoint(face, p, &u, &v);
+            CubeFaceOf(p, &in, &u, &v);
+            if (in != face) continue;
             uMin = std::min(uMin, u);
             uMax = std::max(uMax, u);
             vMin = std::min(vMin, v);
             vMax = std::max(vMax, v);
         }
         if (uMax < 0.0 || vMax < 0.0 || uMin > 1.0 || vMin > 1.0) continue;
-        const int32 x0 = std::max(0, static_cast<int32>(std::floor(uMin * size)) - 1);
-        const int32 x1 = std::min(size - 1, static_cast<int32>(std::floor(uMax * size)) + 1);
-        const int32 y0 = std::max(0, static_cast<int32>(std::floor(vMin * size)) - 1);
-        const int32 y1 = std::min(size - 1, static_cast<int32>(std::floor(vMax * size)) + 1);
+        // Two texels' margin: where the disc crosses into the next face, its
+        // part here reaches the edge between two of the outline's points.
+        const int32 x0 = std::max(0, static_cast<int32>(std::floor(uMin * size)) - 2);
+        const int32 x1 = std::min(size - 1, static_cast<int32>(std::floor(uMax * size)) + 2);
+        const int32 y0 = std::max(0, static_cast<int32>(std::floor(vMin * size)) - 2);
+        const int32 y1 = std::min(size - 1, static_cast<int32>(std::floor(vMax * size)) + 2);
         for (int32 y = y0; y <= y1; ++y) {
             for (int32 x = x0; x <= x1; ++x) {
                 double hits = 0.0;
