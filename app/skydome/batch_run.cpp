@@ -111,6 +111,7 @@ struct LapseFrame {
     V3d sun{};
     double sunLux = 0.0, horizontalLux = 0.0, skyLux = 0.0;
     std::vector<std::string> failures;
+    bool stopped = false;  // the run was asked to quit before this moment
 };
 
 // Seconds since 1970 in UTC: calendar arithmetic, exact where the Julian
@@ -232,7 +233,8 @@ void LapseWorker(Lapse* l) {
             continue;
         }
         if (PanoramaStopAsked()) {
-            f.failures.push_back(std::string("Not written for ") + f.time + ": " + PanoramaStopReason() + ".");
+            f.stopped = true;
+            f.why = std::string("not written: ") + PanoramaStopReason();
             Progress(l);
             continue;
         }
@@ -273,11 +275,14 @@ std::string IndexText(const Lapse& l) {
     t += "  \"frames\": [\n";
     for (std::size_t i = 0; i < l.frames.size(); ++i) {
         const LapseFrame& f = l.frames[i];
+        // A moment whose files are not all written is not shown.
+        const bool shown = f.shown && !f.stopped && f.failures.empty();
+        const std::string why = f.failures.empty() ? f.why : f.failures.front();
         t += "    {\"frame\": " + std::to_string(i) + ", \"time\": " + JsonString(f.time) +
-             ", \"shown\": " + (f.shown ? "true" : "false");
+             ", \"shown\": " + (shown ? "true" : "false");
         t +=
             ",\n     \"sun\": {\"zenith\": " + Json(f.where.zenith) + ", \"compass_azimuth\": " + Json(f.where.azimuth);
-        if (f.shown) {
+        if (shown) {
             t += ", \"direction\": [" + Json(f.sun.x) + ", " + Json(f.sun.y) + ", " + Json(f.sun.z) +
                  "], \"illuminance\": " + Json(f.sunLux) + "}";
             t += ",\n     \"horizontal_illuminance\": " + Json(f.horizontalLux) +
@@ -295,7 +300,7 @@ std::string IndexText(const Lapse& l) {
             }
             t += files + "}";
         } else {
-            t += "},\n     \"why\": " + JsonString(f.why);
+            t += "},\n     \"why\": " + JsonString(why);
         }
         t += std::string("}") + (i + 1 < l.frames.size() ? ",\n" : "\n");
     }
@@ -359,7 +364,12 @@ bool SkydomeTimeLapse(const SkydomeOptions* o, Atomic* dome, void (*report)(cons
             LapseFrame& f = l.frames[i];
             if (!f.shown) continue;
             if (PanoramaStopAsked()) {
-                f.failures.push_back(std::string("Not written for ") + f.time + ": " + PanoramaStopReason() + ".");
+                for (std::size_t j = i; j < count; ++j) {
+                    LapseFrame& g = l.frames[j];
+                    if (!g.shown || g.stopped) continue;
+                    g.stopped = true;
+                    g.why = std::string("its glTF not written: ") + PanoramaStopReason();
+                }
                 break;
             }
             const SkyState* s = SkyGetState();
@@ -376,10 +386,23 @@ bool SkydomeTimeLapse(const SkydomeOptions* o, Atomic* dome, void (*report)(cons
     if (l.progress) std::fputc('\n', stderr);
     bool ok = true;
     std::size_t skipped = 0;
+    std::size_t stopped = 0;
     for (const LapseFrame& f : l.frames) {
         for (const std::string& failure : f.failures) report(failure.c_str());
         ok = ok && f.failures.empty();
-        if (!f.shown && f.failures.empty()) ++skipped;
+        if (f.stopped) {
+            ++stopped;
+        } else if (!f.shown && f.failures.empty()) {
+            ++skipped;
+        }
+    }
+    if (stopped > 0) {
+        // One line for them all, not one a moment.
+        const std::string line = "The time-lapse stopped (" + std::string(PanoramaStopReason()) +
+                                 "): " + std::to_string(stopped) + " of " + std::to_string(count) +
+                                 " moments are not written, or not wholly.";
+        report(line.c_str());
+        ok = false;
     }
     if (skipped > 0) {
         const std::string line = std::to_string(skipped) + " of " + std::to_string(count) +

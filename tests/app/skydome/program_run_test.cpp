@@ -618,6 +618,31 @@ TEST_F(SkydomeInterrupted, ExportOnlyStopsThePanoramaAndLeavesTheOldFile) {
     }
 }
 
+TEST_F(SkydomeInterrupted, ATimeLapseStopsAndItsIndexListsOnlyTheFilesWritten) {
+    // Large panoramas, a moment every ten minutes: the signal comes while
+    // the first moments are being written.
+    const Interrupted i = Interrupt(
+        {"--location", "48.8566,2.3522", "--time-lapse", "2026-06-21T07:00+02:00,2026-06-21T20:00+02:00,10min",
+         "--export-panorama", "s.exr", "--panorama-size", "4096"},
+        [this](pid_t) { return HasNewFile(); });
+    EXPECT_EQ(i.run.status, 1) << i.run.output;
+    EXPECT_LT(i.seconds, kQuitBound);
+    EXPECT_NE(i.run.output.find("The time-lapse stopped (interrupted by SIGTERM)"), std::string::npos) << i.run.output;
+    EXPECT_FALSE(HasNewFile());
+    std::ifstream in(Path("s-index.json"));
+    const std::string index((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_FALSE(index.empty());
+    // Every moment the index calls shown has its file, and every file its moment.
+    std::size_t shown = 0;
+    for (std::size_t at = index.find("\"panorama\": \""); at != std::string::npos;
+         at = index.find("\"panorama\": \"", at + 1)) {
+        const std::size_t begin = at + 14;
+        EXPECT_TRUE(std::filesystem::exists(Path(index.substr(begin, index.find('"', begin) - begin))));
+        ++shown;
+    }
+    EXPECT_EQ(Entries().size(), shown + 1);
+}
+
 TEST_F(SkydomeInterrupted, AWaitOnAPipeNobodyReadsIsBrokenOff) {
     // Blocked in open() on the pipe when the signal comes (the glTF, written
     // first, says the save is next)...
