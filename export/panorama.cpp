@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -22,7 +23,8 @@ namespace kv {
 namespace {
 
 PanoramaStopFn stopFn = nullptr;
-const char* stopReason = nullptr;
+// Panoramas of a time-lapse are made on several threads at once.
+std::atomic<const char*> stopReason{nullptr};
 
 struct PngRows {
     Image* image;
@@ -151,7 +153,8 @@ bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, s
     PngRows rows{image, exposure};
     if (!PanoramaEvaluateUnlessStopped(sky, width, ToneMapRow, &rows)) {
         ImageDestroy(image);
-        return untouched(stopReason == nullptr ? "out of memory" : stopReason);
+        const char* why = stopReason.load();
+        return untouched(why == nullptr ? "out of memory" : why);
     }
     // Compressing the largest panorama takes seconds too.
     FileWriteStatus status{};

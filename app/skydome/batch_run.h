@@ -21,6 +21,16 @@ bool SkydomeResolveSun(SkydomeOptions* options, std::string* line, std::string* 
 // sky; each failure is handed to report. False when any failed.
 bool SkydomeRunExports(const SkydomeOptions* options, Atomic* dome, void (*report)(const char* text));
 
+// The run of --time-lapse: for each moment from the options' start to their
+// end by their step, every export asked for, numbered (FILE-0000.ext...), the
+// panoramas, cube maps and irradiance of moments in parallel (a sky each),
+// the glTF's dome one moment at a time; then the index (SkydomeTimeLapseIndex)
+// with each moment's time, sun and illuminance. Moments whose sun the sky
+// cannot show are skipped and listed. False when a file could not be written.
+bool SkydomeTimeLapse(const SkydomeOptions* options, Atomic* dome, void (*report)(const char* text));
+// The index's name: beside the first export asked for, "FILE-index.json".
+std::string SkydomeTimeLapseIndex(const SkydomeOptions* options);
+
 // The run of --export-only: the sky and the dome as a windowed run would make
 // them, then the exports and --save-dome. Returns the exit status (0, or 1
 // when something could not be written).

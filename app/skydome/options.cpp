@@ -20,6 +20,7 @@
 #include "engine/core/quoted_name.h"
 #include "engine/core/types.h"
 #include "engine/image/png_write.h"
+#include "export/cubemap.h"
 #include "export/export_file.h"
 #include "export/panorama.h"
 #include "sky/analytic_sky.h"
@@ -57,6 +58,10 @@ constexpr NumberRule kFovRule = {kViewMinFov, kViewMaxFov, false, false, "1 to 1
 constexpr NumberRule kTurbidityRule = {1.7, 10.0, false, false, "1.7 to 10"};
 constexpr NumberRule kLatitudeRule = {-90, 90, false, false, "-90 to 90 degrees"};
 constexpr NumberRule kLongitudeRule = {-180, 180, false, false, "-180 to 180 degrees"};
+constexpr NumberRule kCubemapRule = {kCubemapMinSize, kCubemapMaxSize, false, true, "a power of two from 16 to 4096"};
+// A time-lapse's frames at most: a day by the minute.
+constexpr double kLapseMaxFrames = 1441;
+constexpr NumberRule kLapseStepRule = {0, 1e9, false, false, "more than 0"};
 constexpr NumberRule kPanoramaRule = {kPanoramaMinWidth, kPanoramaMaxWidth, false, true,
                                       "an even number from 16 to 8192"};
 
@@ -145,6 +150,7 @@ std::string Shown(const std::string& value) {
 // every option is known.
 struct Given {
     bool sun = false;
+    bool cube = false;
     bool width = false;
     bool altitude = false;
 };
@@ -378,6 +384,99 @@ bool ApplyPanorama(const OptionSpec& spec, const char* value, SkydomeOptions* o,
         return false;
     }
     return ApplyFile(spec, value, o, error);
+}
+
+bool ApplyCubemap(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && *value != '\0' && CubemapFormatOf(value) == CubemapFormatNone) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    return ApplyFile(spec, value, o, error);
+}
+
+bool ApplyIrradiance(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && *value != '\0' && !EndsWith(value, ".json")) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    return ApplyFile(spec, value, o, error);
+}
+
+bool ApplyCubemapSize(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    double v = 0.0;
+    if (!OptionNumber(spec, value, &v, error)) return false;
+    if (!CubemapSizeValid(static_cast<int32>(v))) {
+        *error = OutOfRange(spec, "", value, *spec.rule);
+        return false;
+    }
+    o->cubemapSize = static_cast<int>(v);
+    return true;
+}
+
+bool ApplyCubemapMips(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const char* names[] = {"none", "box", "specular"};
+    for (int i = 0; i < 3; ++i) {
+        if (value != nullptr && std::strcmp(value, names[i]) == 0) {
+            o->cubemapMips = i;
+            return true;
+        }
+    }
+    *error = Refuse(spec, value);
+    return false;
+}
+
+// "START,END,STEP": two moments as --time takes them and a step of seconds,
+// minutes or hours ("90s", "15min", "1h").
+bool ApplyTimeLapse(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    const std::string text = value != nullptr ? value : "";
+    const std::size_t first = text.find(',');
+    const std::size_t second = first == std::string::npos ? first : text.find(',', first + 1);
+    if (second == std::string::npos || text.find(',', second + 1) != std::string::npos) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    const std::string start = text.substr(0, first);
+    const std::string end = text.substr(first + 1, second - first - 1);
+    std::string step = text.substr(second + 1);
+    std::string why;
+    for (const std::string* moment : {&start, &end}) {
+        SolarTime t{};
+        if (!SolarParseTime(moment->c_str(), &t, &why)) {
+            *error = std::string(spec.name) + ": " + why + ", not \"" + *moment + "\"";
+            return false;
+        }
+        (moment == &start ? o->lapseStart : o->lapseEnd) = t;
+    }
+    double unit = 0.0;
+    for (const auto& [suffix, seconds] : {std::pair<const char*, double>{"min", 60.0}, {"h", 3600.0}, {"s", 1.0}}) {
+        const std::size_t n = std::strlen(suffix);
+        if (step.size() > n && step.compare(step.size() - n, n, suffix) == 0) {
+            unit = seconds;
+            step.resize(step.size() - n);
+            break;
+        }
+    }
+    double amount = 0.0;
+    if (unit == 0.0 || ReadNumber(step.c_str(), kLapseStepRule, &amount) != NumberFault::None || amount <= 0.0) {
+        *error = Refuse(spec, value);
+        return false;
+    }
+    o->lapseStep = amount * unit;
+    const double span = (SolarJulianDay(o->lapseEnd) - SolarJulianDay(o->lapseStart)) * 86400.0;
+    if (span < 0.0) {
+        *error = std::string(spec.name) + ": the end " + end + " comes before the start " + start;
+        return false;
+    }
+    // The Julian days' rounding (tens of microseconds) is no moment more or less.
+    if (std::floor(span / o->lapseStep + 1e-6) + 1 > kLapseMaxFrames) {
+        *error = std::string(spec.name) + ": " + std::to_string(static_cast<long>(span / o->lapseStep + 1e-6) + 1) +
+                 " moments; at most 1441 are written (a day by the minute)";
+        return false;
+    }
+    o->lapseText[0] = start;
+    o->lapseText[1] = end;
+    o->timeLapse = true;
+    return true;
 }
 
 // "ZENITH,AZIMUTH", read by ReadSun once the sky model is known: the
@@ -790,6 +889,49 @@ const OptionSpec kOptions[] = {
      .apply = ApplyPanoramaSize,
      .rule = &kPanoramaRule,
      .needs = "an even width in pixels from 16 to 8192"},
+    {.name = "--export-cubemap",
+     .value = "FILE.dds|.ktx2|.png",
+     .help = "write the sky as a cube map for game engines when the run ends: linear Rec. 709 RGBA in 16-bit floats "
+             "(1 = 100000 cd/m^2, so that the sun's disc fits), the sun's disc keeping its light. DDS (DX10 header, "
+             "DXGI_FORMAT_R16G16B16A16_FLOAT) in Direct3D's left-handed frame: +X east, -X west, +Y up, -Y down, "
+             "+Z north, -Z south; KTX2 (VK_FORMAT_R16G16B16A16_SFLOAT) in Vulkan's right-handed one, as glTF: +X "
+             "west, -X east, +Y up, -Y down, +Z north, -Z south. The faces' order and orientation are each "
+             "format's own. PNG: the six faces to look at, in the program's colours, as a cross (up; west, north, "
+             "east, south; down)",
+     .apply = ApplyCubemap,
+     .files = &SkydomeOptions::exportCubemap,
+     .needs = "a file name ending in .dds (Direct3D), .ktx2 (Vulkan) or .png (a picture of the faces)"},
+    {.name = "--cubemap-size",
+     .value = "N",
+     .help = "the cube map's faces in texels across, a power of two from 16 to 4096 (default 512)",
+     .apply = ApplyCubemapSize,
+     .rule = &kCubemapRule,
+     .needs = "a power of two from 16 to 4096"},
+    {.name = "--cubemap-mips",
+     .value = "KIND",
+     .help = "the cube map's mip chain, down to one texel: none (default: one level), box (each level the mean "
+             "of the one above) or specular (prefiltered for GGX reflections, the split-sum approximation: level "
+             "l of n at roughness l/(n-1), alpha = roughness^2; level 0 is the sky itself)",
+     .apply = ApplyCubemapMips,
+     .needs = "none, box or specular"},
+    {.name = "--export-irradiance",
+     .value = "FILE.json",
+     .help = "write the sky's diffuse light when the run ends: the nine spherical-harmonic coefficients of its "
+             "radiance per colour channel (sky and ground, in the program's axes, with the convolution constants "
+             "that turn them into irradiance in lux), and the sun as a separate directional light: its direction, "
+             "colour and illuminance in lux",
+     .apply = ApplyIrradiance,
+     .files = &SkydomeOptions::exportIrradiance,
+     .needs = "a file name ending in .json"},
+    {.name = "--time-lapse",
+     .value = "START,END,STEP",
+     .help = "with --location, instead of --time: write every export asked for (panorama, cube map, "
+             "irradiance, glTF) once for each moment from START to END (as --time takes them) every STEP (for "
+             "example 30min, 1h or 90s), numbered FILE-0000.ext, FILE-0001.ext..., with an index FILE-index.json "
+             "beside the first export giving each moment's time, sun and illuminance. Moments whose sun the sky "
+             "cannot show are listed there and skipped. Frames are made in parallel; implies --export-only",
+     .apply = ApplyTimeLapse,
+     .needs = "START,END,STEP, for example 2026-06-21T05:00+02:00,2026-06-21T21:00+02:00,1h"},
     {.name = "--dome-facing",
      .value = "SIDE",
      .help = "which way the faces of the dome --save-dome writes point:\n"
@@ -878,6 +1020,7 @@ bool ApplyOption(const OptionSpec& spec, const char* value, SkydomeOptions* o, s
     given.sun = given.sun || std::strcmp(spec.name, "--sun") == 0;
     given.altitude = given.altitude || std::strcmp(spec.name, "--altitude") == 0;
     given.width = given.width || std::strcmp(spec.name, "--panorama-size") == 0;
+    given.cube = given.cube || std::strncmp(spec.name, "--cubemap-", 10) == 0;
     return true;
 }
 
@@ -897,12 +1040,20 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 // What the options of skies for other tools ask for together.
-bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::string* error) {
+bool CheckExports(SkydomeOptions& o, bool sunGiven, bool widthGiven, bool cubeGiven, std::string* error) {
     if (sunGiven && o.location) {
         *error = "--sun and --location both place the sun: give one of them";
         return false;
     }
-    if (o.location != o.time) {
+    if (o.time && o.timeLapse) {
+        *error = "--time and --time-lapse both give the moment: give one of them";
+        return false;
+    }
+    if (o.timeLapse && !o.location) {
+        *error = "--time-lapse needs --location: the sun's place depends on where it is seen";
+        return false;
+    }
+    if (o.location != (o.time || o.timeLapse)) {
         *error = o.location ? "--location needs --time: the sun's place depends on the moment"
                             : "--time needs --location: the sun's place depends on where it is seen";
         return false;
@@ -911,17 +1062,38 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
         *error = "--zone needs --time: it says which clock the time is read on";
         return false;
     }
+    if (cubeGiven && o.exportCubemap.empty()) {
+        *error = "--cubemap-size and --cubemap-mips need --export-cubemap";
+        return false;
+    }
+    if (o.timeLapse) {
+        if (o.exportGltf.empty() && o.exportPanorama.empty() && o.exportCubemap.empty() && o.exportIrradiance.empty()) {
+            *error =
+                "--time-lapse needs something to write: --export-panorama, --export-cubemap, "
+                "--export-irradiance or --export-gltf";
+            return false;
+        }
+        if (!o.saveDome.empty()) {
+            *error = "--time-lapse writes its exports for every moment: --save-dome saves one dome, leave it out";
+            return false;
+        }
+        o.exportOnly = true;
+    }
     if (widthGiven && o.exportPanorama.empty() && o.exportOnly) {
         *error = "--panorama-size needs --export-panorama";
         return false;
     }
     if (o.exportOnly) {
-        if (o.exportGltf.empty() && o.exportPanorama.empty() && o.saveDome.empty()) {
-            *error = "--export-only needs something to write: --export-gltf, --export-panorama or --save-dome";
+        if (o.exportGltf.empty() && o.exportPanorama.empty() && o.exportCubemap.empty() && o.exportIrradiance.empty() &&
+            o.saveDome.empty()) {
+            *error =
+                "--export-only needs something to write: --export-gltf, --export-panorama, --export-cubemap, "
+                "--export-irradiance or --save-dome";
             return false;
         }
         if (!o.screenshot.empty() || o.frames >= 0) {
-            *error = "--export-only shows no frames: leave out --frames and --screenshot";
+            *error = std::string(o.timeLapse ? "--time-lapse" : "--export-only") +
+                     " shows no frames: leave out --frames and --screenshot";
             return false;
         }
     }
@@ -931,6 +1103,8 @@ bool CheckExports(const SkydomeOptions& o, bool sunGiven, bool widthGiven, std::
     for (const std::string& f : o.saveDome) files.emplace_back("--save-dome", &f);
     for (const std::string& f : o.exportGltf) files.emplace_back("--export-gltf", &f);
     for (const std::string& f : o.exportPanorama) files.emplace_back("--export-panorama", &f);
+    for (const std::string& f : o.exportCubemap) files.emplace_back("--export-cubemap", &f);
+    for (const std::string& f : o.exportIrradiance) files.emplace_back("--export-irradiance", &f);
     for (std::size_t i = 0; i < files.size(); ++i) {
         for (std::size_t j = i + 1; j < files.size(); ++j) {
             if (SameFile(*files[i].second, *files[j].second)) {
@@ -1084,7 +1258,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         }
         if (!ApplyOption(*spec, value, &parsed, error)) return false;
     }
-    const bool sunGiven = given.sun, widthGiven = given.width, altitudeGiven = given.altitude;
+    const bool sunGiven = given.sun, widthGiven = given.width, altitudeGiven = given.altitude, cubeGiven = given.cube;
     if (!parsed.help && !parsed.version) {
         if (sunGiven && !ReadSun(*FindOption("--sun"), &parsed, error)) return false;
         if (parsed.time && !ReadTime(&parsed, error)) return false;
@@ -1092,7 +1266,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
             *error = "--screenshot needs --frames N with N at least 1 (the picture of the last frame is written)";
             return false;
         }
-        if (!CheckExports(parsed, sunGiven, widthGiven, error)) return false;
+        if (!CheckExports(parsed, sunGiven, widthGiven, cubeGiven, error)) return false;
         if (altitudeGiven && parsed.sky != SkyModelPhysical) {
             *error = "--altitude needs --sky physical: the default sky has no viewer's altitude";
             return false;

@@ -44,8 +44,18 @@ struct SkydomeOptions {
     std::vector<std::string> exportGltf;      // the dome as glTF 2.0 binary
     std::vector<std::string> exportPanorama;  // .png, .exr or .hdr
     int panoramaWidth = 2048;                 // even, 16 to 8192; the height is half of it
-    bool exportOnly = false;                  // no window: only the files asked for are written
-    bool exportFailed = false;                // set when an export could not be written
+    // Skies for engines: a cube map, its diffuse light, a day in sequence.
+    std::vector<std::string> exportCubemap;     // .dds (Direct3D's frame) or .ktx2 (Vulkan's)
+    int cubemapSize = 512;                      // a power of two, 16 to 4096
+    int cubemapMips = 0;                        // a CubeMips (export/cubemap.h): none, box or specular
+    std::vector<std::string> exportIrradiance;  // .json: spherical harmonics and the sun as a light
+    bool timeLapse = false;                     // --time-lapse: numbered files for moments from start to end
+    SolarTime lapseStart = {};
+    SolarTime lapseEnd = {};
+    double lapseStep = 0.0;     // seconds
+    std::string lapseText[2];   // the start and the end as given
+    bool exportOnly = false;    // no window: only the files asked for are written
+    bool exportFailed = false;  // set when an export could not be written
     // The view at start-up.
     bool preview = false;  // --view preview: from the dome's centre
     bool look = false;     // --look given: the preview camera's angles

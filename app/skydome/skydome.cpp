@@ -470,7 +470,8 @@ int32 Initialise(void* window) {
 void Terminate() {
     SkydomeOptions* options = SkydomeGetOptions();
     // The exports and the saved dome show the sky as the run leaves it.
-    if (!options->exportGltf.empty() || !options->exportPanorama.empty()) {
+    if (!options->exportGltf.empty() || !options->exportPanorama.empty() || !options->exportCubemap.empty() ||
+        !options->exportIrradiance.empty()) {
         options->exportFailed = !app.sceneReady || !SkydomeRunExports(options, DomeGetAtomic(), PlatformErrorMessage);
     }
     for (const std::string& file : options->saveDome) {

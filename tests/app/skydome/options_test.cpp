@@ -653,5 +653,62 @@ TEST(SkydomeSkyModelOptions, SunsBeyondTheModelsRangeAndBadValuesAreRefusedByNam
     }
 }
 
+// Skies for engines: what each export takes, and a time-lapse's moments
+// read as --time reads a moment, with a step that has a unit.
+TEST(SkydomeEngineExportOptions, FilesSizesAndMomentsAreReadOrRefusedByName) {
+    SkydomeOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"skydome", "--location", "48.85,2.35", "--time-lapse",
+                       "2026-06-21T05:00+02:00,2026-06-22T05:00+02:00,90min", "--export-cubemap", "c.ktx2",
+                       "--cubemap-size", "256", "--cubemap-mips", "specular", "--export-irradiance", "i.json"},
+                      &o, &error))
+        << error;
+    EXPECT_TRUE(o.timeLapse);
+    EXPECT_TRUE(o.exportOnly);
+    EXPECT_EQ(o.lapseStep, 5400.0);
+    EXPECT_EQ(o.lapseStart.hour, 5);
+    EXPECT_EQ(o.lapseEnd.day, 22);
+    EXPECT_EQ(o.cubemapSize, 256);
+    EXPECT_EQ(o.cubemapMips, 2);
+    const struct {
+        std::vector<const char*> args;
+        const char* message;
+    } cases[] = {
+        {{"--export-cubemap", "sky.hdr"}, "--export-cubemap needs a file name ending in .dds"},
+        {{"--export-irradiance", "sky.txt"}, "--export-irradiance needs a file name ending in .json"},
+        {{"--export-cubemap", "c.dds", "--cubemap-size", "100"},
+         "--cubemap-size: 100 is out of range (a power of two from 16 to 4096)"},
+        {{"--export-cubemap", "c.dds", "--cubemap-size", "8192"}, "--cubemap-size: 8192 is out of range"},
+        {{"--cubemap-size", "64"}, "--cubemap-size and --cubemap-mips need --export-cubemap"},
+        {{"--export-cubemap", "c.dds", "--cubemap-mips", "trilinear"}, "--cubemap-mips needs none, box or specular"},
+        {{"--time-lapse", "2026-06-21T05:00Z,2026-06-21T06:00Z"}, "--time-lapse needs START,END,STEP"},
+        {{"--time-lapse", "2026-06-21T05:00Z,2026-06-21T06:00Z,10"}, "--time-lapse needs START,END,STEP"},
+        {{"--time-lapse", "2026-06-21T05:00Z,2026-06-21T06:00Z,0h"}, "--time-lapse needs START,END,STEP"},
+        {{"--time-lapse", "2026-06-21T05:00,2026-06-21T06:00Z,1h"}, "--time-lapse: "},
+        {{"--location", "1,2", "--export-irradiance", "i.json", "--time-lapse",
+          "2026-06-21T06:00Z,2026-06-21T05:00Z,1h"},
+         "--time-lapse: the end 2026-06-21T05:00Z comes before the start 2026-06-21T06:00Z"},
+        {{"--location", "1,2", "--export-irradiance", "i.json", "--time-lapse",
+          "2026-06-21T00:00Z,2026-06-23T00:00Z,1min"},
+         "--time-lapse: 2881 moments; at most 1441"},
+        {{"--export-irradiance", "i.json", "--time-lapse", "2026-06-21T05:00Z,2026-06-21T06:00Z,1h"},
+         "--time-lapse needs --location"},
+        {{"--location", "1,2", "--time", "2026-06-21T05:00Z", "--export-irradiance", "i.json", "--time-lapse",
+          "2026-06-21T05:00Z,2026-06-21T06:00Z,1h"},
+         "--time and --time-lapse both give the moment"},
+        {{"--location", "1,2", "--time-lapse", "2026-06-21T05:00Z,2026-06-21T06:00Z,1h"},
+         "--time-lapse needs something to write"},
+        {{"--location", "1,2", "--export-irradiance", "i.json", "--save-dome", "d.dff", "--time-lapse",
+          "2026-06-21T05:00Z,2026-06-21T06:00Z,1h"},
+         "--time-lapse writes its exports for every moment"},
+        {{"--export-only", "--frames", "2"},
+         "--export-only needs something to write: --export-gltf, --export-panorama, "
+         "--export-cubemap, --export-irradiance or --save-dome"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Refusal(c.args).rfind(c.message, 0), 0u) << Refusal(c.args);
+    }
+}
+
 }  // namespace
 }  // namespace kv

@@ -650,6 +650,31 @@ TEST_F(SkydomeInterrupted, ExportOnlyStopsThePanoramaAndLeavesTheOldFile) {
     }
 }
 
+TEST_F(SkydomeInterrupted, ATimeLapseStopsAndItsIndexListsOnlyTheFilesWritten) {
+    // Large panoramas, a moment every ten minutes: the signal comes while
+    // the first moments are being written.
+    const Interrupted i = Interrupt(
+        {"--location", "48.8566,2.3522", "--time-lapse", "2026-06-21T07:00+02:00,2026-06-21T20:00+02:00,10min",
+         "--export-panorama", "s.exr", "--panorama-size", "4096"},
+        [this](pid_t) { return HasNewFile(); });
+    EXPECT_EQ(i.run.status, 1) << i.run.output;
+    EXPECT_LT(i.seconds, kQuitBound);
+    EXPECT_NE(i.run.output.find("The time-lapse stopped (interrupted by SIGTERM)"), std::string::npos) << i.run.output;
+    EXPECT_FALSE(HasNewFile());
+    std::ifstream in(Path("s-index.json"));
+    const std::string index((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_FALSE(index.empty());
+    // Every moment the index calls shown has its file, and every file its moment.
+    std::size_t shown = 0;
+    for (std::size_t at = index.find("\"panorama\": \""); at != std::string::npos;
+         at = index.find("\"panorama\": \"", at + 1)) {
+        const std::size_t begin = at + 14;
+        EXPECT_TRUE(std::filesystem::exists(Path(index.substr(begin, index.find('"', begin) - begin))));
+        ++shown;
+    }
+    EXPECT_EQ(Entries().size(), shown + 1);
+}
+
 TEST_F(SkydomeInterrupted, AWaitOnAPipeNobodyReadsIsBrokenOff) {
     // Blocked in open() on the pipe when the signal comes (the glTF, written
     // first, says the save is next)...
@@ -897,6 +922,61 @@ TEST(SkydomeRun, ExportOnlyWritesEveryFileWithNoDisplayAtAll) {
         RunSkydome("-vms --frames 1 --resolution 5 --sun 40,250 --turbidity 4 --save-dome " + (f / "w.dff"));
     ASSERT_EQ(windowed.status, 0) << windowed.output;
     EXPECT_EQ(ReadBytes(f / "w.dff"), ReadBytes(f / "d.dff"));
+}
+
+// A morning in Paris by two hours: the moments before sunrise are listed
+// and skipped, the others written, each file of a moment with that moment's
+// sun though the moments are made at once on several threads.
+TEST(SkydomeRun, ATimeLapseWritesEveryExportForEachMomentAndAnIndex) {
+    RunFolder f;
+    ASSERT_FALSE(f.dir.empty());
+    const RunResult run = RunSkydome(
+        "--resolution 3 --location 48.8566,2.3522 --time-lapse 2026-06-21T03:00+02:00,2026-06-21T13:00+02:00,2h "
+        "--export-panorama " +
+            (f / "p.exr") + " --panorama-size 32 --export-cubemap " + (f / "c.dds") +
+            " --cubemap-size 16 --cubemap-mips specular --export-irradiance " + (f / "i.json") + " --export-gltf " +
+            (f / "d.glb"),
+        "env -u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=none");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("2 of 6 moments skipped"), std::string::npos) << run.output;
+    std::vector<std::string> expected;
+    for (const char* stem : {"c", "d", "i"}) {
+        for (int i = 2; i <= 5; ++i) {
+            const std::string ext = stem[0] == 'c' ? ".dds" : stem[0] == 'd' ? ".glb" : ".json";
+            expected.push_back(std::string(stem) + "-000" + std::to_string(i) + ext);
+        }
+    }
+    for (int i = 2; i <= 5; ++i) expected.push_back("p-000" + std::to_string(i) + ".exr");
+    expected.push_back("p-index.json");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(f.Entries(), expected);
+    std::ifstream in(f / "p-index.json");
+    const std::string index((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(index.find("\"frame\": 0, \"time\": \"2026-06-21T03:00:00+02:00\", \"shown\": false"), std::string::npos)
+        << index;
+    EXPECT_NE(index.find("\"frame\": 5, \"time\": \"2026-06-21T13:00:00+02:00\", \"shown\": true"), std::string::npos)
+        << index;
+    // Each moment's irradiance file has the sun the index gives that moment.
+    for (int i = 2; i <= 5; ++i) {
+        const std::string frame = "\"frame\": " + std::to_string(i) + ",";
+        const std::size_t at = index.find("\"direction\": [", index.find(frame));
+        ASSERT_NE(at, std::string::npos) << frame;
+        const std::string direction = index.substr(at, index.find(']', at) - at);
+        std::ifstream json(f / ("i-000" + std::to_string(i) + ".json"));
+        const std::string text((std::istreambuf_iterator<char>(json)), {});
+        EXPECT_NE(text.find(direction), std::string::npos) << direction << "\n" << text;
+    }
+    // An end a whole number of steps after the start is a moment of its own,
+    // whatever the rounding of the days between them.
+    RunFolder g;
+    const RunResult day = RunSkydome(
+        "--location 48.8566,2.3522 --time-lapse "
+        "2026-06-21T07:00+02:00,2026-06-21T20:48+02:00,36min --export-irradiance " +
+            (g / "i.json"),
+        "env -u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=none");
+    ASSERT_EQ(day.status, 0) << day.output;
+    EXPECT_EQ(g.Entries().size(), 25u);
+    EXPECT_TRUE(std::filesystem::exists(g / "i-0023.json"));
 }
 
 TEST(SkydomeRun, ExportsComeWithTheFramesScreenshotAndSavedDome) {
