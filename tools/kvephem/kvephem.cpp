@@ -1,7 +1,7 @@
 // The sky's astronomy on the command line, for the build and for checking.
-//   kvsky catalogue TEXT OUT   the star catalogue's text into the program's
+//   kvephem catalogue TEXT OUT   the star catalogue's text into the program's
 //                              own data file (run by the build)
-//   kvsky query [STARS]        answers queries read from standard input,
+//   kvephem query [STARS]        answers queries read from standard input,
 //                              one a line, so that a script can compare the
 //                              program's places with another ephemeris:
 //     moon JD LAT LON HEIGHT          the moon
@@ -28,14 +28,14 @@ namespace {
 int Catalogue(const char* textPath, const char* outPath) {
     std::ifstream in(textPath, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "kvsky: cannot open %s\n", textPath);
+        std::fprintf(stderr, "kvephem: cannot open %s\n", textPath);
         return 1;
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<kv::CatalogueStar> stars;
     std::string error;
     if (!kv::StarCatalogueParseText(text, &stars, &error)) {
-        std::fprintf(stderr, "kvsky: %s: %s\n", textPath, error.c_str());
+        std::fprintf(stderr, "kvephem: %s: %s\n", textPath, error.c_str());
         return 1;
     }
     const std::vector<kv::uint8> bytes = kv::StarCatalogueEncode(stars);
@@ -43,7 +43,7 @@ int Catalogue(const char* textPath, const char* outPath) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-        std::fprintf(stderr, "kvsky: cannot write %s\n", outPath);
+        std::fprintf(stderr, "kvephem: cannot write %s\n", outPath);
         std::remove(outPath);
         return 1;
     }
@@ -65,7 +65,7 @@ int Query(const char* starsPath) {
     std::vector<kv::CatalogueStar> stars;
     std::string error;
     if (starsPath && !kv::StarCatalogueLoad(starsPath, &stars, &error)) {
-        std::fprintf(stderr, "kvsky: %s\n", error.c_str());
+        std::fprintf(stderr, "kvephem: %s\n", error.c_str());
         return 1;
     }
     std::string line;
@@ -127,6 +127,6 @@ int Query(const char* starsPath) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "catalogue") == 0) return Catalogue(argv[2], argv[3]);
     if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "query") == 0) return Query(argc == 3 ? argv[2] : nullptr);
-    std::fprintf(stderr, "usage: kvsky catalogue TEXT OUT | kvsky query [STARS]\n");
+    std::fprintf(stderr, "usage: kvephem catalogue TEXT OUT | kvephem query [STARS]\n");
     return 2;
 }
