@@ -87,4 +87,13 @@ bool ExportFileClose(ExportFileOut* out) {
     return out->why.empty();
 }
 
+bool ExportStringWriter(const char* path, void* data, std::string* why) {
+    const auto* bytes = static_cast<const std::string*>(data);
+    ExportFileOut out;
+    const bool written = ExportFileOpen(&out, path) && ExportFilePut(&out, bytes->data(), bytes->size());
+    const bool closed = ExportFileClose(&out);
+    if (!written || !closed) *why = out.why;
+    return written && closed;
+}
+
 }  // namespace kv

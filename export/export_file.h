@@ -43,4 +43,8 @@ bool ExportFilePut(ExportFileOut* out, const void* bytes, std::size_t count);
 // False when the close, or anything before it, failed.
 bool ExportFileClose(ExportFileOut* out);
 
+// A writer for ExportFileWrite of bytes already made: data is the
+// std::string that holds them.
+bool ExportStringWriter(const char* path, void* data, std::string* why);
+
 }  // namespace kv

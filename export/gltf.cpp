@@ -48,15 +48,6 @@ int AddAccessor(tinygltf::Model* m, int view, int componentType, int type, std::
     return static_cast<int>(m->accessors.size()) - 1;
 }
 
-bool WriteBytes(const char* path, void* data, std::string* why) {
-    const auto* bytes = static_cast<const std::string*>(data);
-    ExportFileOut out;
-    const bool ok =
-        ExportFileOpen(&out, path) && ExportFilePut(&out, bytes->data(), bytes->size()) && ExportFileClose(&out);
-    if (!ok) *why = out.why;
-    return ok;
-}
-
 // The light's node turns its -z away from the sun: the rotation that takes
 // +z to the direction towards the sun.
 std::vector<double> TowardsSun(const V3d& s) {
@@ -212,7 +203,7 @@ bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std
         return fail(std::string("the model could not be encoded (") + e.what() + ")");
     }
     std::string why;
-    if (!ExportFileWrite(target.c_str(), WriteBytes, &bytes, &why)) return fail(why);
+    if (!ExportFileWrite(target.c_str(), ExportStringWriter, &bytes, &why)) return fail(why);
     return true;
 }
 

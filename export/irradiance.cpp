@@ -28,21 +28,6 @@ std::string Number(double v) {
 
 std::string Triple(double a, double b, double c) { return "[" + Number(a) + ", " + Number(b) + ", " + Number(c) + "]"; }
 
-bool WriteJson(const char* path, void* data, std::string* why) {
-    const std::string& text = *static_cast<const std::string*>(data);
-    ExportFileOut out;
-    if (!ExportFileOpen(&out, path)) {
-        *why = out.why;
-        return false;
-    }
-    ExportFilePut(&out, text.data(), text.size());
-    if (!ExportFileClose(&out)) {
-        *why = out.why;
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 void IrradianceBasis(const CubeVector& d, double y[kIrradianceCoefficients]) {
@@ -147,7 +132,7 @@ bool IrradianceWriteJSON(Sky* sky, const char* path, std::string* message) {
     SkyIrradiance irradiance;
     if (IrradianceCompute(sky, &irradiance)) {
         const std::string text = IrradianceJSON(irradiance);
-        if (ExportFileWrite(target.c_str(), WriteJson, const_cast<std::string*>(&text), &why)) return true;
+        if (ExportFileWrite(target.c_str(), ExportStringWriter, const_cast<std::string*>(&text), &why)) return true;
     }
     if (message != nullptr) *message = "Cannot write the irradiance to " + target + ": " + why + ".";
     return false;

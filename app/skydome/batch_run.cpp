@@ -324,21 +324,6 @@ std::string IndexText(const Lapse& l) {
     return t;
 }
 
-bool WriteText(const char* path, void* data, std::string* why) {
-    const std::string& text = *static_cast<const std::string*>(data);
-    ExportFileOut out;
-    if (!ExportFileOpen(&out, path)) {
-        *why = out.why;
-        return false;
-    }
-    ExportFilePut(&out, text.data(), text.size());
-    if (!ExportFileClose(&out)) {
-        *why = out.why;
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string SkydomeTimeLapseIndex(const SkydomeOptions* o) {
@@ -430,7 +415,7 @@ bool SkydomeTimeLapse(const SkydomeOptions* o, Atomic* dome, void (*report)(cons
     const std::string index = SkydomeTimeLapseIndex(o);
     const std::string text = IndexText(l);
     std::string why;
-    if (!ExportFileWrite(index.c_str(), WriteText, const_cast<std::string*>(&text), &why)) {
+    if (!ExportFileWrite(index.c_str(), ExportStringWriter, const_cast<std::string*>(&text), &why)) {
         report(("Cannot write the time-lapse's index to " + index + ": " + why + ".").c_str());
         ok = false;
     }

@@ -413,17 +413,7 @@ bool WorkshopSaveSettings() {
     const std::string file = stem + ".json";
     std::string text = WorkshopSettingsJson();
     std::string why;
-    const bool ok = ExportFileWrite(
-        file.c_str(),
-        [](const char* path, void* data, std::string* problem) {
-            const auto* t = static_cast<const std::string*>(data);
-            ExportFileOut out;
-            const bool written = ExportFileOpen(&out, path) && ExportFilePut(&out, t->data(), t->size());
-            const bool closed = ExportFileClose(&out);
-            if (!written || !closed) *problem = out.why;
-            return written && closed;
-        },
-        &text, &why);
+    const bool ok = ExportFileWrite(file.c_str(), ExportStringWriter, &text, &why);
     if (!ok) {
         failures = {"Cannot write the settings to " + Absolute(file) + ": " + why + "."};
         ReportFailure(file);
