@@ -15,6 +15,7 @@
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 #include "engine/math/vector.h"
+#include "sky/atmosphere_medium.h"
 
 namespace kv {
 
@@ -31,12 +32,13 @@ constexpr const char* kSkyModelNames[] = {"preetham", "physical"};
 float SkyModelMaxSunZenith(SkyModelKind kind);
 
 // The model and what it is made for: the turbidity (both models, as
-// SkySetTurbidity), the ground's albedo (both models' ground) and the
-// viewer's altitude (the physical model's). The physical model's tables are
+// SkySetTurbidity), the ground's albedo (both models' ground), the viewer's
+// altitude and the aerosols (the physical model's). The physical model's tables are
 // built here (about half a second) when it is chosen. Does not move the sun.
 // False, with the error raised and nothing changed, for a value out of range
 // or when memory runs out.
-bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude);
+bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude,
+                       AtmosphereAerosols aerosols = {});
 // Changes the model only (the menu): builds the physical model's tables the
 // first time, then moves the sun into the model's range (SkyMoveSun, which
 // recolours the dome). False, nothing changed, when the tables cannot be made.

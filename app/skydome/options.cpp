@@ -47,6 +47,7 @@ constexpr NumberRule kElevationRule = {-kViewMaxElevation, kViewMaxElevation, fa
 constexpr NumberRule kFovRule = {kViewMinFov, kViewMaxFov, false, false, "1 to 179 degrees"};
 // In decimal: 1.7 as a float lies above 1.7 itself.
 constexpr NumberRule kTurbidityRule = {1.7, 10.0, false, false, "1.7 to 10"};
+constexpr NumberRule kDepthRule = {kAtmosphereMinDepth, kAtmosphereMaxDepth, false, false, "0.01 to 3"};
 constexpr NumberRule kLatitudeRule = {-90, 90, false, false, "-90 to 90 degrees"};
 constexpr NumberRule kLongitudeRule = {-180, 180, false, false, "-180 to 180 degrees"};
 constexpr NumberRule kPanoramaRule = {kPanoramaMinWidth, kPanoramaMaxWidth, false, true,
@@ -340,6 +341,21 @@ bool ApplySky(const OptionSpec& spec, const char* value, SkydomeOptions* o, std:
     return kind >= 0;
 }
 
+bool ApplyAerosols(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    for (int kind = 0; kind < kAtmosphereAerosolKinds; ++kind) {
+        if (value != nullptr && std::strcmp(value, kAtmosphereAerosolNames[kind]) == 0) {
+            o->aerosols.kind = static_cast<AtmosphereAerosolKind>(kind);
+            return true;
+        }
+    }
+    *error = Refuse(spec, value);
+    return false;
+}
+
+bool ApplyDepth(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    return OptionReal(spec, value, &o->aerosols.depth550, error);
+}
+
 bool ApplyDomeFacing(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     const int side = Choice(spec, value, "inward", "outward", error);
     if (side >= 0) o->domeFacing = side == 0 ? DomeFacingInward : DomeFacingOutward;
@@ -566,6 +582,26 @@ const OptionSpec kOptions[] = {
      .rule = &kAltitudeRule,
      .real = &SkydomeOptions::altitude,
      .needs = "a number of metres from 0 to 20000"},
+    {.name = "--aerosols",
+     .value = "KIND",
+     .help = "the physical sky's aerosols: continental (the default),\n"
+             "maritime, urban or desert, with the optical properties and\n"
+             "the height of the standard mixtures of the climatology of\n"
+             "Hess et al. 1998: how much light they absorb, how narrow a\n"
+             "glow they make round the sun, how their haze tints with\n"
+             "wavelength and how high it reaches (2 km; 6 km for desert dust)",
+     .apply = ApplyAerosols,
+     .needs = "continental, maritime, urban or desert"},
+    {.name = "--aod",
+     .value = "TAU",
+     .help = "the physical sky's aerosol optical depth at 550 nm, 0.01 to 3,\n"
+             "for a measured sky (a sun photometer's reading): it takes the\n"
+             "place of what --turbidity gives. Typical clean continental air\n"
+             "is 0.05 to 0.1, a hazy summer day 0.3, a polluted city or\n"
+             "desert dust 0.5 and more",
+     .apply = ApplyDepth,
+     .rule = &kDepthRule,
+     .needs = "an optical depth from 0.01 to 3"},
     {.name = "--location",
      .value = "LATITUDE,LONGITUDE",
      .help = "with --time, instead of --sun: the sun as seen from that place "
@@ -813,6 +849,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
     bool sunGiven = false;
     bool widthGiven = false;
     bool altitudeGiven = false;
+    bool aerosolsGiven = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const char* a = args[i];
         if (std::strcmp(a, kNoDialog) == 0) {
@@ -854,6 +891,8 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         if (!spec->apply(*spec, value, &parsed, error)) return false;
         sunGiven = sunGiven || std::strcmp(spec->name, "--sun") == 0;
         altitudeGiven = altitudeGiven || std::strcmp(spec->name, "--altitude") == 0;
+        aerosolsGiven =
+            aerosolsGiven || std::strcmp(spec->name, "--aerosols") == 0 || std::strcmp(spec->name, "--aod") == 0;
         widthGiven = widthGiven || std::strcmp(spec->name, "--panorama-size") == 0;
     }
     if (!parsed.help && !parsed.version) {
@@ -870,6 +909,10 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         if (!CheckExports(parsed, sunGiven, widthGiven, error)) return false;
         if (altitudeGiven && parsed.sky != SkyModelPhysical) {
             *error = "--altitude needs --sky physical: the default sky has no viewer's altitude";
+            return false;
+        }
+        if (aerosolsGiven && parsed.sky != SkyModelPhysical) {
+            *error = "--aerosols and --aod need --sky physical: the default sky has no aerosols of its own";
             return false;
         }
     }

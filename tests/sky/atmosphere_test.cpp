@@ -122,20 +122,23 @@ TEST(AtmosphereVersusReferenceHazy, WithinItsMeasuredBounds) {
 TEST(AtmosphereSun, DiscRadianceIlluminanceAndSize) {
     AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 2000.0f);
     AtmosphereSetSun(a.get(), 0.0f, 0.0f);
-    // Vertical columns from 2 km: exponential profiles and the ozone triangle.
+    // Vertical columns from 2 km: the air's exponential profile, the
+    // aerosols' by a fine midpoint rule, and the ozone triangle.
     const double h = 2000.0;
     const double top = kAtmosphereTopRadius - kAtmospherePlanetRadius;
+    const AtmosphereMedium& medium = AtmosphereMediumOf(a.get());
     const double air = kAtmosphereRayleighScaleHeight * (std::exp(-h / kAtmosphereRayleighScaleHeight) -
                                                          std::exp(-top / kAtmosphereRayleighScaleHeight));
-    const double aerosols = kAtmosphereMieScaleHeight *
-                            (std::exp(-h / kAtmosphereMieScaleHeight) - std::exp(-top / kAtmosphereMieScaleHeight));
+    double aerosols = 0.0;
+    for (int i = 0; i < 100000; ++i) aerosols += AtmosphereDensityAt(medium, h + (top - h) * (i + 0.5) / 100000).mie;
+    aerosols *= (top - h) / 100000;
     const double ozone = 0.5 * (kAtmosphereOzoneTop - kAtmosphereOzoneBottom);
     double expected = 0.0;
     double outside = 0.0;
     for (int i = 0; i < 400; ++i) {
         const double nm = kAtmosphereFirstNm + i + 0.5;
         AtmosphereOptics o;
-        AtmosphereOpticsAt(nm, 2.0f, &o);
+        AtmosphereOpticsAt(medium, nm, &o);
         const double t = std::exp(-(o.rayleigh * air + o.mieExtinction * aerosols + o.ozone * ozone));
         double cmf[3];
         ColourMatching(nm, cmf);
