@@ -68,16 +68,16 @@ constexpr double kOzonePeakDensity = kAtmosphereOzoneColumn / (0.5 * (kAtmospher
 // The aerosol kinds at 550 nm and 80% relative humidity, from Hess, Koepke
 // and Schult 1998 (table 4: single-scattering albedo, asymmetry parameter,
 // Angstrom exponents between 350 and 500 nm and between 500 and 800 nm, for
-// continental average, maritime clean, urban and desert), spread with height
-// as their default profiles are (their table 5: exponential with the scale
-// height given in a mixing layer 2 km deep, 6 km for desert dust).
+// continental average, maritime clean, urban and desert), and their default
+// profiles (table 5: exponential with the scale height given, in a mixing
+// layer 2 km deep, 6 km for desert dust).
 struct AerosolKind {
     double albedo;
     double asymmetry;
     double angstromShort;
     double angstromLong;
-    double scaleHeight;
-    double mixingHeight;
+    double scaleHeight;   // in the mixing layer
+    double mixingHeight;  // its top
 };
 constexpr AerosolKind kKinds[kAtmosphereAerosolKinds] = {
     {0.925, 0.703, 1.11, 1.42, 8000.0, 2000.0},  // continental average
@@ -92,18 +92,18 @@ constexpr double kPreethamAngstrom = 1.3;
 // Precipitable water for the Linke turbidity, cm: about the mean over the
 // mid-latitudes (Remund et al. 2003 take it from the site's climate).
 constexpr double kPrecipitableWater = 1.4;
-// The mixing layer's top is not a step: it is smoothed over an eighth of its
-// height (250 m for the 2 km layer), about the depth of the entrainment zone
-// over a convective mixed layer (Stull 1988, "An Introduction to Boundary
-// Layer Meteorology"), and smooth enough for the solver's steps.
-constexpr double kMixingTopShare = 0.125;
-
-double AerosolDensity(const AtmosphereMedium& m, double altitude) {
-    const double profile = std::exp(-altitude / m.scaleHeight);
-    if (m.mixingHeight <= 0.0) return profile;
-    const double width = kMixingTopShare * m.mixingHeight;
-    return profile / (1.0 + std::exp((altitude - m.mixingHeight) / width));
+// The solver samples its rays too coarsely for the mixing layer's sharp top
+// (a step of a few hundred metres, where its view rays take one sample every
+// 700 m): the aerosols are given an exponential profile with the same mean
+// height as the kind's layer, Z - H e^(-H/Z) / (1 - e^(-H/Z)), which keeps
+// where the haze sits (0.97 km for continental and urban aerosols, 0.69 km
+// for maritime, 1.69 km for desert dust) and what the sun's path crosses.
+double LayerMeanHeight(double scaleHeight, double mixingHeight) {
+    const double e = std::exp(-mixingHeight / scaleHeight);
+    return scaleHeight - mixingHeight * e / (1.0 - e);
 }
+
+double AerosolDensity(const AtmosphereMedium& m, double altitude) { return std::exp(-altitude / m.scaleHeight); }
 
 // The vertical integral of the relative density to the top of the
 // atmosphere, by Simpson's rule on 10 m steps.
@@ -162,8 +162,7 @@ AtmosphereMedium AtmosphereMediumFor(float turbidity, const AtmosphereAerosols& 
     m.albedo = k.albedo;
     m.asymmetry = k.asymmetry;
     m.phaseG = CornetteShanksParameter(k.asymmetry);
-    m.scaleHeight = k.scaleHeight;
-    m.mixingHeight = k.mixingHeight;
+    m.scaleHeight = LayerMeanHeight(k.scaleHeight, k.mixingHeight);
     m.column = Column(m);
     return m;
 }
@@ -180,7 +179,6 @@ AtmosphereMedium AtmosphereAnalyticSunMedium(float turbidity) {
     m.asymmetry = CornetteShanksAsymmetry(0.8);
     m.phaseG = 0.8;
     m.scaleHeight = 1200.0;
-    m.mixingHeight = 0.0;
     m.column = m.scaleHeight;
     return m;
 }
@@ -233,12 +231,7 @@ double AtmosphereDensityStep(double a, double b, double altA, double altB, doubl
 }
 
 double AtmosphereAerosolStep(const AtmosphereMedium& m, double a, double b, double altA, double altB, double length) {
-    if (m.mixingHeight <= 0.0) return AtmosphereDensityStep(a, b, altA, altB, m.scaleHeight, length);
-    // Exponential between the two ends, whatever its rate.
-    if (a <= 0.0 || b <= 0.0) return 0.5 * (a + b) * length;
-    const double x = std::log(a / b);
-    if (std::fabs(x) < 1e-4) return 0.5 * (a + b) * length;
-    return (a - b) / x * length;
+    return AtmosphereDensityStep(a, b, altA, altB, m.scaleHeight, length);
 }
 
 double SunSolidAngle() { return 2.0 * kPi * (1.0 - std::cos(kSunAngularRadius)); }

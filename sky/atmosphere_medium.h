@@ -80,8 +80,7 @@ struct AtmosphereMedium {
     double albedo;         // single-scattering albedo
     double asymmetry;      // mean cosine of the scattering angle
     double phaseG;         // the Cornette-Shanks parameter with that mean cosine
-    double scaleHeight;    // of the exponential profile in the mixing layer, m
-    double mixingHeight;   // top of the mixing layer, m; 0 for none (the profile exponential throughout)
+    double scaleHeight;    // of the exponential profile, m
     double column;         // integral of the relative density over height, m
 };
 
@@ -125,8 +124,8 @@ struct AtmosphereDensity {
 AtmosphereDensity AtmosphereDensityAt(const AtmosphereMedium& medium, double altitude);
 
 // The integral of a density along a step of a ray, from its values at both
-// ends: exact where it changes exponentially along the step, as the air's
-// does (its scale height h given) and the aerosols' nearly do.
+// ends: exact where it changes exponentially along the step, as the
+// exponential profiles of air (scale height h) and aerosols nearly do.
 double AtmosphereDensityStep(double a, double b, double altA, double altB, double h, double length);
 double AtmosphereAerosolStep(const AtmosphereMedium& medium, double a, double b, double altA, double altB,
                              double length);
