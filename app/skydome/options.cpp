@@ -550,8 +550,8 @@ const OptionSpec kOptions[] = {
      .needs = "a number of degrees from 1 to 179"},
     {.name = "--turbidity",
      .value = "T",
-     .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2). In the physical sky it sets the aerosols' "
-             "vertical optical depth at 550 nm, 2.175 (0.04608 T - 0.04586), and with it the Linke turbidity (at "
+     .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2). In the physical sky the aerosols' "
+             "optical depth at 550 nm is 2.175 (0.04608 T - 0.04586), and with it the Linke turbidity (at "
              "air mass 2, continental aerosols, 1.4 cm of precipitable water): T 1.7 gives depth 0.07 and Linke "
              "2.6, a very clean sky (mountain or polar air); T 2, 0.10 and 2.8, a clear day; T 3, 0.20 and 3.5, an "
              "ordinary clear summer day; T 4, 0.30 and 4.2, a hazy day; T 6, 0.50 and 5.5, a polluted city or "

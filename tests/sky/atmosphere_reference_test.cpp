@@ -7,7 +7,10 @@
 // the source folder (about 15 minutes on two cores), run
 //   build/tests/sky/test_sky_atmosphere --gtest_filter='AtmosphereReferenceFine.*'
 // with KV_ATMOSPHERE_FINE=65536 and
-// KV_ATMOSPHERE_WRITE=tests/sky/atmosphere_reference_sky.cpp.
+// KV_ATMOSPHERE_WRITE=tests/sky/atmosphere_reference_sky.cpp. Each sky's
+// cache keeps the paths it was made with (the present one 20000, and 65536
+// for the sky 4 degrees below the horizon, whose noise is the largest); a
+// run with the same count gives it again.
 #include "atmosphere_reference.h"
 
 #include <gtest/gtest.h>
