@@ -131,8 +131,6 @@ struct Atmosphere {
     bool setUp;
     bool sunSet;
     float turbidity;
-    AtmosphereAerosols aerosols;
-    AtmosphereMedium medium;
     float albedo;
     float altitude;
     double r0;
@@ -180,6 +178,10 @@ struct Atmosphere {
     double sunHorizontal[2];  // (x, z) of its azimuth; zero when it is overhead
     double sunXYZ[3];         // the disc's radiance
     Texel table[kRows][kCols];
+    // The aerosols as asked for, and the medium they make: after the tables,
+    // whose alignment the vectorised loops over the bands rely on.
+    AtmosphereAerosols aerosols;
+    AtmosphereMedium medium;
 };
 
 namespace {

@@ -103,7 +103,15 @@ double LayerMeanHeight(double scaleHeight, double mixingHeight) {
     return scaleHeight - mixingHeight * e / (1.0 - e);
 }
 
-double AerosolDensity(const AtmosphereMedium& m, double altitude) { return std::exp(-altitude / m.scaleHeight); }
+// Above 28 scale heights (27 km for the lowest haze) the aerosols are taken
+// as none: their density there, below 1e-12 of the ground's, would make the
+// solver's single-precision sums denormal, and those are many times slower.
+constexpr double kAerosolTop = 27.6;
+
+double AerosolDensity(const AtmosphereMedium& m, double altitude) {
+    const double x = altitude / m.scaleHeight;
+    return x < kAerosolTop ? std::exp(-x) : 0.0;
+}
 
 // The vertical integral of the relative density to the top of the
 // atmosphere, by Simpson's rule on 10 m steps.
