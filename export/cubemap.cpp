@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <system_error>
 #include <thread>
 
@@ -17,7 +18,7 @@ namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 // Texels evaluated by one call of the scene's radiance.
 constexpr std::int64_t kRenderBlock = 1 << 16;
 

@@ -17,6 +17,7 @@
 //   A_2 = pi / 4.
 #pragma once
 
+#include <numbers>
 #include <string>
 
 #include "engine/core/types.h"
@@ -29,8 +30,7 @@ struct Sky;
 
 constexpr int32 kIrradianceCoefficients = 9;
 // The convolution's factors by band (Ramamoorthi and Hanrahan 2001, eq. 8).
-constexpr double kIrradianceBand[3] = {3.14159265358979323846, 2.0 * 3.14159265358979323846 / 3.0,
-                                       3.14159265358979323846 / 4.0};
+constexpr double kIrradianceBand[3] = {std::numbers::pi, 2.0 * std::numbers::pi / 3.0, std::numbers::pi / 4.0};
 
 struct SkyIrradiance {
     double radiance[kIrradianceCoefficients][3] = {};  // L_lm per channel, cd/m^2: the sky and the ground

@@ -179,6 +179,10 @@ struct Atmosphere {
     double sunHorizontal[2];  // (x, z) of its azimuth; zero when it is overhead
     double sunXYZ[3];         // the disc's radiance
     Texel table[kRows][kCols];
+    // The aerosols as asked for, and the medium they make: after the tables,
+    // whose alignment the vectorised loops over the bands rely on.
+    AtmosphereAerosols aerosols;
+    AtmosphereMedium medium;
 };
 
 namespace {
@@ -210,40 +214,31 @@ double DistanceToTop(double r, double mu) { return -r * mu + SafeSqrt(r * r * (m
 double DistanceToGround(double r, double mu) { return -r * mu - SafeSqrt(r * r * (mu * mu - 1.0) + kRg * kRg); }
 bool HitsGround(double r, double mu) { return mu < 0.0 && r * r * (mu * mu - 1.0) + kRg * kRg >= 0.0; }
 
-// The integral over a step of a density exponential in altitude with scale
-// height h, from its values at both ends and their altitudes: exact where the
-// altitude changes linearly along the step, and close where it does not.
-double ExponentialStep(double a, double b, double altA, double altB, double h, double length) {
-    const double x = (altB - altA) / h;  // ln(a / b)
-    if (std::fabs(x) < 1e-4) return 0.5 * (a + b) * length;
-    return (a - b) / x * length;
-}
-
 double Altitude(double r) { return r - kRg; }
 
-AtmosphereDensity DensityAtRadius(double r) { return AtmosphereDensityAt(Altitude(r)); }
+AtmosphereDensity DensityAtRadius(const AtmosphereMedium& m, double r) { return AtmosphereDensityAt(m, Altitude(r)); }
 
 double RadiusAt(double r, double mu, double t) { return std::sqrt(r * r + t * t + 2.0 * r * t * mu); }
 
-void AddColumns(Columns* c, const AtmosphereDensity& a, const AtmosphereDensity& b, double rA, double rB,
-                double length) {
+void AddColumns(const AtmosphereMedium& m, Columns* c, const AtmosphereDensity& a, const AtmosphereDensity& b,
+                double rA, double rB, double length) {
     const double altA = Altitude(rA);
     const double altB = Altitude(rB);
-    c->rayleigh += ExponentialStep(a.rayleigh, b.rayleigh, altA, altB, kAtmosphereRayleighScaleHeight, length);
-    c->mie += ExponentialStep(a.mie, b.mie, altA, altB, kAtmosphereMieScaleHeight, length);
+    c->rayleigh += AtmosphereDensityStep(a.rayleigh, b.rayleigh, altA, altB, kAtmosphereRayleighScaleHeight, length);
+    c->mie += AtmosphereAerosolStep(m, a.mie, b.mie, altA, altB, length);
     c->ozone += 0.5 * (a.ozone + b.ozone) * length;
 }
 
 // Amounts of each constituent along a ray of the given length.
-Columns ColumnsAlong(double r, double mu, double length, int steps) {
+Columns ColumnsAlong(const AtmosphereMedium& m, double r, double mu, double length, int steps) {
     Columns c{};
-    AtmosphereDensity prev = DensityAtRadius(r);
+    AtmosphereDensity prev = DensityAtRadius(m, r);
     double prevR = r;
     const double dt = length / steps;
     for (int i = 1; i <= steps; ++i) {
         const double nextR = RadiusAt(r, mu, dt * i);
-        const AtmosphereDensity next = DensityAtRadius(nextR);
-        AddColumns(&c, prev, next, prevR, nextR, dt);
+        const AtmosphereDensity next = DensityAtRadius(m, nextR);
+        AddColumns(m, &c, prev, next, prevR, nextR, dt);
         prev = next;
         prevR = nextR;
     }
@@ -270,20 +265,20 @@ struct March {
     Columns columns[kSamples];
 };
 
-void MarchRay(double r, double mu, double length, int n, March* m) {
+void MarchRay(const AtmosphereMedium& medium, double r, double mu, double length, int n, March* m) {
     m->n = n;
     Columns c{};
     double prevT = 0.0;
     double prevR = r;
-    AtmosphereDensity prev = DensityAtRadius(r);
+    AtmosphereDensity prev = DensityAtRadius(medium, r);
     for (int i = 0; i < n; ++i) {
         const double u = (i + 0.5) / n;
         const double t = length * u * u;
         m->t[i] = t;
         m->dt[i] = length * 2.0 * u / n;
         m->r[i] = RadiusAt(r, mu, t);
-        m->density[i] = DensityAtRadius(m->r[i]);
-        AddColumns(&c, prev, m->density[i], prevR, m->r[i], t - prevT);
+        m->density[i] = DensityAtRadius(medium, m->r[i]);
+        AddColumns(medium, &c, prev, m->density[i], prevR, m->r[i], t - prevT);
         m->columns[i] = c;
         prev = m->density[i];
         prevR = m->r[i];
@@ -495,7 +490,7 @@ void BuildRay(const Atmosphere* a, double r, double mu, bool ground, int n, Ray*
     ray->ground = ground;
     ray->count = length > 0.0 ? n : 0;
     March m;
-    MarchRay(r, mu, length, ray->count, &m);
+    MarchRay(a->medium, r, mu, length, ray->count, &m);
     float t[K];
     for (int i = 0; i < m.n; ++i) {
         RaySample& s = samples[i];
@@ -527,7 +522,10 @@ void BuildRay(const Atmosphere* a, double r, double mu, bool ground, int n, Ray*
     ray->groundB = length / kRg;
     if (ground) {
         Columns c = m.n > 0 ? m.columns[m.n - 1] : Columns{};
-        if (m.n > 0) AddColumns(&c, m.density[m.n - 1], DensityAtRadius(kRg), m.r[m.n - 1], kRg, length - m.t[m.n - 1]);
+        if (m.n > 0) {
+            AddColumns(a->medium, &c, m.density[m.n - 1], DensityAtRadius(a->medium, kRg), m.r[m.n - 1], kRg,
+                       length - m.t[m.n - 1]);
+        }
         BandTransmittance(a, c, ray->groundT);
     }
 }
@@ -597,7 +595,7 @@ void BuildBands(Atmosphere* a) {
         for (int i = 0; i < steps; ++i) {
             const double nm = lo + (i + 0.5) * kBandWidth / steps;
             AtmosphereOptics o;
-            AtmosphereOpticsAt(nm, a->turbidity, &o);
+            AtmosphereOpticsAt(a->medium, nm, &o);
             sums[0] += o.rayleigh;
             sums[1] += o.mieScattering;
             sums[2] += o.mieExtinction;
@@ -624,7 +622,7 @@ void BuildTransmittance(Atmosphere* a) {
         for (int im = 0; im < kTxMu; ++im) {
             const double d = dMin + (dMax - dMin) * im / (kTxMu - 1);
             const double mu = d == 0.0 ? 1.0 : std::clamp((h * h - rho * rho - d * d) / (2.0 * r * d), -1.0, 1.0);
-            BandTransmittance(a, ColumnsAlong(r, mu, d, kTxSteps), a->transmittance[ir][im]);
+            BandTransmittance(a, ColumnsAlong(a->medium, r, mu, d, kTxSteps), a->transmittance[ir][im]);
         }
     }
 }
@@ -682,7 +680,7 @@ void BuildKernels(Atmosphere* a) {
             const int ia = i % (2 * kMsAzimuth);
             const int h = HalfIndex(iz, ia < kMsAzimuth ? ia : 2 * kMsAzimuth - 1 - ia);
             const double kr = AtmosphereRayleighPhase(c) * weight;
-            const double km = AtmosphereMiePhase(c) * weight;
+            const double km = AtmosphereMiePhase(a->medium, c) * weight;
             k[h][0] += kr;
             k[h][1] += km;
             sums[0] += kr;
@@ -769,7 +767,7 @@ void BuildIrradiance(const Atmosphere* a, const Field* field, float out[kIrrMu][
                     continue;
                 }
                 const double pr = AtmosphereRayleighPhase(nu);
-                const double pm = AtmosphereMiePhase(nu);
+                const double pm = AtmosphereMiePhase(a->medium, nu);
                 coarse[0] += pr * weight;
                 coarse[1] += pm * weight;
                 SingleAlong(a, a->groundRays[iz], a->groundSamples[iz], muS, nu, sr, sm);
@@ -793,7 +791,7 @@ void BuildIrradiance(const Atmosphere* a, const Field* field, float out[kIrrMu][
                     const double weight = mu * (2.0 * u / (kIrrZenith * kFine)) * (pi / (kIrrAzimuth * kFine));
                     const double nu = mu * muS + sinT * sinS * std::cos(phi);
                     fine[0] += AtmosphereRayleighPhase(nu) * weight;
-                    fine[1] += AtmosphereMiePhase(nu) * weight;
+                    fine[1] += AtmosphereMiePhase(a->medium, nu) * weight;
                 }
             }
             scaleR = coarse[0] > 0.0 ? fine[0] / coarse[0] : 1.0;
@@ -852,7 +850,7 @@ void GatherPoint(const Atmosphere* a, int ir, int im, const Field* from, PointFi
             if (from == nullptr) {
                 SingleAlong(a, ray, samples, muS, nu, sr, sm);
                 const auto pr = static_cast<float>(AtmosphereRayleighPhase(nu));
-                const auto pm = static_cast<float>(AtmosphereMiePhase(nu));
+                const auto pm = static_cast<float>(AtmosphereMiePhase(a->medium, nu));
                 for (int k = 0; k < K; ++k) l[k] = pr * sr[k] + pm * sm[k];
                 if (ray.ground) AddSunOnGround(a, muG, e);
             } else {
@@ -1097,7 +1095,7 @@ void PathTransmittance(const Atmosphere* a, double mu, float out[K]) {
         for (int k = 0; k < K; ++k) out[k] = 0.0f;
         return;
     }
-    BandTransmittance(a, ColumnsAlong(a->r0, mu, DistanceToTop(a->r0, mu), kSunSteps), out);
+    BandTransmittance(a, ColumnsAlong(a->medium, a->r0, mu, DistanceToTop(a->r0, mu), kSunSteps), out);
 }
 
 void SunDiscXYZ(const Atmosphere* a, double mu, double xyz[3]) {
@@ -1148,7 +1146,7 @@ void Evaluate(const Atmosphere* a, double cosT, double cosDphi, double nu, int32
     const double w10 = wr * (1.0 - wc);
     const double w11 = wr * wc;
     const double pr = AtmosphereRayleighPhase(nu);
-    const double pm = AtmosphereMiePhase(nu);
+    const double pm = AtmosphereMiePhase(a->medium, nu);
     for (int ch = 0; ch < 3; ++ch) {
         const double r =
             w00 * t00.rayleigh[ch] + w01 * t01.rayleigh[ch] + w10 * t10.rayleigh[ch] + w11 * t11.rayleigh[ch];
@@ -1186,13 +1184,17 @@ void AtmosphereDestroy(Atmosphere* a) {
     if (a != nullptr) KvFree(a);
 }
 
-bool AtmosphereSetup(Atmosphere* a, float turbidity, float albedo, float altitude) {
+bool AtmosphereSetup(Atmosphere* a, float turbidity, float albedo, float altitude, AtmosphereAerosols aerosols) {
     if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity) || !InRange(albedo, 0.0f, 1.0f) ||
-        !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude)) {
+        !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude) || aerosols.kind < 0 ||
+        aerosols.kind >= kAtmosphereAerosolKinds ||
+        !(aerosols.depth550 == 0.0f || InRange(aerosols.depth550, kAtmosphereMinDepth, kAtmosphereMaxDepth))) {
         ErrorRaise(kModuleNone, kErrOutOfRange);
         return false;
     }
     a->turbidity = turbidity;
+    a->aerosols = aerosols;
+    a->medium = AtmosphereMediumFor(turbidity, aerosols);
     a->albedo = albedo;
     a->altitude = altitude;
     a->r0 = kRg + altitude;
@@ -1209,6 +1211,8 @@ bool AtmosphereSetup(Atmosphere* a, float turbidity, float albedo, float altitud
 }
 
 float AtmosphereTurbidity(const Atmosphere* a) { return a->turbidity; }
+AtmosphereAerosols AtmosphereAerosolsOf(const Atmosphere* a) { return a->aerosols; }
+const AtmosphereMedium& AtmosphereMediumOf(const Atmosphere* a) { return a->medium; }
 float AtmosphereAlbedo(const Atmosphere* a) { return a->albedo; }
 float AtmosphereAltitude(const Atmosphere* a) { return a->altitude; }
 
@@ -1325,6 +1329,8 @@ bool AtmosphereSetupSunPath(Atmosphere* a, float turbidity) {
         return false;
     }
     a->turbidity = turbidity;
+    a->aerosols = AtmosphereAerosols{};
+    a->medium = AtmosphereAnalyticSunMedium(turbidity);
     a->albedo = kAtmosphereDefaultAlbedo;
     a->altitude = 0.0f;
     a->r0 = kRg;

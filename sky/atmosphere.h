@@ -34,6 +34,7 @@
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 #include "engine/math/vector.h"
+#include "sky/atmosphere_medium.h"
 
 namespace kv {
 
@@ -48,12 +49,17 @@ Atmosphere* AtmosphereCreate();
 void AtmosphereDestroy(Atmosphere* atmosphere);
 
 // Builds what depends on the turbidity (1.7 to 10, as the analytic model's;
-// see AtmosphereAerosolDepth for its meaning), the ground's albedo (0 to 1)
-// and the viewer's altitude above the ground (0 to 20000 m). Values out of
+// see AtmosphereAerosolDepth550 for its meaning), the ground's albedo (0 to
+// 1), the viewer's altitude above the ground (0 to 20000 m) and the kind of
+// aerosols, with their optical depth when it is given (kAtmosphereMinDepth
+// to kAtmosphereMaxDepth; 0 takes it from the turbidity). Values out of
 // range (or not numbers) are refused: kErrOutOfRange raised, false, the
 // model unchanged. The sun must be set again after it.
-bool AtmosphereSetup(Atmosphere* atmosphere, float turbidity, float albedo, float altitude);
+bool AtmosphereSetup(Atmosphere* atmosphere, float turbidity, float albedo, float altitude,
+                     AtmosphereAerosols aerosols = {});
 float AtmosphereTurbidity(const Atmosphere* atmosphere);
+AtmosphereAerosols AtmosphereAerosolsOf(const Atmosphere* atmosphere);
+const AtmosphereMedium& AtmosphereMediumOf(const Atmosphere* atmosphere);
 float AtmosphereAlbedo(const Atmosphere* atmosphere);
 float AtmosphereAltitude(const Atmosphere* atmosphere);
 

@@ -66,27 +66,153 @@ constexpr double kAirDensity = 2.54743e25;
 // area of the triangular profile.
 constexpr double kOzonePeakDensity = kAtmosphereOzoneColumn / (0.5 * (kAtmosphereOzoneTop - kAtmosphereOzoneBottom));
 
-}  // namespace
-
-double AtmosphereAerosolDepth(float turbidity, double nm) {
-    const double beta = 0.04608 * turbidity - 0.04586;
-    return beta * std::pow(nm * 1e-3, -kAtmosphereAngstromAlpha);
+// The aerosol kinds at 550 nm and 80% relative humidity, from Hess, Koepke
+// and Schult 1998 (table 4: single-scattering albedo, asymmetry parameter,
+// Angstrom exponents between 350 and 500 nm and between 500 and 800 nm, for
+// continental average, maritime clean, urban and desert), and their default
+// profiles (table 5: exponential with the scale height given, in a mixing
+// layer 2 km deep, 6 km for desert dust).
+struct AerosolKind {
+    double albedo;
+    double asymmetry;
+    double angstromShort;
+    double angstromLong;
+    double scaleHeight;   // in the mixing layer
+    double mixingHeight;  // its top
+};
+constexpr AerosolKind kKinds[kAtmosphereAerosolKinds] = {
+    {0.925, 0.703, 1.11, 1.42, 8000.0, 2000.0},  // continental average
+    {0.997, 0.772, 0.12, 0.08, 1000.0, 2000.0},  // maritime clean
+    {0.817, 0.689, 1.14, 1.43, 8000.0, 2000.0},  // urban
+    {0.888, 0.729, 0.20, 0.17, 2000.0, 6000.0},  // desert
+};
+// Where the two Angstrom exponents meet, nm.
+constexpr double kAngstromBreakNm = 500.0;
+// Preetham et al.'s exponent, at every wavelength.
+constexpr double kPreethamAngstrom = 1.3;
+// Precipitable water for the Linke turbidity, cm: about the mean over the
+// mid-latitudes (Remund et al. 2003 take it from the site's climate).
+constexpr double kPrecipitableWater = 1.4;
+// The solver samples its rays too coarsely for the mixing layer's sharp top
+// (a step of a few hundred metres, where its view rays take one sample every
+// 700 m): the aerosols are given an exponential profile with the same mean
+// height as the kind's layer, Z - H e^(-H/Z) / (1 - e^(-H/Z)), which keeps
+// where the haze sits (0.97 km for continental and urban aerosols, 0.69 km
+// for maritime, 1.69 km for desert dust) and what the sun's path crosses.
+double LayerMeanHeight(double scaleHeight, double mixingHeight) {
+    const double e = std::exp(-mixingHeight / scaleHeight);
+    return scaleHeight - mixingHeight * e / (1.0 - e);
 }
 
-void AtmosphereOpticsAt(double nm, float turbidity, AtmosphereOptics* o) {
+// Above 28 scale heights (27 km for the lowest haze) the aerosols are taken
+// as none: their density there, below 1e-12 of the ground's, would make the
+// solver's single-precision sums denormal, and those are many times slower.
+constexpr double kAerosolTop = 27.6;
+
+double AerosolDensity(const AtmosphereMedium& m, double altitude) {
+    const double x = altitude / m.scaleHeight;
+    return x < kAerosolTop ? std::exp(-x) : 0.0;
+}
+
+// The vertical integral of the relative density to the top of the
+// atmosphere, by Simpson's rule on 10 m steps.
+double Column(const AtmosphereMedium& m) {
+    const double top = kAtmosphereTopRadius - kAtmospherePlanetRadius;
+    constexpr int kIntervals = 10000;
+    double sum = 0.0;
+    for (int i = 0; i <= kIntervals; ++i) {
+        const double w = (i == 0 || i == kIntervals) ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0);
+        sum += w * AerosolDensity(m, top * i / kIntervals);
+    }
+    return sum * top / (3.0 * kIntervals);
+}
+
+// The Cornette-Shanks phase function with parameter g has the mean cosine
+// 3 g (4 + g^2) / (5 (2 + g^2)) (Cornette and Shanks 1992), well above g
+// itself; the parameter that gives a published asymmetry is found by
+// bisection, the mean cosine rising with g.
+double CornetteShanksAsymmetry(double g) { return 3.0 * g * (4.0 + g * g) / (5.0 * (2.0 + g * g)); }
+
+double CornetteShanksParameter(double asymmetry) {
+    double lo = 0.0;
+    double hi = 0.999;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (CornetteShanksAsymmetry(mid) < asymmetry ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
+
+}  // namespace
+
+double AtmosphereAerosolDepth550(float turbidity) {
+    const double beta = 0.04608 * turbidity - 0.04586;
+    return beta * std::pow(0.55, -kPreethamAngstrom);
+}
+
+double AtmosphereLinkeTurbidity(double depth550, double angstrom) {
+    // Remund, Wald, Lefevre, Ranchin and Page 2003 ("Worldwide Linke
+    // turbidity information", ISES Solar World Congress): at air mass 2,
+    // TL = 1.8494 + 0.2425 w - 0.0203 w^2 + beta (15.427 + 0.3153 w - 0.0254 w^2)
+    // with w the precipitable water in cm and beta Angstrom's coefficient.
+    const double w = kPrecipitableWater;
+    const double beta = depth550 * std::pow(0.55, angstrom);
+    return 1.8494 + 0.2425 * w - 0.0203 * w * w + beta * (15.427 + 0.3153 * w - 0.0254 * w * w);
+}
+
+AtmosphereMedium AtmosphereMediumFor(float turbidity, const AtmosphereAerosols& aerosols) {
+    const int kind = aerosols.kind >= 0 && aerosols.kind < kAtmosphereAerosolKinds ? aerosols.kind : 0;
+    const AerosolKind& k = kKinds[kind];
+    AtmosphereMedium m;
+    m.depth550 = aerosols.depth550 > 0.0f ? aerosols.depth550 : AtmosphereAerosolDepth550(turbidity);
+    m.angstromShort = k.angstromShort;
+    m.angstromLong = k.angstromLong;
+    m.beta = m.depth550 * std::pow(0.55, m.angstromLong);
+    m.albedo = k.albedo;
+    m.asymmetry = k.asymmetry;
+    m.phaseG = CornetteShanksParameter(k.asymmetry);
+    m.scaleHeight = LayerMeanHeight(k.scaleHeight, k.mixingHeight);
+    m.column = Column(m);
+    return m;
+}
+
+AtmosphereMedium AtmosphereAnalyticSunMedium(float turbidity) {
+    AtmosphereMedium m;
+    m.beta = 0.04608 * turbidity - 0.04586;
+    m.depth550 = AtmosphereAerosolDepth550(turbidity);
+    m.angstromShort = kPreethamAngstrom;
+    m.angstromLong = kPreethamAngstrom;
+    // Scattering and phase matter nothing to the sun's path; these are the
+    // ones the physical sky used to have (Bruneton and Neyret 2008).
+    m.albedo = 0.9;
+    m.asymmetry = CornetteShanksAsymmetry(0.8);
+    m.phaseG = 0.8;
+    m.scaleHeight = 1200.0;
+    m.column = m.scaleHeight;
+    return m;
+}
+
+double AtmosphereAerosolDepth(const AtmosphereMedium& m, double nm) {
+    if (nm >= kAngstromBreakNm || m.angstromShort == m.angstromLong)
+        return m.beta * std::pow(nm * 1e-3, -m.angstromLong);
+    const double atBreak = m.beta * std::pow(kAngstromBreakNm * 1e-3, -m.angstromLong);
+    return atBreak * std::pow(nm / kAngstromBreakNm, -m.angstromShort);
+}
+
+void AtmosphereOpticsAt(const AtmosphereMedium& m, double nm, AtmosphereOptics* o) {
     o->rayleigh = RayleighCrossSection(nm) * kAirDensity;
-    // The depth over the exponential profile is the sea-level coefficient
-    // times the scale height.
-    o->mieExtinction = AtmosphereAerosolDepth(turbidity, nm) / kAtmosphereMieScaleHeight;
-    o->mieScattering = o->mieExtinction * kAtmosphereMieAlbedo;
+    // The depth over the profile is the sea-level coefficient times the
+    // profile's column.
+    o->mieExtinction = AtmosphereAerosolDepth(m, nm) / m.column;
+    o->mieScattering = o->mieExtinction * m.albedo;
     o->ozone = Bands(kOzoneBands, nm) * kOzonePeakDensity;
     o->solarIrradiance = Bands(kSolarBands, nm) * (kSolarConstant / kSolarTotal);
 }
 
-AtmosphereDensity AtmosphereDensityAt(double altitude) {
+AtmosphereDensity AtmosphereDensityAt(const AtmosphereMedium& m, double altitude) {
     AtmosphereDensity d;
     d.rayleigh = std::exp(-altitude / kAtmosphereRayleighScaleHeight);
-    d.mie = std::exp(-altitude / kAtmosphereMieScaleHeight);
+    d.mie = AerosolDensity(m, altitude);
     double ozone = 0.0;
     if (altitude > kAtmosphereOzoneBottom && altitude < kAtmosphereOzoneTop) {
         ozone = altitude < kAtmosphereOzonePeak
@@ -99,12 +225,22 @@ AtmosphereDensity AtmosphereDensityAt(double altitude) {
 
 double AtmosphereRayleighPhase(double c) { return 3.0 / (16.0 * pi) * (1.0 + c * c); }
 
-double AtmosphereMiePhase(double c) {
-    const double g = kAtmosphereMieG;
+double AtmosphereMiePhase(const AtmosphereMedium& m, double c) {
+    const double g = m.phaseG;
     const double g2 = g * g;
     const double k = 3.0 / (8.0 * pi) * (1.0 - g2) / (2.0 + g2);
     const double d = 1.0 + g2 - 2.0 * g * c;
     return k * (1.0 + c * c) / (d * std::sqrt(d));
+}
+
+double AtmosphereDensityStep(double a, double b, double altA, double altB, double h, double length) {
+    const double x = (altB - altA) / h;  // ln(a / b)
+    if (std::fabs(x) < 1e-4) return 0.5 * (a + b) * length;
+    return (a - b) / x * length;
+}
+
+double AtmosphereAerosolStep(const AtmosphereMedium& m, double a, double b, double altA, double altB, double length) {
+    return AtmosphereDensityStep(a, b, altA, altB, m.scaleHeight, length);
 }
 
 double SunSolidAngle() { return 2.0 * pi * (1.0 - std::cos(kSunAngularRadius)); }

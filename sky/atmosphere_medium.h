@@ -16,19 +16,9 @@ namespace kv {
 constexpr double kAtmospherePlanetRadius = 6371.0e3;
 constexpr double kAtmosphereTopRadius = kAtmospherePlanetRadius + 100.0e3;
 
-// Scale heights of the exponential profiles of air and aerosols, 8 km and
-// 1.2 km (Bruneton and Neyret 2008, "Precomputed Atmospheric Scattering").
+// Scale height of the air's exponential profile, 8 km (Bruneton and Neyret
+// 2008, "Precomputed Atmospheric Scattering").
 constexpr double kAtmosphereRayleighScaleHeight = 8000.0;
-constexpr double kAtmosphereMieScaleHeight = 1200.0;
-
-// Aerosols: Cornette-Shanks phase function with asymmetry 0.8 (Cornette and
-// Shanks 1992, "Physically reasonable analytic expression for the
-// single-scattering phase function"), single-scattering albedo 0.9
-// (Bruneton and Neyret 2008), and Angstrom's wavelength exponent 1.3
-// (Angstrom 1964, "The parameters of atmospheric turbidity").
-constexpr double kAtmosphereMieG = 0.8;
-constexpr double kAtmosphereMieAlbedo = 0.9;
-constexpr double kAtmosphereAngstromAlpha = 1.3;
 
 // Ozone: 300 Dobson units (the global mean column), in a layer whose
 // density rises linearly from 10 km to its peak at 25 km and falls to zero at
@@ -55,6 +45,67 @@ constexpr float kAtmosphereMinAltitude = 0.0f;
 constexpr float kAtmosphereMaxAltitude = 20000.0f;
 constexpr float kAtmosphereDefaultAlbedo = 0.3f;
 
+// The kinds of aerosols a sky can have, after the standard mixtures of
+// Hess, Koepke and Schult 1998 ("Optical Properties of Aerosols and Clouds:
+// The Software Package OPAC", BAMS 79, table 4): continental average,
+// maritime clean, urban and desert.
+enum AtmosphereAerosolKind : int {
+    AtmosphereAerosolContinental = 0,
+    AtmosphereAerosolMaritime = 1,
+    AtmosphereAerosolUrban = 2,
+    AtmosphereAerosolDesert = 3,
+};
+constexpr int kAtmosphereAerosolKinds = 4;
+// The names --aerosols takes, by kind.
+constexpr const char* kAtmosphereAerosolNames[kAtmosphereAerosolKinds] = {"continental", "maritime", "urban", "desert"};
+
+// What a user says of the aerosols: their kind, and their vertical optical
+// depth at 550 nm when measured (a sun photometer's), or 0 to take it from
+// the turbidity (AtmosphereAerosolDepth550).
+struct AtmosphereAerosols {
+    AtmosphereAerosolKind kind = AtmosphereAerosolContinental;
+    float depth550 = 0.0f;
+};
+// The optical depths --aod accepts: from a sky clearer than any measured at
+// sea level to a thick haze.
+constexpr float kAtmosphereMinDepth = 0.01f;
+constexpr float kAtmosphereMaxDepth = 3.0f;
+
+// Everything the solver and its reference know of the aerosols: how much
+// there is, how its depth varies with wavelength, how it scatters and how it
+// is spread with height.
+struct AtmosphereMedium {
+    double depth550;       // vertical optical depth at 550 nm above sea level
+    double beta;           // Angstrom's turbidity coefficient: the depth at 1000 nm by angstromLong
+    double angstromShort;  // Angstrom exponent below 500 nm
+    double angstromLong;   // and above
+    double albedo;         // single-scattering albedo
+    double asymmetry;      // mean cosine of the scattering angle
+    double phaseG;         // the Cornette-Shanks parameter with that mean cosine
+    double scaleHeight;    // of the exponential profile, m
+    double column;         // integral of the relative density over height, m
+};
+
+// The vertical optical depth at 550 nm the physical sky gives a turbidity T
+// (the program's 1.7 to 10): Angstrom's beta of Preetham, Shirley and Smits
+// 1999 ("A Practical Analytic Model for Daylight", appendix),
+// beta = 0.04608 T - 0.04586, at 550 nm with their exponent 1.3.
+double AtmosphereAerosolDepth550(float turbidity);
+// The Linke turbidity at air mass 2 that a sky of that optical depth and
+// Angstrom exponent has, for a column of precipitable water of 1.4 cm.
+double AtmosphereLinkeTurbidity(double depth550, double angstrom);
+
+// The medium of the physical sky for a turbidity and what is said of the
+// aerosols.
+AtmosphereMedium AtmosphereMediumFor(float turbidity, const AtmosphereAerosols& aerosols);
+// The medium of the analytic model's sun: the aerosols of Preetham et al.
+// 1999 (exponent 1.3 at every wavelength) in an exponential profile 1.2 km
+// high (Bruneton and Neyret 2008), as it has always been.
+AtmosphereMedium AtmosphereAnalyticSunMedium(float turbidity);
+
+// The vertical optical depth of the aerosols at a wavelength.
+double AtmosphereAerosolDepth(const AtmosphereMedium& medium, double nm);
+
 // The medium at one wavelength, at its reference densities: air and
 // aerosols at sea level, ozone at its peak. Coefficients per metre.
 struct AtmosphereOptics {
@@ -64,16 +115,7 @@ struct AtmosphereOptics {
     double ozone;            // absorption by ozone
     double solarIrradiance;  // at the top of the atmosphere, W m^-2 nm^-1
 };
-
-// The vertical optical depth of the aerosols above sea level at a wavelength,
-// from the turbidity T (the program's 1.7 to 10): Angstrom's law
-// tau = beta (nm / 1000)^-1.3 with beta = 0.04608 T - 0.04586, the relation
-// of Preetham, Shirley and Smits 1999 ("A Practical Analytic Model for
-// Daylight", appendix), so that turbidity means what it means for the
-// analytic model: at 550 nm, 0.07 at T = 1.7, 0.10 at T = 2, 0.90 at T = 10.
-double AtmosphereAerosolDepth(float turbidity, double nm);
-
-void AtmosphereOpticsAt(double nm, float turbidity, AtmosphereOptics* optics);
+void AtmosphereOpticsAt(const AtmosphereMedium& medium, double nm, AtmosphereOptics* optics);
 
 // Densities relative to the reference ones at an altitude above the ground.
 struct AtmosphereDensity {
@@ -81,12 +123,19 @@ struct AtmosphereDensity {
     double mie;
     double ozone;
 };
-AtmosphereDensity AtmosphereDensityAt(double altitude);
+AtmosphereDensity AtmosphereDensityAt(const AtmosphereMedium& medium, double altitude);
+
+// The integral of a density along a step of a ray, from its values at both
+// ends: exact where it changes exponentially along the step, as the
+// exponential profiles of air (scale height h) and aerosols nearly do.
+double AtmosphereDensityStep(double a, double b, double altA, double altB, double h, double length);
+double AtmosphereAerosolStep(const AtmosphereMedium& medium, double a, double b, double altA, double altB,
+                             double length);
 
 // Phase functions (per steradian, integrating to 1 over the sphere) of the
 // angle between the light's direction before and after scattering.
 double AtmosphereRayleighPhase(double cosAngle);
-double AtmosphereMiePhase(double cosAngle);
+double AtmosphereMiePhase(const AtmosphereMedium& medium, double cosAngle);
 
 // Solid angle of the sun's disc, sr.
 double SunSolidAngle();

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 constexpr double kRad = kPi / 180.0;
 constexpr double kArcSecond = 1.0 / 3600.0;
 

@@ -1,6 +1,7 @@
 #include "moon.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "planets.h"
 
@@ -8,7 +9,7 @@ namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 constexpr double kRad = kPi / 180.0;
 constexpr double kEarthRadiusKm = 6378.14;
 constexpr double kMoonRadiusKm = 1737.4;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "planets.h"
 
@@ -9,7 +10,7 @@ namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 constexpr double kRad = kPi / 180.0;
 // One S10 in V mag/arcsec^2: 10 + 2.5 log10(3600^2).
 constexpr double kS10Magnitude = 27.78;

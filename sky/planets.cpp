@@ -1,6 +1,7 @@
 #include "planets.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "planet_series.h"
 
@@ -8,7 +9,7 @@ namespace kv {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 constexpr double kRad = kPi / 180.0;
 // Earth radii in an astronomical unit (IAU 2012 au, IAU 1976 radius).
 constexpr double kEarthRadiiPerAu = 149597870.7 / 6378.14;

@@ -56,7 +56,7 @@ bool RadianceRange(Sky* sky, const V3d* directions, std::int64_t begin, std::int
 Sky* SkyCreate(const SkyParameters& p) {
     Sky* sky = SkyModelCreate();
     if (sky == nullptr) return nullptr;
-    if (!SkyModelConfigure(sky, p.model, p.turbidity, p.albedo, p.altitude)) {
+    if (!SkyModelConfigure(sky, p.model, p.turbidity, p.albedo, p.altitude, p.aerosols)) {
         SkyModelDestroy(sky);
         return nullptr;
     }
@@ -67,7 +67,8 @@ Sky* SkyCreate(const SkyParameters& p) {
 void SkyDestroy(Sky* sky) { SkyModelDestroy(sky); }
 
 SkyParameters SkyGetParameters(const Sky* sky) {
-    return SkyParameters{SkyModelInUse(sky), SkyModelTurbidity(sky), SkyModelAlbedo(sky), SkyModelAltitude(sky)};
+    return SkyParameters{SkyModelInUse(sky), SkyModelTurbidity(sky), SkyModelAlbedo(sky), SkyModelAltitude(sky),
+                         SkyModelAerosols(sky)};
 }
 
 bool SkySetSunAngles(Sky* sky, float zenith, float azimuth) {

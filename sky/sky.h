@@ -27,6 +27,7 @@ struct SkyParameters {
     float turbidity = 2.0f;                 // haze, 1.7 (clearest) to 10
     float albedo = 0.3f;                    // the ground's, 0 to 1
     float altitude = 0.0f;                  // the viewer's, metres, 0 to 20000 (physical model)
+    AtmosphereAerosols aerosols{};          // their kind, and a measured depth (physical model)
 };
 
 // A sky with its sun overhead; null with the error raised (kErrOutOfRange for

@@ -40,10 +40,12 @@ struct Sky {
     SkyState analytic{};
     float albedo = kAtmosphereDefaultAlbedo;
     float altitude = 0.0f;
+    AtmosphereAerosols aerosols{};
     // The physical model, and what its tables were built for.
     Atmosphere* physical = nullptr;
     bool physicalReady = false;
     float physicalTurbidity = 0.0f, physicalAlbedo = 0.0f, physicalAltitude = 0.0f;
+    AtmosphereAerosols physicalAerosols{};
     uint32 generation = 0;
     bool physicalSunSet = false;
     float physicalSunTheta = 0.0f, physicalSunPhi = 0.0f;
@@ -72,17 +74,19 @@ bool InRange(float v, float lo, float hi) { return v >= lo && v <= hi; }
 
 // The physical model's tables for these values, built when they differ from
 // the ones it has.
-bool SetUpPhysical(Sky& model, float turbidity, float albedo, float altitude) {
+bool SetUpPhysical(Sky& model, float turbidity, float albedo, float altitude, const AtmosphereAerosols& aerosols) {
     if (model.physicalReady && model.physicalTurbidity == turbidity && model.physicalAlbedo == albedo &&
-        model.physicalAltitude == altitude) {
+        model.physicalAltitude == altitude && model.physicalAerosols.kind == aerosols.kind &&
+        model.physicalAerosols.depth550 == aerosols.depth550) {
         return true;
     }
     if (model.physical == nullptr) {
         model.physical = AtmosphereCreate();
         if (model.physical == nullptr) return false;
     }
-    if (!AtmosphereSetup(model.physical, turbidity, albedo, altitude)) return false;
+    if (!AtmosphereSetup(model.physical, turbidity, albedo, altitude, aerosols)) return false;
     model.physicalReady = true;
+    model.physicalAerosols = aerosols;
     model.physicalTurbidity = turbidity;
     model.physicalAlbedo = albedo;
     model.physicalAltitude = altitude;
@@ -224,25 +228,30 @@ float SkyModelMaxSunZenith(SkyModelKind kind) {
     return kind == SkyModelPhysical ? kAtmosphereMaxSunZenith : kSkyMaxSunZenith;
 }
 
-bool SkyModelConfigure(Sky* model, SkyModelKind kind, float turbidity, float albedo, float altitude) {
+bool SkyModelConfigure(Sky* model, SkyModelKind kind, float turbidity, float albedo, float altitude,
+                       AtmosphereAerosols aerosols) {
     if (!InRange(turbidity, kSkyMinTurbidity, kSkyMaxTurbidity) || !InRange(albedo, 0.0f, 1.0f) ||
         !InRange(altitude, kAtmosphereMinAltitude, kAtmosphereMaxAltitude) ||
-        (kind != SkyModelPreetham && kind != SkyModelPhysical)) {
+        (kind != SkyModelPreetham && kind != SkyModelPhysical) || aerosols.kind < 0 ||
+        aerosols.kind >= kAtmosphereAerosolKinds ||
+        !(aerosols.depth550 == 0.0f || InRange(aerosols.depth550, kAtmosphereMinDepth, kAtmosphereMaxDepth))) {
         ErrorRaise(kModuleNone, kErrOutOfRange);
         return false;
     }
-    if (kind == SkyModelPhysical && !SetUpPhysical(*model, turbidity, albedo, altitude)) return false;
+    if (kind == SkyModelPhysical && !SetUpPhysical(*model, turbidity, albedo, altitude, aerosols)) return false;
     model->turbidity = turbidity;
     model->kind = kind;
     model->albedo = albedo;
     model->altitude = altitude;
+    model->aerosols = aerosols;
     model->lightValid = false;
     model->discValid = false;
     return true;
 }
 
 bool SkyModelSetKind(Sky* model, SkyModelKind kind) {
-    if (kind == SkyModelPhysical && !SetUpPhysical(*model, model->turbidity, model->albedo, model->altitude)) {
+    if (kind == SkyModelPhysical &&
+        !SetUpPhysical(*model, model->turbidity, model->albedo, model->altitude, model->aerosols)) {
         return false;
     }
     model->kind = kind;
@@ -252,6 +261,7 @@ bool SkyModelSetKind(Sky* model, SkyModelKind kind) {
 SkyModelKind SkyModelInUse(const Sky* model) { return model->kind; }
 float SkyModelAlbedo(const Sky* model) { return model->albedo; }
 float SkyModelAltitude(const Sky* model) { return model->altitude; }
+AtmosphereAerosols SkyModelAerosols(const Sky* model) { return model->aerosols; }
 
 void SkyModelRelease(Sky* model) {
     AtmosphereDestroy(model->physical);

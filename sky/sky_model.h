@@ -16,6 +16,7 @@
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 #include "engine/math/vector.h"
+#include "sky/atmosphere_medium.h"
 
 namespace kv {
 
@@ -50,12 +51,13 @@ float SkyModelTurbidity(const Sky* sky);
 float SkyModelMaxSunZenith(SkyModelKind kind);
 
 // The model and what it is made for: the turbidity (both models), the
-// ground's albedo (both models' ground) and the viewer's altitude (the
-// physical model's). The physical model's tables are built here (about half
-// a second) when it is chosen. Does not move the sun. False, with the error
+// ground's albedo (both models' ground), the viewer's altitude and the
+// aerosols (the physical model's). The physical model's tables are built
+// here (about half a second) when it is chosen. Does not move the sun. False, with the error
 // raised and nothing changed, for a value out of range or when memory runs
 // out.
-bool SkyModelConfigure(Sky* sky, SkyModelKind kind, float turbidity, float albedo, float altitude);
+bool SkyModelConfigure(Sky* sky, SkyModelKind kind, float turbidity, float albedo, float altitude,
+                       AtmosphereAerosols aerosols = {});
 // Changes the model only, building the physical model's tables the first
 // time. False, nothing changed, when the tables cannot be made.
 bool SkyModelSetKind(Sky* sky, SkyModelKind kind);
@@ -66,6 +68,7 @@ float SkyModelAltitude(const Sky* sky);
 // keeping the sun and the turbidity; before the engine whose memory they
 // hold closes.
 void SkyModelRelease(Sky* sky);
+AtmosphereAerosols SkyModelAerosols(const Sky* sky);
 
 // Brings the model in use to the current sun; evaluations may then run on
 // several threads at once (each with its own cache) until the sun moves.

@@ -56,6 +56,7 @@ constexpr NumberRule kElevationRule = {-kViewMaxElevation, kViewMaxElevation, fa
 constexpr NumberRule kFovRule = {kViewMinFov, kViewMaxFov, false, false, "1 to 179 degrees"};
 // In decimal: 1.7 as a float lies above 1.7 itself.
 constexpr NumberRule kTurbidityRule = {1.7, 10.0, false, false, "1.7 to 10"};
+constexpr NumberRule kDepthRule = {kAtmosphereMinDepth, kAtmosphereMaxDepth, false, false, "0.01 to 3"};
 constexpr NumberRule kLatitudeRule = {-90, 90, false, false, "-90 to 90 degrees"};
 constexpr NumberRule kLongitudeRule = {-180, 180, false, false, "-180 to 180 degrees"};
 constexpr NumberRule kCubemapRule = {kCubemapMinSize, kCubemapMaxSize, false, true, "a power of two from 16 to 4096"};
@@ -151,6 +152,7 @@ std::string Shown(const std::string& value) {
 struct Given {
     bool sun = false;
     bool cube = false;
+    bool aerosols = false;
     bool width = false;
     bool altitude = false;
 };
@@ -519,6 +521,21 @@ bool ApplySky(const OptionSpec& spec, const char* value, SkydomeOptions* o, std:
     return kind >= 0;
 }
 
+bool ApplyAerosols(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    for (int kind = 0; kind < kAtmosphereAerosolKinds; ++kind) {
+        if (value != nullptr && std::strcmp(value, kAtmosphereAerosolNames[kind]) == 0) {
+            o->aerosols.kind = static_cast<AtmosphereAerosolKind>(kind);
+            return true;
+        }
+    }
+    *error = Refuse(spec, value);
+    return false;
+}
+
+bool ApplyDepth(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    return OptionReal(spec, value, &o->aerosols.depth550, error);
+}
+
 bool ApplyDomeFacing(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     const int side = Choice(spec, value, "inward", "outward", error);
     if (side >= 0) o->domeFacing = side == 0 ? DomeFacingInward : DomeFacingOutward;
@@ -807,10 +824,12 @@ const OptionSpec kOptions[] = {
      .needs = "a number of degrees from 1 to 179"},
     {.name = "--turbidity",
      .value = "T",
-     .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2). In the physical\n"
-             "sky it sets the aerosols: their vertical optical depth is\n"
-             "B (nm / 1000)^-1.3 with B = 0.04608 T - 0.04586 (0.10 at 550 nm\n"
-             "for T = 2)",
+     .help = "haze, 1.7 (clearest) to 10 (hazy) (default 2). In the physical sky the aerosols' "
+             "optical depth at 550 nm is 2.175 (0.04608 T - 0.04586), and with it the Linke turbidity (at "
+             "air mass 2, continental aerosols, 1.4 cm of precipitable water): T 1.7 gives depth 0.07 and Linke "
+             "2.6, a very clean sky (mountain or polar air); T 2, 0.10 and 2.8, a clear day; T 3, 0.20 and 3.5, an "
+             "ordinary clear summer day; T 4, 0.30 and 4.2, a hazy day; T 6, 0.50 and 5.5, a polluted city or "
+             "light dust; T 10, 0.90 and 8.3, thick haze or a dust storm's edge. --aod gives the depth itself",
      .apply = ApplyTurbidity,
      .rule = &kTurbidityRule,
      .needs = "a number from 1.7 to 10"},
@@ -839,6 +858,26 @@ const OptionSpec kOptions[] = {
      .rule = &kAltitudeRule,
      .real = &SkydomeOptions::altitude,
      .needs = "a number of metres from 0 to 20000"},
+    {.name = "--aerosols",
+     .value = "KIND",
+     .help = "the physical sky's aerosols: continental (the default),\n"
+             "maritime, urban or desert, with the optical properties and\n"
+             "the height of the standard mixtures of the climatology of\n"
+             "Hess et al. 1998: how much light they absorb, how narrow a\n"
+             "glow they make round the sun, how their haze tints with\n"
+             "wavelength and how high it reaches (2 km; 6 km for desert dust)",
+     .apply = ApplyAerosols,
+     .needs = "continental, maritime, urban or desert"},
+    {.name = "--aod",
+     .value = "TAU",
+     .help = "the physical sky's aerosol optical depth at 550 nm, 0.01 to 3,\n"
+             "for a measured sky (a sun photometer's reading): it takes the\n"
+             "place of what --turbidity gives. Typical clean continental air\n"
+             "is 0.05 to 0.1, a hazy summer day 0.3, a polluted city or\n"
+             "desert dust 0.5 and more",
+     .apply = ApplyDepth,
+     .rule = &kDepthRule,
+     .needs = "an optical depth from 0.01 to 3"},
     {.name = "--location",
      .value = "LATITUDE,LONGITUDE",
      .help = "with --time, instead of --sun: the sun as seen from that place "
@@ -1021,6 +1060,8 @@ bool ApplyOption(const OptionSpec& spec, const char* value, SkydomeOptions* o, s
     given.altitude = given.altitude || std::strcmp(spec.name, "--altitude") == 0;
     given.width = given.width || std::strcmp(spec.name, "--panorama-size") == 0;
     given.cube = given.cube || std::strncmp(spec.name, "--cubemap-", 10) == 0;
+    given.aerosols =
+        given.aerosols || std::strcmp(spec.name, "--aerosols") == 0 || std::strcmp(spec.name, "--aod") == 0;
     return true;
 }
 
@@ -1258,7 +1299,8 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         }
         if (!ApplyOption(*spec, value, &parsed, error)) return false;
     }
-    const bool sunGiven = given.sun, widthGiven = given.width, altitudeGiven = given.altitude, cubeGiven = given.cube;
+    const bool sunGiven = given.sun, widthGiven = given.width, altitudeGiven = given.altitude, cubeGiven = given.cube,
+               aerosolsGiven = given.aerosols;
     if (!parsed.help && !parsed.version) {
         if (sunGiven && !ReadSun(*FindOption("--sun"), &parsed, error)) return false;
         if (parsed.time && !ReadTime(&parsed, error)) return false;
@@ -1269,6 +1311,10 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         if (!CheckExports(parsed, sunGiven, widthGiven, cubeGiven, error)) return false;
         if (altitudeGiven && parsed.sky != SkyModelPhysical) {
             *error = "--altitude needs --sky physical: the default sky has no viewer's altitude";
+            return false;
+        }
+        if (aerosolsGiven && parsed.sky != SkyModelPhysical) {
+            *error = "--aerosols and --aod need --sky physical: the default sky has no aerosols of its own";
             return false;
         }
     }

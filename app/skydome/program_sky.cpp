@@ -62,10 +62,14 @@ void SkySetSunMovedHook(SkySunMovedHook hook, void* data) {
     sunHookData = data;
 }
 
-bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude) {
-    if (!SkyModelConfigure(ProgramSky(), kind, turbidity, albedo, altitude)) return false;
+bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude, AtmosphereAerosols aerosols) {
+    if (!SkyModelConfigure(ProgramSky(), kind, turbidity, albedo, altitude, aerosols)) return false;
     SkySetMaxSunZenith(SkyModelMaxSunZenith(kind));
     return true;
+}
+
+bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude) {
+    return SkyModelConfigure(kind, turbidity, albedo, altitude, SkyModelAerosols(ProgramSky()));
 }
 
 bool SkyModelSelect(SkyModelKind kind) {

@@ -45,6 +45,8 @@ void SkySetSunMovedHook(SkySunMovedHook hook, void* data);
 
 // The program's sky model (sky_model.h on ProgramSky()). Configuring also
 // sets how far SkyMoveSun lets the sun go.
+bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude, AtmosphereAerosols aerosols);
+// The same, keeping the aerosols the sky has.
 bool SkyModelConfigure(SkyModelKind kind, float turbidity, float albedo, float altitude);
 // Changes the model only (the menu): builds the physical model's tables the
 // first time, then moves the sun into the model's range (SkyMoveSun, which
@@ -55,6 +57,7 @@ void SkyModelRelease();
 inline SkyModelKind SkyModelInUse() { return SkyModelInUse(ProgramSky()); }
 inline float SkyModelAlbedo() { return SkyModelAlbedo(ProgramSky()); }
 inline float SkyModelAltitude() { return SkyModelAltitude(ProgramSky()); }
+inline AtmosphereAerosols SkyModelAerosols() { return SkyModelAerosols(ProgramSky()); }
 inline void SkyModelPrepare() { SkyModelPrepare(ProgramSky()); }
 inline void SkyModelColors(const V3d* directions, int32 count, SkyColorCache* cache, RGBAReal* colours) {
     SkyModelColors(ProgramSky(), directions, count, cache, colours);

@@ -17,7 +17,7 @@ Clump* SkydomeSceneCreate(World* world, const SkydomeOptions* options, const cha
     DomeSettings* settings = DomeGetSettings();
     settings->resolution = options->resolution;
     settings->exposure = options->exposure;
-    if (!SkyModelConfigure(options->sky, options->turbidity, options->albedo, options->altitude)) {
+    if (!SkyModelConfigure(options->sky, options->turbidity, options->albedo, options->altitude, options->aerosols)) {
         *failure = "Cannot set up the sky model.";
         return nullptr;
     }

@@ -381,7 +381,12 @@ std::string WorkshopSettingsJson() {
     }
     j["turbidity"] = Shortest(SkyGetTurbidity());
     j["albedo"] = Shortest(SkyModelAlbedo());
-    if (SkyModelInUse() == SkyModelPhysical) j["altitude"] = Shortest(SkyModelAltitude());
+    if (SkyModelInUse() == SkyModelPhysical) {
+        j["altitude"] = Shortest(SkyModelAltitude());
+        const AtmosphereAerosols aerosols = SkyModelAerosols();
+        j["aerosols"] = kAtmosphereAerosolNames[aerosols.kind];
+        if (aerosols.depth550 > 0.0f) j["aod"] = Shortest(aerosols.depth550);
+    }
     j["exposure"] = Shortest(dome->exposure);
     j["resolution"] = DomeGetTessellation()->rings;
     j["view"] = dome->preview != 0 ? "preview" : "orbit";

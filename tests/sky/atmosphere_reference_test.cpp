@@ -5,9 +5,12 @@
 // twice the steps along every ray and a table of columns twice as fine
 // change it and the model's figures against it. To make the cache again, in
 // the source folder (about 15 minutes on two cores), run
-//   build/tests/app/skydome/test_app_atmosphere --gtest_filter='AtmosphereReferenceFine.*'
+//   build/tests/sky/test_sky_atmosphere --gtest_filter='AtmosphereReferenceFine.*'
 // with KV_ATMOSPHERE_FINE=65536 and
-// KV_ATMOSPHERE_WRITE=tests/sky/atmosphere_reference_sky.cpp.
+// KV_ATMOSPHERE_WRITE=tests/sky/atmosphere_reference_sky.cpp. Each sky's
+// cache keeps the paths it was made with (the present one 20000, and 65536
+// for the sky 4 degrees below the horizon, whose noise is the largest); a
+// run with the same count gives it again.
 #include "atmosphere_reference.h"
 
 #include <gtest/gtest.h>

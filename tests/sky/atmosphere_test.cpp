@@ -122,20 +122,23 @@ TEST(AtmosphereVersusReferenceHazy, WithinItsMeasuredBounds) {
 TEST(AtmosphereSun, DiscRadianceIlluminanceAndSize) {
     AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 2000.0f);
     AtmosphereSetSun(a.get(), 0.0f, 0.0f);
-    // Vertical columns from 2 km: exponential profiles and the ozone triangle.
+    // Vertical columns from 2 km: the air's exponential profile, the
+    // aerosols' by a fine midpoint rule, and the ozone triangle.
     const double h = 2000.0;
     const double top = kAtmosphereTopRadius - kAtmospherePlanetRadius;
+    const AtmosphereMedium& medium = AtmosphereMediumOf(a.get());
     const double air = kAtmosphereRayleighScaleHeight * (std::exp(-h / kAtmosphereRayleighScaleHeight) -
                                                          std::exp(-top / kAtmosphereRayleighScaleHeight));
-    const double aerosols = kAtmosphereMieScaleHeight *
-                            (std::exp(-h / kAtmosphereMieScaleHeight) - std::exp(-top / kAtmosphereMieScaleHeight));
+    double aerosols = 0.0;
+    for (int i = 0; i < 100000; ++i) aerosols += AtmosphereDensityAt(medium, h + (top - h) * (i + 0.5) / 100000).mie;
+    aerosols *= (top - h) / 100000;
     const double ozone = 0.5 * (kAtmosphereOzoneTop - kAtmosphereOzoneBottom);
     double expected = 0.0;
     double outside = 0.0;
     for (int i = 0; i < 400; ++i) {
         const double nm = kAtmosphereFirstNm + i + 0.5;
         AtmosphereOptics o;
-        AtmosphereOpticsAt(nm, 2.0f, &o);
+        AtmosphereOpticsAt(medium, nm, &o);
         const double t = std::exp(-(o.rayleigh * air + o.mieExtinction * aerosols + o.ozone * ozone));
         double cmf[3];
         ColourMatching(nm, cmf);
@@ -276,6 +279,43 @@ TEST(AtmosphereTwilight, BlueZenithSteadyDarkeningAndSymmetry) {
     }
 }
 
+// Each kind of aerosols scatters with the mean cosine its climatology
+// publishes (the phase function's own parameter is not it), its phase
+// function integrates to 1, and its profile holds the optical depth asked
+// for; the help's table of turbidities is what the medium gives.
+TEST(AtmosphereMedium, KindsKeepTheirAsymmetryAndDepthAndTheHelpItsFigures) {
+    for (int kind = 0; kind < kAtmosphereAerosolKinds; ++kind) {
+        const AtmosphereMedium m =
+            AtmosphereMediumFor(2.0f, AtmosphereAerosols{static_cast<AtmosphereAerosolKind>(kind), 0.25f});
+        double norm = 0.0;
+        double mean = 0.0;
+        const int n = 200000;
+        for (int i = 0; i < n; ++i) {
+            const double c = -1.0 + 2.0 * (i + 0.5) / n;
+            const double p = AtmosphereMiePhase(m, c) * 2.0 * kPi * (2.0 / n);
+            norm += p;
+            mean += p * c;
+        }
+        EXPECT_NEAR(norm, 1.0, 1e-3) << kind;
+        EXPECT_NEAR(mean, m.asymmetry, 1e-3) << kind;
+        EXPECT_LT(m.asymmetry, 0.8) << kind;
+        const double top = kAtmosphereTopRadius - kAtmospherePlanetRadius;
+        double depth = 0.0;
+        AtmosphereOptics o;
+        AtmosphereOpticsAt(m, 550.0, &o);
+        for (int i = 0; i < n; ++i) depth += AtmosphereDensityAt(m, top * (i + 0.5) / n).mie * o.mieExtinction;
+        EXPECT_NEAR(depth * top / n, 0.25, 0.25e-3) << kind;
+    }
+    const double help[][3] = {{1.7f, 0.07, 2.6}, {2.0f, 0.10, 2.8}, {3.0f, 0.20, 3.5},
+                              {4.0f, 0.30, 4.2}, {6.0f, 0.50, 5.5}, {10.0f, 0.90, 8.3}};
+    const AtmosphereMedium continental = AtmosphereMediumFor(2.0f, AtmosphereAerosols{});
+    for (const auto& row : help) {
+        const double depth = AtmosphereAerosolDepth550(static_cast<float>(row[0]));
+        EXPECT_NEAR(depth, row[1], 0.005) << row[0];
+        EXPECT_NEAR(AtmosphereLinkeTurbidity(depth, continental.angstromLong), row[2], 0.05) << row[0];
+    }
+}
+
 // Ranges: refused values leave the model as it was; the sun is clamped.
 TEST(AtmosphereSetup, RefusesValuesOutOfRangeAndClampsTheSun) {
     AtmospherePtr a = MakeAtmosphere(3.0f, 0.2f, 100.0f);
@@ -285,6 +325,14 @@ TEST(AtmosphereSetup, RefusesValuesOutOfRangeAndClampsTheSun) {
                      std::array<float, 3>{NAN, 0.3f, 0.0f}}) {
         test::ErrorLog log;
         EXPECT_FALSE(AtmosphereSetup(a.get(), bad[0], bad[1], bad[2]));
+        EXPECT_TRUE(log.Has(kModuleNone, kErrOutOfRange));
+    }
+    for (const AtmosphereAerosols& bad :
+         {AtmosphereAerosols{static_cast<AtmosphereAerosolKind>(kAtmosphereAerosolKinds), 0.0f},
+          AtmosphereAerosols{AtmosphereAerosolUrban, 0.005f}, AtmosphereAerosols{AtmosphereAerosolUrban, 3.5f},
+          AtmosphereAerosols{AtmosphereAerosolUrban, NAN}}) {
+        test::ErrorLog log;
+        EXPECT_FALSE(AtmosphereSetup(a.get(), 2.0f, 0.3f, 0.0f, bad));
         EXPECT_TRUE(log.Has(kModuleNone, kErrOutOfRange));
     }
     EXPECT_EQ(AtmosphereTurbidity(a.get()), 3.0f);

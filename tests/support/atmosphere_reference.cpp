@@ -83,30 +83,30 @@ void Around(const double w[3], double cosT, double phi, double out[3]) {
 // Directions for the next order, from a mixture: a third uniform over the
 // sphere, a third from a Henyey-Greenstein lobe round the ray (the aerosols'
 // forward peak), a third from the same lobe round the sun (the bright
-// aureole every further ray sees there). The pdf is the mixture's.
-constexpr double kLobeG = kAtmosphereMieG;
-
-double Lobe(double c) {
-    const double g2 = kLobeG * kLobeG;
-    const double d = 1.0 + g2 - 2.0 * kLobeG * c;
+// aureole every further ray sees there), with the aerosols' asymmetry. The
+// pdf is the mixture's.
+double Lobe(double g, double c) {
+    const double g2 = g * g;
+    const double d = 1.0 + g2 - 2.0 * g * c;
     return (1.0 - g2) / (4.0 * kPi * d * std::sqrt(d));
 }
 
-double LobeCos(double x) {
-    const double g2 = kLobeG * kLobeG;
-    const double s = (1.0 - g2) / (1.0 - kLobeG + 2.0 * kLobeG * x);
-    return std::clamp((1.0 + g2 - s * s) / (2.0 * kLobeG), -1.0, 1.0);
+double LobeCos(double g, double x) {
+    const double g2 = g * g;
+    const double s = (1.0 - g2) / (1.0 - g + 2.0 * g * x);
+    return std::clamp((1.0 + g2 - s * s) / (2.0 * g), -1.0, 1.0);
 }
 
-void SampleDirection(const double ray[3], const double sun[3], double u1, double u2, double w[3], double* pdf) {
+void SampleDirection(double g, const double ray[3], const double sun[3], double u1, double u2, double w[3],
+                     double* pdf) {
     if (u1 < 1.0 / 3.0) {
         Around(ray, 1.0 - 2.0 * (u1 * 3.0), 2.0 * kPi * u2, w);
     } else if (u1 < 2.0 / 3.0) {
-        Around(ray, LobeCos(u1 * 3.0 - 1.0), 2.0 * kPi * u2, w);
+        Around(ray, LobeCos(g, u1 * 3.0 - 1.0), 2.0 * kPi * u2, w);
     } else {
-        Around(sun, LobeCos(u1 * 3.0 - 2.0), 2.0 * kPi * u2, w);
+        Around(sun, LobeCos(g, u1 * 3.0 - 2.0), 2.0 * kPi * u2, w);
     }
-    *pdf = (1.0 / (4.0 * kPi) + Lobe(Dot(ray, w)) + Lobe(Dot(sun, w))) / 3.0;
+    *pdf = (1.0 / (4.0 * kPi) + Lobe(g, Dot(ray, w)) + Lobe(g, Dot(sun, w))) / 3.0;
 }
 
 }  // namespace
@@ -128,11 +128,12 @@ struct RayNodes {
     double total = 0.0;
 };
 
-AtmosphereReference::AtmosphereReference(float turbidity, float albedo, float altitude, const ReferenceOptions& options)
-    : options_(options), albedo_(albedo), r0_(kRg + altitude) {
+AtmosphereReference::AtmosphereReference(float turbidity, float albedo, float altitude, const ReferenceOptions& options,
+                                         const AtmosphereAerosols& aerosols)
+    : options_(options), medium_(AtmosphereMediumFor(turbidity, aerosols)), albedo_(albedo), r0_(kRg + altitude) {
     for (int i = 0; i < N; ++i) {
         AtmosphereOptics o;
-        AtmosphereOpticsAt(Wavelength(i), turbidity, &o);
+        AtmosphereOpticsAt(medium_, Wavelength(i), &o);
         rayleigh_[i] = o.rayleigh;
         mieScattering_[i] = o.mieScattering;
         mieExtinction_[i] = o.mieExtinction;
@@ -164,7 +165,7 @@ double AtmosphereReference::ColumnsTo(double r, double mu, double out[3]) const 
     for (int i = 0; i <= kIntervals; ++i) {
         const double t = length * i / kIntervals;
         const double w = (i == 0 || i == kIntervals) ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0);
-        const AtmosphereDensity d = AtmosphereDensityAt(std::sqrt(r * r + t * t + 2.0 * r * t * mu) - kRg);
+        const AtmosphereDensity d = AtmosphereDensityAt(medium_, std::sqrt(r * r + t * t + 2.0 * r * t * mu) - kRg);
         out[0] += w * d.rayleigh;
         out[1] += w * d.mie;
         out[2] += w * d.ozone;
@@ -230,20 +231,17 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
     single->fill(0.0);
     const double nu = Dot(dir, sun_);
     const double pr = AtmosphereRayleighPhase(nu);
-    const double pm = AtmosphereMiePhase(nu);
+    const double pm = AtmosphereMiePhase(medium_, nu);
     double columns[3] = {};
     double prevT = 0.0;
-    AtmosphereDensity prev = AtmosphereDensityAt(r - kRg);
+    AtmosphereDensity prev = AtmosphereDensityAt(medium_, r - kRg);
     double prevAlt = r - kRg;
     nodes->total = 0.0;
     auto addStep = [&](const AtmosphereDensity& d, double alt, double step) {
         // Exact for the exponential profiles, trapezoidal for ozone.
-        auto expStep = [&](double a, double b, double scale) {
-            const double x = (alt - prevAlt) / scale;
-            return std::fabs(x) < 1e-6 ? 0.5 * (a + b) * step : (a - b) / x * step;
-        };
-        columns[0] += expStep(prev.rayleigh, d.rayleigh, kAtmosphereRayleighScaleHeight);
-        columns[1] += expStep(prev.mie, d.mie, kAtmosphereMieScaleHeight);
+        columns[0] +=
+            AtmosphereDensityStep(prev.rayleigh, d.rayleigh, prevAlt, alt, kAtmosphereRayleighScaleHeight, step);
+        columns[1] += AtmosphereAerosolStep(medium_, prev.mie, d.mie, prevAlt, alt, step);
         columns[2] += 0.5 * (prev.ozone + d.ozone) * step;
     };
     for (int i = 0; i < n; ++i) {
@@ -252,7 +250,7 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
         double* p = &nodes->pos[3 * static_cast<std::size_t>(i)];
         for (int k = 0; k < 3; ++k) p[k] = origin[k] + t * dir[k];
         const double ri = Length(p);
-        const AtmosphereDensity d = AtmosphereDensityAt(ri - kRg);
+        const AtmosphereDensity d = AtmosphereDensityAt(medium_, ri - kRg);
         addStep(d, ri - kRg, t - prevT);
         prev = d;
         prevAlt = ri - kRg;
@@ -283,7 +281,7 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
     }
     nodes->weight[n] = 0.0;
     if (nodes->ground) {
-        const AtmosphereDensity g = AtmosphereDensityAt(0.0);
+        const AtmosphereDensity g = AtmosphereDensityAt(medium_, 0.0);
         addStep(g, 0.0, length - prevT);
         Transmit(columns, &nodes->groundT);
         const double muS = Dot(nodes->end, sun_) / Length(nodes->end);
@@ -409,10 +407,10 @@ ReferenceRadiance AtmosphereReference::One(const V3d& direction, uint64_t seed) 
                 for (int k = 0; k < N; ++k) throughput[k] *= ray->groundT[k] * albedo_ / chosen;
             } else {
                 double pdf;
-                SampleDirection(ray->dir, sun_, u1, u2, w, &pdf);
+                SampleDirection(medium_.asymmetry, ray->dir, sun_, u1, u2, w, &pdf);
                 const double cosAngle = Dot(ray->dir, w);
                 const double pr = AtmosphereRayleighPhase(cosAngle);
-                const double pm = AtmosphereMiePhase(cosAngle);
+                const double pm = AtmosphereMiePhase(medium_, cosAngle);
                 for (int k = 0; k < 3; ++k) start[k] = ray->pos[3 * static_cast<std::size_t>(j) + k];
                 ReferenceSpectrum t;
                 Transmit(&ray->columns[3 * static_cast<std::size_t>(j)], &t);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/math/vector.h"
+#include "sky/atmosphere_medium.h"
 
 namespace kv {
 
@@ -52,7 +53,8 @@ struct RayNodes;
 
 class AtmosphereReference {
   public:
-    AtmosphereReference(float turbidity, float albedo, float altitude, const ReferenceOptions& options);
+    AtmosphereReference(float turbidity, float albedo, float altitude, const ReferenceOptions& options,
+                        const AtmosphereAerosols& aerosols = {});
     void SetSun(float zenithDegrees, float azimuthDegrees);
     // Radiance arriving at the viewer from each direction (unit vectors, y
     // up), the sun's disc left out.
@@ -80,6 +82,7 @@ class AtmosphereReference {
     double Luminance(const ReferenceSpectrum& relative) const;
 
     ReferenceOptions options_;
+    AtmosphereMedium medium_;
     float albedo_;
     double r0_;
     double sun_[3] = {0.0, 1.0, 0.0};

@@ -589,8 +589,10 @@ TEST(SkydomeSkyModelOptions, TheModelSetsTheSunsRangeAndItsOwnValuesAreTakenAsGi
     EXPECT_EQ(o.albedo, 0.3f);
     EXPECT_EQ(o.altitude, 0.0f);
     EXPECT_EQ(o.domeFacing, DomeFacingAsShown);
+    EXPECT_EQ(o.aerosols.kind, AtmosphereAerosolContinental);
+    EXPECT_EQ(o.aerosols.depth550, 0.0f);
     ASSERT_TRUE(Parse({"skydome", "--sun", "100,90", "--sky", "physical", "--albedo", "0", "--altitude", "20000",
-                       "--dome-facing", "inward"},
+                       "--dome-facing", "inward", "--aerosols", "desert", "--aod", "0.4"},
                       &o, &error))
         << error;
     EXPECT_EQ(o.sky, SkyModelPhysical);
@@ -599,6 +601,8 @@ TEST(SkydomeSkyModelOptions, TheModelSetsTheSunsRangeAndItsOwnValuesAreTakenAsGi
     EXPECT_EQ(o.albedo, 0.0f);
     EXPECT_EQ(o.altitude, 20000.0f);
     EXPECT_EQ(o.domeFacing, DomeFacingInward);
+    EXPECT_EQ(o.aerosols.kind, AtmosphereAerosolDesert);
+    EXPECT_EQ(o.aerosols.depth550, 0.4f);
     SkydomeOptions p;
     ASSERT_TRUE(Parse({"skydome", "--sky", "physical", "--sun", "92.5,0", "--albedo", "1", "--dome-facing", "outward",
                        "--sky", "preetham", "--sky", "physical"},
@@ -639,6 +643,12 @@ TEST(SkydomeSkyModelOptions, SunsBeyondTheModelsRangeAndBadValuesAreRefusedByNam
         {{"--sky", "physical", "--altitude", "-1"}, "--altitude: -1 is out of range"},
         {{"--altitude", "1000"}, "--altitude needs --sky physical"},
         {{"--altitude", "0", "--sky", "preetham"}, "--altitude needs --sky physical"},
+        {{"--sky", "physical", "--aerosols", "rural"},
+         "--aerosols needs continental, maritime, urban or desert, not \"rural\""},
+        {{"--sky", "physical", "--aod", "0"}, "--aod: 0 is out of range (0.01 to 3)"},
+        {{"--sky", "physical", "--aod", "3.5"}, "--aod: 3.5 is out of range"},
+        {{"--aod", "0.2"}, "--aerosols and --aod need --sky physical"},
+        {{"--aerosols", "urban", "--sky", "preetham"}, "--aerosols and --aod need --sky physical"},
         {{"--dome-facing", "up"}, "--dome-facing needs inward or outward, not \"up\""},
         {{"--dome-facing"}, "--dome-facing needs inward or outward"},
         {{"--export-panorama", "sky.hdri"}, "--export-panorama needs a file name ending in .png"},
@@ -647,8 +657,8 @@ TEST(SkydomeSkyModelOptions, SunsBeyondTheModelsRangeAndBadValuesAreRefusedByNam
         EXPECT_EQ(Refusal(c.args).rfind(c.message, 0), 0u) << Refusal(c.args);
     }
     const std::string usage = SkydomeUsage();
-    for (const char* line : {"  --sky MODEL  ", "  --albedo A  ", "  --altitude M  ", "  --dome-facing SIDE  ",
-                             "0.04608 T - 0.04586", ".hdr"}) {
+    for (const char* line : {"  --sky MODEL  ", "  --albedo A  ", "  --altitude M  ", "  --aerosols KIND  ",
+                             "  --aod TAU  ", "  --dome-facing SIDE  ", "0.04608 T - 0.04586", ".hdr"}) {
         EXPECT_NE(usage.find(line), std::string::npos) << line;
     }
 }
