@@ -21,7 +21,8 @@ namespace kv {
 namespace {
 
 PanoramaStopFn stopFn = nullptr;
-const char* stopReason = nullptr;
+// Per thread: panoramas written on several threads at once each keep their own.
+thread_local const char* stopReason = nullptr;
 
 bool EndsWith(const char* path, const char* extension) {
     const std::size_t n = std::strlen(path);
@@ -36,8 +37,7 @@ struct PngRows {
 
 bool ToneMapRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
     auto* png = static_cast<PngRows*>(data);
-    auto* row = reinterpret_cast<RGBA*>(ImageGetPixels(png->image) +
-                                        static_cast<std::ptrdiff_t>(y) * ImageGetStride(png->image));
+    auto* row = reinterpret_cast<RGBA*>(png->image->pixels + static_cast<std::ptrdiff_t>(y) * png->image->stride);
     SkyToneMapColors(colours, row, width, png->exposure);
     return true;
 }
@@ -141,26 +141,29 @@ bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, s
     if (target.empty()) return fail("no file name");
     if (!PanoramaWidthValid(width)) return fail("the width is not an even number from 16 to 8192");
     const int32 height = PanoramaHeight(width);
-    Image* image = ImageCreate(width, height, 32);
-    if (image == nullptr || ImageAllocatePixels(image) == nullptr) {
-        if (image != nullptr) ImageDestroy(image);
-        return fail("out of memory");
-    }
-    PngRows rows{image, exposure};
+    // The pixels in an image of our own, not the image module's: a panorama
+    // needs no engine running (a script that only wants the file has none).
+    const std::size_t stride = 4 * static_cast<std::size_t>(width);
+    auto* pixels = static_cast<uint8*>(KvMalloc(stride * static_cast<std::size_t>(height)));
+    if (pixels == nullptr) return fail("out of memory");
+    Image image{0, width, height, 32, static_cast<int32>(stride), pixels, nullptr};
+    PngRows rows{&image, exposure};
     if (!PanoramaEvaluateUnlessStopped(sky, width, ToneMapRow, &rows)) {
-        ImageDestroy(image);
+        KvFree(pixels);
         if (stopReason == nullptr) return fail("out of memory");
         // Stopped before anything was written: a file there was not touched.
         struct stat info;
         const bool kept = stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
         return fail(std::string(stopReason) + (kept ? ". The file there is unchanged" : ""));
     }
-    // Compressing the largest panorama takes seconds too.
+    // Compressing the largest panorama takes seconds too. The image writer's
+    // stop is one for the whole program: set only when a stop is asked for,
+    // so that threads writing panoramas at once never touch it.
     FileWriteStatus status{};
-    ImageSetWriteStop(PanoramaStopAsked);
-    const bool written = ImageWritePNG(image, target.c_str(), false, &status);
-    ImageSetWriteStop(nullptr);
-    ImageDestroy(image);
+    if (stopFn != nullptr) ImageSetWriteStop(PanoramaStopAsked);
+    const bool written = ImageWritePNG(&image, target.c_str(), false, &status);
+    if (stopFn != nullptr) ImageSetWriteStop(nullptr);
+    KvFree(pixels);
     if (!written && stopReason != nullptr) {
         return fail(std::string(stopReason) + (status.kept != 0 ? ". The file there is unchanged" : ""));
     }
