@@ -77,7 +77,7 @@ SkyModelKind ModelNamed(const std::string& name) {
     throw py::value_error("model needs preetham or physical, not \"" + name + "\"");
 }
 
-std::unique_ptr<PySky> MakeSky(const std::string& model, double turbidity, double albedo, double altitude) {
+SkyModelKind CheckParameters(const std::string& model, double turbidity, double albedo, double altitude) {
     const SkyModelKind kind = ModelNamed(model);
     // In decimal, as the program reads them: 1.7 as a float lies above 1.7.
     Check(turbidity >= 1.7 && turbidity <= 10.0, "turbidity", turbidity, kTurbidityRange);
@@ -86,6 +86,23 @@ std::unique_ptr<PySky> MakeSky(const std::string& model, double turbidity, doubl
     if (kind != SkyModelPhysical && altitude != 0.0) {
         throw py::value_error("altitude needs model physical: the preetham sky has no viewer's altitude");
     }
+    return kind;
+}
+
+void CheckSun(SkyModelKind kind, double zenith, double azimuth) {
+    if (!(zenith >= 0.0 && zenith <= SkyModelMaxSunZenith(kind))) {
+        OutOfRange("sun", "the zenith angle ", zenith, ZenithRange(kind).c_str());
+    }
+    if (!(azimuth >= 0.0 && azimuth < 360.0)) OutOfRange("sun", "the azimuth ", azimuth, kAzimuthRange);
+}
+
+void CheckAll(const std::string& model, double turbidity, double albedo, double altitude, double zenith,
+              double azimuth) {
+    CheckSun(CheckParameters(model, turbidity, albedo, altitude), zenith, azimuth);
+}
+
+std::unique_ptr<PySky> MakeSky(const std::string& model, double turbidity, double albedo, double altitude) {
+    const SkyModelKind kind = CheckParameters(model, turbidity, albedo, altitude);
     auto s = std::make_unique<PySky>();
     const SkyParameters p{kind, static_cast<float>(turbidity), static_cast<float>(albedo),
                           static_cast<float>(altitude)};
@@ -146,11 +163,7 @@ py::dict SunPosition(double latitude, double longitude, const py::object& time) 
 }
 
 void SetSun(PySky& s, double zenith, double azimuth) {
-    const SkyModelKind kind = SkyGetParameters(s.sky).model;
-    if (!(zenith >= 0.0 && zenith <= SkyModelMaxSunZenith(kind))) {
-        OutOfRange("sun", "the zenith angle ", zenith, ZenithRange(kind).c_str());
-    }
-    if (!(azimuth >= 0.0 && azimuth < 360.0)) OutOfRange("sun", "the azimuth ", azimuth, kAzimuthRange);
+    CheckSun(SkyGetParameters(s.sky).model, zenith, azimuth);
     float a = static_cast<float>(azimuth);
     if (a >= 360.0f) a = std::nextafter(360.0f, 0.0f);  // just below 360 rounds up in single precision
     const std::lock_guard<std::mutex> held(s.lock);
@@ -349,6 +362,11 @@ PYBIND11_MODULE(kvsky, m) {
           "west), compass_azimuth (from north, clockwise), true_zenith (geometric), declination (degrees) and "
           "equation_of_time (minutes). NOAA's solar equations, good to about 0.01 degrees away from the "
           "horizon.");
+
+    m.def("check_parameters", &CheckAll, py::arg("model") = "preetham", py::arg("turbidity") = 2.0,
+          py::arg("albedo") = 0.3, py::arg("altitude") = 0.0, py::arg("zenith") = 0.0, py::arg("azimuth") = 0.0,
+          "Raises the ValueError Sky and set_sun would raise for these values, without making a sky (the "
+          "physical model's takes half a second): for checking a whole set before making any.");
 
     py::class_<PySky>(m, "Sky",
                       "A sky of one model and its parameters, with its sun. Made with the sun overhead; place "

@@ -27,6 +27,16 @@ class SunPosition(TypedDict):
 def sun_position(latitude: float, longitude: float, time: Moment) -> SunPosition:
     """Where the sun stands seen from a place at a moment, whether or not it is up."""
 
+def check_parameters(
+    model: str = "preetham",
+    turbidity: float = 2.0,
+    albedo: float = 0.3,
+    altitude: float = 0.0,
+    zenith: float = 0.0,
+    azimuth: float = 0.0,
+) -> None:
+    """Raises the ValueError Sky and set_sun would raise for these values, without making a sky."""
+
 class Sky:
     """A sky of one model and its parameters, with its sun (made overhead)."""
 

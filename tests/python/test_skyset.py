@@ -49,17 +49,39 @@ def test_a_run_killed_at_random_moments_ends_whole(tmp_path):
     out = tmp_path / "set"
     rng = random.Random(34)
     indexed = []
-    for _ in range(10):
-        # Killed as a machine going down kills it: the run and its workers at once.
+    for round in range(10):
+        # Killed as a machine going down kills it: the run and its workers at
+        # once. Some runs die starting, the others once they have written
+        # some files, a moment later: before, while or after they write the
+        # next ones and the index.
         run = subprocess.Popen(
             [sys.executable, SKYSET, str(spec), str(out), "--workers", "2"],
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
             start_new_session=True,
         )
-        time.sleep(rng.uniform(1.0, 6.0))
+        if round % 3 == 0:
+            time.sleep(rng.uniform(0.0, 2.0))
+        else:
+            wanted = rng.randint(1, 8)
+            seen = set(os.listdir(out / "skies")) if (out / "skies").exists() else set()
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline and run.poll() is None:
+                now = set(os.listdir(out / "skies")) if (out / "skies").exists() else set()
+                if len(now - seen) >= wanted:
+                    break
+                time.sleep(0.01)
+            time.sleep(rng.uniform(0.0, 0.3))
         os.killpg(run.pid, signal.SIGKILL)
         run.wait()
+        gone_by = time.monotonic() + 10
+        while True:
+            try:
+                os.killpg(run.pid, 0)
+            except ProcessLookupError:
+                break
+            assert time.monotonic() < gone_by, "a worker outlived its run"
+            time.sleep(0.05)
         if (out / "index.jsonl").exists():
             indexed.append(len(read_jsonl(out / "index.jsonl")))
     done = skyset(spec, out, "--workers", "2", timeout=600)
