@@ -56,6 +56,9 @@ def version():
 
 setup(
     version=version(),
+    # The module alone: no Python packages in the tree.
+    packages=[],
+    py_modules=[],
     ext_modules=[CMakeExtension("kvsky")],
     cmdclass={"build_ext": CMakeBuild},
 )

@@ -43,8 +43,8 @@ def test_a_run_killed_at_random_moments_ends_whole(tmp_path):
         "albedo: [0.1, 0.3, 0.6]\n"
         "place: {latitude: {min: 20, max: 60}, longitude: {min: -10, max: 30}}\n"
         "moment: {from: '2026-06-21T06:00Z', to: '2026-06-21T16:00Z'}\n"
-        "sampling: {method: random, count: 60, seed: 7}\n"
-        "outputs: {panorama: {width: 512, format: exr}}\n"
+        "sampling: {method: random, count: 40, seed: 7}\n"
+        "outputs: {panorama: {width: 256, format: exr}}\n"
     )
     out = tmp_path / "set"
     rng = random.Random(34)
@@ -90,19 +90,19 @@ def test_a_run_killed_at_random_moments_ends_whole(tmp_path):
     assert max(indexed, default=0) > 0, indexed
 
     rows = read_jsonl(out / "index.jsonl")
-    assert sorted(r["id"] for r in rows) == list(range(60))
+    assert sorted(r["id"] for r in rows) == list(range(40))
     files = {r["panorama"] for r in rows}
     assert {"skies/" + n for n in os.listdir(out / "skies")} == files
     assert sorted(os.listdir(out)) == ["index.jsonl", "skies", "skyset.json"]
     for r in rows:
         pixels = exr_pixels(out / r["panorama"])
-        assert pixels.shape == (256, 512, 3) and np.isfinite(pixels).all()
+        assert pixels.shape == (128, 256, 3) and np.isfinite(pixels).all()
         assert os.path.getsize(out / r["panorama"]) == r["panorama_bytes"]
     # A sky of the set is the sky its row describes.
     r = rows[17]
     sky = kvsky.Sky(r["model"], r["turbidity"], r["albedo"], r["altitude"])
     sky.set_sun_at(r["latitude"], r["longitude"], r["time"])
-    assert np.array_equal(exr_pixels(out / r["panorama"]), sky.panorama(512))
+    assert np.array_equal(exr_pixels(out / r["panorama"]), sky.panorama(256))
     assert r["sun_illuminance"] == pytest.approx(sky.sun_illuminance)
     assert skyset(spec, out, "--check").returncode == 0
 
@@ -176,3 +176,5 @@ def test_a_specification_that_cannot_run_is_refused_in_words(tmp_path, text, wor
     spec.write_text(text + "sampling: {method: grid, steps: 1}\n")
     done = skyset(spec, tmp_path / "set", "--workers", "1", timeout=300)
     assert done.returncode == 2 and words in done.stderr, done.stderr
+    # Refused before anything is made: no folder is left.
+    assert not (tmp_path / "set").exists()
