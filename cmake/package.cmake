@@ -121,15 +121,16 @@ foreach(page "skydome|interactive sky-dome creator on a real-time 3D engine"
     VERBATIM)
   list(APPEND KV_MAN_PAGES ${KV_MAN_DIR}/${program}.1.gz)
 endforeach()
-# skyset is a script: its page from its --help, read with Debian's python3.
+# skyset is a script: its page from its --help, its version the module's it
+# runs on (the one just built).
 if(KV_PYTHON_MODULE)
   add_custom_command(OUTPUT ${KV_MAN_DIR}/skyset.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${KV_MAN_DIR}
-    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KV_RELEASE_EPOCH} ${KV_HELP2MAN} --no-info
-            "--name=make sets of sky panoramas on a Dask cluster" --output=${KV_MAN_DIR}/skyset.1
-            ${CMAKE_SOURCE_DIR}/tools/skyset/skyset
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KV_RELEASE_EPOCH} PYTHONPATH=$<TARGET_FILE_DIR:kvsky>
+            ${KV_HELP2MAN} --no-info "--name=make sets of sky panoramas on a Dask cluster"
+            --output=${KV_MAN_DIR}/skyset.1 ${CMAKE_SOURCE_DIR}/tools/skyset/skyset
     COMMAND gzip -9nf ${KV_MAN_DIR}/skyset.1
-    DEPENDS ${CMAKE_SOURCE_DIR}/tools/skyset/skyset
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/skyset/skyset kvsky
     COMMENT "Writing the manual page of skyset from its --help"
     VERBATIM)
   list(APPEND KV_MAN_PAGES ${KV_MAN_DIR}/skyset.1.gz)

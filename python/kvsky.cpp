@@ -349,6 +349,7 @@ PYBIND11_MODULE(kvsky, m) {
         "Every evaluation and write lets go of the interpreter's lock: threads run in parallel. "
         "One sky takes one call at a time; give each thread its own sky.";
 
+    m.attr("__version__") = KV_VERSION;
     m.attr("MODELS") = py::make_tuple(kSkyModelNames[0], kSkyModelNames[1]);
     m.attr("MIN_WIDTH") = kPanoramaMinWidth;
     m.attr("MAX_WIDTH") = kPanoramaMaxWidth;

@@ -7,6 +7,7 @@ from typing import Literal, TypedDict, Union
 import numpy as np
 import numpy.typing as npt
 
+__version__: str
 MODELS: tuple[str, str]
 MIN_WIDTH: int
 MAX_WIDTH: int
