@@ -146,6 +146,20 @@ if(KV_MANUALS)
       VERBATIM)
     list(APPEND KV_MAN_PAGES ${KV_MAN_DIR}/${program}.1.gz)
   endforeach()
+  # skyset is a script: its page from its --help, its version the module's it
+  # runs on (the one just built).
+  if(KV_PYTHON_MODULE)
+    add_custom_command(OUTPUT ${KV_MAN_DIR}/skyset.1.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${KV_MAN_DIR}
+      COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KV_RELEASE_EPOCH} PYTHONPATH=$<TARGET_FILE_DIR:kvsky>
+              ${KV_HELP2MAN} --no-info "--name=make sets of sky panoramas on a Dask cluster"
+              --output=${KV_MAN_DIR}/skyset.1 ${CMAKE_SOURCE_DIR}/tools/skyset/skyset
+      COMMAND gzip -9nf ${KV_MAN_DIR}/skyset.1
+      DEPENDS ${CMAKE_SOURCE_DIR}/tools/skyset/skyset kvsky
+      COMMENT "Writing the manual page of skyset from its --help"
+      VERBATIM)
+    list(APPEND KV_MAN_PAGES ${KV_MAN_DIR}/skyset.1.gz)
+  endif()
   add_custom_target(manual_pages ALL DEPENDS ${KV_MAN_PAGES})
   install(FILES ${KV_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
@@ -163,8 +177,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive sky-dome creator on a real-ti
 set(CPACK_PACKAGE_DESCRIPTION
     "Computes the clear sky with an analytic daylight model, or with a physical\n"
     "atmosphere that has twilight, shows it on a dome from outside or from its\n"
-    "centre, and saves the dome, glTF models and panoramas. Comes with kvdump\n"
-    "(chunk files) and kvimage (pictures).")
+    "centre, and saves the dome, glTF models, panoramas and cube maps. Comes with\n"
+    "kvdump (chunk files) and kvimage (pictures), the Python module kvsky (skies\n"
+    "as NumPy arrays and files) and skyset (sets of skies made on a Dask cluster).")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
@@ -172,6 +187,15 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 # comes through SDL at run time: Mesa's drivers, on screen or off it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgl1-mesa-dri, libegl1, libegl-mesa0")
+# The Python module is built for one version of Debian's python3 (its ABI is
+# in its name); skyset needs Dask and YAML besides, which the program does not.
+if(KV_PYTHON_MODULE)
+  math(EXPR KV_PYTHON_NEXT "${Python3_VERSION_MINOR} + 1")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+         ", python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~),"
+         " python3 (<< ${Python3_VERSION_MAJOR}.${KV_PYTHON_NEXT}), python3-numpy")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-dask, python3-distributed, python3-yaml")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

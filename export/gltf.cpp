@@ -97,19 +97,45 @@ float GltfLinearFromSrgb(uint8 byte) {
 
 bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message, const GltfSun* sun) {
     const std::string target = path != nullptr ? path : "";
+    if (geometry == nullptr) {
+        if (message != nullptr) *message = "Cannot export the dome to " + target + ": there is no dome.";
+        return false;
+    }
+    const MorphTarget* morph = GeometryGetMorphTarget(geometry, 0);
+    const Triangle* triangles = GeometryGetTriangles(geometry);
+    const int32 nt = GeometryGetNumTriangles(geometry);
+    std::vector<uint16> indices;
+    try {
+        indices.resize(static_cast<std::size_t>(nt > 0 ? nt : 0) * 3);
+    } catch (const std::exception&) {
+        if (message != nullptr) *message = "Cannot export the dome to " + target + ": out of memory.";
+        return false;
+    }
+    for (int32 t = 0; t < nt && triangles != nullptr; ++t) {
+        for (int k = 0; k < 3; ++k) indices[3 * static_cast<std::size_t>(t) + k] = triangles[t].vertIndex[k];
+    }
+    const GltfDome dome{morph != nullptr ? MorphTargetGetVertices(morph) : nullptr,
+                        morph != nullptr ? MorphTargetGetNormals(morph) : nullptr,
+                        GeometryGetPrelitColors(geometry),
+                        GeometryGetNumVertices(geometry),
+                        triangles != nullptr ? indices.data() : nullptr,
+                        nt};
+    return GltfExportDome(dome, inward, path, message, sun);
+}
+
+bool GltfExportDome(const GltfDome& dome, bool inward, const char* path, std::string* message, const GltfSun* sun) {
+    const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
         if (message != nullptr) *message = "Cannot export the dome to " + QuotedName(target) + ": " + why + ".";
         return false;
     };
-    if (geometry == nullptr) return fail("there is no dome");
-    const MorphTarget* morph = GeometryGetMorphTarget(geometry, 0);
-    const V3d* positions = morph != nullptr ? MorphTargetGetVertices(morph) : nullptr;
-    const V3d* normals = morph != nullptr ? MorphTargetGetNormals(morph) : nullptr;
-    const RGBA* prelit = GeometryGetPrelitColors(geometry);
-    const Triangle* triangles = GeometryGetTriangles(geometry);
-    const int32 nv = GeometryGetNumVertices(geometry);
-    const int32 nt = GeometryGetNumTriangles(geometry);
-    if (positions == nullptr || normals == nullptr || prelit == nullptr || triangles == nullptr || nv < 1 || nt < 1) {
+    const V3d* positions = dome.positions;
+    const V3d* normals = dome.normals;
+    const RGBA* prelit = dome.prelit;
+    const int32 nv = dome.vertices;
+    const int32 nt = dome.triangles;
+    if (positions == nullptr || normals == nullptr || prelit == nullptr || dome.indices == nullptr || nv < 1 ||
+        nt < 1) {
         return fail("the dome has no positions, normals, colours or triangles");
     }
 
@@ -137,7 +163,7 @@ bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std
         }
         std::vector<uint16> indices(static_cast<std::size_t>(nt) * 3);
         for (int32 t = 0; t < nt; ++t) {
-            const uint16* v = triangles[t].vertIndex;
+            const uint16* v = dome.indices + 3 * static_cast<std::size_t>(t);
             // Turned back outwards: (a, c, b) undoes the inversion's swap.
             indices[3 * t] = v[0];
             indices[3 * t + 1] = inward ? v[2] : v[1];

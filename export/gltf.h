@@ -44,4 +44,19 @@ struct GltfSun {
 bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message,
                     const GltfSun* sun = nullptr);
 
+// A dome as plain arrays, for a caller without the engine's geometry: the
+// vertices' positions, normals and prelit (sRGB-encoded) colours, and three
+// vertex indices a triangle.
+struct GltfDome {
+    const V3d* positions;
+    const V3d* normals;
+    const RGBA* prelit;
+    int32 vertices;
+    const uint16* indices;
+    int32 triangles;
+};
+// The same file as DomeExportGLTF writes, of that dome.
+bool GltfExportDome(const GltfDome& dome, bool inward, const char* path, std::string* message,
+                    const GltfSun* sun = nullptr);
+
 }  // namespace kv

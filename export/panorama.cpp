@@ -23,8 +23,9 @@ namespace kv {
 namespace {
 
 PanoramaStopFn stopFn = nullptr;
-// Panoramas of a time-lapse are made on several threads at once.
-std::atomic<const char*> stopReason{nullptr};
+// Per thread: panoramas written on several threads at once (a time-lapse,
+// callers of the Python module) each keep their own.
+thread_local const char* stopReason = nullptr;
 
 struct PngRows {
     Image* image;
@@ -33,8 +34,7 @@ struct PngRows {
 
 bool ToneMapRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
     auto* png = static_cast<PngRows*>(data);
-    auto* row = reinterpret_cast<RGBA*>(ImageGetPixels(png->image) +
-                                        static_cast<std::ptrdiff_t>(y) * ImageGetStride(png->image));
+    auto* row = reinterpret_cast<RGBA*>(png->image->pixels + static_cast<std::ptrdiff_t>(y) * png->image->stride);
     SkyToneMapColors(colours, row, width, png->exposure);
     return true;
 }
@@ -145,23 +145,25 @@ bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, s
         return fail(why + (kept ? ". The file there is unchanged" : ""));
     };
     const int32 height = PanoramaHeight(width);
-    Image* image = ImageCreate(width, height, 32);
-    if (image == nullptr || ImageAllocatePixels(image) == nullptr) {
-        if (image != nullptr) ImageDestroy(image);
-        return untouched("out of memory");
-    }
-    PngRows rows{image, exposure};
+    // The pixels in an image of our own, not the image module's: a panorama
+    // needs no engine running (a script that only wants the file has none).
+    const std::size_t stride = 4 * static_cast<std::size_t>(width);
+    auto* pixels = static_cast<uint8*>(KvMalloc(stride * static_cast<std::size_t>(height)));
+    if (pixels == nullptr) return untouched("out of memory");
+    Image image{0, width, height, 32, static_cast<int32>(stride), pixels, nullptr};
+    PngRows rows{&image, exposure};
     if (!PanoramaEvaluateUnlessStopped(sky, width, ToneMapRow, &rows)) {
-        ImageDestroy(image);
-        const char* why = stopReason.load();
-        return untouched(why == nullptr ? "out of memory" : why);
+        KvFree(pixels);
+        return untouched(stopReason == nullptr ? "out of memory" : stopReason);
     }
-    // Compressing the largest panorama takes seconds too.
+    // Compressing the largest panorama takes seconds too. The image writer's
+    // stop is one for the whole program: set only when a stop is asked for,
+    // so that threads writing panoramas at once never touch it.
     FileWriteStatus status{};
-    ImageSetWriteStop(PanoramaStopAsked);
-    const bool written = ImageWritePNG(image, target.c_str(), false, &status);
-    ImageSetWriteStop(nullptr);
-    ImageDestroy(image);
+    if (stopFn != nullptr) ImageSetWriteStop(PanoramaStopAsked);
+    const bool written = ImageWritePNG(&image, target.c_str(), false, &status);
+    if (stopFn != nullptr) ImageSetWriteStop(nullptr);
+    KvFree(pixels);
     if (!written && stopReason != nullptr) {
         return fail(std::string(stopReason) + (status.kept != 0 ? ". The file there is unchanged" : ""));
     }

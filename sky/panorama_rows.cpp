@@ -24,6 +24,9 @@ constexpr int32 kBlockRows = 64;
 // the part of it the disc covers.
 constexpr int32 kSunSamples = 16;
 
+// Per calling thread: each of several callers chooses for its own panoramas.
+thread_local int32 panoramaThreads = 2;
+
 // Two blocks of rows: one handed to the row function while the other is
 // evaluated.
 struct Buffers {
@@ -70,6 +73,8 @@ void EvaluateRows(Block* b, SkyColorCache* cache) {
 }
 
 }  // namespace
+
+void PanoramaSetThreads(int32 threads) { panoramaThreads = threads == 1 ? 1 : 2; }
 
 void PanoramaPixelAngles(int32 width, int32 x, int32 y, double* theta, double* phi) {
     const int32 height = PanoramaHeight(width);
@@ -304,7 +309,7 @@ bool PanoramaEvaluate(Sky* sky, int32 width, PanoramaRowFn row, void* data) {
             next->next.store(0);
         }
         std::thread helper;
-        if (next != nullptr) {
+        if (next != nullptr && panoramaThreads > 1) {
             try {
                 helper = std::thread(EvaluateRows, next, &b.cache[1]);
             } catch (const std::system_error&) {

@@ -96,4 +96,9 @@ std::vector<PanoramaBodyPixel> PanoramaBodyPixels(const Sky* sky, int32 width);
 using PanoramaRowFn = bool (*)(int32 y, const RGBAReal* colours, int32 width, void* data);
 bool PanoramaEvaluate(Sky* sky, int32 width, PanoramaRowFn row, void* data);
 
+// The threads the calling thread's panoramas are evaluated on from now on: 1
+// (a caller that runs one panorama per core, such as a cluster's worker) or
+// 2, the default (0 restores it).
+void PanoramaSetThreads(int32 threads);
+
 }  // namespace kv

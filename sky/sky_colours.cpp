@@ -667,4 +667,28 @@ void SkyHemisphereDirections(int32 rings, V3d* out) {
     out[v] = V3d{0.0f, 1.0f, 0.0f};
 }
 
+void SkyHemisphereTriangles(int32 rings, uint16* out) {
+    const int32 s = 4 * rings;
+    int32 t = 0;
+    auto add = [&](int32 a, int32 b, int32 c) {
+        out[t++] = static_cast<uint16>(a);
+        out[t++] = static_cast<uint16>(b);
+        out[t++] = static_cast<uint16>(c);
+    };
+    for (int32 k = 0; k + 1 < rings; ++k) {
+        const int32 l = k * s;
+        const int32 u = (k + 1) * s;
+        for (int32 i = 0; i + 1 < s; ++i) {
+            add(l + i, u + i + 1, u + i);
+            add(l + i, l + i + 1, u + i + 1);
+        }
+        add(l + s - 1, u, u + s - 1);
+        add(l + s - 1, l, u);
+    }
+    const int32 c = (rings - 1) * s;
+    const int32 apex = rings * s;
+    for (int32 i = 0; i + 1 < s; ++i) add(c + i, c + i + 1, apex);
+    add(c + s - 1, c, apex);
+}
+
 }  // namespace kv

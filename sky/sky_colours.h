@@ -60,5 +60,9 @@ void SkyToneMapColorsPlain(const RGBAReal* colours, RGBA* out, int32 count, floa
 // dome's vertex order: ring i, segment j at index i * 4 * rings + j, then the
 // apex. Fills 4 rings^2 + 1 entries.
 void SkyHemisphereDirections(int32 rings, V3d* out);
+// The dome's faces over those vertices, each wound counter-clockwise seen
+// from outside: the bands between rings, then the cap around the apex.
+// Fills 3 * 4 rings (2 rings - 1) vertex indices (rings up to 32: 16 bits).
+void SkyHemisphereTriangles(int32 rings, uint16* out);
 
 }  // namespace kv

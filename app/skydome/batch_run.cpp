@@ -14,7 +14,7 @@
 
 #include "app/skydome/dome.h"
 #include "app/skydome/dome_save.h"
-#include "app/skydome/night_bodies.h"
+#include "app/skydome/night_sky.h"
 #include "app/skydome/options.h"
 #include "app/skydome/program_sky.h"
 #include "app/skydome/scene.h"

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "app/skydome/program_sky.h"
 #include "engine/core/error.h"
@@ -90,7 +91,6 @@ Geometry* DomeBuild(int32 rings) {
         ErrorRaise(kModuleNone, kErrOutOfRange);
         return nullptr;
     }
-    const int32 segments = 4 * rings;
     const int32 numVertices = DomeVertexCount(rings);
     const int32 numTriangles = DomeTriangleCount(rings);
     Geometry* geometry = GeometryCreate(numVertices, numTriangles, GeometryPrelit | GeometryNormals);
@@ -115,30 +115,16 @@ Geometry* DomeBuild(int32 rings) {
     MaterialSetColor(material, &kWhite);
 
     Triangle* triangles = GeometryGetTriangles(geometry);
-    int32 t = 0;
+    // The faces are the sky's own, as the exports without a dome make them.
+    std::vector<uint16> faces(static_cast<std::size_t>(numTriangles) * 3);
+    SkyHemisphereTriangles(rings, faces.data());
     bool ok = true;
-    auto add = [&](int32 a, int32 b, int32 c) {
-        Triangle* tri = triangles + t++;
-        TriangleSetVertexIndices(geometry, tri, static_cast<uint16>(a), static_cast<uint16>(b), static_cast<uint16>(c));
+    for (int32 t = 0; t < numTriangles; ++t) {
+        Triangle* tri = triangles + t;
+        const uint16* v = &faces[static_cast<std::size_t>(t) * 3];
+        TriangleSetVertexIndices(geometry, tri, v[0], v[1], v[2]);
         if (TriangleSetMaterial(geometry, tri, material) == nullptr) ok = false;
-    };
-    const int32 s = segments;
-    // Bands between rings; every face winds counter-clockwise seen from outside.
-    for (int32 k = 0; k + 1 < rings; ++k) {
-        const int32 l = k * s;
-        const int32 u = (k + 1) * s;
-        for (int32 i = 0; i + 1 < s; ++i) {
-            add(l + i, u + i + 1, u + i);
-            add(l + i, l + i + 1, u + i + 1);
-        }
-        add(l + s - 1, u, u + s - 1);
-        add(l + s - 1, l, u);
     }
-    // The cap around the apex.
-    const int32 c = (rings - 1) * s;
-    const int32 apex = rings * s;
-    for (int32 i = 0; i + 1 < s; ++i) add(c + i, c + i + 1, apex);
-    add(c + s - 1, c, apex);
 
     Sphere sphere;
     MorphTargetCalcBoundingSphere(target, &sphere);

@@ -10,6 +10,7 @@
 #include "engine/core/engine.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
+#include "engine/core/string_file_functions.h"
 #include "engine/stream/safe_write.h"
 #include "image.h"
 #include "raster.h"
@@ -28,7 +29,12 @@ struct WriteContext {
     png_bytep row;  // conversion buffer for palettised images and dropped alpha
 };
 
-const FileFunctions& Files() { return EngineInstanceGet()->fileFuncs; }
+// The engine's file functions, or the standard ones when none runs (a
+// panorama written from a script starts no engine).
+const FileFunctions& Files() {
+    const EngineInstance* e = EngineInstanceGet();
+    return e != nullptr ? e->fileFuncs : *FileFunctionsDefault();
+}
 
 ImageWriteStopFn stopFn = nullptr;
 

@@ -1,5 +1,5 @@
-// The moon, the planets and the stars of the place and moment given with
-// --location and --time, handed to the panoramas of the physical sky.
+// The night's bodies of the place and moment the options give, handed to the
+// program's sky so that its panoramas show them.
 #pragma once
 
 #include <string>
@@ -8,8 +8,8 @@
 
 namespace kv {
 
-// Sets the panoramas' bodies for these options: none unless a place and a
-// moment are given and the sky is the physical one. The star catalogue is
+// Sets the program's sky's bodies for these options: none unless a place and
+// a moment are given and the sky is the physical one. The star catalogue is
 // read from the program's data folders; when it cannot be read, *warning
 // says so and the moon and the planets are shown without the stars.
 void SkydomeSetNightBodies(const SkydomeOptions& options, std::string* warning);

@@ -3,11 +3,10 @@
 #include <cmath>
 #include <vector>
 
-#include "app/skel/skeleton.h"
-#include "export/panorama.h"
 #include "sky/analytic_sky.h"
 #include "sky/ephemeris.h"
 #include "sky/moon.h"
+#include "sky/panorama_rows.h"
 #include "sky/planets.h"
 #include "sky/sky_model.h"
 #include "sky/stars.h"
@@ -19,7 +18,6 @@ namespace {
 
 constexpr double kAuKm = 149597870.7;
 constexpr double kEarthRadiiPerAu = kAuKm / 6378.14;
-constexpr const char* kStarFile = "stars.dat";
 
 struct Unit {
     double x, y, z;
@@ -35,11 +33,11 @@ Unit Towards(const SkyHorizontal& h) {
 
 // A point of light of illuminance lux outside the atmosphere, seen through
 // the model's air along its path.
-PanoramaPoint Point(const SkyHorizontal& h, double lux) {
+PanoramaPoint Point(Sky* sky, const SkyHorizontal& h, double lux) {
     PanoramaPoint p;
     p.theta = (90.0 - h.altitude) * kSkyDegToRad;
     p.phi = SolarProgramAzimuth(h.azimuth) * kSkyDegToRad;
-    const RGBAReal air = SkyModelThroughAir(ProgramSky(), 90.0 - h.altitude);
+    const RGBAReal air = SkyModelThroughAir(sky, 90.0 - h.altitude);
     // lux to the model's kcd/m^2 times steradians.
     const double k = lux / 1000.0;
     p.flux = RGBAReal{static_cast<real>(air.red * k), static_cast<real>(air.green * k), static_cast<real>(air.blue * k),
@@ -47,46 +45,31 @@ PanoramaPoint Point(const SkyHorizontal& h, double lux) {
     return p;
 }
 
-bool LoadStars(std::vector<CatalogueStar>* stars, std::string* warning) {
-    std::string tried;
-    for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
-        const std::string path = std::string(folder) + kStarFile;
-        std::string error;
-        if (StarCatalogueLoad(path, stars, &error)) return true;
-        tried += (tried.empty() ? "" : "; ") + error;
-    }
-    *warning = "no stars in the panorama: the star catalogue cannot be read (" + tried + ")";
-    return false;
-}
-
 }  // namespace
 
-void SkydomeSetNightBodies(const SkydomeOptions& o, std::string* warning) {
+void SkyClearNightBodies(Sky* sky) { PanoramaSetBodies(sky, {}, PanoramaMoon{}); }
+
+void SkySetNightBodies(Sky* sky, double latitude, double longitude, double altitude, const SolarTime& when,
+                       const std::vector<CatalogueStar>* catalogue) {
     std::vector<PanoramaPoint> points;
     PanoramaMoon moon;
-    if (!o.location || o.sky != SkyModelPhysical) {
-        PanoramaSetBodies(ProgramSky(), points, moon);
-        return;
-    }
-    const SkyMoment moment = SkyMomentAt(SolarJulianDay(o.moment));
-    const SkyPlace place{o.latitude, o.longitude, o.altitude};
-
-    std::vector<CatalogueStar> catalogue;
-    if (LoadStars(&catalogue, warning)) {
+    const SkyMoment moment = SkyMomentAt(SolarJulianDay(when));
+    const SkyPlace place{latitude, longitude, altitude};
+    if (catalogue != nullptr) {
         std::vector<StarView> stars;
-        StarsObserve(catalogue, moment, place, &stars);
+        StarsObserve(*catalogue, moment, place, &stars);
         for (const StarView& s : stars) {
-            if (s.horizontal.altitude > -1.0) points.push_back(Point(s.horizontal, s.illuminance));
+            if (s.horizontal.altitude > -1.0) points.push_back(Point(sky, s.horizontal, s.illuminance));
         }
     }
     for (int i = 0; i < kPlanetCount; ++i) {
         const PlanetView p = PlanetObserve(static_cast<Planet>(i), moment, place);
-        if (p.horizontal.altitude > -1.0) points.push_back(Point(p.horizontal, p.illuminance));
+        if (p.horizontal.altitude > -1.0) points.push_back(Point(sky, p.horizontal, p.illuminance));
     }
 
     const MoonView m = MoonObserve(moment, place);
     if (m.horizontal.altitude > -1.0) {
-        const PanoramaPoint centre = Point(m.horizontal, m.illuminance);
+        const PanoramaPoint centre = Point(sky, m.horizontal, m.illuminance);
         moon.shown = true;
         moon.theta = centre.theta;
         moon.phi = centre.phi;
@@ -110,7 +93,7 @@ void SkydomeSetNightBodies(const SkydomeOptions& o, std::string* warning) {
         moon.toSunY = d.y / n;
         moon.toSunZ = d.z / n;
     }
-    PanoramaSetBodies(ProgramSky(), points, moon);
+    PanoramaSetBodies(sky, points, moon);
 }
 
 }  // namespace kv
