@@ -11,6 +11,7 @@
 
 #include "export/panorama.h"
 #include "sky/atmosphere_medium.h"
+#include "sky/panorama_rows.h"
 #include "sky/sky.h"
 #include "sky/sky_model.h"
 
@@ -174,6 +175,7 @@ bool CubemapRender(const CubeScene& scene, int32 size, CubeFrame frame, Cubemap*
         return false;
     }
     for (const CubeDisc& disc : scene.discs) CubemapAddDisc(cube, disc);
+    for (const CubePoint& point : scene.points) CubemapAddPoint(cube, point);
     return true;
 }
 
@@ -196,7 +198,48 @@ CubeScene CubeSceneOfSky(Sky* sky) {
     disc.radiance = SkySunRadiance(sky);
     disc.hiddenBelow = std::cos(SkyModelHorizon(sky));
     scene.discs.push_back(disc);
+    // The night's bodies the sky holds for its place and moment, as its
+    // panoramas show them: the moon as a disc of its flux (its lit part's
+    // shape is the panoramas' alone), the stars and planets as points.
+    const PanoramaBodies* bodies = SkyModelBodies(sky);
+    auto toward = [](double theta, double phi) {
+        return Normalised(std::sin(theta) * std::sin(phi), std::cos(theta), std::sin(theta) * std::cos(phi));
+    };
+    for (const PanoramaPoint& p : bodies->points) {
+        RGBAReal flux = p.flux;
+        SkyModelToRec709(sky, &flux, 1);
+        scene.points.push_back(CubePoint{toward(p.theta, p.phi), flux, disc.hiddenBelow});
+    }
+    const PanoramaMoon& m = bodies->moon;
+    if (m.shown && m.radius > 0.0) {
+        CubeDisc moon;
+        moon.direction = toward(m.theta, m.phi);
+        moon.angularRadius = m.radius;
+        RGBAReal flux = m.flux;
+        SkyModelToRec709(sky, &flux, 1);
+        const double perSteradian = 1.0 / (2.0 * kPi * (1.0 - std::cos(m.radius)));
+        moon.radiance =
+            RGBAReal{static_cast<real>(flux.red * perSteradian), static_cast<real>(flux.green * perSteradian),
+                     static_cast<real>(flux.blue * perSteradian), 0.0f};
+        moon.hiddenBelow = disc.hiddenBelow;
+        scene.discs.push_back(moon);
+    }
     return scene;
+}
+
+void CubemapAddPoint(Cubemap* cube, const CubePoint& point) {
+    if (point.direction.y <= point.hiddenBelow) return;
+    const int32 size = cube->size;
+    int32 face = 0;
+    double u = 0.0, v = 0.0;
+    CubeFaceOf(CubeLookupOf(cube->frame, point.direction), &face, &u, &v);
+    const int32 x = std::clamp(static_cast<int32>(u * size), 0, size - 1);
+    const int32 y = std::clamp(static_cast<int32>(v * size), 0, size - 1);
+    const double perSteradian = 1.0 / CubeTexelSolidAngle(size, x, y);
+    float* t = Texel(cube->levels[0], size, face, x, y);
+    t[0] += static_cast<float>(point.flux.red * perSteradian);
+    t[1] += static_cast<float>(point.flux.green * perSteradian);
+    t[2] += static_cast<float>(point.flux.blue * perSteradian);
 }
 
 void CubemapAddDisc(Cubemap* cube, const CubeDisc& disc) {

@@ -98,12 +98,20 @@ struct CubeDisc {
     RGBAReal radiance;          // linear Rec. 709, kcd/m^2
     double hiddenBelow = -2.0;  // a part with y at or below this does not show (the ground); -2: none
 };
+// A point of light (a star, a planet): its flux, linear Rec. 709 kcd/m^2
+// times steradians, all of it in the texel its direction falls in.
+struct CubePoint {
+    CubeVector direction;  // unit, the program's axes
+    RGBAReal flux;
+    double hiddenBelow = -2.0;  // with y at or below this it does not show (the ground); -2: none
+};
 // What a cube shows: radiance for directions (the program's axes, linear
 // Rec. 709 kcd/m^2; false when it fails) and discs added over it.
 struct CubeScene {
     bool (*radiance)(void* data, const V3d* directions, std::int64_t count, RGBAReal* out) = nullptr;
     void* data = nullptr;
     std::vector<CubeDisc> discs;
+    std::vector<CubePoint> points;
 };
 
 // The level 0 faces of the scene (the others left out); false when memory
@@ -115,6 +123,8 @@ CubeScene CubeSceneOfSky(Sky* sky);
 // covers, so that the faces' sum of radiance times solid angle is the
 // disc's radiance times the disc's visible solid angle.
 void CubemapAddDisc(Cubemap* cube, const CubeDisc& disc);
+// Adds a point of light to the first level, in the texel its direction falls in.
+void CubemapAddPoint(Cubemap* cube, const CubePoint& point);
 
 // Fills levels 1 onward of a full chain: box means, or the GGX prefilter.
 bool CubemapMakeMips(Cubemap* cube, CubeMips mips, int32 threads);

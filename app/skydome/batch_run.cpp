@@ -28,6 +28,7 @@
 #include "export/irradiance.h"
 #include "export/panorama.h"
 #include "sky/analytic_sky.h"
+#include "sky/night_bodies.h"
 #include "sky/sky.h"
 #include "sky/sky_model.h"
 #include "sky/sun_position.h"
@@ -215,6 +216,8 @@ std::string BaseName(const std::string& path) {
 
 struct Lapse {
     const SkydomeOptions* o;
+    // The stars of the physical sky's night (null without a catalogue).
+    const std::vector<CatalogueStar>* stars = nullptr;
     std::vector<LapseFrame> frames;
     std::atomic<std::size_t> next{0};
     std::mutex lock;  // the progress line and the count of frames done
@@ -251,6 +254,10 @@ void LapseWorker(Lapse* l) {
         f.shown = SkySunFromPlace(o.sky, o.latitude, o.longitude, f.moment, &f.zenith, &f.azimuth, &f.where, &f.why) &&
                   SkySetSunAngles(sky, f.zenith, f.azimuth);
         if (f.shown) {
+            // The night's bodies of this moment, as a single export shows them.
+            if (o.sky == SkyModelPhysical) {
+                SkySetNightBodies(sky, o.latitude, o.longitude, o.altitude, f.moment, l->stars);
+            }
             f.sun = SkySunDirection(sky);
             f.sunLux = SkySunIlluminance(sky);
             f.horizontalLux = SkyHorizontalIlluminance(sky, &f.skyLux);
@@ -340,6 +347,15 @@ bool SkydomeTimeLapse(const SkydomeOptions* o, Atomic* dome, void (*report)(cons
     l.o = o;
     l.exposure = DomeGetSettings()->exposure;
     l.progress = isatty(STDERR_FILENO) != 0;
+    std::vector<CatalogueStar> stars;
+    if (o->sky == SkyModelPhysical) {
+        std::string warning;
+        if (SkydomeLoadStars(&stars, &warning)) {
+            l.stars = &stars;
+        } else {
+            report(warning.c_str());
+        }
+    }
     const double span = MomentSeconds(o->lapseEnd) - MomentSeconds(o->lapseStart);
     const auto count = static_cast<std::size_t>(std::floor(span / o->lapseStep + 1e-9)) + 1;
     l.frames.resize(count);

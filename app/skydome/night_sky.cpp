@@ -8,9 +8,7 @@
 
 namespace kv {
 
-namespace {
-
-bool LoadStars(std::vector<CatalogueStar>* stars, std::string* warning) {
+bool SkydomeLoadStars(std::vector<CatalogueStar>* stars, std::string* warning) {
     std::string tried;
     for (int32 i = 0; const char* folder = ShellDataFolder(i); ++i) {
         const std::string path = std::string(folder) + kNightStarFile;
@@ -22,15 +20,13 @@ bool LoadStars(std::vector<CatalogueStar>* stars, std::string* warning) {
     return false;
 }
 
-}  // namespace
-
 void SkydomeSetNightBodies(const SkydomeOptions& o, std::string* warning) {
     if (!o.location || o.sky != SkyModelPhysical) {
         SkyClearNightBodies(ProgramSky());
         return;
     }
     std::vector<CatalogueStar> catalogue;
-    const bool stars = LoadStars(&catalogue, warning);
+    const bool stars = SkydomeLoadStars(&catalogue, warning);
     SkySetNightBodies(ProgramSky(), o.latitude, o.longitude, o.altitude, o.moment, stars ? &catalogue : nullptr);
 }
 

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/skydome/options.h"
+#include "sky/stars.h"
 
 namespace kv {
 
@@ -13,5 +15,8 @@ namespace kv {
 // read from the program's data folders; when it cannot be read, *warning
 // says so and the moon and the planets are shown without the stars.
 void SkydomeSetNightBodies(const SkydomeOptions& options, std::string* warning);
+// The star catalogue from the program's data folders; false with *warning
+// saying why when none can be read.
+bool SkydomeLoadStars(std::vector<CatalogueStar>* stars, std::string* warning);
 
 }  // namespace kv

@@ -19,11 +19,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 #include <string>
 #include <vector>
 
 #include "export/irradiance.h"
 #include "export/panorama.h"
+#include "sky/panorama_rows.h"
 #include "sky/sky.h"
 
 namespace kv::test {
@@ -481,6 +483,57 @@ TEST(CubemapFiles, IrradianceFileLightsAsThePanoramaDoes) {
                     k.zenith, worst);
         SkyDestroy(sky);
     }
+}
+
+}  // namespace
+}  // namespace kv::test
+
+namespace kv::test {
+namespace {
+
+// The light a cube's first level holds: radiance times solid angle, summed.
+double CubeLight(const Cubemap& cube) {
+    double sum = 0.0;
+    const int32 n = cube.size;
+    for (int32 face = 0; face < 6; ++face) {
+        for (int32 y = 0; y < n; ++y) {
+            for (int32 x = 0; x < n; ++x) {
+                const float* t = &cube.levels[0][((static_cast<std::size_t>(face) * n + y) * n + x) * kCubeChannels];
+                sum += t[1] * CubeTexelSolidAngle(n, x, y);
+            }
+        }
+    }
+    return sum;
+}
+
+// The moon, the planets and the stars a sky holds reach its cube with their
+// flux, as they reach its panoramas, whether they fall on a face's middle or
+// an edge.
+TEST(CubemapFiles, TheNightsBodiesKeepTheirFlux) {
+    Sky* sky = SkyCreate(SkyParameters{SkyModelPhysical, 2.0f, 0.3f, 0.0f});
+    ASSERT_NE(sky, nullptr);
+    ASSERT_TRUE(SkySetSunAngles(sky, 95.0f, 100.0f));
+    Cubemap bare;
+    ASSERT_TRUE(CubemapRender(CubeSceneOfSky(sky), 32, CubeFrameRightHanded, &bare));
+    // A moon near an edge between two faces, and points on a face's middle
+    // and near a corner; one below the horizon does not show.
+    std::vector<PanoramaPoint> points;
+    const double degree = std::numbers::pi / 180.0;
+    points.push_back(PanoramaPoint{10.0 * degree, 0.3, RGBAReal{0.0f, 2e-3f, 0.0f, 0.0f}});
+    points.push_back(PanoramaPoint{54.0 * degree, 44.0 * degree, RGBAReal{0.0f, 3e-3f, 0.0f, 0.0f}});
+    points.push_back(PanoramaPoint{120.0 * degree, 1.0, RGBAReal{0.0f, 5e-3f, 0.0f, 0.0f}});
+    PanoramaMoon moon;
+    moon.shown = true;
+    moon.theta = 45.0 * degree;
+    moon.phi = 0.0;
+    moon.radius = 0.26 * degree;
+    moon.toSunY = -1.0;
+    moon.flux = RGBAReal{0.0f, 4e-3f, 0.0f, 0.0f};
+    PanoramaSetBodies(sky, points, moon);
+    Cubemap lit;
+    ASSERT_TRUE(CubemapRender(CubeSceneOfSky(sky), 32, CubeFrameRightHanded, &lit));
+    EXPECT_NEAR(CubeLight(lit) - CubeLight(bare), 2e-3 + 3e-3 + 4e-3, 1e-4);
+    SkyDestroy(sky);
 }
 
 }  // namespace
