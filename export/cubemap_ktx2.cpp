@@ -1,7 +1,7 @@
 // The cube map as KTX2, for Vulkan: VK_FORMAT_R16G16B16A16_SFLOAT with its
 // data format descriptor (linear, Rec. 709 primaries), the six faces of each
 // level in Vulkan's order, the levels stored from the smallest up, as the
-// KTX 2.0 specification lays a file out.
+// KTX 2.0 format lays a file out.
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -18,7 +18,7 @@ static_assert(std::endian::native == std::endian::little, "the halves are writte
 
 constexpr std::uint8_t kIdentifier[12] = {0xAB, 0x4B, 0x54, 0x58, 0x20, 0x32, 0x30, 0xBB, 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr std::uint32_t kVkFormatR16G16B16A16Sfloat = 97;
-// The data format descriptor's values (Khronos Data Format Specification).
+// The data format descriptor's values, as the Khronos data format defines them.
 constexpr std::uint32_t kDfdVersion = 2;
 constexpr std::uint8_t kModelRGBSDA = 1, kPrimariesBT709 = 1, kTransferLinear = 1;
 constexpr std::uint8_t kChannelRed = 0, kChannelGreen = 1, kChannelBlue = 2, kChannelAlpha = 15;

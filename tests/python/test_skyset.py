@@ -175,7 +175,7 @@ def test_a_grid_from_json_on_a_clusters_scheduler(tmp_path):
         ("colour: red\n", "unknown entries colour"),
     ],
 )
-def test_a_specification_that_cannot_run_is_refused_in_words(tmp_path, text, words):
+def test_a_set_file_that_cannot_run_is_refused_in_words(tmp_path, text, words):
     spec = tmp_path / "spec.yaml"
     spec.write_text(text + "sampling: {method: grid, steps: 1}\n")
     done = skyset(spec, tmp_path / "set", "--workers", "1", timeout=300)
