@@ -97,6 +97,12 @@ TEST_F(SkyModelTest, OutOfRangeValuesAreRefusedAndChangeNothing) {
     EXPECT_EQ(SkyGetMaxSunZenith(), 85.0f);
     EXPECT_TRUE(SkyModelConfigure(SkyModelPhysical, 2.0f, 0.3f, 10000.0f));
     EXPECT_EQ(SkyGetMaxSunZenith(), 100.0f);
+    // The window changes one value at a time: the aerosols chosen stay.
+    ASSERT_TRUE(
+        SkyModelConfigure(SkyModelPhysical, 2.0f, 0.3f, 10000.0f, AtmosphereAerosols{AtmosphereAerosolMaritime, 0.2f}));
+    ASSERT_TRUE(SkyModelConfigure(SkyModelPhysical, 3.0f, 0.3f, 10000.0f));
+    EXPECT_EQ(SkyModelAerosols().kind, AtmosphereAerosolMaritime);
+    EXPECT_EQ(SkyModelAerosols().depth550, 0.2f);
     // Ten kilometres up the horizon dips: the ground starts 3.2 degrees lower.
     EXPECT_NEAR(SkyModelHorizon() * 180.0 / 3.14159265358979, 93.21, 0.01);
     SkyModelRelease();
