@@ -125,30 +125,27 @@ struct LapseFrame {
     bool stopped = false;  // the run was asked to quit before this moment
 };
 
-// Seconds since 1970 in UTC: calendar arithmetic, exact where the Julian
-// day's few tens of microseconds of rounding would drop an END that lies
-// exactly a whole number of steps after START.
-double MomentSeconds(const SolarTime& m) {
+// The moment's reading on its own clock, in seconds since 1970 (calendar
+// arithmetic, exact where the Julian day's few tens of microseconds of
+// rounding would drop an END that lies exactly a whole number of steps after
+// START).
+double ClockSeconds(const SolarTime& m) {
     std::tm t{};
     t.tm_year = m.year - 1900;
     t.tm_mon = m.month - 1;
     t.tm_mday = m.day;
     t.tm_hour = m.hour;
     t.tm_min = m.minute;
-    return static_cast<double>(timegm(&t)) + m.second - 60.0 * m.offsetMinutes;
+    return static_cast<double>(timegm(&t)) + m.second;
 }
+
+// Seconds since 1970 in UTC.
+double MomentSeconds(const SolarTime& m) { return ClockSeconds(m) - 60.0 * m.offsetMinutes; }
 
 // The moment step seconds after start, on the start's clock: calendar
 // arithmetic on the clock's own fields, the offset kept.
 SolarTime MomentAfter(const SolarTime& start, double seconds) {
-    std::tm t{};
-    t.tm_year = start.year - 1900;
-    t.tm_mon = start.month - 1;
-    t.tm_mday = start.day;
-    t.tm_hour = start.hour;
-    t.tm_min = start.minute;
-    t.tm_sec = 0;
-    const double total = static_cast<double>(timegm(&t)) + start.second + seconds;
+    const double total = ClockSeconds(start) + seconds;
     const double whole = std::floor(total);
     const auto at = static_cast<std::time_t>(whole);
     std::tm out{};
