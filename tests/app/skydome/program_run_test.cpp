@@ -706,8 +706,11 @@ TEST_F(SkydomeInterrupted, TwoSignalsLeaveNoNewFileBehind) {
         const Interrupted i = Interrupt({"--export-only", "--export-panorama", name, "--panorama-size", "8192"},
                                         [this](pid_t) { return HasNewFile(); }, {SIGINT, SIGTERM});
         EXPECT_LT(i.seconds, kQuitBound);
-        // In order (the first signal's), or at once by the second.
-        EXPECT_TRUE(i.run.status == 1 || i.run.status == 128 + SIGTERM) << i.run.status << " " << i.run.output;
+        // In order (the first signal's), or at once by the second. Under load
+        // the two may be handled in either order (each by whichever thread the
+        // kernel picks), so the one that ends the program may be SIGINT.
+        EXPECT_TRUE(i.run.status == 1 || i.run.status == 128 + SIGTERM || i.run.status == 128 + SIGINT)
+            << i.run.status << " " << i.run.output;
         EXPECT_FALSE(HasNewFile());
         EXPECT_EQ(ReadBytes(Path(name)).size(), 3u);
     }
