@@ -903,7 +903,7 @@ const OptionSpec kOptions[] = {
      .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS[.fff]] with the clock's UTC offset, for example "
              "2026-06-21T18:00+02:00 (Z for UTC); the other forms of ISO 8601 and RFC 3339 too (a space or t for "
              "the T, 23:59:60 leap seconds, week and ordinal dates); or now: the system clock's moment when the "
-             "program starts, to the second, shown on the clock of --zone (else in UTC); a saved settings file "
+             "program starts, to the minute, shown on the clock of --zone (else in UTC); a saved settings file "
              "holds that moment, not now",
      .apply = ApplyTime,
      .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},

@@ -161,8 +161,9 @@ SolarTime PlaceTimeNow(const std::string& zone) {
     t.day = clock.tm_mday;
     t.hour = clock.tm_hour;
     t.minute = clock.tm_min;
-    // A leap second reads as the minute's last: the solar tables know none.
-    t.second = clock.tm_sec > 59 ? 59 : clock.tm_sec;
+    // To the minute, as the window keeps its moment: the settings it saves
+    // then give the very sun it showed.
+    t.second = 0.0;
     t.offsetMinutes = offset;
     return t;
 }
