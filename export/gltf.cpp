@@ -12,6 +12,12 @@
 #include "engine/stream/safe_write.h"
 #include "engine/world/geometry.h"
 #include "export/export_file.h"
+#include "sky/analytic_sky.h"
+#include "sky/ephemeris.h"
+#include "sky/moon.h"
+#include "sky/night_bodies.h"
+#include "sky/sky_model.h"
+#include "sky/sun_position.h"
 
 namespace kv {
 
@@ -66,12 +72,12 @@ std::vector<double> TowardsSun(const V3d& s) {
     return {q[0] / n, q[1] / n, q[2] / n, q[3] / n};
 }
 
-void AddSun(tinygltf::Model* m, tinygltf::Scene* scene, const GltfSun& sun) {
+void AddLight(tinygltf::Model* m, tinygltf::Scene* scene, const GltfSun& sun, const char* name) {
     const double rgb[3] = {sun.colour.red, sun.colour.green, sun.colour.blue};
     const double largest = std::fmax(rgb[0], std::fmax(rgb[1], rgb[2]));
     if (!(largest > 0.0)) return;
     tinygltf::Light light;
-    light.name = "sun";
+    light.name = name;
     light.type = "directional";
     light.color = {rgb[0] / largest, rgb[1] / largest, rgb[2] / largest};
     // Rec. 709 luminance, as engines weigh the colour.
@@ -79,7 +85,7 @@ void AddSun(tinygltf::Model* m, tinygltf::Scene* scene, const GltfSun& sun) {
     light.intensity = sun.illuminance / luminance;
     m->lights.push_back(light);
     tinygltf::Node node;
-    node.name = "sun";
+    node.name = name;
     node.rotation = TowardsSun(sun.direction);
     tinygltf::Value::Object link;
     link["light"] = tinygltf::Value(static_cast<int>(m->lights.size()) - 1);
@@ -95,7 +101,8 @@ float GltfLinearFromSrgb(uint8 byte) {
     return static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
 }
 
-bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message, const GltfSun* sun) {
+bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message, const GltfSun* sun,
+                    const GltfSun* moon) {
     const std::string target = path != nullptr ? path : "";
     if (geometry == nullptr) {
         if (message != nullptr) *message = "Cannot export the dome to " + target + ": there is no dome.";
@@ -120,10 +127,11 @@ bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std
                         GeometryGetNumVertices(geometry),
                         triangles != nullptr ? indices.data() : nullptr,
                         nt};
-    return GltfExportDome(dome, inward, path, message, sun);
+    return GltfExportDome(dome, inward, path, message, sun, moon);
 }
 
-bool GltfExportDome(const GltfDome& dome, bool inward, const char* path, std::string* message, const GltfSun* sun) {
+bool GltfExportDome(const GltfDome& dome, bool inward, const char* path, std::string* message, const GltfSun* sun,
+                    const GltfSun* moon) {
     const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
         if (message != nullptr) *message = "Cannot export the dome to " + QuotedName(target) + ": " + why + ".";
@@ -217,7 +225,8 @@ bool GltfExportDome(const GltfDome& dome, bool inward, const char* path, std::st
         m.nodes.push_back(node);
         tinygltf::Scene scene;
         scene.nodes.push_back(0);
-        if (sun != nullptr && sun->illuminance > 0.0) AddSun(&m, &scene, *sun);
+        if (sun != nullptr && sun->illuminance > 0.0) AddLight(&m, &scene, *sun, "sun");
+        if (moon != nullptr && moon->illuminance > 0.0) AddLight(&m, &scene, *moon, "moon");
         m.scenes.push_back(scene);
         m.defaultScene = 0;
 
@@ -230,6 +239,27 @@ bool GltfExportDome(const GltfDome& dome, bool inward, const char* path, std::st
     }
     std::string why;
     if (!ExportFileWrite(target.c_str(), ExportStringWriter, &bytes, &why)) return fail(why);
+    return true;
+}
+
+bool GltfMoonOf(Sky* sky, GltfSun* moon) {
+    SkyPlaceMoment where;
+    if (SkyModelInUse(sky) != SkyModelPhysical || !SkyGetPlaceMoment(sky, &where)) return false;
+    const MoonView m = MoonObserve(SkyMomentAt(SolarJulianDay(where.moment)),
+                                   SkyPlace{where.latitude, where.longitude, where.altitude});
+    if (!(m.horizontal.altitude > 0.0)) return false;
+    // Luminance 1 outside the air, as it arrives: its colour and what is left.
+    RGBAReal through = SkyModelThroughAir(sky, 90.0 - m.horizontal.altitude);
+    const double kept = SkyModelLuminance(sky, through);
+    if (!(kept > 0.0)) return false;
+    SkyModelToRec709(sky, &through, 1);
+    const auto unit = static_cast<real>(1.0 / kept);
+    const double theta = (90.0 - m.horizontal.altitude) * kSkyDegToRad;
+    const double phi = SolarProgramAzimuth(m.horizontal.azimuth) * kSkyDegToRad;
+    moon->direction = V3d{static_cast<real>(std::sin(theta) * std::sin(phi)), static_cast<real>(std::cos(theta)),
+                          static_cast<real>(std::sin(theta) * std::cos(phi))};
+    moon->colour = RGBAReal{through.red * unit, through.green * unit, through.blue * unit, 0.0f};
+    moon->illuminance = m.illuminance * kept;
     return true;
 }
 

@@ -1,8 +1,8 @@
 // The dome as a glTF 2.0 binary (.glb), for modellers, engines and web
 // viewers: positions, normals, vertex colours, indices and one unlit,
 // double-sided material, y up (the dome's own frame: +z north, +x west),
-// and the sun as a directional light (KHR_lights_punctual), so that an
-// engine that loads the sky gets its sun.
+// and the sun (and at night the moon) as directional lights
+// (KHR_lights_punctual), so that an engine that loads the sky gets its light.
 #pragma once
 
 #include <string>
@@ -14,6 +14,7 @@
 namespace kv {
 
 struct Geometry;
+struct Sky;
 
 constexpr const char* kGltfUnlit = "KHR_materials_unlit";
 
@@ -41,8 +42,10 @@ struct GltfSun {
 // times the colour's luminance is the sun's illuminance. On failure nothing
 // is left under path (an earlier file there stays as it was) and *message
 // (may be null) names the problem.
+// A moon (may be null; none either when its illuminance is 0) becomes a
+// third node, "moon", a directional light made the same way.
 bool DomeExportGLTF(const Geometry* geometry, bool inward, const char* path, std::string* message,
-                    const GltfSun* sun = nullptr);
+                    const GltfSun* sun = nullptr, const GltfSun* moon = nullptr);
 
 // A dome as plain arrays, for a caller without the engine's geometry: the
 // vertices' positions, normals and prelit (sRGB-encoded) colours, and three
@@ -57,6 +60,14 @@ struct GltfDome {
 };
 // The same file as DomeExportGLTF writes, of that dome.
 bool GltfExportDome(const GltfDome& dome, bool inward, const char* path, std::string* message,
-                    const GltfSun* sun = nullptr);
+                    const GltfSun* sun = nullptr, const GltfSun* moon = nullptr);
+
+// The moon as a light, for a physical sky placed from a place and a moment
+// (night_bodies.h): towards it, its colour as it arrives through the sky's
+// air, and the illuminance in lux it gives on a surface facing it (its
+// brightness outside the atmosphere, sky/moon.h, times the air's
+// transmittance). False when the sky is another model, has no place and
+// moment, or the moon is below the horizon.
+bool GltfMoonOf(Sky* sky, GltfSun* moon);
 
 }  // namespace kv

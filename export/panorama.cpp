@@ -14,6 +14,7 @@
 #include "engine/image/png_write.h"
 #include "engine/stream/safe_write.h"
 #include "export/export_file.h"
+#include "export/panorama_info.h"
 #include "sky/analytic_sky.h"
 #include "sky/sky_colours.h"
 #include "sky/sky_model.h"
@@ -49,6 +50,14 @@ bool RowUnlessStopped(int32 y, const RGBAReal* colours, int32 width, void* data)
     auto* s = static_cast<Stoppable*>(data);
     // A run asked to quit does not wait for the rest.
     return !PanoramaStopAsked() && s->row(y, colours, width, s->data);
+}
+
+// The picture with text chunks that say what it shows (panorama_info.h).
+bool WritePngWithInfo(const Image* image, const char* path, const Sky* sky, FileWriteStatus* status) {
+    const std::vector<std::pair<std::string, std::string>> lines = PanoramaInfoLines(PanoramaDescribe(sky));
+    std::vector<PngText> texts{{"Software", "KV3 Skydome Creator"}};
+    for (const auto& [keyword, text] : lines) texts.push_back(PngText{keyword.c_str(), text.c_str()});
+    return ImageWritePNGWithText(image, path, false, texts.data(), static_cast<int32>(texts.size()), status);
 }
 
 }  // namespace
@@ -161,7 +170,7 @@ bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, s
     // so that threads writing panoramas at once never touch it.
     FileWriteStatus status{};
     if (stopFn != nullptr) ImageSetWriteStop(PanoramaStopAsked);
-    const bool written = ImageWritePNG(&image, target.c_str(), false, &status);
+    const bool written = WritePngWithInfo(&image, target.c_str(), sky, &status);
     if (stopFn != nullptr) ImageSetWriteStop(nullptr);
     KvFree(pixels);
     if (!written && stopReason != nullptr) {

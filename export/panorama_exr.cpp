@@ -1,16 +1,19 @@
 // The panorama as OpenEXR, for lighting: 32-bit float linear Rec. 709 RGB
 // (the sun's disc is far past what half floats hold), with the standard
 // attributes that say so: chromaticities, whiteLuminance (cd/m^2 of
-// (1, 1, 1)) and envmap (latitude-longitude). Written in blocks of rows,
+// (1, 1, 1)) and envmap (latitude-longitude), and what it shows
+// (panorama_info.h). Written in blocks of rows,
 // compressed while the next are evaluated, losslessly with the wavelet coder:
 // for the sky's floats it is both the smallest and the fastest of its
 // lossless ones (30.7 MB and 1.0 s of processor time at 4096 x 2048, where
 // zlib takes 39.9 MB and 1.8 s).
 #include <ImfChannelList.h>
+#include <ImfDoubleAttribute.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
+#include <ImfStringAttribute.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -21,6 +24,7 @@
 #include "engine/stream/safe_write.h"
 #include "export/export_file.h"
 #include "export/panorama.h"
+#include "export/panorama_info.h"
 
 namespace kv {
 
@@ -71,6 +75,28 @@ bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 /*width*/, void* data)
     return true;
 }
 
+// What the panorama shows: the standard attributes where the format has
+// them (the place; the moment as capDate on the place's clock with its
+// utcOffset), and attributes of our own for the rest.
+void AddInfo(Imf::Header* header, const PanoramaInfo& info) {
+    header->insert("skyModel", Imf::StringAttribute(info.model));
+    header->insert("directions", Imf::StringAttribute(kPanoramaDirections));
+    header->insert("sunAltitude", Imf::DoubleAttribute(info.sunAltitude));
+    header->insert("sunAzimuth", Imf::DoubleAttribute(info.sunAzimuth));
+    if (!info.placed) return;
+    header->insert("moonAltitude", Imf::DoubleAttribute(info.moonAltitude));
+    header->insert("moonAzimuth", Imf::DoubleAttribute(info.moonAzimuth));
+    header->insert("moonIlluminated", Imf::DoubleAttribute(info.moonIlluminated));
+    header->insert("moonPhase", Imf::StringAttribute(info.moonWaxing ? "waxing" : "waning"));
+    header->insert("moment", Imf::StringAttribute(info.utc));
+    Imf::addLatitude(*header, static_cast<float>(info.latitude));
+    Imf::addLongitude(*header, static_cast<float>(info.longitude));
+    Imf::addAltitude(*header, static_cast<float>(info.altitude));
+    Imf::addCapDate(*header, info.localClock);
+    // Seconds to add to the clock's reading to give UTC.
+    Imf::addUtcOffset(*header, static_cast<float>(-60 * info.offsetMinutes));
+}
+
 bool WriteExr(const char* path, void* data, std::string* why) {
     const PanoramaJob& job = *static_cast<const PanoramaJob*>(data);
     const int32 width = job.width;
@@ -88,6 +114,7 @@ bool WriteExr(const char* path, void* data, std::string* why) {
         Imf::addChromaticities(header, Imf::Chromaticities());  // Rec. 709 primaries, D65 white
         Imf::addWhiteLuminance(header, static_cast<float>(kPanoramaExrWhiteLuminance));
         Imf::addEnvmap(header, Imf::ENVMAP_LATLONG);
+        AddInfo(&header, PanoramaDescribe(job.sky));
         // The library's own pool of threads stays off: it does not survive a
         // fork, and the other core is busy with the next rows meanwhile.
         Imf::OutputFile file(path, header, 0);

@@ -4,11 +4,14 @@
 // size while the rows are encoded a block at a time.
 #include <stb_image_write.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "export/export_file.h"
 #include "export/panorama.h"
+#include "export/panorama_info.h"
 
 namespace kv {
 
@@ -59,6 +62,22 @@ bool WriteRow(int32 /*y*/, const RGBAReal* colours, int32 /*width*/, void* data)
     return !PanoramaLinearRowsAdd(h->rows, colours, kHdrScale) || Flush(h);
 }
 
+// What the picture shows, as header variables of our own ("SUN= altitude
+// ..."): readers pass over variables they do not know. Every line is short
+// printable ASCII, so none can end the header or be taken for the
+// resolution line.
+std::string InfoLines(const PanoramaInfo& info) {
+    std::string text;
+    for (const auto& [name, value] : PanoramaInfoLines(info)) {
+        std::string variable;
+        for (const char c : name) {
+            if (c != ' ') variable += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        text += variable + "= " + value + "\n";
+    }
+    return text;
+}
+
 bool WriteHdr(const char* path, void* data, std::string* why) {
     const PanoramaJob& job = *static_cast<const PanoramaJob*>(data);
     const int32 width = job.width;
@@ -70,19 +89,20 @@ bool WriteHdr(const char* path, void* data, std::string* why) {
     }
     // Rec. 709 primaries and D65 white, as the EXR states them.
     char header[512];
-    const int length =
-        std::snprintf(header, sizeof header,
-                      "#?RADIANCE\n"
-                      "# KV3 Skydome Creator: linear Rec. 709, 1 = %g cd/m^2 (W sr^-1 m^-2 at %g lm/W)\n"
-                      "FORMAT=32-bit_rle_rgbe\n"
-                      "PRIMARIES=0.640 0.330 0.300 0.600 0.150 0.060 0.3127 0.3290\n"
-                      "EXPOSURE=1\n"
-                      "\n"
-                      "-Y %d +X %d\n",
-                      kPanoramaHdrUnit, kPanoramaHdrUnit, static_cast<int>(height), static_cast<int>(width));
+    const int length = std::snprintf(header, sizeof header,
+                                     "#?RADIANCE\n"
+                                     "# KV3 Skydome Creator: linear Rec. 709, 1 = %g cd/m^2 (W sr^-1 m^-2 at %g lm/W)\n"
+                                     "FORMAT=32-bit_rle_rgbe\n"
+                                     "PRIMARIES=0.640 0.330 0.300 0.600 0.150 0.060 0.3127 0.3290\n"
+                                     "EXPOSURE=1\n",
+                                     kPanoramaHdrUnit, kPanoramaHdrUnit);
+    std::string text(header, static_cast<std::size_t>(length));
+    text += InfoLines(PanoramaDescribe(job.sky));
+    std::snprintf(header, sizeof header, "\n-Y %d +X %d\n", static_cast<int>(height), static_cast<int>(width));
+    text += header;
     PanoramaLinearRows rows;
     const bool memory = PanoramaLinearRowsInit(&rows, job.sky, width, kHdrRows);
-    bool ok = memory && ExportFilePut(&out, header, static_cast<std::size_t>(length));
+    bool ok = memory && ExportFilePut(&out, text.data(), text.size());
     if (ok) {
         HdrRows h{&out, &rows, {}, false};
         ok = PanoramaEvaluateUnlessStopped(job.sky, width, WriteRow, &h) && rows.first == height;

@@ -185,6 +185,7 @@ void SetSun(PySky& s, double zenith, double azimuth) {
     const std::lock_guard<std::mutex> held(s.lock);
     SkySetSunAngles(s.sky, static_cast<float>(zenith), a);
     SkyClearNightBodies(s.sky);
+    SkyClearPlaceMoment(s.sky);
 }
 
 py::dict SetSunAt(PySky& s, double latitude, double longitude, const py::object& time) {
@@ -353,7 +354,9 @@ void WriteGltf(PySky& s, const py::object& path, int rings, double exposure) {
         const GltfSun sun{SkySunDirection(s.sky), light->sunColour, light->sunIlluminance};
         const GltfDome dome{positions.data(),      positions.data(), prelit.data(),
                             static_cast<int32>(n), faces.data(),     static_cast<int32>(nt)};
-        ok = GltfExportDome(dome, false, file.c_str(), &message, &sun);
+        GltfSun moon{};
+        const bool moonUp = GltfMoonOf(s.sky, &moon);
+        ok = GltfExportDome(dome, false, file.c_str(), &message, &sun, moonUp ? &moon : nullptr);
     }
     if (!ok) RaiseOSError(message);
 }

@@ -170,6 +170,7 @@ MoonView MoonObserve(const SkyMoment& mo, const SkyPlace& place) {
     const double sunKm = sun.distance * kAuKm;
     v.phaseAngle = std::atan2(sunKm * std::sin(psi), g.distance - sunKm * cosPsi) / kRad;
     v.illuminatedFraction = (1.0 + Cos(v.phaseAngle)) / 2.0;
+    v.waxing = SkyWrap360(lambda - sun.longitude) < 180.0;
     const double ra0 = sun.rightAscension, dec0 = sun.declination;
     v.brightLimbAngle = SkyWrap360(
         std::atan2(Cos(dec0) * Sin(ra0 - ra), Sin(dec0) * Cos(dec) - Cos(dec0) * Sin(dec) * Cos(ra0 - ra)) / kRad);

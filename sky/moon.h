@@ -34,6 +34,9 @@ struct MoonView {
     double brightLimbAngle = 0.0;
     double magnitude = 0.0;    // V, at the moon's distance
     double illuminance = 0.0;  // lux at the top of the atmosphere, on a surface facing the moon
+    // East of the sun in ecliptic longitude: new moon to full, the lit part
+    // growing.
+    bool waxing = false;
 };
 MoonView MoonObserve(const SkyMoment& moment, const SkyPlace& place);
 

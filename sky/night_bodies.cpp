@@ -51,6 +51,7 @@ void SkyClearNightBodies(Sky* sky) { PanoramaSetBodies(sky, {}, PanoramaMoon{});
 
 void SkySetNightBodies(Sky* sky, double latitude, double longitude, double altitude, const SolarTime& when,
                        const std::vector<CatalogueStar>* catalogue) {
+    SkySetPlaceMoment(sky, latitude, longitude, altitude, when);
     std::vector<PanoramaPoint> points;
     PanoramaMoon moon;
     const SkyMoment moment = SkyMomentAt(SolarJulianDay(when));
@@ -94,6 +95,22 @@ void SkySetNightBodies(Sky* sky, double latitude, double longitude, double altit
         moon.toSunZ = d.z / n;
     }
     PanoramaSetBodies(sky, points, moon);
+}
+
+void SkySetPlaceMoment(Sky* sky, double latitude, double longitude, double altitude, const SolarTime& moment) {
+    SkyPlaceMoment* p = SkyModelPlaceMoment(sky);
+    const SkyState* s = SkyModelAnalyticState(sky);
+    *p = SkyPlaceMoment{true, latitude, longitude, altitude, moment, s->sunTheta, s->sunPhi};
+}
+
+void SkyClearPlaceMoment(Sky* sky) { *SkyModelPlaceMoment(sky) = SkyPlaceMoment{}; }
+
+bool SkyGetPlaceMoment(const Sky* sky, SkyPlaceMoment* out) {
+    const SkyPlaceMoment* p = SkyModelPlaceMoment(sky);
+    const SkyState* s = SkyModelAnalyticState(sky);
+    if (!p->known || p->sunZenith != s->sunTheta || p->sunAzimuth != s->sunPhi) return false;
+    *out = *p;
+    return true;
 }
 
 }  // namespace kv

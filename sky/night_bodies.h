@@ -23,4 +23,23 @@ void SkySetNightBodies(Sky* sky, double latitude, double longitude, double altit
 // No bodies: the panoramas show the sky alone.
 void SkyClearNightBodies(Sky* sky);
 
+// The place and the moment a sky's sun was placed from, kept with the sky
+// so that the files made of it can say where and when they are.
+struct SkyPlaceMoment {
+    bool known = false;
+    double latitude = 0.0;   // degrees north
+    double longitude = 0.0;  // degrees east
+    double altitude = 0.0;   // metres above the sea
+    SolarTime moment{};
+    // The sun's angles (degrees) when they were set: a sun moved since then
+    // is no longer that moment's.
+    float sunZenith = 0.0f, sunAzimuth = 0.0f;
+};
+// Records them with the sky's sun as it stands now (SkySetNightBodies does
+// too).
+void SkySetPlaceMoment(Sky* sky, double latitude, double longitude, double altitude, const SolarTime& moment);
+void SkyClearPlaceMoment(Sky* sky);
+// False when none was set, or when the sun has been moved since.
+bool SkyGetPlaceMoment(const Sky* sky, SkyPlaceMoment* out);
+
 }  // namespace kv

@@ -9,6 +9,7 @@
 
 #include "engine/core/error.h"
 #include "sky/analytic_sky.h"
+#include "sky/night_bodies.h"
 #include "sky/sky_colours.h"
 
 namespace kv {
@@ -112,6 +113,8 @@ bool SkySetSunAt(Sky* sky, double latitude, double longitude, const SolarTime& t
         return false;
     }
     SkyModelSetSun(sky, zenith, azimuth);
+    // Its files then say where and when.
+    SkySetPlaceMoment(sky, latitude, longitude, SkyModelAltitude(sky), time);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "sky/atmosphere.h"
 #include "sky/atmosphere_medium.h"
 #include "sky/colour_matching.h"
+#include "sky/night_bodies.h"
 #include "sky/panorama_rows.h"
 #include "sky/sky_colours.h"
 
@@ -61,6 +62,8 @@ struct Sky {
     RGBAReal disc{};
     // What its panoramas show of the night: stars, planets, the moon.
     PanoramaBodies bodies;
+    // Where and when its sun stands, for the files that say so.
+    SkyPlaceMoment placeMoment;
 };
 
 namespace {
@@ -356,6 +359,8 @@ RGBAReal SkyModelThroughAir(Sky* model, double zenithDegrees) {
 
 PanoramaBodies* SkyModelBodies(Sky* model) { return &model->bodies; }
 const PanoramaBodies* SkyModelBodies(const Sky* model) { return &model->bodies; }
+SkyPlaceMoment* SkyModelPlaceMoment(Sky* model) { return &model->placeMoment; }
+const SkyPlaceMoment* SkyModelPlaceMoment(const Sky* model) { return &model->placeMoment; }
 
 double SkyModelHorizon(const Sky* model) {
     if (!Physical(*model)) return pi / 2.0;

@@ -117,6 +117,10 @@ RGBAReal SkyModelThroughAir(Sky* sky, double zenithDegrees);
 struct PanoramaBodies;
 PanoramaBodies* SkyModelBodies(Sky* sky);
 const PanoramaBodies* SkyModelBodies(const Sky* sky);
+// Where and when its sun was placed from (night_bodies.h).
+struct SkyPlaceMoment;
+SkyPlaceMoment* SkyModelPlaceMoment(Sky* sky);
+const SkyPlaceMoment* SkyModelPlaceMoment(const Sky* sky);
 
 // Zenith angle (radians) past which the viewer sees the ground: 90 degrees,
 // less the horizon's dip for a physical viewer above the ground.

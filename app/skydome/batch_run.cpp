@@ -28,6 +28,8 @@
 #include "export/irradiance.h"
 #include "export/panorama.h"
 #include "sky/analytic_sky.h"
+#include "sky/ephemeris.h"
+#include "sky/moon.h"
 #include "sky/night_bodies.h"
 #include "sky/sky.h"
 #include "sky/sky_model.h"
@@ -73,11 +75,15 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
     if (report == nullptr) report = ToStderr;
     bool ok = true;
     std::string message;
+    SkydomeSetPlaceMoment(*o);
+    GltfSun moon{};
+    const bool moonUp = !o->exportGltf.empty() && GltfMoonOf(ProgramSky(), &moon);
     for (const std::string& file : o->exportGltf) {
         const Geometry* geometry = dome != nullptr ? AtomicGetGeometry(dome) : nullptr;
         const SkyLight* light = SkyModelLight();
         const GltfSun sun{SkyGetState()->sunDirection, light->sunColour, light->sunIlluminance};
-        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, file.c_str(), &message, &sun)) {
+        if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, file.c_str(), &message, &sun,
+                            moonUp ? &moon : nullptr)) {
             report(message.c_str());
             ok = false;
         }
@@ -121,6 +127,10 @@ struct LapseFrame {
     SolarPosition where{};
     V3d sun{};
     double sunLux = 0.0, horizontalLux = 0.0, skyLux = 0.0;
+    // The moon then: apparent altitude and compass azimuth (degrees), the lit
+    // fraction, and the lux it gives through the air on a surface facing it
+    // (the physical sky's; 0 when it is down).
+    double moonAltitude = 0.0, moonAzimuth = 0.0, moonLit = 0.0, moonLux = 0.0;
     std::vector<std::string> failures;
     bool stopped = false;  // the run was asked to quit before this moment
 };
@@ -234,7 +244,7 @@ void Progress(Lapse* l) {
 // A worker: its own sky, the next moment not yet taken until none is left.
 void LapseWorker(Lapse* l) {
     const SkydomeOptions& o = *l->o;
-    Sky* sky = SkyCreate(SkyParameters{o.sky, o.turbidity, o.albedo, o.altitude});
+    Sky* sky = SkyCreate(SkyParameters{o.sky, o.turbidity, o.albedo, o.altitude, o.aerosols});
     for (std::size_t i = l->next.fetch_add(1); i < l->frames.size(); i = l->next.fetch_add(1)) {
         LapseFrame& f = l->frames[i];
         if (sky == nullptr) {
@@ -254,10 +264,19 @@ void LapseWorker(Lapse* l) {
             // The night's bodies of this moment, as a single export shows them.
             if (o.sky == SkyModelPhysical) {
                 SkySetNightBodies(sky, o.latitude, o.longitude, o.altitude, f.moment, l->stars);
+            } else {
+                SkySetPlaceMoment(sky, o.latitude, o.longitude, o.altitude, f.moment);
             }
             f.sun = SkySunDirection(sky);
             f.sunLux = SkySunIlluminance(sky);
             f.horizontalLux = SkyHorizontalIlluminance(sky, &f.skyLux);
+            const MoonView moonView =
+                MoonObserve(SkyMomentAt(SolarJulianDay(f.moment)), SkyPlace{o.latitude, o.longitude, o.altitude});
+            f.moonAltitude = moonView.horizontal.altitude;
+            f.moonAzimuth = moonView.horizontal.azimuth;
+            f.moonLit = moonView.illuminatedFraction;
+            GltfSun moonLight{};
+            if (GltfMoonOf(sky, &moonLight)) f.moonLux = moonLight.illuminance;
             std::string message;
             for (const std::string& file : o.exportPanorama) {
                 if (!PanoramaWrite(sky, Numbered(file, i).c_str(), o.panoramaWidth, l->exposure, &message)) {
@@ -302,6 +321,9 @@ std::string IndexText(const Lapse& l) {
                  "], \"illuminance\": " + Json(f.sunLux) + "}";
             t += ",\n     \"horizontal_illuminance\": " + Json(f.horizontalLux) +
                  ", \"sky_illuminance\": " + Json(f.skyLux);
+            t += ",\n     \"moon\": {\"altitude\": " + Json(f.moonAltitude) +
+                 ", \"compass_azimuth\": " + Json(f.moonAzimuth) + ", \"illuminated\": " + Json(f.moonLit) +
+                 ", \"illuminance\": " + Json(f.moonLux) + "}";
             t += ",\n     \"files\": {";
             std::string files;
             // Each kind's files, in the order the options named them.
@@ -391,9 +413,13 @@ bool SkydomeTimeLapse(const SkydomeOptions* o, Atomic* dome, void (*report)(cons
             SkyMoveSun(f.zenith - s->sunTheta, f.azimuth - s->sunPhi);
             const SkyLight* light = SkyModelLight();
             const GltfSun sun{SkyGetState()->sunDirection, light->sunColour, light->sunIlluminance};
+            SkySetPlaceMoment(ProgramSky(), o->latitude, o->longitude, o->altitude, f.moment);
+            GltfSun moon{};
+            const bool moonUp = GltfMoonOf(ProgramSky(), &moon);
             std::string message;
             for (const std::string& file : o->exportGltf) {
-                if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, Numbered(file, i).c_str(), &message, &sun)) {
+                if (!DomeExportGLTF(geometry, DomeGetSettings()->preview, Numbered(file, i).c_str(), &message, &sun,
+                                    moonUp ? &moon : nullptr)) {
                     f.failures.push_back(message);
                 }
             }

@@ -16,6 +16,8 @@
 #include "engine/world/clump.h"
 #include "engine/world/geometry.h"
 #include "sky/analytic_sky.h"
+#include "sky/ephemeris.h"
+#include "sky/moon.h"
 
 namespace kv {
 
@@ -67,6 +69,25 @@ struct TextBlock {
     }
 };
 
+// The moon of the place and moment the window shows, worked out again only
+// when they change (the display is drawn every frame).
+const MoonView& MoonAt(const PlaceTime& place, const SolarTime& t) {
+    static MoonView moon;
+    static double lastDay = -1.0, lastLatitude = 0.0, lastLongitude = 0.0;
+    static float lastAltitude = 0.0f;
+    const double day = SolarJulianDay(t);
+    const double latitude = PlaceTimeLatitude(place), longitude = PlaceTimeLongitude(place);
+    const float altitude = SkyModelAltitude();
+    if (day != lastDay || latitude != lastLatitude || longitude != lastLongitude || altitude != lastAltitude) {
+        moon = MoonObserve(SkyMomentAt(day), SkyPlace{latitude, longitude, static_cast<double>(altitude)});
+        lastDay = day;
+        lastLatitude = latitude;
+        lastLongitude = longitude;
+        lastAltitude = altitude;
+    }
+    return moon;
+}
+
 }  // namespace
 
 void DataDisplay() {
@@ -106,6 +127,10 @@ void DataDisplay() {
         local.Add(1, "Time: %02d:%02d", static_cast<int>(t.hour), static_cast<int>(t.minute));
         local.Add(2, "Zone: UTC%c%02d:%02d", t.offsetMinutes < 0 ? '-' : '+', static_cast<int>(offset / 60),
                   static_cast<int>(offset % 60));
+        const MoonView& moon = MoonAt(*place, t);
+        local.Add(3, "Moon EL: %.1f", moon.horizontal.altitude);
+        local.Add(4, "Moon: %d%% %s", static_cast<int>(std::lround(moon.illuminatedFraction * 100.0)),
+                  moon.waxing ? "waxing" : "waning");
     }
     // The dome that exists, not the menu's resolution.
     Atomic* atomic = DomeGetAtomic();

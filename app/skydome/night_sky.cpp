@@ -20,6 +20,14 @@ bool SkydomeLoadStars(std::vector<CatalogueStar>* stars, std::string* warning) {
     return false;
 }
 
+void SkydomeSetPlaceMoment(const SkydomeOptions& o) {
+    if (o.location && o.time) {
+        SkySetPlaceMoment(ProgramSky(), o.latitude, o.longitude, o.altitude, o.moment);
+    } else {
+        SkyClearPlaceMoment(ProgramSky());
+    }
+}
+
 void SkydomeSetNightBodies(const SkydomeOptions& o, std::string* warning) {
     if (!o.location || o.sky != SkyModelPhysical) {
         SkyClearNightBodies(ProgramSky());

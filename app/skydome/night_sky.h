@@ -15,6 +15,9 @@ namespace kv {
 // read from the program's data folders; when it cannot be read, *warning
 // says so and the moon and the planets are shown without the stars.
 void SkydomeSetNightBodies(const SkydomeOptions& options, std::string* warning);
+// Records the options' place and moment with the program's sky, so that its
+// files say where and when they are (none without --location and --time).
+void SkydomeSetPlaceMoment(const SkydomeOptions& options);
 // The star catalogue from the program's data folders; false with *warning
 // saying why when none can be read.
 bool SkydomeLoadStars(std::vector<CatalogueStar>* stars, std::string* warning);

@@ -332,6 +332,13 @@ bool ApplyZone(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
 bool ReadTime(SkydomeOptions* o, std::string* error) {
     const char* name = "--time";
     std::string why;
+    // The clock's moment, read once: what is written afterwards (the batch
+    // run's line, a settings file) gives that moment again, not "now".
+    if (o->timeText == "now") {
+        o->moment = PlaceTimeNow(o->zone);
+        o->timeText = PlaceTimeIso(o->moment);
+        return true;
+    }
     if (o->zone.empty()) {
         if (SolarParseTime(o->timeText.c_str(), &o->moment, &why)) return true;
         *error = std::string(name) + ": " + why + ", not " + Shown(o->timeText);
@@ -895,7 +902,9 @@ const OptionSpec kOptions[] = {
      .value = "ISO8601",
      .help = "the moment for --location: YYYY-MM-DDTHH:MM[:SS[.fff]] with the clock's UTC offset, for example "
              "2026-06-21T18:00+02:00 (Z for UTC); the other forms of ISO 8601 and RFC 3339 too (a space or t for "
-             "the T, 23:59:60 leap seconds, week and ordinal dates)",
+             "the T, 23:59:60 leap seconds, week and ordinal dates); or now: the system clock's moment when the "
+             "program starts, to the minute, shown on the clock of --zone (else in UTC); a saved settings file "
+             "holds that moment, not now",
      .apply = ApplyTime,
      .needs = "a date and time with a UTC offset, for example 2026-06-21T18:00+02:00"},
     {.name = "--zone",

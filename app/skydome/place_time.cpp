@@ -135,4 +135,45 @@ void PlaceTimeSun(const PlaceTime& p, double* zenith, float* programAzimuth) {
     *programAzimuth = azimuth;
 }
 
+SolarTime PlaceTimeNow(const std::string& zone) {
+    const std::time_t now = std::time(nullptr);
+    std::tm clock{};
+    int32 offset = 0;
+    if (zone.empty()) {
+        gmtime_r(&now, &clock);
+    } else {
+        const char* before = std::getenv("TZ");
+        const std::string saved = before != nullptr ? before : "";
+        setenv("TZ", (":" + zone).c_str(), 1);
+        tzset();
+        localtime_r(&now, &clock);
+        offset = static_cast<int32>(clock.tm_gmtoff / 60);
+        if (before != nullptr) {
+            setenv("TZ", saved.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    SolarTime t{};
+    t.year = clock.tm_year + 1900;
+    t.month = clock.tm_mon + 1;
+    t.day = clock.tm_mday;
+    t.hour = clock.tm_hour;
+    t.minute = clock.tm_min;
+    // To the minute, as the window keeps its moment: the settings it saves
+    // then give the very sun it showed.
+    t.second = 0.0;
+    t.offsetMinutes = offset;
+    return t;
+}
+
+std::string PlaceTimeIso(const SolarTime& t) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", static_cast<int>(t.year),
+                  static_cast<int>(t.month), static_cast<int>(t.day), static_cast<int>(t.hour),
+                  static_cast<int>(t.minute), static_cast<int>(t.second));
+    return text + OffsetText(t.offsetMinutes);
+}
+
 }  // namespace kv

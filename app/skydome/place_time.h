@@ -47,4 +47,11 @@ std::string PlaceTimeText(const PlaceTime& p);
 // in degrees.
 void PlaceTimeSun(const PlaceTime& p, double* zenith, float* programAzimuth);
 
+// The system clock's moment, to the minute (the seconds dropped), read on
+// that zone's clock of the tz database (in UTC when the zone is empty).
+SolarTime PlaceTimeNow(const std::string& zone);
+// A moment as ISO 8601 with its UTC offset, as --time reads it back:
+// "2026-06-21T18:00:05+02:00" ("Z" for UTC).
+std::string PlaceTimeIso(const SolarTime& t);
+
 }  // namespace kv

@@ -27,7 +27,28 @@ struct WriteContext {
     png_structp png;
     png_infop info;
     png_bytep row;  // conversion buffer for palettised images and dropped alpha
+    const PngText* texts;
+    int32 textCount;
 };
+
+bool Ascii(const char* text) {
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (static_cast<unsigned char>(*c) > 0x7F) return false;
+    }
+    return true;
+}
+
+// The format's rule for keywords: 1 to 79 printable Latin-1 characters, no
+// space at either end and no two together.
+bool KeywordFits(const char* keyword) {
+    const std::size_t n = std::strlen(keyword);
+    if (n < 1 || n > 79 || keyword[0] == ' ' || keyword[n - 1] == ' ') return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(keyword[i]);
+        if (c < 0x20 || (c > 0x7E && c < 0xA1) || (c == ' ' && keyword[i + 1] == ' ')) return false;
+    }
+    return true;
+}
 
 // The engine's file functions, or the standard ones when none runs (a
 // panorama written from a script starts no engine).
@@ -88,6 +109,16 @@ bool WriteImage(WriteContext* ctx) {
                  static_cast<png_uint_32>(ctx->image->height), 8,
                  ctx->keepAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    for (int32 i = 0; i < ctx->textCount; ++i) {
+        png_text text{};
+        const bool ascii = Ascii(ctx->texts[i].text);
+        text.compression = ascii ? PNG_TEXT_COMPRESSION_NONE : PNG_ITXT_COMPRESSION_NONE;
+        text.key = const_cast<png_charp>(ctx->texts[i].keyword);
+        text.text = const_cast<png_charp>(ctx->texts[i].text);
+        text.text_length = ascii ? std::strlen(ctx->texts[i].text) : 0;
+        text.itxt_length = ascii ? 0 : std::strlen(ctx->texts[i].text);
+        png_set_text(ctx->png, ctx->info, &text, 1);
+    }
     png_write_info(ctx->png, ctx->info);
     for (int32 y = 0; y < ctx->image->height; ++y) {
         if (stopFn != nullptr && stopFn()) {
@@ -108,10 +139,19 @@ bool Fail(int32 module, int32 code) {
 }  // namespace
 
 bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, FileWriteStatus* status) {
+    return ImageWritePNGWithText(image, fileName, keepAlpha, nullptr, 0, status);
+}
+
+bool ImageWritePNGWithText(const Image* image, const char* fileName, bool keepAlpha, const PngText* texts, int32 count,
+                           FileWriteStatus* status) {
     if (status != nullptr) *status = FileWriteStatus{FileWriteOk, 0, 0};
     if (image == nullptr || fileName == nullptr || image->pixels == nullptr ||
-        (image->depth != 32 && image->palette == nullptr)) {
+        (image->depth != 32 && image->palette == nullptr) || (count > 0 && texts == nullptr)) {
         return Fail(0, kErrNullArgument);
+    }
+    for (int32 i = 0; i < count; ++i) {
+        if (texts[i].keyword == nullptr || texts[i].text == nullptr) return Fail(0, kErrNullArgument);
+        if (!KeywordFits(texts[i].keyword)) return Fail(0, kErrOutOfRange);
     }
     if (image->depth != 4 && image->depth != 8 && image->depth != 32) return Fail(0, kErrConvertDepth);
     if (image->width <= 0 || image->height <= 0 || image->width > 0x7FFFFFF || image->height > 0x7FFFFFF) {
@@ -127,7 +167,7 @@ bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, Fil
         return Fail(kIdImageModule, kErrPngWrite);
     }
 
-    WriteContext ctx{image, keepAlpha, nullptr, 0, nullptr, nullptr, row};
+    WriteContext ctx{image, keepAlpha, nullptr, 0, nullptr, nullptr, row, texts, count};
     bool ok = false;
     errno = 0;
     ctx.file = Files().kvfopen(FileWritePath(&out), "wb");

@@ -17,6 +17,15 @@ struct FileWriteStatus;
 // under fileName (an earlier file of that name stays as it was). *status (may
 // be null) tells which step of the file's writing failed, and why.
 bool ImageWritePNG(const Image* image, const char* fileName, bool keepAlpha, FileWriteStatus* status = nullptr);
+// The same with text chunks before the pixels: a keyword (1 to 79 printable
+// Latin-1 characters) and its text each, as tEXt when the text is ASCII and
+// as iTXt (UTF-8) when not. A keyword the format refuses fails the write.
+struct PngText {
+    const char* keyword;
+    const char* text;
+};
+bool ImageWritePNGWithText(const Image* image, const char* fileName, bool keepAlpha, const PngText* texts, int32 count,
+                           FileWriteStatus* status = nullptr);
 // Asked before each row is compressed: true gives the write up (the status
 // says FileWriteData, EINTR). A large image takes seconds to compress; a
 // program asked to quit need not wait for it. Null (the default) never stops.

@@ -5,9 +5,11 @@
 // failed exports, which must leave the file that was there as it was and
 // nothing beside it.
 #include <ImfChannelList.h>
+#include <ImfDoubleAttribute.h>
 #include <ImfFrameBuffer.h>
 #include <ImfInputFile.h>
 #include <ImfStandardAttributes.h>
+#include <ImfStringAttribute.h>
 #include <png.h>
 #include <stb_image.h>
 #include <sys/resource.h>
@@ -22,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <tuple>
 
@@ -30,6 +33,8 @@
 #include "engine/world/geometry.h"
 #include "export/gltf.h"
 #include "export/panorama.h"
+#include "sky/night_bodies.h"
+#include "sky/sky.h"
 #include "sky/sky_model.h"
 
 namespace kv::test {
@@ -544,6 +549,121 @@ TEST_F(ExportTest, GltfCarriesTheSunAsADirectionalLightInTheDomesCompass) {
     ASSERT_TRUE(loader.LoadBinaryFromFile(&m, &error, &warning, (dir / "set.glb").string())) << error;
     EXPECT_TRUE(m.lights.empty());
     EXPECT_EQ(m.nodes.size(), 1u);
+}
+
+// The files say what they show: the sun's and the moon's directions in the
+// compass's convention and the moment in UTC, checked against an
+// independent ephemeris (PyEphem 4.1: Paris, 2026-06-21 16:00 UTC, the moon
+// at altitude 35.124, azimuth 149.225, 47.6% lit and waxing; the sun at
+// azimuth 265.49), and each file still reads. The glTF gets the moon as a
+// second light of its brightness. A sun moved since claims no moment.
+TEST_F(ExportTest, PanoramasAndTheGltfSayWhereTheSunAndTheMoonStandAndWhen) {
+    constexpr int kWidth = 64;
+    constexpr double kLatitude = 48.8566, kLongitude = 2.3522;
+    SolarTime t{};
+    std::string why;
+    ASSERT_TRUE(SolarParseTime("2026-06-21T18:00+02:00", &t, &why)) << why;
+    float zenith = 0.0f, azimuth = 0.0f;
+    SolarPosition where{};
+    ASSERT_TRUE(SkySunFromPlace(SkyModelPhysical, kLatitude, kLongitude, t, &zenith, &azimuth, &where, &why)) << why;
+    ASSERT_TRUE(SkyModelConfigure(SkyModelPhysical, kSkyTurbidity, 0.3f, 0.0f));
+    ASSERT_NE(MakeDome(3, zenith, azimuth), nullptr);
+    SkySetPlaceMoment(ProgramSky(), kLatitude, kLongitude, 0.0, t);
+    std::string message;
+    const fs::path exr = dir / "sky.exr", hdr = dir / "sky.hdr", png = dir / "sky.png", glb = dir / "sky.glb";
+    for (const fs::path& f : {exr, hdr, png}) {
+        ASSERT_TRUE(PanoramaWrite(ProgramSky(), f.c_str(), kWidth, 0.1f, &message)) << message;
+    }
+
+    {
+        Imf::InputFile in(exr.c_str());
+        const Imf::Header& h = in.header();
+        const auto number = [&](const char* name) { return h.typedAttribute<Imf::DoubleAttribute>(name).value(); };
+        const auto text = [&](const char* name) { return h.typedAttribute<Imf::StringAttribute>(name).value(); };
+        EXPECT_EQ(text("skyModel"), "physical");
+        EXPECT_NEAR(number("sunAltitude"), 90.0 - where.zenith, 1e-4);
+        EXPECT_NEAR(number("sunAzimuth"), 265.49, 0.01);
+        EXPECT_NEAR(number("moonAltitude"), 35.124, 0.05);
+        EXPECT_NEAR(number("moonAzimuth"), 149.225, 0.05);
+        EXPECT_NEAR(number("moonIlluminated"), 0.476, 0.01);
+        EXPECT_EQ(text("moonPhase"), "waxing");
+        EXPECT_EQ(text("moment"), "2026-06-21T16:00:00Z");
+        EXPECT_EQ(Imf::capDate(h), "2026:06:21 18:00:00");
+        EXPECT_EQ(Imf::utcOffset(h), -7200.0f);  // UTC is the clock's reading less two hours
+        EXPECT_FLOAT_EQ(Imf::latitude(h), static_cast<float>(kLatitude));
+        EXPECT_FLOAT_EQ(Imf::longitude(h), static_cast<float>(kLongitude));
+        EXPECT_TRUE(ReadExr(exr).floats);
+    }
+    {
+        const std::string text = ReadText(hdr);
+        const std::string header = text.substr(0, text.find("\n\n") + 1);
+        EXPECT_NE(header.find("\nMOMENT= 2026-06-21T16:00:00Z\n"), std::string::npos) << header;
+        EXPECT_NE(header.find("\nMOON= altitude 35.1"), std::string::npos) << header;
+        EXPECT_NE(header.find(", illuminated 0.47"), std::string::npos) << header;
+        int w = 0, hh = 0, n = 0;
+        float* pixels = stbi_loadf(hdr.c_str(), &w, &hh, &n, 3);
+        ASSERT_NE(pixels, nullptr) << "the header's lines keep the file readable";
+        EXPECT_EQ(w, kWidth);
+        stbi_image_free(pixels);
+    }
+    {
+        FILE* f = std::fopen(png.c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        png_structp read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(read);
+        ASSERT_EQ(setjmp(png_jmpbuf(read)), 0);
+        png_init_io(read, f);
+        png_read_png(read, info, PNG_TRANSFORM_IDENTITY, nullptr);
+        png_textp texts = nullptr;
+        const int count = png_get_text(read, info, &texts, nullptr);
+        std::map<std::string, std::string> chunks;
+        for (int i = 0; i < count; ++i) chunks[texts[i].key] = texts[i].text;
+        EXPECT_EQ(png_get_image_width(read, info), static_cast<png_uint_32>(kWidth));
+        png_destroy_read_struct(&read, &info, nullptr);
+        std::fclose(f);
+        EXPECT_EQ(chunks["Moment"], "2026-06-21T16:00:00Z");
+        EXPECT_EQ(chunks["Moon"].rfind("altitude 35.1", 0), 0u) << chunks["Moon"];
+        EXPECT_EQ(chunks["Sky model"].rfind("physical, turbidity 2", 0), 0u) << chunks["Sky model"];
+        EXPECT_EQ(chunks["Place"], "latitude 48.8566, longitude 2.3522, altitude 0 m");
+    }
+
+    // The moon, 35 degrees up and half lit, as the glTF's second light: a
+    // quarter moon gives a few hundredths of a lux (Krisciunas & Schaefer
+    // 1991, eq. 9: 2.7 magnitudes fainter than the full moon's 0.3 lx above
+    // the air).
+    GltfSun moon{};
+    ASSERT_TRUE(GltfMoonOf(ProgramSky(), &moon));
+    EXPECT_GT(moon.illuminance, 0.01);
+    EXPECT_LT(moon.illuminance, 0.05);
+    const SkyLight* light = SkyModelLight();
+    const GltfSun sun{SkyGetState()->sunDirection, light->sunColour, light->sunIlluminance};
+    ASSERT_TRUE(DomeExportGLTF(DomeGeometry(), false, glb.c_str(), &message, &sun, &moon)) << message;
+    tinygltf::Model m;
+    tinygltf::TinyGLTF loader;
+    std::string error, warning;
+    ASSERT_TRUE(loader.LoadBinaryFromFile(&m, &error, &warning, glb.string())) << error;
+    ASSERT_EQ(m.lights.size(), 2u);
+    ASSERT_EQ(m.nodes.size(), 3u);
+    EXPECT_EQ(m.lights[1].name, "moon");
+    EXPECT_EQ(m.nodes[2].name, "moon");
+    const tinygltf::Light& l = m.lights[1];
+    EXPECT_NEAR(l.intensity * (0.2126 * l.color[0] + 0.7152 * l.color[1] + 0.0722 * l.color[2]), moon.illuminance,
+                1e-6 * moon.illuminance);
+    // Where it shines from, in the dome's frame (x west, y up, z north).
+    const std::vector<double>& q = m.nodes[2].rotation;
+    ASSERT_EQ(q.size(), 4u);
+    const double towards[3] = {2.0 * (q[0] * q[2] + q[3] * q[1]), 2.0 * (q[1] * q[2] - q[3] * q[0]),
+                               1.0 - 2.0 * (q[0] * q[0] + q[1] * q[1])};
+    EXPECT_NEAR(std::asin(towards[1]) / kSkyDegToRad, 35.124, 0.05);
+    EXPECT_NEAR(std::fmod(std::atan2(-towards[0], towards[2]) / kSkyDegToRad + 360.0, 360.0), 149.225, 0.05);
+
+    // The sun moved by hand: the files no longer claim that moment or moon.
+    SkyMoveSun(1.0f, 0.0f);
+    EXPECT_FALSE(GltfMoonOf(ProgramSky(), &moon));
+    ASSERT_TRUE(PanoramaWrite(ProgramSky(), exr.c_str(), kWidth, 0.1f, &message)) << message;
+    Imf::InputFile in(exr.c_str());
+    EXPECT_EQ(in.header().findTypedAttribute<Imf::StringAttribute>("moment"), nullptr);
+    EXPECT_NE(in.header().findTypedAttribute<Imf::DoubleAttribute>("sunAltitude"), nullptr);
 }
 
 TEST_F(ExportTest, RefusedAndFailedExportsKeepThePreviousFileAndLeaveNothingBehind) {

@@ -6,11 +6,14 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "app/skydome/place_time.h"
 
 namespace kv {
 namespace {
@@ -279,6 +282,38 @@ TEST(SkydomeExportOptions, CopiedPlacesNamedZonesAndRepeatedOutputsAreTaken) {
     EXPECT_NE(Refusal({"--sun", "95,20"}).find("--sky physical takes a sun down to 10 degrees below the horizon"),
               std::string::npos);
     EXPECT_EQ(Refusal({"--sun", "105,20"}).find("--sky physical"), std::string::npos);
+}
+
+// --time now is the clock's moment to the minute, on the zone's clock when
+// one is named, and it is kept as that moment (its text reads back to it),
+// not as "now".
+TEST(SkydomeExportOptions, TimeNowIsTheClocksMomentOnTheZonesClock) {
+    for (const char* zone : {"", "Asia/Kolkata", "America/New_York"}) {
+        SkydomeOptions o;
+        std::string error;
+        std::vector<const char*> args = {"skydome", "--location", "48.85,2.35", "--time", "now"};
+        if (*zone != '\0') args.insert(args.end(), {"--zone", zone});
+        const std::time_t before = std::time(nullptr);
+        ASSERT_TRUE(Parse(args, &o, &error)) << error;
+        const std::time_t after = std::time(nullptr);
+        std::tm clock{};
+        clock.tm_year = o.moment.year - 1900;
+        clock.tm_mon = o.moment.month - 1;
+        clock.tm_mday = o.moment.day;
+        clock.tm_hour = o.moment.hour;
+        clock.tm_min = o.moment.minute;
+        clock.tm_sec = static_cast<int>(o.moment.second);
+        const std::time_t utc = timegm(&clock) - 60 * static_cast<std::time_t>(o.moment.offsetMinutes);
+        EXPECT_EQ(o.moment.second, 0.0) << zone;
+        EXPECT_GE(utc, before - 59) << zone;
+        EXPECT_LE(utc, after) << zone;
+        EXPECT_EQ(o.moment.offsetMinutes, *zone != '\0' ? ZoneOffsetMinutes(zone, o.moment) : 0) << zone;
+        EXPECT_NE(o.timeText, "now");
+        SolarTime again{};
+        ASSERT_TRUE(SolarParseTime(o.timeText.c_str(), &again, &error)) << o.timeText;
+        EXPECT_EQ(SolarJulianDay(again), SolarJulianDay(o.moment)) << o.timeText;
+    }
+    EXPECT_EQ(std::getenv("TZ"), nullptr) << "the process's own zone is left as it was";
 }
 
 // A settings file gives options as the command line does, in its place

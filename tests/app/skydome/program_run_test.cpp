@@ -982,6 +982,23 @@ TEST(SkydomeRun, ATimeLapseWritesEveryExportForEachMomentAndAnIndex) {
     EXPECT_TRUE(std::filesystem::exists(g / "i-0023.json"));
 }
 
+// A time-lapse's moment is the sky a single export of that moment writes,
+// with the aerosols asked for (the frames once took the default kind).
+TEST(SkydomeRun, ATimeLapsesMomentIsTheSingleExportsSkyWithItsAerosols) {
+    RunFolder f;
+    const std::string sky = "--sky physical --aerosols desert --turbidity 4 --location 48.8566,2.3522 ";
+    const std::string none = "env -u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=none";
+    const RunResult lapse = RunSkydome(
+        sky + "--time-lapse 2026-06-21T12:00Z,2026-06-21T12:00Z,1h --export-irradiance " + (f / "lapse.json"), none);
+    ASSERT_EQ(lapse.status, 0) << lapse.output;
+    const RunResult one =
+        RunSkydome(sky + "--time 2026-06-21T12:00Z --export-only --export-irradiance " + (f / "one.json"), none);
+    ASSERT_EQ(one.status, 0) << one.output;
+    const std::vector<uint8_t> a = ReadBytes(f / "lapse-0000.json"), b = ReadBytes(f / "one.json");
+    ASSERT_FALSE(a.empty());
+    EXPECT_EQ(a, b);
+}
+
 TEST(SkydomeRun, ExportsComeWithTheFramesScreenshotAndSavedDome) {
     RunFolder f;
     const RunResult run =
