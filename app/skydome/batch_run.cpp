@@ -88,7 +88,7 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
         if (!warning.empty()) report(warning.c_str());
     }
     for (const std::string& file : o->exportPanorama) {
-        if (!PanoramaWrite(ProgramSky(), file.c_str(), o->panoramaWidth, DomeGetSettings()->exposure, &message)) {
+        if (!PanoramaWrite(ProgramSky(), file.c_str(), o->panoramaWidth, DomePictureExposure(), &message)) {
             report(message.c_str());
             ok = false;
         }
@@ -220,7 +220,7 @@ struct Lapse {
     std::mutex lock;  // the progress line and the count of frames done
     std::size_t done = 0;
     bool progress = false;
-    float exposure = 0.1f;
+    SkyPictureExposure exposure;
 };
 
 void Progress(Lapse* l) {
@@ -260,13 +260,14 @@ void LapseWorker(Lapse* l) {
             f.horizontalLux = SkyHorizontalIlluminance(sky, &f.skyLux);
             std::string message;
             for (const std::string& file : o.exportPanorama) {
+                // Metered again for each moment's own sky.
                 if (!PanoramaWrite(sky, Numbered(file, i).c_str(), o.panoramaWidth, l->exposure, &message)) {
                     f.failures.push_back(message);
                 }
             }
             for (const std::string& file : o.exportCubemap) {
                 if (!CubemapWrite(sky, Numbered(file, i).c_str(), o.cubemapSize, static_cast<CubeMips>(o.cubemapMips),
-                                  l->exposure, &message)) {
+                                  l->exposure.k, &message)) {
                     f.failures.push_back(message);
                 }
             }
@@ -342,7 +343,7 @@ bool SkydomeTimeLapse(const SkydomeOptions* o, Atomic* dome, void (*report)(cons
     if (report == nullptr) report = ToStderr;
     Lapse l;
     l.o = o;
-    l.exposure = DomeGetSettings()->exposure;
+    l.exposure = DomePictureExposure();
     l.progress = isatty(STDERR_FILENO) != 0;
     std::vector<CatalogueStar> stars;
     if (o->sky == SkyModelPhysical) {

@@ -235,8 +235,24 @@ int32 TessellateAction(int32 query) {
     return Answer(DomeTessellate());
 }
 
+// The exposure curve's K; photographic exposure has none.
 int32 ExposureChanged(int32 query) {
+    if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0 && Settings()->autoExposure == 0);
+    DomeApplyColors(DomeGetAtomic(), Settings()->sky != 0);
+    return 1;
+}
+
+// Photographic exposure and the eye's night vision: the dome is tone-mapped
+// again (the sun's disc and the bodies follow at the next frame).
+int32 AutoExposureChanged(int32 query) {
     if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0);
+    DomeExposureChosen();
+    DomeApplyColors(DomeGetAtomic(), Settings()->sky != 0);
+    return 1;
+}
+
+int32 NightVisionChanged(int32 query) {
+    if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0 && Settings()->autoExposure != 0);
     DomeApplyColors(DomeGetAtomic(), Settings()->sky != 0);
     return 1;
 }
@@ -282,7 +298,9 @@ bool BuildMenu() {
     return MenuAddInt("Resolution", &s->resolution, nullptr, kDomeMinResolution, kDomeMaxResolution, 1, nullptr) &&
            MenuAddAction("Tessellate_T", TessellateAction) &&
            MenuAddFloat("Exposure", &s->exposure, ExposureChanged, kDomeMinExposure, kDomeMaxExposure, 0.01f) &&
-           MenuAddToggle("Preview_P", &s->preview, PreviewChanged) && MenuAddSeparator() &&
+           MenuAddToggle("Preview_P", &s->preview, PreviewChanged) &&
+           MenuAddToggle("Auto exposure_A", &s->autoExposure, AutoExposureChanged) &&
+           MenuAddToggle("Night vision_K", &s->nightVision, NightVisionChanged) && MenuAddSeparator() &&
            MenuAddToggle("Sky_S", &s->sky, SkyChanged) && MenuAddToggle("Ground_G", &s->ground, OutsidePreview) &&
            MenuAddToggle("Wire mesh_W", &s->wire, nullptr) && MenuAddToggle("Normals_N", &s->normals, OutsidePreview) &&
            MenuAddSeparator() && MenuAddToggle("Lens effect_L", &app.lensEffect, LensAvailable) &&
@@ -581,7 +599,18 @@ void DrawScene() {
         RenderStateSet(StateShadeMode, 1);
         RenderStateSet(StateZTestEnable, 0);
         RenderStateSet(StateZWriteEnable, 0);
-        DomeDrawSun(SkyGetState()->sunDirection, SkyToneMap(&sun, s->exposure));
+        DomeDrawSun(SkyGetState()->sunDirection, DomeToneMap(sun));
+    }
+    // The night's bodies, while the sky holds them (a place and a moment
+    // with the physical sky): in front of the dome in the preview, on its
+    // near side in the orbit view.
+    Raster* raster = CameraGetRaster(app.camera);
+    if (s->sky != 0 && raster != nullptr && RasterGetWidth(raster) > 0) {
+        RenderStateSet(StateTextureRaster, 0);
+        RenderStateSet(StateShadeMode, 1);
+        RenderStateSet(StateZTestEnable, Preview() ? 0 : 1);
+        RenderStateSet(StateZWriteEnable, 0);
+        DomeDrawBodies(2.0 * ViewGetState()->viewWindow / RasterGetWidth(raster), !Preview());
     }
     if (Preview() && app.lensEffect != 0 && s->sky != 0 && sunUp &&
         FlaresPlace(FrameGetWorldMatrix(CameraGetFrame(app.camera)), &SkyGetState()->sunDirection)) {
