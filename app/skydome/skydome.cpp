@@ -298,9 +298,7 @@ bool BuildMenu() {
     return MenuAddInt("Resolution", &s->resolution, nullptr, kDomeMinResolution, kDomeMaxResolution, 1, nullptr) &&
            MenuAddAction("Tessellate_T", TessellateAction) &&
            MenuAddFloat("Exposure", &s->exposure, ExposureChanged, kDomeMinExposure, kDomeMaxExposure, 0.01f) &&
-           MenuAddToggle("Preview_P", &s->preview, PreviewChanged) &&
-           MenuAddToggle("Auto exposure_A", &s->autoExposure, AutoExposureChanged) &&
-           MenuAddToggle("Night vision_K", &s->nightVision, NightVisionChanged) && MenuAddSeparator() &&
+           MenuAddToggle("Preview_P", &s->preview, PreviewChanged) && MenuAddSeparator() &&
            MenuAddToggle("Sky_S", &s->sky, SkyChanged) && MenuAddToggle("Ground_G", &s->ground, OutsidePreview) &&
            MenuAddToggle("Wire mesh_W", &s->wire, nullptr) && MenuAddToggle("Normals_N", &s->normals, OutsidePreview) &&
            MenuAddSeparator() && MenuAddToggle("Lens effect_L", &app.lensEffect, LensAvailable) &&
@@ -309,7 +307,9 @@ bool BuildMenu() {
            MenuAddToggle("FPS_F", &app.showFps, nullptr) && MenuAddSeparator() &&
            MenuAddInt("Sky model_M", &app.skyModel, SkyModelChanged, SkyModelPreetham, SkyModelPhysical, 1,
                       kSkyModelNames) &&
-           WorkshopAddMenuEntries();
+           WorkshopAddMenuEntries() && MenuAddSeparator() &&
+           MenuAddToggle("Auto exposure_A", &s->autoExposure, AutoExposureChanged) &&
+           MenuAddToggle("Night vision_K", &s->nightVision, NightVisionChanged);
 }
 
 // Keys the menu and the views leave: the time of day's.
