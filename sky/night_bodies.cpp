@@ -46,7 +46,7 @@ PanoramaPoint Lit(PanoramaPoint p, const RGBAReal& air, double lux) {
 // (a path's transmittance is exponential in its optical depth). Where a
 // neighbour is black (the path meets the ground) the model is asked itself.
 class AirByZenith {
-public:
+  public:
     explicit AirByZenith(Sky* sky) : sky_(sky) {}
     RGBAReal At(double zenith) {
         double index = zenith < kSplit ? zenith : kSplit + (zenith - kSplit) * kFine;
@@ -64,7 +64,7 @@ public:
         return RGBAReal{mix(a.red, b.red), mix(a.green, b.green), mix(a.blue, b.blue), 0.0f};
     }
 
-private:
+  private:
     static constexpr double kSplit = 80.0;
     static constexpr double kFine = 20.0;      // entries a degree past kSplit
     static constexpr int kEntries = 80 + 225;  // to 91.2 degrees, 1.2 below the horizon
@@ -96,7 +96,6 @@ PanoramaPoint Point(Sky* sky, const SkyHorizontal& h, double lux) {
     p.phi = SolarProgramAzimuth(h.azimuth) * kSkyDegToRad;
     return Lit(p, SkyModelThroughAir(sky, 90.0 - h.altitude), lux);
 }
-
 
 }  // namespace
 

@@ -43,8 +43,7 @@ TEST(NightBodies, StarsKeepTheModelsTransmittanceAtEveryAltitude) {
         const PanoramaPoint& p = bodies->points[k++];
         const RGBAReal air = SkyModelThroughAir(sky, 90.0 - v.horizontal.altitude);
         const double above = v.illuminance / 1000.0;
-        EXPECT_NEAR(p.flux.green, air.green * above, 0.005 * air.green * above + 1e-4 * above)
-            << v.horizontal.altitude;
+        EXPECT_NEAR(p.flux.green, air.green * above, 0.005 * air.green * above + 1e-4 * above) << v.horizontal.altitude;
         EXPECT_NEAR(p.flux.blue, air.blue * above, 0.005 * air.blue * above + 1e-4 * above) << v.horizontal.altitude;
         nearHorizon += v.horizontal.altitude < 5.0 ? 1 : 0;
     }
