@@ -38,6 +38,7 @@
 #include "engine/world/world.h"
 #include "export/export_file.h"
 #include "sky/analytic_sky.h"
+#include "sky/panorama_rows.h"
 #include "sky/sky_model.h"
 
 namespace kv {
@@ -605,7 +606,9 @@ void DrawScene() {
     // with the physical sky): in front of the dome in the preview, on its
     // near side in the orbit view.
     Raster* raster = CameraGetRaster(app.camera);
-    if (s->sky != 0 && raster != nullptr && RasterGetWidth(raster) > 0) {
+    const PanoramaBodies* bodies = SkyModelBodies(ProgramSky());
+    const bool night = bodies != nullptr && (!bodies->points.empty() || bodies->moon.shown);
+    if (night && s->sky != 0 && raster != nullptr && RasterGetWidth(raster) > 0) {
         RenderStateSet(StateTextureRaster, 0);
         RenderStateSet(StateShadeMode, 1);
         RenderStateSet(StateZTestEnable, Preview() ? 0 : 1);
