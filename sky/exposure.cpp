@@ -50,7 +50,7 @@ uint8 Encode(const std::array<uint8, kEncodeSteps + 1>& table, double v) {
 constexpr double kScotopicTop = 0.005;
 constexpr double kPhotopicBottom = 5.0;
 
-// Larson, Rushmeier and Piatko 1997 (IEEE TVCG 3(4), eq. 7): the scotopic
+// Larson, Rushmeier and Piatko 1997 (IEEE TVCG 3(4)): the scotopic
 // luminance from XYZ, V = Y (1.33 (1 + (Y + Z) / X) - 1.68).
 double ScotopicOf(double x, double y, double z) { return y * (1.33 * (1.0 + (y + z) / x) - 1.68); }
 

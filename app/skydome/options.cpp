@@ -811,7 +811,7 @@ const OptionSpec kOptions[] = {
      .apply = ApplySun,
      .needs = "ZENITH,AZIMUTH in degrees, for example --sun 50,20"},
     {.name = "--exposure",
-     .value = "K|auto",
+     .value = "K",
      .help = "exposure, 0.01 to 1 (default 0.1), or auto: photographic exposure, metered from the view as a "
              "camera's meter does (K = 12.5), the sun's and the moon's discs keeping their colour (the default "
              "with --sky physical). It also makes the PNG panoramas",
