@@ -18,8 +18,11 @@
 #include <vector>
 
 #include "app/skel/skeleton.h"
+#include "app/skydome/dome.h"
 #include "app/skydome/options.h"
+#include "app/skydome/program_sky.h"
 #include "app/skydome/skydome.h"
+#include "app/skydome/workshop.h"
 #include "engine/camera/camera.h"
 #include "engine/core/engine.h"
 #include "engine/core/memory.h"
@@ -211,6 +214,37 @@ BENCHMARK(BM_ProgramFrame)
     ->ArgNames({"kind", "rings"})
     ->ArgsProduct({{Floor, DomeOnly, OrbitFull, PreviewDomeOnly, PreviewFull}, {9, 32}})
     ->Unit(benchmark::kMicrosecond);
+
+// A step of the time of day in the window at dusk with the moon up, in the
+// physical sky with photographic exposure: the sun moved, the
+// resolution-32 dome recoloured and metered, the moon, the planets and the
+// stars placed for the moment and tone-mapped into what the frame draws.
+// Beside it (part 1), the physical sky's own share: the sun moved by as much
+// and the dome recoloured, without the bodies.
+void BM_NightTimeStep(benchmark::State& state) {
+    const bool sunOnly = state.range(0) == 1;
+    double stars = 0.0;
+    const bool ran = RunProgram({"--sky", "physical", "--location", "48.8566,2.3522", "--time",
+                                 "2026-06-28T22:30+02:00", "--resolution", "32", "--view", "preview", "--show", "none"},
+                                [&] {
+                                    // 90 degrees across 640 pixels, the preview's default.
+                                    const double pixelAngle = 2.0 / 640.0;
+                                    float step = 0.25f;
+                                    for (auto _ : state) {
+                                        if (sunOnly) {
+                                            SkyMoveSun(step * 3.0f, step);
+                                        } else {
+                                            WorkshopStepTime(step);
+                                            benchmark::DoNotOptimize(DomePrepareBodies(pixelAngle, false));
+                                        }
+                                        step = -step;
+                                    }
+                                    stars = DomePrepareBodies(pixelAngle, false) / 6.0;
+                                });
+    if (!ran) return state.SkipWithError("the program did not run (SDL_VIDEODRIVER=offscreen?)");
+    state.counters["bodies_drawn"] = stars;
+}
+BENCHMARK(BM_NightTimeStep)->ArgName("part")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

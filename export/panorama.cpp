@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "engine/core/memory.h"
 #include "engine/core/quoted_name.h"
@@ -16,6 +17,7 @@
 #include "export/export_file.h"
 #include "export/panorama_info.h"
 #include "sky/analytic_sky.h"
+#include "sky/exposure.h"
 #include "sky/sky_colours.h"
 #include "sky/sky_model.h"
 
@@ -31,12 +33,24 @@ thread_local const char* stopReason = nullptr;
 struct PngRows {
     Image* image;
     float exposure;
+    // Photographic exposure (sky/exposure.h) instead of the curve k.
+    const Sky* sky = nullptr;
+    bool photographic = false;
+    ExposureTone tone{};
 };
 
 bool ToneMapRow(int32 y, const RGBAReal* colours, int32 width, void* data) {
     auto* png = static_cast<PngRows*>(data);
     auto* row = reinterpret_cast<RGBA*>(png->image->pixels + static_cast<std::ptrdiff_t>(y) * png->image->stride);
-    SkyToneMapColors(colours, row, width, png->exposure);
+    if (!png->photographic) {
+        SkyToneMapColors(colours, row, width, png->exposure);
+        return true;
+    }
+    // Rows may come on either evaluation thread: a copy of each thread's own.
+    thread_local std::vector<RGBAReal> rec709;
+    rec709.assign(colours, colours + width);
+    SkyModelToRec709(png->sky, rec709.data(), width);
+    ExposureToneMapColors(rec709.data(), row, width, png->tone);
     return true;
 }
 
@@ -139,6 +153,13 @@ bool PanoramaWidthValid(int32 width) {
 }
 
 bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, std::string* message) {
+    SkyPictureExposure curve;
+    curve.k = exposure;
+    return PanoramaWritePNG(sky, path, width, curve, message);
+}
+
+bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, const SkyPictureExposure& exposure,
+                      std::string* message) {
     const std::string target = path != nullptr ? path : "";
     auto fail = [&](const std::string& why) {
         if (message != nullptr) *message = "Cannot write the panorama to " + QuotedName(target) + ": " + why + ".";
@@ -160,7 +181,12 @@ bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, s
     auto* pixels = static_cast<uint8*>(KvMalloc(stride * static_cast<std::size_t>(height)));
     if (pixels == nullptr) return untouched("out of memory");
     Image image{0, width, height, 32, static_cast<int32>(stride), pixels, nullptr};
-    PngRows rows{&image, exposure};
+    PngRows rows{&image, exposure.k};
+    if (exposure.photographic) {
+        rows.sky = sky;
+        rows.photographic = true;
+        rows.tone = ExposureToneFor(exposure.metered ? SkyMeterEV100(sky) : exposure.ev100, exposure.nightVision);
+    }
     if (!PanoramaEvaluateUnlessStopped(sky, width, ToneMapRow, &rows)) {
         KvFree(pixels);
         return untouched(stopReason == nullptr ? "out of memory" : stopReason);
@@ -181,6 +207,12 @@ bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, float exposure, s
 }
 
 bool PanoramaWrite(Sky* sky, const char* path, int32 width, float exposure, std::string* message) {
+    SkyPictureExposure curve;
+    curve.k = exposure;
+    return PanoramaWrite(sky, path, width, curve, message);
+}
+
+bool PanoramaWrite(Sky* sky, const char* path, int32 width, const SkyPictureExposure& exposure, std::string* message) {
     switch (PanoramaFormatOf(path)) {
         case PanoramaFormatPNG:
             return PanoramaWritePNG(sky, path, width, exposure, message);

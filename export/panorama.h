@@ -22,6 +22,7 @@
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 #include "export/export_file.h"
+#include "sky/exposure.h"
 #include "sky/panorama_rows.h"
 
 namespace kv {
@@ -98,5 +99,10 @@ bool PanoramaWriteEXR(Sky* sky, const char* path, int32 width, std::string* mess
 bool PanoramaWriteHDR(Sky* sky, const char* path, int32 width, std::string* message);
 // The format chosen by the extension.
 bool PanoramaWrite(Sky* sky, const char* path, int32 width, float exposure, std::string* message);
+// The same with a photographic exposure for PNG (sky/exposure.h); the float
+// forms above are the exposure curve k.
+bool PanoramaWritePNG(Sky* sky, const char* path, int32 width, const SkyPictureExposure& exposure,
+                      std::string* message);
+bool PanoramaWrite(Sky* sky, const char* path, int32 width, const SkyPictureExposure& exposure, std::string* message);
 
 }  // namespace kv

@@ -19,6 +19,7 @@
 
 #include "export/gltf.h"
 #include "export/panorama.h"
+#include "sky/exposure.h"
 #include "sky/night_bodies.h"
 #include "sky/sky.h"
 #include "sky/sky_colours.h"
@@ -330,11 +331,27 @@ void WritePanorama(PySky& s, const py::object& path, int width, double exposure,
 
 // The dome the program shows, as its glTF export writes it: the sky's colours
 // at its vertices in the program's tone mapping, facing outwards, with the
-// sun as a directional light.
-void WriteGltf(PySky& s, const py::object& path, int rings, double exposure) {
+// sun as a directional light. The exposure: None for the program's default
+// (photographic, metered over the whole dome as its orbit view is, with the
+// physical sky; the curve at 0.1 with the analytic one), "auto", or the
+// curve's K.
+void WriteGltf(PySky& s, const py::object& path, int rings, const py::object& exposureValue) {
     const std::string file = PathOf(path);
     Check(rings >= kMinRings && rings <= kMaxRings, "rings", rings, "1 to 32");
-    Check(exposure >= kMinExposure && exposure <= 1.0, "exposure", exposure, kExposureRange);
+    bool photographic = false;
+    double exposure = 0.1;
+    if (exposureValue.is_none()) {
+        photographic = SkyModelInUse(s.sky) == SkyModelPhysical;
+    } else if (py::isinstance<py::str>(exposureValue)) {
+        if (exposureValue.cast<std::string>() != "auto") {
+            throw py::value_error("exposure: " + exposureValue.cast<std::string>() +
+                                  " is neither auto nor a number from 0.01 to 1");
+        }
+        photographic = true;
+    } else {
+        exposure = exposureValue.cast<double>();
+        Check(exposure >= kMinExposure && exposure <= 1.0, "exposure", exposure, kExposureRange);
+    }
     std::string message;
     bool ok = false;
     {
@@ -349,7 +366,14 @@ void WriteGltf(PySky& s, const py::object& path, int rings, double exposure) {
         SkyHemisphereTriangles(rings, faces.data());
         const std::lock_guard<std::mutex> held(s.lock);
         SkyModelColors(s.sky, positions.data(), static_cast<int32>(n), nullptr, colours.data());
-        SkyToneMapColors(colours.data(), prelit.data(), static_cast<int32>(n), static_cast<float>(exposure));
+        if (photographic) {
+            SkyModelToRec709(s.sky, colours.data(), static_cast<int32>(n));
+            const double ev =
+                ExposureMeterHemisphere(positions.data(), colours.data(), static_cast<int32>(n), nullptr, -1.0);
+            ExposureToneMapColors(colours.data(), prelit.data(), static_cast<int32>(n), ExposureToneFor(ev, false));
+        } else {
+            SkyToneMapColors(colours.data(), prelit.data(), static_cast<int32>(n), static_cast<float>(exposure));
+        }
         const SkyLight* light = SkyModelLight(s.sky);
         const GltfSun sun{SkySunDirection(s.sky), light->sunColour, light->sunIlluminance};
         const GltfDome dome{positions.data(),      positions.data(), prelit.data(),
@@ -520,9 +544,11 @@ PYBIND11_MODULE(kvsky, m) {
             py::arg("threads") = 2,
             "Writes the panorama as PNG in the program's colours at that exposure (0.01 to 1). The file appears "
             "whole or not at all; OSError when it cannot be written.")
-        .def("write_gltf", &WriteGltf, py::arg("path"), py::arg("rings") = 9, py::arg("exposure") = 0.1,
+        .def("write_gltf", &WriteGltf, py::arg("path"), py::arg("rings") = 9, py::arg("exposure") = py::none(),
              "Writes the dome as glTF 2.0 binary (.glb), as the program exports it: a hemisphere of that many "
              "rings (1 to 32) with the sky's colours at its vertices in the program's tone mapping at that "
-             "exposure (decoded to linear), one unlit material, y up, +z north, and the sun as a directional "
-             "light. The file appears whole or not at all; OSError when it cannot be written.");
+             "exposure (decoded to linear): 0.01 to 1 for the exposure curve, \"auto\" for photographic exposure "
+             "metered over the dome, or None for the program's default (auto with the physical sky, 0.1 with the "
+             "analytic one); one unlit material, y up, +z north, and the sun as a directional light. The file "
+             "appears whole or not at all; OSError when it cannot be written.");
 }

@@ -31,18 +31,70 @@ Unit Towards(const SkyHorizontal& h) {
     return Unit{std::sin(theta) * std::sin(phi), std::cos(theta), std::sin(theta) * std::cos(phi)};
 }
 
-// A point of light of illuminance lux outside the atmosphere, seen through
-// the model's air along its path.
-PanoramaPoint Point(Sky* sky, const SkyHorizontal& h, double lux) {
-    PanoramaPoint p;
-    p.theta = (90.0 - h.altitude) * kSkyDegToRad;
-    p.phi = SolarProgramAzimuth(h.azimuth) * kSkyDegToRad;
-    const RGBAReal air = SkyModelThroughAir(sky, 90.0 - h.altitude);
+// The flux of a point of illuminance lux outside the atmosphere, through air.
+PanoramaPoint Lit(PanoramaPoint p, const RGBAReal& air, double lux) {
     // lux to the model's kcd/m^2 times steradians.
     const double k = lux / 1000.0;
     p.flux = RGBAReal{static_cast<real>(air.red * k), static_cast<real>(air.green * k), static_cast<real>(air.blue * k),
                       0.0f};
     return p;
+}
+
+// The model's transmittance by zenith angle for the thousands of stars of
+// one moment: evaluated at 1 degree steps to 80 degrees and 0.05 degree
+// steps past it, where the air mass grows fast, and interpolated in its logarithm
+// (a path's transmittance is exponential in its optical depth). Where a
+// neighbour is black (the path meets the ground) the model is asked itself.
+class AirByZenith {
+  public:
+    explicit AirByZenith(Sky* sky) : sky_(sky) {}
+    RGBAReal At(double zenith) {
+        double index = zenith < kSplit ? zenith : kSplit + (zenith - kSplit) * kFine;
+        if (!(index >= 0.0) || index >= kEntries - 1) return SkyModelThroughAir(sky_, zenith);
+        const auto i = static_cast<int>(index);
+        const double f = index - i;
+        const RGBAReal& a = Entry(i);
+        const RGBAReal& b = Entry(i + 1);
+        if (!(a.red > 0.0f && a.green > 0.0f && a.blue > 0.0f && b.red > 0.0f && b.green > 0.0f && b.blue > 0.0f)) {
+            return SkyModelThroughAir(sky_, zenith);
+        }
+        auto mix = [f](real x, real y) {
+            return static_cast<real>(std::exp((1.0 - f) * std::log(x) + f * std::log(y)));
+        };
+        return RGBAReal{mix(a.red, b.red), mix(a.green, b.green), mix(a.blue, b.blue), 0.0f};
+    }
+
+  private:
+    static constexpr double kSplit = 80.0;
+    static constexpr double kFine = 20.0;      // entries a degree past kSplit
+    static constexpr int kEntries = 80 + 225;  // to 91.2 degrees, 1.2 below the horizon
+    const RGBAReal& Entry(int i) {
+        if (!known_[i]) {
+            const double zenith = i <= kSplit ? i : kSplit + (i - kSplit) / kFine;
+            table_[i] = SkyModelThroughAir(sky_, zenith);
+            known_[i] = true;
+        }
+        return table_[i];
+    }
+    Sky* sky_;
+    RGBAReal table_[kEntries]{};
+    bool known_[kEntries]{};
+};
+
+// A point of light of illuminance lux outside the atmosphere, seen through
+// the model's air along its path.
+PanoramaPoint Point(AirByZenith* air, const SkyHorizontal& h, double lux) {
+    PanoramaPoint p;
+    p.theta = (90.0 - h.altitude) * kSkyDegToRad;
+    p.phi = SolarProgramAzimuth(h.azimuth) * kSkyDegToRad;
+    return Lit(p, air->At(90.0 - h.altitude), lux);
+}
+
+PanoramaPoint Point(Sky* sky, const SkyHorizontal& h, double lux) {
+    PanoramaPoint p;
+    p.theta = (90.0 - h.altitude) * kSkyDegToRad;
+    p.phi = SolarProgramAzimuth(h.azimuth) * kSkyDegToRad;
+    return Lit(p, SkyModelThroughAir(sky, 90.0 - h.altitude), lux);
 }
 
 }  // namespace
@@ -56,11 +108,12 @@ void SkySetNightBodies(Sky* sky, double latitude, double longitude, double altit
     PanoramaMoon moon;
     const SkyMoment moment = SkyMomentAt(SolarJulianDay(when));
     const SkyPlace place{latitude, longitude, altitude};
+    AirByZenith air(sky);
     if (catalogue != nullptr) {
         std::vector<StarView> stars;
         StarsObserve(*catalogue, moment, place, &stars);
         for (const StarView& s : stars) {
-            if (s.horizontal.altitude > -1.0) points.push_back(Point(sky, s.horizontal, s.illuminance));
+            if (s.horizontal.altitude > -1.0) points.push_back(Point(&air, s.horizontal, s.illuminance));
         }
     }
     for (int i = 0; i < kPlanetCount; ++i) {

@@ -94,7 +94,7 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
         if (!warning.empty()) report(warning.c_str());
     }
     for (const std::string& file : o->exportPanorama) {
-        if (!PanoramaWrite(ProgramSky(), file.c_str(), o->panoramaWidth, DomeGetSettings()->exposure, &message)) {
+        if (!PanoramaWrite(ProgramSky(), file.c_str(), o->panoramaWidth, DomePictureExposure(), &message)) {
             report(message.c_str());
             ok = false;
         }
@@ -230,7 +230,7 @@ struct Lapse {
     std::mutex lock;  // the progress line and the count of frames done
     std::size_t done = 0;
     bool progress = false;
-    float exposure = 0.1f;
+    SkyPictureExposure exposure;
 };
 
 void Progress(Lapse* l) {
@@ -279,13 +279,14 @@ void LapseWorker(Lapse* l) {
             if (GltfMoonOf(sky, &moonLight)) f.moonLux = moonLight.illuminance;
             std::string message;
             for (const std::string& file : o.exportPanorama) {
+                // Metered again for each moment's own sky.
                 if (!PanoramaWrite(sky, Numbered(file, i).c_str(), o.panoramaWidth, l->exposure, &message)) {
                     f.failures.push_back(message);
                 }
             }
             for (const std::string& file : o.exportCubemap) {
                 if (!CubemapWrite(sky, Numbered(file, i).c_str(), o.cubemapSize, static_cast<CubeMips>(o.cubemapMips),
-                                  l->exposure, &message)) {
+                                  l->exposure.k, &message)) {
                     f.failures.push_back(message);
                 }
             }
@@ -364,7 +365,7 @@ bool SkydomeTimeLapse(const SkydomeOptions* o, Atomic* dome, void (*report)(cons
     if (report == nullptr) report = ToStderr;
     Lapse l;
     l.o = o;
-    l.exposure = DomeGetSettings()->exposure;
+    l.exposure = DomePictureExposure();
     l.progress = isatty(STDERR_FILENO) != 0;
     std::vector<CatalogueStar> stars;
     if (o->sky == SkyModelPhysical) {

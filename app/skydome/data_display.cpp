@@ -107,6 +107,8 @@ void DataDisplay() {
     angles.Add(0, "Sun ZD: %.1f", static_cast<double>(sky->sunTheta));
     angles.Add(1, "Sun AZ: %.1f", static_cast<double>(sky->sunPhi));
     const bool preview = DomeGetSettings()->preview != 0;
+    // The photographic exposure in use (metered, or fixed by --ev).
+    if (DomeGetSettings()->autoExposure != 0) angles.Add(2, "EV100: %.1f", DomeExposureEV());
     if (preview) {
         angles.Add(3, "Cam EL: %.1f", static_cast<double>(view->elevation));
         angles.Add(4, "Cam AZ: %.1f", static_cast<double>(view->azimuth));

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include "app/skydome/controls.h"
 #include "app/skydome/program_sky.h"
 #include "engine/core/error.h"
 #include "engine/core/memory.h"
@@ -14,6 +16,7 @@
 #include "engine/world/material.h"
 #include "engine/world/world.h"
 #include "sky/analytic_sky.h"
+#include "sky/exposure.h"
 #include "sky/sky_colours.h"
 #include "sky/sky_model.h"
 
@@ -23,7 +26,7 @@ namespace {
 
 constexpr RGBA kBlack = {0, 0, 0, 255};
 constexpr RGBA kWhite = {255, 255, 255, 255};
-constexpr DomeSettings kDefaultSettings = {kDomeDefaultResolution, kDomeDefaultExposure, 1, 0, 1, 0, 0};
+constexpr DomeSettings kDefaultSettings = {kDomeDefaultResolution, kDomeDefaultExposure, 1, 0, 1, 0, 0, 0, 0, 0, 0.0f};
 
 struct DomeState {
     DomeSettings settings = kDefaultSettings;
@@ -42,6 +45,11 @@ struct DomeState {
     V3d viewerPosition = {0.0f, 0.0f, 0.0f};
     V3d viewerDirection = {0.0f, 0.0f, 1.0f};
     DomeMessageFn report = nullptr;
+    // Photographic exposure: the colours in Rec. 709 for the meter and the
+    // curve, and the EV100 last used.
+    std::vector<RGBAReal> rec709;
+    double ev = 0.0;
+    bool exposureChosen = false;
 };
 DomeState dome;
 
@@ -73,6 +81,36 @@ bool CacheDirections(const V3d* positions, int32 count) {
     std::memcpy(dome.cachedPositions, positions, bytes);
     dome.cachedCount = count;
     dome.cacheReady = true;
+    return true;
+}
+
+// The meter's reading of the dome's colours (dome.rec709, one per vertex):
+// the whole dome from outside, the camera's view from inside.
+double Meter(const V3d* positions, int32 n) {
+    if (dome.settings.preview == 0) return ExposureMeterHemisphere(positions, dome.rec709.data(), n, nullptr, -1.0);
+    // The cone around the view's centre that reaches its corners (4:3).
+    const double half = 0.5 * static_cast<double>(ViewGetState()->previewFieldOfView) * kSkyDegToRad;
+    const double corner = std::atan(std::tan(half) * 1.25);
+    V3d look = dome.viewerDirection;
+    const real length = V3dLength(&look);
+    if (!(length > 0.0f)) return ExposureMeterHemisphere(positions, dome.rec709.data(), n, nullptr, -1.0);
+    look = V3dScale(look, 1.0f / length);
+    return ExposureMeterHemisphere(positions, dome.rec709.data(), n, &look, std::cos(corner));
+}
+
+// The photographic tone map of the colour buffer into prelit colours; false
+// when the Rec. 709 copy cannot be made (the caller paints black).
+bool ApplyPhotographic(Geometry* geometry, RGBA* prelit, int32 n) {
+    try {
+        dome.rec709.assign(dome.colours, dome.colours + n);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    SkyModelToRec709(dome.rec709.data(), n);
+    const DomeSettings& s = dome.settings;
+    dome.ev = s.evFixed != 0 ? static_cast<double>(s.ev)
+                             : Meter(MorphTargetGetVertices(GeometryGetMorphTarget(geometry, 0)), n);
+    ExposureToneMapColors(dome.rec709.data(), prelit, n, ExposureToneFor(dome.ev, s.nightVision != 0));
     return true;
 }
 
@@ -221,12 +259,45 @@ void DomeApplyColors(Atomic* atomic, bool on) {
     if (prelit == nullptr) return;
     const int32 n = GeometryGetNumVertices(geometry);
     GeometryLock(geometry, GeometryLockPrelight);
-    if (on && n <= dome.capacity) {
+    if (on && n <= dome.capacity && dome.settings.autoExposure != 0) {
+        if (!ApplyPhotographic(geometry, prelit, n)) {
+            for (int32 i = 0; i < n; ++i) prelit[i] = kBlack;
+        }
+    } else if (on && n <= dome.capacity) {
         SkyToneMapColors(dome.colours, prelit, n, dome.settings.exposure);
     } else {
         for (int32 i = 0; i < n; ++i) prelit[i] = kBlack;
     }
     GeometryUnlock(geometry);
+}
+
+double DomeExposureEV() { return dome.ev; }
+
+RGBA DomeToneMap(const RGBAReal& colour) {
+    if (dome.settings.autoExposure == 0) return SkyToneMap(&colour, dome.settings.exposure);
+    RGBAReal c = colour;
+    SkyModelToRec709(&c, 1);
+    return ExposureToneMap(c, ExposureToneFor(dome.ev, dome.settings.nightVision != 0));
+}
+
+SkyPictureExposure DomePictureExposure() {
+    const DomeSettings& s = dome.settings;
+    SkyPictureExposure e;
+    e.k = s.exposure;
+    e.photographic = s.autoExposure != 0;
+    e.metered = s.evFixed == 0;
+    e.ev100 = s.ev;
+    e.nightVision = s.nightVision != 0;
+    return e;
+}
+
+void DomeExposureChosen() { dome.exposureChosen = true; }
+
+void DomeExposureFollowModel(bool physical) {
+    if (dome.exposureChosen || (dome.settings.autoExposure != 0) == physical) return;
+    dome.settings.autoExposure = physical ? 1 : 0;
+    dome.settings.evFixed = 0;
+    DomeApplyColors(dome.atomic, dome.settings.sky != 0);
 }
 
 Atomic* DomeGetAtomic() { return dome.atomic; }
@@ -240,6 +311,9 @@ void DomeUpdateViewer() {
     const Matrix* camera = FrameGetWorldMatrix(dome.cameraFrame);
     V3dTransformPoints(&dome.viewerPosition, &camera->pos, 1, &inverse);
     V3dTransformVectors(&dome.viewerDirection, &camera->at, 1, &inverse);
+    // The meter follows what the preview's camera looks at.
+    const DomeSettings& s = dome.settings;
+    if (s.autoExposure != 0 && s.evFixed == 0 && s.preview != 0 && s.sky != 0) DomeApplyColors(dome.atomic, true);
 }
 
 void DomeGetViewer(V3d* position, V3d* direction) {

@@ -7,6 +7,7 @@
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 #include "engine/math/vector.h"
+#include "sky/exposure.h"
 
 namespace kv {
 
@@ -34,6 +35,12 @@ struct DomeSettings {
     int32 ground;   // the ground square (outside preview only)
     int32 wire;     // the wire mesh of the faces towards the viewer
     int32 normals;  // the vertex normals on the side towards the viewer (outside preview only)
+    // Photographic exposure (sky/exposure.h) instead of the exposure curve
+    // above: metered from what the view shows, or at the fixed EV100 ev.
+    int32 autoExposure;
+    int32 nightVision;  // the dark-adapted eye's shift, with photographic exposure
+    int32 evFixed;      // ev is used as it is, not metered
+    float ev;
 };
 DomeSettings* DomeGetSettings();
 
@@ -74,8 +81,23 @@ const RGBAReal* DomeGetColors();
 // settings' sky).
 void DomeComputeColors(Atomic* atomic);
 // Tone-maps the buffer into the prelit colours with the settings' exposure,
-// or paints them opaque black when off.
+// or paints them opaque black when off. With photographic exposure the
+// meter reads the colours first: the whole dome in the orbit view, what the
+// camera's view holds in the preview.
 void DomeApplyColors(Atomic* atomic, bool on);
+// The EV100 of the last photographic tone map (metered or fixed).
+double DomeExposureEV();
+// The exposure the window's pictures (PNG panoramas) are written with: the
+// settings' curve, or photographic, metered from each sky when not fixed.
+SkyPictureExposure DomePictureExposure();
+// Photographic exposure is on by default with the physical sky: until the
+// person chooses (an option, the menu's toggle), it follows the model in
+// use, and the dome is tone-mapped again.
+void DomeExposureChosen();
+void DomeExposureFollowModel(bool physical);
+// A colour of the sky model's RGB (kcd/m^2) as the dome's tone map shows it
+// now (the sun's disc, the night's bodies).
+RGBA DomeToneMap(const RGBAReal& colour);
 
 // The scene the dome belongs to. The atomic is the one DomeInvert,
 // DomeTessellate and the sun hook work on (DomeClumpCreate sets it); the
@@ -110,6 +132,17 @@ void DomeDrawNormals();
 // in that colour, the part past the horizon left out; with the same states
 // as the wire.
 void DomeDrawSun(V3d direction, RGBA colour);
+// The night's bodies the program's sky holds (sky/night_bodies.h): the
+// moon's lit disc where it stands, and the stars and planets as squares of
+// about a pixel and a half whose brightness is their flux spread over the
+// square, through DomeToneMap. pixelAngle is the angle (radians) one pixel
+// of the view spans; outside: the orbit view, where they lie just outside
+// the dome and face away from it (drawn with the depth test, so that the far
+// side's are hidden), else just inside it as the sun's disc. Returns the
+// vertices made (a list of triangles in the overlays' scratch), 0 for none.
+int32 DomePrepareBodies(double pixelAngle, bool outside);
+// The same, drawn with the states the caller set.
+void DomeDrawBodies(double pixelAngle, bool outside);
 // The scratch buffers of the overlays: they grow to what is asked (both or
 // neither) and never shrink; false when they cannot.
 bool DomeReserveImmediate(int32 numVertices, int32 numIndices);

@@ -26,6 +26,7 @@
 #include "sky/analytic_sky.h"
 #include "sky/atmosphere.h"
 #include "sky/atmosphere_medium.h"
+#include "sky/exposure.h"
 #include "sky/sun_position.h"
 
 namespace kv {
@@ -46,6 +47,7 @@ struct NumberRule {
 constexpr NumberRule kFramesRule = {0, 2147483647, false, true, "0 to 2147483647"};
 constexpr NumberRule kResolutionRule = {kDomeMinResolution, kDomeMaxResolution, false, true, "1 to 32"};
 constexpr NumberRule kExposureRule = {kDomeMinExposure, kDomeMaxExposure, false, false, "0.01 to 1"};
+constexpr NumberRule kEvRule = {kExposureMinEV, kExposureMaxEV, false, false, "-16 to 22"};
 constexpr NumberRule kZenithRule = {0, kSkyMaxSunZenith, false, false, "0 to 85 degrees"};
 constexpr NumberRule kTwilightZenithRule = {0, kAtmosphereMaxSunZenith, false, false, "0 to 100 degrees"};
 constexpr NumberRule kAlbedoRule = {0, 1, false, false, "0 to 1"};
@@ -557,6 +559,24 @@ bool ApplyLook(const OptionSpec& spec, const char* value, SkydomeOptions* o, std
     return true;
 }
 
+// "auto" (photographic exposure, metered) or the exposure curve's K.
+bool ApplyExposure(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (value != nullptr && std::strcmp(value, "auto") == 0) {
+        o->exposureChoice = ExposureChoiceAuto;
+        return true;
+    }
+    if (!OptionReal(spec, value, &o->exposure, error)) return false;
+    o->exposureChoice = ExposureChoiceCurve;
+    return true;
+}
+
+// A fixed EV100 for photographic exposure.
+bool ApplyEv(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
+    if (!OptionReal(spec, value, &o->ev, error)) return false;
+    o->exposureChoice = ExposureChoiceEv;
+    return true;
+}
+
 // A number kept in single precision.
 bool ApplyReal(const OptionSpec& spec, const char* value, SkydomeOptions* o, std::string* error) {
     return OptionReal(spec, value, &(o->*spec.real), error);
@@ -799,11 +819,19 @@ const OptionSpec kOptions[] = {
      .needs = "ZENITH,AZIMUTH in degrees, for example --sun 50,20"},
     {.name = "--exposure",
      .value = "K",
-     .help = "exposure, 0.01 to 1 (default 0.1)",
-     .apply = ApplyReal,
+     .help = "exposure, 0.01 to 1 (default 0.1), or auto: photographic exposure, metered from the view as a "
+             "camera's meter does (K = 12.5), the sun's and the moon's discs keeping their colour (the default "
+             "with --sky physical). It also makes the PNG panoramas",
+     .apply = ApplyExposure,
      .rule = &kExposureRule,
-     .real = &SkydomeOptions::exposure,
-     .needs = "a number from 0.01 to 1"},
+     .needs = "a number from 0.01 to 1, or auto"},
+    {.name = "--ev",
+     .value = "N",
+     .help = "photographic exposure fixed at N, the exposure value at ISO 100, -16 to 22 (for example 15 for a "
+             "sunny day, 0 for dusk, -6 for moonlight), in the window and the PNG panoramas",
+     .apply = ApplyEv,
+     .rule = &kEvRule,
+     .needs = "a number from -16 to 22"},
     {.name = "--resolution",
      .value = "R",
      .help = "rings of the dome, 1 to 32 (default 9)",

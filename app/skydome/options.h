@@ -11,6 +11,11 @@
 
 namespace kv {
 
+// What the options chose for the exposure: nothing (photographic with the
+// physical sky, the curve with the analytic one), the curve's K, metered
+// photographic exposure, or a fixed EV100.
+enum ExposureChoice : int32 { ExposureChoiceDefault, ExposureChoiceCurve, ExposureChoiceAuto, ExposureChoiceEv };
+
 struct SkydomeOptions {
     long frames = -1;  // quit after this many frames; -1 runs until the user quits
     bool help = false;
@@ -24,8 +29,10 @@ struct SkydomeOptions {
     float sunAzimuth = 20.0f;  // degrees, 0 up to 360
     std::string sunText;       // --sun as given: read once the sky model (its range) is known
     float exposure = 0.1f;     // 0.01 to 1
-    int resolution = 9;        // rings, 1 to 32
-    float turbidity = 2.0f;    // haze, 1.7 to 10
+    ExposureChoice exposureChoice = ExposureChoiceDefault;
+    float ev = 0.0f;         // EV100, -16 to 22, with ExposureChoiceEv
+    int resolution = 9;      // rings, 1 to 32
+    float turbidity = 2.0f;  // haze, 1.7 to 10
     // The sky model and what only some skies use.
     SkyModelKind sky = SkyModelPreetham;
     float albedo = 0.3f;                        // the ground's, 0 to 1

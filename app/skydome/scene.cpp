@@ -17,6 +17,16 @@ Clump* SkydomeSceneCreate(World* world, const SkydomeOptions* options, const cha
     DomeSettings* settings = DomeGetSettings();
     settings->resolution = options->resolution;
     settings->exposure = options->exposure;
+    // Photographic exposure by default with the physical sky; what the
+    // options chose stays whatever the model.
+    settings->autoExposure =
+        options->exposureChoice == ExposureChoiceAuto || options->exposureChoice == ExposureChoiceEv ||
+                (options->exposureChoice == ExposureChoiceDefault && options->sky == SkyModelPhysical)
+            ? 1
+            : 0;
+    settings->evFixed = options->exposureChoice == ExposureChoiceEv ? 1 : 0;
+    settings->ev = options->ev;
+    if (options->exposureChoice != ExposureChoiceDefault) DomeExposureChosen();
     if (!SkyModelConfigure(options->sky, options->turbidity, options->albedo, options->altitude, options->aerosols)) {
         *failure = "Cannot set up the sky model.";
         return nullptr;

@@ -38,6 +38,7 @@
 #include "engine/world/world.h"
 #include "export/export_file.h"
 #include "sky/analytic_sky.h"
+#include "sky/panorama_rows.h"
 #include "sky/sky_model.h"
 
 namespace kv {
@@ -235,8 +236,24 @@ int32 TessellateAction(int32 query) {
     return Answer(DomeTessellate());
 }
 
+// The exposure curve's K; photographic exposure has none.
 int32 ExposureChanged(int32 query) {
+    if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0 && Settings()->autoExposure == 0);
+    DomeApplyColors(DomeGetAtomic(), Settings()->sky != 0);
+    return 1;
+}
+
+// Photographic exposure and the eye's night vision: the dome is tone-mapped
+// again (the sun's disc and the bodies follow at the next frame).
+int32 AutoExposureChanged(int32 query) {
     if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0);
+    DomeExposureChosen();
+    DomeApplyColors(DomeGetAtomic(), Settings()->sky != 0);
+    return 1;
+}
+
+int32 NightVisionChanged(int32 query) {
+    if (query == kMenuQueryAvailable) return Answer(Settings()->sky != 0 && Settings()->autoExposure != 0);
     DomeApplyColors(DomeGetAtomic(), Settings()->sky != 0);
     return 1;
 }
@@ -291,7 +308,9 @@ bool BuildMenu() {
            MenuAddToggle("FPS_F", &app.showFps, nullptr) && MenuAddSeparator() &&
            MenuAddInt("Sky model_M", &app.skyModel, SkyModelChanged, SkyModelPreetham, SkyModelPhysical, 1,
                       kSkyModelNames) &&
-           WorkshopAddMenuEntries();
+           WorkshopAddMenuEntries() && MenuAddSeparator() &&
+           MenuAddToggle("Auto exposure_A", &s->autoExposure, AutoExposureChanged) &&
+           MenuAddToggle("Night vision_K", &s->nightVision, NightVisionChanged);
 }
 
 // Keys the menu and the views leave: the time of day's.
@@ -581,7 +600,20 @@ void DrawScene() {
         RenderStateSet(StateShadeMode, 1);
         RenderStateSet(StateZTestEnable, 0);
         RenderStateSet(StateZWriteEnable, 0);
-        DomeDrawSun(SkyGetState()->sunDirection, SkyToneMap(&sun, s->exposure));
+        DomeDrawSun(SkyGetState()->sunDirection, DomeToneMap(sun));
+    }
+    // The night's bodies, while the sky holds them (a place and a moment
+    // with the physical sky): in front of the dome in the preview, on its
+    // near side in the orbit view.
+    Raster* raster = CameraGetRaster(app.camera);
+    const PanoramaBodies* bodies = SkyModelBodies(ProgramSky());
+    const bool night = bodies != nullptr && (!bodies->points.empty() || bodies->moon.shown);
+    if (night && s->sky != 0 && raster != nullptr && RasterGetWidth(raster) > 0) {
+        RenderStateSet(StateTextureRaster, 0);
+        RenderStateSet(StateShadeMode, 1);
+        RenderStateSet(StateZTestEnable, Preview() ? 0 : 1);
+        RenderStateSet(StateZWriteEnable, 0);
+        DomeDrawBodies(2.0 * ViewGetState()->viewWindow / RasterGetWidth(raster), !Preview());
     }
     if (Preview() && app.lensEffect != 0 && s->sky != 0 && sunUp &&
         FlaresPlace(FrameGetWorldMatrix(CameraGetFrame(app.camera)), &SkyGetState()->sunDirection)) {

@@ -14,11 +14,14 @@
 #include "app/skydome/batch_run.h"
 #include "app/skydome/controls.h"
 #include "app/skydome/dome.h"
+#include "app/skydome/night_sky.h"
 #include "app/skydome/options.h"
 #include "app/skydome/skydome.h"
 #include "export/export_file.h"
 #include "sky/analytic_sky.h"
+#include "sky/night_bodies.h"
 #include "sky/sky_model.h"
+#include "sky/stars.h"
 
 namespace kv {
 
@@ -49,6 +52,9 @@ struct Workshop {
     int32 framesShown = 0;
     uint32 now = 0;
     const SkydomeOptions* options = nullptr;
+    // The star catalogue, read the first time the night's bodies are shown.
+    std::vector<CatalogueStar> stars;
+    bool starsRead = false;
 };
 Workshop w;
 
@@ -86,9 +92,29 @@ void PutSun(float zenith, float azimuth) {
     SkyMoveSun(0.0f, 0.0f);
 }
 
+// The moon, the planets and the stars of the place and the moment, while
+// the sun follows them in the physical sky; none otherwise.
+void ShowBodies() {
+    if (w.place.on == 0 || !Physical()) {
+        SkyClearNightBodies(ProgramSky());
+        return;
+    }
+    if (!w.starsRead) {
+        w.starsRead = true;
+        std::string warning;
+        if (!SkydomeLoadStars(&w.stars, &warning)) {
+            w.stars.clear();
+            std::fprintf(stderr, "skydome: %s\n", warning.c_str());
+        }
+    }
+    SkySetNightBodies(ProgramSky(), PlaceTimeLatitude(w.place), PlaceTimeLongitude(w.place), SkyModelAltitude(),
+                      PlaceTimeMoment(w.place), w.stars.empty() ? nullptr : &w.stars);
+}
+
 // The sun where the place and the moment put it; when the model cannot hold
 // it there, as near as it can, and the status line says so.
 void FollowPlace() {
+    ShowBodies();
     if (w.place.on == 0) return;
     double zenith = 0.0;
     float azimuth = 0.0f;
@@ -120,7 +146,7 @@ int32 PlaceChanged(int32 query) {
 
 int32 PlaceToggled(int32 query) {
     if (query == kMenuQueryAvailable) return 1;
-    if (w.place.on != 0) FollowPlace();
+    FollowPlace();
     return 1;
 }
 
@@ -154,6 +180,8 @@ void Rebuild() {
         return;
     }
     SkyMoveSun(0.0f, 0.0f);
+    // The bodies are seen through the new air.
+    ShowBodies();
     SkydomeSetStatus("The physical sky is made for the new values");
 }
 
@@ -165,6 +193,7 @@ bool Switch(SkyModelKind kind) {
         return false;
     }
     if (kind == SkyModelPhysical) w.physicalReady = true;
+    DomeExposureFollowModel(kind == SkyModelPhysical);
     // Values the menu changed while a rebuild waited are taken now.
     if (w.rebuildPending) Rebuild();
     const char* name = kind == SkyModelPhysical ? "the physical sky" : "the analytic sky";
@@ -173,6 +202,7 @@ bool Switch(SkyModelKind kind) {
     if (w.place.on != 0) {
         FollowPlace();
     } else if (after != before) {
+        ShowBodies();
         status =
             std::string(kind == SkyModelPhysical ? "The physical sky" : "The analytic sky") +
             Text(" holds the sun at most %g degrees from overhead:\n", SkyModelMaxSunZenith(kind)) +
@@ -235,6 +265,7 @@ void WorkshopStart(const SkydomeOptions& options) {
     w.albedo = SkyModelAlbedo();
     w.altitude = SkyModelAltitude();
     w.physicalReady = Physical();
+    ShowBodies();
     if (w.place.on != 0) {
         w.placed = true;
         w.placedZenith = SkyGetState()->sunTheta;
@@ -291,6 +322,7 @@ void WorkshopFrame(uint32 now) {
     if (w.place.on != 0 && w.placed && (sky->sunTheta != w.placedZenith || sky->sunPhi != w.placedAzimuth)) {
         w.place.on = 0;
         w.placed = false;
+        ShowBodies();
         SkydomeSetStatus("The sun was moved by hand: it no longer follows the place and time (O)");
     }
 }
@@ -301,14 +333,18 @@ int32 WorkshopKeyboard(int32 event, void* data) {
     const auto* key = static_cast<const KeyboardRecord*>(data);
     if (key == nullptr || (key->keyCode != '[' && key->keyCode != ']')) return EventNotHandled;
     if (event != EventKeyDown) return EventHandled;
+    WorkshopStepTime(key->keyCode == ']' ? 0.25f : -0.25f);
+    return EventHandled;
+}
+
+void WorkshopStepTime(float hours) {
     PlaceTime& p = w.place;
-    p.hours += key->keyCode == ']' ? 0.25f : -0.25f;
+    p.hours += hours;
     // Round the clock within the day.
     if (p.hours >= 24.0f) p.hours -= 24.0f;
     if (p.hours < 0.0f) p.hours += 24.0f;
     p.on = 1;
     FollowPlace();
-    return EventHandled;
 }
 
 bool WorkshopExport() {
@@ -387,7 +423,13 @@ std::string WorkshopSettingsJson() {
         j["aerosols"] = kAtmosphereAerosolNames[aerosols.kind];
         if (aerosols.depth550 > 0.0f) j["aod"] = Shortest(aerosols.depth550);
     }
-    j["exposure"] = Shortest(dome->exposure);
+    if (dome->autoExposure != 0 && dome->evFixed != 0) {
+        j["ev"] = Shortest(dome->ev);
+    } else if (dome->autoExposure != 0) {
+        j["exposure"] = "auto";
+    } else {
+        j["exposure"] = Shortest(dome->exposure);
+    }
     j["resolution"] = DomeGetTessellation()->rings;
     j["view"] = dome->preview != 0 ? "preview" : "orbit";
     j["look"] = ShortestText(view->elevation) + "," + ShortestText(view->azimuth);

@@ -28,6 +28,10 @@ void WorkshopFrame(uint32 now);
 void WorkshopFrameShown();
 // '[' and ']' step the time of day back and forward by the menu's step.
 int32 WorkshopKeyboard(int32 event, void* data);
+// Steps the time of day by so many hours (round the clock), turns the place
+// on and puts the sun, the dome's colours and the night's bodies where the
+// moment puts them.
+void WorkshopStepTime(float hours);
 
 // Writes what is on screen: the files the options name (--export-gltf,
 // --export-panorama, --save-dome), or else skydome-NNN.glb, .exr, .png and

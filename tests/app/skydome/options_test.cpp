@@ -757,3 +757,39 @@ TEST(SkydomeEngineExportOptions, FilesSizesAndMomentsAreReadOrRefusedByName) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+// --exposure takes auto as well as the curve's K, --ev a fixed EV100; the
+// last of them given decides, and bad values are refused by name.
+TEST(SkydomeExposureOptions, AutoAndAFixedEvAreTakenAndTheLastChoiceDecides) {
+    SkydomeOptions o;
+    std::string error;
+    EXPECT_EQ(o.exposureChoice, ExposureChoiceDefault);
+    ASSERT_TRUE(Parse({"skydome", "--exposure", "auto"}, &o, &error)) << error;
+    EXPECT_EQ(o.exposureChoice, ExposureChoiceAuto);
+    SkydomeOptions e;
+    ASSERT_TRUE(Parse({"skydome", "--exposure", "auto", "--ev=-6.5"}, &e, &error)) << error;
+    EXPECT_EQ(e.exposureChoice, ExposureChoiceEv);
+    EXPECT_EQ(e.ev, -6.5f);
+    SkydomeOptions k;
+    ASSERT_TRUE(Parse({"skydome", "--ev", "22", "--exposure", "0.3"}, &k, &error)) << error;
+    EXPECT_EQ(k.exposureChoice, ExposureChoiceCurve);
+    EXPECT_EQ(k.exposure, 0.3f);
+    const std::pair<std::vector<const char*>, const char*> refused[] = {
+        {{"--ev", "22.5"}, "--ev: 22.5 is out of range (-16 to 22)"},
+        {{"--ev", "dusk"}, "--ev needs a number from -16 to 22"},
+        {{"--exposure", "automatic"}, "--exposure needs a number from 0.01 to 1, or auto"},
+    };
+    for (const auto& [args, message] : refused) {
+        std::vector<const char*> argv = {"skydome"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        SkydomeOptions r;
+        EXPECT_FALSE(Parse(argv, &r, &error));
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+}
+
+}  // namespace
+}  // namespace kv

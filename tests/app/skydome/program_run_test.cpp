@@ -347,6 +347,35 @@ TEST(SkydomeRun, TheSoftwarePipelinesDrawTheDomeAsTheDriverDoes) {
     }
 }
 
+// The physical sky's default photographic exposure shows dusk, with the sun
+// 4 degrees down, where the brightest exposure of the curve shows black;
+// and the moon of a place and a moment is where it stands, a bright disc.
+TEST(SkydomeRun, DuskAndTheMoonAreSeenWithThePhysicalSkysExposure) {
+    auto mean = [](const Picture& p, int x0, int y0, int x1, int y1) {
+        double sum = 0.0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) sum += (p.At(x, y)[0] + p.At(x, y)[1] + p.At(x, y)[2]) / 3.0;
+        }
+        return sum / ((x1 - x0) * (y1 - y0));
+    };
+    const std::string dusk = "--sky physical --sun 94,200 --view preview --look 10,200 --show none";
+    const Picture metered = Shoot(dusk, "skydome_dusk.png");
+    const Picture curve = Shoot(dusk + " --exposure 1", "skydome_dusk_curve.png");
+    ASSERT_TRUE(metered.ok && curve.ok);
+    EXPECT_GT(mean(metered, 0, 0, 640, 200), 60.0);
+    EXPECT_LT(mean(curve, 0, 0, 640, 200), 20.0);
+    // Paris, the evening before a full moon: the moon 5.5 degrees high at
+    // compass azimuth 147.5 (python3-ephem), 0.52 degrees across, in a view
+    // 10 degrees wide (about 33 pixels).
+    const Picture moon = Shoot(
+        "--sky physical --location 48.8566,2.3522 --time 2026-06-28T22:30+02:00 --view preview --look 5.5,212.5 "
+        "--fov 10 --show none",
+        "skydome_moon.png");
+    ASSERT_TRUE(moon.ok);
+    EXPECT_GT(mean(moon, 320 - 8, 240 - 8, 320 + 8, 240 + 8), 200.0);
+    EXPECT_LT(mean(moon, 0, 0, 100, 100), 160.0);
+}
+
 // The flares only add light, along the line from the sun's image through the
 // middle of the view, and only while the camera faces the sun.
 TEST(SkydomeRun, LensFlaresAddLightTowardsTheSunOnly) {
