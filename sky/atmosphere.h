@@ -118,4 +118,17 @@ void AtmosphereBandsToXYZ(const Atmosphere* atmosphere, const float relative[kAt
 // asked of the model until AtmosphereSetup.
 bool AtmosphereSetupSunPath(Atmosphere* atmosphere, float turbidity);
 
+// The moon as a second light, scattered by the same air: its zenith angle
+// and azimuth (degrees, as the sun's) and its illuminance outside the
+// atmosphere (lux, on a surface facing it); 0 lux, or a moon past
+// kAtmosphereMaxSunZenith, takes it away. Its spectrum is the sun's
+// reddened by the lunar albedo. Every evaluation after it adds the
+// moonlit sky and ground; AtmosphereSetup takes the moon away. False
+// (kErrNotReady raised) until AtmosphereSetup has made the tables.
+bool AtmosphereSetMoon(Atmosphere* atmosphere, float zenithDegrees, float azimuthDegrees, double illuminance);
+// The moon's illuminance (lux) on the horizontal ground, direct and
+// scattered (*fromSky, may be null, gets the scattered part), and the
+// radiance of that ground when groundRadiance is not null; 0 without a moon.
+double AtmosphereMoonIlluminance(const Atmosphere* atmosphere, double* fromSky, RGBAReal* groundRadiance);
+
 }  // namespace kv

@@ -17,7 +17,8 @@ Clump* SkydomeSceneCreate(World* world, const SkydomeOptions* options, const cha
     DomeSettings* settings = DomeGetSettings();
     settings->resolution = options->resolution;
     settings->exposure = options->exposure;
-    if (!SkyModelConfigure(options->sky, options->turbidity, options->albedo, options->altitude, options->aerosols)) {
+    if (!SkyModelConfigure(options->sky, options->turbidity, options->albedo, options->altitude, options->aerosols) ||
+        !SkyModelSetNightBrightness(ProgramSky(), options->skyBrightness)) {
         *failure = "Cannot set up the sky model.";
         return nullptr;
     }

@@ -18,7 +18,9 @@
 #include "app/skydome/skydome.h"
 #include "export/export_file.h"
 #include "sky/analytic_sky.h"
+#include "sky/night_bodies.h"
 #include "sky/sky_model.h"
+#include "sky/sun_position.h"
 
 namespace kv {
 
@@ -93,6 +95,11 @@ void FollowPlace() {
     double zenith = 0.0;
     float azimuth = 0.0f;
     PlaceTimeSun(w.place, &zenith, &azimuth);
+    // The moonlit air and the night's own light of the place and moment,
+    // before the sun's move recolours the dome.
+    SkySetNightLight(ProgramSky(),
+                     SkyPlace{PlaceTimeLatitude(w.place), PlaceTimeLongitude(w.place), SkyModelAltitude()},
+                     SkyMomentAt(SolarJulianDay(PlaceTimeMoment(w.place))));
     PutSun(static_cast<float>(zenith), azimuth);
     const SkyState* sky = SkyGetState();
     w.placed = true;
@@ -120,7 +127,13 @@ int32 PlaceChanged(int32 query) {
 
 int32 PlaceToggled(int32 query) {
     if (query == kMenuQueryAvailable) return 1;
-    if (w.place.on != 0) FollowPlace();
+    if (w.place.on != 0) {
+        FollowPlace();
+    } else {
+        // The mean night again, without the moon of a place.
+        SkyClearNightBodies(ProgramSky());
+        SkyMoveSun(0.0f, 0.0f);
+    }
     return 1;
 }
 
@@ -386,6 +399,8 @@ std::string WorkshopSettingsJson() {
         const AtmosphereAerosols aerosols = SkyModelAerosols();
         j["aerosols"] = kAtmosphereAerosolNames[aerosols.kind];
         if (aerosols.depth550 > 0.0f) j["aod"] = Shortest(aerosols.depth550);
+        const double brightness = SkyModelNightBrightness(ProgramSky());
+        if (brightness > 0.0) j["sky-brightness"] = Shortest(static_cast<float>(brightness));
     }
     j["exposure"] = Shortest(dome->exposure);
     j["resolution"] = DomeGetTessellation()->rings;
