@@ -117,17 +117,20 @@ const Colours& TheColours() {
 // equal-area projection, whose disc of radius sqrt 2 is the hemisphere.
 double GridCoordinate(double v, double k) { return (v * k / std::numbers::sqrt2 + 1.0) * 0.5 * kNightLightGrid; }
 
-// The light towards an upward direction (y >= 0), horizontal radius h =
-// sqrt(x^2 + z^2).
-RGBAReal SkyAt(const NightLight& l, double x, double y, double z) {
-    y = std::clamp(y, 0.0, 1.0);
+// The light that depends on height alone, at y (0 to 1).
+RGBAReal HeightPart(const NightLight& l, double y) {
     const double fy = y * kNightLightHeights;
     const int iy = std::min(static_cast<int>(fy), kNightLightHeights - 1);
     const auto wy = static_cast<real>(fy - iy);
     const RGBAReal& a = l.byHeight[iy];
     const RGBAReal& b = l.byHeight[iy + 1];
-    RGBAReal c{a.red + (b.red - a.red) * wy, a.green + (b.green - a.green) * wy, a.blue + (b.blue - a.blue) * wy, 0.0f};
-    const double k = std::sqrt(2.0 / (1.0 + y));
+    return RGBAReal{a.red + (b.red - a.red) * wy, a.green + (b.green - a.green) * wy, a.blue + (b.blue - a.blue) * wy,
+                    0.0f};
+}
+
+// The grid's light towards (x, z) added to c; k is the projection's scale at
+// the direction's height, sqrt(2 / (1 + y)).
+void AddGridPart(const NightLight& l, double x, double z, double k, RGBAReal* c) {
     const double fu = std::clamp(GridCoordinate(x, k) - 0.5, 0.0, static_cast<double>(kNightLightGrid));
     const double fv = std::clamp(GridCoordinate(z, k) - 0.5, 0.0, static_cast<double>(kNightLightGrid));
     const int iu = std::min(static_cast<int>(fu), kNightLightGrid - 1);
@@ -136,10 +139,9 @@ RGBAReal SkyAt(const NightLight& l, double x, double y, double z) {
     const auto wv = static_cast<float>(fv - iv);
     const float g = (l.grid[iu][iv] * (1.0f - wv) + l.grid[iu][iv + 1] * wv) * (1.0f - wu) +
                     (l.grid[iu + 1][iv] * (1.0f - wv) + l.grid[iu + 1][iv + 1] * wv) * wu;
-    c.red += l.gridColour.red * g;
-    c.green += l.gridColour.green * g;
-    c.blue += l.gridColour.blue * g;
-    return c;
+    c->red += l.gridColour.red * g;
+    c->green += l.gridColour.green * g;
+    c->blue += l.gridColour.blue * g;
 }
 
 void AddAt(const NightLight& l, double x, double y, double z, double cosHorizon, float albedo, RGBAReal* colour) {
@@ -147,7 +149,9 @@ void AddAt(const NightLight& l, double x, double y, double z, double cosHorizon,
         Add(colour, Scaled(l.groundPerAlbedo, albedo));
         return;
     }
-    Add(colour, SkyAt(l, x, y, z));
+    y = std::clamp(y, 0.0, 1.0);
+    Add(colour, HeightPart(l, y));
+    AddGridPart(l, x, z, std::sqrt(2.0 / (1.0 + y)), colour);
 }
 
 }  // namespace
@@ -215,8 +219,19 @@ void NightLightAddRow(const NightLight& l, double theta, const double* phi, int3
                       float albedo, RGBAReal* colours) {
     const double st = std::sin(theta);
     const double ct = std::cos(theta);
+    if (ct < cosHorizon) {
+        const RGBAReal ground = Scaled(l.groundPerAlbedo, albedo);
+        for (int32 i = 0; i < count; ++i) Add(&colours[i], ground);
+        return;
+    }
+    // What the row shares, once.
+    const double y = std::clamp(ct, 0.0, 1.0);
+    const RGBAReal height = HeightPart(l, y);
+    const double k = std::sqrt(2.0 / (1.0 + y));
     for (int32 i = 0; i < count; ++i) {
-        AddAt(l, st * std::sin(phi[i]), ct, st * std::cos(phi[i]), cosHorizon, albedo, &colours[i]);
+        RGBAReal c = height;
+        AddGridPart(l, st * std::sin(phi[i]), st * std::cos(phi[i]), k, &c);
+        Add(&colours[i], c);
     }
 }
 
