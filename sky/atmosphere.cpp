@@ -1344,6 +1344,18 @@ void AtmosphereRowColors(const Atmosphere* a, double theta, const double* phi, i
     }
 }
 
+void AtmosphereRowColorsAt(const Atmosphere* a, double theta, const double* sinPhi, const double* cosPhi, int32 count,
+                           RGBAReal* colours, int32 flags) {
+    const double st = std::sin(theta);
+    const double ct = std::cos(theta);
+    const RowPlace row = PlaceRow(a, ct);
+    for (int32 i = 0; i < count; ++i) {
+        double xyz[3];
+        EvaluatePlaced(a, row, st * sinPhi[i], ct, st * cosPhi[i], flags, xyz);
+        colours[i] = XYZToColour(xyz);
+    }
+}
+
 RGBAReal AtmosphereSunRadiance(const Atmosphere* a) { return XYZToColour(a->sunXYZ); }
 
 double AtmosphereSunIlluminance(const Atmosphere* a, RGBAReal* colour) {

@@ -83,6 +83,10 @@ void AtmosphereColors(const Atmosphere* atmosphere, const V3d* directions, int32
 // in the program's convention (as PanoramaPixelAngles gives them).
 void AtmosphereRowColors(const Atmosphere* atmosphere, double theta, const double* phi, int32 count, RGBAReal* colours,
                          int32 flags);
+// The same with the sines and cosines of the azimuths given, as a panorama
+// keeps them for all its rows.
+void AtmosphereRowColorsAt(const Atmosphere* atmosphere, double theta, const double* sinPhi, const double* cosPhi,
+                           int32 count, RGBAReal* colours, int32 flags);
 // CIE XYZ in cd/m^2 of one direction (unit vector), before any gamut clamp.
 void AtmosphereXYZ(const Atmosphere* atmosphere, V3d direction, int32 flags, double xyz[3]);
 

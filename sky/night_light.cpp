@@ -215,8 +215,8 @@ void NightLightAdd(const NightLight& l, const V3d* d, int32 count, double cosHor
     for (int32 i = 0; i < count; ++i) AddAt(l, d[i].x, d[i].y, d[i].z, cosHorizon, albedo, &colours[i]);
 }
 
-void NightLightAddRow(const NightLight& l, double theta, const double* phi, int32 count, double cosHorizon,
-                      float albedo, RGBAReal* colours) {
+void NightLightAddRow(const NightLight& l, double theta, const double* sinPhi, const double* cosPhi, int32 count,
+                      double cosHorizon, float albedo, RGBAReal* colours) {
     const double st = std::sin(theta);
     const double ct = std::cos(theta);
     if (ct < cosHorizon) {
@@ -230,7 +230,7 @@ void NightLightAddRow(const NightLight& l, double theta, const double* phi, int3
     const double k = std::sqrt(2.0 / (1.0 + y));
     for (int32 i = 0; i < count; ++i) {
         RGBAReal c = height;
-        AddGridPart(l, st * std::sin(phi[i]), st * std::cos(phi[i]), k, &c);
+        AddGridPart(l, st * sinPhi[i], st * cosPhi[i], k, &c);
         Add(&colours[i], c);
     }
 }

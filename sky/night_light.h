@@ -47,9 +47,9 @@ void NightLightMake(NightLight* light, const NightGlow& glow);
 // between it and 0 the horizon's), the ground's of that albedo below it.
 void NightLightAdd(const NightLight& light, const V3d* directions, int32 count, double cosHorizon, float albedo,
                    RGBAReal* colours);
-// The same for a panorama's row: zenith angle theta, the program's azimuths
-// (radians).
-void NightLightAddRow(const NightLight& light, double theta, const double* phi, int32 count, double cosHorizon,
-                      float albedo, RGBAReal* colours);
+// The same for a panorama's row: zenith angle theta, the sines and cosines
+// of the program's azimuths.
+void NightLightAddRow(const NightLight& light, double theta, const double* sinPhi, const double* cosPhi, int32 count,
+                      double cosHorizon, float albedo, RGBAReal* colours);
 
 }  // namespace kv

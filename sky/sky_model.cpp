@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 #include <numbers>
+#include <vector>
 
 #include "engine/core/error.h"
 #include "sky/analytic_sky.h"
@@ -346,9 +347,23 @@ void SkyModelColors(Sky* model, const V3d* directions, int32 count, SkyColorCach
 void SkyModelRowColors(const Sky* model, SkyColorCache* cache, double theta, const double* phi, int32 count,
                        RGBAReal* colours) {
     if (Physical(*model)) {
-        AtmosphereRowColors(model->physical, theta, phi, count, colours, AtmosphereSkyOnly);
-        NightLightAddRow(model->nightLight, theta, phi, count, std::cos(SkyModelHorizon(model)), model->albedo,
-                         colours);
+        // The azimuths' sines and cosines the cache keeps for every row.
+        const bool held = cache != nullptr && cache->count == count && cache->sinPhi != nullptr;
+        std::vector<double> own;
+        const double* sinPhi = held ? cache->sinPhi : nullptr;
+        const double* cosPhi = held ? cache->cosPhi : nullptr;
+        if (!held) {
+            own.resize(2 * static_cast<std::size_t>(count));
+            for (int32 i = 0; i < count; ++i) {
+                own[i] = std::sin(phi[i]);
+                own[count + i] = std::cos(phi[i]);
+            }
+            sinPhi = own.data();
+            cosPhi = own.data() + count;
+        }
+        AtmosphereRowColorsAt(model->physical, theta, sinPhi, cosPhi, count, colours, AtmosphereSkyOnly);
+        NightLightAddRow(model->nightLight, theta, sinPhi, cosPhi, count, std::cos(SkyModelHorizon(model)),
+                         model->albedo, colours);
         return;
     }
     // At and past the horizon the analytic sky has no values: the ground.
