@@ -28,6 +28,17 @@ constexpr double kLatitude = 48.8566;
 constexpr double kLongitude = 2.3522;
 constexpr SolarTime kMoment = {2024, 9, 17, 21, 30, 0.0, 120};
 
+// Its peer: the same file of the physical sky by day, without a place.
+bool DayPanorama(const std::string& path) {
+    SkyParameters p;
+    p.model = SkyModelPhysical;
+    Sky* sky = SkyCreate(p);
+    if (sky == nullptr) return false;
+    const bool ok = SkySetSunAngles(sky, 50.0f, 20.0f) && PanoramaWriteEXR(sky, path.c_str(), kWidth, nullptr);
+    SkyDestroy(sky);
+    return ok;
+}
+
 bool NightPanorama(const std::string& path) {
     SkyParameters p;
     p.model = SkyModelPhysical;
@@ -49,7 +60,7 @@ bool NightPanorama(const std::string& path) {
     return ok;
 }
 
-void BM_NightPanoramaEXRWithSetup(benchmark::State& state) {
+void EachTime(benchmark::State& state, bool (*make)(const std::string& path)) {
     char pattern[] = "/tmp/kvbenchnight.XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
         state.SkipWithError("no temporary folder");
@@ -58,11 +69,16 @@ void BM_NightPanoramaEXRWithSetup(benchmark::State& state) {
     const std::string dir = pattern;
     const std::string file = dir + "/night.exr";
     for (auto _ : state) {
-        if (!NightPanorama(file)) state.SkipWithError("the night panorama failed");
+        if (!make(file)) state.SkipWithError("the panorama failed");
     }
     std::remove(file.c_str());
     rmdir(dir.c_str());
 }
+
+void BM_NightPanoramaEXRWithSetup(benchmark::State& state) { EachTime(state, NightPanorama); }
 BENCHMARK(BM_NightPanoramaEXRWithSetup)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_DayPanoramaEXRWithSetup(benchmark::State& state) { EachTime(state, DayPanorama); }
+BENCHMARK(BM_DayPanoramaEXRWithSetup)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
