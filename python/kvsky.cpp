@@ -21,6 +21,7 @@
 #include "export/panorama.h"
 #include "sky/exposure.h"
 #include "sky/night_bodies.h"
+#include "sky/night_glow.h"
 #include "sky/sky.h"
 #include "sky/sky_colours.h"
 
@@ -103,11 +104,21 @@ void CheckAll(const std::string& model, double turbidity, double albedo, double 
     CheckSun(CheckParameters(model, turbidity, albedo, altitude), zenith, azimuth);
 }
 
-std::unique_ptr<PySky> MakeSky(const std::string& model, double turbidity, double albedo, double altitude) {
+std::unique_ptr<PySky> MakeSky(const std::string& model, double turbidity, double albedo, double altitude,
+                               double skyBrightness) {
     const SkyModelKind kind = CheckParameters(model, turbidity, albedo, altitude);
+    Check(skyBrightness == 0.0 || (skyBrightness >= kNightSkyBrightest && skyBrightness <= kNightSkyDarkest),
+          "sky_brightness", skyBrightness, "0 (a dark site) or 14 to 22.5 magnitudes per square arcsecond");
+    if (kind != SkyModelPhysical && skyBrightness != 0.0) {
+        throw py::value_error("sky_brightness needs model physical: the preetham sky has no night");
+    }
     auto s = std::make_unique<PySky>();
-    const SkyParameters p{kind, static_cast<float>(turbidity), static_cast<float>(albedo),
-                          static_cast<float>(altitude)};
+    const SkyParameters p{kind,
+                          static_cast<float>(turbidity),
+                          static_cast<float>(albedo),
+                          static_cast<float>(altitude),
+                          AtmosphereAerosols{},
+                          skyBrightness};
     {
         // The physical model's tables take half a second.
         py::gil_scoped_release free;
@@ -425,11 +436,13 @@ PYBIND11_MODULE(kvsky, m) {
                       "A sky of one model and its parameters, with its sun. Made with the sun overhead; place "
                       "it with set_sun or set_sun_at.")
         .def(py::init(&MakeSky), py::arg("model") = "preetham", py::arg("turbidity") = 2.0, py::arg("albedo") = 0.3,
-             py::arg("altitude") = 0.0,
+             py::arg("altitude") = 0.0, py::arg("sky_brightness") = 0.0,
              "model: \"preetham\" (the analytic daylight model, the default) or \"physical\" (a physical "
              "atmosphere with multiple scattering, twilight down to 10 degrees below the horizon; about half a "
              "second to make). turbidity: haze, 1.7 (clearest) to 10. albedo: the ground's, 0 to 1. altitude: "
-             "the viewer's, 0 to 20000 metres (physical model only). ValueError for a value out of range.")
+             "the viewer's, 0 to 20000 metres (physical model only). sky_brightness: the site's moonless zenith "
+             "at night in V magnitudes per square arcsecond, 14 (a city) to 22.5, or 0 for a dark site's natural "
+             "night (physical model only). ValueError for a value out of range.")
         .def_property_readonly(
             "model", [](const PySky& s) { return std::string(kSkyModelNames[SkyGetParameters(s.sky).model]); },
             "The model's name.")
@@ -440,6 +453,9 @@ PYBIND11_MODULE(kvsky, m) {
         .def_property_readonly(
             "altitude", [](const PySky& s) { return SkyGetParameters(s.sky).altitude; },
             "The viewer's altitude in metres.")
+        .def_property_readonly(
+            "sky_brightness", [](const PySky& s) { return SkyGetParameters(s.sky).skyBrightness; },
+            "The site's moonless zenith at night, V magnitudes per square arcsecond (0: a dark site).")
         .def_property_readonly(
             "max_sun_zenith", [](const PySky& s) { return SkyModelMaxSunZenith(SkyGetParameters(s.sky).model); },
             "How far from overhead the model lets the sun go: 85 degrees (preetham) or 100 (physical).")

@@ -183,6 +183,17 @@ struct Atmosphere {
     // whose alignment the vectorised loops over the bands rely on.
     AtmosphereAerosols aerosols;
     AtmosphereMedium medium;
+    // The moon as a second light: its direction, its light per band relative
+    // to the sun's extraterrestrial irradiance (the sun's spectrum reddened by
+    // the lunar albedo, scaled to the moon's illuminance), the same per XYZ
+    // channel for the multiply scattered light kept in XYZ, and its sky-view
+    // table.
+    bool moonOn;
+    double moon[3];
+    double moonHorizontal[2];
+    float moonWeights[K];
+    double moonChannels[3];
+    Texel moonTable[kRows][kCols];
 };
 
 namespace {
@@ -1046,9 +1057,12 @@ void BuildViewMultiple(Atmosphere* a) {
 
 // ---- What depends on the sun.
 
-void BuildTexel(Atmosphere* a, int j, int c, double nu, int slice, float ws, Texel* out) {
+// A texel of the sky-view table of a light whose zenith cosine is muS0, of
+// the sun's spectrum times weights per band (null: the sun itself), and
+// channels its multiply scattered light by XYZ channel (null: 1).
+void BuildTexel(Atmosphere* a, int j, int c, double nu, int slice, float ws, double muS0, const float* weights,
+                const double* channels, Texel* out) {
     const Ray& row = a->rows[j];
-    const double muS0 = a->sun[1];
     float sr[K];
     float sm[K];
     SingleAlong(a, row, a->samples[j], muS0, nu, sr, sm);
@@ -1057,6 +1071,13 @@ void BuildTexel(Atmosphere* a, int j, int c, double nu, int slice, float ws, Tex
         GroundIrradiance(a, row.groundA * muS0 + row.groundB * nu, g);
         const auto lambert = static_cast<float>(a->albedo / pi);
         for (int k = 0; k < K; ++k) g[k] *= lambert * row.groundT[k];
+    }
+    if (weights != nullptr) {
+        for (int k = 0; k < K; ++k) {
+            sr[k] *= weights[k];
+            sm[k] *= weights[k];
+            g[k] *= weights[k];
+        }
     }
     const float* parts[3] = {sr, sm, g};
     float* dest[3] = {out->rayleigh, out->mie, out->ground};
@@ -1069,11 +1090,17 @@ void BuildTexel(Atmosphere* a, int j, int c, double nu, int slice, float ws, Tex
     // large factor from one slice to the next.
     const float* m0 = a->viewMultiple[slice][j][c];
     const float* m1 = a->viewMultiple[slice + 1][j][c];
-    for (int ch = 0; ch < 3; ++ch) out->multiple[ch] = std::exp(m0[ch] * (1.0f - ws) + m1[ch] * ws);
+    for (int ch = 0; ch < 3; ++ch) {
+        out->multiple[ch] =
+            std::exp(m0[ch] * (1.0f - ws) + m1[ch] * ws) * static_cast<float>(channels != nullptr ? channels[ch] : 1.0);
+    }
 }
 
-void BuildSkyView(Atmosphere* a) {
-    const double muS = a->sun[1];
+// The sky-view table of a light from the unit direction towards it (the sun
+// unless weights are given: see BuildTexel).
+void BuildView(Atmosphere* a, const double* towards, const float* weights, const double* channels,
+               Texel (*table)[kCols]) {
+    const double muS = towards[1];
     const double sinS = SafeSqrt(1.0 - muS * muS);
     const double lo = SliceLowU();
     const double u = muS < 0.0 ? -std::sqrt(-muS) : std::sqrt(muS);
@@ -1085,10 +1112,12 @@ void BuildSkyView(Atmosphere* a) {
         const double st = std::sin(a->rowTheta[j]);
         for (int c = 0; c < kCols; ++c) {
             const double dphi = pi * c / (kCols - 1);
-            BuildTexel(a, j, c, ct * muS + st * sinS * std::cos(dphi), slice, ws, &a->table[j][c]);
+            BuildTexel(a, j, c, ct * muS + st * sinS * std::cos(dphi), slice, ws, muS, weights, channels, &table[j][c]);
         }
     }
 }
+
+void BuildSkyView(Atmosphere* a) { BuildView(a, a->sun, nullptr, nullptr, a->table); }
 
 void PathTransmittance(const Atmosphere* a, double mu, float out[K]) {
     if (HitsGround(a->r0, mu)) {
@@ -1117,7 +1146,15 @@ RGBAReal XYZToColour(const double xyz[3]) {
 // The colour of a direction given by its zenith angle's cosine and sine and
 // the cosine of its azimuth from the sun's, and the cosine of its angle to
 // the sun.
-void Evaluate(const Atmosphere* a, double cosT, double cosDphi, double nu, int32 flags, double xyz[3]) {
+// The pair of the sky-view table's rows a direction falls between, by the
+// cosine of its zenith angle: the same for every light, and for a whole row
+// of a panorama.
+struct RowPlace {
+    int j;      // the upper row
+    double wr;  // the weight of the one below it
+};
+
+RowPlace PlaceRow(const Atmosphere* a, double cosT) {
     const double theta = std::acos(std::clamp(cosT, -1.0, 1.0));
     const double th = a->thetaHorizon;
     int j0;
@@ -1133,14 +1170,36 @@ void Evaluate(const Atmosphere* a, double cosT, double cosDphi, double nu, int32
         fr = std::sqrt(std::clamp((theta - th) / (pi - th), 0.0, 1.0)) * (kDownRows - 1);
     }
     const int jr = fr >= rows - 1 ? rows - 2 : static_cast<int>(fr);
-    const double wr = fr - jr;
-    const double fc = std::acos(std::clamp(cosDphi, -1.0, 1.0)) / pi * (kCols - 1);
+    return RowPlace{j0 + jr, fr - jr};
+}
+
+// arccos to 2e-8 radians (Abramowitz & Stegun 1964, 4.4.46), for the
+// table's column of every direction and light: the library's takes a fifth
+// of a panorama's time.
+double FastAcos(double x) {
+    const double t = std::fabs(x);
+    double p = -0.0012624911;
+    p = p * t + 0.0066700901;
+    p = p * t - 0.0170881256;
+    p = p * t + 0.0308918810;
+    p = p * t - 0.0501743046;
+    p = p * t + 0.0889789874;
+    p = p * t - 0.2145988016;
+    p = p * t + 1.5707963050;
+    const double r = std::sqrt(1.0 - t) * p;
+    return x < 0.0 ? pi - r : r;
+}
+
+void Evaluate(const Atmosphere* a, const Texel (*table)[kCols], const RowPlace& row, double cosDphi, double nu,
+              int32 flags, double xyz[3]) {
+    const double wr = row.wr;
+    const double fc = FastAcos(std::clamp(cosDphi, -1.0, 1.0)) / pi * (kCols - 1);
     const int c = fc >= kCols - 1 ? kCols - 2 : static_cast<int>(fc);
     const double wc = fc - c;
-    const Texel& t00 = a->table[j0 + jr][c];
-    const Texel& t01 = a->table[j0 + jr][c + 1];
-    const Texel& t10 = a->table[j0 + jr + 1][c];
-    const Texel& t11 = a->table[j0 + jr + 1][c + 1];
+    const Texel& t00 = table[row.j][c];
+    const Texel& t01 = table[row.j][c + 1];
+    const Texel& t10 = table[row.j + 1][c];
+    const Texel& t11 = table[row.j + 1][c + 1];
     const double w00 = (1.0 - wr) * (1.0 - wc);
     const double w01 = (1.0 - wr) * wc;
     const double w10 = wr * (1.0 - wc);
@@ -1161,12 +1220,28 @@ void Evaluate(const Atmosphere* a, double cosT, double cosDphi, double nu, int32
     }
 }
 
-void EvaluateDirection(const Atmosphere* a, double x, double y, double z, int32 flags, double xyz[3]) {
+// A direction whose row of the table is placed: the sun's light and the
+// moon's.
+void EvaluatePlaced(const Atmosphere* a, const RowPlace& row, double x, double y, double z, int32 flags,
+                    double xyz[3]) {
     const double hl = std::sqrt(x * x + z * z);
     const double sh = std::sqrt(a->sunHorizontal[0] * a->sunHorizontal[0] + a->sunHorizontal[1] * a->sunHorizontal[1]);
     const double cosDphi = hl > 1e-12 && sh > 0.0 ? (x * a->sunHorizontal[0] + z * a->sunHorizontal[1]) / hl : 1.0;
     const double nu = x * a->sun[0] + y * a->sun[1] + z * a->sun[2];
-    Evaluate(a, y, cosDphi, nu, flags, xyz);
+    Evaluate(a, a->table, row, cosDphi, nu, flags, xyz);
+    if (a->moonOn) {
+        const double mh = a->moonHorizontal[0] * a->moonHorizontal[0] + a->moonHorizontal[1] * a->moonHorizontal[1];
+        const double cosDphiMoon =
+            hl > 1e-12 && mh > 0.0 ? (x * a->moonHorizontal[0] + z * a->moonHorizontal[1]) / hl : 1.0;
+        const double nuMoon = x * a->moon[0] + y * a->moon[1] + z * a->moon[2];
+        double m[3];
+        Evaluate(a, a->moonTable, row, cosDphiMoon, nuMoon, AtmosphereSkyOnly, m);
+        for (int ch = 0; ch < 3; ++ch) xyz[ch] += m[ch];
+    }
+}
+
+void EvaluateDirection(const Atmosphere* a, double x, double y, double z, int32 flags, double xyz[3]) {
+    EvaluatePlaced(a, PlaceRow(a, y), x, y, z, flags, xyz);
 }
 
 bool InRange(float v, float lo, float hi) { return v >= lo && v <= hi; }
@@ -1207,6 +1282,7 @@ bool AtmosphereSetup(Atmosphere* a, float turbidity, float albedo, float altitud
     BuildViewMultiple(a);
     a->setUp = true;
     a->sunSet = false;
+    a->moonOn = false;
     return true;
 }
 
@@ -1260,9 +1336,22 @@ void AtmosphereRowColors(const Atmosphere* a, double theta, const double* phi, i
                          int32 flags) {
     const double st = std::sin(theta);
     const double ct = std::cos(theta);
+    const RowPlace row = PlaceRow(a, ct);
     for (int32 i = 0; i < count; ++i) {
         double xyz[3];
-        EvaluateDirection(a, st * std::sin(phi[i]), ct, st * std::cos(phi[i]), flags, xyz);
+        EvaluatePlaced(a, row, st * std::sin(phi[i]), ct, st * std::cos(phi[i]), flags, xyz);
+        colours[i] = XYZToColour(xyz);
+    }
+}
+
+void AtmosphereRowColorsAt(const Atmosphere* a, double theta, const double* sinPhi, const double* cosPhi, int32 count,
+                           RGBAReal* colours, int32 flags) {
+    const double st = std::sin(theta);
+    const double ct = std::cos(theta);
+    const RowPlace row = PlaceRow(a, ct);
+    for (int32 i = 0; i < count; ++i) {
+        double xyz[3];
+        EvaluatePlaced(a, row, st * sinPhi[i], ct, st * cosPhi[i], flags, xyz);
         colours[i] = XYZToColour(xyz);
     }
 }
@@ -1338,7 +1427,86 @@ bool AtmosphereSetupSunPath(Atmosphere* a, float turbidity) {
     BuildBands(a);
     a->setUp = false;
     a->sunSet = false;
+    a->moonOn = false;
     return true;
+}
+
+namespace {
+
+// The moon's albedo rises towards the red: its colour index B-V is 0.92
+// against the sun's 0.65 (Allen's Astrophysical Quantities, 4th ed., Cox
+// 2000, the moon's and the sun's tables). A reflectance growing as
+// wavelength^p reddens B-V by 2.5 p log10(550 / 440) between the bands'
+// centres, so p = 0.27 / 0.242.
+constexpr double kMoonReddening = 0.27 / 0.2423;
+
+}  // namespace
+
+bool AtmosphereSetMoon(Atmosphere* a, float zenithDegrees, float azimuthDegrees, double illuminance) {
+    if (!a->setUp) {
+        ErrorRaise(kModuleNone, kErrNotReady);
+        return false;
+    }
+    // Past the tables' range a light adds nothing the eye could see: the
+    // moon's is a millionth of the sun's.
+    a->moonOn = illuminance > 0.0 && zenithDegrees >= 0.0f && zenithDegrees <= kAtmosphereMaxSunZenith;
+    if (!a->moonOn) return true;
+    const double t = zenithDegrees * kDegToRad;
+    const double p = azimuthDegrees * kDegToRad;
+    a->moon[0] = std::sin(t) * std::sin(p);
+    a->moon[1] = std::cos(t);
+    a->moon[2] = std::sin(t) * std::cos(p);
+    const double sh = std::sin(t);
+    a->moonHorizontal[0] = sh > 1e-9 ? std::sin(p) : 0.0;
+    a->moonHorizontal[1] = sh > 1e-9 ? std::cos(p) : 0.0;
+    // The sun's spectrum reddened, scaled so that its luminance is the
+    // moon's illuminance outside the atmosphere.
+    double shape[K];
+    double y = 0.0;
+    for (int k = 0; k < K; ++k) {
+        const double nm = kAtmosphereFirstNm + kBandWidth * (k + 0.5);
+        shape[k] = std::pow(nm / 550.0, kMoonReddening);
+        y += a->toXYZ[1][k] * shape[k];
+    }
+    for (int k = 0; k < K; ++k) a->moonWeights[k] = static_cast<float>(shape[k] * illuminance / y);
+    for (int c = 0; c < 3; ++c) {
+        double moonlit = 0.0;
+        double sunlit = 0.0;
+        for (int k = 0; k < K; ++k) {
+            moonlit += a->toXYZ[c][k] * a->moonWeights[k];
+            sunlit += a->toXYZ[c][k];
+        }
+        a->moonChannels[c] = sunlit > 0.0 ? moonlit / sunlit : 0.0;
+    }
+    BuildView(a, a->moon, a->moonWeights, a->moonChannels, a->moonTable);
+    return true;
+}
+
+double AtmosphereMoonIlluminance(const Atmosphere* a, double* fromSky, RGBAReal* groundRadiance) {
+    float e[K] = {};
+    float sky[K] = {};
+    if (a->moonOn) {
+        SkyIrradianceLookup(a, a->moon[1], sky);
+        for (int k = 0; k < K; ++k) {
+            sky[k] *= a->moonWeights[k];
+            e[k] = sky[k];
+        }
+        float direct[K] = {};
+        AddSunOnGround(a, a->moon[1], direct);
+        for (int k = 0; k < K; ++k) e[k] += direct[k] * a->moonWeights[k];
+    }
+    double xyz[3];
+    if (fromSky != nullptr) {
+        ToXYZ(a, sky, xyz);
+        *fromSky = xyz[1];
+    }
+    ToXYZ(a, e, xyz);
+    if (groundRadiance != nullptr) {
+        double radiance[3];
+        for (int c = 0; c < 3; ++c) radiance[c] = xyz[c] * a->albedo / pi;
+        *groundRadiance = XYZToColour(radiance);
+    }
+    return xyz[1];
 }
 
 }  // namespace kv

@@ -83,6 +83,10 @@ void AtmosphereColors(const Atmosphere* atmosphere, const V3d* directions, int32
 // in the program's convention (as PanoramaPixelAngles gives them).
 void AtmosphereRowColors(const Atmosphere* atmosphere, double theta, const double* phi, int32 count, RGBAReal* colours,
                          int32 flags);
+// The same with the sines and cosines of the azimuths given, as a panorama
+// keeps them for all its rows.
+void AtmosphereRowColorsAt(const Atmosphere* atmosphere, double theta, const double* sinPhi, const double* cosPhi,
+                           int32 count, RGBAReal* colours, int32 flags);
 // CIE XYZ in cd/m^2 of one direction (unit vector), before any gamut clamp.
 void AtmosphereXYZ(const Atmosphere* atmosphere, V3d direction, int32 flags, double xyz[3]);
 
@@ -117,5 +121,18 @@ void AtmosphereBandsToXYZ(const Atmosphere* atmosphere, const float relative[kAt
 // a second. Refuses a turbidity as AtmosphereSetup does. Nothing else may be
 // asked of the model until AtmosphereSetup.
 bool AtmosphereSetupSunPath(Atmosphere* atmosphere, float turbidity);
+
+// The moon as a second light, scattered by the same air: its zenith angle
+// and azimuth (degrees, as the sun's) and its illuminance outside the
+// atmosphere (lux, on a surface facing it); 0 lux, or a moon past
+// kAtmosphereMaxSunZenith, takes it away. Its spectrum is the sun's
+// reddened by the lunar albedo. Every evaluation after it adds the
+// moonlit sky and ground; AtmosphereSetup takes the moon away. False
+// (kErrNotReady raised) until AtmosphereSetup has made the tables.
+bool AtmosphereSetMoon(Atmosphere* atmosphere, float zenithDegrees, float azimuthDegrees, double illuminance);
+// The moon's illuminance (lux) on the horizontal ground, direct and
+// scattered (*fromSky, may be null, gets the scattered part), and the
+// radiance of that ground when groundRadiance is not null; 0 without a moon.
+double AtmosphereMoonIlluminance(const Atmosphere* atmosphere, double* fromSky, RGBAReal* groundRadiance);
 
 }  // namespace kv

@@ -175,12 +175,16 @@ MoonView MoonObserve(const SkyMoment& mo, const SkyPlace& place) {
     v.brightLimbAngle = SkyWrap360(
         std::atan2(Cos(dec0) * Sin(ra0 - ra), Sin(dec0) * Cos(dec) - Cos(dec0) * Sin(dec) * Cos(ra0 - ra)) / kRad);
 
-    // Krisciunas & Schaefer (1991) eq. 9 for the mean distance of 384,400 km,
-    // scaled by the inverse square of the true one.
-    const double a = v.phaseAngle;
-    v.magnitude = -12.73 + 0.026 * a + 4e-9 * a * a * a * a + 5.0 * std::log10(v.distance / 384400.0);
+    v.magnitude = MoonMagnitude(v.phaseAngle, v.distance);
     v.illuminance = MagnitudeIlluminance(v.magnitude);
     return v;
+}
+
+double MoonMagnitude(double a, double distanceKm) {
+    // Krisciunas & Schaefer (1991) eq. 9 for the mean distance of 384,400 km,
+    // scaled by the inverse square of the true one.
+    a = std::fabs(a);
+    return -12.73 + 0.026 * a + 4e-9 * a * a * a * a + 5.0 * std::log10(distanceKm / 384400.0);
 }
 
 }  // namespace kv

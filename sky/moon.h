@@ -39,5 +39,9 @@ struct MoonView {
     bool waxing = false;
 };
 MoonView MoonObserve(const SkyMoment& moment, const SkyPlace& place);
+// The moon's V magnitude at a phase angle (degrees) and a distance from the
+// observer (km): Krisciunas & Schaefer's eq. 9, scaled by the inverse square
+// of the distance from their mean 384,400 km.
+double MoonMagnitude(double phaseAngle, double distanceKm);
 
 }  // namespace kv

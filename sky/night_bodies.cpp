@@ -97,31 +97,61 @@ PanoramaPoint Point(Sky* sky, const SkyHorizontal& h, double lux) {
     return Lit(p, SkyModelThroughAir(sky, 90.0 - h.altitude), lux);
 }
 
+// The moon's light in the air, wherever it is: the model leaves out a moon
+// too far below the horizon to light it.
+void SetMoonLight(const MoonView& m, SkyModelNight* night) {
+    night->moonUp = true;
+    night->moonZenith = static_cast<float>(90.0 - m.horizontal.altitude);
+    night->moonAzimuth = static_cast<float>(SolarProgramAzimuth(m.horizontal.azimuth));
+    night->moonIlluminance = m.illuminance;
+}
+
 }  // namespace
 
-void SkyClearNightBodies(Sky* sky) { PanoramaSetBodies(sky, {}, PanoramaMoon{}); }
+void SkyClearNightBodies(Sky* sky) {
+    PanoramaSetBodies(sky, {}, PanoramaMoon{});
+    SkyModelSetNight(sky, nullptr);
+}
 
 void SkySetNightBodies(Sky* sky, double latitude, double longitude, double altitude, const SolarTime& when,
                        const std::vector<CatalogueStar>* catalogue) {
     SkySetPlaceMoment(sky, latitude, longitude, altitude, when);
+    SkySetNightBodiesAt(sky, SkyPlace{latitude, longitude, altitude}, SkyMomentAt(SolarJulianDay(when)), catalogue);
+}
+
+void SkySetNightBodiesAt(Sky* sky, const SkyPlace& place, const SkyMoment& moment,
+                         const std::vector<CatalogueStar>* catalogue) {
     std::vector<PanoramaPoint> points;
     PanoramaMoon moon;
-    const SkyMoment moment = SkyMomentAt(SolarJulianDay(when));
-    const SkyPlace place{latitude, longitude, altitude};
+    SkyModelNight night{moment, place};
     AirByZenith air(sky);
+    // The light the points give the horizontal ground, as they arrive.
+    auto onGround = [&](const PanoramaPoint& p) {
+        const double cosZenith = std::cos(p.theta);
+        if (cosZenith > 0.0) {
+            night.starsIlluminance += 1e3 * cosZenith * SkyModelLuminance(sky, p.flux);
+        }
+    };
     if (catalogue != nullptr) {
         std::vector<StarView> stars;
         StarsObserve(*catalogue, moment, place, &stars);
         for (const StarView& s : stars) {
-            if (s.horizontal.altitude > -1.0) points.push_back(Point(&air, s.horizontal, s.illuminance));
+            if (s.horizontal.altitude > -1.0) {
+                points.push_back(Point(&air, s.horizontal, s.illuminance));
+                onGround(points.back());
+            }
         }
     }
     for (int i = 0; i < kPlanetCount; ++i) {
         const PlanetView p = PlanetObserve(static_cast<Planet>(i), moment, place);
-        if (p.horizontal.altitude > -1.0) points.push_back(Point(sky, p.horizontal, p.illuminance));
+        if (p.horizontal.altitude > -1.0) {
+            points.push_back(Point(sky, p.horizontal, p.illuminance));
+            onGround(points.back());
+        }
     }
 
     const MoonView m = MoonObserve(moment, place);
+    SetMoonLight(m, &night);
     if (m.horizontal.altitude > -1.0) {
         const PanoramaPoint centre = Point(sky, m.horizontal, m.illuminance);
         moon.shown = true;
@@ -148,6 +178,7 @@ void SkySetNightBodies(Sky* sky, double latitude, double longitude, double altit
         moon.toSunZ = d.z / n;
     }
     PanoramaSetBodies(sky, points, moon);
+    SkyModelSetNight(sky, &night);
 }
 
 void SkySetPlaceMoment(Sky* sky, double latitude, double longitude, double altitude, const SolarTime& moment) {

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "sky/ephemeris.h"
 #include "sky/sky_model.h"
 #include "sky/stars.h"
 #include "sky/sun_position.h"
@@ -20,6 +21,9 @@ constexpr const char* kNightStarFile = "stars.dat";
 // about a degree below the horizon.
 void SkySetNightBodies(Sky* sky, double latitude, double longitude, double altitude, const SolarTime& moment,
                        const std::vector<CatalogueStar>* stars);
+// The same at a moment of the ephemeris (a Julian day's time scales).
+void SkySetNightBodiesAt(Sky* sky, const SkyPlace& place, const SkyMoment& moment,
+                         const std::vector<CatalogueStar>* stars);
 // No bodies: the panoramas show the sky alone.
 void SkyClearNightBodies(Sky* sky);
 

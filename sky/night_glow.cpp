@@ -83,6 +83,16 @@ NightGlow NightGlowAt(const SkyMoment& moment, const SkyPlace& place, const Nigh
     g.localSiderealTime = SkyWrap360(moment.apparentSiderealTime + place.longitude);
     g.obliquity = moment.trueObliquity;
     g.sunLongitude = SunApparent(moment).longitude;
+    g.placed = true;
+    if (settings.zenithMagnitude > 0.0) {
+        const double natural = NightGlowSampleAt(g, 90.0, 0.0).Total();
+        g.artificialZenith = std::max(0.0, NightGlowFromMagnitude(settings.zenithMagnitude) - natural);
+    }
+    return g;
+}
+
+NightGlow NightGlowMean(const NightGlowSettings& settings) {
+    NightGlow g;
     if (settings.zenithMagnitude > 0.0) {
         const double natural = NightGlowSampleAt(g, 90.0, 0.0).Total();
         g.artificialZenith = std::max(0.0, NightGlowFromMagnitude(settings.zenithMagnitude) - natural);
@@ -93,6 +103,18 @@ NightGlow NightGlowAt(const SkyMoment& moment, const SkyPlace& place, const Nigh
 NightGlowSample NightGlowSampleAt(const NightGlow& g, double altitude, double azimuth) {
     altitude = std::max(altitude, 0.0);
     const double zenith = 90.0 - altitude;
+    const double x = Airmass(zenith);
+    const double throughAir = std::pow(10.0, -0.4 * kExtinction * x);
+    NightGlowSample s;
+    s.airglow = kAirglowZenith * VanRhijn(zenith) * std::pow(10.0, -0.4 * kExtinction * (x - 1.0));
+    // A town's light is scattered in the air over the site: it brightens
+    // towards the horizon as Krisciunas & Schaefer's uniformly lit air does.
+    s.artificial = g.artificialZenith * x * std::pow(10.0, -0.4 * kExtinction * (x - 1.0));
+    if (!g.placed) {
+        s.zodiacal = kZodiacalPole * throughAir;
+        s.starlight = kStarlightPole * throughAir;
+        return s;
+    }
     // The direction's equatorial place, then its ecliptic and galactic ones.
     const double phi = g.latitude;
     const double dec = Asin(Sin(phi) * Sin(altitude) + Cos(phi) * Cos(altitude) * Cos(azimuth));
@@ -107,16 +129,9 @@ NightGlowSample NightGlowSampleAt(const NightGlow& g, double altitude, double az
     const double galactic =
         Asin(Sin(dec) * Sin(kGalacticPoleDec) + Cos(dec) * Cos(kGalacticPoleDec) * Cos(ra - kGalacticPoleRa));
 
-    const double x = Airmass(zenith);
-    const double throughAir = std::pow(10.0, -0.4 * kExtinction * x);
-    NightGlowSample s;
-    s.airglow = kAirglowZenith * VanRhijn(zenith) * std::pow(10.0, -0.4 * kExtinction * (x - 1.0));
     s.zodiacal = Zodiacal(elongation, lat) * throughAir;
     s.starlight =
         (kStarlightPole + kStarlightPlane * std::exp(-std::fabs(galactic) / kStarlightScaleHeight)) * throughAir;
-    // A town's light is scattered in the air over the site: it brightens
-    // towards the horizon as Krisciunas & Schaefer's uniformly lit air does.
-    s.artificial = g.artificialZenith * x * std::pow(10.0, -0.4 * kExtinction * (x - 1.0));
     return s;
 }
 

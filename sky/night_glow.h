@@ -34,6 +34,9 @@ struct NightGlow {
     double obliquity = 0.0;
     double sunLongitude = 0.0;      // the sun's ecliptic longitude, degrees
     double artificialZenith = 0.0;  // S10 added at the zenith by the site's own lights
+    // False for a sky with no place and moment: the zodiacal light and the
+    // faint stars are then their dark-sky values at the zenith everywhere.
+    bool placed = false;
 };
 
 struct NightGlowSample {
@@ -45,6 +48,10 @@ struct NightGlowSample {
 };
 
 NightGlow NightGlowAt(const SkyMoment& moment, const SkyPlace& place, const NightGlowSettings& settings);
+// The glow of a sky without a place and a moment: the airglow as anywhere,
+// the zodiacal light of the ecliptic pole and the faint stars of a high
+// galactic latitude all over the sky, which gives the dark site's zenith.
+NightGlow NightGlowMean(const NightGlowSettings& settings);
 // The brightness towards a direction above the horizon (altitude, compass
 // azimuth in degrees); below the horizon the values at the horizon.
 NightGlowSample NightGlowSampleAt(const NightGlow& glow, double altitude, double azimuth);

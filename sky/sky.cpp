@@ -57,7 +57,8 @@ bool RadianceRange(Sky* sky, const V3d* directions, std::int64_t begin, std::int
 Sky* SkyCreate(const SkyParameters& p) {
     Sky* sky = SkyModelCreate();
     if (sky == nullptr) return nullptr;
-    if (!SkyModelConfigure(sky, p.model, p.turbidity, p.albedo, p.altitude, p.aerosols)) {
+    if (!SkyModelConfigure(sky, p.model, p.turbidity, p.albedo, p.altitude, p.aerosols) ||
+        !SkyModelSetNightBrightness(sky, p.skyBrightness)) {
         SkyModelDestroy(sky);
         return nullptr;
     }
@@ -68,8 +69,8 @@ Sky* SkyCreate(const SkyParameters& p) {
 void SkyDestroy(Sky* sky) { SkyModelDestroy(sky); }
 
 SkyParameters SkyGetParameters(const Sky* sky) {
-    return SkyParameters{SkyModelInUse(sky), SkyModelTurbidity(sky), SkyModelAlbedo(sky), SkyModelAltitude(sky),
-                         SkyModelAerosols(sky)};
+    return SkyParameters{SkyModelInUse(sky),    SkyModelTurbidity(sky), SkyModelAlbedo(sky),
+                         SkyModelAltitude(sky), SkyModelAerosols(sky),  SkyModelNightBrightness(sky)};
 }
 
 bool SkySetSunAngles(Sky* sky, float zenith, float azimuth) {

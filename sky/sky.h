@@ -28,6 +28,9 @@ struct SkyParameters {
     float albedo = 0.3f;                    // the ground's, 0 to 1
     float altitude = 0.0f;                  // the viewer's, metres, 0 to 20000 (physical model)
     AtmosphereAerosols aerosols{};          // their kind, and a measured depth (physical model)
+    // The site's moonless zenith, V mag/arcsec^2, 14 (a city) to 22.5, or 0
+    // for a dark site's natural night (physical model).
+    double skyBrightness = 0.0;
 };
 
 // A sky with its sun overhead; null with the error raised (kErrOutOfRange for
@@ -54,7 +57,11 @@ void SkyGetSunAngles(const Sky* sky, float* zenithDegrees, float* azimuthDegrees
 V3d SkySunDirection(const Sky* sky);
 
 // Radiance of count unit directions: the sky above the horizon, the ground
-// (Lambertian, of the sky's albedo) below it, without the sun's disc. Runs on
+// (Lambertian, of the sky's albedo) below it, without the sun's disc. The
+// physical sky includes the night's own light (airglow, zodiacal light,
+// faint stars, a town's light) and, for a place and a moment
+// (SkySetNightBodies), the moonlit air; a sky without them has the mean
+// night's light and no moon. Runs on
 // up to the given number of threads (0: one per processor). False (error
 // raised) when memory runs out.
 bool SkyRadiance(Sky* sky, const V3d* directions, std::int64_t count, RGBAReal* radiance, int32 threads);
@@ -64,7 +71,10 @@ bool SkyRadiance(Sky* sky, const V3d* directions, std::int64_t count, RGBAReal* 
 RGBAReal SkySunRadiance(Sky* sky);
 double SkySunIlluminance(Sky* sky);
 // The illuminance on the horizontal ground from the sun and the sky, and
-// (when not null) the sky's part of it.
+// (when not null) the sky's part of it. The physical sky's includes the
+// moon's (its beam and its scattered light), the night's own light and the
+// stars and planets; the sky's part is everything but the sun's and the
+// moon's beams.
 double SkyHorizontalIlluminance(Sky* sky, double* fromSky);
 
 }  // namespace kv

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 #include <numbers>
+#include <vector>
 
 #include "engine/core/error.h"
 #include "sky/analytic_sky.h"
@@ -11,6 +12,7 @@
 #include "sky/atmosphere_medium.h"
 #include "sky/colour_matching.h"
 #include "sky/night_bodies.h"
+#include "sky/night_light.h"
 #include "sky/panorama_rows.h"
 #include "sky/sky_colours.h"
 
@@ -29,6 +31,7 @@ struct LightKey {
     SkyModelKind kind;
     float sunTheta, sunPhi, turbidity, albedo;
     uint32 generation;  // of the physical model's tables
+    uint32 night;       // of the night's light and moon
     bool operator==(const LightKey&) const = default;
 };
 
@@ -64,13 +67,30 @@ struct Sky {
     PanoramaBodies bodies;
     // Where and when its sun stands, for the files that say so.
     SkyPlaceMoment placeMoment;
+    // The night's own light and the moon's (physical model): for the place
+    // and moment of the night's bodies, or without them the mean night;
+    // the site's zenith brightness; the light made for them, and the
+    // generation of the tables the moon was last given to.
+    double nightBrightness = 0.0;
+    bool nightPlaced = false;
+    SkyMoment nightMoment{};
+    SkyPlace nightPlace{};
+    bool moonUp = false;
+    float moonZenith = 0.0f, moonAzimuth = 0.0f;
+    double moonLux = 0.0;
+    double starsLux = 0.0;
+    uint32 night = 0;
+    bool nightLightValid = false;
+    NightLight nightLight{};
+    bool moonSet = false;
+    uint32 moonGeneration = 0;
 };
 
 namespace {
 
 LightKey CurrentKey(const Sky& model) {
     const SkyState* s = &model.analytic;
-    return LightKey{model.kind, s->sunTheta, s->sunPhi, model.turbidity, model.albedo, model.generation};
+    return LightKey{model.kind, s->sunTheta, s->sunPhi, model.turbidity, model.albedo, model.generation, model.night};
 }
 
 bool InRange(float v, float lo, float hi) { return v >= lo && v <= hi; }
@@ -109,7 +129,24 @@ Atmosphere* SunPath(Sky& model) {
     return model.sunPath;
 }
 
+// The night's light for the sky's place and moment (or the mean night),
+// and the moon given to the physical model's tables.
+void PhysicalFollowNight(Sky& model) {
+    if (!model.nightLightValid) {
+        const NightGlowSettings settings{model.nightBrightness};
+        NightLightMake(&model.nightLight, model.nightPlaced ? NightGlowAt(model.nightMoment, model.nightPlace, settings)
+                                                            : NightGlowMean(settings));
+        model.nightLightValid = true;
+    }
+    if (!model.moonSet || model.moonGeneration != model.generation) {
+        AtmosphereSetMoon(model.physical, model.moonZenith, model.moonAzimuth, model.moonUp ? model.moonLux : 0.0);
+        model.moonSet = true;
+        model.moonGeneration = model.generation;
+    }
+}
+
 void PhysicalFollowSun(Sky& model) {
+    PhysicalFollowNight(model);
     const SkyState* s = &model.analytic;
     if (model.physicalSunSet && model.physicalSunTheta == s->sunTheta && model.physicalSunPhi == s->sunPhi) return;
     AtmosphereSetSun(model.physical, s->sunTheta, s->sunPhi);
@@ -174,6 +211,18 @@ void MakeLight(Sky& model, SkyLight* l) {
         l->sunIlluminance = AtmosphereSunIlluminance(model.physical, &l->sunColour);
         l->ground = AtmosphereGroundRadiance(model.physical);
         l->horizontal = AtmosphereHorizontalIlluminance(model.physical, &l->fromSky);
+        // The moon's light, the night's own and the stars': everything but
+        // the sun's and the moon's beams counts as the sky's.
+        double moonSky = 0.0;
+        RGBAReal moonGround{};
+        const double moon = AtmosphereMoonIlluminance(model.physical, &moonSky, &moonGround);
+        const NightLight& night = model.nightLight;
+        const auto albedo = static_cast<real>(model.albedo);
+        l->ground.red += moonGround.red + night.groundPerAlbedo.red * albedo;
+        l->ground.green += moonGround.green + night.groundPerAlbedo.green * albedo;
+        l->ground.blue += moonGround.blue + night.groundPerAlbedo.blue * albedo;
+        l->horizontal += moon + night.horizontal + model.starsLux;
+        l->fromSky += moonSky + night.horizontal + model.starsLux;
         return;
     }
     const RGBAReal sun709 = AnalyticSunRec709(model);
@@ -285,6 +334,7 @@ void SkyModelColors(Sky* model, const V3d* directions, int32 count, SkyColorCach
     if (Physical(*model)) {
         PhysicalFollowSun(*model);
         AtmosphereColors(model->physical, directions, count, colours, AtmosphereSkyOnly);
+        NightLightAdd(model->nightLight, directions, count, std::cos(SkyModelHorizon(model)), model->albedo, colours);
         return;
     }
     const SkyState* s = &model->analytic;
@@ -300,7 +350,23 @@ void SkyModelColors(Sky* model, const V3d* directions, int32 count, SkyColorCach
 void SkyModelRowColors(const Sky* model, SkyColorCache* cache, double theta, const double* phi, int32 count,
                        RGBAReal* colours) {
     if (Physical(*model)) {
-        AtmosphereRowColors(model->physical, theta, phi, count, colours, AtmosphereSkyOnly);
+        // The azimuths' sines and cosines the cache keeps for every row.
+        const bool held = cache != nullptr && cache->count == count && cache->sinPhi != nullptr;
+        std::vector<double> own;
+        const double* sinPhi = held ? cache->sinPhi : nullptr;
+        const double* cosPhi = held ? cache->cosPhi : nullptr;
+        if (!held) {
+            own.resize(2 * static_cast<std::size_t>(count));
+            for (int32 i = 0; i < count; ++i) {
+                own[i] = std::sin(phi[i]);
+                own[count + i] = std::cos(phi[i]);
+            }
+            sinPhi = own.data();
+            cosPhi = own.data() + count;
+        }
+        AtmosphereRowColorsAt(model->physical, theta, sinPhi, cosPhi, count, colours, AtmosphereSkyOnly);
+        NightLightAddRow(model->nightLight, theta, sinPhi, cosPhi, count, std::cos(SkyModelHorizon(model)),
+                         model->albedo, colours);
         return;
     }
     // At and past the horizon the analytic sky has no values: the ground.
@@ -398,6 +464,53 @@ void SkyModelToRec709(const Sky* model, RGBAReal* colours, int32 count) {
         }
         c = RGBAReal{out[0], out[1], out[2], c.alpha};
     }
+}
+
+}  // namespace kv
+
+namespace kv {
+
+bool SkyModelSetNightBrightness(Sky* model, double zenithMagnitude) {
+    if (!(zenithMagnitude == 0.0 || (zenithMagnitude >= kNightSkyBrightest && zenithMagnitude <= kNightSkyDarkest))) {
+        ErrorRaise(kModuleNone, kErrOutOfRange);
+        return false;
+    }
+    if (model->nightBrightness != zenithMagnitude) {
+        model->nightBrightness = zenithMagnitude;
+        model->nightLightValid = false;
+        ++model->night;
+    }
+    return true;
+}
+
+double SkyModelNightBrightness(const Sky* model) { return model->nightBrightness; }
+
+void SkyModelSetNight(Sky* model, const SkyModelNight* night) {
+    model->nightPlaced = night != nullptr;
+    model->moonUp = false;
+    model->starsLux = 0.0;
+    if (night != nullptr) {
+        model->nightMoment = night->moment;
+        model->nightPlace = night->place;
+        model->moonUp = night->moonUp;
+        model->moonZenith = night->moonZenith;
+        model->moonAzimuth = night->moonAzimuth;
+        model->moonLux = night->moonIlluminance;
+        model->starsLux = night->starsIlluminance;
+    }
+    model->nightLightValid = false;
+    model->moonSet = false;
+    ++model->night;
+}
+
+SkyModelNightLight SkyModelNightIlluminance(Sky* model) {
+    SkyModelNightLight n;
+    if (!Physical(*model)) return n;
+    PhysicalFollowSun(*model);
+    n.moon = AtmosphereMoonIlluminance(model->physical, &n.moonSky, nullptr);
+    n.glow = model->nightLight.horizontal;
+    n.stars = model->starsLux;
+    return n;
 }
 
 }  // namespace kv

@@ -17,6 +17,7 @@
 #include "engine/math/rgba.h"
 #include "engine/math/vector.h"
 #include "sky/atmosphere_medium.h"
+#include "sky/ephemeris.h"
 
 namespace kv {
 
@@ -130,5 +131,36 @@ double SkyModelLuminance(const Sky* sky, const RGBAReal& colour);
 // The model's RGB to linear Rec. 709, in place; negative channels (out of
 // the Rec. 709 gamut) become 0.
 void SkyModelToRec709(const Sky* sky, RGBAReal* colours, int32 count);
+
+// The night of the physical model: its own light (night_light.h) and the
+// moon's light scattered by the air, added to its colours, its ground and
+// its horizontal illuminance. A sky without a place and a moment has the
+// mean night (NightGlowMean) and no moon.
+struct SkyModelNight {
+    SkyMoment moment;
+    SkyPlace place;
+    bool moonUp = false;            // above the lowest sun the model holds
+    float moonZenith = 0.0f;        // degrees, as the sun's
+    float moonAzimuth = 0.0f;       // the program's azimuth, degrees
+    double moonIlluminance = 0.0;   // lux outside the atmosphere, on a surface facing it
+    double starsIlluminance = 0.0;  // lux on the horizontal ground from the stars and planets drawn one by one
+};
+// Null: the mean night, without a moon.
+void SkyModelSetNight(Sky* sky, const SkyModelNight* night);
+// The site's moonless zenith in V mag/arcsec^2, kNightSkyBrightest to
+// kNightSkyDarkest, or 0 for a dark site's natural sky; false
+// (kErrOutOfRange raised, nothing changed) for any other value.
+bool SkyModelSetNightBrightness(Sky* sky, double zenithMagnitude);
+double SkyModelNightBrightness(const Sky* sky);
+// What the night gives the horizontal ground, lux: the moon's beam and its
+// scattered light, the night's own light, and the stars and planets drawn
+// one by one (physical model; zeros for the analytic one).
+struct SkyModelNightLight {
+    double moon = 0.0;
+    double moonSky = 0.0;
+    double glow = 0.0;
+    double stars = 0.0;
+};
+SkyModelNightLight SkyModelNightIlluminance(Sky* sky);
 
 }  // namespace kv

@@ -244,7 +244,7 @@ void Progress(Lapse* l) {
 // A worker: its own sky, the next moment not yet taken until none is left.
 void LapseWorker(Lapse* l) {
     const SkydomeOptions& o = *l->o;
-    Sky* sky = SkyCreate(SkyParameters{o.sky, o.turbidity, o.albedo, o.altitude, o.aerosols});
+    Sky* sky = SkyCreate(SkyParameters{o.sky, o.turbidity, o.albedo, o.altitude, o.aerosols, o.skyBrightness});
     for (std::size_t i = l->next.fetch_add(1); i < l->frames.size(); i = l->next.fetch_add(1)) {
         LapseFrame& f = l->frames[i];
         if (sky == nullptr) {

@@ -27,6 +27,7 @@
 #include "sky/atmosphere.h"
 #include "sky/atmosphere_medium.h"
 #include "sky/exposure.h"
+#include "sky/night_glow.h"
 #include "sky/sun_position.h"
 
 namespace kv {
@@ -59,6 +60,8 @@ constexpr NumberRule kFovRule = {kViewMinFov, kViewMaxFov, false, false, "1 to 1
 // In decimal: 1.7 as a float lies above 1.7 itself.
 constexpr NumberRule kTurbidityRule = {1.7, 10.0, false, false, "1.7 to 10"};
 constexpr NumberRule kDepthRule = {kAtmosphereMinDepth, kAtmosphereMaxDepth, false, false, "0.01 to 3"};
+constexpr NumberRule kSkyBrightnessRule = {kNightSkyBrightest, kNightSkyDarkest, false, false,
+                                           "14 to 22.5 magnitudes per square arcsecond"};
 constexpr NumberRule kLatitudeRule = {-90, 90, false, false, "-90 to 90 degrees"};
 constexpr NumberRule kLongitudeRule = {-180, 180, false, false, "-180 to 180 degrees"};
 constexpr NumberRule kCubemapRule = {kCubemapMinSize, kCubemapMaxSize, false, true, "a power of two from 16 to 4096"};
@@ -157,6 +160,7 @@ struct Given {
     bool aerosols = false;
     bool width = false;
     bool altitude = false;
+    bool skyBrightness = false;
 };
 Given given;
 
@@ -913,6 +917,19 @@ const OptionSpec kOptions[] = {
      .apply = ApplyDepth,
      .rule = &kDepthRule,
      .needs = "an optical depth from 0.01 to 3"},
+    {.name = "--sky-brightness",
+     .value = "MAG",
+     .help = "the physical sky's moonless zenith at night, in V magnitudes per\n"
+             "square arcsecond, 14 to 22.5, for a site with light pollution\n"
+             "(a sky-quality meter's reading): 22 is a dark site, 21 a rural\n"
+             "sky, 19 a suburb, 17 a city. A town's light is added to the\n"
+             "natural night (airglow, zodiacal light, faint stars) up to\n"
+             "that brightness, brightening towards the horizon. Without it\n"
+             "the site is dark, 21.5 to 22 at the zenith",
+     .apply = ApplyReal,
+     .rule = &kSkyBrightnessRule,
+     .real = &SkydomeOptions::skyBrightness,
+     .needs = "a brightness from 14 to 22.5 magnitudes per square arcsecond"},
     {.name = "--location",
      .value = "LATITUDE,LONGITUDE",
      .help = "with --time, instead of --sun: the sun as seen from that place "
@@ -1099,6 +1116,7 @@ bool ApplyOption(const OptionSpec& spec, const char* value, SkydomeOptions* o, s
     given.cube = given.cube || std::strncmp(spec.name, "--cubemap-", 10) == 0;
     given.aerosols =
         given.aerosols || std::strcmp(spec.name, "--aerosols") == 0 || std::strcmp(spec.name, "--aod") == 0;
+    given.skyBrightness = given.skyBrightness || std::strcmp(spec.name, "--sky-brightness") == 0;
     return true;
 }
 
@@ -1337,7 +1355,7 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         if (!ApplyOption(*spec, value, &parsed, error)) return false;
     }
     const bool sunGiven = given.sun, widthGiven = given.width, altitudeGiven = given.altitude, cubeGiven = given.cube,
-               aerosolsGiven = given.aerosols;
+               aerosolsGiven = given.aerosols, skyBrightnessGiven = given.skyBrightness;
     if (!parsed.help && !parsed.version) {
         if (sunGiven && !ReadSun(*FindOption("--sun"), &parsed, error)) return false;
         if (parsed.time && !ReadTime(&parsed, error)) return false;
@@ -1352,6 +1370,10 @@ bool SkydomeParseOptions(std::vector<char*>& args, SkydomeOptions* options, std:
         }
         if (aerosolsGiven && parsed.sky != SkyModelPhysical) {
             *error = "--aerosols and --aod need --sky physical: the default sky has no aerosols of its own";
+            return false;
+        }
+        if (skyBrightnessGiven && parsed.sky != SkyModelPhysical) {
+            *error = "--sky-brightness needs --sky physical: the default sky has no night";
             return false;
         }
     }

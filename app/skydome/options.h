@@ -38,6 +38,7 @@ struct SkydomeOptions {
     float albedo = 0.3f;                        // the ground's, 0 to 1
     float altitude = 0.0f;                      // the viewer's, metres, 0 to 20000 (the physical sky)
     AtmosphereAerosols aerosols;                // their kind, and a measured depth (the physical sky)
+    float skyBrightness = 0.0f;                 // the moonless zenith, V mag/arcsec^2; 0: a dark site (physical sky)
     DomeFacing domeFacing = DomeFacingAsShown;  // of the dome --save-dome writes
     // The sun from a place and a moment (both or neither), instead of --sun.
     bool location = false;

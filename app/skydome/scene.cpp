@@ -27,7 +27,8 @@ Clump* SkydomeSceneCreate(World* world, const SkydomeOptions* options, const cha
     settings->evFixed = options->exposureChoice == ExposureChoiceEv ? 1 : 0;
     settings->ev = options->ev;
     if (options->exposureChoice != ExposureChoiceDefault) DomeExposureChosen();
-    if (!SkyModelConfigure(options->sky, options->turbidity, options->albedo, options->altitude, options->aerosols)) {
+    if (!SkyModelConfigure(options->sky, options->turbidity, options->albedo, options->altitude, options->aerosols) ||
+        !SkyModelSetNightBrightness(ProgramSky(), options->skyBrightness)) {
         *failure = "Cannot set up the sky model.";
         return nullptr;
     }

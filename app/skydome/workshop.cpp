@@ -22,6 +22,7 @@
 #include "sky/night_bodies.h"
 #include "sky/sky_model.h"
 #include "sky/stars.h"
+#include "sky/sun_position.h"
 
 namespace kv {
 
@@ -114,6 +115,8 @@ void ShowBodies() {
 // The sun where the place and the moment put it; when the model cannot hold
 // it there, as near as it can, and the status line says so.
 void FollowPlace() {
+    // The bodies, the moonlit air and the night's own light of the place and
+    // moment, before the sun's move recolours the dome.
     ShowBodies();
     if (w.place.on == 0) return;
     double zenith = 0.0;
@@ -147,6 +150,8 @@ int32 PlaceChanged(int32 query) {
 int32 PlaceToggled(int32 query) {
     if (query == kMenuQueryAvailable) return 1;
     FollowPlace();
+    // Off: the mean night again, without the moon of a place.
+    if (w.place.on == 0) SkyMoveSun(0.0f, 0.0f);
     return 1;
 }
 
@@ -422,6 +427,8 @@ std::string WorkshopSettingsJson() {
         const AtmosphereAerosols aerosols = SkyModelAerosols();
         j["aerosols"] = kAtmosphereAerosolNames[aerosols.kind];
         if (aerosols.depth550 > 0.0f) j["aod"] = Shortest(aerosols.depth550);
+        const double brightness = SkyModelNightBrightness(ProgramSky());
+        if (brightness > 0.0) j["sky-brightness"] = Shortest(static_cast<float>(brightness));
     }
     if (dome->autoExposure != 0 && dome->evFixed != 0) {
         j["ev"] = Shortest(dome->ev);

@@ -226,6 +226,71 @@ TEST(AtmosphereGround, RadianceIsAlbedoTimesIlluminanceOverPi) {
     }
 }
 
+// The moon is the sun's light scaled and reddened, scattered by the same
+// air: its sky is the sky of a sun in its place times its share of the
+// sun's light, a little redder; its ground gets its beam through the air and
+// the light of that sky; a moon of no light, or taken away, leaves the sky
+// exactly as it was, and setting the atmosphere up again takes it away.
+TEST(AtmosphereMoon, LightsTheAirAndTheGroundAsASunInItsPlaceByItsShare) {
+    AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 0.0f);
+    AtmospherePtr sun = MakeAtmosphere(2.0f, 0.3f, 0.0f);
+    const float zenith = 40.0f;
+    const float azimuth = 120.0f;
+    AtmosphereSetSun(sun.get(), zenith, azimuth);
+    ASSERT_TRUE(AtmosphereSetSun(a.get(), 100.0f, 300.0f));
+    float ones[kAtmosphereBins];
+    for (float& v : ones) v = 1.0f;
+    double outside[3];
+    AtmosphereBandsToXYZ(a.get(), ones, outside);
+    const double lux = 0.3;
+    const double share = lux / outside[1];
+    const V3d directions[] = {{0.0f, 1.0f, 0.0f},    {0.5f, 0.5f, -0.7071f}, {-0.6f, 0.2f, 0.7746f},
+                              {0.63f, 0.77f, -0.1f}, {-0.3f, -0.9f, 0.316f}, {0.9848f, 0.1736f, 0.0f}};
+    std::vector<std::array<double, 3>> before;
+    for (const V3d& d : directions) {
+        std::array<double, 3> xyz{};
+        AtmosphereXYZ(a.get(), d, AtmosphereSkyOnly, xyz.data());
+        before.push_back(xyz);
+    }
+    ASSERT_TRUE(AtmosphereSetMoon(a.get(), zenith, azimuth, lux));
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        double with[3];
+        double sunlit[3];
+        AtmosphereXYZ(a.get(), directions[i], AtmosphereSkyOnly, with);
+        AtmosphereXYZ(sun.get(), directions[i], AtmosphereSkyOnly, sunlit);
+        double moonlit[3];
+        for (int c = 0; c < 3; ++c) moonlit[c] = with[c] - before[i][c];
+        EXPECT_NEAR(moonlit[1], sunlit[1] * share, 0.08 * sunlit[1] * share) << "direction " << i;
+        // Redder: more X, less Z, for the same Y.
+        EXPECT_GT(moonlit[0] / moonlit[1], sunlit[0] / sunlit[1]) << "direction " << i;
+        EXPECT_LT(moonlit[2] / moonlit[1], sunlit[2] / sunlit[1]) << "direction " << i;
+    }
+    double fromSky = 0.0;
+    RGBAReal ground{};
+    const double e = AtmosphereMoonIlluminance(a.get(), &fromSky, &ground);
+    double sunSky = 0.0;
+    AtmosphereHorizontalIlluminance(sun.get(), &sunSky);
+    const double beam = AtmosphereSunIlluminance(sun.get(), nullptr) * std::cos(zenith * kPi / 180.0) * share;
+    EXPECT_NEAR(fromSky, sunSky * share, 0.08 * sunSky * share);
+    EXPECT_NEAR(e - fromSky, beam, 0.03 * beam);
+    EXPECT_NEAR((0.2126 * ground.red + 0.7152 * ground.green + 0.0722 * ground.blue) * 1e3, 0.3 * e / kPi, 0.01 * e);
+    for (int off = 0; off < 2; ++off) {
+        if (off == 0) {
+            ASSERT_TRUE(AtmosphereSetMoon(a.get(), zenith, azimuth, 0.0));
+        } else {
+            ASSERT_TRUE(AtmosphereSetMoon(a.get(), zenith, azimuth, lux));
+            ASSERT_TRUE(AtmosphereSetup(a.get(), 2.0f, 0.3f, 0.0f));
+            ASSERT_TRUE(AtmosphereSetSun(a.get(), 100.0f, 300.0f));
+        }
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            double xyz[3];
+            AtmosphereXYZ(a.get(), directions[i], AtmosphereSkyOnly, xyz);
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(xyz[c], before[i][c]) << "direction " << i << " pass " << off;
+        }
+        EXPECT_EQ(AtmosphereMoonIlluminance(a.get(), nullptr, nullptr), 0.0);
+    }
+}
+
 // Twilight: the zenith stays blue (ozone's Chappuis band takes the orange
 // out of the long, grazing sunlight); the sky darkens steadily as the sun
 // sets (the zenith all along, the horizon towards and away from the sun

@@ -101,5 +101,50 @@ TEST(SkyValue, RefusesWhatItsModelCannotHold) {
     SkyDestroy(sky);
 }
 
+// The night's light of the physical sky: a site's zenith brightness reaches
+// the radiance and the ground's light (and is refused out of range), and
+// the analytic sky, which has no night, is left exactly as it was.
+TEST(SkyValue, ASitesNightBrightnessReachesItsLightAndOnlyThePhysicalSky) {
+    SkyParameters p;
+    p.skyBrightness = 13.0;
+    EXPECT_EQ(SkyCreate(p), nullptr);
+    p.skyBrightness = 23.0;
+    EXPECT_EQ(SkyCreate(p), nullptr);
+
+    const V3d zenith[1] = {V3d{0.0f, 1.0f, 0.0f}};
+    auto atZenith = [&](Sky* sky) {
+        std::vector<RGBAReal> out(1);
+        EXPECT_TRUE(SkyRadiance(sky, zenith, 1, out.data(), 1));
+        return 1e3 * (0.2126 * out[0].red + 0.7152 * out[0].green + 0.0722 * out[0].blue);
+    };
+    p.model = SkyModelPhysical;
+    p.skyBrightness = 0.0;
+    Sky* dark = SkyCreate(p);
+    p.skyBrightness = 18.0;
+    Sky* town = SkyCreate(p);
+    ASSERT_NE(dark, nullptr);
+    ASSERT_NE(town, nullptr);
+    EXPECT_EQ(SkyGetParameters(town).skyBrightness, 18.0);
+    for (Sky* sky : {dark, town}) ASSERT_TRUE(SkySetSunAngles(sky, 100.0f, 0.0f));
+    // 18 mag/arcsec^2 is 1.0637e5 * 10^-7.2 cd/m^2; the dark sky's own light
+    // is part of it.
+    const double wanted = 1.0637e5 * std::pow(10.0, -0.4 * 18.0);
+    const double added = atZenith(town) - atZenith(dark);
+    EXPECT_NEAR(added, wanted - 1.0637e5 * std::pow(10.0, -0.4 * 21.9), 0.03 * wanted);
+    EXPECT_GT(SkyHorizontalIlluminance(town, nullptr), SkyHorizontalIlluminance(dark, nullptr) + 2.0 * wanted);
+    SkyDestroy(dark);
+    SkyDestroy(town);
+
+    p.model = SkyModelPreetham;
+    Sky* plain = SkyCreate(SkyParameters{});
+    Sky* bright = SkyCreate(p);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(bright, nullptr);
+    const std::vector<V3d> d = Directions(500);
+    EXPECT_TRUE(Same(Radiance(plain, d, 1), Radiance(bright, d, 1)));
+    SkyDestroy(plain);
+    SkyDestroy(bright);
+}
+
 }  // namespace
 }  // namespace kv

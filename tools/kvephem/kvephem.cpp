@@ -8,7 +8,22 @@
 //     planet NAME JD LAT LON HEIGHT   Mercury, Venus, Mars, Jupiter, Saturn
 //     sun JD LAT LON HEIGHT           the sun
 //     stars JD LAT LON HEIGHT         every star of STARS, then "end"
+//     light JD LAT LON HEIGHT         the night's light in the physical sky
+//                                     (turbidity 2), without the sun's: the
+//                                     moon's altitude and phase angle, its
+//                                     lux outside the air, the lux on the
+//                                     ground of its beam and its scattered
+//                                     light, of the night's own light and
+//                                     of the stars and planets
+//     moonsky Z A PHASE VZ VA         the luminance (cd/m^2) of the air lit
+//                                     by a moon at zenith angle Z, azimuth A
+//                                     and phase angle PHASE (its mean
+//                                     distance), towards zenith angle VZ
+//                                     and azimuth VA (degrees, the program's
+//                                     azimuths), and the model's extinction
+//                                     at the zenith, mag per air mass
 // JD is the Julian day of UT; places in degrees (east positive), metres.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,9 +33,12 @@
 #include <string>
 #include <vector>
 
+#include "sky/atmosphere.h"
 #include "sky/ephemeris.h"
 #include "sky/moon.h"
+#include "sky/night_bodies.h"
 #include "sky/planets.h"
+#include "sky/sky.h"
 #include "sky/stars.h"
 
 namespace {
@@ -61,6 +79,54 @@ bool PlanetOf(const std::string& name, kv::Planet* out) {
     return false;
 }
 
+// The physical sky the light queries share: made on first use (half a
+// second), its sun as low as the model holds, so that what it adds is least.
+kv::Sky* NightSky() {
+    static kv::Sky* sky = nullptr;
+    if (sky == nullptr) {
+        kv::SkyParameters p;
+        p.model = kv::SkyModelPhysical;
+        sky = kv::SkyCreate(p);
+        if (sky != nullptr) kv::SkySetSunAngles(sky, kv::SkyModelMaxSunZenith(kv::SkyModelPhysical), 0.0f);
+    }
+    return sky;
+}
+
+kv::Atmosphere* MoonAir() {
+    static kv::Atmosphere* air = nullptr;
+    if (air == nullptr) {
+        air = kv::AtmosphereCreate();
+        if (air != nullptr && !kv::AtmosphereSetup(air, 2.0f, 0.3f, 0.0f)) air = nullptr;
+        if (air != nullptr) kv::AtmosphereSetSun(air, kv::kAtmosphereMaxSunZenith, 0.0f);
+    }
+    return air;
+}
+
+bool MoonSky(std::istringstream& in) {
+    double z = 0.0, a = 0.0, phase = 0.0, vz = 0.0, va = 0.0;
+    kv::Atmosphere* air = MoonAir();
+    if (!(in >> z >> a >> phase >> vz >> va) || air == nullptr) return false;
+    const double d = vz * 3.14159265358979323846 / 180.0;
+    const double p = va * 3.14159265358979323846 / 180.0;
+    const kv::V3d view{static_cast<kv::real>(std::sin(d) * std::sin(p)), static_cast<kv::real>(std::cos(d)),
+                       static_cast<kv::real>(std::sin(d) * std::cos(p))};
+    double without[3], with[3];
+    kv::AtmosphereSetMoon(air, 0.0f, 0.0f, 0.0);
+    kv::AtmosphereXYZ(air, view, kv::AtmosphereSkyOnly, without);
+    const double lux = kv::MagnitudeIlluminance(kv::MoonMagnitude(phase, 384400.0));
+    kv::AtmosphereSetMoon(air, static_cast<float>(z), static_cast<float>(a), lux);
+    kv::AtmosphereXYZ(air, view, kv::AtmosphereSkyOnly, with);
+    float through[kv::kAtmosphereBins];
+    float outside[kv::kAtmosphereBins];
+    kv::AtmosphereTransmittance(air, 0.0, through);
+    for (float& v : outside) v = 1.0f;
+    double t[3], o[3];
+    kv::AtmosphereBandsToXYZ(air, through, t);
+    kv::AtmosphereBandsToXYZ(air, outside, o);
+    std::printf("%.6g %.5f\n", with[1] - without[1], -2.5 * std::log10(t[1] / o[1]));
+    return true;
+}
+
 int Query(const char* starsPath) {
     std::vector<kv::CatalogueStar> stars;
     std::string error;
@@ -76,6 +142,14 @@ int Query(const char* starsPath) {
         in >> what;
         if (what.empty()) continue;
         if (what == "planet") in >> name;
+        if (what == "moonsky") {
+            if (!MoonSky(in)) {
+                std::printf("error: expected Z A PHASE VZ VA\n");
+                ++bad;
+            }
+            std::fflush(stdout);
+            continue;
+        }
         kv::SkyPlace place;
         double jd = 0.0;
         if (!(in >> jd >> place.latitude >> place.longitude >> place.height)) {
@@ -113,6 +187,18 @@ int Query(const char* starsPath) {
                             v.horizontal.trueAltitude, v.horizontal.azimuth, v.magnitude);
             }
             std::printf("end\n");
+        } else if (what == "light") {
+            kv::Sky* sky = NightSky();
+            if (sky == nullptr) {
+                std::printf("error: no memory for the sky\n");
+                ++bad;
+                continue;
+            }
+            kv::SkySetNightBodiesAt(sky, place, moment, starsPath ? &stars : nullptr);
+            const kv::MoonView m = kv::MoonObserve(moment, place);
+            const kv::SkyModelNightLight n = kv::SkyModelNightIlluminance(sky);
+            std::printf("%.4f %.4f %.6g %.6g %.6g %.6g %.6g\n", m.horizontal.altitude, m.phaseAngle, m.illuminance,
+                        n.moon, n.moonSky, n.glow, n.stars);
         } else {
             std::printf("error: unknown query %s\n", what.c_str());
             ++bad;

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -1009,6 +1010,29 @@ TEST(SkydomeRun, ATimeLapseWritesEveryExportForEachMomentAndAnIndex) {
     ASSERT_EQ(day.status, 0) << day.output;
     EXPECT_EQ(g.Entries().size(), 25u);
     EXPECT_TRUE(std::filesystem::exists(g / "i-0023.json"));
+    // A physical time-lapse's sky is the one a single export of the moment
+    // makes, with the aerosols and the site's brightness it was given (its
+    // workers once made theirs with the default aerosols).
+    RunFolder h;
+    const std::string sky = "--sky physical --aod 0.5 --sky-brightness 19 --location 48.8566,2.3522 ";
+    const std::string env = "env -u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=none";
+    const RunResult lapse = RunSkydome(
+        sky + "--time-lapse 2026-06-21T21:30+02:00,2026-06-21T21:30+02:00,1h --export-irradiance " + (h / "l.json"),
+        env);
+    const RunResult single =
+        RunSkydome(sky + "--time 2026-06-21T21:30+02:00 --export-only --export-irradiance " + (h / "s.json"), env);
+    ASSERT_EQ(lapse.status, 0) << lapse.output;
+    ASSERT_EQ(single.status, 0) << single.output;
+    auto firstRadiance = [](const std::string& path) {
+        std::ifstream json(path);
+        const std::string text((std::istreambuf_iterator<char>(json)), {});
+        const std::size_t at = text.find("[", text.find("\"radiance\": ["));
+        return at == std::string::npos ? -1.0 : std::strtod(text.c_str() + text.find('[', at + 1) + 1, nullptr);
+    };
+    const double fromLapse = firstRadiance(h / "l-0000.json");
+    const double fromSingle = firstRadiance(h / "s.json");
+    EXPECT_GT(fromSingle, 0.0);
+    EXPECT_NEAR(fromLapse, fromSingle, 1e-3 * fromSingle);
 }
 
 // A time-lapse's moment is the sky a single export of that moment writes,
