@@ -76,6 +76,14 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
     bool ok = true;
     std::string message;
     SkydomeSetPlaceMoment(*o);
+    {
+        // The night of the place and moment lights every file (the moonlit
+        // air, the night's own light), and its bodies are in the panoramas
+        // and cube maps: a time-lapse's moment gives the same files.
+        std::string warning;
+        SkydomeSetNightBodies(*o, &warning);
+        if (!warning.empty()) report(warning.c_str());
+    }
     GltfSun moon{};
     const bool moonUp = !o->exportGltf.empty() && GltfMoonOf(ProgramSky(), &moon);
     for (const std::string& file : o->exportGltf) {
@@ -87,11 +95,6 @@ bool SkydomeRunExports(const SkydomeOptions* o, Atomic* dome, void (*report)(con
             report(message.c_str());
             ok = false;
         }
-    }
-    if (!o->exportPanorama.empty()) {
-        std::string warning;
-        SkydomeSetNightBodies(*o, &warning);
-        if (!warning.empty()) report(warning.c_str());
     }
     for (const std::string& file : o->exportPanorama) {
         if (!PanoramaWrite(ProgramSky(), file.c_str(), o->panoramaWidth, DomePictureExposure(), &message)) {
