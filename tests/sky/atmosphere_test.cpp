@@ -122,15 +122,19 @@ TEST(AtmosphereVersusReferenceHazy, WithinItsMeasuredBounds) {
 TEST(AtmosphereSun, DiscRadianceIlluminanceAndSize) {
     AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 2000.0f);
     AtmosphereSetSun(a.get(), 0.0f, 0.0f);
-    // Vertical columns from 2 km: the air's exponential profile, the
-    // aerosols' by a fine midpoint rule, and the ozone triangle.
+    // Vertical columns from 2 km: the air's and the aerosols' profiles by a
+    // fine midpoint rule, and the ozone triangle.
     const double h = 2000.0;
     const double top = kAtmosphereTopRadius - kAtmospherePlanetRadius;
     const AtmosphereMedium& medium = AtmosphereMediumOf(a.get());
-    const double air = kAtmosphereRayleighScaleHeight * (std::exp(-h / kAtmosphereRayleighScaleHeight) -
-                                                         std::exp(-top / kAtmosphereRayleighScaleHeight));
+    double air = 0.0;
     double aerosols = 0.0;
-    for (int i = 0; i < 100000; ++i) aerosols += AtmosphereDensityAt(medium, h + (top - h) * (i + 0.5) / 100000).mie;
+    for (int i = 0; i < 100000; ++i) {
+        const AtmosphereDensity d = AtmosphereDensityAt(medium, h + (top - h) * (i + 0.5) / 100000);
+        air += d.rayleigh;
+        aerosols += d.mie;
+    }
+    air *= (top - h) / 100000;
     aerosols *= (top - h) / 100000;
     const double ozone = 0.5 * (kAtmosphereOzoneTop - kAtmosphereOzoneBottom);
     double expected = 0.0;
