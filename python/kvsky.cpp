@@ -400,7 +400,7 @@ PYBIND11_MODULE(kvsky, m) {
         .def(py::init(&MakeSky), py::arg("model") = "preetham", py::arg("turbidity") = 2.0, py::arg("albedo") = 0.3,
              py::arg("altitude") = 0.0,
              "model: \"preetham\" (the analytic daylight model, the default) or \"physical\" (a physical "
-             "atmosphere with multiple scattering, twilight down to 10 degrees below the horizon; about half a "
+             "atmosphere with multiple scattering, the sun anywhere, through twilight into the night; about half a "
              "second to make). turbidity: haze, 1.7 (clearest) to 10. albedo: the ground's, 0 to 1. altitude: "
              "the viewer's, 0 to 20000 metres (physical model only). ValueError for a value out of range.")
         .def_property_readonly(
