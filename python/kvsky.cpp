@@ -415,7 +415,7 @@ PYBIND11_MODULE(kvsky, m) {
             "The viewer's altitude in metres.")
         .def_property_readonly(
             "max_sun_zenith", [](const PySky& s) { return SkyModelMaxSunZenith(SkyGetParameters(s.sky).model); },
-            "How far from overhead the model lets the sun go: 85 degrees (preetham) or 100 (physical).")
+            "How far from overhead the model lets the sun go: 85 degrees (preetham) or 180 (physical).")
         .def("set_sun", &SetSun, py::arg("zenith"), py::arg("azimuth"),
              "Places the sun by its zenith angle (degrees, 0 up to max_sun_zenith) and the program's azimuth "
              "(degrees from north towards west, 0 up to 360). ValueError outside those.")

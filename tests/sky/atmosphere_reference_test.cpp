@@ -58,7 +58,7 @@ TEST(AtmosphereReferenceCache, AgreesWithAFreshCoarseRun) {
             dirs.push_back(all[i]);
             index.push_back(i);
         }
-        const std::vector<ReferenceRadiance> fresh = RunSky(cached.sky, Options(2048, 7), dirs);
+        const std::vector<ReferenceRadiance> fresh = RunSky(cached.sky, Options(2048, 8), dirs);
         for (std::size_t j = 0; j < dirs.size(); ++j) {
             const CachedDirection& c = cached.directions[index[j]];
             const double z = (fresh[j].xyz[1] - c.xyz[1]) / std::hypot(c.error, fresh[j].luminanceError);
