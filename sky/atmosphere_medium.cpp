@@ -1,6 +1,5 @@
 #include "atmosphere_medium.h"
 
-#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -117,7 +116,8 @@ struct AirProfile {
 
 double AirDensity(double altitude) {
     static const AirProfile profile;
-    const double f = std::clamp(altitude / kAirStep, 0.0, kAirEntries - 1.000001);
+    // Not a number counts as the ground, never as an index.
+    const double f = altitude > 0.0 ? std::fmin(altitude / kAirStep, kAirEntries - 1.000001) : 0.0;
     const int i = static_cast<int>(f);
     const double w = f - i;
     return std::exp(profile.logDensity[i] * (1.0 - w) + profile.logDensity[i + 1] * w);
