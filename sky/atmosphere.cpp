@@ -224,7 +224,7 @@ void AddColumns(const AtmosphereMedium& m, Columns* c, const AtmosphereDensity& 
                 double rA, double rB, double length) {
     const double altA = Altitude(rA);
     const double altB = Altitude(rB);
-    c->rayleigh += AtmosphereAirStep(a.rayleigh, b.rayleigh, length);
+    c->rayleigh += AtmosphereAirStep(m, a.rayleigh, b.rayleigh, altA, altB, length);
     c->mie += AtmosphereAerosolStep(m, a.mie, b.mie, altA, altB, length);
     c->ozone += 0.5 * (a.ozone + b.ozone) * length;
 }

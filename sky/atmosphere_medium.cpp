@@ -234,6 +234,7 @@ AtmosphereMedium AtmosphereMediumFor(float turbidity, const AtmosphereAerosols& 
     m.phaseG = CornetteShanksParameter(k.asymmetry);
     m.scaleHeight = LayerMeanHeight(k.scaleHeight, k.mixingHeight);
     m.column = Column(m);
+    m.airScaleHeight = 0.0;
     return m;
 }
 
@@ -250,6 +251,7 @@ AtmosphereMedium AtmosphereAnalyticSunMedium(float turbidity) {
     m.phaseG = 0.8;
     m.scaleHeight = 1200.0;
     m.column = m.scaleHeight;
+    m.airScaleHeight = 8000.0;
     return m;
 }
 
@@ -272,7 +274,7 @@ void AtmosphereOpticsAt(const AtmosphereMedium& m, double nm, AtmosphereOptics* 
 
 AtmosphereDensity AtmosphereDensityAt(const AtmosphereMedium& m, double altitude) {
     AtmosphereDensity d;
-    d.rayleigh = AirDensity(altitude);
+    d.rayleigh = m.airScaleHeight > 0.0 ? std::exp(-altitude / m.airScaleHeight) : AirDensity(altitude);
     d.mie = AerosolDensity(m, altitude);
     double ozone = 0.0;
     if (altitude > kAtmosphereOzoneBottom && altitude < kAtmosphereOzoneTop) {
@@ -300,7 +302,8 @@ double AtmosphereDensityStep(double a, double b, double altA, double altB, doubl
     return (a - b) / x * length;
 }
 
-double AtmosphereAirStep(double a, double b, double length) {
+double AtmosphereAirStep(const AtmosphereMedium& m, double a, double b, double altA, double altB, double length) {
+    if (m.airScaleHeight > 0.0) return AtmosphereDensityStep(a, b, altA, altB, m.airScaleHeight, length);
     if (!(a > 0.0 && b > 0.0)) return 0.5 * (a + b) * length;
     return AtmosphereDensityStep(a, b, 0.0, std::log(a / b), 1.0, length);
 }

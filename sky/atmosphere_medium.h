@@ -86,6 +86,9 @@ struct AtmosphereMedium {
     double phaseG;         // the Cornette-Shanks parameter with that mean cosine
     double scaleHeight;    // of the exponential profile, m
     double column;         // integral of the relative density over height, m
+    // The air's profile: 0 for the U.S. Standard Atmosphere 1976's, or the
+    // scale height (m) of an exponential one.
+    double airScaleHeight;
 };
 
 // The vertical optical depth at 550 nm the physical sky gives a turbidity T
@@ -102,7 +105,8 @@ double AtmosphereLinkeTurbidity(double depth550, double angstrom);
 AtmosphereMedium AtmosphereMediumFor(float turbidity, const AtmosphereAerosols& aerosols);
 // The medium of the analytic model's sun: the aerosols of Preetham et al.
 // 1999 (exponent 1.3 at every wavelength) in an exponential profile 1.2 km
-// high (Bruneton and Neyret 2008), as it has always been.
+// high, under air of one exponential profile 8 km high (Bruneton and Neyret
+// 2008), as it has always been, so that the default sky does not change.
 AtmosphereMedium AtmosphereAnalyticSunMedium(float turbidity);
 
 // The vertical optical depth of the aerosols at a wavelength.
@@ -132,9 +136,9 @@ AtmosphereDensity AtmosphereDensityAt(const AtmosphereMedium& medium, double alt
 // ends: exact where it changes exponentially along the step, as the
 // exponential profiles of air (scale height h) and aerosols nearly do.
 double AtmosphereDensityStep(double a, double b, double altA, double altB, double h, double length);
-// The same for the air, whose scale height changes with altitude: from the
-// densities at both ends alone.
-double AtmosphereAirStep(double a, double b, double length);
+// The same for the air of a medium; the standard atmosphere's scale height
+// changes with altitude, and its step is taken from the densities alone.
+double AtmosphereAirStep(const AtmosphereMedium& medium, double a, double b, double altA, double altB, double length);
 double AtmosphereAerosolStep(const AtmosphereMedium& medium, double a, double b, double altA, double altB,
                              double length);
 

@@ -332,6 +332,21 @@ TEST(AtmosphereMedium, KindsKeepTheirAsymmetryAndDepthAndTheHelpItsFigures) {
     }
 }
 
+// The physical sky's air is the standard atmosphere's (U.S. Standard
+// Atmosphere 1976, table 1: 1.8410e-2 kg/m^3 at 30 km and 1.0269e-3 at 50 km
+// over 1.2250 at sea level), in the model and its reference alike; the
+// analytic sky's sun keeps the exponential air it always had, so that the
+// default sky's files do not change.
+TEST(AtmosphereMedium, TheAirIsTheStandardAtmospheresAndTheAnalyticSunKeepsItsOwn) {
+    const AtmosphereMedium physical = AtmosphereMediumFor(2.0f, AtmosphereAerosols{});
+    const double at30 = 1.8410e-2 / 1.2250;
+    const double at50 = 1.0269e-3 / 1.2250;
+    EXPECT_NEAR(AtmosphereDensityAt(physical, 30000.0).rayleigh, at30, 1e-3 * at30);
+    EXPECT_NEAR(AtmosphereDensityAt(physical, 50000.0).rayleigh, at50, 1e-3 * at50);
+    const AtmosphereMedium sun = AtmosphereAnalyticSunMedium(2.0f);
+    EXPECT_EQ(AtmosphereDensityAt(sun, 30000.0).rayleigh, std::exp(-30000.0 / 8000.0));
+}
+
 // Ranges: refused values leave the model as it was; the sun is clamped.
 TEST(AtmosphereSetup, RefusesValuesOutOfRangeAndClampsTheSun) {
     AtmospherePtr a = MakeAtmosphere(3.0f, 0.2f, 100.0f);
