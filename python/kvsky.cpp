@@ -438,7 +438,7 @@ PYBIND11_MODULE(kvsky, m) {
         .def(py::init(&MakeSky), py::arg("model") = "preetham", py::arg("turbidity") = 2.0, py::arg("albedo") = 0.3,
              py::arg("altitude") = 0.0, py::arg("sky_brightness") = 0.0,
              "model: \"preetham\" (the analytic daylight model, the default) or \"physical\" (a physical "
-             "atmosphere with multiple scattering, twilight down to 10 degrees below the horizon; about half a "
+             "atmosphere with multiple scattering, the sun anywhere, through twilight into the night; about half a "
              "second to make). turbidity: haze, 1.7 (clearest) to 10. albedo: the ground's, 0 to 1. altitude: "
              "the viewer's, 0 to 20000 metres (physical model only). sky_brightness: the site's moonless zenith "
              "at night in V magnitudes per square arcsecond, 14 (a city) to 22.5, or 0 for a dark site's natural "
@@ -458,7 +458,7 @@ PYBIND11_MODULE(kvsky, m) {
             "The site's moonless zenith at night, V magnitudes per square arcsecond (0: a dark site).")
         .def_property_readonly(
             "max_sun_zenith", [](const PySky& s) { return SkyModelMaxSunZenith(SkyGetParameters(s.sky).model); },
-            "How far from overhead the model lets the sun go: 85 degrees (preetham) or 100 (physical).")
+            "How far from overhead the model lets the sun go: 85 degrees (preetham) or 180 (physical).")
         .def("set_sun", &SetSun, py::arg("zenith"), py::arg("azimuth"),
              "Places the sun by its zenith angle (degrees, 0 up to max_sun_zenith) and the program's azimuth "
              "(degrees from north towards west, 0 up to 360). ValueError outside those.")

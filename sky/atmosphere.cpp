@@ -53,9 +53,9 @@ constexpr int kAnDirections = kAnMu * kAnPhi;
 constexpr int kAnGroups = 4;
 constexpr int kAnGroupBands = kAtmosphereBins / kAnGroups;
 // The sky's irradiance on the ground over the cosine of the sun's zenith
-// angle, from kIrrLowMu up, gathered over zenith bands and azimuths.
-constexpr int kIrrMu = 64;
-constexpr double kIrrLowMu = -0.3;
+// angle, from the lowest lit sun up, gathered over zenith bands and azimuths.
+constexpr int kIrrMu = 68;
+double IrrLowMu() { return std::cos(kAtmosphereLitSunZenith * std::numbers::pi / 180.0); }
 constexpr int kIrrZenith = 16;
 constexpr int kIrrAzimuth = 12;
 constexpr int kIrrSteps = 20;
@@ -70,9 +70,9 @@ constexpr int kSamples = 40;
 constexpr int kCols = 20;
 constexpr int kSunSteps = 256;
 // The multiply scattered light of each texel of the sky-view table, for
-// suns from overhead to kAtmosphereMaxSunZenith: placing the sun only
+// suns from overhead to kAtmosphereLitSunZenith: placing the sun only
 // interpolates it.
-constexpr int kSunSlices = 40;
+constexpr int kSunSlices = 46;
 
 struct Columns {
     double rayleigh;
@@ -235,7 +235,7 @@ void AddColumns(const AtmosphereMedium& m, Columns* c, const AtmosphereDensity& 
                 double rA, double rB, double length) {
     const double altA = Altitude(rA);
     const double altB = Altitude(rB);
-    c->rayleigh += AtmosphereDensityStep(a.rayleigh, b.rayleigh, altA, altB, kAtmosphereRayleighScaleHeight, length);
+    c->rayleigh += AtmosphereAirStep(m, a.rayleigh, b.rayleigh, altA, altB, length);
     c->mie += AtmosphereAerosolStep(m, a.mie, b.mie, altA, altB, length);
     c->ozone += 0.5 * (a.ozone + b.ozone) * length;
 }
@@ -424,7 +424,7 @@ void FieldLookup(const Field& f, const FieldPlace& p, float* __restrict air, flo
 double IrradianceU(double muS) { return muS < 0.0 ? -std::sqrt(-muS) : std::sqrt(std::fmin(muS, 1.0)); }
 
 double IrradianceMu(int i) {
-    const double lo = IrradianceU(kIrrLowMu);
+    const double lo = IrradianceU(IrrLowMu());
     const double u = lo + (1.0 - lo) * i / (kIrrMu - 1);
     return u * std::fabs(u);
 }
@@ -432,8 +432,8 @@ double IrradianceMu(int i) {
 // The entry below muS and the weight of the one above; false below the
 // table, where the sky is dark.
 bool IrradiancePlace(double muS, int* i, float* w) {
-    const double lo = IrradianceU(kIrrLowMu);
-    const double f = muS < kIrrLowMu ? -1.0 : (IrradianceU(muS) - lo) / (1.0 - lo) * (kIrrMu - 1);
+    const double lo = IrradianceU(IrrLowMu());
+    const double f = muS < IrrLowMu() ? -1.0 : (IrradianceU(muS) - lo) / (1.0 - lo) * (kIrrMu - 1);
     if (!(f >= 0.0)) return false;
     const double fc = f > kIrrMu - 1 ? kIrrMu - 1 : f;
     *i = fc >= kIrrMu - 1 ? kIrrMu - 2 : static_cast<int>(fc);
@@ -443,7 +443,8 @@ bool IrradiancePlace(double muS, int* i, float* w) {
 
 // Interpolated between the entries' logs: in twilight the irradiance falls
 // by a large factor from one entry to the next, and linearly it would be
-// overestimated between them.
+// overestimated between them. Over the first step it fades to nothing at
+// the lowest lit sun, so that the light has no step there.
 void SkyIrradianceLookup(const Atmosphere* a, double muS, float out[K]) {
     int i;
     float w;
@@ -453,7 +454,8 @@ void SkyIrradianceLookup(const Atmosphere* a, double muS, float out[K]) {
     }
     const float* l0 = a->logSkyIrradiance[i];
     const float* l1 = a->logSkyIrradiance[i + 1];
-    for (int k = 0; k < K; ++k) out[k] = ExpNeg(l0[k] * (1.0f - w) + l1[k] * w);
+    const float fade = i == 0 ? w : 1.0f;
+    for (int k = 0; k < K; ++k) out[k] = fade * ExpNeg(l0[k] * (1.0f - w) + l1[k] * w);
 }
 
 // The same of a table kept as it is, for the irradiance of one order.
@@ -1022,7 +1024,7 @@ void BuildRows(Atmosphere* a) {
 
 // Slices of the sun's zenith cosine, equal in u, where mu = u |u|: crowded
 // round the horizon, where twilight fades quickly.
-double SliceLowU() { return -std::sqrt(-std::cos(kAtmosphereMaxSunZenith * kDegToRad)); }
+double SliceLowU() { return -std::sqrt(-std::cos(kAtmosphereLitSunZenith * kDegToRad)); }
 
 double SliceMu(int n) {
     const double lo = SliceLowU();
@@ -1087,20 +1089,27 @@ void BuildTexel(Atmosphere* a, int j, int c, double nu, int slice, float ws, dou
         for (int ch = 0; ch < 3; ++ch) dest[p][ch] = static_cast<float>(xyz[ch]);
     }
     // Between the slices by their logs: in twilight the light fades by a
-    // large factor from one slice to the next.
+    // large factor from one slice to the next. Below the second slice it
+    // fades to nothing at the lowest lit sun.
     const float* m0 = a->viewMultiple[slice][j][c];
     const float* m1 = a->viewMultiple[slice + 1][j][c];
+    const float fade = slice == 0 ? ws : 1.0f;
     for (int ch = 0; ch < 3; ++ch) {
-        out->multiple[ch] =
-            std::exp(m0[ch] * (1.0f - ws) + m1[ch] * ws) * static_cast<float>(channels != nullptr ? channels[ch] : 1.0);
+        out->multiple[ch] = fade * std::exp(m0[ch] * (1.0f - ws) + m1[ch] * ws) *
+                            static_cast<float>(channels != nullptr ? channels[ch] : 1.0);
     }
 }
 
 // The sky-view table of a light from the unit direction towards it (the sun
-// unless weights are given: see BuildTexel).
+// unless weights are given: see BuildTexel). A light too low to reach the
+// air gives nothing.
 void BuildView(Atmosphere* a, const double* towards, const float* weights, const double* channels,
                Texel (*table)[kCols]) {
     const double muS = towards[1];
+    if (muS <= std::cos(kAtmosphereLitSunZenith * kDegToRad)) {
+        std::memset(static_cast<void*>(table), 0, sizeof(Texel) * kRows * kCols);
+        return;
+    }
     const double sinS = SafeSqrt(1.0 - muS * muS);
     const double lo = SliceLowU();
     const double u = muS < 0.0 ? -std::sqrt(-muS) : std::sqrt(muS);

@@ -1,8 +1,9 @@
 // The physical sky: a spherical planet under air, aerosols and ozone
 // (atmosphere_medium.h), lit by the sun, with multiple scattering and light
-// reflected by the ground. Unlike the analytic model it holds for a sun down
-// to 10 degrees below the horizon, gives the ground below the horizon and the
-// sun's disc, and its units are physical.
+// reflected by the ground. Unlike the analytic model it holds for a sun
+// anywhere, through civil, nautical and astronomical twilight into the night
+// (where the sun's scattered light is nothing), gives the ground below the
+// horizon and the sun's disc, and its units are physical.
 //
 // Units: colours are linear Rec. 709 RGB (D65 white) whose luminance Y =
 // 0.2126 R + 0.7152 G + 0.0722 B is in kcd/m^2 (1 = 1000 cd/m^2), the units
@@ -39,7 +40,14 @@
 namespace kv {
 
 constexpr int kAtmosphereBins = 16;
-constexpr float kAtmosphereMaxSunZenith = 100.0f;
+constexpr float kAtmosphereMaxSunZenith = 180.0f;
+// The lowest sun whose scattered light the tables hold, 24 degrees below the
+// horizon. Sunlight reaches no air below 100 km once the sun is 20.2 degrees
+// down, and the light scattered more than once, all that is left, falls by
+// about ten times a degree, to a millionth of a moonless night's sky by
+// here. Over the tables' last step it fades to nothing, and below it the
+// sun gives no light at all.
+constexpr float kAtmosphereLitSunZenith = 114.0f;
 
 struct Atmosphere;
 
@@ -64,7 +72,8 @@ float AtmosphereAlbedo(const Atmosphere* atmosphere);
 float AtmosphereAltitude(const Atmosphere* atmosphere);
 
 // Places the sun and builds what depends on it: zenith angle clamped to
-// [0, kAtmosphereMaxSunZenith], azimuth in degrees (any value). False
+// [0, kAtmosphereMaxSunZenith], azimuth in degrees (any value); a sun past
+// kAtmosphereLitSunZenith lights nothing, and costs next to nothing. False
 // (kErrNotReady raised, nothing changed) until AtmosphereSetup has made the
 // model's tables.
 bool AtmosphereSetSun(Atmosphere* atmosphere, float zenithDegrees, float azimuthDegrees);

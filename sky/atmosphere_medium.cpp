@@ -62,6 +62,67 @@ double RayleighCrossSection(double nm) {
 // Molecules per m^3 of air at 288.15 K and 1013.25 hPa (Bucholtz 1995).
 constexpr double kAirDensity = 2.54743e25;
 
+// The U.S. Standard Atmosphere 1976 (NOAA-S/T 76-1562, table 4): layers of
+// linear temperature in geopotential altitude, from their base (m) with
+// their lapse rate (K/m), sea level at 288.15 K and 101325 Pa; the air in
+// hydrostatic equilibrium with g0 M0 / R* = 0.034163195 K/m. Above 86 km
+// (84852 m geopotential) the standard's air is no longer mixed; the last
+// layer's temperature is kept to the top, where the air's density is below
+// 1e-6 of the ground's and scatters nothing that shows.
+struct AirLayer {
+    double base;
+    double lapse;
+};
+constexpr AirLayer kAirLayers[] = {{0.0, -6.5e-3}, {11000.0, 0.0},     {20000.0, 1.0e-3},  {32000.0, 2.8e-3},
+                                   {47000.0, 0.0}, {51000.0, -2.8e-3}, {71000.0, -2.0e-3}, {84852.0, 0.0}};
+constexpr double kAirGravityRatio = 0.034163195;
+// The standard's effective Earth radius for geopotential altitude, m.
+constexpr double kGeopotentialRadius = 6356766.0;
+
+// Log of the density relative to sea level's at a geometric altitude (m),
+// layer by layer: (T / Tb)^(-1 - g0 M0 / (R* L)) where the temperature
+// changes, e^(-g0 M0 (H - Hb) / (R* Tb)) where it does not.
+double StandardLogDensity(double altitude) {
+    const double h = kGeopotentialRadius * altitude / (kGeopotentialRadius + altitude);
+    double t = 288.15;
+    double logDensity = 0.0;
+    constexpr int kLayers = sizeof kAirLayers / sizeof kAirLayers[0];
+    for (int i = 0; i < kLayers; ++i) {
+        const AirLayer& l = kAirLayers[i];
+        const double top = i + 1 < kLayers ? kAirLayers[i + 1].base : h;
+        const double dh = std::fmin(h, top) - l.base;
+        if (dh <= 0.0) break;
+        if (l.lapse == 0.0) {
+            logDensity -= kAirGravityRatio * dh / t;
+        } else {
+            const double t1 = t + l.lapse * dh;
+            logDensity += (-1.0 - kAirGravityRatio / l.lapse) * std::log(t1 / t);
+            t = t1;
+        }
+    }
+    return logDensity;
+}
+
+// That log every 250 m to the top, between which it changes linearly to
+// within 1e-4: made once, then only read.
+constexpr double kAirStep = 250.0;
+constexpr int kAirEntries = static_cast<int>((kAtmosphereTopRadius - kAtmospherePlanetRadius) / kAirStep) + 2;
+struct AirProfile {
+    double logDensity[kAirEntries];
+    AirProfile() {
+        for (int i = 0; i < kAirEntries; ++i) logDensity[i] = StandardLogDensity(i * kAirStep);
+    }
+};
+
+double AirDensity(double altitude) {
+    static const AirProfile profile;
+    // Not a number counts as the ground, never as an index.
+    const double f = altitude > 0.0 ? std::fmin(altitude / kAirStep, kAirEntries - 1.000001) : 0.0;
+    const int i = static_cast<int>(f);
+    const double w = f - i;
+    return std::exp(profile.logDensity[i] * (1.0 - w) + profile.logDensity[i + 1] * w);
+}
+
 // The ozone layer's peak density, molecules per m^3: the column over the
 // area of the triangular profile.
 constexpr double kOzonePeakDensity = kAtmosphereOzoneColumn / (0.5 * (kAtmosphereOzoneTop - kAtmosphereOzoneBottom));
@@ -173,6 +234,7 @@ AtmosphereMedium AtmosphereMediumFor(float turbidity, const AtmosphereAerosols& 
     m.phaseG = CornetteShanksParameter(k.asymmetry);
     m.scaleHeight = LayerMeanHeight(k.scaleHeight, k.mixingHeight);
     m.column = Column(m);
+    m.airScaleHeight = 0.0;
     return m;
 }
 
@@ -189,6 +251,7 @@ AtmosphereMedium AtmosphereAnalyticSunMedium(float turbidity) {
     m.phaseG = 0.8;
     m.scaleHeight = 1200.0;
     m.column = m.scaleHeight;
+    m.airScaleHeight = 8000.0;
     return m;
 }
 
@@ -211,7 +274,7 @@ void AtmosphereOpticsAt(const AtmosphereMedium& m, double nm, AtmosphereOptics* 
 
 AtmosphereDensity AtmosphereDensityAt(const AtmosphereMedium& m, double altitude) {
     AtmosphereDensity d;
-    d.rayleigh = std::exp(-altitude / kAtmosphereRayleighScaleHeight);
+    d.rayleigh = m.airScaleHeight > 0.0 ? std::exp(-altitude / m.airScaleHeight) : AirDensity(altitude);
     d.mie = AerosolDensity(m, altitude);
     double ozone = 0.0;
     if (altitude > kAtmosphereOzoneBottom && altitude < kAtmosphereOzoneTop) {
@@ -237,6 +300,12 @@ double AtmosphereDensityStep(double a, double b, double altA, double altB, doubl
     const double x = (altB - altA) / h;  // ln(a / b)
     if (std::fabs(x) < 1e-4) return 0.5 * (a + b) * length;
     return (a - b) / x * length;
+}
+
+double AtmosphereAirStep(const AtmosphereMedium& m, double a, double b, double altA, double altB, double length) {
+    if (m.airScaleHeight > 0.0) return AtmosphereDensityStep(a, b, altA, altB, m.airScaleHeight, length);
+    if (!(a > 0.0 && b > 0.0)) return 0.5 * (a + b) * length;
+    return AtmosphereDensityStep(a, b, 0.0, std::log(a / b), 1.0, length);
 }
 
 double AtmosphereAerosolStep(const AtmosphereMedium& m, double a, double b, double altA, double altB, double length) {

@@ -16,9 +16,11 @@ namespace kv {
 constexpr double kAtmospherePlanetRadius = 6371.0e3;
 constexpr double kAtmosphereTopRadius = kAtmospherePlanetRadius + 100.0e3;
 
-// Scale height of the air's exponential profile, 8 km (Bruneton and Neyret
-// 2008, "Precomputed Atmospheric Scattering").
-constexpr double kAtmosphereRayleighScaleHeight = 8000.0;
+// The air's density follows the U.S. Standard Atmosphere 1976 (NOAA/NASA/
+// USAF, NOAA-S/T 76-1562), not one exponential: its stratosphere is colder,
+// so the air thins faster there, and twilight, lit from 20 to 60 km up,
+// depends on how much air there is at those heights. An 8 km scale height
+// puts 1.6 times the standard's air at 30 km and 2.3 times at 50 km.
 
 // Ozone: 300 Dobson units (the global mean column), in a layer whose
 // density rises linearly from 10 km to its peak at 25 km and falls to zero at
@@ -84,6 +86,9 @@ struct AtmosphereMedium {
     double phaseG;         // the Cornette-Shanks parameter with that mean cosine
     double scaleHeight;    // of the exponential profile, m
     double column;         // integral of the relative density over height, m
+    // The air's profile: 0 for the U.S. Standard Atmosphere 1976's, or the
+    // scale height (m) of an exponential one.
+    double airScaleHeight;
 };
 
 // The vertical optical depth at 550 nm the physical sky gives a turbidity T
@@ -100,7 +105,8 @@ double AtmosphereLinkeTurbidity(double depth550, double angstrom);
 AtmosphereMedium AtmosphereMediumFor(float turbidity, const AtmosphereAerosols& aerosols);
 // The medium of the analytic model's sun: the aerosols of Preetham et al.
 // 1999 (exponent 1.3 at every wavelength) in an exponential profile 1.2 km
-// high (Bruneton and Neyret 2008), as it has always been.
+// high, under air of one exponential profile 8 km high (Bruneton and Neyret
+// 2008), as it has always been, so that the default sky does not change.
 AtmosphereMedium AtmosphereAnalyticSunMedium(float turbidity);
 
 // The vertical optical depth of the aerosols at a wavelength.
@@ -117,7 +123,8 @@ struct AtmosphereOptics {
 };
 void AtmosphereOpticsAt(const AtmosphereMedium& medium, double nm, AtmosphereOptics* optics);
 
-// Densities relative to the reference ones at an altitude above the ground.
+// Densities relative to the reference ones at an altitude above the ground
+// (the air's relative to the standard atmosphere's at sea level).
 struct AtmosphereDensity {
     double rayleigh;
     double mie;
@@ -129,6 +136,9 @@ AtmosphereDensity AtmosphereDensityAt(const AtmosphereMedium& medium, double alt
 // ends: exact where it changes exponentially along the step, as the
 // exponential profiles of air (scale height h) and aerosols nearly do.
 double AtmosphereDensityStep(double a, double b, double altA, double altB, double h, double length);
+// The same for the air of a medium; the standard atmosphere's scale height
+// changes with altitude, and its step is taken from the densities alone.
+double AtmosphereAirStep(const AtmosphereMedium& medium, double a, double b, double altA, double altB, double length);
 double AtmosphereAerosolStep(const AtmosphereMedium& medium, double a, double b, double altA, double altB,
                              double length);
 

@@ -48,7 +48,7 @@ void SkyModelSetSun(Sky* sky, float thetaDegrees, float phiDegrees);
 bool SkyModelSetTurbidity(Sky* sky, float turbidity);
 float SkyModelTurbidity(const Sky* sky);
 
-// How far from overhead each model lets the sun go: 85 and 100 degrees.
+// How far from overhead each model lets the sun go: 85 and 180 degrees.
 float SkyModelMaxSunZenith(SkyModelKind kind);
 
 // The model and what it is made for: the turbidity (both models), the

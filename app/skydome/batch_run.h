@@ -13,8 +13,8 @@ struct SkydomeOptions;
 // With --location and --time: the options' sun becomes the sun seen there and
 // then, and *line tells where it stands (zenith angle, compass azimuth, the
 // program's azimuth). False with *error (naming the elevation found) when the
-// sun is outside the range of the options' sky: lower than 5 degrees, or set;
-// in the physical sky, more than 10 degrees below the horizon.
+// sun is outside the range of the options' sky: lower than 5 degrees, or set
+// (the physical sky takes the sun wherever it is).
 bool SkydomeResolveSun(SkydomeOptions* options, std::string* line, std::string* error);
 
 // Writes the exports the options ask for, of the dome atomic and the current

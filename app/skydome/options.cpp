@@ -50,7 +50,7 @@ constexpr NumberRule kResolutionRule = {kDomeMinResolution, kDomeMaxResolution, 
 constexpr NumberRule kExposureRule = {kDomeMinExposure, kDomeMaxExposure, false, false, "0.01 to 1"};
 constexpr NumberRule kEvRule = {kExposureMinEV, kExposureMaxEV, false, false, "-16 to 22"};
 constexpr NumberRule kZenithRule = {0, kSkyMaxSunZenith, false, false, "0 to 85 degrees"};
-constexpr NumberRule kTwilightZenithRule = {0, kAtmosphereMaxSunZenith, false, false, "0 to 100 degrees"};
+constexpr NumberRule kTwilightZenithRule = {0, kAtmosphereMaxSunZenith, false, false, "0 to 180 degrees"};
 constexpr NumberRule kAlbedoRule = {0, 1, false, false, "0 to 1"};
 constexpr NumberRule kAltitudeRule = {kAtmosphereMinAltitude, kAtmosphereMaxAltitude, false, false,
                                       "0 to 20000 metres"};
@@ -514,7 +514,7 @@ bool ReadSun(const OptionSpec& spec, SkydomeOptions* o, std::string* error) {
     const AnglePair twilight = {&kTwilightZenithRule, &kAzimuthRule, "", ""};
     std::string ignored;
     if (o->sky != SkyModelPhysical && ReadAnglePair(spec, o->sunText.c_str(), twilight, &z, &a, &ignored)) {
-        *error += "; --sky physical takes a sun down to 10 degrees below the horizon (zenith angle up to 100)";
+        *error += "; --sky physical takes a sun anywhere, below the horizon too (zenith angle up to 180)";
     }
     return false;
 }
@@ -815,8 +815,9 @@ const OptionSpec kOptions[] = {
      .needs = "a file name"},
     {.name = "--sun",
      .value = "ZENITH,AZIMUTH",
-     .help = "the sun's position in degrees: zenith angle 0 to 85 (to 100, 10 degrees below the horizon, with "
-             "--sky physical), and azimuth 0 up to 360, the program's own: from north towards west, so 0 is "
+     .help = "the sun's position in degrees: zenith angle 0 to 85 (to 180 with --sky physical: below the "
+             "horizon, through twilight into the night), and azimuth 0 up to 360, the program's own: from north "
+             "towards west, so 0 is "
              "north, 90 west, 180 south and 270 east (the compass azimuth is 360 less it). --sun 40,90 puts the "
              "sun 50 degrees high in the west (default 50,20)",
      .apply = ApplySun,
@@ -939,8 +940,8 @@ const OptionSpec kOptions[] = {
              "program prints the zenith angle, the compass azimuth (from north, "
              "clockwise) and its own azimuth, which is 360 minus the compass "
              "azimuth (the dome's +z is north, +x west). A sun lower than 5 "
-             "degrees, or set, is refused; with --sky physical one more than "
-             "10 degrees below the horizon",
+             "degrees, or set, is refused, except with --sky physical, which "
+             "takes the sun wherever it is, twilight and night included",
      .apply = ApplyLocation,
      .needs = "LATITUDE,LONGITUDE in degrees, for example --location 48.8566,2.3522"},
     {.name = "--time",
@@ -1256,8 +1257,8 @@ std::string MakeUsage() {
         "Usage: skydome [OPTION]... [-vms]\n"
         "Computes the clear sky over a dome, shows it, and saves it as a model for\n"
         "other programs, as glTF and as panoramas: the daytime sky of an analytic\n"
-        "daylight model, or a physical sky (--sky physical) with twilight down to\n"
-        "10 degrees below the horizon.\n"
+        "daylight model, or a physical sky (--sky physical) that follows the sun\n"
+        "through twilight into the night.\n"
         "\n"
         "Options:\n";
     text += OptionLine(kNoDialog,

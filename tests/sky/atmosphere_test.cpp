@@ -122,15 +122,19 @@ TEST(AtmosphereVersusReferenceHazy, WithinItsMeasuredBounds) {
 TEST(AtmosphereSun, DiscRadianceIlluminanceAndSize) {
     AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 2000.0f);
     AtmosphereSetSun(a.get(), 0.0f, 0.0f);
-    // Vertical columns from 2 km: the air's exponential profile, the
-    // aerosols' by a fine midpoint rule, and the ozone triangle.
+    // Vertical columns from 2 km: the air's and the aerosols' profiles by a
+    // fine midpoint rule, and the ozone triangle.
     const double h = 2000.0;
     const double top = kAtmosphereTopRadius - kAtmospherePlanetRadius;
     const AtmosphereMedium& medium = AtmosphereMediumOf(a.get());
-    const double air = kAtmosphereRayleighScaleHeight * (std::exp(-h / kAtmosphereRayleighScaleHeight) -
-                                                         std::exp(-top / kAtmosphereRayleighScaleHeight));
+    double air = 0.0;
     double aerosols = 0.0;
-    for (int i = 0; i < 100000; ++i) aerosols += AtmosphereDensityAt(medium, h + (top - h) * (i + 0.5) / 100000).mie;
+    for (int i = 0; i < 100000; ++i) {
+        const AtmosphereDensity d = AtmosphereDensityAt(medium, h + (top - h) * (i + 0.5) / 100000);
+        air += d.rayleigh;
+        aerosols += d.mie;
+    }
+    air *= (top - h) / 100000;
     aerosols *= (top - h) / 100000;
     const double ozone = 0.5 * (kAtmosphereOzoneTop - kAtmosphereOzoneBottom);
     double expected = 0.0;
@@ -191,7 +195,7 @@ TEST(AtmosphereSun, DiscRadianceIlluminanceAndSize) {
 // and its sun give a horizontal surface.
 TEST(AtmosphereGround, RadianceIsAlbedoTimesIlluminanceOverPi) {
     AtmospherePtr a = MakeAtmosphere(2.0f, 0.4f, 0.0f);
-    for (float zenith : {30.0f, 80.0f, 91.5f, 93.0f, 96.0f}) {
+    for (float zenith : {30.0f, 80.0f, 91.5f, 93.0f, 96.0f, 102.0f, 108.0f}) {
         AtmosphereSetSun(a.get(), zenith, 100.0f);
         double sky = 0.0;
         const double e = AtmosphereHorizontalIlluminance(a.get(), &sky);
@@ -297,13 +301,15 @@ TEST(AtmosphereMoon, LightsTheAirAndTheGroundAsASunInItsPlaceByItsShare) {
 // once it is down), with no step
 // where setting the sun passes from one of the model's tabulated suns to the
 // next (the second difference of the log of luminance over quarter degrees
-// stays below 0.1: a step of 10% would pass it); it is symmetric about the
-// sun's azimuth.
+// stays below 0.1: a step of 10% would pass it), down to the last lit sun,
+// past which the sun gives nothing, the sky nor the ground; it is symmetric
+// about the sun's azimuth.
 TEST(AtmosphereTwilight, BlueZenithSteadyDarkeningAndSymmetry) {
     AtmospherePtr a = MakeAtmosphere(2.0f, 0.3f, 0.0f);
     const V3d looks[3] = {V3d{0.0f, 1.0f, 0.0f}, V3d{0.0f, 0.0872f, -0.9962f}, V3d{0.0f, 0.0872f, 0.9962f}};
-    double log[3][401];
-    for (int i = 0; i <= 400; ++i) {
+    constexpr int kSteps = static_cast<int>(4 * kAtmosphereLitSunZenith);
+    double log[3][kSteps + 1];
+    for (int i = 0; i <= kSteps; ++i) {
         const float zenith = 0.25f * i;
         AtmosphereSetSun(a.get(), zenith, 180.0f);
         for (int d = 0; d < 3; ++d) {
@@ -313,7 +319,8 @@ TEST(AtmosphereTwilight, BlueZenithSteadyDarkeningAndSymmetry) {
             if (i > 0 && (d == 0 || zenith > 90.0f)) {
                 EXPECT_LT(log[d][i], log[d][i - 1]) << "sun zenith " << zenith << ", look " << d;
             }
-            if (i > 1) {
+            // The last few degrees fade to nothing, where the log falls away.
+            if (i > 1 && zenith <= kAtmosphereLitSunZenith - 4.0f) {
                 EXPECT_LT(std::fabs(log[d][i] - 2.0 * log[d][i - 1] + log[d][i - 2]), 0.1) << "sun zenith " << zenith;
             }
             if (d == 0 && zenith == 94.0f) {
@@ -325,6 +332,15 @@ TEST(AtmosphereTwilight, BlueZenithSteadyDarkeningAndSymmetry) {
                 EXPECT_LT(u, 0.195);
             }
         }
+    }
+    for (float zenith : {kAtmosphereLitSunZenith, 130.0f, 180.0f}) {
+        AtmosphereSetSun(a.get(), zenith, 180.0f);
+        for (const V3d& look : looks) {
+            double xyz[3];
+            AtmosphereXYZ(a.get(), look, AtmosphereWithSunDisc, xyz);
+            EXPECT_EQ(xyz[1], 0.0) << "sun zenith " << zenith;
+        }
+        EXPECT_EQ(AtmosphereHorizontalIlluminance(a.get(), nullptr), 0.0) << "sun zenith " << zenith;
     }
     AtmosphereSetSun(a.get(), 60.0f, 200.0f);
     const double sunAzimuth = 200.0 * kPi / 180.0;
@@ -381,6 +397,21 @@ TEST(AtmosphereMedium, KindsKeepTheirAsymmetryAndDepthAndTheHelpItsFigures) {
     }
 }
 
+// The physical sky's air is the standard atmosphere's (U.S. Standard
+// Atmosphere 1976, table 1: 1.8410e-2 kg/m^3 at 30 km and 1.0269e-3 at 50 km
+// over 1.2250 at sea level), in the model and its reference alike; the
+// analytic sky's sun keeps the exponential air it always had, so that the
+// default sky's files do not change.
+TEST(AtmosphereMedium, TheAirIsTheStandardAtmospheresAndTheAnalyticSunKeepsItsOwn) {
+    const AtmosphereMedium physical = AtmosphereMediumFor(2.0f, AtmosphereAerosols{});
+    const double at30 = 1.8410e-2 / 1.2250;
+    const double at50 = 1.0269e-3 / 1.2250;
+    EXPECT_NEAR(AtmosphereDensityAt(physical, 30000.0).rayleigh, at30, 1e-3 * at30);
+    EXPECT_NEAR(AtmosphereDensityAt(physical, 50000.0).rayleigh, at50, 1e-3 * at50);
+    const AtmosphereMedium sun = AtmosphereAnalyticSunMedium(2.0f);
+    EXPECT_EQ(AtmosphereDensityAt(sun, 30000.0).rayleigh, std::exp(-30000.0 / 8000.0));
+}
+
 // Ranges: refused values leave the model as it was; the sun is clamped.
 TEST(AtmosphereSetup, RefusesValuesOutOfRangeAndClampsTheSun) {
     AtmospherePtr a = MakeAtmosphere(3.0f, 0.2f, 100.0f);
@@ -403,8 +434,8 @@ TEST(AtmosphereSetup, RefusesValuesOutOfRangeAndClampsTheSun) {
     EXPECT_EQ(AtmosphereTurbidity(a.get()), 3.0f);
     EXPECT_EQ(AtmosphereAlbedo(a.get()), 0.2f);
     EXPECT_EQ(AtmosphereAltitude(a.get()), 100.0f);
-    ASSERT_TRUE(AtmosphereSetSun(a.get(), 130.0f, 0.0f));
-    EXPECT_NEAR(AtmosphereSunDirection(a.get()).y, std::cos(100.0 * kPi / 180.0), 1e-6);
+    ASSERT_TRUE(AtmosphereSetSun(a.get(), 190.0f, 0.0f));
+    EXPECT_NEAR(AtmosphereSunDirection(a.get()).y, -1.0, 1e-6);
     // A sun needs the model's tables: an atmosphere never set up, or made for
     // the sun's path alone, refuses it.
     for (bool sunPath : {false, true}) {

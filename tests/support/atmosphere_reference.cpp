@@ -239,8 +239,7 @@ void AtmosphereReference::TraceRay(const double origin[3], const double dir[3], 
     nodes->total = 0.0;
     auto addStep = [&](const AtmosphereDensity& d, double alt, double step) {
         // Exact for the exponential profiles, trapezoidal for ozone.
-        columns[0] +=
-            AtmosphereDensityStep(prev.rayleigh, d.rayleigh, prevAlt, alt, kAtmosphereRayleighScaleHeight, step);
+        columns[0] += AtmosphereAirStep(medium_, prev.rayleigh, d.rayleigh, prevAlt, alt, step);
         columns[1] += AtmosphereAerosolStep(medium_, prev.mie, d.mie, prevAlt, alt, step);
         columns[2] += 0.5 * (prev.ozone + d.ozone) * step;
     };

@@ -282,7 +282,7 @@ TEST_F(Program, TheSkyModelKeyFlipsTheModelAndTheSunsDragFollowsItsRange) {
             PushMove(300, 400);
         },
         [] {
-            EXPECT_EQ(Sun()->sunTheta, 100.0f);
+            EXPECT_EQ(Sun()->sunTheta, 115.0f);  // into the night
             PushButton(SDL_BUTTON_LEFT, false, 300, 400);
             PushKey(SDL_SCANCODE_LCTRL, false);
             Press(SDL_SCANCODE_M);
@@ -295,7 +295,7 @@ TEST_F(Program, TheSkyModelKeyFlipsTheModelAndTheSunsDragFollowsItsRange) {
             // Where the sun went is said.
             EXPECT_STREQ(SkydomeGetApp()->status,
                          "The analytic sky holds the sun at most 85 degrees from overhead:\n"
-                         "the sun went from 100.0 to 85.0 degrees");
+                         "the sun went from 115.0 to 85.0 degrees");
         },
     };
     EXPECT_EQ(Run({}), 0);

@@ -279,9 +279,9 @@ TEST(SkydomeExportOptions, CopiedPlacesNamedZonesAndRepeatedOutputsAreTaken) {
     EXPECT_NE(Refusal({"--export-panorama", "a.png", "--export-panorama", "./a.png"}).find("name the same file"),
               std::string::npos);
     // A sun the analytic sky cannot hold is one the physical sky can.
-    EXPECT_NE(Refusal({"--sun", "95,20"}).find("--sky physical takes a sun down to 10 degrees below the horizon"),
-              std::string::npos);
-    EXPECT_EQ(Refusal({"--sun", "105,20"}).find("--sky physical"), std::string::npos);
+    EXPECT_NE(Refusal({"--sun", "95,20"}).find("--sky physical takes a sun anywhere"), std::string::npos);
+    EXPECT_NE(Refusal({"--sun", "150,20"}).find("--sky physical takes a sun anywhere"), std::string::npos);
+    EXPECT_EQ(Refusal({"--sun", "185,20"}).find("--sky physical"), std::string::npos);
 }
 
 // --time now is the clock's moment to the minute, on the zone's clock when
@@ -664,9 +664,9 @@ TEST(SkydomeSkyModelOptions, SunsBeyondTheModelsRangeAndBadValuesAreRefusedByNam
         {{"--sun", "100,20", "--sky", "preetham"}, "--sun: the zenith angle 100 is out of range (0 to 85 degrees)"},
         {{"--sky", "physical", "--sky", "preetham", "--sun", "90,0"},
          "--sun: the zenith angle 90 is out of range (0 to 85 degrees)"},
-        {{"--sun", "100.5,20", "--sky", "physical"},
-         "--sun: the zenith angle 100.5 is out of range (0 to 100 degrees)"},
-        {{"--sky", "physical", "--sun", "-0.5,20"}, "--sun: the zenith angle -0.5 is out of range (0 to 100 degrees)"},
+        {{"--sun", "180.5,20", "--sky", "physical"},
+         "--sun: the zenith angle 180.5 is out of range (0 to 180 degrees)"},
+        {{"--sky", "physical", "--sun", "-0.5,20"}, "--sun: the zenith angle -0.5 is out of range (0 to 180 degrees)"},
         {{"--sky", "physical", "--sun", "95"}, "--sun needs ZENITH,AZIMUTH"},
         {{"--sky", "Physical"}, "--sky needs preetham or physical, not \"Physical\""},
         {{"--sky", "hosek"}, "--sky needs preetham or physical"},

@@ -1087,7 +1087,7 @@ TEST(SkydomeRun, LocationAndTimePlaceTheSunOrAreRefusedWithTheElevation) {
 }
 
 // The default sky refuses every sun below 5 degrees, as it always has; the
-// physical one takes twilight down to 10 degrees below the horizon.
+// physical one takes the sun wherever it is, through twilight into the night.
 TEST(SkydomeRun, TheDefaultSkyRefusesALowSunAndThePhysicalOneTakesTwilight) {
     RunFolder f;
     const std::string paris = "--location 48.8566,2.3522 --time 2026-06-21T";
@@ -1103,19 +1103,18 @@ TEST(SkydomeRun, TheDefaultSkyRefusesALowSunAndThePhysicalOneTakesTwilight) {
         {paris + "22:10+02:00 --export-only --save-dome " + (f / "a.dff"), 2,
          "the sun is 2.23 degrees below the horizon there and then; the sky is made for a sun at least 5 degrees"},
         {paris + "22:10+02:00 --sky preetham -vms --frames 1", 2, "2.23 degrees below the horizon"},
-        {"--sun 100.5,20 --sky physical --export-only --save-dome " + (f / "a.dff"), 2, "(0 to 100 degrees)"},
-        {paris + "23:30+02:00 --sky physical --export-only --save-dome " + (f / "a.dff"), 2,
-         "the sun is 10.99 degrees below the horizon there and then; the sky is made for a sun at most 10 degrees "
-         "below the horizon (zenith angle up to 100)"},
+        {"--sun 180.5,20 --sky physical --export-only --save-dome " + (f / "a.dff"), 2, "(0 to 180 degrees)"},
+        {paris + "23:30+02:00 --sky physical --export-only --save-dome " + (f / "d.dff"), 0, "zenith angle 100.99"},
         {paris + "23:00+02:00 --sky physical --export-only --save-dome " + (f / "b.dff"), 0, "zenith angle 98.07"},
         {"--sun 100,20 --sky physical -vms --frames 1 --save-dome " + (f / "c.dff"), 0, ""},
+        {"--sun 180,20 --sky physical -vms --frames 1 --save-dome " + (f / "e.dff"), 0, ""},
     };
     for (const auto& c : cases) {
         const RunResult run = RunSkydome(c.options);
         EXPECT_EQ(run.status, c.status) << c.options << "\n" << run.output;
         EXPECT_NE(run.output.find(c.said), std::string::npos) << c.options << "\n" << run.output;
     }
-    EXPECT_EQ(f.Entries(), (std::vector<std::string>{"b.dff", "c.dff"}));
+    EXPECT_EQ(f.Entries(), (std::vector<std::string>{"b.dff", "c.dff", "d.dff", "e.dff"}));
 }
 
 // Looking at the sun through a narrow view at a low exposure, its disc,

@@ -51,7 +51,7 @@ TEST_F(SkyModelTest, TheSunsRangeFollowsTheModelAndTheDomeTheModelsColours) {
     EXPECT_EQ(SkyGetState()->sunTheta, 85.0f);
     EXPECT_TRUE(Same(Prelit(), ExpectedColours(DomeGeometry(), 85.0f, 10.0f, exposure)));
 
-    // Twilight: the physical sky takes the sun down to 100 degrees.
+    // Twilight: the physical sky takes the sun below the horizon.
     ASSERT_TRUE(SkyModelSelect(SkyModelPhysical));
     EXPECT_EQ(SkyModelInUse(), SkyModelPhysical);
     SkyMoveSun(10.0f, 0.0f);
@@ -62,8 +62,13 @@ TEST_F(SkyModelTest, TheSunsRangeFollowsTheModelAndTheDomeTheModelsColours) {
     const RGBAReal zenith = DomeGetColors()[GeometryGetNumVertices(DomeGeometry()) - 1];
     EXPECT_GT(zenith.blue, zenith.red);
     EXPECT_GT(zenith.green, 0.0f);
+    // Down into the night, and no further than straight below.
     SkyMoveSun(30.0f, 0.0f);
-    EXPECT_EQ(SkyGetState()->sunTheta, 100.0f);
+    EXPECT_EQ(SkyGetState()->sunTheta, 125.0f);
+    SkyMoveSun(60.0f, 0.0f);
+    EXPECT_EQ(SkyGetState()->sunTheta, 180.0f);
+    SkyMoveSun(-55.0f, 0.0f);
+    EXPECT_EQ(SkyGetState()->sunTheta, 125.0f);
 
     // Back to the default sky: the sun returns to its range, the dome to its colours.
     ASSERT_TRUE(SkyModelSelect(SkyModelPreetham));
@@ -96,7 +101,7 @@ TEST_F(SkyModelTest, OutOfRangeValuesAreRefusedAndChangeNothing) {
     EXPECT_EQ(SkyModelAlbedo(), 0.5f);
     EXPECT_EQ(SkyGetMaxSunZenith(), 85.0f);
     EXPECT_TRUE(SkyModelConfigure(SkyModelPhysical, 2.0f, 0.3f, 10000.0f));
-    EXPECT_EQ(SkyGetMaxSunZenith(), 100.0f);
+    EXPECT_EQ(SkyGetMaxSunZenith(), 180.0f);
     // The window changes one value at a time: the aerosols chosen stay.
     ASSERT_TRUE(
         SkyModelConfigure(SkyModelPhysical, 2.0f, 0.3f, 10000.0f, AtmosphereAerosols{AtmosphereAerosolMaritime, 0.2f}));
