@@ -59,8 +59,29 @@ double RayleighCrossSection(double nm) {
     return a * std::pow(l, -(b + c * l + d / l)) * 1e-4;
 }
 
-// Molecules per m^3 of air at 288.15 K and 1013.25 hPa (Bucholtz 1995).
-constexpr double kAirDensity = 2.54743e25;
+// The air's column above sea level, molecules per m^2: the weight of the
+// standard atmosphere's 1013.25 hPa, P N_A / (m_a g), with the mean molar
+// mass of dry air with 360 ppm of CO2, m_a = 28.9595 + 15.0556 x 360e-6
+// g/mol, and g = 9.80616 m/s^2 at sea level and latitude 45 degrees
+// (Bodhaine, Wood, Dutton and Slusser 1999, "On Rayleigh optical depth
+// calculations"). The exponential profile takes its density at the ground
+// from this column: air at 288.15 K and 1013.25 hPa (Bucholtz's 2.54743e25
+// per m^3) under an 8 km scale height holds 5% too little, and the sky's
+// blue, the beam's extinction and the zenith's brightness all go with the
+// column. The analytic model's sun keeps that density, as it always had, so
+// that the default sky does not change.
+constexpr double kAirColumn = 101325.0 * 6.0221367e23 / ((28.9595 + 15.0556 * 360e-6) * 1e-3 * 9.80616);
+constexpr double kAirDensity = kAirColumn / kAtmosphereRayleighScaleHeight;
+constexpr double kAnalyticSunAirDensity = 2.54743e25;
+
+// Depolarisation of air from its King factor F at 550 nm, rho = 6 (F - 1) /
+// (3 + 7 F): F = 1.0488 for the mix of N2, O2, Ar and CO2 with the factors of
+// Bates 1984 that Bodhaine et al. 1999 use, so rho = 0.0283 (0.0297 at 400 nm,
+// 0.0278 at 700). The anisotropy of the molecules that raises the
+// cross-section also makes their scattering a little more even over angle
+// (Chandrasekhar 1950, "Radiative Transfer"; Bucholtz 1995, eq. 12).
+constexpr double kAirKingFactor = 1.0488;
+constexpr double kAirDepolarisation = 6.0 * (kAirKingFactor - 1.0) / (3.0 + 7.0 * kAirKingFactor);
 
 // The ozone layer's peak density, molecules per m^3: the column over the
 // area of the triangular profile.
@@ -173,6 +194,7 @@ AtmosphereMedium AtmosphereMediumFor(float turbidity, const AtmosphereAerosols& 
     m.phaseG = CornetteShanksParameter(k.asymmetry);
     m.scaleHeight = LayerMeanHeight(k.scaleHeight, k.mixingHeight);
     m.column = Column(m);
+    m.airDensity = kAirDensity;
     return m;
 }
 
@@ -189,6 +211,7 @@ AtmosphereMedium AtmosphereAnalyticSunMedium(float turbidity) {
     m.phaseG = 0.8;
     m.scaleHeight = 1200.0;
     m.column = m.scaleHeight;
+    m.airDensity = kAnalyticSunAirDensity;
     return m;
 }
 
@@ -200,7 +223,7 @@ double AtmosphereAerosolDepth(const AtmosphereMedium& m, double nm) {
 }
 
 void AtmosphereOpticsAt(const AtmosphereMedium& m, double nm, AtmosphereOptics* o) {
-    o->rayleigh = RayleighCrossSection(nm) * kAirDensity;
+    o->rayleigh = RayleighCrossSection(nm) * m.airDensity;
     // The depth over the profile is the sea-level coefficient times the
     // profile's column.
     o->mieExtinction = AtmosphereAerosolDepth(m, nm) / m.column;
@@ -223,7 +246,10 @@ AtmosphereDensity AtmosphereDensityAt(const AtmosphereMedium& m, double altitude
     return d;
 }
 
-double AtmosphereRayleighPhase(double c) { return 3.0 / (16.0 * pi) * (1.0 + c * c); }
+double AtmosphereRayleighPhase(double c) {
+    constexpr double gamma = kAirDepolarisation / (2.0 - kAirDepolarisation);
+    return 3.0 / (16.0 * pi * (1.0 + 2.0 * gamma)) * ((1.0 + 3.0 * gamma) + (1.0 - gamma) * c * c);
+}
 
 double AtmosphereMiePhase(const AtmosphereMedium& m, double c) {
     const double g = m.phaseG;

@@ -84,6 +84,7 @@ struct AtmosphereMedium {
     double phaseG;         // the Cornette-Shanks parameter with that mean cosine
     double scaleHeight;    // of the exponential profile, m
     double column;         // integral of the relative density over height, m
+    double airDensity;     // molecules of air per m^3 at sea level
 };
 
 // The vertical optical depth at 550 nm the physical sky gives a turbidity T
