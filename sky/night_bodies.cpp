@@ -41,20 +41,25 @@ PanoramaPoint Lit(PanoramaPoint p, const RGBAReal& air, double lux) {
 }
 
 // The model's transmittance by zenith angle for the thousands of stars of
-// one moment: evaluated at 1 degree steps to 80 degrees and 0.05 degree
+// a moment: evaluated at 1 degree steps to 80 degrees and 0.05 degree
 // steps past it, where the air mass grows fast, and interpolated in its logarithm
 // (a path's transmittance is exponential in its optical depth). Where a
 // neighbour is black (the path meets the ground) the model is asked itself.
+// The entries depend on the air alone, so the sky keeps them from one
+// moment to the next.
 class AirByZenith {
   public:
-    explicit AirByZenith(Sky* sky) : sky_(sky) {}
+    explicit AirByZenith(Sky* sky) : sky_(sky), cache_(SkyModelAirCache(sky)) {
+        cache_->values.resize(kEntries);
+        cache_->known.resize(kEntries, 0);
+    }
     RGBAReal At(double zenith) {
         double index = zenith < kSplit ? zenith : kSplit + (zenith - kSplit) * kFine;
         if (!(index >= 0.0) || index >= kEntries - 1) return SkyModelThroughAir(sky_, zenith);
         const auto i = static_cast<int>(index);
         const double f = index - i;
-        const RGBAReal& a = Entry(i);
-        const RGBAReal& b = Entry(i + 1);
+        const RGBAReal a = Entry(i);
+        const RGBAReal b = Entry(i + 1);
         if (!(a.red > 0.0f && a.green > 0.0f && a.blue > 0.0f && b.red > 0.0f && b.green > 0.0f && b.blue > 0.0f)) {
             return SkyModelThroughAir(sky_, zenith);
         }
@@ -68,17 +73,16 @@ class AirByZenith {
     static constexpr double kSplit = 80.0;
     static constexpr double kFine = 20.0;      // entries a degree past kSplit
     static constexpr int kEntries = 80 + 225;  // to 91.2 degrees, 1.2 below the horizon
-    const RGBAReal& Entry(int i) {
-        if (!known_[i]) {
+    RGBAReal Entry(int i) {
+        if (cache_->known[i] == 0) {
             const double zenith = i <= kSplit ? i : kSplit + (i - kSplit) / kFine;
-            table_[i] = SkyModelThroughAir(sky_, zenith);
-            known_[i] = true;
+            cache_->values[i] = SkyModelThroughAir(sky_, zenith);
+            cache_->known[i] = 1;
         }
-        return table_[i];
+        return cache_->values[i];
     }
     Sky* sky_;
-    RGBAReal table_[kEntries]{};
-    bool known_[kEntries]{};
+    SkyAirCache* cache_;
 };
 
 // A point of light of illuminance lux outside the atmosphere, seen through

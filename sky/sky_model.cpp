@@ -63,6 +63,10 @@ struct Sky {
     bool discValid = false;
     LightKey discKey{};
     RGBAReal disc{};
+    // What the night's bodies keep of the air's transmittance, and the air
+    // it was kept for.
+    SkyAirCache airCache;
+    LightKey airCacheKey{};
     // What its panoramas show of the night: stars, planets, the moon.
     PanoramaBodies bodies;
     // Where and when its sun stands, for the files that say so.
@@ -421,6 +425,17 @@ RGBAReal SkyModelThroughAir(Sky* model, double zenithDegrees) {
     XYZToRec709(xyz, rgb);
     for (double& v : rgb) v = std::max(v, 0.0);
     return FromRec709(*model, Colour(rgb));
+}
+
+SkyAirCache* SkyModelAirCache(Sky* model) {
+    // The transmittance follows the kind of sky, its turbidity and the
+    // physical model's tables (its medium and the viewer's altitude).
+    const LightKey key{model->kind, 0.0f, 0.0f, model->turbidity, 0.0f, model->generation, 0};
+    if (!(key == model->airCacheKey)) {
+        model->airCacheKey = key;
+        model->airCache.known.assign(model->airCache.known.size(), 0);
+    }
+    return &model->airCache;
 }
 
 PanoramaBodies* SkyModelBodies(Sky* model) { return &model->bodies; }

@@ -13,6 +13,8 @@
 // model follows when asked for colours.
 #pragma once
 
+#include <vector>
+
 #include "engine/core/types.h"
 #include "engine/math/rgba.h"
 #include "engine/math/vector.h"
@@ -113,6 +115,14 @@ RGBAReal SkyModelThroughAir(double zenithDegrees);
 // angle (degrees): the model's own transmittance along that path. Black
 // where the path meets the ground.
 RGBAReal SkyModelThroughAir(Sky* sky, double zenithDegrees);
+// Room for what a caller derives from that transmittance (the night's
+// bodies keep it by zenith angle): emptied whenever the sky's air changes,
+// so that what is kept always belongs to the air as it is.
+struct SkyAirCache {
+    std::vector<RGBAReal> values;
+    std::vector<uint8> known;
+};
+SkyAirCache* SkyModelAirCache(Sky* sky);
 
 // The night's bodies a sky's panoramas show (panorama_rows.h).
 struct PanoramaBodies;
