@@ -1,5 +1,6 @@
 #include "stars.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,10 @@
 #include "planets.h"
 
 namespace kv {
+
+namespace {
+constexpr double kStarRad = 3.14159265358979323846 / 180.0;
+}  // namespace
 
 namespace {
 
@@ -148,19 +153,72 @@ bool StarCatalogueLoad(const std::string& path, std::vector<CatalogueStar>* out,
     return true;
 }
 
+namespace {
+
+// A rotation of unit vectors about one axis by an angle whose cosine and
+// sine are given: x towards y for the z axis, and so on.
+struct Turn {
+    double c, s;
+    explicit Turn(double degrees) : c(std::cos(degrees * kStarRad)), s(std::sin(degrees * kStarRad)) {}
+};
+
+}  // namespace
+
 void StarsObserve(const std::vector<CatalogueStar>& stars, const SkyMoment& moment, const SkyPlace& place,
                   std::vector<StarView>* out) {
+    // The same rotations SkyPrecessFromJ2000 (Lieske et al. 1977's zeta, z
+    // and theta), the nutation (to the ecliptic by the mean obliquity, along
+    // it by delta psi, back by the true obliquity, of which Meeus's eq. 23.1
+    // is the first order) and SkyTopocentric (to the hour angle and the
+    // horizon) make, taken once for the moment and applied to each star's
+    // unit vector: the thousands of stars of a time step cost a few
+    // multiplications each instead of a dozen trigonometric functions.
+    const double t = moment.centuriesTT;
+    const Turn zeta((2306.2181 + (0.30188 + 0.017998 * t) * t) * t / 3600.0);
+    const Turn z((2306.2181 + (1.09468 + 0.018203 * t) * t) * t / 3600.0);
+    const Turn theta((2004.3109 - (0.42665 + 0.041833 * t) * t) * t / 3600.0);
+    const Turn meanEps(moment.trueObliquity - moment.nutationObliquity);
+    const Turn dpsi(moment.nutationLongitude);
+    const Turn trueEps(moment.trueObliquity);
+    const Turn lst(moment.apparentSiderealTime + place.longitude);
+    const Turn lat(place.latitude);
     out->resize(stars.size());
     for (std::size_t i = 0; i < stars.size(); ++i) {
-        const CatalogueStar& s = stars[i];
-        double ra = 0.0, dec = 0.0;
-        SkyPrecessFromJ2000(moment.centuriesTT, s.rightAscension, s.declination, &ra, &dec);
-        SkyNutate(moment, &ra, &dec);
+        const CatalogueStar& star = stars[i];
+        const double cd = std::cos(star.declination * kStarRad);
+        double x = cd * std::cos(star.rightAscension * kStarRad);
+        double y = cd * std::sin(star.rightAscension * kStarRad);
+        double w = std::sin(star.declination * kStarRad);
+        // Precession: by zeta about the pole, theta about y, z about the pole.
+        double x1 = x * zeta.c - y * zeta.s;
+        y = x * zeta.s + y * zeta.c;
+        x = theta.c * x1 - theta.s * w;
+        w = theta.s * x1 + theta.c * w;
+        x1 = x * z.c - y * z.s;
+        y = x * z.s + y * z.c;
+        x = x1;
+        // Nutation, through the ecliptic.
+        double ye = y * meanEps.c + w * meanEps.s;
+        const double we = -y * meanEps.s + w * meanEps.c;
+        x1 = x * dpsi.c - ye * dpsi.s;
+        ye = x * dpsi.s + ye * dpsi.c;
+        x = x1;
+        y = ye * trueEps.c - we * trueEps.s;
+        w = ye * trueEps.s + we * trueEps.c;
+        // The hour angle's frame, then the horizon's.
+        const double xh = x * lst.c + y * lst.s;
+        const double west = x * lst.s - y * lst.c;
+        const double north = -xh * lat.s + w * lat.c;
+        const double up = xh * lat.c + w * lat.s;
         StarView& v = (*out)[i];
-        v.horizontal = SkyTopocentric(moment, place, ra, dec, 0.0);
-        v.magnitude = s.magnitude;
-        v.illuminance = MagnitudeIlluminance(s.magnitude);
-        v.number = s.number;
+        v.horizontal.trueAltitude = std::asin(std::clamp(up, -1.0, 1.0)) / kStarRad;
+        double azimuth = std::atan2(-west, north) / kStarRad;
+        if (azimuth < 0.0) azimuth += 360.0;
+        v.horizontal.azimuth = azimuth >= 360.0 ? 0.0 : azimuth;
+        v.horizontal.altitude = v.horizontal.trueAltitude + SkyRefraction(v.horizontal.trueAltitude);
+        v.magnitude = star.magnitude;
+        v.illuminance = MagnitudeIlluminance(star.magnitude);
+        v.number = star.number;
     }
 }
 
