@@ -1375,14 +1375,16 @@ TEST_F(SkydomeInFolder, LinksThatMoveOrMeetAreCaught) {
     fs::create_directory(dir / "A");
     fs::create_directory(dir / "B");
     // The write's folder swapped for another while the panorama is made:
-    // once to its end, once ended by a signal.
+    // once to its end, once ended by a signal. The panorama is large enough
+    // that its write is still under way when the swap comes, however fast
+    // the machine.
     for (const int signal : {0, SIGUSR1}) {
         SCOPED_TRACE(signal);
         fs::remove(dir / "cur");
         fs::create_directory_symlink("A", dir / "cur");
         int output = -1;
         const pid_t pid =
-            Start({"--export-only", "--export-panorama", "cur/p.exr", "--panorama-size", "4096"}, &output);
+            Start({"--export-only", "--export-panorama", "cur/p.exr", "--panorama-size", "8192"}, &output);
         ASSERT_GT(pid, 0);
         EXPECT_TRUE(WaitFor([&] { return !fs::is_empty(dir / "A"); })) << "the new file never came";
         fs::create_directory_symlink("B", dir / "cur.new");
