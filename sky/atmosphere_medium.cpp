@@ -319,13 +319,15 @@ double AtmosphereAirStep(const AtmosphereMedium& m, double a, double b, double a
     if (!(a > 0.0 && b > 0.0)) return 0.5 * (a + b) * length;
     // The logarithmic mean (a - b) / ln(a / b). With m = (a + b) / 2 and
     // u = (a - b) / (a + b), ln(a / b) = 2 atanh(u), so the mean is
-    // m / (1 + u^2/3 + u^4/5 + u^6/7 + ...): for the short steps of most
+    // m / (1 + u^2/3 + u^4/5 + u^6/7 + u^8/9 + ...): for the short steps of most
     // paths (|u| < 0.1) the series' first terms give it to 1e-9 without the
     // logarithm, which dominated the cost of placing the sun and the moon.
     const double m2 = a + b;
     const double u = (a - b) / m2;
     const double u2 = u * u;
-    if (u2 < 0.01) return 0.5 * m2 * length / (1.0 + u2 * (1.0 / 3.0 + u2 * (1.0 / 5.0 + u2 * (1.0 / 7.0))));
+    if (u2 < 0.01) {
+        return 0.5 * m2 * length / (1.0 + u2 * (1.0 / 3.0 + u2 * (1.0 / 5.0 + u2 * (1.0 / 7.0 + u2 * (1.0 / 9.0)))));
+    }
     return AtmosphereDensityStep(a, b, 0.0, std::log(a / b), 1.0, length);
 }
 

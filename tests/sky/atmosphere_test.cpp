@@ -410,6 +410,14 @@ TEST(AtmosphereMedium, TheAirIsTheStandardAtmospheresAndTheAnalyticSunKeepsItsOw
     EXPECT_NEAR(AtmosphereDensityAt(physical, 50000.0).rayleigh, at50, 1e-3 * at50);
     const AtmosphereMedium sun = AtmosphereAnalyticSunMedium(2.0f);
     EXPECT_EQ(AtmosphereDensityAt(sun, 30000.0).rayleigh, std::exp(-30000.0 / 8000.0));
+    // A step's air is the logarithmic mean of its ends' densities times its
+    // length, short steps (taken without the logarithm) as long ones.
+    for (const double ratio : {1.0001, 1.05, 1.2, 1.22, 1.5, 4.0}) {
+        const double a = 0.3 * ratio, b = 0.3;
+        const double exact = (a - b) / std::log(a / b) * 700.0;
+        EXPECT_NEAR(AtmosphereAirStep(physical, a, b, 0.0, 0.0, 700.0), exact, 1e-9 * exact) << ratio;
+        EXPECT_NEAR(AtmosphereAirStep(physical, b, a, 0.0, 0.0, 700.0), exact, 1e-9 * exact) << ratio;
+    }
 }
 
 // The air's vertical depth over the ground is the published one, which the

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -38,6 +39,27 @@ TEST(Ephemeris, MeetsMeeussWorkedExamples) {
     SkyPrecessFromJ2000(0.288670500, 41.054063, 49.227750, &ra, &dec);
     EXPECT_NEAR(ra, 41.547214, 2e-4);
     EXPECT_NEAR(dec, 49.348483, 2e-4);
+    // The catalogue's stars are placed by one rotation a moment; it puts
+    // them where precession, nutation and the horizon taken one star at a
+    // time do, north and south, at both ends of the years the sky holds.
+    const std::vector<CatalogueStar> stars{{41.054063, 49.227750, 3.0, 1}, {250.0, -62.5, 2.0, 2}, {5.0, 84.0, 4.0, 3}};
+    for (const double day : {2433282.5, 2461000.25, 2484000.75}) {
+        for (const SkyPlace& place : {SkyPlace{48.1, 11.6, 0.0}, SkyPlace{-33.9, 151.2, 50.0}}) {
+            const SkyMoment m = SkyMomentAt(day);
+            std::vector<StarView> seen;
+            StarsObserve(stars, m, place, &seen);
+            for (std::size_t i = 0; i < stars.size(); ++i) {
+                double r = 0.0, d = 0.0;
+                SkyPrecessFromJ2000(m.centuriesTT, stars[i].rightAscension, stars[i].declination, &r, &d);
+                SkyNutate(m, &r, &d);
+                const SkyHorizontal h = SkyTopocentric(m, place, r, d, 0.0);
+                EXPECT_NEAR(seen[i].horizontal.altitude, h.altitude, 1e-5) << day << " " << i;
+                EXPECT_NEAR(std::remainder(seen[i].horizontal.azimuth - h.azimuth, 360.0), 0.0,
+                            1e-5 / std::max(std::cos(h.trueAltitude * kRad), 1e-3))
+                    << day << " " << i;
+            }
+        }
+    }
 
     // Example 47.a: the moon on 1992 April 12, 0h TD.
     const MoonGeocentric moon = MoonGeocentricAt(2448724.5);
