@@ -24,14 +24,8 @@ std::string Format(const char* format, double a, double b = 0.0, double c = 0.0)
 // The clock's reading as UTC: calendar arithmetic, the fraction of a second
 // kept to the millisecond.
 std::string UtcText(const SolarTime& m) {
-    std::tm clock{};
-    clock.tm_year = m.year - 1900;
-    clock.tm_mon = m.month - 1;
-    clock.tm_mday = m.day;
-    clock.tm_hour = m.hour;
-    clock.tm_min = m.minute;
     const double whole = std::floor(m.second);
-    const std::time_t at = timegm(&clock) + static_cast<std::time_t>(whole) - 60 * std::time_t{m.offsetMinutes};
+    const auto at = static_cast<std::time_t>(std::floor(SolarClockSeconds(m))) - 60 * std::time_t{m.offsetMinutes};
     std::tm utc{};
     gmtime_r(&at, &utc);
     char text[48];

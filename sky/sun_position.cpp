@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <numbers>
 
 namespace kv {
@@ -285,6 +286,16 @@ bool SolarParseTime(const char* text, SolarTime* out, std::string* error) {
     }
     *out = t;
     return true;
+}
+
+double SolarClockSeconds(const SolarTime& time) {
+    std::tm clock{};
+    clock.tm_year = time.year - 1900;
+    clock.tm_mon = time.month - 1;
+    clock.tm_mday = time.day;
+    clock.tm_hour = time.hour;
+    clock.tm_min = time.minute;
+    return static_cast<double>(timegm(&clock)) + time.second;
 }
 
 double SolarJulianDay(const SolarTime& time) {

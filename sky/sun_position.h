@@ -42,6 +42,10 @@ struct SolarTime {
 bool SolarParseTime(const char* text, SolarTime* out, std::string* error);
 // The Julian day (UT, with its fraction) of the moment.
 double SolarJulianDay(const SolarTime& time);
+// The clock's own reading in seconds since 1970-01-01 00:00 on that clock
+// (calendar arithmetic, the fraction of a second kept, the offset not
+// applied): less 60 * offsetMinutes it is the moment in UTC.
+double SolarClockSeconds(const SolarTime& time);
 
 struct SolarPosition {
     double zenith;          // degrees, as seen: corrected for refraction

@@ -138,27 +138,15 @@ struct LapseFrame {
     bool stopped = false;  // the run was asked to quit before this moment
 };
 
-// The moment's reading on its own clock, in seconds since 1970 (calendar
-// arithmetic, exact where the Julian day's few tens of microseconds of
-// rounding would drop an END that lies exactly a whole number of steps after
-// START).
-double ClockSeconds(const SolarTime& m) {
-    std::tm t{};
-    t.tm_year = m.year - 1900;
-    t.tm_mon = m.month - 1;
-    t.tm_mday = m.day;
-    t.tm_hour = m.hour;
-    t.tm_min = m.minute;
-    return static_cast<double>(timegm(&t)) + m.second;
-}
-
-// Seconds since 1970 in UTC.
-double MomentSeconds(const SolarTime& m) { return ClockSeconds(m) - 60.0 * m.offsetMinutes; }
+// Seconds since 1970 in UTC, by calendar arithmetic: exact where the Julian
+// day's few tens of microseconds of rounding would drop an END that lies
+// exactly a whole number of steps after START.
+double MomentSeconds(const SolarTime& m) { return SolarClockSeconds(m) - 60.0 * m.offsetMinutes; }
 
 // The moment step seconds after start, on the start's clock: calendar
 // arithmetic on the clock's own fields, the offset kept.
 SolarTime MomentAfter(const SolarTime& start, double seconds) {
-    const double total = ClockSeconds(start) + seconds;
+    const double total = SolarClockSeconds(start) + seconds;
     const double whole = std::floor(total);
     const auto at = static_cast<std::time_t>(whole);
     std::tm out{};
